@@ -1,0 +1,104 @@
+#include "numbers/unicode_text.h"
+
+#include <unicode/coll.h>
+#include <unicode/stsearch.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+namespace merrowfax::unicode {
+namespace {
+
+icu::UnicodeString fromUtf8(std::string_view text) {
+    return icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+}
+
+// The user's locale for collation. The POSIX locale (LANG unset or C) tailors
+// upper and lower case into different letters, which would make every
+// comparison case-sensitive, so it falls back to the root order.
+icu::Locale collationLocale() {
+    const icu::Locale& locale = icu::Locale::getDefault();
+    if (std::string_view(locale.getVariant()) == "POSIX") return icu::Locale::getRoot();
+    return locale;
+}
+
+// One collator per thread: ICU collators are not safe for concurrent use.
+icu::Collator* threadCollator() {
+    thread_local std::unique_ptr<icu::Collator> collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(collationLocale(), status));
+        if (U_FAILURE(status) || !c) {
+            status = U_ZERO_ERROR;
+            c.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        }
+        if (c) c->setStrength(icu::Collator::SECONDARY);
+        return c;
+    }();
+    return collator.get();
+}
+
+}  // namespace
+
+int compareCaseInsensitive(std::string_view a, std::string_view b) {
+    icu::Collator* collator = threadCollator();
+    if (!collator) return a.compare(b);
+    UErrorCode status = U_ZERO_ERROR;
+    auto result = collator->compare(fromUtf8(a), fromUtf8(b), status);
+    if (U_FAILURE(status)) return a.compare(b);
+    return result == UCOL_LESS ? -1 : result == UCOL_GREATER ? 1 : 0;
+}
+
+struct ContainsMatcher::Impl {
+    icu::UnicodeString pattern;
+    std::unique_ptr<icu::RuleBasedCollator> collator;
+};
+
+ContainsMatcher::ContainsMatcher(std::string_view query) : impl_(std::make_unique<Impl>()) {
+    impl_->pattern = fromUtf8(query);
+    if (auto* base = dynamic_cast<icu::RuleBasedCollator*>(threadCollator())) {
+        impl_->collator.reset(base->clone());
+    }
+}
+
+ContainsMatcher::~ContainsMatcher() = default;
+
+bool ContainsMatcher::matches(std::string_view text) {
+    if (impl_->pattern.isEmpty()) return true;
+    icu::UnicodeString target = fromUtf8(text);
+    if (!impl_->collator) {
+        return target.foldCase().indexOf(icu::UnicodeString(impl_->pattern).foldCase()) >= 0;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    icu::StringSearch search(impl_->pattern, target, impl_->collator.get(), nullptr, status);
+    if (U_FAILURE(status)) return false;
+    int32_t at = search.first(status);
+    return U_SUCCESS(status) && at != USEARCH_DONE;
+}
+
+std::string_view trimmed(std::string_view text) {
+    auto codePointAt = [&](int32_t& i) {
+        UChar32 c;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), i, static_cast<int32_t>(text.size()), c);
+        return c;
+    };
+    int32_t begin = 0;
+    const auto size = static_cast<int32_t>(text.size());
+    while (begin < size) {
+        int32_t next = begin;
+        UChar32 c = codePointAt(next);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        begin = next;
+    }
+    int32_t end = size;
+    while (end > begin) {
+        int32_t prev = end;
+        UChar32 c;
+        U8_PREV(reinterpret_cast<const uint8_t*>(text.data()), begin, prev, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        end = prev;
+    }
+    return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+}
+
+}  // namespace merrowfax::unicode

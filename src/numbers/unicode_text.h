@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+// Locale-aware, case-insensitive text comparison for names typed by people
+// (ICU collation at secondary strength: "é" and "e" differ, "É" and "é" do not).
+namespace merrowfax::unicode {
+
+// <0, 0, >0 like strcmp, in the current locale, ignoring case.
+int compareCaseInsensitive(std::string_view a, std::string_view b);
+
+// Finds one query in many texts; build once per query, not thread-safe.
+class ContainsMatcher {
+public:
+    explicit ContainsMatcher(std::string_view query);
+    ~ContainsMatcher();
+    ContainsMatcher(const ContainsMatcher&) = delete;
+    ContainsMatcher& operator=(const ContainsMatcher&) = delete;
+
+    bool matches(std::string_view text);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Removes white space and line breaks (Unicode White_Space) from both ends.
+std::string_view trimmed(std::string_view text);
+
+}  // namespace merrowfax::unicode
