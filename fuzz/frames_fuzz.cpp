@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             frame->target.size() + frame->media.size() + 2 != size) {
             std::abort();
         }
-        auto again = encodeNetFrame(static_cast<FrameKind>(frame->kind), frame->target, frame->media);
+        auto again =
+            encodeNetFrame(static_cast<FrameKind>(frame->kind), frame->target, frame->media);
         if (again.size() != size) std::abort();
     }
     if (auto frame = parseLanFrame(input)) {

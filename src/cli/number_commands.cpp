@@ -24,7 +24,11 @@ void printNumber(const VirtualNumber& number) {
 
 void printRows(const std::vector<PlaceRow>& rows) {
     for (const PlaceRow& row : rows) {
-        JsonLine().field("id", row.id).field("title", row.title).field("detail", row.detail).print();
+        JsonLine()
+            .field("id", row.id)
+            .field("title", row.title)
+            .field("detail", row.detail)
+            .print();
     }
 }
 

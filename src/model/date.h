@@ -15,8 +15,12 @@ inline Date dateFromSystemClock(std::chrono::system_clock::time_point t) {
     return std::chrono::duration<double>(t.time_since_epoch()).count() - kReferenceDateUnixSeconds;
 }
 
-inline Date now() { return dateFromSystemClock(std::chrono::system_clock::now()); }
+inline Date now() {
+    return dateFromSystemClock(std::chrono::system_clock::now());
+}
 
-inline double unixSeconds(Date d) { return d + kReferenceDateUnixSeconds; }
+inline double unixSeconds(Date d) {
+    return d + kReferenceDateUnixSeconds;
+}
 
 }  // namespace merrowfax

@@ -16,7 +16,8 @@ bool writeShortestDouble(Writer& writer, double value) {
     char text[32];
     auto [end, ec] = std::to_chars(text, text + sizeof text, value);
     if (ec != std::errc{}) return false;
-    return writer.RawValue(text, static_cast<rapidjson::SizeType>(end - text), rapidjson::kNumberType);
+    return writer.RawValue(text, static_cast<rapidjson::SizeType>(end - text),
+                           rapidjson::kNumberType);
 }
 
 }  // namespace merrowfax::json

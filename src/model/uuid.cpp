@@ -29,6 +29,8 @@ std::string Uuid::text() const {
     return std::string(buffer, 36);
 }
 
-bool Uuid::isNil() const { return uuid_is_null(bytes_.data()) != 0; }
+bool Uuid::isNil() const {
+    return uuid_is_null(bytes_.data()) != 0;
+}
 
 }  // namespace merrowfax

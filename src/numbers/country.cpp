@@ -50,10 +50,9 @@ struct Plan {
             codesLongestFirst.emplace_back(row.code);
             codes.set(*codeSlot(row.code));
         }
-        std::stable_sort(codesLongestFirst.begin(), codesLongestFirst.end(),
-                         [](const std::string& a, const std::string& b) {
-                             return a.size() > b.size();
-                         });
+        std::stable_sort(
+            codesLongestFirst.begin(), codesLongestFirst.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
         cities.reserve(numbers::tables::kCities.size());
         for (const auto& row : numbers::tables::kCities) {
             auto& range = citiesByCountry[row.country];
@@ -77,7 +76,9 @@ std::optional<std::string> Country::name() const {
     return std::nullopt;
 }
 
-std::string Country::displayName() const { return name().value_or(code); }
+std::string Country::displayName() const {
+    return name().value_or(code);
+}
 
 const std::vector<Country>& Country::all() {
     static const std::vector<Country> sorted = [] {
@@ -98,9 +99,13 @@ const std::vector<Country>& Country::all() {
     return sorted;
 }
 
-std::string City::id() const { return country.code + "-" + std::to_string(code); }
+std::string City::id() const {
+    return country.code + "-" + std::to_string(code);
+}
 
-const std::vector<City>& City::all() { return plan().cities; }
+const std::vector<City>& City::all() {
+    return plan().cities;
+}
 
 std::span<const City> cities(std::string_view countryCode) {
     const auto& p = plan();
@@ -123,9 +128,13 @@ std::optional<City> city(std::string_view countryCode, std::int64_t cityCode) {
     return std::nullopt;
 }
 
-std::string placeLine(const City& city) { return city.name + ", " + city.region; }
+std::string placeLine(const City& city) {
+    return city.name + ", " + city.region;
+}
 
-const std::vector<std::string>& codesLongestFirst() { return plan().codesLongestFirst; }
+const std::vector<std::string>& codesLongestFirst() {
+    return plan().codesLongestFirst;
+}
 
 bool isCountryCode(std::string_view code) {
     auto slot = codeSlot(code);

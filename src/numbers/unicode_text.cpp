@@ -79,7 +79,8 @@ bool ContainsMatcher::matches(std::string_view text) {
 std::string_view trimmed(std::string_view text) {
     auto codePointAt = [&](int32_t& i) {
         UChar32 c;
-        U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), i, static_cast<int32_t>(text.size()), c);
+        U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), i, static_cast<int32_t>(text.size()),
+                c);
         return c;
     };
     int32_t begin = 0;

@@ -48,14 +48,22 @@ TEST(NumberPlan, TellingRows) {
         const char* region;
     };
     const Row rows[] = {
-        {"0", 1, "Calgary", "Alberta"},      {"0", 2, "Edmonton", "Alberta"},
-        {"0", 3, "Vancouver", "British Columbia"}, {"0", 10, "Ottawa", "Ontario"},
-        {"0", 11, "Toronto", "Ontario"},     {"0", 209, "Rankin Inlet", "Nunavut"},
-        {"1", 1, "New York", "New York"},    {"1", 2, "Los Angeles", "California"},
-        {"1", 3, "Chicago", "Illinois"},     {"1", 4, "Houston", "Texas"},
-        {"1", 500, "Jackson", "Wyoming"},    {"44", 1, "London", "England"},
-        {"49", 1, "Berlin", "Berlin"},       {"7", 1, "Moscow", "Moscow"},
-        {"76", 1, "Astana", "Akmola"},       {"0", 45, "Trois-Rivières", "Quebec"},
+        {"0", 1, "Calgary", "Alberta"},
+        {"0", 2, "Edmonton", "Alberta"},
+        {"0", 3, "Vancouver", "British Columbia"},
+        {"0", 10, "Ottawa", "Ontario"},
+        {"0", 11, "Toronto", "Ontario"},
+        {"0", 209, "Rankin Inlet", "Nunavut"},
+        {"1", 1, "New York", "New York"},
+        {"1", 2, "Los Angeles", "California"},
+        {"1", 3, "Chicago", "Illinois"},
+        {"1", 4, "Houston", "Texas"},
+        {"1", 500, "Jackson", "Wyoming"},
+        {"44", 1, "London", "England"},
+        {"49", 1, "Berlin", "Berlin"},
+        {"7", 1, "Moscow", "Moscow"},
+        {"76", 1, "Astana", "Akmola"},
+        {"0", 45, "Trois-Rivières", "Quebec"},
         {"1242", 2, "Freeport", "Grand Bahama"},
     };
     for (const Row& row : rows) {

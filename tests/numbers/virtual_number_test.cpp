@@ -32,18 +32,18 @@ TEST_P(Parse, GivesTheCanonicalFormOrNothing) {
     EXPECT_EQ(VirtualNumber::parse(number->text()), number);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Accepted, Parse,
-    testing::Values(ParseCase{"0-1-234-5678", "0-1-234-5678"},
-                    ParseCase{"01 234 5678", "0-1-234-5678"},
-                    ParseCase{"+0 1 2345678", "0-1-234-5678"},
-                    ParseCase{"0-10-234-5678", "0-10-234-5678"},
-                    ParseCase{"1-1-222-2222", "1-1-222-2222"},
-                    ParseCase{"+44 (1) 234 5678", "44-1-234-5678"},
-                    ParseCase{"tel: 44 one 1-234-5678", "44-1-234-5678"},
-                    ParseCase{"0-1-000-0007", "0-1-000-0007"},
-                    ParseCase{"101-234-5678", "1-1-234-5678"},  // leading zero in the city
-                    ParseCase{"0-0001-234-5678", "0-1-234-5678"}));
+INSTANTIATE_TEST_SUITE_P(Accepted, Parse,
+                         testing::Values(ParseCase{"0-1-234-5678", "0-1-234-5678"},
+                                         ParseCase{"01 234 5678", "0-1-234-5678"},
+                                         ParseCase{"+0 1 2345678", "0-1-234-5678"},
+                                         ParseCase{"0-10-234-5678", "0-10-234-5678"},
+                                         ParseCase{"1-1-222-2222", "1-1-222-2222"},
+                                         ParseCase{"+44 (1) 234 5678", "44-1-234-5678"},
+                                         ParseCase{"tel: 44 one 1-234-5678", "44-1-234-5678"},
+                                         ParseCase{"0-1-000-0007", "0-1-000-0007"},
+                                         ParseCase{"101-234-5678",
+                                                   "1-1-234-5678"},  // leading zero in the city
+                                         ParseCase{"0-0001-234-5678", "0-1-234-5678"}));
 
 INSTANTIATE_TEST_SUITE_P(
     LongestCodeFirst, Parse,
@@ -57,13 +57,13 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Rejected, Parse,
     testing::Values(ParseCase{"", std::nullopt}, ParseCase{"- -( )+", std::nullopt},
-                    ParseCase{"1-501-234-5678", std::nullopt},   // 500 US cities
-                    ParseCase{"0-210-234-5678", std::nullopt},   // 209 in Canada
-                    ParseCase{"0-1-000-0000", std::nullopt},     // subscriber 0
-                    ParseCase{"0-234-5678", std::nullopt},       // no city digit
-                    ParseCase{"1234567", std::nullopt},          // local part only
-                    ParseCase{"0-0-234-5678", std::nullopt},     // city 0
-                    ParseCase{"999-1-234-5678", std::nullopt},   // 99 is no country; 9 none
+                    ParseCase{"1-501-234-5678", std::nullopt},  // 500 US cities
+                    ParseCase{"0-210-234-5678", std::nullopt},  // 209 in Canada
+                    ParseCase{"0-1-000-0000", std::nullopt},    // subscriber 0
+                    ParseCase{"0-234-5678", std::nullopt},      // no city digit
+                    ParseCase{"1234567", std::nullopt},         // local part only
+                    ParseCase{"0-0-234-5678", std::nullopt},    // city 0
+                    ParseCase{"999-1-234-5678", std::nullopt},  // 99 is no country; 9 none
                     ParseCase{"0-99999999999999999999-234-5678", std::nullopt},
                     ParseCase{std::string(10000, '1'), std::nullopt},
                     ParseCase{std::string("0-1-234\0-5678", 13), std::nullopt},
