@@ -11,6 +11,11 @@ if(MERROWFAX_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Known, harmless reports inside third-party headers (see the file).
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND (MERROWFAX_SANITIZE OR MERROWFAX_FUZZ))
+    add_compile_options(-fsanitize-ignorelist=${CMAKE_CURRENT_LIST_DIR}/ubsan.ignorelist)
+endif()
+
 if(MERROWFAX_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
         message(FATAL_ERROR "MERROWFAX_FUZZ needs clang (libFuzzer)")

@@ -13,7 +13,7 @@
 namespace merrowfax::wire {
 
 enum class FrameKind : std::uint8_t {
-    envelope = 1,   // JSON envelope (LAN only)
+    envelope = 1,  // JSON envelope (LAN only)
     audio = 2,
     video = 3,
     walkie = 4,
@@ -33,8 +33,8 @@ std::optional<LanFrame> parseLanFrame(std::span<const std::byte> message);
 std::vector<std::byte> encodeLanFrame(FrameKind kind, std::span<const std::byte> body);
 
 struct NetFrame {
-    std::uint8_t kind = 0;     // raw first byte
-    std::string_view target;   // recipient's number text, 1 to 255 bytes
+    std::uint8_t kind = 0;    // raw first byte
+    std::string_view target;  // recipient's number text, 1 to 255 bytes
     std::span<const std::byte> media;
 };
 

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "wire/peer_event.h"
+
+// Records of the relay service that are not envelopes: what the internet
+// line receives besides envelopes, and the contact book it stores there.
+namespace merrowfax::wire {
+
+// One contact in the book kept by the relay service. On receipt a field of
+// the wrong type reads as absent; the importer skips entries without name
+// or number and reads a missing `blocked` as false.
+struct BookEntry {
+    std::optional<std::string> name, number;
+    std::optional<bool> blocked;
+    bool operator==(const BookEntry&) const = default;
+};
+
+namespace service {
+
+struct Miss {
+    std::string to;  // empty when absent
+    bool operator==(const Miss&) const = default;
+};
+struct Pong {
+    bool operator==(const Pong&) const = default;
+};
+struct Book {
+    std::vector<BookEntry> contacts;  // empty when absent or not a list of objects
+    bool operator==(const Book&) const = default;
+};
+struct Pin {
+    bool hasPin = false, business = false;  // false when absent
+    std::string error;                      // empty when absent
+    bool operator==(const Pin&) const = default;
+};
+struct Denied {
+    std::string reason;  // "Wrong PIN." when absent
+    bool operator==(const Denied&) const = default;
+};
+
+}  // namespace service
+
+// "presence" reads straight as the `online` event: its `numbers` when they
+// are a list of texts, else the empty set.
+using ServiceRecord = std::variant<events::Online, service::Miss, service::Pong, service::Book,
+                                   service::Pin, service::Denied>;
+
+// A JSON object whose string `op` is one of the service's records; nothing
+// otherwise, and the text may then be an envelope. Same bounds as envelopes
+// (size, depth, UTF-8); fields of the wrong type read as absent.
+std::optional<ServiceRecord> decodeServiceRecord(std::string_view json);
+
+// {"op":"book","contacts":[...]}: stores the book with the relay service.
+std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts);
+
+}  // namespace merrowfax::wire

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "wire/service_records.h"
+
+using namespace merrowfax::wire;
+
+TEST(ServiceRecords, ReadLenientlyWithTheLinesDefaults) {
+    const std::vector<std::pair<std::string, ServiceRecord>> cases = {
+        {R"({"op":"presence","numbers":["1","2","1"]})", events::Online{{"1", "2"}}},
+        {R"({"op":"presence"})", events::Online{}},
+        {R"({"op":"presence","numbers":["1",2]})", events::Online{}},
+        {R"({"op":"presence","numbers":"1"})", events::Online{}},
+        {R"({"op":"miss","to":"0-1-234-5678"})", service::Miss{"0-1-234-5678"}},
+        {R"({"op":"miss","to":5})", service::Miss{""}},
+        {R"({"op":"pong","extra":[{}]})", service::Pong{}},
+        {R"({"op":"pin","hasPin":true,"business":true,"error":"Taken"})",
+         service::Pin{true, true, "Taken"}},
+        {R"({"op":"pin","hasPin":"yes"})", service::Pin{false, false, ""}},
+        {R"({"op":"denied"})", service::Denied{"Wrong PIN."}},
+        {R"({"op":"denied","reason":"Locked"})", service::Denied{"Locked"}},
+        {R"({"op":"book"})", service::Book{}},
+        {R"({"op":"book","contacts":[{"name":"Bo","number":"1","blocked":true},{"name":3}]})",
+         service::Book{{{"Bo", "1", true}, {std::nullopt, std::nullopt, std::nullopt}}}},
+        {R"({"op":"book","contacts":[{"name":"Bo"},7]})", service::Book{}},
+    };
+    for (const auto& [json, expected] : cases) {
+        auto record = decodeServiceRecord(json);
+        ASSERT_TRUE(record) << json;
+        EXPECT_EQ(*record, expected) << json;
+    }
+}
+
+TEST(ServiceRecords, AnythingElseIsLeftForTheEnvelopeDecoder) {
+    for (const std::string& json : std::vector<std::string>{
+             R"({"op":"text","id":"x"})", R"({"op":1})", R"({"numbers":[]})", R"(["presence"])",
+             R"({"op":"presence"} x)", std::string(R"({"op":"pong"})") + '\0',
+             "{\"op\":\"miss\",\"to\":\"\xff\"}",
+             R"({"op":"pong","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}"}) {
+        EXPECT_FALSE(decodeServiceRecord(json)) << json.substr(0, 60);
+    }
+}
+
+TEST(ServiceRecords, BookStoreRoundTrips) {
+    const std::vector<BookEntry> contacts = {{"Bo \"B\"", "1-2-345-6789", false},
+                                             {"Zoë", "0-1-234-5678", true}};
+    auto json = encodeBookStore(contacts);
+    ASSERT_TRUE(json);
+    EXPECT_EQ(encodeBookStore({}), R"({"op":"book","contacts":[]})");
+    EXPECT_EQ(decodeServiceRecord(*json), ServiceRecord(service::Book{contacts}));
+    const std::vector<BookEntry> invalid = {{"\xff", "1", false}};
+    EXPECT_FALSE(encodeBookStore(invalid));
+}
