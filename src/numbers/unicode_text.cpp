@@ -1,5 +1,6 @@
 #include "numbers/unicode_text.h"
 
+#include <unicode/brkiter.h>
 #include <unicode/coll.h>
 #include <unicode/stsearch.h>
 #include <unicode/uchar.h>
@@ -74,6 +75,30 @@ bool ContainsMatcher::matches(std::string_view text) {
     if (U_FAILURE(status)) return false;
     int32_t at = search.first(status);
     return U_SUCCESS(status) && at != USEARCH_DONE;
+}
+
+std::string prefixCharacters(std::string_view text, std::size_t limit) {
+    // Every character takes at least one byte.
+    if (text.size() <= limit) return std::string(text);
+    const icu::UnicodeString unicode = fromUtf8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> characters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    std::string out;
+    if (U_FAILURE(status) || !characters) {
+        unicode.tempSubString(0, static_cast<int32_t>(std::min<std::size_t>(limit, INT32_MAX)))
+            .toUTF8String(out);
+        return out;
+    }
+    characters->setText(unicode);
+    int32_t end = characters->first();
+    for (std::size_t count = 0; count < limit; ++count) {
+        const int32_t next = characters->next();
+        if (next == icu::BreakIterator::DONE) break;
+        end = next;
+    }
+    unicode.tempSubString(0, end).toUTF8String(out);
+    return out;
 }
 
 std::string_view trimmed(std::string_view text) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 // Locale-aware, case-insensitive text comparison for names typed by people
@@ -24,6 +26,11 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The first `limit` characters of `text`, counting what a reader sees as one
+// character (a grapheme cluster: e + combining accent, a flag, an emoji with
+// skin tone), so a cut never splits one.
+std::string prefixCharacters(std::string_view text, std::size_t limit);
 
 // Removes white space and line breaks (Unicode White_Space) from both ends.
 std::string_view trimmed(std::string_view text);
