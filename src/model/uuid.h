@@ -18,6 +18,12 @@ public:
     // Accepts exactly the 36-character hyphenated form, either case.
     static std::optional<Uuid> parse(std::string_view text);
 
+    static Uuid fromBytes(const std::array<std::uint8_t, 16>& bytes) {
+        Uuid u;
+        u.bytes_ = bytes;
+        return u;
+    }
+
     std::string text() const;  // "E621E1F8-C36C-495A-93FC-0C247A3E6E5F"
     bool isNil() const;
     const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }

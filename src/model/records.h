@@ -1,0 +1,148 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/date.h"
+#include "model/uuid.h"
+#include "numbers/virtual_number.h"
+
+// The records the application keeps: plain values, no behaviour beyond their
+// JSON coding (record_json.h). Numbers outside the own account are held as
+// their text form, "0-1-234-5678". Strings are UTF-8.
+namespace merrowfax {
+
+// Another device sharing this account's number.
+struct LinkedDevice {
+    Uuid id;
+    std::string name;
+    std::string kind;  // "iPhone", "iPad" or "Mac"
+    Date linkedAt = 0;
+    Date lastSeen = 0;
+
+    bool operator==(const LinkedDevice&) const = default;
+};
+
+// The user's own identity on this device.
+struct Account {
+    Uuid id;
+    Uuid deviceId;  // the device that created the record
+    std::string displayName;
+    VirtualNumber number;
+    Date createdAt = 0;
+    bool isCompanion = false;  // joined an existing number by device linking
+    std::vector<LinkedDevice> linkedDevices;
+    std::string accountKind = "personal";
+
+    bool operator==(const Account&) const = default;
+};
+
+struct Contact {
+    Uuid id;
+    std::string name;
+    std::string number;
+    bool blocked = false;
+
+    bool operator==(const Contact&) const = default;
+};
+
+struct Message {
+    Uuid id;             // the same on both sides
+    std::string sender;  // "me" or "them"
+    Date sentAt = 0;     // the sender's clock
+    std::string text;    // for attachments a caption
+    std::string status;  // "waiting", "sent", "delivered" or "deleted"
+    std::optional<std::string> attachmentName;
+    std::optional<std::string> attachmentKind;  // "image", "audio", "file" ...
+    std::optional<std::string> attachmentPath;  // a file name inside Store::filesFolder()
+    std::optional<Date> expiresAt;
+    std::optional<bool> deletedForEveryone;
+
+    bool operator==(const Message&) const = default;
+};
+
+// One conversation per other number.
+struct ChatThread {
+    std::string id;  // the other party's number text
+    std::string title;
+    std::vector<Message> messages;  // oldest first
+    Date updatedAt = 0;
+
+    bool operator==(const ChatThread&) const = default;
+};
+
+// One row of the call list.
+struct CallRecord {
+    Uuid id;
+    std::string number;
+    std::string name;
+    bool video = false;
+    std::string direction;  // "outgoing", "incoming" or "missed"
+    Date at = 0;            // the end of the call
+    double duration = 0;    // connected seconds
+
+    bool operator==(const CallRecord&) const = default;
+};
+
+// A call ringing on this device. Memory only.
+struct IncomingCall {
+    Uuid id;
+    std::string number;
+    std::string name;
+    bool video = false;
+    std::string peerKey;  // the path to answer over
+
+    bool operator==(const IncomingCall&) const = default;
+};
+
+// The call in progress. Memory only.
+struct ActiveCall {
+    Uuid id;
+    std::string number;
+    std::string name;
+    bool video = false;
+    bool outgoing = false;
+    std::string phase;                   // "dialing" or "active"
+    std::optional<Date> startedAt;       // set once connected
+    std::optional<std::string> peerKey;  // absent over the relay service
+
+    bool operator==(const ActiveCall&) const = default;
+};
+
+// Number text to display name.
+using Directory = std::map<std::string, std::string>;
+
+// The whole content of db.json.
+struct StoredDatabase {
+    Uuid deviceId;
+    std::optional<Account> account;  // absent before onboarding
+    std::vector<Contact> contacts;
+    std::vector<ChatThread> threads;
+    std::vector<CallRecord> calls;
+    Directory directory;
+    std::optional<Uuid> channelId;  // the walkie channel
+    std::optional<bool> lockScreenTalk;
+
+    // No account, nothing stored, a new random device id.
+    static StoredDatabase fresh();
+
+    bool operator==(const StoredDatabase&) const = default;
+};
+
+// What a newly linked device receives, as the file named kSnapshotFileName.
+struct SyncSnapshot {
+    std::vector<Contact> contacts;
+    std::vector<ChatThread> threads;
+    std::vector<CallRecord> calls;
+    Directory directory;
+    std::vector<LinkedDevice> linked;
+
+    bool operator==(const SyncSnapshot&) const = default;
+};
+
+inline constexpr std::string_view kSnapshotFileName = "merrowfax-snap.json";
+
+}  // namespace merrowfax

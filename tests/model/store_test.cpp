@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "model/record_json.h"
+#include "model/store.h"
+#include "sample_records.h"
+
+using namespace merrowfax;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(Store, FirstLaunchSavesANewChannelAtOnce) {
+    fixture::TempFolder home;
+    const fs::path folder = home.path() / "data" / "Merrowfax";
+    Store store(folder);
+    const StoredDatabase db = store.loadAtStartup();
+    EXPECT_FALSE(db.deviceId.isNil());
+    EXPECT_FALSE(db.account);
+    ASSERT_TRUE(db.channelId);
+    EXPECT_EQ(db.lockScreenTalk, true);
+    // On disk before onboarding, and the next start keeps the same identity.
+    EXPECT_EQ(Store(folder).loadAtStartup(), db);
+}
+
+TEST(Store, OldDocumentGainsChannelAndKeepsData) {
+    fixture::TempFolder home;
+    StoredDatabase old = fixture::sampleDatabase();
+    old.channelId.reset();
+    old.lockScreenTalk.reset();
+    writeText(home.path() / "db.json", encodeDatabase(old));
+
+    Store store(home.path());
+    const StoredDatabase db = store.loadAtStartup();
+    EXPECT_EQ(db.threads, old.threads);
+    EXPECT_EQ(db.lockScreenTalk, true);
+    ASSERT_TRUE(db.channelId);
+    EXPECT_EQ(decodeDatabase(fileText(store.databasePath()))->channelId, db.channelId);
+}
+
+TEST(Store, UndecodableFileGivesFreshStartAndIsSetAsideNotDestroyed) {
+    fixture::TempFolder home;
+    StoredDatabase db = fixture::sampleDatabase();
+    std::string broken = encodeDatabase(db);
+    const auto at = broken.find(R"(,"updatedAt")");
+    broken.erase(at, broken.find('}', at) - at);  // a thread without updatedAt
+    writeText(home.path() / "db.json", broken);
+
+    Store store(home.path());
+    const StoredDatabase loaded = store.load();
+    EXPECT_FALSE(loaded.account);
+    EXPECT_NE(loaded.deviceId, db.deviceId);
+    EXPECT_EQ(fileText(store.databasePath()), broken);  // untouched until a save
+
+    ASSERT_TRUE(store.save(loaded));
+    EXPECT_EQ(store.load(), loaded);
+    auto names = namesIn(home.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], "db.json");
+    EXPECT_EQ(names[1].rfind("db.json.unreadable-", 0), 0u);
+    EXPECT_EQ(fileText(home.path() / names[1]), broken);
+}
+
+// Every step of a save failing, or the process dying just before it: the
+// old document stays whole, and failures leave no temporary file behind.
+TEST(Store, SaveInterruptedAtEachStep) {
+    for (auto fault : {StepFault::fail, StepFault::crash}) {
+        for (int step = 0; step <= static_cast<int>(WriteStep::syncFolder); ++step) {
+            SCOPED_TRACE("step " + std::to_string(step) +
+                         (fault == StepFault::crash ? " crash" : " fail"));
+            fixture::TempFolder home;
+            Store store(home.path());
+            const StoredDatabase before = fixture::sampleDatabase();
+            ASSERT_TRUE(store.save(before));
+            StoredDatabase after = before;
+            after.threads[0].messages.pop_back();
+
+            store.setFaultHook(
+                [&](WriteStep s) { return static_cast<int>(s) == step ? fault : StepFault::none; });
+            EXPECT_FALSE(store.save(after));
+            store.setFaultHook({});
+
+            const bool renamed = step > static_cast<int>(WriteStep::rename);
+            EXPECT_EQ(store.load(), renamed ? after : before);
+            const auto leftovers = namesIn(home.path()).size() - 1;
+            const bool created = step > static_cast<int>(WriteStep::create);
+            EXPECT_EQ(leftovers, fault == StepFault::crash && created && !renamed ? 1u : 0u);
+
+            // The next save works whatever was left behind.
+            ASSERT_TRUE(store.save(after));
+            EXPECT_EQ(store.load(), after);
+        }
+    }
+}
+
+// A real kill: a child saves a large database over and over and is killed
+// with SIGKILL at a varying moment; the file always loads whole.
+TEST(Store, SurvivesSigkillMidSave) {
+    fixture::TempFolder home;
+    StoredDatabase big = fixture::sampleDatabase();
+    for (int i = 0; i < 20000; ++i) big.threads[0].messages.push_back(big.threads[0].messages[0]);
+    StoredDatabase other = big;
+    other.threads[0].messages.resize(10);
+
+    ASSERT_TRUE(Store(home.path()).save(other));
+    int midSave = 0;  // kills that left a temporary file: the save was under way
+    for (int round = 0; round < 6; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Store store(home.path());
+            for (int i = 0;; ++i) store.save(i % 2 ? other : big);
+        }
+        // Even rounds kill as soon as a save is under way (its temporary
+        // file exists), odd rounds after a varying delay.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto saving = [&] {
+            for (const auto& name : namesIn(home.path())) {
+                if (name != "db.json") return true;
+            }
+            return false;
+        };
+        if (round % 2 == 0) {
+            while (!saving() && std::chrono::steady_clock::now() < deadline) {
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1 + 5 * round));
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        auto loaded = decodeDatabase(fileText(home.path() / "db.json"));
+        ASSERT_TRUE(loaded) << "round " << round;
+        EXPECT_TRUE(*loaded == big || *loaded == other);
+        for (const auto& name : namesIn(home.path())) {
+            if (name != "db.json") {
+                ++midSave;
+                fs::remove(home.path() / name);
+            }
+        }
+    }
+    EXPECT_GT(midSave, 0);
+}
+
+TEST(Store, AttachmentNamesAndLookup) {
+    fixture::TempFolder home;
+    Store store(home.path());
+    const std::byte bytes[] = {std::byte{1}, std::byte{2}, std::byte{3}};
+    struct Case {
+        const char* picked;
+        const char* suffix;
+    };
+    const Case cases[] = {
+        {"IMG_1.JPG", ".JPG"}, {"archive.tar.gz", ".gz"}, {"README", ""},     {"trailing.", ""},
+        {".hidden", ""},       {"../../x.sh", ".sh"},     {"dir.d/file", ""}, {"", ""}};
+    std::set<std::string> names;
+    for (const auto& c : cases) {
+        auto name = store.storeFile(bytes, c.picked);
+        ASSERT_TRUE(name) << c.picked;
+        EXPECT_EQ(name->size(), 36 + std::strlen(c.suffix)) << *name;
+        EXPECT_EQ(name->substr(36), c.suffix);
+        EXPECT_EQ(Uuid::parse(name->substr(0, 36))->text(), name->substr(0, 36));
+        auto path = store.attachmentFile(*name);
+        ASSERT_TRUE(path);
+        EXPECT_EQ(path->parent_path(), home.path() / "Files");
+        EXPECT_EQ(fileText(*path), "\x01\x02\x03");
+        names.insert(*name);
+    }
+    // The same picked name twice gives two files.
+    EXPECT_NE(store.storeFile(bytes, "IMG_1.JPG"), store.storeFile(bytes, "IMG_1.JPG"));
+    EXPECT_EQ(names.size(), std::size(cases));
+
+    for (const char* hostile : {"", ".", "..", "../db.json", "a/b", "/etc/passwd"}) {
+        EXPECT_FALSE(store.attachmentFile(hostile)) << hostile;
+    }
+    EXPECT_FALSE(store.attachmentFile(std::string("x\0/y", 4)));
+}
+
+TEST(Store, AttachmentWriteFailureGivesNothing) {
+    fixture::TempFolder home;
+    Store store(home.path());
+    store.setFaultHook(
+        [](WriteStep s) { return s == WriteStep::write ? StepFault::fail : StepFault::none; });
+    const std::byte bytes[] = {std::byte{1}};
+    EXPECT_FALSE(store.storeFile(bytes, "a.txt"));
+    EXPECT_TRUE(fs::is_empty(store.filesFolder()));
+}
+
+// Leftovers of crashed saves go once they are old; everything else stays.
+TEST(Store, LoadRemovesOnlyStaleTemporaryFiles) {
+    fixture::TempFolder home;
+    Store store(home.path());
+    const fs::path files = store.filesFolder();
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(2);
+    struct Entry {
+        fs::path path;
+        bool aged;
+        bool kept;
+    };
+    const Entry entries[] = {
+        {home.path() / ".db.json.tmp-a1b2c3", true, false},
+        {home.path() / ".db.json.tmp-d4e5f6", false, true},  // maybe another save under way
+        {home.path() / "notes.txt", true, true},
+        {files / ".0C9A8B7E-1111-4222-8333-444455556666.JPG.tmp-a1b2c3", true, false},
+        {files / "0C9A8B7E-1111-4222-8333-444455556666.JPG", true, true},
+    };
+    for (const auto& e : entries) {
+        writeText(e.path, "x");
+        if (e.aged) fs::last_write_time(e.path, old);
+    }
+    store.load();
+    for (const auto& e : entries) EXPECT_EQ(fs::exists(e.path), e.kept) << e.path;
+}
