@@ -144,4 +144,11 @@ std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts) 
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
+std::optional<ComputerAccount> decodeComputerAccount(std::string_view json) {
+    Document document;
+    if (!parse(json, document)) return std::nullopt;
+    return ComputerAccount{text(document, "number").value_or(std::string()),
+                           text(document, "name").value_or(std::string())};
+}
+
 }  // namespace merrowfax::wire

@@ -57,6 +57,15 @@ using ServiceRecord = std::variant<events::Online, service::Miss, service::Pong,
 // (size, depth, UTF-8); fields of the wrong type read as absent.
 std::optional<ServiceRecord> decodeServiceRecord(std::string_view json);
 
+// The relay service's answer to a computer lookup: a JSON object with the
+// `number` and `name` of the account last registered from that computer
+// (empty texts when absent or not texts). Nothing when it is not an object.
+struct ComputerAccount {
+    std::string number, name;
+    bool operator==(const ComputerAccount&) const = default;
+};
+std::optional<ComputerAccount> decodeComputerAccount(std::string_view json);
+
 // {"op":"book","contacts":[...]}: stores the book with the relay service.
 std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts);
 

@@ -1,0 +1,243 @@
+// Start-up, the wiring of the components and the routing of their events.
+
+#include "app/app_model.h"
+
+#include <algorithm>
+#include <type_traits>
+
+#include "app/text_limits.h"
+#include "numbers/unicode_text.h"
+#include "numbers/virtual_number.h"
+#include "platform/main_thread.h"
+#include "platform/timings.h"
+
+namespace merrowfax {
+
+AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, QObject* parent)
+    : QObject(parent),
+      components_(std::move(components)),
+      store_(std::move(dataFolder)),
+      hop_(std::make_shared<MainThreadHop>(this)) {
+    // The store gives a fresh database when db.json is missing or unreadable,
+    // and persists a new walkie channel at once.
+    data_ = store_.loadAtStartup();
+    components_.walkie->setChannel(data_.channelId.value_or(Uuid{}));
+
+    wireHandlers();
+    components_.notifier->requestPermission();
+
+    if (data_.account) {
+        startTransports(*data_.account, {}, {}, false);
+    } else {
+        restoring_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { lookupComputerAccount(); }, Qt::QueuedConnection);
+    }
+
+    expiryTimer_.setInterval(timings().expirySweep);
+    connect(&expiryTimer_, &QTimer::timeout, this, &AppModel::purgeExpired);
+    expiryTimer_.start();
+    fileSweeps_.setMaxThreadCount(1);
+}
+
+AppModel::~AppModel() {
+    hop_->close();
+    fileSweeps_.waitForDone();
+}
+
+void AppModel::wireHandlers() {
+    // Each callback only hops to the main thread; the hop holds the model
+    // weakly, so late callbacks do nothing.
+    std::weak_ptr<MainThreadHop> weakHop = hop_;
+    auto onMain = [weakHop](auto work) {
+        if (auto hop = weakHop.lock()) hop->post(std::move(work));
+    };
+
+    components_.network->setHandler([this, onMain](wire::PeerEvent event) {
+        onMain([this, event = std::move(event)]() mutable { handleEvent(std::move(event)); });
+    });
+
+    NetTransport::Callbacks line;
+    line.handler = [this, onMain](wire::PeerEvent event) {
+        onMain([this, event = std::move(event)]() mutable {
+            if (auto* online = std::get_if<wire::events::Online>(&event)) {
+                setNetOnline(std::move(online->numbers));
+            } else {
+                handleEvent(std::move(event));
+            }
+        });
+    };
+    // Call signalling is not built yet: a "miss" changes nothing.
+    line.onMiss = [](std::string) {
+    };
+    line.onDenied = [this, onMain](std::string reason) {
+        onMain([this, reason = std::move(reason)] { handleDenied(reason); });
+    };
+    // Every registration fetches the stored contact book again.
+    line.onOpen = [this, onMain] {
+        onMain([this] { components_.line->requestBook(std::nullopt); });
+    };
+    line.onPin = [this, onMain](bool hasPin, std::string error, bool business) {
+        onMain([this, hasPin, error = std::move(error), business] {
+            handlePin(hasPin, error, business);
+        });
+    };
+    line.onBook = [this, onMain](std::vector<BookEntry> entries) {
+        onMain([this, entries = std::move(entries)] { importBook(entries); });
+    };
+    components_.line->setCallbacks(std::move(line));
+}
+
+void AppModel::startTransports(const Account& account, const std::string& pin,
+                               const std::string& newPin, bool includeKind) {
+    const std::string number = account.number.text();
+    components_.network->setCompanionLabel(deviceLabel());
+    components_.network->start(number, account.displayName);
+
+    LineIdentity identity;
+    identity.number = number;
+    identity.name = account.displayName;
+    identity.device = deviceLabel();
+    identity.computer = components_.computerIdentity;
+    identity.pin = pin;
+    identity.newPin = newPin;
+    identity.accountKind = includeKind ? account.accountKind : std::string();
+    components_.line->start(identity);
+}
+
+void AppModel::lookupComputerAccount() {
+    std::weak_ptr<MainThreadHop> weakHop = hop_;
+    components_.line->lookupComputer(
+        components_.computerIdentity, [this, weakHop](std::optional<RememberedAccount> answer) {
+            if (auto hop = weakHop.lock()) {
+                hop->post([this, answer = std::move(answer)] { adoptRememberedAccount(answer); });
+            }
+        });
+}
+
+void AppModel::adoptRememberedAccount(const std::optional<RememberedAccount>& remembered) {
+    if (remembered && !data_.account) {
+        auto number = VirtualNumber::parse(remembered->number);
+        const std::string name =
+            unicode::prefixCharacters(unicode::trimmed(remembered->name), kNameLimit);
+        if (number && !name.empty()) {
+            Account account;
+            account.id = Uuid::random();
+            account.deviceId = data_.deviceId;
+            account.displayName = name;
+            account.number = *number;
+            account.createdAt = now();
+            account.accountKind = "personal";
+            setAccount(account);
+            save();
+            startTransports(account, {}, {}, false);
+        }
+    }
+    setRestoring(false);
+}
+
+void AppModel::save() {
+    store_.save(data_);
+}
+
+void AppModel::dismissAlert() {
+    if (!alertMessage_) return;
+    alertMessage_.reset();
+    Q_EMIT alertMessageChanged();
+}
+
+void AppModel::setAlert(std::string text) {
+    alertMessage_ = std::move(text);
+    Q_EMIT alertMessageChanged();
+}
+
+void AppModel::setRestoring(bool restoring) {
+    if (restoring_ == restoring) return;
+    restoring_ = restoring;
+    Q_EMIT restoringChanged();
+}
+
+void AppModel::setAccount(std::optional<Account> account) {
+    data_.account = std::move(account);
+    Q_EMIT accountChanged();
+}
+
+std::optional<std::string> AppModel::ownNumber() const {
+    if (!data_.account) return std::nullopt;
+    return data_.account->number.text();
+}
+
+void AppModel::setNetOnline(std::set<std::string> numbers) {
+    if (auto own = ownNumber()) numbers.erase(*own);
+    netOnline_ = std::move(numbers);
+    refreshOnline();
+    flushWaiting();
+}
+
+void AppModel::setLanOnline(std::set<std::string> numbers) {
+    lanOnline_ = std::move(numbers);
+    refreshOnline();
+    flushWaiting();
+}
+
+void AppModel::refreshOnline() {
+    std::set<std::string> merged = lanOnline_;
+    merged.insert(netOnline_.begin(), netOnline_.end());
+    // Our own number is never "someone online", whichever path reported it.
+    if (auto own = ownNumber()) merged.erase(*own);
+    if (merged == online_) return;
+    const bool countChanged = merged.size() != online_.size();
+    online_ = std::move(merged);
+    Q_EMIT onlineChanged();
+    if (countChanged) Q_EMIT onNetworkCountChanged();
+}
+
+std::string AppModel::displayName(const std::string& number) const {
+    if (const Contact* contact = contactWithNumber(number)) return contact->name;
+    if (auto it = data_.directory.find(number);
+        it != data_.directory.end() && !it->second.empty()) {
+        return it->second;
+    }
+    return number;
+}
+
+bool AppModel::isBlocked(const std::string& number) const {
+    const Contact* contact = contactWithNumber(number);
+    return contact && contact->blocked;
+}
+
+void AppModel::handleEvent(wire::PeerEvent event) {
+    using namespace wire::events;
+    std::visit(
+        [this](auto& e) {
+            using E = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<E, Online>) {
+                setLanOnline(std::move(e.numbers));
+            } else if constexpr (std::is_same_v<E, Text>) {
+                receiveText(e);
+            } else if constexpr (std::is_same_v<E, Delivered>) {
+                if (setStatus("delivered", e.id)) save();
+            } else if constexpr (std::is_same_v<E, Deleted>) {
+                receiveDeletion(e);
+            } else if constexpr (std::is_same_v<E, File>) {
+                receiveFile(e);
+            } else if constexpr (std::is_same_v<E, Audio>) {
+                if (active_ && active_->phase == "active") components_.media->playAudio(e.bytes);
+            } else if constexpr (std::is_same_v<E, Video>) {
+                if (active_ && active_->phase == "active") components_.media->showVideo(e.bytes);
+            } else if constexpr (std::is_same_v<E, Desk>) {
+                if (isBlocked(e.from)) return;
+                // Screen sharing is not built yet: nothing acts on desk events.
+            } else {
+                // Call signals, walkie clips, device linking and screen frames
+                // are handled by the flows that own them, once they exist.
+            }
+        },
+        event);
+}
+
+void AppModel::waitForBackgroundWork() {
+    fileSweeps_.waitForDone();
+}
+
+}  // namespace merrowfax

@@ -1,0 +1,269 @@
+#pragma once
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "media/call_media.h"
+#include "media/walkie_talk.h"
+#include "model/records.h"
+#include "model/store.h"
+#include "platform/notifier.h"
+#include "platform/sounds.h"
+#include "transport/lan_transport.h"
+#include "transport/net_transport.h"
+#include "wire/peer_event.h"
+
+namespace merrowfax {
+
+class MainThreadHop;
+
+// The parts of the program the model drives, made once for the whole run.
+struct AppComponents {
+    std::unique_ptr<NetTransport> line = std::make_unique<OfflineNetTransport>();
+    std::unique_ptr<LanTransport> network = std::make_unique<NoLanTransport>();
+    std::unique_ptr<CallMedia> media = std::make_unique<NoCallMedia>();
+    std::unique_ptr<WalkieTalk> walkie = std::make_unique<NoWalkieTalk>();
+    std::unique_ptr<Sounds> sounds = std::make_unique<SilentSounds>();
+    std::unique_ptr<Notifier> notifier = std::make_unique<NoNotifier>();
+    // Whether a window of the program is the active one.
+    std::function<bool()> isActive = [] {
+        return false;
+    };
+    // "iPhone", "iPad" or "Mac": a desktop computer reports "Mac".
+    std::string deviceLabel = "Mac";
+    // The secret identity of this computer for the relay service.
+    std::string computerIdentity;
+};
+
+// The program's one state object. Screens and the command-line client observe
+// its properties and call its operations, all on the main thread. Operations
+// live in one file per concern: start-up and routing (app_model.cpp),
+// contacts, messaging, number claim and PIN (pin.cpp).
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(merrowfax::Uuid deviceId READ deviceId NOTIFY deviceIdChanged)
+    Q_PROPERTY(std::optional<merrowfax::Account> account READ account NOTIFY accountChanged)
+    Q_PROPERTY(std::vector<merrowfax::Contact> contacts READ contacts NOTIFY contactsChanged)
+    Q_PROPERTY(std::vector<merrowfax::ChatThread> threads READ threads NOTIFY threadsChanged)
+    Q_PROPERTY(std::vector<merrowfax::CallRecord> calls READ calls NOTIFY callsChanged)
+    Q_PROPERTY(merrowfax::Directory directory READ directory NOTIFY directoryChanged)
+    Q_PROPERTY(std::set<std::string> online READ online NOTIFY onlineChanged)
+    Q_PROPERTY(std::optional<merrowfax::IncomingCall> incoming READ incoming NOTIFY incomingChanged)
+    Q_PROPERTY(std::optional<merrowfax::ActiveCall> active READ active NOTIFY activeChanged)
+    Q_PROPERTY(std::optional<std::string> alertMessage READ alertMessage NOTIFY alertMessageChanged)
+    Q_PROPERTY(std::string linkStatus READ linkStatus NOTIFY linkStatusChanged)
+    Q_PROPERTY(
+        std::optional<std::string> hostedLinkCode READ hostedLinkCode NOTIFY hostedLinkCodeChanged)
+    Q_PROPERTY(int onNetworkCount READ onNetworkCount NOTIFY onNetworkCountChanged)
+    Q_PROPERTY(std::optional<std::string> incomingTalk READ incomingTalk NOTIFY incomingTalkChanged)
+    Q_PROPERTY(bool holdingTalk READ holdingTalk NOTIFY holdingTalkChanged)
+    Q_PROPERTY(std::optional<std::string> talkTarget READ talkTarget NOTIFY talkTargetChanged)
+    Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
+    Q_PROPERTY(bool hasPin READ hasPin NOTIFY hasPinChanged)
+    Q_PROPERTY(bool lockScreenTalk READ lockScreenTalk NOTIFY lockScreenTalkChanged)
+    Q_PROPERTY(std::optional<std::string> deskShareTo READ deskShareTo NOTIFY deskShareToChanged)
+    Q_PROPERTY(bool deskControl READ deskControl NOTIFY deskControlChanged)
+    Q_PROPERTY(
+        std::optional<std::string> deskWatchFrom READ deskWatchFrom NOTIFY deskWatchFromChanged)
+    Q_PROPERTY(std::string deskWatchName READ deskWatchName NOTIFY deskWatchNameChanged)
+    Q_PROPERTY(bool deskCanControl READ deskCanControl NOTIFY deskCanControlChanged)
+    Q_PROPERTY(std::string deskHostKind READ deskHostKind NOTIFY deskHostKindChanged)
+
+public:
+    // A voice message lives this long, in seconds.
+    static constexpr double recordingLife = 7200.0;
+    // Cap of a received walkie clip's audio bytes.
+    static constexpr std::size_t maxRecordingBytes = 1'920'000;
+
+    // Starts up: loads the store in `dataFolder`, wires the components and
+    // starts the transports (or asks the relay service for this computer's
+    // account). The model lives for the whole run.
+    AppModel(std::filesystem::path dataFolder, AppComponents components, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // Published state.
+    const Uuid& deviceId() const { return data_.deviceId; }
+    const std::optional<Account>& account() const { return data_.account; }
+    const std::vector<Contact>& contacts() const { return data_.contacts; }
+    const std::vector<ChatThread>& threads() const { return data_.threads; }
+    const std::vector<CallRecord>& calls() const { return data_.calls; }
+    const Directory& directory() const { return data_.directory; }
+    const std::set<std::string>& online() const { return online_; }
+    const std::optional<IncomingCall>& incoming() const { return incoming_; }
+    const std::optional<ActiveCall>& active() const { return active_; }
+    const std::optional<std::string>& alertMessage() const { return alertMessage_; }
+    const std::string& linkStatus() const { return linkStatus_; }
+    const std::optional<std::string>& hostedLinkCode() const { return hostedLinkCode_; }
+    int onNetworkCount() const { return static_cast<int>(online_.size()); }
+    const std::optional<std::string>& incomingTalk() const { return incomingTalk_; }
+    bool holdingTalk() const { return holdingTalk_; }
+    const std::optional<std::string>& talkTarget() const { return talkTarget_; }
+    bool restoring() const { return restoring_; }
+    bool hasPin() const { return hasPin_; }
+    bool lockScreenTalk() const { return data_.lockScreenTalk.value_or(true); }
+    const std::optional<std::string>& deskShareTo() const { return deskShareTo_; }
+    bool deskControl() const { return deskControl_; }
+    const std::optional<std::string>& deskWatchFrom() const { return deskWatchFrom_; }
+    const std::string& deskWatchName() const { return deskWatchName_; }
+    bool deskCanControl() const { return deskCanControl_; }
+    const std::string& deskHostKind() const { return deskHostKind_; }
+
+    // The alert was seen.
+    void dismissAlert();
+
+    // Start-up and routing.
+    void save();
+    void startTransports(const Account& account, const std::string& pin, const std::string& newPin,
+                         bool includeKind);
+    void refreshOnline();
+    std::string displayName(const std::string& number) const;
+    bool isBlocked(const std::string& number) const;
+    const std::string& deviceLabel() const { return components_.deviceLabel; }
+    void handleEvent(wire::PeerEvent event);
+
+    // Contacts.
+    void addContact(const std::string& name, const std::string& number);
+    void updateContact(const Uuid& id, const std::string& name, const std::string& number);
+    void deleteContact(const Uuid& id);
+    void setBlocked(const Uuid& id, bool blocked);
+    bool autoAddContact(const std::string& name, const std::string& number);
+    std::string contactLink() const;
+    void uploadBook();
+    void importBook(const std::vector<BookEntry>& entries);
+
+    // Messaging.
+    void sendText(const std::string& text, const std::string& number);
+    void sendAttachment(std::span<const std::byte> bytes, const std::string& kind,
+                        const std::string& name, const std::string& number);
+    void appendMessage(Message message, const std::string& number, const std::string& title);
+    // True when a message with that id exists.
+    bool setStatus(const std::string& status, const Uuid& id);
+    void flushWaiting();
+    void deleteMessageForMe(const Uuid& id, const std::string& number);
+    void deleteMessageForEveryone(const Uuid& id, const std::string& number);
+    void markDeleted(const Uuid& id, const std::string& number);
+    void clearChat(const std::string& number);
+    void purgeExpired();
+    void notifyNewText(const std::string& title);
+
+    // Number claim and PIN.
+    static std::string normalizePIN(std::string_view text);
+    const std::string& computerIdentity() const { return components_.computerIdentity; }
+    void forgetComputer();
+    void claimNumber(const std::string& name, const std::string& number, const std::string& pin);
+    void setPIN(const std::string& pin);
+    void changePIN(const std::string& current, const std::string& newPin);
+    void saveProfile(const std::string& name, bool business);
+    void handlePin(bool hasPin, const std::string& error, bool business);
+    void handleDenied(const std::string& reason);
+
+    // The store's attachments folder and the full path of a stored file.
+    std::filesystem::path filesFolder() const { return store_.filesFolder(); }
+    std::optional<std::filesystem::path> attachmentFile(const std::string& storedName) const {
+        return store_.attachmentFile(storedName);
+    }
+
+    // Tests: waits until background file sweeps are done.
+    void waitForBackgroundWork();
+
+Q_SIGNALS:
+    void deviceIdChanged();
+    void accountChanged();
+    void contactsChanged();
+    void threadsChanged();
+    void callsChanged();
+    void directoryChanged();
+    void onlineChanged();
+    void incomingChanged();
+    void activeChanged();
+    void alertMessageChanged();
+    void linkStatusChanged();
+    void hostedLinkCodeChanged();
+    void onNetworkCountChanged();
+    void incomingTalkChanged();
+    void holdingTalkChanged();
+    void talkTargetChanged();
+    void restoringChanged();
+    void hasPinChanged();
+    void lockScreenTalkChanged();
+    void deskShareToChanged();
+    void deskControlChanged();
+    void deskWatchFromChanged();
+    void deskWatchNameChanged();
+    void deskCanControlChanged();
+    void deskHostKindChanged();
+
+private:
+    void wireHandlers();
+    void lookupComputerAccount();
+    void adoptRememberedAccount(const std::optional<RememberedAccount>& remembered);
+    void setAlert(std::string text);
+    void setRestoring(bool restoring);
+    void setAccount(std::optional<Account> account);
+    void setNetOnline(std::set<std::string> numbers);
+    void setLanOnline(std::set<std::string> numbers);
+    std::optional<std::string> ownNumber() const;
+
+    // Contacts.
+    void sortContacts();
+    const Contact* contactWithNumber(const std::string& number) const;
+    void moveConversation(const std::string& from, const std::string& to);
+
+    // Messaging.
+    std::optional<std::string> checkSendTarget(const std::string& number);
+    bool offerText(const Message& message, const std::string& number);
+    void receiveText(const wire::events::Text& text);
+    void receiveFile(const wire::events::File& file);
+    void receiveDeletion(const wire::events::Deleted& deleted);
+    bool hasMessage(const Uuid& id) const;
+    ChatThread* thread(const std::string& number);
+    void removeStoredFile(const std::optional<std::string>& storedName);
+    void sweepOrphanFiles();
+    void sortThreads();
+
+    AppComponents components_;
+    Store store_;
+    std::shared_ptr<MainThreadHop> hop_;
+
+    // The stored state, live: save() writes it as it is. Its `channelId` is
+    // the walkie channel and `lockScreenTalk` the published flag; both are
+    // always set after start-up.
+    StoredDatabase data_;
+    std::set<std::string> online_;
+    std::optional<IncomingCall> incoming_;
+    std::optional<ActiveCall> active_;
+    std::optional<std::string> alertMessage_;
+    std::string linkStatus_;
+    std::optional<std::string> hostedLinkCode_;
+    std::optional<std::string> incomingTalk_;
+    bool holdingTalk_ = false;
+    std::optional<std::string> talkTarget_;
+    bool restoring_ = false;
+    bool hasPin_ = false;
+    std::optional<std::string> deskShareTo_;
+    bool deskControl_ = false;
+    std::optional<std::string> deskWatchFrom_;
+    std::string deskWatchName_;
+    bool deskCanControl_ = false;
+    std::string deskHostKind_;
+
+    std::optional<Account> accountBeforeClaim_;  // restored when a claim is refused
+    bool waitingPinSave_ = false;
+    bool claimWasNew_ = false;
+    std::set<std::string> lanOnline_;
+    std::set<std::string> netOnline_;
+    QTimer expiryTimer_;
+    QThreadPool fileSweeps_;  // one worker: sweeps never overlap
+};
+
+}  // namespace merrowfax

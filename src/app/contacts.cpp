@@ -1,0 +1,177 @@
+// Contacts and blocking: one contact per number, names kept short and the
+// list in the reader's alphabetical order.
+
+#include <QUrl>
+
+#include <algorithm>
+
+#include "app/app_model.h"
+#include "app/text_limits.h"
+#include "numbers/unicode_text.h"
+#include "numbers/virtual_number.h"
+
+namespace merrowfax {
+namespace {
+
+constexpr const char* kBadNumber = "Enter a Merrowfax number such as 0-1-234-5678.";
+constexpr const char* kOwnNumber = "That is your number.";
+
+std::string contactName(std::string_view typed) {
+    return unicode::prefixCharacters(unicode::trimmed(typed), kNameLimit);
+}
+
+}  // namespace
+
+const Contact* AppModel::contactWithNumber(const std::string& number) const {
+    for (const Contact& contact : data_.contacts) {
+        if (contact.number == number) return &contact;
+    }
+    return nullptr;
+}
+
+void AppModel::sortContacts() {
+    std::stable_sort(data_.contacts.begin(), data_.contacts.end(),
+                     [](const Contact& a, const Contact& b) {
+                         return unicode::compareCaseInsensitive(a.name, b.name) < 0;
+                     });
+    Q_EMIT contactsChanged();
+}
+
+void AppModel::addContact(const std::string& name, const std::string& number) {
+    auto parsed = VirtualNumber::parse(number);
+    if (!parsed) return setAlert(kBadNumber);
+    const std::string text = parsed->text();
+    if (ownNumber() == text) return setAlert(kOwnNumber);
+    const std::string trimmedName = contactName(name);
+    if (trimmedName.empty()) return;
+
+    auto existing = std::find_if(data_.contacts.begin(), data_.contacts.end(),
+                                 [&](const Contact& c) { return c.number == text; });
+    if (existing != data_.contacts.end()) {
+        existing->name = trimmedName;
+    } else {
+        data_.contacts.push_back(Contact{Uuid::random(), trimmedName, text, false});
+    }
+    sortContacts();
+    save();
+}
+
+void AppModel::updateContact(const Uuid& id, const std::string& name, const std::string& number) {
+    auto contact = std::find_if(data_.contacts.begin(), data_.contacts.end(),
+                                [&](const Contact& c) { return c.id == id; });
+    if (contact == data_.contacts.end()) return;
+    auto parsed = VirtualNumber::parse(number);
+    if (!parsed) return setAlert(kBadNumber);
+    const std::string text = parsed->text();
+    if (ownNumber() == text) return setAlert(kOwnNumber);
+    const bool taken =
+        std::any_of(data_.contacts.begin(), data_.contacts.end(),
+                    [&](const Contact& c) { return c.number == text && c.id != id; });
+    if (taken) return setAlert("That number is already a contact.");
+    const std::string trimmedName = contactName(name);
+    if (trimmedName.empty()) return;
+    contact->name = trimmedName;
+
+    const std::string oldNumber = contact->number;
+    contact->number = text;
+    if (oldNumber != text) moveConversation(oldNumber, text);
+    sortContacts();
+    save();
+}
+
+void AppModel::moveConversation(const std::string& from, const std::string& to) {
+    auto old = std::find_if(data_.threads.begin(), data_.threads.end(),
+                            [&](const ChatThread& t) { return t.id == from; });
+    if (old == data_.threads.end()) return;
+    ChatThread moved = std::move(*old);
+    data_.threads.erase(old);
+
+    if (ChatThread* target = thread(to)) {
+        target->messages.insert(target->messages.end(),
+                                std::make_move_iterator(moved.messages.begin()),
+                                std::make_move_iterator(moved.messages.end()));
+        std::stable_sort(target->messages.begin(), target->messages.end(),
+                         [](const Message& a, const Message& b) { return a.sentAt < b.sentAt; });
+        if (!target->messages.empty()) target->updatedAt = target->messages.back().sentAt;
+    } else {
+        moved.id = to;
+        data_.threads.push_back(std::move(moved));
+    }
+    sortThreads();
+}
+
+void AppModel::deleteContact(const Uuid& id) {
+    auto removed = std::remove_if(data_.contacts.begin(), data_.contacts.end(),
+                                  [&](const Contact& c) { return c.id == id; });
+    if (removed == data_.contacts.end()) return;
+    data_.contacts.erase(removed, data_.contacts.end());
+    Q_EMIT contactsChanged();
+    save();
+}
+
+void AppModel::setBlocked(const Uuid& id, bool blocked) {
+    for (Contact& contact : data_.contacts) {
+        if (contact.id != id) continue;
+        if (contact.blocked == blocked) return;
+        contact.blocked = blocked;
+        Q_EMIT contactsChanged();
+        save();
+        return;
+    }
+}
+
+bool AppModel::autoAddContact(const std::string& name, const std::string& number) {
+    auto parsed = VirtualNumber::parse(number);
+    if (!parsed) return false;
+    const std::string text = parsed->text();
+    if (ownNumber() == text || contactWithNumber(text)) return false;
+    const std::string trimmedName = contactName(name);
+    if (trimmedName.empty()) return false;
+    data_.contacts.push_back(Contact{Uuid::random(), trimmedName, text, false});
+    sortContacts();
+    return true;
+}
+
+std::string AppModel::contactLink() const {
+    const std::string number = ownNumber().value_or(std::string());
+    const std::string name = data_.account ? data_.account->displayName : std::string();
+    // Each value percent-encoded in full (all but the unreserved characters),
+    // so "&", "+", "#" and non-ASCII letters in a name survive the trip.
+    auto encoded = [](const std::string& value) {
+        return QUrl::toPercentEncoding(QString::fromStdString(value)).toStdString();
+    };
+    const std::string link = "merrowfax://add?name=" + encoded(name) + "&number=" + encoded(number);
+    if (!QUrl(QString::fromStdString(link), QUrl::StrictMode).isValid()) {
+        return "merrowfax://add?number=" + number;
+    }
+    return link;
+}
+
+void AppModel::uploadBook() {
+    std::vector<BookEntry> entries;
+    entries.reserve(data_.contacts.size());
+    for (const Contact& contact : data_.contacts) {
+        entries.push_back(BookEntry{contact.name, contact.number, contact.blocked});
+    }
+    components_.line->requestBook(entries);
+}
+
+void AppModel::importBook(const std::vector<BookEntry>& entries) {
+    bool added = false;
+    for (const BookEntry& entry : entries) {
+        if (!entry.number || !entry.name) continue;
+        auto parsed = VirtualNumber::parse(*entry.number);
+        if (!parsed || contactWithNumber(parsed->text())) continue;
+        if (!autoAddContact(*entry.name, *entry.number)) continue;
+        added = true;
+        if (entry.blocked.value_or(false)) {
+            for (Contact& contact : data_.contacts) {
+                if (contact.number == parsed->text()) contact.blocked = true;
+            }
+        }
+    }
+    if (added) Q_EMIT contactsChanged();
+    save();
+}
+
+}  // namespace merrowfax

@@ -1,0 +1,410 @@
+// Messaging: sending to both transports at once, receiving from either one
+// exactly once, deletion, and the expiry of voice messages.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRunnable>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/app_model.h"
+#include "app/text_limits.h"
+#include "numbers/unicode_text.h"
+#include "numbers/virtual_number.h"
+#include "wire/envelope_builders.h"
+
+namespace merrowfax {
+namespace {
+
+constexpr const char* kMe = "me";
+constexpr const char* kThem = "them";
+
+// The caption a message shows for an attachment of that kind.
+std::string captionFor(const std::string& kind, const std::string& fileName) {
+    if (kind == "image") return "Photo";
+    if (kind == "audio") return "Voice message";
+    return fileName;
+}
+
+// True for a number in its canonical text form; anything else from the
+// network must not become a thread.
+bool isNumberText(const std::string& text) {
+    auto parsed = VirtualNumber::parse(text);
+    return parsed && parsed->text() == text;
+}
+
+std::optional<std::vector<std::byte>> readFile(const std::string& path, std::size_t limit) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || size > limit) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<std::byte> bytes(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (static_cast<std::size_t>(in.gcount()) != bytes.size()) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
+ChatThread* AppModel::thread(const std::string& number) {
+    auto it = std::find_if(data_.threads.begin(), data_.threads.end(),
+                           [&](const ChatThread& t) { return t.id == number; });
+    return it == data_.threads.end() ? nullptr : &*it;
+}
+
+bool AppModel::hasMessage(const Uuid& id) const {
+    return std::any_of(data_.threads.begin(), data_.threads.end(), [&](const ChatThread& t) {
+        return std::any_of(t.messages.begin(), t.messages.end(),
+                           [&](const Message& m) { return m.id == id; });
+    });
+}
+
+void AppModel::sortThreads() {
+    std::stable_sort(
+        data_.threads.begin(), data_.threads.end(),
+        [](const ChatThread& a, const ChatThread& b) { return a.updatedAt > b.updatedAt; });
+    Q_EMIT threadsChanged();
+}
+
+std::optional<std::string> AppModel::checkSendTarget(const std::string& number) {
+    if (!data_.account) return std::nullopt;
+    const std::string own = data_.account->number.text();
+    auto parsed = VirtualNumber::parse(number);
+    // The own number in any typed form is still the own number.
+    if (number == own || (parsed && parsed->text() == own)) {
+        setAlert("That is your number.");
+        return std::nullopt;
+    }
+    if (!parsed) return std::nullopt;
+    const std::string target = parsed->text();
+    if (isBlocked(target)) {
+        setAlert(displayName(target) + " is blocked. Unblock them first.");
+        return std::nullopt;
+    }
+    return target;
+}
+
+void AppModel::sendText(const std::string& text, const std::string& number) {
+    const std::string_view body = unicode::trimmed(text);
+    if (body.empty()) return;
+    auto target = checkSendTarget(number);
+    if (!target) return;
+
+    Message message;
+    message.id = Uuid::random();
+    message.sender = kMe;
+    message.sentAt = now();
+    message.text = unicode::prefixCharacters(body, kTextLimit);
+    message.status = "waiting";
+    appendMessage(message, *target, displayName(*target));
+    if (offerText(message, *target)) setStatus("sent", message.id);
+    save();
+}
+
+bool AppModel::offerText(const Message& message, const std::string& number) {
+    wire::Envelope envelope = wire::textEnvelope(message.id, number, message.text, message.sentAt);
+    envelope.name = data_.account->displayName;
+    envelope.device = data_.deviceId.text();
+    // Both paths are tried every time; either one counts.
+    const bool lan = components_.network->sendText(envelope, number);
+    const bool net = components_.line->send(envelope);
+    return lan || net;
+}
+
+void AppModel::sendAttachment(std::span<const std::byte> bytes, const std::string& kind,
+                              const std::string& name, const std::string& number) {
+    auto target = checkSendTarget(number);
+    if (!target) return;
+    if (bytes.size() > kAttachmentLimit) return setAlert("That file is over 20 MB.");
+    auto stored = store_.storeFile(bytes, name);
+    if (!stored) return;
+
+    Message message;
+    message.id = Uuid::random();
+    message.sender = kMe;
+    message.sentAt = now();
+    message.text = captionFor(kind, name);
+    message.status = "waiting";
+    message.attachmentName = name;
+    message.attachmentKind = kind;
+    message.attachmentPath = *stored;
+    if (kind == "audio") message.expiresAt = message.sentAt + recordingLife;
+    appendMessage(message, *target, displayName(*target));
+
+    bool delivered = false;
+    if (components_.network->hasPeers(*target)) {
+        wire::Envelope envelope = wire::lanFileEnvelope(
+            message.id, *target, name, kind, message.sentAt, "file-" + message.id.text());
+        envelope.name = data_.account->displayName;
+        if (auto path = store_.attachmentFile(*stored)) {
+            delivered = components_.network->sendFile(envelope, *path, *target);
+        }
+    }
+    if (bytes.size() < kRelayAttachmentLimit) {
+        wire::Envelope envelope =
+            wire::netFileEnvelope(message.id, *target, name, kind, message.sentAt, bytes);
+        envelope.name = data_.account->displayName;
+        envelope.device = data_.deviceId.text();
+        delivered = components_.line->send(envelope) || delivered;
+    }
+    if (delivered) {
+        setStatus("sent", message.id);
+    } else {
+        const char* word = kind == "image" ? "photo" : "file";
+        setAlert(displayName(*target) + " does not have Merrowfax open. The " + word +
+                 " stays in the chat until they do.");
+    }
+    save();
+}
+
+void AppModel::appendMessage(Message message, const std::string& number, const std::string& title) {
+    if (ChatThread* existing = thread(number)) {
+        existing->updatedAt = message.sentAt;
+        if (existing->title == number) existing->title = title;
+        existing->messages.push_back(std::move(message));
+    } else {
+        ChatThread created;
+        created.id = number;
+        created.title = title;
+        created.updatedAt = message.sentAt;
+        created.messages.push_back(std::move(message));
+        data_.threads.push_back(std::move(created));
+    }
+    sortThreads();
+}
+
+bool AppModel::setStatus(const std::string& status, const Uuid& id) {
+    for (ChatThread& t : data_.threads) {
+        for (Message& m : t.messages) {
+            if (m.id != id) continue;
+            // A message deleted for everyone stays deleted, whatever arrives.
+            if (m.status != "deleted" && m.status != status) {
+                m.status = status;
+                Q_EMIT threadsChanged();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void AppModel::flushWaiting() {
+    if (!data_.account) return;
+    bool changed = false;
+    for (ChatThread& t : data_.threads) {
+        for (Message& m : t.messages) {
+            if (m.sender != kMe || m.attachmentPath || m.status == "delivered" ||
+                m.status == "deleted") {
+                continue;
+            }
+            if (offerText(m, t.id) && m.status == "waiting") {
+                m.status = "sent";
+                changed = true;
+            }
+        }
+    }
+    // Nothing changed, nothing to write: this runs on every presence change.
+    if (!changed) return;
+    Q_EMIT threadsChanged();
+    save();
+}
+
+void AppModel::receiveText(const wire::events::Text& text) {
+    if (!data_.account || isBlocked(text.from) || hasMessage(text.id)) return;
+    if (!isNumberText(text.from)) return;
+    const std::string own = data_.account->number.text();
+    const std::string name = unicode::prefixCharacters(text.name, kNameLimit);
+    data_.directory[text.from] = name;
+    Q_EMIT directoryChanged();
+
+    Message message;
+    message.id = text.id;
+    message.sentAt = text.sent;
+    message.text = unicode::prefixCharacters(text.body, kTextLimit);
+    message.status = "delivered";
+
+    if (text.from == own) {
+        // Our own echo, or a copy of what a linked device of this number wrote.
+        if (text.device == data_.deviceId.text()) return;
+        if (!isNumberText(text.to) || text.to == own) return;
+        message.sender = kMe;
+        appendMessage(std::move(message), text.to, displayName(text.to));
+        save();
+        return;
+    }
+
+    message.sender = kThem;
+    if (autoAddContact(name, text.from)) uploadBook();
+    appendMessage(std::move(message), text.from, name.empty() ? text.from : name);
+    components_.network->sendDelivered(text.id, text.from);
+    components_.line->send(wire::deliveredEnvelope(text.id, text.from));
+    save();
+    notifyNewText(name.empty() ? text.from : name);
+}
+
+void AppModel::receiveFile(const wire::events::File& file) {
+    // The transport's temporary copy is ours now; it goes whatever happens.
+    struct RemoveOnExit {
+        std::string path;
+        ~RemoveOnExit() {
+            std::error_code ignored;
+            if (!path.empty()) std::filesystem::remove(path, ignored);
+        }
+    } temporary{file.url};
+
+    if (!data_.account || isBlocked(file.from) || !isNumberText(file.from)) return;
+    if (hasMessage(file.id)) return;  // before storing: a duplicate leaves no file behind
+    const std::string own = data_.account->number.text();
+    const bool ownCopy = file.from == own;
+    if (ownCopy && (!isNumberText(file.to) || file.to == own)) return;
+    auto bytes = readFile(file.url, kAttachmentLimit);
+    if (!bytes) return;
+    auto stored = store_.storeFile(*bytes, file.fileName);
+    if (!stored) return;
+    data_.directory[file.from] = unicode::prefixCharacters(file.name, kNameLimit);
+    Q_EMIT directoryChanged();
+
+    Message message;
+    message.id = file.id;
+    message.sender = ownCopy ? kMe : kThem;
+    message.sentAt = file.sent;
+    message.text = captionFor(file.kind, file.fileName);
+    message.status = "delivered";
+    message.attachmentName = file.fileName;
+    message.attachmentKind = file.kind;
+    message.attachmentPath = *stored;
+    if (file.kind == "audio") message.expiresAt = file.sent + recordingLife;
+    const std::string& threadNumber = ownCopy ? file.to : file.from;
+    appendMessage(std::move(message), threadNumber, displayName(threadNumber));
+    save();
+}
+
+void AppModel::receiveDeletion(const wire::events::Deleted& deleted) {
+    if (!data_.account || isBlocked(deleted.from)) return;
+    const std::string own = data_.account->number.text();
+    const bool ownCopy = deleted.from == own && deleted.to != own;
+    const std::string& threadNumber = ownCopy ? deleted.to : deleted.from;
+    // The other side may delete only what it wrote; a linked device of ours
+    // only what this number wrote.
+    ChatThread* t = thread(threadNumber);
+    if (!t) return;
+    auto m = std::find_if(t->messages.begin(), t->messages.end(),
+                          [&](const Message& x) { return x.id == deleted.id; });
+    if (m == t->messages.end() || m->sender != (ownCopy ? kMe : kThem)) return;
+    markDeleted(deleted.id, threadNumber);
+}
+
+void AppModel::removeStoredFile(const std::optional<std::string>& storedName) {
+    if (!storedName) return;
+    if (auto path = store_.attachmentFile(*storedName)) {
+        std::error_code ignored;
+        std::filesystem::remove(*path, ignored);
+    }
+}
+
+void AppModel::markDeleted(const Uuid& id, const std::string& number) {
+    ChatThread* t = thread(number);
+    if (!t) return;
+    auto m = std::find_if(t->messages.begin(), t->messages.end(),
+                          [&](const Message& x) { return x.id == id; });
+    if (m == t->messages.end()) return;
+    removeStoredFile(m->attachmentPath);
+    m->text = "This message was deleted";
+    m->attachmentName.reset();
+    m->attachmentKind.reset();
+    m->attachmentPath.reset();
+    m->expiresAt.reset();
+    m->deletedForEveryone = true;
+    m->status = "deleted";
+    t->updatedAt = now();
+    sortThreads();
+    save();
+}
+
+void AppModel::deleteMessageForEveryone(const Uuid& id, const std::string& number) {
+    ChatThread* t = thread(number);
+    if (!t) return;
+    auto m = std::find_if(t->messages.begin(), t->messages.end(),
+                          [&](const Message& x) { return x.id == id; });
+    if (m == t->messages.end() || m->sender != kMe || m->deletedForEveryone.value_or(false)) return;
+    markDeleted(id, number);
+    components_.network->sendDelete(id, number);
+    components_.line->send(wire::deleteEnvelope(id, number));
+}
+
+void AppModel::deleteMessageForMe(const Uuid& id, const std::string& number) {
+    ChatThread* t = thread(number);
+    if (!t) return;
+    auto m = std::find_if(t->messages.begin(), t->messages.end(),
+                          [&](const Message& x) { return x.id == id; });
+    if (m == t->messages.end()) return;
+    removeStoredFile(m->attachmentPath);
+    t->messages.erase(m);
+    Q_EMIT threadsChanged();
+    save();
+}
+
+void AppModel::clearChat(const std::string& number) {
+    auto it = std::find_if(data_.threads.begin(), data_.threads.end(),
+                           [&](const ChatThread& t) { return t.id == number; });
+    if (it == data_.threads.end()) return;
+    for (const Message& m : it->messages) removeStoredFile(m.attachmentPath);
+    data_.threads.erase(it);
+    Q_EMIT threadsChanged();
+    save();
+}
+
+void AppModel::purgeExpired() {
+    const Date current = now();
+    bool removed = false;
+    for (ChatThread& t : data_.threads) {
+        auto expired = std::stable_partition(
+            t.messages.begin(), t.messages.end(),
+            [&](const Message& m) { return !m.expiresAt || *m.expiresAt > current; });
+        for (auto m = expired; m != t.messages.end(); ++m) removeStoredFile(m->attachmentPath);
+        if (expired != t.messages.end()) {
+            t.messages.erase(expired, t.messages.end());
+            removed = true;
+        }
+    }
+    sweepOrphanFiles();
+    if (removed) {
+        Q_EMIT threadsChanged();
+        save();
+    }
+}
+
+void AppModel::sweepOrphanFiles() {
+    std::set<std::string> keep;
+    for (const ChatThread& t : data_.threads) {
+        for (const Message& m : t.messages) {
+            if (m.attachmentPath) keep.insert(*m.attachmentPath);
+        }
+    }
+    // Files that appear after this moment belong to messages the set above
+    // does not know yet: only older files can be orphans. File times are
+    // coarser than the clock, hence the margin.
+    const auto takenAt = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(2);
+    fileSweeps_.start([folder = store_.filesFolder(), keep = std::move(keep), takenAt] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            std::error_code ignored;
+            if (!entry.is_regular_file(ignored)) continue;
+            if (keep.count(entry.path().filename().string())) continue;
+            if (entry.last_write_time(ignored) >= takenAt) continue;
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    });
+}
+
+void AppModel::notifyNewText(const std::string& title) {
+    components_.sounds->play(SystemSound::newText);
+    if (!components_.isActive()) components_.notifier->post(title, "New text");
+}
+
+}  // namespace merrowfax

@@ -1,0 +1,430 @@
+#include "transport/internet_line.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QThread>
+#include <QUrlQuery>
+
+#include "platform/diagnostic_log.h"
+#include "platform/timings.h"
+#include "transport/service_address.h"
+#include "wire/envelope_builders.h"
+#include "wire/envelope_json.h"
+#include "wire/receive.h"
+
+namespace merrowfax {
+namespace {
+
+bool isFourDigits(const std::string& text) {
+    return text.size() == 4 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+QString encoded(const std::string& value) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(value)));
+}
+
+void dropSocket(QWebSocket* socket) {
+    if (socket) socket->deleteLater();
+}
+
+}  // namespace
+
+QUrl registrationUrl(const QUrl& service, const LineIdentity& identity) {
+    // Every value fully percent-encoded: names may hold "&", "+" or "#".
+    QString query = QStringLiteral("number=") + encoded(identity.number) +
+                    QStringLiteral("&name=") + encoded(identity.name) + QStringLiteral("&device=") +
+                    encoded(identity.device) + QStringLiteral("&computer=") +
+                    encoded(identity.computer);
+    if (isFourDigits(identity.pin)) query += QStringLiteral("&pin=") + encoded(identity.pin);
+    if (isFourDigits(identity.newPin)) {
+        query += QStringLiteral("&newpin=") + encoded(identity.newPin);
+    }
+    if (identity.accountKind == "business" || identity.accountKind == "personal") {
+        query += QStringLiteral("&kind=") + encoded(identity.accountKind);
+    }
+    QUrl url = liveSocketUrl(service);
+    url.setQuery(query, QUrl::StrictMode);
+    return url;
+}
+
+InternetLine::InternetLine(std::optional<QUrl> service, QObject* parent)
+    : QObject(parent), service_(std::move(service)), socket_(nullptr, &dropSocket) {
+    reconnect_.setSingleShot(true);
+    reconnect_.setInterval(timings().reconnect);
+    QObject::connect(&reconnect_, &QTimer::timeout, this, [this] { connect(); });
+    keepalive_.setInterval(timings().keepAlive);
+    QObject::connect(&keepalive_, &QTimer::timeout, this, [this] { sendPing(); });
+}
+
+InternetLine::~InternetLine() {
+    discardSocket();
+}
+
+bool InternetLine::onOwnThread() const {
+    return QThread::currentThread() == thread();
+}
+
+void InternetLine::setCallbacks(Callbacks callbacks) {
+    callbacks_ = std::move(callbacks);
+}
+
+void InternetLine::start(const LineIdentity& identity) {
+    {
+        std::lock_guard lock(state_);
+        identity_ = identity;
+        shouldRun_ = true;
+    }
+    connect();
+}
+
+void InternetLine::connect() {
+    LineIdentity identity;
+    {
+        std::lock_guard lock(state_);
+        if (!shouldRun_ || identity_.number.empty()) return;
+        identity = identity_;
+    }
+    reconnect_.stop();
+    discardSocket();
+    open_ = false;
+    if (!service_) return;
+
+    const QUrl url = registrationUrl(*service_, identity);
+    if (!url.isValid()) return;
+
+    socket_.reset(new QWebSocket());
+    QWebSocket* socket = socket_.get();
+    socket->setMaxAllowedIncomingMessageSize(wire::kMaxEnvelopeBytes);
+    QObject::connect(socket, &QWebSocket::connected, this,
+                     [this, socket] { handleOpened(socket); });
+    QObject::connect(socket, &QWebSocket::disconnected, this,
+                     [this, socket] { handleClosed(socket); });
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+                     [this, socket](QAbstractSocket::SocketError) { handleClosed(socket); });
+    QObject::connect(socket, &QWebSocket::textMessageReceived, this,
+                     [this, socket](const QString& m) { handleText(socket, m); });
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
+                     [this, socket](const QByteArray& m) { handleBinary(socket, m); });
+    QObject::connect(socket, &QWebSocket::bytesWritten, this, [this](qint64 written) {
+        writtenBytes_ += written;
+        while (!pendingFrames_.empty() && pendingFrames_.front().first <= writtenBytes_) {
+            auto done = std::move(pendingFrames_.front().second);
+            pendingFrames_.pop_front();
+            if (done) done();
+        }
+    });
+    socket->open(url);
+}
+
+void InternetLine::discardSocket() {
+    if (socket_) {
+        QObject::disconnect(socket_.get(), nullptr, this, nullptr);
+        socket_->close(QWebSocketProtocol::CloseCodeGoingAway);
+        socket_.reset();
+    }
+    // Frames that will never be written still owe their senders an answer.
+    auto pending = std::move(pendingFrames_);
+    pendingFrames_.clear();
+    queuedBytes_ = writtenBytes_ = 0;
+    for (auto& [end, done] : pending) {
+        if (done) done();
+    }
+}
+
+void InternetLine::stop() {
+    {
+        std::lock_guard lock(state_);
+        shouldRun_ = false;
+    }
+    reconnect_.stop();
+    open_ = false;
+    discardSocket();
+}
+
+void InternetLine::scheduleReconnect() {
+    {
+        std::lock_guard lock(state_);
+        if (!shouldRun_) return;
+    }
+    reconnect_.start();  // restarts a pending one: never two in a row
+}
+
+void InternetLine::handleOpened(QWebSocket* socket) {
+    if (socket != socket_.get()) return;
+    open_ = true;
+    {
+        std::lock_guard lock(state_);
+        // Presented once per successful registration.
+        identity_.pin.clear();
+        identity_.newPin.clear();
+        identity_.accountKind.clear();
+    }
+    keepalive_.start();
+    sendPing();
+    if (callbacks_.onOpen) callbacks_.onOpen();
+}
+
+void InternetLine::handleClosed(QWebSocket* socket) {
+    if (socket != socket_.get()) return;
+    open_ = false;
+    scheduleReconnect();
+}
+
+void InternetLine::sendPing() {
+    if (!socket_ || !open_) return;
+    if (auto ping = wire::encodeEnvelope(wire::requestEnvelope("ping"))) {
+        socket_->sendTextMessage(QString::fromStdString(*ping));
+    }
+}
+
+void InternetLine::handleText(QWebSocket* socket, const QString& message) {
+    if (socket != socket_.get()) return;
+    const QByteArray bytes = message.toUtf8();
+    const std::string_view json(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (auto record = wire::decodeServiceRecord(json)) {
+        std::visit(
+            [this](auto& r) {
+                using R = std::decay_t<decltype(r)>;
+                if constexpr (std::is_same_v<R, wire::events::Online>) {
+                    if (callbacks_.handler) callbacks_.handler(std::move(r));
+                } else if constexpr (std::is_same_v<R, wire::service::Miss>) {
+                    if (callbacks_.onMiss) callbacks_.onMiss(r.to);
+                } else if constexpr (std::is_same_v<R, wire::service::Book>) {
+                    if (callbacks_.onBook) callbacks_.onBook(std::move(r.contacts));
+                } else if constexpr (std::is_same_v<R, wire::service::Pin>) {
+                    {
+                        std::lock_guard lock(state_);
+                        identity_.pin.clear();
+                        identity_.newPin.clear();
+                        identity_.accountKind.clear();
+                    }
+                    if (callbacks_.onPin) callbacks_.onPin(r.hasPin, r.error, r.business);
+                } else if constexpr (std::is_same_v<R, wire::service::Denied>) {
+                    {
+                        std::lock_guard lock(state_);
+                        shouldRun_ = false;
+                        identity_.pin.clear();
+                    }
+                    open_ = false;
+                    if (callbacks_.onDenied) callbacks_.onDenied(r.reason);
+                    if (socket_) {
+                        QObject::disconnect(socket_.get(), nullptr, this, nullptr);
+                        socket_->close(QWebSocketProtocol::CloseCodePolicyViolated);
+                        socket_.reset();
+                    }
+                }
+            },
+            *record);
+        return;
+    }
+    if (auto envelope = wire::decodeEnvelope(json)) handleEnvelope(*envelope);
+}
+
+void InternetLine::handleEnvelope(const wire::Envelope& envelope) {
+    const std::string peerKey = envelope.number.value_or(std::string());
+    auto incoming = wire::receiveEnvelope(envelope, wire::Transport::net, peerKey, now());
+    if (!incoming || !callbacks_.handler) return;
+    if (auto* event = std::get_if<wire::PeerEvent>(&*incoming)) {
+        callbacks_.handler(std::move(*event));
+    } else if (auto* file = std::get_if<wire::IncomingFile>(&*incoming)) {
+        const QString path =
+            QDir(QDir::tempPath()).filePath(QString::fromStdString(file->localName));
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return;
+        const auto size = static_cast<qint64>(file->bytes.size());
+        if (out.write(reinterpret_cast<const char*>(file->bytes.data()), size) != size) {
+            out.remove();
+            return;
+        }
+        out.close();
+        callbacks_.handler(std::move(*file).arrived(path.toStdString()));
+    }
+}
+
+void InternetLine::handleBinary(QWebSocket* socket, const QByteArray& message) {
+    if (socket != socket_.get()) return;
+    const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(message.constData()),
+                                           static_cast<std::size_t>(message.size()));
+    auto frame = wire::parseNetFrame(bytes);
+    if (!frame) return;
+    if (frame->kind == static_cast<std::uint8_t>(wire::FrameKind::audio)) {
+        diagnosticLog("recv " + std::to_string(frame->media.size()) + " bytes");
+    }
+    if (auto event = wire::eventFromFrame(*frame); event && callbacks_.handler) {
+        callbacks_.handler(std::move(*event));
+    }
+}
+
+bool InternetLine::send(const wire::Envelope& envelope) {
+    if (!onOwnThread()) {
+        QMetaObject::invokeMethod(
+            this, [this, envelope] { send(envelope); }, Qt::QueuedConnection);
+        return open_;
+    }
+    if (!open_ || !socket_) return false;
+    auto json = wire::encodeEnvelope(envelope);
+    if (!json) return false;
+    queuedBytes_ += static_cast<qint64>(json->size());
+    socket_->sendTextMessage(QString::fromStdString(*json));
+    return true;
+}
+
+void InternetLine::requestBook(const std::optional<std::vector<BookEntry>>& contacts) {
+    if (!open_ || !socket_) return;
+    auto json = contacts ? wire::encodeBookStore(*contacts)
+                         : wire::encodeEnvelope(wire::requestEnvelope("book"));
+    if (!json) return;
+    queuedBytes_ += static_cast<qint64>(json->size());
+    socket_->sendTextMessage(QString::fromStdString(*json));
+}
+
+void InternetLine::lookupComputer(const std::string& computer,
+                                  std::function<void(std::optional<RememberedAccount>)> done) {
+    if (!service_) return done(std::nullopt);
+    QUrl url = liveHttpUrl(*service_);
+    url.setQuery(QStringLiteral("computer=") + encoded(computer), QUrl::StrictMode);
+    QNetworkRequest request(url);
+    request.setTransferTimeout(static_cast<int>(timings().computerLookup.count()));
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    QNetworkReply* reply = http_.get(request);
+    QObject::connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() != QNetworkReply::NoError || status != 200) return done(std::nullopt);
+        const QByteArray body = reply->read(64 * 1024);
+        auto answer = wire::decodeComputerAccount(
+            std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+        if (!answer) return done(std::nullopt);
+        done(RememberedAccount{answer->number, answer->name});
+    });
+}
+
+void InternetLine::forgetComputer(const std::string& computer) {
+    if (!service_) return;
+    QUrl url = liveHttpUrl(*service_);
+    url.setQuery(QStringLiteral("computer=") + encoded(computer) + QStringLiteral("&forget=1"),
+                 QUrl::StrictMode);
+    QNetworkRequest request(url);
+    request.setTransferTimeout(static_cast<int>(timings().computerLookup.count()));
+    QNetworkReply* reply = http_.get(request);
+    QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+}
+
+void InternetLine::sendBinary(wire::FrameKind kind, std::optional<std::string> to,
+                              wire::Bytes payload, std::function<void()> completion) {
+    if (!wire::isMediaKind(static_cast<std::uint8_t>(kind))) {
+        if (completion) completion();
+        return;
+    }
+    if (!onOwnThread()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, kind, to = std::move(to), payload = std::move(payload),
+             completion = std::move(completion)]() mutable {
+                sendBinary(kind, std::move(to), std::move(payload), std::move(completion));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    const bool audio = kind == wire::FrameKind::audio;
+    if (!open_ || !socket_ || !to || to->empty() || to->size() > wire::kMaxFrameTarget ||
+        payload.empty()) {
+        if (audio) {
+            diagnosticLog(std::string("audio not sent open=") + (open_ ? "true" : "false") +
+                          " target=" + (to ? *to : std::string("none")) +
+                          " bytes=" + std::to_string(payload.size()));
+        }
+        if (completion) completion();
+        return;
+    }
+    const auto frame = wire::encodeNetFrame(kind, *to, payload);
+    if (audio) diagnosticLog("sent " + std::to_string(payload.size()) + " bytes to " + *to);
+    queuedBytes_ += static_cast<qint64>(frame.size());
+    pendingFrames_.emplace_back(queuedBytes_, std::move(completion));
+    socket_->sendBinaryMessage(QByteArray(reinterpret_cast<const char*>(frame.data()),
+                                          static_cast<qsizetype>(frame.size())));
+}
+
+void InternetLine::sendAudio(std::string base64) {
+    auto to = mediaTo();
+    if (!to) return;
+    send(wire::audioEnvelope(*to, std::move(base64)));
+}
+
+void InternetLine::sendTalk(bool start, const std::string& to, const std::string& name) {
+    {
+        std::lock_guard lock(state_);
+        talkTo_ = start ? std::optional<std::string>(to) : std::nullopt;
+    }
+    send(wire::talkEnvelope(start, to, name));
+}
+
+void InternetLine::sendDelete(const Uuid& id, const std::string& to) {
+    send(wire::deleteEnvelope(id, to));
+}
+
+void InternetLine::sendDelivered(const Uuid& id, const std::string& to) {
+    send(wire::deliveredEnvelope(id, to));
+}
+
+void InternetLine::queueDeskFrame(wire::Bytes frame) {
+    bool pump = false;
+    {
+        std::lock_guard lock(state_);
+        deskLatest_ = std::move(frame);
+        pump = deskTo_ && !deskSending_;
+    }
+    if (pump) pumpDesk();
+}
+
+void InternetLine::pumpDesk() {
+    wire::Bytes frame;
+    std::optional<std::string> to;
+    {
+        std::lock_guard lock(state_);
+        if (deskSending_ || !deskTo_ || !deskLatest_) return;
+        frame = std::move(*deskLatest_);
+        deskLatest_.reset();
+        deskSending_ = true;
+        to = deskTo_;
+    }
+    QPointer<InternetLine> self(this);
+    sendBinary(wire::FrameKind::deskFrame, std::move(to), std::move(frame), [self] {
+        if (!self) return;
+        bool more = false;
+        {
+            std::lock_guard lock(self->state_);
+            self->deskSending_ = false;
+            more = self->deskLatest_.has_value();
+        }
+        if (more) self->pumpDesk();
+    });
+}
+
+void InternetLine::setMediaTo(std::optional<std::string> number) {
+    std::lock_guard lock(state_);
+    mediaTo_ = std::move(number);
+}
+
+void InternetLine::setDeskTo(std::optional<std::string> number) {
+    std::lock_guard lock(state_);
+    deskTo_ = std::move(number);
+}
+
+std::optional<std::string> InternetLine::mediaTo() const {
+    std::lock_guard lock(state_);
+    return mediaTo_;
+}
+
+std::optional<std::string> InternetLine::talkTo() const {
+    std::lock_guard lock(state_);
+    return talkTo_;
+}
+
+}  // namespace merrowfax

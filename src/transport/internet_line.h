@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+#include <QWebSocket>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "transport/net_transport.h"
+#include "wire/frames.h"
+
+namespace merrowfax {
+
+// The live endpoint with the registration query: number, name, device,
+// computer, then pin and newpin only when exactly four digits and kind only
+// when "personal" or "business".
+QUrl registrationUrl(const QUrl& service, const LineIdentity& identity);
+
+// One WebSocket to the relay service: registers this device's number, carries
+// envelopes as text messages and media as binary frames, pings every 15
+// seconds and reconnects 2 seconds after any failure while it is meant to
+// run. Lives on the main thread; media senders may call from other threads.
+class InternetLine final : public QObject, public NetTransport {
+    Q_OBJECT
+
+public:
+    // `service` is the base address (see service_address.h); nothing means
+    // no usable address: the line never connects and lookups find nothing.
+    explicit InternetLine(std::optional<QUrl> service, QObject* parent = nullptr);
+    ~InternetLine() override;
+
+    // NetTransport.
+    void setCallbacks(Callbacks callbacks) override;
+    void start(const LineIdentity& identity) override;
+    void stop() override;
+    bool send(const wire::Envelope& envelope) override;
+    void requestBook(const std::optional<std::vector<BookEntry>>& contacts) override;
+    void lookupComputer(const std::string& computer,
+                        std::function<void(std::optional<RememberedAccount>)> done) override;
+    void forgetComputer(const std::string& computer) override;
+
+    // (Re)opens the socket with the identity held now.
+    void connect();
+    bool isOpen() const { return open_; }
+
+    // Media. `to` absent, a closed line or an empty payload sends nothing;
+    // `completion` runs once the frame was handed on, or at once.
+    void sendBinary(wire::FrameKind kind, std::optional<std::string> to, wire::Bytes payload,
+                    std::function<void()> completion = {});
+    // Call audio as an "audio" envelope to `mediaTo`, the chunk in base64.
+    void sendAudio(std::string base64);
+    void sendTalk(bool start, const std::string& to, const std::string& name);
+    void sendDelete(const Uuid& id, const std::string& to);
+    void sendDelivered(const Uuid& id, const std::string& to);
+    // Screen frames: only the newest waits while one is in flight.
+    void queueDeskFrame(wire::Bytes frame);
+
+    void setMediaTo(std::optional<std::string> number);
+    void setDeskTo(std::optional<std::string> number);
+    std::optional<std::string> mediaTo() const;
+    std::optional<std::string> talkTo() const;
+
+private:
+    void scheduleReconnect();
+    void handleOpened(QWebSocket* socket);
+    void handleClosed(QWebSocket* socket);
+    void handleText(QWebSocket* socket, const QString& message);
+    void handleBinary(QWebSocket* socket, const QByteArray& message);
+    void handleEnvelope(const wire::Envelope& envelope);
+    void sendPing();
+    void pumpDesk();
+    void discardSocket();
+    bool onOwnThread() const;
+
+    const std::optional<QUrl> service_;
+    Callbacks callbacks_;
+
+    // Guarded by state_.
+    mutable std::mutex state_;
+    LineIdentity identity_;
+    bool shouldRun_ = false;
+    std::optional<std::string> mediaTo_;
+    std::optional<std::string> talkTo_;
+    std::optional<std::string> deskTo_;
+    std::optional<wire::Bytes> deskLatest_;
+    bool deskSending_ = false;
+
+    // Main thread only.
+    std::unique_ptr<QWebSocket, void (*)(QWebSocket*)> socket_;
+    std::atomic<bool> open_ = false;
+    QTimer reconnect_;
+    QTimer keepalive_;
+    QNetworkAccessManager http_;
+    // Completions of binary frames handed to the socket, by the running
+    // total of bytes at which each frame ends.
+    std::deque<std::pair<qint64, std::function<void()>>> pendingFrames_;
+    qint64 queuedBytes_ = 0;
+    qint64 writtenBytes_ = 0;
+};
+
+}  // namespace merrowfax

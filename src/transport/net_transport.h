@@ -1,0 +1,79 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wire/envelope.h"
+#include "wire/peer_event.h"
+#include "wire/service_records.h"
+
+namespace merrowfax {
+
+using wire::BookEntry;
+
+// Who the line registers as with the relay service.
+struct LineIdentity {
+    std::string number;       // own number text
+    std::string name;         // display name
+    std::string device;       // device label
+    std::string computer;     // computer identity
+    std::string pin;          // presented once, when 4 digits
+    std::string newPin;       // set once, when 4 digits
+    std::string accountKind;  // registered once when "personal" or "business"
+};
+
+// The account the relay service remembers for this computer.
+struct RememberedAccount {
+    std::string number;
+    std::string name;
+};
+
+// What the app needs from its connection to the relay service. Callbacks may
+// run on any thread; the app moves them to its own.
+class NetTransport {
+public:
+    struct Callbacks {
+        std::function<void(wire::PeerEvent)> handler;
+        std::function<void(std::string)> onMiss;  // a record found nobody under `to`
+        std::function<void()> onOpen;
+        std::function<void(std::vector<BookEntry>)> onBook;
+        std::function<void(std::string)> onDenied;  // reason
+        std::function<void(bool hasPin, std::string error, bool business)> onPin;
+    };
+
+    virtual ~NetTransport() = default;
+
+    virtual void setCallbacks(Callbacks callbacks) = 0;
+    // Stores the identity and marks the line as meant to run, then connects.
+    virtual void start(const LineIdentity& identity) = 0;
+    virtual void stop() = 0;
+    // True when the envelope was queued on an open connection.
+    virtual bool send(const wire::Envelope& envelope) = 0;
+    // Fetches the stored contact book, or stores `contacts` when given.
+    virtual void requestBook(const std::optional<std::vector<BookEntry>>& contacts) = 0;
+    // Asks which account this computer had; `done` gets nothing on any failure.
+    virtual void lookupComputer(const std::string& computer,
+                                std::function<void(std::optional<RememberedAccount>)> done) = 0;
+    // Drops the service's memory of this computer; fire and forget.
+    virtual void forgetComputer(const std::string& computer) = 0;
+};
+
+// Used until the program has a connection to the relay service: nothing is
+// sent, no event ever arrives and no account is remembered.
+class OfflineNetTransport final : public NetTransport {
+public:
+    void setCallbacks(Callbacks) override {}
+    void start(const LineIdentity&) override {}
+    void stop() override {}
+    bool send(const wire::Envelope&) override { return false; }
+    void requestBook(const std::optional<std::vector<BookEntry>>&) override {}
+    void lookupComputer(const std::string&,
+                        std::function<void(std::optional<RememberedAccount>)> done) override {
+        done(std::nullopt);
+    }
+    void forgetComputer(const std::string&) override {}
+};
+
+}  // namespace merrowfax

@@ -1,0 +1,144 @@
+#include "model_fixture.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+class Contacts : public ModelTest {
+protected:
+    void SetUp() override { start(); }
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& c : model->contacts()) out.push_back(c.name);
+        return out;
+    }
+    Uuid idOf(const std::string& number) const {
+        for (const auto& c : model->contacts()) {
+            if (c.number == number) return c.id;
+        }
+        return {};
+    }
+};
+
+TEST_F(Contacts, AddStoresTheCanonicalNumberOnceAndKeepsNameOrder) {
+    model->addContact("  bob  ", "+1 (1) 222 2222");
+    model->addContact("Alice", "44-1-555-0001");
+    model->addContact("Émile", "0-10-111-1111");
+    model->addContact("zed", "0-1-000-0042");
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alice", "bob", "Émile", "zed"}));
+    EXPECT_EQ(model->contacts()[1].number, kBob);
+
+    model->addContact("Robert", "1-1-222-2222");  // same number: renamed, not added
+    EXPECT_EQ(model->contacts().size(), 4u);
+    EXPECT_EQ(model->displayName(kBob), "Robert");
+    EXPECT_EQ(stored().contacts, model->contacts());
+
+    model->addContact(std::string(60, 'x'), "0-1-000-0043");
+    EXPECT_EQ(model->displayName("0-1-000-0043"), std::string(40, 'x'));
+}
+
+TEST_F(Contacts, AddAndUpdateRefuseBadInput) {
+    struct Case {
+        const char* name;
+        const char* number;
+        std::optional<std::string> alert;
+    };
+    const Case cases[] = {
+        {"Alice", "12345", "Enter a Merrowfax number such as 0-1-234-5678."},
+        {"Me", "0 1 234 5678", "That is your number."},
+        {"   ", kAlice, std::nullopt},  // empty name: nothing at all
+    };
+    for (const Case& c : cases) {
+        model->dismissAlert();
+        model->addContact(c.name, c.number);
+        EXPECT_EQ(model->alertMessage(), c.alert) << c.number;
+        EXPECT_TRUE(model->contacts().empty());
+    }
+
+    model->addContact("Alice", kAlice);
+    model->addContact("Bob", kBob);
+    model->updateContact(idOf(kBob), "Bob", kAlice);
+    EXPECT_EQ(model->alertMessage(), "That number is already a contact.");
+    EXPECT_EQ(model->displayName(kBob), "Bob");
+}
+
+TEST_F(Contacts, ChangingANumberMergesTheConversationsInTimeOrder) {
+    model->addContact("Alice", kAlice);
+    fromLine(text(kAlice, "a1"));
+    fromLine(text(kBob, "b1", Uuid::random(), "Bob"));
+    fromLine(text(kAlice, "a2"));
+    fromLine(text(kBob, "b2", Uuid::random(), "Bob"));
+
+    model->deleteContact(idOf(kBob));  // Bob was added on his first text
+    model->updateContact(idOf(kAlice), "Alice", kBob);
+    EXPECT_EQ(threadOf(kAlice), nullptr);
+    const ChatThread* merged = threadOf(kBob);
+    ASSERT_NE(merged, nullptr);
+    std::vector<std::string> bodies;
+    for (const auto& m : merged->messages) bodies.push_back(m.text);
+    EXPECT_EQ(bodies, (std::vector<std::string>{"a1", "b1", "a2", "b2"}));
+    EXPECT_EQ(merged->updatedAt, merged->messages.back().sentAt);
+
+    // A thread moves whole when the new number has none.
+    model->updateContact(idOf(kBob), "Alice", "0-1-000-0001");
+    ASSERT_NE(threadOf("0-1-000-0001"), nullptr);
+    EXPECT_EQ(threadOf("0-1-000-0001")->messages.size(), 4u);
+}
+
+TEST_F(Contacts, ImportingTheBookKeepsWhatIsAlreadyHere) {
+    model->addContact("Alice (mine)", kAlice);
+    model->importBook({
+        BookEntry{"Alice (book)", kAlice, true},           // exists: untouched
+        BookEntry{"Bob", kBob, true},                      // added, blocked
+        BookEntry{"Carol", "0-1-000-0042", std::nullopt},  // blocked missing: false
+        BookEntry{std::nullopt, "0-1-000-0043", false},    // name not text: skipped
+        BookEntry{"Dan", std::nullopt, false},             // number not text: skipped
+        BookEntry{"Eve", "garbage", false},
+    });
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alice (mine)", "Bob", "Carol"}));
+    EXPECT_FALSE(model->isBlocked(kAlice));
+    EXPECT_TRUE(model->isBlocked(kBob));
+    EXPECT_FALSE(model->isBlocked("0-1-000-0042"));
+    EXPECT_EQ(stored().contacts, model->contacts());
+}
+
+TEST_F(Contacts, TheBookArrivesThroughTheLine) {
+    line->callbacks.onBook({BookEntry{"Alice", kAlice, false}});
+    settle();
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alice"}));
+}
+
+TEST_F(Contacts, DisplayNamePrefersContactThenDirectoryThenNumber) {
+    fromLine(text(kAlice, "hi", Uuid::random(), "Alice from the directory"));
+    model->deleteContact(idOf(kAlice));
+    EXPECT_EQ(model->displayName(kAlice), "Alice from the directory");
+    model->addContact("Alice", kAlice);
+    EXPECT_EQ(model->displayName(kAlice), "Alice");
+    EXPECT_EQ(model->displayName(kBob), kBob);
+}
+
+TEST_F(Contacts, UploadSendsEveryContactWithItsBlockFlag) {
+    model->addContact("Alice", kAlice);
+    model->addContact("Bob", kBob);
+    model->setBlocked(idOf(kBob), true);
+    model->uploadBook();
+    ASSERT_FALSE(line->books.empty());
+    ASSERT_TRUE(line->books.back());
+    EXPECT_EQ(*line->books.back(), (std::vector<BookEntry>{BookEntry{"Alice", kAlice, false},
+                                                           BookEntry{"Bob", kBob, true}}));
+}
+
+TEST_F(Contacts, TheLinkEncodesTheNameFully) {
+    EXPECT_EQ(model->contactLink(), "merrowfax://add?name=Me&number=0-1-234-5678");
+    model.reset();
+    StoredDatabase db = stored();
+    db.account->displayName = "Zoë & Co #1+";
+    seed(db);
+    start();
+    EXPECT_EQ(model->contactLink(),
+              "merrowfax://add?name=Zo%C3%AB%20%26%20Co%20%231%2B&number=0-1-234-5678");
+}
+
+}  // namespace

@@ -1,0 +1,324 @@
+#include <fstream>
+
+#include "model_fixture.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+std::vector<std::byte> bytesOf(std::size_t size) {
+    return std::vector<std::byte>(size, std::byte{0x5a});
+}
+
+class Sending : public ModelTest {
+protected:
+    void SetUp() override { start(); }
+};
+
+TEST_F(Sending, ChecksComeBeforeAnythingIsStored) {
+    model->addContact("Bob", kBob);
+    for (Contact c : model->contacts()) model->setBlocked(c.id, true);
+
+    struct Case {
+        std::string text, number;
+        std::optional<std::string> alert;
+    };
+    const Case cases[] = {
+        {" \n\t ", kAlice, std::nullopt},
+        {"hi", "01 234 5678", "That is your number."},
+        {"hi", "not a number", std::nullopt},
+        {"hi", "1 1 222 2222", "Bob is blocked. Unblock them first."},
+    };
+    for (const Case& c : cases) {
+        model->dismissAlert();
+        model->sendText(c.text, c.number);
+        EXPECT_EQ(model->alertMessage(), c.alert) << c.number;
+    }
+    EXPECT_TRUE(model->threads().empty());
+    EXPECT_TRUE(line->sent.empty());
+}
+
+TEST_F(Sending, ATextIsTrimmedCutAndOfferedToBothPaths) {
+    const std::string longText = "  " + std::string(5000, 'a') + "\n";
+    model->sendText(longText, "+44 1 555 0001");
+    const ChatThread* t = threadOf(kAlice);
+    ASSERT_NE(t, nullptr);
+    const Message& m = t->messages.at(0);
+    EXPECT_EQ(m.text, std::string(4000, 'a'));
+    EXPECT_EQ(m.status, "waiting");  // neither path took it
+    ASSERT_EQ(lan->texts.size(), 1u);
+    ASSERT_EQ(line->sent.size(), 1u);
+    EXPECT_EQ(line->sent[0], lan->texts[0]);
+    EXPECT_EQ(line->sent[0].to, kAlice);
+    EXPECT_EQ(line->sent[0].name, "Me");
+    EXPECT_EQ(line->sent[0].id, m.id.text());
+}
+
+TEST_F(Sending, StatusMovesFromWaitingToSentToDeliveredAndDeletedStays) {
+    lan->accepts = true;
+    model->sendText("one", kAlice);
+    const Uuid first = threadOf(kAlice)->messages[0].id;
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
+    fromLine(wire::events::Delivered{first});
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "delivered");
+    EXPECT_EQ(stored().threads[0].messages[0].status, "delivered");
+
+    lan->accepts = false;
+    model->sendText("two", kAlice);
+    const Uuid second = threadOf(kAlice)->messages[1].id;
+    fromLan(wire::events::Delivered{second});  // an ack may overtake "sent"
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "delivered");
+
+    model->deleteMessageForEveryone(first, kAlice);
+    fromLine(wire::events::Delivered{first});
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "deleted");
+}
+
+TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
+    model->sendAttachment(bytesOf(20'000'001), "file", "big.bin", kAlice);
+    EXPECT_EQ(model->alertMessage(), "That file is over 20 MB.");
+    EXPECT_TRUE(model->threads().empty());
+    model->dismissAlert();
+
+    // 900 000 bytes and no LAN peer: no path at all.
+    line->accepts = true;
+    model->sendAttachment(bytesOf(900'000), "image", "IMG_1.JPG", kAlice);
+    EXPECT_EQ(
+        model->alertMessage(),
+        "44-1-555-0001 does not have Merrowfax open. The photo stays in the chat until they do.");
+    EXPECT_TRUE(line->sentWithOp("file").empty());
+    const Message& photo = threadOf(kAlice)->messages.at(0);
+    EXPECT_EQ(photo.status, "waiting");
+    EXPECT_EQ(photo.text, "Photo");
+    ASSERT_TRUE(photo.attachmentPath);
+    EXPECT_TRUE(photo.attachmentPath->ends_with(".JPG"));
+    EXPECT_EQ(std::filesystem::file_size(*model->attachmentFile(*photo.attachmentPath)), 900'000u);
+
+    // One byte less travels through the relay service, base64 in the record.
+    model->sendAttachment(bytesOf(899'999), "audio", "voice.m4a", kAlice);
+    const Message& voice = threadOf(kAlice)->messages.at(1);
+    EXPECT_EQ(voice.status, "sent");
+    EXPECT_EQ(voice.text, "Voice message");
+    ASSERT_TRUE(voice.expiresAt);
+    EXPECT_DOUBLE_EQ(*voice.expiresAt, voice.sentAt + 7200);
+    auto files = line->sentWithOp("file");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].fileKind, "audio");
+    EXPECT_EQ(files[0].payload->size(), 1'200'000u);  // 899 999 bytes in base64
+
+    // With a LAN peer the file goes as a named transfer.
+    lan->peers = lan->accepts = true;
+    line->accepts = false;
+    model->sendAttachment(bytesOf(10), "file", "notes.txt", kAlice);
+    ASSERT_EQ(lan->files.size(), 1u);
+    EXPECT_EQ(lan->files[0].first.resource, "file-" + threadOf(kAlice)->messages.at(2).id.text());
+    EXPECT_EQ(threadOf(kAlice)->messages.at(2).status, "sent");
+    EXPECT_EQ(threadOf(kAlice)->messages.at(2).text, "notes.txt");
+}
+
+class Receiving : public ModelTest {
+protected:
+    void SetUp() override { start(); }
+};
+
+TEST_F(Receiving, TheSameTextOverBothPathsIsStoredAndAcknowledgedOnce) {
+    const auto event = text(kAlice, "hello");
+    fromLine(event);
+    fromLan(event);
+    const ChatThread* t = threadOf(kAlice);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->messages.size(), 1u);
+    EXPECT_EQ(t->messages[0].sender, "them");
+    EXPECT_EQ(t->messages[0].status, "delivered");
+    EXPECT_EQ(t->title, "Alice");
+    EXPECT_EQ(line->sentWithOp("delivered").size(), 1u);
+    EXPECT_EQ(lan->delivered.size(), 1u);
+    EXPECT_EQ(sounds->played, std::vector<SystemSound>{SystemSound::newText});
+    EXPECT_EQ(notifier->posted,
+              (std::vector<std::pair<std::string, std::string>>{{"Alice", "New text"}}));
+}
+
+TEST_F(Receiving, AStrangerBecomesAContactOnceAndTheBookIsUploaded) {
+    fromLine(text(kAlice, "one"));
+    fromLine(text(kAlice, "two", Uuid::random(), "Alice Renamed"));
+    ASSERT_EQ(model->contacts().size(), 1u);
+    EXPECT_EQ(model->contacts()[0].name, "Alice");
+    EXPECT_EQ(line->books.size(), 1u);
+    EXPECT_EQ(model->directory().at(kAlice), "Alice Renamed");
+}
+
+TEST_F(Receiving, ABlockedNumberIsSilencedOnEveryPath) {
+    model->addContact("Alice", kAlice);
+    fromLine(text(kAlice, "before"));
+    const Uuid theirs = threadOf(kAlice)->messages[0].id;
+    model->setBlocked(model->contacts()[0].id, true);
+
+    fromLine(text(kAlice, "after"));
+    fromLine(wire::events::Deleted{theirs, kAlice, kOwn});
+    wire::events::File file;
+    file.id = Uuid::random();
+    file.from = kAlice;
+    file.kind = "file";
+    file.url = (folder() / "incoming.bin").string();
+    std::ofstream(file.url) << "data";
+    fromLan(file);
+
+    ASSERT_EQ(threadOf(kAlice)->messages.size(), 1u);
+    EXPECT_EQ(threadOf(kAlice)->messages[0].text, "before");
+    EXPECT_EQ(line->sentWithOp("delivered").size(), 1u);  // only the first text
+}
+
+TEST_F(Receiving, OwnNumberCopiesComeFromLinkedDevicesNotFromOurselves) {
+    auto echo = text(kOwn, "echo");
+    echo.device = model->deviceId().text();
+    echo.to = kAlice;
+    fromLan(echo);
+    EXPECT_TRUE(model->threads().empty());
+
+    auto copy = text(kOwn, "written on my phone");
+    copy.device = "PHONE";
+    copy.to = kAlice;
+    fromLan(copy);
+    const ChatThread* t = threadOf(kAlice);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->messages[0].sender, "me");
+    EXPECT_EQ(t->messages[0].status, "delivered");
+    EXPECT_TRUE(lan->delivered.empty());
+    EXPECT_TRUE(model->contacts().empty());
+    EXPECT_TRUE(notifier->posted.empty());
+
+    auto bogus = text(kOwn, "to nowhere");
+    bogus.device = "PHONE";
+    bogus.to = "../../etc";
+    fromLan(bogus);
+    EXPECT_EQ(model->threads().size(), 1u);
+}
+
+TEST_F(Receiving, AFileIsStoredUnderItsOwnNameAndTheTemporaryCopyGoes) {
+    wire::events::File file;
+    file.id = Uuid::random();
+    file.from = kAlice;
+    file.to = kOwn;
+    file.name = "Alice";
+    file.fileName = "../../secret.m4a";
+    file.kind = "audio";
+    file.sent = now();
+    file.url = (folder() / "net-incoming").string();
+    std::ofstream(file.url) << "voice bytes";
+    fromLine(file);
+
+    EXPECT_FALSE(std::filesystem::exists(file.url));
+    const Message& m = threadOf(kAlice)->messages.at(0);
+    EXPECT_EQ(m.text, "Voice message");
+    EXPECT_DOUBLE_EQ(*m.expiresAt, file.sent + 7200);
+    auto stored = model->attachmentFile(*m.attachmentPath);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->parent_path(), model->filesFolder());
+    EXPECT_EQ(std::filesystem::file_size(*stored), 11u);
+
+    fromLine(file);  // again, from a file that is gone now: nothing changes
+    EXPECT_EQ(threadOf(kAlice)->messages.size(), 1u);
+}
+
+class Deleting : public ModelTest {
+protected:
+    void SetUp() override {
+        start();
+        lan->accepts = true;
+        model->sendText("mine", kAlice);
+        fromLine(text(kAlice, "theirs"));
+        mine = threadOf(kAlice)->messages[0].id;
+        theirs = threadOf(kAlice)->messages[1].id;
+    }
+    Uuid mine, theirs;
+};
+
+TEST_F(Deleting, ForEveryoneOnlyWhatWeWroteAndTellBothPaths) {
+    model->deleteMessageForEveryone(theirs, kAlice);
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "delivered");
+
+    model->deleteMessageForEveryone(mine, kAlice);
+    const Message& m = threadOf(kAlice)->messages[0];
+    EXPECT_EQ(m.text, "This message was deleted");
+    EXPECT_EQ(m.deletedForEveryone, true);
+    EXPECT_EQ(lan->deletes.size(), 1u);
+    ASSERT_EQ(line->sentWithOp("delete").size(), 1u);
+    EXPECT_EQ(line->sentWithOp("delete")[0].to, kAlice);
+}
+
+TEST_F(Deleting, ReceivedDeletionsTouchOnlyTheSendersOwnMessages) {
+    fromLine(wire::events::Deleted{mine, kAlice, kOwn});  // not theirs to delete
+    fromLine(wire::events::Deleted{Uuid::random(), kAlice, kOwn});
+    EXPECT_EQ(threadOf(kAlice)->messages[0].text, "mine");
+    fromLine(wire::events::Deleted{theirs, kAlice, kOwn});
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "deleted");
+    EXPECT_EQ(stored().threads[0].messages[1].text, "This message was deleted");
+}
+
+TEST_F(Deleting, ForMeAndClearingStayOnThisDevice) {
+    model->deleteMessageForMe(mine, kAlice);
+    EXPECT_EQ(threadOf(kAlice)->messages.size(), 1u);
+    model->clearChat(kAlice);
+    EXPECT_EQ(threadOf(kAlice), nullptr);
+    EXPECT_TRUE(lan->deletes.empty());
+    EXPECT_TRUE(line->sentWithOp("delete").empty());
+    fromLine(text(kAlice, "again"));
+    ASSERT_NE(threadOf(kAlice), nullptr);
+    EXPECT_EQ(threadOf(kAlice)->messages.size(), 1u);
+}
+
+class Expiry : public ModelTest {};
+
+TEST_F(Expiry, VoiceMessagesGoWithTheirFilesAndOrphansAreSwept) {
+    // A previous run left one expired voice message, one live one, and a
+    // file no message refers to.
+    Store store(folder());
+    const auto expiredName = *store.storeFile(bytesOf(3), "old.m4a");
+    const auto liveName = *store.storeFile(bytesOf(3), "new.m4a");
+    const auto orphan = store.filesFolder() / "ORPHAN";
+    std::ofstream(orphan) << "x";
+    std::filesystem::last_write_time(
+        orphan, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5));
+
+    StoredDatabase db = StoredDatabase::fresh();
+    db.account = account();
+    ChatThread t{kAlice, "Alice", {}, now()};
+    Message expired;
+    expired.id = Uuid::random();
+    expired.sender = "them";
+    expired.sentAt = now() - 7300;
+    expired.text = "Voice message";
+    expired.status = "delivered";
+    expired.attachmentKind = "audio";
+    expired.attachmentPath = expiredName;
+    expired.expiresAt = now() - 100;
+    Message live = expired;
+    live.id = Uuid::random();
+    live.attachmentPath = liveName;
+    live.expiresAt = now() + 100;
+    t.messages = {expired, live};
+    db.threads = {t};
+    seed(db);
+
+    start();
+    model->purgeExpired();
+    model->waitForBackgroundWork();
+    ASSERT_EQ(threadOf(kAlice)->messages.size(), 1u);
+    EXPECT_EQ(threadOf(kAlice)->messages[0].id, live.id);
+    EXPECT_FALSE(std::filesystem::exists(*model->attachmentFile(expiredName)));
+    EXPECT_TRUE(std::filesystem::exists(*model->attachmentFile(liveName)));
+    EXPECT_FALSE(std::filesystem::exists(orphan));
+    EXPECT_EQ(stored().threads[0].messages.size(), 1u);
+}
+
+TEST_F(Expiry, TheSweepLeavesFilesNewerThanItsListAlone) {
+    start();
+    const auto fresh = model->filesFolder() / "JUST-STORED";
+    std::ofstream(fresh) << "x";
+    model->purgeExpired();
+    model->waitForBackgroundWork();
+    EXPECT_TRUE(std::filesystem::exists(fresh));
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "app/app_model.h"
+#include "fakes.h"
+
+namespace merrowfax::testing {
+
+inline constexpr const char* kOwn = "0-1-234-5678";
+inline constexpr const char* kAlice = "44-1-555-0001";
+inline constexpr const char* kBob = "1-1-222-2222";
+
+// An AppModel on a fresh data folder with fake transports and devices.
+class ModelTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::unique_ptr<AppModel> model;
+    FakeLine* line = nullptr;
+    FakeLan* lan = nullptr;
+    RecordingSounds* sounds = nullptr;
+    RecordingNotifier* notifier = nullptr;
+
+    std::filesystem::path folder() const { return dir.path().toStdString(); }
+
+    // Writes db.json as a previous run would have left it.
+    void seed(const StoredDatabase& database) { Store(folder()).save(database); }
+
+    static Account account(const char* number = kOwn, const char* name = "Me") {
+        Account a;
+        a.id = Uuid::random();
+        a.deviceId = Uuid::random();
+        a.displayName = name;
+        a.number = *VirtualNumber::parse(number);
+        return a;
+    }
+
+    // Seeds an account (unless told otherwise) and starts the model.
+    void start(bool withAccount = true) {
+        if (withAccount && !std::filesystem::exists(folder() / "db.json")) {
+            StoredDatabase db = StoredDatabase::fresh();
+            db.account = account();
+            seed(db);
+        }
+        AppComponents parts;
+        auto fakeLine = std::make_unique<FakeLine>();
+        auto fakeLan = std::make_unique<FakeLan>();
+        auto fakeSounds = std::make_unique<RecordingSounds>();
+        auto fakeNotifier = std::make_unique<RecordingNotifier>();
+        line = fakeLine.get();
+        lan = fakeLan.get();
+        sounds = fakeSounds.get();
+        notifier = fakeNotifier.get();
+        parts.line = std::move(fakeLine);
+        parts.network = std::move(fakeLan);
+        parts.sounds = std::move(fakeSounds);
+        parts.notifier = std::move(fakeNotifier);
+        parts.computerIdentity = "mac-TEST";
+        model = std::make_unique<AppModel>(folder(), std::move(parts));
+        settle();
+    }
+
+    // Runs queued main-thread work (component callbacks hop there).
+    static void settle() {
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+
+    // An event as a transport delivers it: through its callback, then the hop.
+    void fromLine(wire::PeerEvent event) {
+        line->callbacks.handler(std::move(event));
+        settle();
+    }
+    void fromLan(wire::PeerEvent event) {
+        lan->handler(std::move(event));
+        settle();
+    }
+
+    static wire::events::Text text(const char* from, const std::string& body,
+                                   Uuid id = Uuid::random(), const char* name = "Alice") {
+        wire::events::Text t;
+        t.id = id;
+        t.from = from;
+        t.to = kOwn;
+        t.name = name;
+        t.body = body;
+        t.sent = now();
+        t.peerKey = from;
+        return t;
+    }
+
+    const ChatThread* threadOf(const std::string& number) const {
+        for (const auto& t : model->threads()) {
+            if (t.id == number) return &t;
+        }
+        return nullptr;
+    }
+
+    // Reads db.json back as the next start would.
+    StoredDatabase stored() const { return Store(folder()).load(); }
+};
+
+}  // namespace merrowfax::testing

@@ -1,0 +1,115 @@
+#include "model_fixture.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+class Pin : public ModelTest {
+protected:
+    void SetUp() override { start(); }
+
+    void answerPin(bool hasPin, std::string error = {}, bool business = false) {
+        line->callbacks.onPin(hasPin, std::move(error), business);
+        settle();
+    }
+    void deny(std::string reason) {
+        line->callbacks.onDenied(std::move(reason));
+        settle();
+    }
+};
+
+TEST_F(Pin, NormalizingKeepsTheFirstFourDigits) {
+    EXPECT_EQ(AppModel::normalizePIN(" 1-2 3a4 5"), "1234");
+    EXPECT_EQ(AppModel::normalizePIN("12"), "12");
+    EXPECT_EQ(AppModel::normalizePIN("\xD9\xA1\xD9\xA2\xD9\xA3\xD9\xA4"), "");  // Arabic-Indic
+}
+
+TEST_F(Pin, InputErrorsNeverReachTheService) {
+    struct Case {
+        std::function<void(AppModel&)> act;
+        const char* alert;
+    };
+    const Case cases[] = {
+        {[](AppModel& m) { m.claimNumber("Me", "12", "1234"); },
+         "Enter the full number, like 0-1-660-9141."},
+        {[](AppModel& m) { m.claimNumber("Me", kAlice, "12a"); },
+         "Enter the 4-digit PIN for that number."},
+        {[](AppModel& m) { m.setPIN("123"); }, "Use a 4-digit PIN."},
+        {[](AppModel& m) { m.changePIN("1234", "99"); }, "Use a 4-digit PIN."},
+        {[](AppModel& m) { m.changePIN("1234", "12-34"); }, "Choose a different PIN."},
+    };
+    for (const Case& c : cases) {
+        c.act(*model);
+        EXPECT_EQ(model->alertMessage(), c.alert);
+        model->dismissAlert();
+    }
+    EXPECT_EQ(line->starts.size(), 1u);  // only the start-up registration
+}
+
+TEST_F(Pin, AClaimShowsTheNewNumberAndStandsWhenTheServiceAgrees) {
+    const Account before = *model->account();
+    model->claimNumber("  Alice  ", "44 1 555 0001", "4-3-2-1");
+    ASSERT_EQ(line->starts.size(), 2u);
+    EXPECT_EQ(line->starts[1].number, kAlice);
+    EXPECT_EQ(line->starts[1].name, "Alice");
+    EXPECT_EQ(line->starts[1].pin, "4321");
+    EXPECT_EQ(model->account()->number.text(), kAlice);
+    EXPECT_EQ(model->account()->id, before.id);
+    EXPECT_EQ(stored().account, model->account());
+
+    answerPin(true);
+    EXPECT_TRUE(model->hasPin());
+    deny("late");  // the claim stood: a later denial restores nothing
+    EXPECT_EQ(model->account()->number.text(), kAlice);
+}
+
+TEST_F(Pin, ARefusedClaimRestoresTheAccountBefore) {
+    const Account before = *model->account();
+    model->claimNumber("Alice", kAlice, "1111");
+    deny("");
+    EXPECT_EQ(model->alertMessage(), "Wrong PIN.");
+    EXPECT_EQ(line->stops, 1);
+    EXPECT_EQ(model->account(), before);
+    EXPECT_EQ(stored().account, before);
+    ASSERT_EQ(line->starts.size(), 3u);  // registered again with the old number
+    EXPECT_EQ(line->starts[2].number, kOwn);
+    EXPECT_TRUE(line->starts[2].pin.empty());
+}
+
+TEST_F(Pin, SavingAPinWaitsForTheServicesAnswer) {
+    model->setPIN("1234");
+    EXPECT_EQ(line->starts.back().pin, "1234");
+    EXPECT_FALSE(model->alertMessage());
+    answerPin(true);
+    EXPECT_EQ(model->alertMessage(), "PIN saved. Another phone needs this PIN to use the number.");
+    model->dismissAlert();
+
+    model->changePIN("1234", "5678");
+    EXPECT_EQ(line->starts.back().newPin, "5678");
+    answerPin(true, "That PIN is not right.");
+    EXPECT_EQ(model->alertMessage(), "That PIN is not right.");
+    model->dismissAlert();
+    answerPin(true);  // nothing waits any more
+    EXPECT_FALSE(model->alertMessage());
+}
+
+TEST_F(Pin, TheServiceDecidesTheListedKind) {
+    model->saveProfile("  Acme Bakery ", true);
+    EXPECT_EQ(model->alertMessage(),
+              "Business name saved. The directory lists this as a business.");
+    EXPECT_EQ(model->account()->displayName, "Acme Bakery");
+    EXPECT_EQ(line->starts.back().accountKind, "business");
+    answerPin(false, {}, false);  // the service did not list it as a business
+    EXPECT_EQ(model->account()->accountKind, "personal");
+    EXPECT_EQ(stored().account->accountKind, "personal");
+}
+
+TEST_F(Pin, EveryOpenFetchesTheBook) {
+    line->callbacks.onOpen();
+    settle();
+    ASSERT_EQ(line->books.size(), 1u);
+    EXPECT_FALSE(line->books[0]);  // a fetch, not a store
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+#include "model_fixture.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+class StartUp : public ModelTest {};
+
+TEST_F(StartUp, FirstLaunchPersistsAChannelAndAsksForThisComputersAccount) {
+    start(/*withAccount=*/false);
+    EXPECT_FALSE(model->account());
+    EXPECT_TRUE(model->restoring());
+    EXPECT_EQ(line->lookedUpComputer, "mac-TEST");
+    EXPECT_TRUE(line->starts.empty());
+
+    // db.json exists before onboarding, with the new walkie channel.
+    const StoredDatabase db = stored();
+    ASSERT_TRUE(db.channelId);
+    EXPECT_EQ(db.deviceId, model->deviceId());
+
+    line->pendingLookup(std::nullopt);
+    settle();
+    EXPECT_FALSE(model->restoring());
+    EXPECT_FALSE(model->account());
+}
+
+TEST_F(StartUp, ARememberedAccountIsAdoptedAndRegistered) {
+    start(false);
+    line->pendingLookup(
+        RememberedAccount{"44 1 555 0001", "  Alice of the very long name indeed, yes  "});
+    settle();
+    ASSERT_TRUE(model->account());
+    EXPECT_EQ(model->account()->number.text(), kAlice);
+    EXPECT_EQ(model->account()->displayName, "Alice of the very long name indeed, yes");
+    EXPECT_EQ(model->account()->deviceId, model->deviceId());
+    EXPECT_EQ(model->account()->accountKind, "personal");
+    EXPECT_FALSE(model->restoring());
+    ASSERT_EQ(line->starts.size(), 1u);
+    EXPECT_EQ(line->starts[0].number, kAlice);
+    EXPECT_EQ(stored().account, model->account());
+}
+
+TEST_F(StartUp, UnusableOrLateLookupAnswersMakeNoAccount) {
+    start(false);
+    auto answer = line->pendingLookup;
+    answer(RememberedAccount{kAlice, " \n\t "});  // blank name
+    settle();
+    EXPECT_FALSE(model->account());
+    EXPECT_FALSE(model->restoring());
+
+    answer(RememberedAccount{"not a number", "Alice"});
+    settle();
+    EXPECT_FALSE(model->account());
+
+    answer(RememberedAccount{kAlice, "Alice"});
+    settle();
+    ASSERT_TRUE(model->account());
+    answer(RememberedAccount{kBob, "Bob"});  // an account exists now: ignored
+    settle();
+    EXPECT_EQ(model->account()->number.text(), kAlice);
+}
+
+TEST_F(StartUp, WithAnAccountBothTransportsStartWithItsIdentity) {
+    start();
+    EXPECT_FALSE(model->restoring());
+    ASSERT_EQ(line->starts.size(), 1u);
+    const LineIdentity& id = line->starts[0];
+    EXPECT_EQ(id.number, kOwn);
+    EXPECT_EQ(id.name, "Me");
+    EXPECT_EQ(id.device, "Mac");
+    EXPECT_EQ(id.computer, "mac-TEST");
+    EXPECT_TRUE(id.pin.empty() && id.newPin.empty() && id.accountKind.empty());
+    ASSERT_EQ(lan->starts.size(), 1u);
+    EXPECT_EQ(lan->starts[0], std::make_pair(std::string(kOwn), std::string("Me")));
+}
+
+TEST_F(StartUp, AnOlderFileWithoutChannelIsUpgradedAtOnce) {
+    StoredDatabase db = StoredDatabase::fresh();
+    db.account = account();
+    seed(db);  // no channelId, no lockScreenTalk
+    ASSERT_FALSE(stored().channelId);
+    start();
+    EXPECT_TRUE(model->lockScreenTalk());
+    EXPECT_TRUE(stored().channelId);
+}
+
+class Online : public ModelTest {};
+
+TEST_F(Online, IsTheUnionOfBothPathsWithoutOurOwnNumber) {
+    start();
+    int countSignals = 0;
+    QObject::connect(model.get(), &AppModel::onNetworkCountChanged, [&] { ++countSignals; });
+
+    fromLine(wire::events::Online{{kAlice, kOwn}});
+    EXPECT_EQ(model->online(), (std::set<std::string>{kAlice}));
+    fromLan(wire::events::Online{{kAlice, kBob, kOwn}});
+    EXPECT_EQ(model->online(), (std::set<std::string>{kAlice, kBob}));
+    EXPECT_EQ(model->onNetworkCount(), 2);
+    fromLan(wire::events::Online{});
+    EXPECT_EQ(model->onNetworkCount(), 1);
+    EXPECT_EQ(countSignals, 3);
+}
+
+TEST_F(Online, AChangeOffersWaitingTextsAgain) {
+    start();
+    model->sendText("hello", kAlice);
+    ASSERT_EQ(threadOf(kAlice)->messages[0].status, "waiting");
+    line->accepts = true;
+    fromLine(wire::events::Online{{kAlice}});
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
+    EXPECT_EQ(line->sentWithOp("text").size(), 2u);
+    EXPECT_EQ(stored().threads[0].messages[0].status, "sent");
+}
+
+TEST(Lifetime, CallbacksAfterTheModelIsGoneDoNothing) {
+    QTemporaryDir dir;
+    AppComponents parts;
+    auto fakeLine = std::make_unique<FakeLine>();
+    FakeLine* line = fakeLine.get();
+    parts.line = std::move(fakeLine);
+    auto model = std::make_unique<AppModel>(dir.path().toStdString(), std::move(parts));
+    // A component that outlives the model (or calls from another thread late)
+    // still holds the callbacks.
+    NetTransport::Callbacks kept = line->callbacks;
+    kept.handler(wire::events::Online{{kAlice}});  // queued, not yet run
+    model.reset();
+    kept.handler(wire::events::Online{{kBob}});
+    kept.onBook({BookEntry{"Alice", kAlice, false}});
+    QCoreApplication::processEvents();
+    SUCCEED();  // nothing ran against the destroyed model (ASan would tell)
+}
+
+}  // namespace
