@@ -161,6 +161,10 @@ public:
     const std::string& computerIdentity() const { return components_.computerIdentity; }
     void forgetComputer();
     void claimNumber(const std::string& name, const std::string& number, const std::string& pin);
+    // Onboarding's road to a first account (a new number, or one taken with
+    // its PIN): shown at once, settled by the service's answer; with a PIN a
+    // refusal returns to the account held before (none on a first run).
+    void beginClaim(const Account& account, const std::string& pin, bool includeKind);
     void setPIN(const std::string& pin);
     void changePIN(const std::string& current, const std::string& newPin);
     void saveProfile(const std::string& name, bool business);

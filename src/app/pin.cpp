@@ -43,6 +43,14 @@ void AppModel::claimNumber(const std::string& name, const std::string& number,
     startTransports(claimed, normalized, {}, false);
 }
 
+void AppModel::beginClaim(const Account& account, const std::string& pin, bool includeKind) {
+    claimWasNew_ = !pin.empty();
+    accountBeforeClaim_ = claimWasNew_ ? data_.account : std::nullopt;
+    setAccount(account);
+    save();
+    startTransports(account, pin, {}, includeKind);
+}
+
 void AppModel::setPIN(const std::string& pin) {
     if (!data_.account) return;
     const std::string normalized = normalizePIN(pin);

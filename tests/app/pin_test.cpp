@@ -77,6 +77,29 @@ TEST_F(Pin, ARefusedClaimRestoresTheAccountBefore) {
     EXPECT_TRUE(line->starts[2].pin.empty());
 }
 
+class FirstClaim : public Pin {
+    void SetUp() override { start(/*withAccount=*/false); }
+};
+
+TEST_F(FirstClaim, ARefusedFirstAccountLeavesNone) {
+    line->pendingLookup(std::nullopt);
+    settle();
+    model->beginClaim(account(kAlice, "Alice"), "1234", false);
+    EXPECT_EQ(model->account()->number.text(), kAlice);
+    EXPECT_EQ(line->starts.back().pin, "1234");
+    deny("That number is already taken. Choose a different line.");
+    EXPECT_FALSE(model->account());
+    EXPECT_FALSE(stored().account);
+    EXPECT_EQ(model->alertMessage(), "That number is already taken. Choose a different line.");
+}
+
+TEST_F(FirstClaim, WithoutAPinTheNewAccountStandsWhateverHappens) {
+    model->beginClaim(account(kAlice, "Alice"), "", true);
+    EXPECT_EQ(line->starts.back().accountKind, "personal");
+    deny("Wrong PIN.");
+    EXPECT_TRUE(model->account());
+}
+
 TEST_F(Pin, SavingAPinWaitsForTheServicesAnswer) {
     model->setPIN("1234");
     EXPECT_EQ(line->starts.back().pin, "1234");
