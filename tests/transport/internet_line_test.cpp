@@ -1,0 +1,234 @@
+// Devices talking through the real relay service.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "app/app_model.h"
+#include "support/relay_process.h"
+#include "support/ws_client.h"
+#include "transport/internet_line.h"
+#include "transport/service_address.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+constexpr const char* kAnn = "0-1-234-5678";
+constexpr const char* kBen = "44-1-555-0001";
+constexpr const char* kCat = "1-1-222-2222";
+
+bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// One installation: its own data folder, computer and line to the service.
+struct Device {
+    QTemporaryDir dir;
+    std::unique_ptr<AppModel> model;
+    InternetLine* line = nullptr;
+
+    Device(const RelayProcess& relay, const std::string& computer,
+           std::optional<std::pair<const char*, const char*>> account) {
+        if (account) {
+            StoredDatabase db = StoredDatabase::fresh();
+            Account a;
+            a.id = Uuid::random();
+            a.deviceId = db.deviceId;
+            a.number = *VirtualNumber::parse(account->first);
+            a.displayName = account->second;
+            db.account = a;
+            Store(folder()).save(db);
+        }
+        AppComponents parts;
+        auto realLine = std::make_unique<InternetLine>(
+            acceptedServiceAddress(QString::fromStdString(relay.wsUrl(""))));
+        line = realLine.get();
+        parts.line = std::move(realLine);
+        parts.computerIdentity = computer;
+        model = std::make_unique<AppModel>(folder(), std::move(parts));
+    }
+    std::filesystem::path folder() const { return dir.path().toStdString(); }
+
+    const Message* message(const std::string& thread, std::size_t index = 0) const {
+        for (const auto& t : model->threads()) {
+            if (t.id == thread && index < t.messages.size()) return &t.messages[index];
+        }
+        return nullptr;
+    }
+};
+
+class ThroughTheRelay : public ::testing::Test {
+protected:
+    RelayProcess relay;
+};
+
+TEST_F(ThroughTheRelay, ATextArrivesIsAcknowledgedAndWaitsForAnOfflineReader) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+
+    // Ben is not connected yet: the service answers "miss" and the text
+    // stays with Ann until Ben shows up.
+    ann.model->sendText("hello Ben", kBen);
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
+    EXPECT_EQ(ben.message(kAnn)->text, "hello Ben");
+    EXPECT_EQ(ben.model->displayName(kAnn), "Ann");  // a stranger became a contact
+
+    ASSERT_TRUE(waitFor([&] { return ann.message(kBen)->status == "delivered"; }));
+    EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }));
+
+    // Replies go the other way, once.
+    ben.model->sendText("hi Ann", kAnn);
+    ASSERT_TRUE(waitFor([&] { return ann.message(kBen, 1) != nullptr; }));
+    EXPECT_EQ(ann.message(kBen, 1)->sender, "them");
+    EXPECT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == "delivered"; }));
+}
+
+TEST_F(ThroughTheRelay, AttachmentsAndDeletionsCrossToo) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    // Attachments are not offered again, so both must be registered first:
+    // a text that arrives proves it.
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }));
+    ben.model->sendText("ready", kAnn);
+    ASSERT_TRUE(waitFor([&] { return ann.message(kBen) != nullptr; }));
+
+    std::vector<std::byte> photo(50'000, std::byte{7});
+    ann.model->sendAttachment(photo, "image", "beach.jpg", kBen);
+    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn, 1) != nullptr; }));
+    const Message& received = *ben.message(kAnn, 1);
+    EXPECT_EQ(received.text, "Photo");
+    auto file = ben.model->attachmentFile(*received.attachmentPath);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(std::filesystem::file_size(*file), photo.size());
+
+    ann.model->deleteMessageForEveryone(ann.message(kBen, 1)->id, kBen);
+    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == "deleted"; }));
+    EXPECT_FALSE(std::filesystem::exists(*file));
+}
+
+TEST_F(ThroughTheRelay, APinGuardsTheNumberAgainstAnotherComputer) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ann.model->setPIN("1234");
+    ASSERT_TRUE(waitFor([&] { return ann.model->alertMessage().has_value(); }));
+    EXPECT_EQ(*ann.model->alertMessage(),
+              "PIN saved. Another phone needs this PIN to use the number.");
+    EXPECT_TRUE(ann.model->hasPin());
+
+    Device cat(relay, "mac-CAT", std::pair{kCat, "Cat"});
+    ASSERT_TRUE(waitFor([&] { return cat.line->isOpen(); }));
+    cat.model->claimNumber("Cat", kAnn, "9999");
+    ASSERT_TRUE(waitFor([&] { return cat.model->alertMessage().has_value(); }));
+    EXPECT_EQ(cat.model->account()->number.text(), kCat);  // back to her own number
+    cat.model->dismissAlert();
+
+    cat.model->claimNumber("Cat", kAnn, "1234");
+    ASSERT_TRUE(waitFor([&] { return cat.model->hasPin(); }));
+    EXPECT_EQ(cat.model->account()->number.text(), kAnn);
+    EXPECT_FALSE(cat.model->alertMessage());
+}
+
+TEST_F(ThroughTheRelay, PinChangesAndTheListedKindFollowTheServicesAnswers) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    auto nextAlert = [&] {
+        waitFor([&] { return ann.model->alertMessage().has_value(); });
+        std::string text = ann.model->alertMessage().value_or("(none)");
+        ann.model->dismissAlert();
+        return text;
+    };
+    ann.model->setPIN("1234");
+    EXPECT_EQ(nextAlert(), "PIN saved. Another phone needs this PIN to use the number.");
+
+    // This computer owns the number, so a wrong current PIN is an error, not
+    // a refusal: the line stays up.
+    ann.model->changePIN("9999", "5678");
+    const std::string refused = nextAlert();
+    EXPECT_NE(refused, "PIN saved. Another phone needs this PIN to use the number.");
+    EXPECT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+
+    ann.model->changePIN("1234", "5678");
+    EXPECT_EQ(nextAlert(), "PIN saved. Another phone needs this PIN to use the number.");
+
+    ann.model->saveProfile("Ann's Bakery", true);
+    EXPECT_EQ(nextAlert(), "Business name saved. The directory lists this as a business.");
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    waitFor([] { return false; }, 300);
+    EXPECT_EQ(ann.model->account()->accountKind, "business");
+    EXPECT_EQ(ann.model->account()->displayName, "Ann's Bakery");
+
+    // Another computer needs the new PIN now.
+    Device cat(relay, "mac-CAT", std::pair{kCat, "Cat"});
+    ASSERT_TRUE(waitFor([&] { return cat.line->isOpen(); }));
+    cat.model->claimNumber("Cat", kAnn, "1234");
+    ASSERT_TRUE(waitFor([&] { return cat.model->alertMessage().has_value(); }));
+    EXPECT_EQ(cat.model->account()->number.text(), kCat);
+    EXPECT_FALSE(cat.line->isOpen() && cat.model->account()->number.text() == kAnn);
+}
+
+TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
+    {
+        Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+        Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+        ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }));
+        // Ben's first text makes him Ann's contact, and Ann's book is stored.
+        ben.model->sendText("hello", kAnn);
+        ASSERT_TRUE(waitFor([&] { return ann.model->contacts().size() == 1; }));
+        QThread::msleep(200);
+        QCoreApplication::processEvents();
+    }
+    // Ann's data is lost; the computer is the same.
+    Device again(relay, "mac-ANN", std::nullopt);
+    EXPECT_TRUE(again.model->restoring());
+    ASSERT_TRUE(waitFor([&] { return again.model->account().has_value(); }));
+    EXPECT_EQ(again.model->account()->number.text(), kAnn);
+    EXPECT_EQ(again.model->account()->displayName, "Ann");
+    EXPECT_FALSE(again.model->restoring());
+    ASSERT_TRUE(waitFor([&] { return again.model->contacts().size() == 1; }));
+    EXPECT_EQ(again.model->contacts()[0].number, kBen);
+
+    // Forgotten, the computer starts from scratch.
+    again.model->forgetComputer();
+    QThread::msleep(200);
+    waitFor([] { return false; }, 300);
+    Device fresh(relay, "mac-ANN", std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return !fresh.model->restoring(); }));
+    EXPECT_FALSE(fresh.model->account());
+}
+
+TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    WsClient viewer(
+        relay.port(),
+        liveTarget({{"number", kBen}, {"name", "Ben"}, {"device", "Mac"}, {"computer", "mac-V"}}));
+    ann.line->setDeskTo(kBen);
+    auto frame = [](char fill) {
+        return wire::Bytes(1000, static_cast<std::byte>(fill));
+    };
+    ann.line->queueDeskFrame(frame('1'));  // in flight at once
+    ann.line->queueDeskFrame(frame('2'));  // replaced by the next before it leaves
+    ann.line->queueDeskFrame(frame('3'));
+
+    // Let the line write; the viewer's socket keeps what arrives.
+    waitFor([] { return false; }, 500);
+    std::vector<char> seen;
+    while (auto m = viewer.receive(std::chrono::milliseconds(500))) {
+        if (m->binary) seen.push_back(m->data.back());
+    }
+    EXPECT_EQ(seen, (std::vector<char>{'1', '3'}));
+}
+
+}  // namespace
