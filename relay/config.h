@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace merrowfax::relay {
+
+using Millis = std::chrono::milliseconds;
+
+// Every limit and duration of the service. Defaults are the production
+// values; the hidden flags of parseArgs shorten them for tests.
+struct Config {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 8088;
+    std::string dataDir = "merrowfax-relay-data";
+    std::string secretFile;  // empty: <dataDir>/server.key
+    std::string tlsCert;
+    std::string tlsKey;
+    int threads = 2;
+
+    // Sizes.
+    std::size_t maxTextMessage = 2 * 1024 * 1024;
+    std::size_t maxBinaryMessage = 1024 * 1024;
+    std::size_t maxBookEntries = 5000;
+    std::size_t maxHttpHeader = 8 * 1024;
+    std::size_t maxExchanged = 1000;  // numbers remembered per connection for presence
+
+    // Per connection.
+    double recordsPerSecond = 100;
+    double recordBurst = 200;
+    double floodExcess = 200;  // dropped records in a burst that close the connection
+    Millis idle{45'000};
+    Millis handshake{10'000};
+    Millis httpTimeout{15'000};
+    std::size_t sendQueueRecords = 512;
+    std::size_t sendQueueMedia = 64;
+    std::size_t sendQueueBytes = 16 * 1024 * 1024;
+
+    // Per number and per address.
+    std::size_t maxPerNumber = 10;
+    std::size_t maxPerAddress = 64;
+    double lookupsPerMinute = 30;
+
+    // PINs.
+    int pinFailuresBeforeLock = 5;
+    Millis pinLock{15 * 60 * 1000};
+    Millis pinLockMax{24 * 60 * 60 * 1000};
+    int addressPinFailures = 20;
+    Millis addressWindow{60 * 60 * 1000};
+    bool fastHash = false;  // Argon2id at its minimum cost: tests only
+    int hashThreads = 2;
+    std::size_t hashQueue = 64;
+
+    std::size_t pageSize = 50;
+    Millis shutdownGrace{2'000};
+};
+
+// Parses the command line; on error returns nothing and fills `error`.
+std::optional<Config> parseArgs(const std::vector<std::string>& args, std::string& error);
+
+std::string usage();
+
+}  // namespace merrowfax::relay

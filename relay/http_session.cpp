@@ -1,0 +1,206 @@
+#include "relay/http_session.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include "relay/json.h"
+#include "relay/log.h"
+#include "relay/query.h"
+#include "relay/ws_session.h"
+
+namespace merrowfax::relay {
+namespace net = boost::asio;
+namespace {
+
+constexpr std::size_t kMaxBody = 16 * 1024;
+constexpr const char* kLive = "/merrowfax/live";
+constexpr const char* kDirectory = "/merrowfax/directory";
+
+template <class Stream>
+constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+}  // namespace
+
+template <class Stream>
+HttpSession<Stream>::HttpSession(Stream&& stream, Services& services,
+                                 std::shared_ptr<AddressSlot> slot, std::string label)
+    : stream_(std::move(stream)),
+      executor_(stream_.get_executor()),
+      services_(services),
+      slot_(std::move(slot)),
+      label_(std::move(label)) {}
+
+template <class Stream>
+HttpSession<Stream>::~HttpSession() {
+    services_.tracker.remove(trackId_);
+    if (!upgraded_) logLine(label_ + " closed");
+}
+
+template <class Stream>
+void HttpSession<Stream>::run() {
+    trackId_ = services_.tracker.add(this->weak_from_this());
+    if constexpr (isTls<Stream>) {
+        beast::get_lowest_layer(stream_).expires_after(services_.config.handshake);
+        stream_.async_handshake(net::ssl::stream_base::server,
+                                [self = this->shared_from_this()](beast::error_code ec) {
+                                    if (ec) return self->close();
+                                    self->read();
+                                });
+    } else {
+        net::dispatch(stream_.get_executor(), [self = this->shared_from_this()] { self->read(); });
+    }
+}
+
+template <class Stream>
+void HttpSession<Stream>::shutdown() {
+    net::post(executor_, [self = this->shared_from_this()] {
+        if (self->upgraded_) return;
+        beast::error_code ignored;
+        beast::get_lowest_layer(self->stream_).socket().close(ignored);
+    });
+}
+
+template <class Stream>
+void HttpSession<Stream>::read() {
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(services_.config.maxHttpHeader));
+    parser_->body_limit(kMaxBody);
+    beast::get_lowest_layer(stream_).expires_after(services_.config.httpTimeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     beast::bind_front_handler(&HttpSession::onRead, this->shared_from_this()));
+}
+
+template <class Stream>
+void HttpSession<Stream>::onRead(beast::error_code ec, std::size_t) {
+    if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
+        ec == net::error::operation_aborted || ec == net::error::connection_reset ||
+        ec == net::error::eof)
+        return close();
+    if (ec) {
+        // Not HTTP, or beyond a limit: one plain answer, then the door closes.
+        logLine(label_ + " bad request");
+        Response response{http::status::bad_request, 11};
+        response.set(http::field::content_type, "application/json");
+        response.body() = json::error("bad request");
+        response.keep_alive(false);
+        response.prepare_payload();
+        return send(std::move(response));
+    }
+    Request request = parser_->release();
+    if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
+    Response response;
+    try {
+        response = answer(request);
+    } catch (const std::exception& e) {
+        logLine(label_ + " storage error: " + e.what());
+        response = Response{http::status::internal_server_error, request.version()};
+        response.keep_alive(false);
+        response.prepare_payload();
+    }
+    send(std::move(response));
+}
+
+template <class Stream>
+void HttpSession<Stream>::upgrade(Request request) {
+    // A bad query on the live path is still upgraded, then refused with 1008
+    // as a bad registration: the client's line expects a WebSocket answer.
+    const std::string_view raw = request.target();
+    if (raw.substr(0, raw.find('?')) != kLive) {
+        Response response{http::status::not_found, request.version()};
+        response.keep_alive(false);
+        response.prepare_payload();
+        return send(std::move(response));
+    }
+    const auto target = parseTarget(raw);
+    upgraded_ = true;
+    services_.tracker.remove(trackId_);
+    std::make_shared<WsSession<Stream>>(std::move(stream_), services_, slot_,
+                                        target ? parseRegistration(*target) : std::nullopt, label_)
+        ->run(std::move(request));
+}
+
+template <class Stream>
+typename HttpSession<Stream>::Response HttpSession<Stream>::answer(const Request& request) {
+    Response response{http::status::ok, request.version()};
+    response.set(http::field::server, "merrowfax-relay");
+    response.set(http::field::content_type, "application/json");
+    response.set(http::field::cache_control, "no-store");
+    response.keep_alive(request.keep_alive());
+    auto fail = [&](http::status status, std::string_view message) {
+        response.result(status);
+        response.body() = json::error(message);
+    };
+    const auto target = parseTarget(request.target());
+    if (request.method() != http::verb::get) {
+        fail(http::status::method_not_allowed, "only GET");
+    } else if (!target) {
+        fail(http::status::bad_request, "bad query");
+    } else if (target->path == kLive) {
+        if (!services_.lookups.take(slot_->address())) {
+            fail(http::status::too_many_requests, "too many lookups");
+        } else {
+            const std::string* computer = target->find("computer");
+            const std::string* forget = target->find("forget");
+            if (!computer || computer->empty() || computer->size() > 200 ||
+                !isCleanText(*computer) || (forget && *forget != "1")) {
+                fail(http::status::bad_request, "bad query");
+            } else {
+                const std::string tag = services_.registrar.computerTag(*computer);
+                if (forget) {
+                    services_.store.forgetComputer(tag);
+                    response.body() = "{}";
+                } else if (const auto number = services_.store.computerNumber(tag)) {
+                    const auto record = services_.store.number(*number);
+                    response.body() = json::lookup(*number, record ? record->name : "");
+                } else {
+                    fail(http::status::not_found, "unknown computer");
+                }
+            }
+        }
+    } else if (target->path == kDirectory) {
+        if (!services_.pages.take(slot_->address())) {
+            fail(http::status::too_many_requests, "too many requests");
+        } else if (auto page = services_.directory.page(*target)) {
+            response.body() = std::move(*page);
+        } else {
+            fail(http::status::bad_request, "bad query");
+        }
+    } else {
+        fail(http::status::not_found, "not found");
+    }
+    response.prepare_payload();
+    return response;
+}
+
+template <class Stream>
+void HttpSession<Stream>::send(Response response) {
+    response_ = std::make_shared<Response>(std::move(response));
+    beast::get_lowest_layer(stream_).expires_after(services_.config.httpTimeout);
+    http::async_write(stream_, *response_,
+                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                          const bool keep = self->response_->keep_alive();
+                          self->response_.reset();
+                          if (ec || !keep) return self->close();
+                          self->read();
+                      });
+}
+
+template <class Stream>
+void HttpSession<Stream>::close() {
+    beast::error_code ignored;
+    if constexpr (isTls<Stream>) {
+        beast::get_lowest_layer(stream_).expires_after(services_.config.handshake);
+        stream_.async_shutdown([self = this->shared_from_this()](beast::error_code) {
+            beast::error_code ignored;
+            beast::get_lowest_layer(self->stream_).socket().close(ignored);
+        });
+    } else {
+        stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+    }
+}
+
+template class HttpSession<beast::tcp_stream>;
+template class HttpSession<beast::ssl_stream<beast::tcp_stream>>;
+
+}  // namespace merrowfax::relay

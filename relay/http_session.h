@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include "relay/services.h"
+
+namespace merrowfax::relay {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+// One client connection until it upgrades to a WebSocket: the computer
+// lookup, the directory, and the upgrade itself. Bounded header and body,
+// a deadline on every read and write, handlers on the stream's strand.
+template <class Stream>
+class HttpSession final : public Closable,
+                          public std::enable_shared_from_this<HttpSession<Stream>> {
+public:
+    HttpSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
+                std::string label);
+    ~HttpSession() override;
+
+    void run();
+    void shutdown() override;
+
+private:
+    using Request = http::request<http::string_body>;
+    using Response = http::response<http::string_body>;
+
+    void read();
+    void onRead(beast::error_code ec, std::size_t);
+    void upgrade(Request request);
+    Response answer(const Request& request);
+    Response lookup(const Request& request, const struct Target& target);
+    void send(Response response);
+    void close();
+
+    Stream stream_;
+    typename Stream::executor_type executor_;  // kept: stream_ is moved away on upgrade
+    Services& services_;
+    std::shared_ptr<AddressSlot> slot_;
+    std::string label_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    std::shared_ptr<Response> response_;
+    std::uint64_t trackId_ = 0;
+    bool upgraded_ = false;
+};
+
+extern template class HttpSession<beast::tcp_stream>;
+extern template class HttpSession<beast::ssl_stream<beast::tcp_stream>>;
+
+}  // namespace merrowfax::relay

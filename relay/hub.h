@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Routing and presence between live connections. The in-memory hub serves one
+// node; a multi-node backend implements the same interface over a message bus.
+namespace merrowfax::relay {
+
+// What the hub needs of a live connection. Every call may come from any
+// thread; implementations post to their own strand and never block.
+class Peer {
+public:
+    virtual ~Peer() = default;
+    // `media` marks records a slow reader may lose first (call audio).
+    virtual void deliverText(std::shared_ptr<const std::string> record, bool media) = 0;
+    virtual void deliverBinary(std::shared_ptr<const std::string> frame) = 0;
+    // A presence list; `seq` grows per connection so a late list never
+    // overwrites a newer one.
+    virtual void deliverPresence(std::uint64_t seq, std::vector<std::string> online) = 0;
+    // Close with this WebSocket code (1001 at shutdown, 1008 when displaced).
+    virtual void kick(std::uint16_t code) = 0;
+};
+
+using PeerId = std::uint64_t;
+
+class Hub {
+public:
+    virtual ~Hub() = default;
+
+    // Registers a connection under its number with the numbers of its stored
+    // book as interest; sends it its first presence. Displaces the oldest
+    // connections beyond the per-number limit.
+    virtual void attach(PeerId id, const std::string& number, std::weak_ptr<Peer> peer,
+                        const std::vector<std::string>& book) = 0;
+    virtual void detach(PeerId id) = 0;
+
+    // The live connections of a number, except `except`.
+    virtual std::vector<std::shared_ptr<Peer>> route(const std::string& number, PeerId except) = 0;
+
+    // `id` exchanged a record or frame with `other`: both now follow each other.
+    virtual void noteExchange(PeerId id, const std::string& other) = 0;
+
+    // The stored book of `owner` changed: its connections follow these numbers.
+    virtual void setBook(const std::string& owner, const std::vector<std::string>& book) = 0;
+
+    // Every connection, for shutdown.
+    virtual std::vector<std::shared_ptr<Peer>> all() = 0;
+};
+
+}  // namespace merrowfax::relay

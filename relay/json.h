@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+// The service's own JSON records and the checks of what clients send.
+namespace merrowfax::relay::json {
+
+// Parses a JSON object; absent for anything else (or nesting beyond 32).
+std::optional<rapidjson::Document> parseObject(std::string_view text);
+
+// A string member, or absent when missing or of another type.
+std::optional<std::string_view> string(const rapidjson::Value& object, const char* key);
+
+// The object re-encoded with `number` set to the given text. Absent when a
+// string decodes to invalid UTF-8 (a lone surrogate escape): such a record is
+// not passed on.
+std::optional<std::string> stamped(rapidjson::Document& record, const std::string& number);
+
+std::string record(std::string_view op);  // {"op":op}
+std::string miss(const std::string& to);
+std::string presence(const std::vector<std::string>& numbers);
+std::string pin(bool hasPin, bool business, const std::string& error);
+std::string denied(const std::string& reason);
+std::string book(const std::string& contactsJson);  // contacts: stored JSON array
+
+// A stored contact book re-encoded from what a client sent: at most `limit`
+// entries of {name, number, blocked}; entries whose number is not a number
+// are left out. Absent when `contacts` is not an array or is too long.
+struct Book {
+    std::string json;
+    std::vector<std::string> numbers;
+};
+std::optional<Book> cleanBook(const rapidjson::Value& contacts, std::size_t limit);
+std::vector<std::string> bookNumbers(const std::string& json);
+
+std::string lookup(const std::string& number, const std::string& name);
+std::string error(std::string_view message);
+
+struct PageRow {
+    std::string number;
+    std::string name;
+    bool business = false;
+};
+std::string page(const std::vector<PageRow>& rows, bool more, const std::string& after);
+
+}  // namespace merrowfax::relay::json

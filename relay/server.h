@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ssl/context.hpp>
+
+#include "relay/config.h"
+#include "relay/directory.h"
+#include "relay/limits.h"
+#include "relay/memory_hub.h"
+#include "relay/registrar.h"
+#include "relay/secrets.h"
+#include "relay/services.h"
+#include "relay/sqlite_store.h"
+
+namespace merrowfax::relay {
+
+class Listener;
+
+// The whole service: storage, registrar, hub and the I/O threads. Members are
+// declared so that the I/O context goes first on destruction and everything
+// its pending handlers reach is still there.
+class Server {
+public:
+    explicit Server(Config config);
+    ~Server();
+
+    // Serves until SIGTERM or SIGINT; returns the exit status.
+    int run();
+
+private:
+    void stop();
+
+    Config config_;
+    SqliteStore store_;
+    Secrets secrets_;
+    Registrar registrar_;
+    MemoryHub hub_;
+    Directory directory_;
+    AddressRates lookups_;
+    AddressRates pages_;
+    AddressCount addresses_;
+    Tracker tracker_;
+    Services services_;
+    std::optional<boost::asio::ssl::context> tls_;
+    boost::asio::io_context io_;
+    std::shared_ptr<Listener> listener_;
+};
+
+}  // namespace merrowfax::relay

@@ -1,0 +1,367 @@
+#include "relay/sqlite_store.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+namespace merrowfax::relay {
+namespace {
+
+// Each entry moves the schema one version up; never edit a shipped entry.
+const char* const kMigrations[] = {
+    R"sql(
+    CREATE TABLE numbers(
+        number TEXT PRIMARY KEY,
+        name TEXT NOT NULL DEFAULT '',
+        name_key TEXT NOT NULL DEFAULT '',
+        letter TEXT NOT NULL DEFAULT '#',
+        digits TEXT NOT NULL DEFAULT '',
+        device TEXT NOT NULL DEFAULT '',
+        kind TEXT NOT NULL DEFAULT '',
+        pin_hash TEXT NOT NULL DEFAULT '',
+        first_seen INTEGER NOT NULL,
+        last_seen INTEGER NOT NULL,
+        calls_placed INTEGER NOT NULL DEFAULT 0,
+        calls_answered INTEGER NOT NULL DEFAULT 0
+    ) WITHOUT ROWID;
+    CREATE INDEX numbers_letter ON numbers(letter, name_key, number) WHERE name <> '';
+    CREATE INDEX numbers_key ON numbers(name_key, number) WHERE name <> '';
+    CREATE INDEX numbers_digits ON numbers(digits) WHERE name <> '';
+    CREATE TABLE trusted(
+        number TEXT NOT NULL,
+        computer TEXT NOT NULL,
+        PRIMARY KEY(number, computer)
+    ) WITHOUT ROWID;
+    CREATE TABLE computers(
+        computer TEXT PRIMARY KEY,
+        number TEXT NOT NULL
+    ) WITHOUT ROWID;
+    CREATE TABLE books(
+        number TEXT PRIMARY KEY,
+        contacts TEXT NOT NULL
+    ) WITHOUT ROWID;
+    CREATE TABLE throttles(
+        key TEXT PRIMARY KEY,
+        failures INTEGER NOT NULL,
+        window_start INTEGER NOT NULL,
+        locked_until INTEGER NOT NULL
+    ) WITHOUT ROWID;
+    )sql",
+};
+
+// A prepared statement bound in order; finalised on scope exit.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+            throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(const std::string& text) {
+        sqlite3_bind_text(stmt_, ++index_, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bind(std::int64_t value) {
+        sqlite3_bind_int64(stmt_, ++index_, value);
+        return *this;
+    }
+    // True while rows come; throws on error.
+    bool step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        throw std::runtime_error(std::string("sqlite step: ") +
+                                 sqlite3_errmsg(sqlite3_db_handle(stmt_)));
+    }
+    void run() { step(); }
+    std::string text(int column) {
+        const auto* p = sqlite3_column_text(stmt_, column);
+        return p ? std::string(reinterpret_cast<const char*>(p),
+                               static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+                 : std::string();
+    }
+    std::int64_t integer(int column) { return sqlite3_column_int64(stmt_, column); }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int index_ = 0;
+};
+
+std::string digitsOf(const std::string& number) {
+    std::string out;
+    for (char c : number)
+        if (c >= '0' && c <= '9') out.push_back(c);
+    return out;
+}
+
+// Greater than every UTF-8 text that starts with the prefix.
+std::string prefixEnd(const std::string& prefix) {
+    return prefix + "\xF4\x8F\xBF\xBF";
+}
+
+}  // namespace
+
+SqliteStore::SqliteStore(const std::filesystem::path& file) {
+    if (sqlite3_open_v2(file.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw std::runtime_error("cannot open " + file.string() + ": " + message);
+    }
+    try {
+        sqlite3_busy_timeout(db_, 5000);
+        exec("PRAGMA journal_mode=WAL");
+        exec("PRAGMA synchronous=NORMAL");
+        exec("PRAGMA foreign_keys=ON");
+        migrate();
+    } catch (...) {
+        sqlite3_close(db_);  // the destructor will not run
+        throw;
+    }
+}
+
+SqliteStore::~SqliteStore() {
+    // Closing the last connection checkpoints the WAL into the main file.
+    sqlite3_close(db_);
+}
+
+void SqliteStore::exec(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw std::runtime_error("sqlite: " + message);
+    }
+}
+
+int SqliteStore::schemaVersion() {
+    return static_cast<int>(std::size(kMigrations));
+}
+
+int SqliteStore::storedVersion() {
+    std::lock_guard guard(lock_);
+    Statement s(db_, "PRAGMA user_version");
+    s.step();
+    return static_cast<int>(s.integer(0));
+}
+
+void SqliteStore::migrate() {
+    int version = 0;
+    {
+        Statement s(db_, "PRAGMA user_version");
+        s.step();
+        version = static_cast<int>(s.integer(0));
+    }
+    if (version > schemaVersion())
+        throw std::runtime_error("the database is newer than this relay");
+    for (; version < schemaVersion(); ++version) {
+        exec("BEGIN IMMEDIATE");
+        try {
+            exec(kMigrations[version]);
+            exec(("PRAGMA user_version=" + std::to_string(version + 1)).c_str());
+            exec("COMMIT");
+        } catch (...) {
+            exec("ROLLBACK");
+            throw;
+        }
+    }
+}
+
+std::optional<NumberRecord> SqliteStore::number(const std::string& number) {
+    std::lock_guard guard(lock_);
+    Statement s(db_,
+                "SELECT name, device, kind, pin_hash, first_seen, last_seen, calls_placed, "
+                "calls_answered FROM numbers WHERE number = ?");
+    s.bind(number);
+    if (!s.step()) return std::nullopt;
+    return NumberRecord{number,       s.text(0),    s.text(1),    s.text(2),   s.text(3),
+                        s.integer(4), s.integer(5), s.integer(6), s.integer(7)};
+}
+
+void SqliteStore::saveProfile(const Profile& p, Seconds now) {
+    std::lock_guard guard(lock_);
+    Statement s(db_,
+                "INSERT INTO numbers(number, name, name_key, letter, digits, device, kind, "
+                "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                "ON CONFLICT(number) DO UPDATE SET name = excluded.name, "
+                "name_key = excluded.name_key, letter = excluded.letter, "
+                "device = excluded.device, last_seen = excluded.last_seen, "
+                "kind = CASE WHEN excluded.kind = '' THEN kind ELSE excluded.kind END");
+    s.bind(p.number).bind(p.name).bind(p.nameKey).bind(p.letter).bind(digitsOf(p.number));
+    s.bind(p.device).bind(p.kind).bind(now).bind(now).run();
+}
+
+void SqliteStore::setPinHash(const std::string& number, const std::string& hash) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "UPDATE numbers SET pin_hash = ? WHERE number = ?")
+        .bind(hash)
+        .bind(number)
+        .run();
+}
+
+void SqliteStore::touch(const std::string& number, Seconds now) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "UPDATE numbers SET last_seen = ? WHERE number = ?")
+        .bind(now)
+        .bind(number)
+        .run();
+}
+
+void SqliteStore::countCall(const std::string& number, bool placed) {
+    std::lock_guard guard(lock_);
+    Statement(db_, placed ? "UPDATE numbers SET calls_placed = calls_placed + 1 WHERE number = ?"
+                          : "UPDATE numbers SET calls_answered = calls_answered + 1 "
+                            "WHERE number = ?")
+        .bind(number)
+        .run();
+}
+
+bool SqliteStore::isTrusted(const std::string& number, const std::string& computerTag) {
+    std::lock_guard guard(lock_);
+    Statement s(db_, "SELECT 1 FROM trusted WHERE number = ? AND computer = ?");
+    return s.bind(number).bind(computerTag).step();
+}
+
+void SqliteStore::trust(const std::string& number, const std::string& computerTag) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "INSERT OR IGNORE INTO trusted(number, computer) VALUES(?, ?)")
+        .bind(number)
+        .bind(computerTag)
+        .run();
+}
+
+void SqliteStore::untrust(const std::string& number, const std::string& computerTag) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "DELETE FROM trusted WHERE number = ? AND computer = ?")
+        .bind(number)
+        .bind(computerTag)
+        .run();
+}
+
+void SqliteStore::rememberComputer(const std::string& computerTag, const std::string& number) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "INSERT OR REPLACE INTO computers(computer, number) VALUES(?, ?)")
+        .bind(computerTag)
+        .bind(number)
+        .run();
+}
+
+std::optional<std::string> SqliteStore::computerNumber(const std::string& computerTag) {
+    std::lock_guard guard(lock_);
+    Statement s(db_, "SELECT number FROM computers WHERE computer = ?");
+    if (!s.bind(computerTag).step()) return std::nullopt;
+    return s.text(0);
+}
+
+void SqliteStore::forgetComputer(const std::string& computerTag) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "DELETE FROM computers WHERE computer = ?").bind(computerTag).run();
+}
+
+std::optional<std::string> SqliteStore::book(const std::string& number) {
+    std::lock_guard guard(lock_);
+    Statement s(db_, "SELECT contacts FROM books WHERE number = ?");
+    if (!s.bind(number).step()) return std::nullopt;
+    return s.text(0);
+}
+
+void SqliteStore::storeBook(const std::string& number, const std::string& json) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "INSERT OR REPLACE INTO books(number, contacts) VALUES(?, ?)")
+        .bind(number)
+        .bind(json)
+        .run();
+}
+
+Throttle SqliteStore::throttle(const std::string& key) {
+    std::lock_guard guard(lock_);
+    Statement s(db_, "SELECT failures, window_start, locked_until FROM throttles WHERE key = ?");
+    if (!s.bind(key).step()) return {};
+    return {static_cast<int>(s.integer(0)), s.integer(1), s.integer(2)};
+}
+
+void SqliteStore::setThrottle(const std::string& key, const Throttle& value) {
+    std::lock_guard guard(lock_);
+    if (value.failures == 0 && value.lockedUntil == 0) {
+        Statement(db_, "DELETE FROM throttles WHERE key = ?").bind(key).run();
+        return;
+    }
+    Statement(db_,
+              "INSERT OR REPLACE INTO throttles(key, failures, window_start, locked_until) "
+              "VALUES(?, ?, ?, ?)")
+        .bind(key)
+        .bind(static_cast<std::int64_t>(value.failures))
+        .bind(value.windowStart)
+        .bind(value.lockedUntil)
+        .run();
+}
+
+void SqliteStore::pruneThrottles(std::int64_t before) {
+    std::lock_guard guard(lock_);
+    Statement(db_, "DELETE FROM throttles WHERE window_start < ?1 AND locked_until < ?1")
+        .bind(before)
+        .run();
+}
+
+std::vector<DirectoryRow> SqliteStore::directory(const DirectoryQuery& q) {
+    std::string sql = "SELECT number, name, name_key, kind FROM numbers WHERE name <> '' AND ";
+    if (!q.letter.empty()) {
+        sql += "letter = ?1";
+    } else {
+        sql += "(0";
+        if (!q.namePrefix.empty()) sql += " OR (name_key >= ?2 AND name_key < ?3)";
+        if (!q.numberPrefix.empty())
+            sql += q.digitsOnly ? " OR (digits >= ?4 AND digits < ?5)"
+                                : " OR (number >= ?4 AND number < ?5)";
+        sql += ")";
+    }
+    if (q.after) sql += " AND (name_key, number) > (?6, ?7)";
+    sql += " ORDER BY name_key, number LIMIT ?8";
+
+    std::lock_guard guard(lock_);
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db_));
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    auto text = [&](int index, const std::string& value) {
+        sqlite3_bind_text(raw, index, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
+    };
+    if (!q.letter.empty()) text(1, q.letter);
+    if (q.letter.empty()) {
+        if (!q.namePrefix.empty()) {
+            text(2, q.namePrefix);
+            text(3, prefixEnd(q.namePrefix));
+        }
+        if (!q.numberPrefix.empty()) {
+            text(4, q.numberPrefix);
+            text(5, prefixEnd(q.numberPrefix));
+        }
+    }
+    if (q.after) {
+        text(6, q.after->nameKey);
+        text(7, q.after->number);
+    }
+    sqlite3_bind_int64(raw, 8, static_cast<std::int64_t>(q.limit));
+    std::vector<DirectoryRow> rows;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        auto col = [&](int i) {
+            const auto* p = sqlite3_column_text(raw, i);
+            return std::string(p ? reinterpret_cast<const char*>(p) : "",
+                               static_cast<std::size_t>(sqlite3_column_bytes(raw, i)));
+        };
+        rows.push_back({col(0), col(1), col(2), col(3) == "business"});
+    }
+    if (rc != SQLITE_DONE) throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db_));
+    return rows;
+}
+
+}  // namespace merrowfax::relay

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+
+#include "relay/store.h"
+
+struct sqlite3;
+
+namespace merrowfax::relay {
+
+// The single-node store: one SQLite file in WAL mode with synchronous=NORMAL.
+// Every statement commits on its own before the caller answers, so a killed
+// process loses nothing; a power cut may roll back the last moments but never
+// corrupts the file. NORMAL keeps fsync off the I/O threads that store books
+// and counters. One connection behind a mutex; statements are short.
+class SqliteStore final : public Store {
+public:
+    explicit SqliteStore(const std::filesystem::path& file);
+    ~SqliteStore() override;
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
+
+    // Schema version this build migrates to.
+    static int schemaVersion();
+    int storedVersion();
+
+    std::optional<NumberRecord> number(const std::string& number) override;
+    void saveProfile(const Profile& profile, Seconds now) override;
+    void setPinHash(const std::string& number, const std::string& hash) override;
+    void touch(const std::string& number, Seconds now) override;
+    void countCall(const std::string& number, bool placed) override;
+
+    bool isTrusted(const std::string& number, const std::string& computerTag) override;
+    void trust(const std::string& number, const std::string& computerTag) override;
+    void untrust(const std::string& number, const std::string& computerTag) override;
+
+    void rememberComputer(const std::string& computerTag, const std::string& number) override;
+    std::optional<std::string> computerNumber(const std::string& computerTag) override;
+    void forgetComputer(const std::string& computerTag) override;
+
+    std::optional<std::string> book(const std::string& number) override;
+    void storeBook(const std::string& number, const std::string& json) override;
+
+    Throttle throttle(const std::string& key) override;
+    void setThrottle(const std::string& key, const Throttle& value) override;
+    void pruneThrottles(std::int64_t before) override;
+
+    std::vector<DirectoryRow> directory(const DirectoryQuery& query) override;
+
+private:
+    void migrate();
+    void exec(const char* sql);
+
+    sqlite3* db_ = nullptr;
+    std::mutex lock_;
+};
+
+}  // namespace merrowfax::relay

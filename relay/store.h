@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Durable state of the service behind one interface: the SQLite store is the
+// single-node default; a shared database is another implementation.
+namespace merrowfax::relay {
+
+using Seconds = std::int64_t;  // Unix time
+
+struct NumberRecord {
+    std::string number;
+    std::string name;
+    std::string device;
+    std::string kind;     // "personal", "business" or empty
+    std::string pinHash;  // empty: no PIN
+    Seconds firstSeen = 0;
+    Seconds lastSeen = 0;
+    std::int64_t callsPlaced = 0;
+    std::int64_t callsAnswered = 0;
+};
+
+struct Profile {
+    std::string number;
+    std::string name;
+    std::string nameKey;  // folded name
+    std::string letter;   // "A".."Z" or "#"
+    std::string device;
+    std::string kind;  // empty keeps the stored kind
+};
+
+// Wrong-PIN bookkeeping; times in milliseconds since the Unix epoch. For a
+// number `windowStart` is its last failure; for an address, its hour's start.
+struct Throttle {
+    int failures = 0;
+    std::int64_t windowStart = 0;
+    std::int64_t lockedUntil = 0;
+};
+
+struct DirectoryRow {
+    std::string number;
+    std::string name;
+    std::string nameKey;
+    bool business = false;
+};
+
+struct DirectoryCursor {
+    std::string nameKey;
+    std::string number;
+};
+
+struct DirectoryQuery {
+    std::string letter;        // letter mode when set
+    std::string namePrefix;    // search: folded prefix of the name
+    std::string numberPrefix;  // search: prefix of the number text or its digits
+    bool digitsOnly = false;   // numberPrefix holds only digits
+    std::optional<DirectoryCursor> after;
+    std::size_t limit = 50;
+};
+
+class Store {
+public:
+    virtual ~Store() = default;
+
+    virtual std::optional<NumberRecord> number(const std::string& number) = 0;
+    // Creates or refreshes a number at registration; keeps PIN, counters, first seen.
+    virtual void saveProfile(const Profile& profile, Seconds now) = 0;
+    virtual void setPinHash(const std::string& number, const std::string& hash) = 0;
+    virtual void touch(const std::string& number, Seconds now) = 0;
+    virtual void countCall(const std::string& number, bool placed) = 0;
+
+    virtual bool isTrusted(const std::string& number, const std::string& computerTag) = 0;
+    virtual void trust(const std::string& number, const std::string& computerTag) = 0;
+    virtual void untrust(const std::string& number, const std::string& computerTag) = 0;
+
+    virtual void rememberComputer(const std::string& computerTag, const std::string& number) = 0;
+    virtual std::optional<std::string> computerNumber(const std::string& computerTag) = 0;
+    virtual void forgetComputer(const std::string& computerTag) = 0;
+
+    virtual std::optional<std::string> book(const std::string& number) = 0;  // JSON array
+    virtual void storeBook(const std::string& number, const std::string& json) = 0;
+
+    virtual Throttle throttle(const std::string& key) = 0;
+    virtual void setThrottle(const std::string& key, const Throttle& value) = 0;
+    // Drops throttles whose last failure and lock both ended before `before`.
+    virtual void pruneThrottles(std::int64_t before) = 0;
+
+    virtual std::vector<DirectoryRow> directory(const DirectoryQuery& query) = 0;
+};
+
+}  // namespace merrowfax::relay

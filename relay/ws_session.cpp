@@ -1,0 +1,376 @@
+#include "relay/ws_session.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+
+#include "relay/json.h"
+#include "relay/log.h"
+#include "wire/frames.h"
+
+namespace merrowfax::relay {
+namespace net = boost::asio;
+namespace {
+
+constexpr std::size_t kMaxComputer = 200;
+
+// Records a client may send to another number; anything else is dropped, so
+// nobody can make the service's own records ("denied", "presence", ...) reach
+// another device.
+bool isForwarded(std::string_view op) {
+    return op == "text" || op == "delivered" || op == "delete" || op == "call" || op == "audio" ||
+           op == "talk" || op == "file" || op == "desk";
+}
+
+Seconds unixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+template <class Stream>
+WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
+                             std::optional<Registration> registration, std::string label)
+    : ws_(std::move(stream)),
+      services_(services),
+      slot_(std::move(slot)),
+      registration_(std::move(registration)),
+      label_(std::move(label)),
+      idle_(ws_.get_executor()),
+      bucket_(services.config.recordsPerSecond, services.config.recordBurst),
+      id_(services.nextPeer++) {}
+
+template <class Stream>
+WsSession<Stream>::~WsSession() {
+    services_.tracker.remove(trackId_);
+    if (attached_ && !finished_) services_.hub.detach(id_);
+}
+
+template <class Stream>
+void WsSession<Stream>::run(http::request<http::string_body> request) {
+    trackId_ = services_.tracker.add(this->weak_from_this());
+    const auto& config = services_.config;
+    beast::get_lowest_layer(ws_).expires_never();
+    websocket::stream_base::timeout timeout{};
+    timeout.handshake_timeout = config.handshake;
+    timeout.idle_timeout = websocket::stream_base::none();
+    timeout.keep_alive_pings = false;
+    ws_.set_option(timeout);
+    ws_.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
+        response.set(http::field::server, "merrowfax-relay");
+    }));
+    ws_.read_message_max(std::max(config.maxTextMessage, config.maxBinaryMessage));
+    ws_.async_accept(request,
+                     beast::bind_front_handler(&WsSession::onAccept, this->shared_from_this()));
+}
+
+template <class Stream>
+void WsSession<Stream>::onAccept(beast::error_code ec) {
+    if (ec) return finish("handshake failed");
+    lastHeard_ = Clock::now();
+    armIdle();
+    if (!registration_) {
+        logLine(label_ + " refused: bad registration");
+        return close(websocket::close_code::policy_error);
+    }
+    auto self = this->shared_from_this();
+    const bool queued =
+        services_.registrar.submit(*registration_, slot_->address(), [self](Verdict verdict) {
+            net::post(self->ws_.get_executor(), [self, verdict = std::move(verdict)]() mutable {
+                self->onVerdict(std::move(verdict));
+            });
+        });
+    if (!queued) {
+        logLine(label_ + " refused: registrations queue full");
+        close(websocket::close_code::try_again_later);
+    }
+}
+
+template <class Stream>
+void WsSession<Stream>::onVerdict(Verdict verdict) {
+    if (finished_ || closing_) return;
+    const std::string number = registration_->number;
+    registration_.reset();  // the PINs and the computer id go no further
+    if (!verdict.accepted) {
+        logLine(label_ + " denied " + number);
+        sendRecord(json::denied(verdict.reason));
+        return close(websocket::close_code::policy_error);
+    }
+    number_ = number;
+    attached_ = true;
+    proven_ = verdict.proven;
+    logLine(label_ + " registered " + number_);
+    // Reachable before the client hears "pin"; whatever the hub delivers is
+    // posted to this strand, so "pin" still goes out first.
+    services_.hub.attach(id_, number_, this->weak_from_this(), verdict.book);
+    sendRecord(json::pin(verdict.hasPin, verdict.business, verdict.error));
+    read();
+}
+
+template <class Stream>
+void WsSession<Stream>::armIdle() {
+    idle_.expires_at(lastHeard_ + services_.config.idle);
+    idle_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+        if (ec || self->finished_ || self->closing_) return;
+        if (Clock::now() - self->lastHeard_ >= self->services_.config.idle) {
+            logLine(self->label_ + " idle");
+            self->close(websocket::close_code::going_away);
+        } else {
+            self->armIdle();
+        }
+    });
+}
+
+template <class Stream>
+void WsSession<Stream>::read() {
+    ws_.async_read(buffer_,
+                   beast::bind_front_handler(&WsSession::onRead, this->shared_from_this()));
+}
+
+template <class Stream>
+void WsSession<Stream>::onRead(beast::error_code ec, std::size_t) {
+    if (ec) {
+        if (ec == websocket::error::closed) return finish("closed by client");
+        if (ec == websocket::error::message_too_big) return finish("message too big");
+        return finish("read failed");
+    }
+    lastHeard_ = Clock::now();
+    const auto data = buffer_.cdata();
+    const std::string_view message(static_cast<const char*>(data.data()), data.size());
+    if (closing_) {
+        // Closing: read on until the close completes, but act on nothing.
+    } else if (!bucket_.take(lastHeard_)) {
+        excess_ += 1;
+        if (excess_ > services_.config.floodExcess) {
+            logLine(label_ + " flooding");
+            buffer_.consume(buffer_.size());
+            return close(websocket::close_code::policy_error);
+        }
+    } else {
+        excess_ = std::max(0.0, excess_ - 1);
+        try {
+            if (ws_.got_text()) {
+                handleText(message);
+            } else {
+                handleBinary(message);
+            }
+        } catch (const std::exception& e) {
+            logLine(label_ + " storage error: " + e.what());
+        }
+    }
+    buffer_.consume(buffer_.size());
+    if (buffer_.capacity() > 64 * 1024) buffer_.shrink_to_fit();
+    if (!finished_) read();
+}
+
+template <class Stream>
+void WsSession<Stream>::handleText(std::string_view text) {
+    auto record = json::parseObject(text);
+    if (!record) return;
+    const auto opView = json::string(*record, "op");
+    if (!opView) return;
+    const std::string op(*opView);
+    if (op == "ping") return sendRecord(json::record("pong"));
+    if (op == "book") return handleBook(*record);
+    if (op == "trust" || op == "untrust") {
+        if (!proven_) return;
+        const auto computer = json::string(*record, "computer");
+        if (!computer || computer->empty() || computer->size() > kMaxComputer ||
+            !isCleanText(*computer))
+            return;
+        if (op == "trust") {
+            services_.registrar.trust(number_, std::string(*computer));
+        } else {
+            services_.registrar.untrust(number_, std::string(*computer));
+        }
+        return;
+    }
+    const auto to = json::string(*record, "to");
+    if (!to || !isForwarded(op)) return;
+    const auto target = canonicalNumber(*to);
+    if (!target) return;
+    forward(*record, *target, op);
+}
+
+template <class Stream>
+void WsSession<Stream>::handleBook(const rapidjson::Value& record) {
+    const auto contacts = record.FindMember("contacts");
+    if (contacts == record.MemberEnd()) {
+        const auto stored = services_.store.book(number_);
+        return sendRecord(json::book(stored ? *stored : std::string("[]")));
+    }
+    const auto book = json::cleanBook(contacts->value, services_.config.maxBookEntries);
+    if (!book) return;
+    services_.store.storeBook(number_, book->json);
+    services_.hub.setBook(number_, book->numbers);
+}
+
+template <class Stream>
+void WsSession<Stream>::forward(rapidjson::Document& record, const std::string& to,
+                                std::string_view op) {
+    if (op == "call") {
+        const auto signal = json::string(record, "call");
+        if (signal == "invite") services_.store.countCall(number_, true);
+        if (signal == "accept") services_.store.countCall(number_, false);
+    }
+    const auto peers = services_.hub.route(to, id_);
+    services_.hub.noteExchange(id_, to);
+    if (peers.empty()) return sendRecord(json::miss(to));
+    auto text = json::stamped(record, number_);
+    if (!text) return;
+    const auto stamped = std::make_shared<const std::string>(std::move(*text));
+    for (const auto& peer : peers) peer->deliverText(stamped, op == "audio");
+}
+
+template <class Stream>
+void WsSession<Stream>::handleBinary(std::string_view frame) {
+    if (frame.size() > services_.config.maxBinaryMessage) return;
+    const auto parsed = wire::parseNetFrame(
+        std::span(reinterpret_cast<const std::byte*>(frame.data()), frame.size()));
+    if (!parsed || !wire::isMediaKind(parsed->kind)) return;
+    const auto target = canonicalNumber(parsed->target);
+    if (!target) return;
+    const auto peers = services_.hub.route(*target, id_);
+    services_.hub.noteExchange(id_, *target);
+    if (peers.empty()) return;
+    const auto copy = std::make_shared<const std::string>(frame);
+    for (const auto& peer : peers) peer->deliverBinary(copy);
+}
+
+template <class Stream>
+void WsSession<Stream>::deliverText(std::shared_ptr<const std::string> record, bool media) {
+    net::post(ws_.get_executor(),
+              [self = this->shared_from_this(), record = std::move(record), media]() mutable {
+                  self->enqueue({std::move(record), false, media});
+              });
+}
+
+template <class Stream>
+void WsSession<Stream>::deliverBinary(std::shared_ptr<const std::string> frame) {
+    net::post(ws_.get_executor(),
+              [self = this->shared_from_this(), frame = std::move(frame)]() mutable {
+                  self->enqueue({std::move(frame), true, true});
+              });
+}
+
+template <class Stream>
+void WsSession<Stream>::deliverPresence(std::uint64_t seq, std::vector<std::string> online) {
+    net::post(ws_.get_executor(),
+              [self = this->shared_from_this(), seq, online = std::move(online)] {
+                  if (seq <= self->presenceSeq_) return;
+                  self->presenceSeq_ = seq;
+                  self->sendRecord(json::presence(online));
+              });
+}
+
+template <class Stream>
+void WsSession<Stream>::kick(std::uint16_t code) {
+    net::post(ws_.get_executor(), [self = this->shared_from_this(), code] {
+        logLine(self->label_ + " displaced");
+        self->close(static_cast<websocket::close_code>(code));
+    });
+}
+
+template <class Stream>
+void WsSession<Stream>::shutdown() {
+    net::post(ws_.get_executor(), [self = this->shared_from_this()] {
+        self->close(websocket::close_code::going_away);
+    });
+}
+
+template <class Stream>
+void WsSession<Stream>::sendRecord(std::string record) {
+    enqueue({std::make_shared<const std::string>(std::move(record)), false, false});
+}
+
+template <class Stream>
+void WsSession<Stream>::enqueue(Outgoing item) {
+    if (finished_ || closing_) return;
+    const auto& config = services_.config;
+    const std::size_t size = item.data->size();
+    if (item.media) {
+        if (queuedMedia_ >= config.sendQueueMedia || queuedBytes_ + size > config.sendQueueBytes)
+            return;  // a slow reader loses media first
+    } else if (queue_.size() - queuedMedia_ >= config.sendQueueRecords ||
+               queuedBytes_ + size > config.sendQueueBytes) {
+        // Make room by dropping waiting media (not the frame being written).
+        for (auto it = queue_.begin() + (writing_ ? 1 : 0); it != queue_.end();) {
+            if (!it->media) {
+                ++it;
+                continue;
+            }
+            queuedBytes_ -= it->data->size();
+            --queuedMedia_;
+            it = queue_.erase(it);
+        }
+        if (queue_.size() >= config.sendQueueRecords || queuedBytes_ + size > config.sendQueueBytes)
+            return abort("slow reader");
+    }
+    queuedBytes_ += size;
+    if (item.media) ++queuedMedia_;
+    queue_.push_back(std::move(item));
+    if (!writing_) write();
+}
+
+template <class Stream>
+void WsSession<Stream>::write() {
+    if (queue_.empty() || finished_) {
+        writing_ = false;
+        if (pendingClose_ && !finished_) {
+            const auto code = *pendingClose_;
+            pendingClose_.reset();
+            ws_.async_close(code, [self = this->shared_from_this()](beast::error_code) {
+                self->finish("closed by relay");
+            });
+        }
+        return;
+    }
+    writing_ = true;
+    ws_.binary(queue_.front().binary);
+    ws_.async_write(net::buffer(*queue_.front().data),
+                    [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                        const auto& sent = self->queue_.front();
+                        self->queuedBytes_ -= sent.data->size();
+                        if (sent.media) --self->queuedMedia_;
+                        self->queue_.pop_front();
+                        if (ec) return self->finish("write failed");
+                        self->write();
+                    });
+}
+
+template <class Stream>
+void WsSession<Stream>::close(websocket::close_code code) {
+    if (closing_ || finished_) return;
+    closing_ = true;
+    pendingClose_ = code;
+    if (!writing_) write();
+}
+
+template <class Stream>
+void WsSession<Stream>::abort(const char* why) {
+    finish(why);
+}
+
+template <class Stream>
+void WsSession<Stream>::finish(const char* why) {
+    if (finished_) return;
+    finished_ = true;
+    closing_ = true;
+    idle_.cancel();
+    if (attached_) {
+        services_.hub.detach(id_);
+        try {
+            services_.store.touch(number_, unixNow());
+        } catch (const std::exception&) {
+        }
+    }
+    logLine(label_ + " closed: " + why);
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+}
+
+template class WsSession<beast::tcp_stream>;
+template class WsSession<beast::ssl_stream<beast::tcp_stream>>;
+
+}  // namespace merrowfax::relay

@@ -1,0 +1,209 @@
+// The live endpoint as devices meet it: registration, forwarding with the
+// sender stamped, miss, binary routing, presence by interest, the book.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "relay_fixture.h"
+
+namespace merrowfax::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class LiveTest : public ::testing::Test {
+protected:
+    RelayProcess relay;
+    Device device(int i, std::string name = "Ann") {
+        return makeDevice(number(i), std::move(name), "mac-computer-" + std::to_string(i));
+    }
+};
+
+TEST_F(LiveTest, RefusesRegistrationsWithoutCanonicalNumberOrComputer) {
+    const std::vector<std::string> targets = {
+        liveTarget({{"number", "0-1-555-1001"}, {"name", "A"}}),      // no computer
+        liveTarget({{"number", "0-1-555-1001"}, {"computer", ""}}),   // empty
+        liveTarget({{"number", "01-555-1001"}, {"computer", "c"}}),   // not canonical
+        liveTarget({{"number", "0-1-5551001"}, {"computer", "c"}}),   // not canonical
+        liveTarget({{"number", "0-1-000-0000"}, {"computer", "c"}}),  // not a number
+        liveTarget({{"computer", "c"}}),                              // no number
+        "/merrowfax/live?number=0-1-555-1001&computer=c&name=%ZZ",    // bad escape
+        "/merrowfax/live?number=0-1-555-1001&computer=c&name=%C3",    // bad UTF-8
+        "/merrowfax/live?number=0-1-555-1001&computer=c&name=a%0Ab",  // control
+    };
+    for (const auto& target : targets) {
+        WsClient client(relay.port(), target);
+        EXPECT_EQ(client.waitClosed(), 1008) << target;
+    }
+    // A well-formed one with URL-escaped items still gets in.
+    WsClient ok(relay.port(),
+                "/merrowfax/live?number=0-1-555-1001&name=Ann%20Lee&device=Mac"
+                "&computer=mac-1");
+    EXPECT_TRUE(ok.waitFor("pin"));
+}
+
+TEST_F(LiveTest, PingAnswersPong) {
+    auto a = join(relay, device(1));
+    a.client->sendText(R"({"op":"ping"})");
+    EXPECT_TRUE(a.client->waitFor("pong"));
+}
+
+TEST_F(LiveTest, ForwardsToEveryConnectionOfTheNumberStampedWithTheSender) {
+    auto a = join(relay, device(1));
+    Device bDevice = device(2, "Bo");
+    auto b1 = join(relay, bDevice);
+    bDevice.computer = "ipad-of-bo";
+    auto b2 = join(relay, bDevice);
+
+    // The sender lies about its number: the service writes the registered one.
+    a.client->sendText(R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF",)"
+                       R"("to":"0-1-555-1002","number":"0-1-555-1099","text":"hi"})");
+    for (auto* b : {b1.client.get(), b2.client.get()}) {
+        auto text = b->waitFor("text");
+        ASSERT_TRUE(text);
+        EXPECT_STREQ((*text)["number"].GetString(), "0-1-555-1001");
+        EXPECT_STREQ((*text)["text"].GetString(), "hi");
+        EXPECT_STREQ((*text)["to"].GetString(), "0-1-555-1002");
+    }
+    // The sender does not get its own record back; the other way works too.
+    b1.client->sendText(R"({"op":"delivered","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF",)"
+                        R"("to":"0-1-555-1001"})");
+    auto delivered = a.client->waitFor("delivered");
+    ASSERT_TRUE(delivered);
+    EXPECT_STREQ((*delivered)["number"].GetString(), "0-1-555-1002");
+    for (const auto& m : drain(*a.client)) EXPECT_EQ(m.find(R"("op":"text")"), std::string::npos);
+}
+
+TEST_F(LiveTest, UndeliverableRecordsAnswerMissAndJunkIsDropped) {
+    auto a = join(relay, device(1));
+    a.client->sendText(R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF",)"
+                       R"("to":"0-1-555-1077","text":"anyone?"})");
+    auto miss = a.client->waitFor("miss");
+    ASSERT_TRUE(miss);
+    EXPECT_STREQ((*miss)["to"].GetString(), "0-1-555-1077");
+
+    auto b = join(relay, device(2));
+    // None of these reaches b, and none of them costs a's connection.
+    const std::vector<std::string> junk = {
+        "not json",
+        "[1,2,3]",
+        R"({"to":"0-1-555-1002"})",                                    // no op
+        R"({"op":"denied","reason":"gotcha","to":"0-1-555-1002"})",    // the service's own
+        R"({"op":"presence","numbers":["9-9"],"to":"0-1-555-1002"})",  // the service's own
+        R"({"op":"launch","to":"0-1-555-1002"})",                      // unknown op
+        R"({"op":"text","to":"0-1-5551002","text":"x"})",              // to not canonical
+        R"({"op":"text","to":12,"text":"x"})",                         // to not a string
+        R"({"op":"text","to":"0-1-555-1002","text":"\udc00"})",        // decodes to bad UTF-8
+        std::string(40, '[') + std::string(40, ']'),                   // deep nesting
+    };
+    for (const auto& record : junk) a.client->sendText(record);
+    EXPECT_TRUE(drain(*a.client).empty());
+    EXPECT_TRUE(drain(*b.client).empty());
+}
+
+TEST_F(LiveTest, RoutesBinaryFramesUnchangedByTheirHeaderTarget) {
+    auto a = join(relay, device(1));
+    auto b = join(relay, device(2));
+    const std::string target = number(2);
+    std::string frame;
+    frame.push_back(3);  // video
+    frame.push_back(static_cast<char>(target.size()));
+    frame += target;
+    frame += std::string("\x00\xff\x10media", 8);
+    a.client->sendBinary(frame);
+    auto got = b.client->receive();
+    while (got && !got->binary) got = b.client->receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->data, frame);
+
+    // Short, zero-length, over-long headers and unknown kinds go nowhere.
+    a.client->sendBinary(std::string("\x03", 1));
+    a.client->sendBinary(std::string("\x03\x00xx", 4));
+    a.client->sendBinary(std::string("\x03\x40", 2) + target);
+    a.client->sendBinary(std::string("\x09", 1) + frame.substr(1));
+    drain(*a.client);  // a's frames are handled, and anything routed is queued to b
+    b.client->sendText(R"({"op":"ping"})");
+    for (auto m = b.client->receive(); m; m = b.client->receive()) {
+        EXPECT_FALSE(m->binary);
+        if (m->data == R"({"op":"pong"})") break;
+    }
+}
+
+TEST_F(LiveTest, PresenceOnlyForNumbersOfInterest) {
+    auto a = join(relay, device(1));
+    auto first = a.client->waitFor("presence");
+    ASSERT_TRUE(first);
+    EXPECT_THAT(presenceOf(*first), IsEmpty());
+
+    // a's stored book names 2; 3 is a stranger.
+    a.client->sendText(
+        R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002",)"
+        R"("blocked":false},{"name":"Me","number":"0-1-555-1001","blocked":false}]})");
+    drain(*a.client);
+    auto b = join(relay, device(2));
+    auto c = join(relay, device(3));
+    auto own = c.client->waitFor("presence");  // c's first list: the barrier for a's update
+    ASSERT_TRUE(own);
+    EXPECT_THAT(presenceOf(*own), IsEmpty());  // nobody follows... and c follows nobody
+
+    auto seen = drain(*a.client, true);
+    ASSERT_FALSE(seen.empty());
+    auto last = parseJson(seen.back());
+    EXPECT_THAT(presenceOf(last), ElementsAre("0-1-555-1002"));  // never 3, never itself
+
+    // After a record to 3, a follows 3 and 3 follows a.
+    a.client->sendText(R"({"op":"talk","to":"0-1-555-1003","call":"start"})");
+    auto cList = c.client->waitFor("presence");
+    ASSERT_TRUE(cList);
+    EXPECT_THAT(presenceOf(*cList), ElementsAre("0-1-555-1001"));
+    auto aList = a.client->waitFor("presence");
+    ASSERT_TRUE(aList);
+    EXPECT_THAT(presenceOf(*aList), ElementsAre("0-1-555-1002", "0-1-555-1003"));
+
+    // b goes: a hears it, c does not.
+    b.client->close();
+    auto gone = a.client->waitFor("presence");
+    ASSERT_TRUE(gone);
+    EXPECT_THAT(presenceOf(*gone), ElementsAre("0-1-555-1003"));
+    for (const auto& m : drain(*c.client, true))
+        EXPECT_EQ(m.find("presence"), std::string::npos) << m;
+}
+
+TEST_F(LiveTest, BookRoundTripAcrossConnectionsAndRestart) {
+    {
+        auto a = join(relay, device(1));
+        a.client->sendText(R"({"op":"book"})");
+        auto empty = a.client->waitFor("book");
+        ASSERT_TRUE(empty);
+        EXPECT_EQ((*empty)["contacts"].Size(), 0u);
+        a.client->sendText(
+            R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002","blocked":true},)"
+            R"({"name":"Junk","number":"not a number"},7,{"name":"Cy","number":"0-1-555-1003"}]})");
+        drain(*a.client);
+    }
+    relay.restart();
+    auto again = join(relay, device(1));
+    again.client->sendText(R"({"op":"book"})");
+    auto book = again.client->waitFor("book");
+    ASSERT_TRUE(book);
+    const auto& contacts = (*book)["contacts"];
+    ASSERT_EQ(contacts.Size(), 2u);
+    EXPECT_STREQ(contacts[0]["number"].GetString(), "0-1-555-1002");
+    EXPECT_TRUE(contacts[0]["blocked"].GetBool());
+    EXPECT_STREQ(contacts[1]["name"].GetString(), "Cy");
+    EXPECT_FALSE(contacts[1]["blocked"].GetBool());
+
+    // A book over 5 000 entries is dropped whole; the stored one stays.
+    std::string huge = R"({"op":"book","contacts":[)";
+    for (int i = 0; i < 5001; ++i)
+        huge += std::string(i ? "," : "") + R"({"name":"x","number":"0-1-555-1002"})";
+    huge += "]}";
+    again.client->sendText(huge);
+    again.client->sendText(R"({"op":"book"})");
+    auto kept = again.client->waitFor("book");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ((*kept)["contacts"].Size(), 2u);
+}
+
+}  // namespace
+}  // namespace merrowfax::testing

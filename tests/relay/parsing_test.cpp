@@ -1,0 +1,113 @@
+// Tables through the parsers that see outside input before anything else.
+#include <gtest/gtest.h>
+
+#include "relay/config.h"
+#include "relay/directory.h"
+#include "relay/fold.h"
+#include "relay/query.h"
+
+namespace merrowfax::relay {
+namespace {
+
+TEST(QueryTest, TargetsDecodeOrRefuseWhole) {
+    struct Case {
+        const char* target;
+        bool ok;
+        const char* path;
+        const char* name;  // value of "name", when ok
+    };
+    const Case cases[] = {
+        {"/merrowfax/live?name=Ann%20Lee", true, "/merrowfax/live", "Ann Lee"},
+        {"/merrowfax/live?name=A+B", true, "/merrowfax/live", "A+B"},  // plus stays a plus
+        {"/merrowfax/live?name=%C3%89mile&name=second", true, "/merrowfax/live", "Émile"},
+        {"/merrowfax/live?&&name=x&", true, "/merrowfax/live", "x"},
+        {"/merrowfax/live?name", true, "/merrowfax/live", ""},
+        {"/merrowfax/live?name=%", false, "", ""},
+        {"/merrowfax/live?name=%4", false, "", ""},
+        {"/merrowfax/live?name=%zz", false, "", ""},
+        {"/merrowfax/live?name=%00", false, "", ""},
+        {"/merrowfax/live?name=%FF%FE", false, "", ""},
+        {"/merrowfax/live?name=%C3", false, "", ""},
+    };
+    for (const auto& c : cases) {
+        const auto t = parseTarget(c.target);
+        ASSERT_EQ(t.has_value(), c.ok) << c.target;
+        if (!t) continue;
+        EXPECT_EQ(t->path, c.path);
+        ASSERT_NE(t->find("name"), nullptr) << c.target;
+        EXPECT_EQ(*t->find("name"), c.name) << c.target;
+    }
+    std::string many = "/x?";
+    for (int i = 0; i < 40; ++i) many += "a=1&";
+    EXPECT_FALSE(parseTarget(many));
+    EXPECT_FALSE(parseTarget("/x?a=" + std::string(9000, 'a')));
+}
+
+TEST(QueryTest, Registration) {
+    auto reg = [](const std::string& query) {
+        return parseRegistration(*parseTarget("/merrowfax/live?" + query));
+    };
+    auto r =
+        reg("number=0-1-234-5678&name=%20%20Ann%20&device=Mac&computer=mac-1&pin=1234"
+            "&newpin=12a4&kind=Personal");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->number, "0-1-234-5678");
+    EXPECT_EQ(r->name, "Ann");
+    EXPECT_EQ(r->pin, "1234");
+    EXPECT_EQ(r->newPin, "");  // not four digits: as if absent
+    EXPECT_EQ(r->kind, "");    // only exactly "personal" or "business"
+    EXPECT_EQ(reg("number=0-1-234-5678&computer=c&name=" + std::string(60, 'n'))->name.size(), 40u);
+    EXPECT_FALSE(reg("number=0-1-234-5678"));
+    EXPECT_FALSE(reg("number=0-1-234-5678&computer="));
+    EXPECT_FALSE(reg("number=%2B0-1-234-5678&computer=c"));
+    EXPECT_FALSE(reg("number=0-1-234-56789&computer=c"));
+    EXPECT_FALSE(reg("number=0-1-234-5678&computer=c&name=a%09b"));
+    EXPECT_FALSE(reg("number=0-1-234-5678&computer=" + std::string(201, 'c')));
+}
+
+TEST(FoldTest, NamesFoldToTheirBaseLatinLetter) {
+    struct Case {
+        const char* name;
+        const char* key;
+        const char* letter;
+    };
+    const Case cases[] = {
+        {"Émile", "emile", "E"},     {"ÅSA", "asa", "A"}, {"Ørsted", "orsted", "O"},
+        {"straße", "strasse", "S"},  {"Zoë", "zoe", "Z"}, {"Иван", "иван", "#"},
+        {"42 Club", "42 club", "#"}, {"", "", "#"},       {"😀 Smile", "😀 smile", "#"},
+    };
+    for (const auto& c : cases) {
+        const auto key = foldName(c.name);
+        EXPECT_EQ(key, c.key) << c.name;
+        EXPECT_EQ(indexLetter(key), c.letter) << c.name;
+    }
+}
+
+TEST(DirectoryCursorTest, RoundTripsAndRefusesForgeries) {
+    const DirectoryCursor cursor{"émile", "0-1-234-5678"};
+    const auto text = Directory::encodeCursor(cursor);
+    EXPECT_EQ(text.find_first_of("+/=&"), std::string::npos);  // safe in a query as is
+    const auto back = Directory::decodeCursor(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->nameKey, cursor.nameKey);
+    EXPECT_EQ(back->number, cursor.number);
+    EXPECT_FALSE(Directory::decodeCursor("not base64!"));
+    EXPECT_FALSE(Directory::decodeCursor(Directory::encodeCursor({"x", "12345"})));
+    EXPECT_FALSE(Directory::decodeCursor(std::string(2000, 'A')));
+}
+
+TEST(ConfigTest, FlagsAndTestKnobs) {
+    std::string error;
+    auto c = parseArgs({"--listen", "127.0.0.1:0", "--idle-ms", "250", "--threads", "4"}, error);
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(c->port, 0);
+    EXPECT_EQ(c->idle.count(), 250);
+    EXPECT_EQ(c->threads, 4);
+    EXPECT_FALSE(parseArgs({"--listen", "nowhere"}, error));
+    EXPECT_FALSE(parseArgs({"--idle-ms"}, error));
+    EXPECT_FALSE(parseArgs({"--tls-cert", "a.pem"}, error));  // needs its key
+    EXPECT_FALSE(parseArgs({"--bogus", "1"}, error));
+}
+
+}  // namespace
+}  // namespace merrowfax::relay
