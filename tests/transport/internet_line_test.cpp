@@ -208,6 +208,38 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
     EXPECT_FALSE(fresh.model->account());
 }
 
+TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestarts) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }));
+    relay.restart(/*samePort=*/true);
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }, 10000));
+    ann.model->sendText("still there?", kBen);
+    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
+    EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == "delivered"; }));
+}
+
+TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ann.model->setPIN("1234");
+    ASSERT_TRUE(waitFor([&] { return ann.model->hasPin(); }));
+
+    Device newcomer(relay, "mac-NEW", std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return !newcomer.model->restoring(); }));
+    Account claimed;
+    claimed.id = Uuid::random();
+    claimed.deviceId = newcomer.model->deviceId();
+    claimed.displayName = "Impostor";
+    claimed.number = *VirtualNumber::parse(kAnn);
+    newcomer.model->beginClaim(claimed, "0000", false);
+    ASSERT_TRUE(waitFor([&] { return newcomer.model->alertMessage().has_value(); }));
+    EXPECT_FALSE(newcomer.model->account());
+    waitFor([] { return false; }, 500);  // several reconnect periods
+    EXPECT_FALSE(newcomer.line->isOpen());
+    EXPECT_TRUE(ann.line->isOpen());
+}
+
 TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
