@@ -231,6 +231,7 @@ private:
     void receiveDeletion(const wire::events::Deleted& deleted);
     bool hasMessage(const Uuid& id) const;
     ChatThread* thread(const std::string& number);
+    Message* message(const std::string& number, const Uuid& id);
     void removeStoredFile(const std::optional<std::string>& storedName);
     void sweepOrphanFiles();
     void sortThreads();

@@ -57,6 +57,14 @@ ChatThread* AppModel::thread(const std::string& number) {
     return it == data_.threads.end() ? nullptr : &*it;
 }
 
+Message* AppModel::message(const std::string& number, const Uuid& id) {
+    ChatThread* t = thread(number);
+    if (!t) return nullptr;
+    auto m = std::find_if(t->messages.begin(), t->messages.end(),
+                          [&](const Message& x) { return x.id == id; });
+    return m == t->messages.end() ? nullptr : &*m;
+}
+
 bool AppModel::hasMessage(const Uuid& id) const {
     return std::any_of(data_.threads.begin(), data_.threads.end(), [&](const ChatThread& t) {
         return std::any_of(t.messages.begin(), t.messages.end(),
@@ -291,11 +299,8 @@ void AppModel::receiveDeletion(const wire::events::Deleted& deleted) {
     const std::string& threadNumber = ownCopy ? deleted.to : deleted.from;
     // The other side may delete only what it wrote; a linked device of ours
     // only what this number wrote.
-    ChatThread* t = thread(threadNumber);
-    if (!t) return;
-    auto m = std::find_if(t->messages.begin(), t->messages.end(),
-                          [&](const Message& x) { return x.id == deleted.id; });
-    if (m == t->messages.end() || m->sender != (ownCopy ? kMe : kThem)) return;
+    const Message* m = message(threadNumber, deleted.id);
+    if (!m || m->sender != (ownCopy ? kMe : kThem)) return;
     markDeleted(deleted.id, threadNumber);
 }
 
@@ -308,11 +313,8 @@ void AppModel::removeStoredFile(const std::optional<std::string>& storedName) {
 }
 
 void AppModel::markDeleted(const Uuid& id, const std::string& number) {
-    ChatThread* t = thread(number);
-    if (!t) return;
-    auto m = std::find_if(t->messages.begin(), t->messages.end(),
-                          [&](const Message& x) { return x.id == id; });
-    if (m == t->messages.end()) return;
+    Message* m = message(number, id);
+    if (!m) return;
     removeStoredFile(m->attachmentPath);
     m->text = "This message was deleted";
     m->attachmentName.reset();
@@ -321,30 +323,25 @@ void AppModel::markDeleted(const Uuid& id, const std::string& number) {
     m->expiresAt.reset();
     m->deletedForEveryone = true;
     m->status = "deleted";
-    t->updatedAt = now();
+    thread(number)->updatedAt = now();
     sortThreads();
     save();
 }
 
 void AppModel::deleteMessageForEveryone(const Uuid& id, const std::string& number) {
-    ChatThread* t = thread(number);
-    if (!t) return;
-    auto m = std::find_if(t->messages.begin(), t->messages.end(),
-                          [&](const Message& x) { return x.id == id; });
-    if (m == t->messages.end() || m->sender != kMe || m->deletedForEveryone.value_or(false)) return;
+    const Message* m = message(number, id);
+    if (!m || m->sender != kMe || m->deletedForEveryone.value_or(false)) return;
     markDeleted(id, number);
     components_.network->sendDelete(id, number);
     components_.line->send(wire::deleteEnvelope(id, number));
 }
 
 void AppModel::deleteMessageForMe(const Uuid& id, const std::string& number) {
-    ChatThread* t = thread(number);
-    if (!t) return;
-    auto m = std::find_if(t->messages.begin(), t->messages.end(),
-                          [&](const Message& x) { return x.id == id; });
-    if (m == t->messages.end()) return;
+    const Message* m = message(number, id);
+    if (!m) return;
     removeStoredFile(m->attachmentPath);
-    t->messages.erase(m);
+    auto& messages = thread(number)->messages;
+    messages.erase(messages.begin() + (m - messages.data()));
     Q_EMIT threadsChanged();
     save();
 }
