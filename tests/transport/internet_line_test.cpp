@@ -246,6 +246,7 @@ TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
     WsClient viewer(
         relay.port(),
         liveTarget({{"number", kBen}, {"name", "Ben"}, {"device", "Mac"}, {"computer", "mac-V"}}));
+    ASSERT_TRUE(viewer.waitFor("pin"));  // registered: frames to Ben reach it now
     ann.line->setDeskTo(kBen);
     auto frame = [](char fill) {
         return wire::Bytes(1000, static_cast<std::byte>(fill));
@@ -254,11 +255,18 @@ TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
     ann.line->queueDeskFrame(frame('2'));  // replaced by the next before it leaves
     ann.line->queueDeskFrame(frame('3'));
 
-    // Let the line write; the viewer's socket keeps what arrives.
+    // Let the line write; the viewer's socket keeps what arrives. The wait
+    // pumps this thread's event loop, which the line writes from.
     waitFor([] { return false; }, 500);
     std::vector<char> seen;
-    while (auto m = viewer.receive(std::chrono::milliseconds(500))) {
+    while (seen.size() < 2) {
+        auto m = viewer.receive(std::chrono::milliseconds(3000));
+        if (!m) break;
         if (m->binary) seen.push_back(m->data.back());
+    }
+    waitFor([] { return false; }, 300);
+    if (auto extra = viewer.receive(std::chrono::milliseconds(300)); extra && extra->binary) {
+        seen.push_back(extra->data.back());
     }
     EXPECT_EQ(seen, (std::vector<char>{'1', '3'}));
 }
