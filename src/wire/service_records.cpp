@@ -8,6 +8,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "model/utf8.h"
 #include "wire/envelope_json.h"
 
 namespace merrowfax::wire {
@@ -30,8 +31,14 @@ public:
     bool Uint64(std::uint64_t u) { return d_.Uint64(u); }
     bool Double(double x) { return d_.Double(x); }
     bool RawNumber(const char* s, SizeType n, bool copy) { return d_.RawNumber(s, n, copy); }
-    bool String(const char* s, SizeType n, bool copy) { return d_.String(s, n, copy); }
-    bool Key(const char* s, SizeType n, bool copy) { return d_.Key(s, n, copy); }
+    // The reader validates the raw bytes but not what an escape decodes to:
+    // a lone surrogate ("\ude00") would become bytes that are not UTF-8.
+    bool String(const char* s, SizeType n, bool copy) {
+        return isValidUtf8({s, n}) && d_.String(s, n, copy);
+    }
+    bool Key(const char* s, SizeType n, bool copy) {
+        return isValidUtf8({s, n}) && d_.Key(s, n, copy);
+    }
     bool StartObject() { return ++depth_ <= kMaxEnvelopeDepth && d_.StartObject(); }
     bool StartArray() { return ++depth_ <= kMaxEnvelopeDepth && d_.StartArray(); }
     bool EndObject(SizeType n) { return --depth_, d_.EndObject(n); }

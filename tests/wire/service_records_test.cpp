@@ -37,6 +37,8 @@ TEST(ServiceRecords, AnythingElseIsLeftForTheEnvelopeDecoder) {
              R"({"op":"text","id":"x"})", R"({"op":1})", R"({"numbers":[]})", R"(["presence"])",
              R"({"op":"presence"} x)", std::string(R"({"op":"pong"})") + '\0',
              "{\"op\":\"miss\",\"to\":\"\xff\"}",
+             R"({"op":"book","contacts":[{"name":"a\ude00","number":"44-564-6789"}]})",
+             R"({"op":"pong","\ud800":1})",
              R"({"op":"pong","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}"}) {
         EXPECT_FALSE(decodeServiceRecord(json)) << json.substr(0, 60);
     }
