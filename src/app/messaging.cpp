@@ -30,13 +30,6 @@ std::string captionFor(const std::string& kind, const std::string& fileName) {
     return fileName;
 }
 
-// True for a number in its canonical text form; anything else from the
-// network must not become a thread.
-bool isNumberText(const std::string& text) {
-    auto parsed = VirtualNumber::parse(text);
-    return parsed && parsed->text() == text;
-}
-
 std::optional<std::vector<std::byte>> readFile(const std::string& path, std::size_t limit) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
@@ -224,7 +217,7 @@ void AppModel::flushWaiting() {
 
 void AppModel::receiveText(const wire::events::Text& text) {
     if (!data_.account || isBlocked(text.from) || hasMessage(text.id)) return;
-    if (!isNumberText(text.from)) return;
+    if (!isCanonicalNumber(text.from)) return;
     const std::string own = data_.account->number.text();
     const std::string name = unicode::prefixCharacters(text.name, kNameLimit);
     data_.directory[text.from] = name;
@@ -239,7 +232,7 @@ void AppModel::receiveText(const wire::events::Text& text) {
     if (text.from == own) {
         // Our own echo, or a copy of what a linked device of this number wrote.
         if (text.device == data_.deviceId.text()) return;
-        if (!isNumberText(text.to) || text.to == own) return;
+        if (!isCanonicalNumber(text.to) || text.to == own) return;
         message.sender = kMe;
         appendMessage(std::move(message), text.to, displayName(text.to));
         save();
@@ -265,11 +258,11 @@ void AppModel::receiveFile(const wire::events::File& file) {
         }
     } temporary{file.url};
 
-    if (!data_.account || isBlocked(file.from) || !isNumberText(file.from)) return;
+    if (!data_.account || isBlocked(file.from) || !isCanonicalNumber(file.from)) return;
     if (hasMessage(file.id)) return;  // before storing: a duplicate leaves no file behind
     const std::string own = data_.account->number.text();
     const bool ownCopy = file.from == own;
-    if (ownCopy && (!isNumberText(file.to) || file.to == own)) return;
+    if (ownCopy && (!isCanonicalNumber(file.to) || file.to == own)) return;
     auto bytes = readFile(file.url, kAttachmentLimit);
     if (!bytes) return;
     auto stored = store_.storeFile(*bytes, file.fileName);

@@ -160,4 +160,11 @@ std::string keypadText(std::string_view country, std::int64_t cityCode, std::str
     return out;
 }
 
+bool isCanonicalNumber(std::string_view text) {
+    // Longer than any canonical text: no need to parse it.
+    if (text.size() > 32) return false;
+    const auto parsed = VirtualNumber::parse(text);
+    return parsed && parsed->text() == text;
+}
+
 }  // namespace merrowfax

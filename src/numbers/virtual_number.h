@@ -30,6 +30,10 @@ struct VirtualNumber {
     bool operator==(const VirtualNumber&) const = default;
 };
 
+// True for a number in its canonical text form and nothing else: what the
+// network sends must be exactly that before it may name a thread or a call.
+bool isCanonicalNumber(std::string_view text);
+
 // What the keypad shows for a country, a city and the typed digits (at most
 // the first seven count): "0-1-", "0-1-234", "0-1-234-5".
 std::string keypadText(std::string_view country, std::int64_t cityCode, std::string_view digits);
