@@ -10,6 +10,7 @@
 #include "numbers/virtual_number.h"
 #include "platform/main_thread.h"
 #include "platform/timings.h"
+#include "wire/base64.h"
 
 namespace merrowfax {
 
@@ -22,6 +23,16 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     // and persists a new walkie channel at once.
     data_ = store_.loadAtStartup();
     components_.walkie->setChannel(data_.channelId.value_or(Uuid{}));
+
+    connect(&ringTimer_, &QTimer::timeout, this,
+            [this] { components_.sounds->play(SystemSound::ring); });
+    noAnswerTimer_.setSingleShot(true);
+    connect(&noAnswerTimer_, &QTimer::timeout, this, [this] {
+        if (auto call = std::exchange(noAnswerCall_, std::nullopt)) {
+            noAnswer(call->first, call->second);
+        }
+    });
+    connect(&pathTimer_, &QTimer::timeout, this, &AppModel::checkPath);
 
     wireHandlers();
     components_.notifier->requestPermission();
@@ -67,8 +78,8 @@ void AppModel::wireHandlers() {
             }
         });
     };
-    // Call signalling is not built yet: a "miss" changes nothing.
-    line.onMiss = [](std::string) {
+    line.onMiss = [this, onMain](std::string number) {
+        onMain([this, number = std::move(number)] { callNotDelivered(number); });
     };
     line.onDenied = [this, onMain](std::string reason) {
         onMain([this, reason = std::move(reason)] { handleDenied(reason); });
@@ -86,6 +97,47 @@ void AppModel::wireHandlers() {
         onMain([this, entries = std::move(entries)] { importBook(entries); });
     };
     components_.line->setCallbacks(std::move(line));
+
+    // Captured call media goes straight out on the capture thread, to the
+    // number the line routes media to; nothing is sent outside a call.
+    NetTransport* net = components_.line.get();
+    LanTransport* lan = components_.network.get();
+    CallMedia::Callbacks media;
+    media.onAudio = [net, lan](wire::Bytes chunk) {
+        const auto to = net->mediaTo();
+        if (!to) return;
+        net->sendAudio(wire::encodeBase64(chunk));
+        lan->sendMedia(wire::FrameKind::audio, std::move(chunk), *to);
+    };
+    media.onVideo = [net, lan](wire::Bytes frame) {
+        const auto to = net->mediaTo();
+        if (!to) return;
+        lan->sendMedia(wire::FrameKind::video, frame, *to);
+        net->sendBinary(wire::FrameKind::video, to, std::move(frame));
+    };
+    components_.media->setCallbacks(std::move(media));
+
+    bridge_.onEnded = [this, onMain](const Uuid& id) {
+        onMain([this, id] {
+            if ((active_ && active_->id == id) || (incoming_ && incoming_->id == id)) endCall();
+        });
+    };
+    bridge_.onAnswered = [this, onMain](const Uuid& id) {
+        onMain([this, id] {
+            if (incoming_ && incoming_->id == id) answerCall();
+        });
+    };
+    bridge_.onMute = [this, onMain](bool muted) {
+        onMain([this, muted] { components_.media->setMuted(muted); });
+    };
+    bridge_.onSessionReady = [this, onMain] {
+        onMain([this] {
+            if (components_.media->hasMicrophone()) startCallAudio(true, true);
+        });
+    };
+    bridge_.onSessionStopped = [this, onMain] {
+        onMain([this] { restartCallAudio(); });
+    };
 }
 
 void AppModel::startTransports(const Account& account, const std::string& pin,
@@ -221,16 +273,18 @@ void AppModel::handleEvent(wire::PeerEvent event) {
                 receiveDeletion(e);
             } else if constexpr (std::is_same_v<E, File>) {
                 receiveFile(e);
+            } else if constexpr (std::is_same_v<E, Call>) {
+                handleCallSignal(e);
             } else if constexpr (std::is_same_v<E, Audio>) {
-                if (active_ && active_->phase == "active") components_.media->playAudio(e.bytes);
+                if (active_ && active_->phase == "active") components_.media->receiveAudio(e.bytes);
             } else if constexpr (std::is_same_v<E, Video>) {
-                if (active_ && active_->phase == "active") components_.media->showVideo(e.bytes);
+                if (active_ && active_->phase == "active") components_.media->receiveVideo(e.bytes);
             } else if constexpr (std::is_same_v<E, Desk>) {
                 if (isBlocked(e.from)) return;
                 // Screen sharing is not built yet: nothing acts on desk events.
             } else {
-                // Call signals, walkie clips, device linking and screen frames
-                // are handled by the flows that own them, once they exist.
+                // Walkie clips, device linking and screen frames are handled
+                // by the flows that own them, once they exist.
             }
         },
         event);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "media/call_media.h"
+#include "media/system_call_bridge.h"
 #include "media/walkie_talk.h"
 #include "model/records.h"
 #include "model/store.h"
@@ -48,7 +49,7 @@ struct AppComponents {
 // The program's one state object. Screens and the command-line client observe
 // its properties and call its operations, all on the main thread. Operations
 // live in one file per concern: start-up and routing (app_model.cpp),
-// contacts, messaging, number claim and PIN (pin.cpp).
+// contacts, messaging, calls, number claim and PIN (pin.cpp).
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(merrowfax::Uuid deviceId READ deviceId NOTIFY deviceIdChanged)
@@ -156,6 +157,27 @@ public:
     void purgeExpired();
     void notifyNewText(const std::string& title);
 
+    // Calls.
+    void startCall(const std::string& number, bool video);
+    void answerCall();
+    void declineCall();
+    // Hangs up the current call, or gives up a ringing one; also the common
+    // clean-up of every other way a call ends.
+    void endCall();
+    void handleCallSignal(const wire::events::Call& signal);
+    void noAnswer(const Uuid& id, bool incoming);
+    // The relay service found nobody under `number`.
+    void callNotDelivered(const std::string& number);
+    void recordCall(const std::string& number, const std::string& name, bool video,
+                    const std::string& direction, double duration);
+    // Connected seconds at `end`: 0 when it never connected, never below 0
+    // (the clock may have been set back).
+    static double callDuration(const ActiveCall& call, Date end);
+    // The engine the call screen shows and controls.
+    CallMedia& media() { return *components_.media; }
+    // Where a system call screen reports back; nothing calls it on a desktop.
+    SystemCallBridge& bridge() { return bridge_; }
+
     // Number claim and PIN.
     static std::string normalizePIN(std::string_view text);
     const std::string& computerIdentity() const { return components_.computerIdentity; }
@@ -223,6 +245,28 @@ private:
     const Contact* contactWithNumber(const std::string& number) const;
     void moveConversation(const std::string& from, const std::string& to);
 
+    // Calls.
+    struct PathWait {
+        std::string number;
+        bool video = false;
+        int checks = 0;
+    };
+    void checkPath();
+    void placeCall(const std::string& number, bool video);
+    void ring();
+    void startNoAnswerTimer(const Uuid& id, bool incoming);
+    void stopCallTimers();
+    void sendCallSignal(const wire::Envelope& envelope, const std::string& number,
+                        const std::optional<std::string>& peerKey);
+    void routeCallMedia(const std::string& number, const std::optional<std::string>& peerKey);
+    void releaseCallDevices();
+    void setIncoming(std::optional<IncomingCall> call);
+    void setActive(std::optional<ActiveCall> call);
+    void startCallMedia();
+    void startCallAudio(bool systemSession, bool restart);
+    void restartCallAudio();
+    void sendConnectionTone();
+
     // Messaging.
     std::optional<std::string> checkSendTarget(const std::string& number);
     bool offerText(const Message& message, const std::string& number);
@@ -267,6 +311,14 @@ private:
     bool claimWasNew_ = false;
     std::set<std::string> lanOnline_;
     std::set<std::string> netOnline_;
+    SystemCallBridge bridge_;
+    QTimer ringTimer_;                                   // repeats the ring sound
+    QTimer noAnswerTimer_;                               // gives up a call nobody answers
+    std::optional<std::pair<Uuid, bool>> noAnswerCall_;  // id, incoming
+    QTimer pathTimer_;                                   // waits for a path before dialing
+    std::optional<PathWait> pathWait_;
+    bool closing_ = false;  // endCall() is running
+
     QTimer expiryTimer_;
     QThreadPool fileSweeps_;  // one worker: sweeps never overlap
 };

@@ -16,6 +16,11 @@ public:
     // A clip captured while the talk button is held.
     virtual void setOnCaptured(std::function<void(wire::Bytes)> onCaptured) = 0;
     virtual void play(std::span<const std::byte> clip) = 0;
+    // A phone call takes the audio: stop talking and hearing, tear the
+    // engine down.
+    virtual void giveWay() = 0;
+    // While yielded (a call runs), pressing talk does nothing.
+    virtual void setYielded(bool yielded) = 0;
 };
 
 // Used until the program has a walkie engine: captures and plays nothing.
@@ -24,6 +29,8 @@ public:
     void setChannel(const Uuid&) override {}
     void setOnCaptured(std::function<void(wire::Bytes)>) override {}
     void play(std::span<const std::byte>) override {}
+    void giveWay() override {}
+    void setYielded(bool) override {}
 };
 
 }  // namespace merrowfax

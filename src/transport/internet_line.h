@@ -48,24 +48,24 @@ public:
     void forgetComputer(const std::string& computer) override;
 
     // (Re)opens the socket with the identity held now.
-    void connect();
-    bool isOpen() const { return open_; }
+    void connect() override;
+    bool isOpen() const override { return open_; }
 
     // Media. `to` absent, a closed line or an empty payload sends nothing;
     // `completion` runs once the frame was handed on, or at once.
     void sendBinary(wire::FrameKind kind, std::optional<std::string> to, wire::Bytes payload,
-                    std::function<void()> completion = {});
+                    std::function<void()> completion = {}) override;
     // Call audio as an "audio" envelope to `mediaTo`, the chunk in base64.
-    void sendAudio(std::string base64);
+    void sendAudio(std::string base64) override;
     void sendTalk(bool start, const std::string& to, const std::string& name);
     void sendDelete(const Uuid& id, const std::string& to);
     void sendDelivered(const Uuid& id, const std::string& to);
     // Screen frames: only the newest waits while one is in flight.
     void queueDeskFrame(wire::Bytes frame);
 
-    void setMediaTo(std::optional<std::string> number);
+    void setMediaTo(std::optional<std::string> number) override;
     void setDeskTo(std::optional<std::string> number);
-    std::optional<std::string> mediaTo() const;
+    std::optional<std::string> mediaTo() const override;
     std::optional<std::string> talkTo() const;
 
 private:

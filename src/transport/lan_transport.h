@@ -2,10 +2,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "model/uuid.h"
 #include "wire/envelope.h"
+#include "wire/frames.h"
 #include "wire/peer_event.h"
 
 namespace merrowfax {
@@ -33,6 +36,20 @@ public:
     // `resource`, to each peer of `to`; true when any peer got it.
     virtual bool sendFile(const wire::Envelope& envelope, const std::filesystem::path& file,
                           const std::string& to) = 0;
+
+    // The keys of the connected peers that serve `number`.
+    virtual std::vector<std::string> peers(const std::string& number) = 0;
+    // Whether the peer with that key is connected now.
+    virtual bool isConnected(const std::string& peerKey) = 0;
+    // To those of the peers that are connected, the sender's identity filled
+    // in; true when any took it.
+    virtual bool sendEnvelope(const wire::Envelope& envelope,
+                              const std::vector<std::string>& peerKeys) = 0;
+    // Call media prefers the peer with this key while it is connected.
+    virtual void setMediaKey(std::optional<std::string> peerKey) = 0;
+    // Call audio (kind 2) or video (kind 3) to the media peer, else to the
+    // peers of `to`; never retried. Any thread.
+    virtual void sendMedia(wire::FrameKind kind, wire::Bytes data, const std::string& to) = 0;
 };
 
 // Used until the program has a LAN link: no peer is ever found.
@@ -49,6 +66,13 @@ public:
                   const std::string&) override {
         return false;
     }
+    std::vector<std::string> peers(const std::string&) override { return {}; }
+    bool isConnected(const std::string&) override { return false; }
+    bool sendEnvelope(const wire::Envelope&, const std::vector<std::string>&) override {
+        return false;
+    }
+    void setMediaKey(std::optional<std::string>) override {}
+    void sendMedia(wire::FrameKind, wire::Bytes, const std::string&) override {}
 };
 
 }  // namespace merrowfax

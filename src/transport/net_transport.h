@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "wire/envelope.h"
+#include "wire/frames.h"
 #include "wire/peer_event.h"
 #include "wire/service_records.h"
 
@@ -58,6 +59,21 @@ public:
                                 std::function<void(std::optional<RememberedAccount>)> done) = 0;
     // Drops the service's memory of this computer; fire and forget.
     virtual void forgetComputer(const std::string& computer) = 0;
+
+    // Whether the connection is registered and open now.
+    virtual bool isOpen() const = 0;
+    // (Re)opens the connection when the line is meant to run.
+    virtual void connect() = 0;
+
+    // Call media. The number that receives call audio and video; any thread.
+    virtual void setMediaTo(std::optional<std::string> number) = 0;
+    virtual std::optional<std::string> mediaTo() const = 0;
+    // Call audio to `mediaTo`, the chunk already in base64; any thread.
+    virtual void sendAudio(std::string base64) = 0;
+    // A media frame to `to`; `completion` runs once it was handed on, or at
+    // once when nothing was sent. Any thread.
+    virtual void sendBinary(wire::FrameKind kind, std::optional<std::string> to,
+                            wire::Bytes payload, std::function<void()> completion = {}) = 0;
 };
 
 // Used until the program has a connection to the relay service: nothing is
@@ -74,6 +90,15 @@ public:
         done(std::nullopt);
     }
     void forgetComputer(const std::string&) override {}
+    bool isOpen() const override { return false; }
+    void connect() override {}
+    void setMediaTo(std::optional<std::string>) override {}
+    std::optional<std::string> mediaTo() const override { return std::nullopt; }
+    void sendAudio(std::string) override {}
+    void sendBinary(wire::FrameKind, std::optional<std::string>, wire::Bytes,
+                    std::function<void()> completion) override {
+        if (completion) completion();
+    }
 };
 
 }  // namespace merrowfax

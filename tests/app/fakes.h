@@ -1,11 +1,14 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "media/call_media.h"
+#include "media/walkie_talk.h"
 #include "platform/notifier.h"
 #include "platform/sounds.h"
 #include "transport/lan_transport.h"
@@ -43,6 +46,22 @@ public:
     void forgetComputer(const std::string& computer) override { forgotten.push_back(computer); }
     std::vector<std::string> forgotten;
 
+    bool open = false;
+    int connects = 0;
+    std::optional<std::string> routedTo;
+    std::vector<std::string> audio;  // base64 chunks
+    std::vector<std::pair<wire::FrameKind, std::optional<std::string>>> frames;
+    bool isOpen() const override { return open; }
+    void connect() override { ++connects; }
+    void setMediaTo(std::optional<std::string> number) override { routedTo = std::move(number); }
+    std::optional<std::string> mediaTo() const override { return routedTo; }
+    void sendAudio(std::string base64) override { audio.push_back(std::move(base64)); }
+    void sendBinary(wire::FrameKind kind, std::optional<std::string> to, wire::Bytes,
+                    std::function<void()> completion) override {
+        frames.emplace_back(kind, std::move(to));
+        if (completion) completion();
+    }
+
     std::vector<wire::Envelope> sentWithOp(const std::string& op) const {
         std::vector<wire::Envelope> out;
         for (const auto& e : sent) {
@@ -61,7 +80,7 @@ public:
     std::vector<std::string> deletes;
     std::vector<std::pair<wire::Envelope, std::filesystem::path>> files;
     bool accepts = false;
-    bool peers = false;
+    bool anyPeer = false;
 
     void setHandler(std::function<void(wire::PeerEvent)> h) override { handler = std::move(h); }
     void setCompanionLabel(const std::string&) override {}
@@ -78,12 +97,81 @@ public:
     void sendDelivered(const Uuid& id, const std::string& to) override {
         delivered.push_back(id.text() + " to " + to);
     }
-    bool hasPeers(const std::string&) override { return peers; }
+    bool hasPeers(const std::string&) override { return anyPeer; }
     bool sendFile(const wire::Envelope& envelope, const std::filesystem::path& file,
                   const std::string&) override {
         files.emplace_back(envelope, file);
         return accepts;
     }
+
+    // Connected peers: key to the number it serves.
+    std::map<std::string, std::string> connected;
+    std::vector<std::pair<wire::Envelope, std::vector<std::string>>> envelopes;
+    std::optional<std::string> mediaKey;
+    std::vector<std::pair<wire::FrameKind, std::string>> media;  // kind, to
+    std::vector<std::string> peers(const std::string& number) override {
+        std::vector<std::string> keys;
+        for (const auto& [key, served] : connected) {
+            if (served == number) keys.push_back(key);
+        }
+        return keys;
+    }
+    bool isConnected(const std::string& key) override { return connected.contains(key); }
+    bool sendEnvelope(const wire::Envelope& envelope,
+                      const std::vector<std::string>& keys) override {
+        envelopes.emplace_back(envelope, keys);
+        return true;
+    }
+    void setMediaKey(std::optional<std::string> key) override { mediaKey = std::move(key); }
+    void sendMedia(wire::FrameKind kind, wire::Bytes, const std::string& to) override {
+        media.emplace_back(kind, to);
+    }
+};
+
+// A call media engine whose devices and start a test chooses.
+class FakeMedia final : public CallMedia {
+public:
+    bool microphone = true;
+    bool camera = true;
+    bool starts = true;
+    bool ready = false;
+    int audioStarts = 0;
+    int videoStarts = 0;
+    std::vector<wire::Bytes> received;
+    Callbacks callbacks;
+
+    void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
+    bool hasMicrophone() const override { return microphone; }
+    bool hasCamera() const override { return camera; }
+    bool startAudio() override {
+        ++audioStarts;
+        ready = starts;
+        return starts;
+    }
+    void stopAudio() override { ready = false; }
+    bool audioReady() const override { return ready; }
+    void receiveAudio(std::span<const std::byte> chunk) override {
+        received.emplace_back(chunk.begin(), chunk.end());
+    }
+    void setSpeaker(bool) override {}
+    void startVideo() override {
+        ++videoStarts;
+        publishVideoOn(true);
+    }
+    void stopVideo() override { publishVideoOn(false); }
+    void switchCamera() override {}
+    void receiveVideo(std::span<const std::byte>) override {}
+};
+
+class RecordingWalkie final : public WalkieTalk {
+public:
+    int givenWay = 0;
+    bool yielded = false;
+    void setChannel(const Uuid&) override {}
+    void setOnCaptured(std::function<void(wire::Bytes)>) override {}
+    void play(std::span<const std::byte>) override {}
+    void giveWay() override { ++givenWay; }
+    void setYielded(bool y) override { yielded = y; }
 };
 
 class RecordingSounds final : public Sounds {

@@ -108,7 +108,7 @@ TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
     EXPECT_EQ(files[0].payload->size(), 1'200'000u);  // 899 999 bytes in base64
 
     // With a LAN peer the file goes as a named transfer.
-    lan->peers = lan->accepts = true;
+    lan->anyPeer = lan->accepts = true;
     line->accepts = false;
     model->sendAttachment(bytesOf(10), "file", "notes.txt", kAlice);
     ASSERT_EQ(lan->files.size(), 1u);

@@ -26,6 +26,8 @@ protected:
     FakeLan* lan = nullptr;
     RecordingSounds* sounds = nullptr;
     RecordingNotifier* notifier = nullptr;
+    FakeMedia* media = nullptr;
+    RecordingWalkie* walkie = nullptr;
 
     std::filesystem::path folder() const { return dir.path().toStdString(); }
 
@@ -53,6 +55,12 @@ protected:
         auto fakeLan = std::make_unique<FakeLan>();
         auto fakeSounds = std::make_unique<RecordingSounds>();
         auto fakeNotifier = std::make_unique<RecordingNotifier>();
+        auto fakeMedia = std::make_unique<FakeMedia>();
+        auto fakeWalkie = std::make_unique<RecordingWalkie>();
+        media = fakeMedia.get();
+        walkie = fakeWalkie.get();
+        parts.media = std::move(fakeMedia);
+        parts.walkie = std::move(fakeWalkie);
         line = fakeLine.get();
         lan = fakeLan.get();
         sounds = fakeSounds.get();

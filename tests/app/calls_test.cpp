@@ -1,0 +1,487 @@
+// The call state machine against fake transports: what each step sends,
+// records and shows. End-to-end calls through the relay service live with
+// the transport tests.
+#include "media/connection_tone.h"
+#include "model_fixture.h"
+#include "platform/timings.h"
+#include "wire/base64.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+// Shortens one timing for the length of a test.
+class TimingsOverride {
+public:
+    explicit TimingsOverride(void (*change)(Timings&)) : saved_(timings()) {
+        Timings t = saved_;
+        change(t);
+        setTimings(t);
+    }
+    ~TimingsOverride() { setTimings(saved_); }
+
+private:
+    Timings saved_;
+};
+
+// Runs the event loop until `done` or about `ms` milliseconds.
+bool runUntil(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return done();
+}
+
+class Calls : public ModelTest {
+protected:
+    void SetUp() override { start(); }
+
+    static wire::events::Call signal(const std::string& word, const Uuid& id,
+                                     const char* from = kAlice, const char* peerKey = kAlice) {
+        return {word, id, from, "Mac", "Alice", false, peerKey};
+    }
+
+    // Alice's invitation, ringing here.
+    Uuid ringFromAlice(bool video = false) {
+        const Uuid id = Uuid::random();
+        auto invite = signal("invite", id);
+        invite.video = video;
+        fromLine(invite);
+        return id;
+    }
+
+    // A call from here to Alice that she answered.
+    Uuid connectedToAlice(bool video = false) {
+        line->open = true;
+        model->startCall(kAlice, video);
+        const Uuid id = model->active()->id;
+        fromLine(signal("accept", id));
+        return id;
+    }
+
+    std::vector<wire::Envelope> callsSent(const std::string& word) const {
+        std::vector<wire::Envelope> out;
+        for (const auto& e : line->sentWithOp("call")) {
+            if (e.call == word) out.push_back(e);
+        }
+        return out;
+    }
+};
+
+TEST_F(Calls, ChecksBeforeDialingAlertOrStaySilent) {
+    model->startCall("12", false);
+    EXPECT_EQ(model->alertMessage(), "That number is not a Merrowfax number.");
+    model->startCall("0 1 234 5678", false);
+    EXPECT_EQ(model->alertMessage(), "That is your number.");
+    model->dismissAlert();
+
+    model->addContact("Bob", kBob);
+    model->setBlocked(model->contacts().front().id, true);
+    model->startCall(kBob, false);
+    EXPECT_EQ(model->alertMessage(), "Bob is blocked. Unblock them first.");
+    model->dismissAlert();
+
+    // Ringing here: a new call is neither placed nor explained.
+    ringFromAlice();
+    line->open = true;
+    model->startCall(kBob, false);
+    EXPECT_FALSE(model->active());
+    EXPECT_FALSE(model->alertMessage());
+    EXPECT_TRUE(callsSent("invite").empty());
+}
+
+TEST_F(Calls, PlacingACallInvitesBothPathsAndRoutesMedia) {
+    lan->connected = {{"peer-a", kAlice}, {"peer-b", kBob}};
+    line->open = true;
+    model->startCall("44 1 555 0001", true);
+
+    ASSERT_TRUE(model->active());
+    EXPECT_EQ(model->active()->number, kAlice);
+    EXPECT_EQ(model->active()->phase, "dialing");
+    EXPECT_TRUE(model->active()->outgoing);
+    EXPECT_TRUE(model->active()->video);
+    const auto invites = callsSent("invite");
+    ASSERT_EQ(invites.size(), 1u);
+    EXPECT_EQ(invites[0].to, kAlice);
+    EXPECT_EQ(invites[0].name, "Me");
+    EXPECT_EQ(invites[0].id, model->active()->id.text());
+    ASSERT_EQ(lan->envelopes.size(), 1u);
+    EXPECT_EQ(lan->envelopes[0].second, std::vector<std::string>{"peer-a"});
+    EXPECT_EQ(line->routedTo, kAlice);
+    EXPECT_EQ(walkie->givenWay, 1);
+    EXPECT_TRUE(walkie->yielded);
+
+    // A second press while dialing does nothing.
+    model->startCall(kBob, false);
+    EXPECT_EQ(callsSent("invite").size(), 1u);
+}
+
+TEST_F(Calls, WithoutAPathTheCallWaitsThenGivesUpWithARecord) {
+    model->startCall(kAlice, false);
+    EXPECT_EQ(line->connects, 1);
+    EXPECT_FALSE(model->active());
+    model->startCall(kAlice, false);  // still waiting: not a second call
+    ASSERT_TRUE(runUntil([&] { return model->alertMessage().has_value(); }));
+    EXPECT_EQ(model->alertMessage(), "Merrowfax cannot reach the internet right now.");
+    ASSERT_EQ(model->calls().size(), 1u);
+    EXPECT_EQ(model->calls()[0].direction, "outgoing");
+    EXPECT_EQ(model->calls()[0].duration, 0);
+    EXPECT_TRUE(line->sent.empty());
+    EXPECT_EQ(stored().calls, model->calls());
+
+    // The line opening during the wait places the call.
+    model->startCall(kAlice, false);
+    line->open = true;
+    ASSERT_TRUE(runUntil([&] { return model->active().has_value(); }));
+    EXPECT_EQ(callsSent("invite").size(), 1u);
+}
+
+TEST_F(Calls, AnInvitationRingsOnceAndKeepsRinging) {
+    lan->connected = {{"peer-a", kAlice}};
+    const Uuid id = Uuid::random();
+    auto invite = signal("invite", id, kAlice, "peer-a");
+    invite.name = "Alice Liddell";
+    fromLan(invite);
+    fromLine(signal("invite", id));  // the copy over the relay service
+
+    ASSERT_TRUE(model->incoming());
+    EXPECT_EQ(model->incoming()->id, id);
+    EXPECT_EQ(model->incoming()->name, "Alice Liddell");
+    EXPECT_EQ(model->incoming()->peerKey, "peer-a");
+    EXPECT_EQ(walkie->givenWay, 1);
+    EXPECT_EQ(line->routedTo, kAlice);
+    EXPECT_EQ(lan->mediaKey, "peer-a");
+    ASSERT_EQ(sounds->played.size(), 1u);
+    ASSERT_TRUE(runUntil([&] { return sounds->played.size() >= 3; }));
+    for (auto sound : sounds->played) EXPECT_EQ(sound, SystemSound::ring);
+}
+
+TEST_F(Calls, ASecondCallerHearsBusyAndTheRunningCallIsUntouched) {
+    lan->connected = {{"peer-b", kBob}};
+    const Uuid first = connectedToAlice();
+    const ActiveCall running = *model->active();
+    const Uuid second = Uuid::random();
+    fromLan(signal("invite", second, kBob, "peer-b"));
+
+    EXPECT_EQ(model->active(), running);
+    EXPECT_FALSE(model->incoming());
+    const auto busy = callsSent("busy");
+    ASSERT_EQ(busy.size(), 1u);
+    EXPECT_EQ(busy[0].to, kBob);
+    EXPECT_EQ(busy[0].id, second.text());
+    EXPECT_EQ(lan->envelopes.back().second, std::vector<std::string>{"peer-b"});
+    EXPECT_EQ(model->active()->id, first);
+}
+
+TEST_F(Calls, TheCallerSeesBusyDeclineAndMissAsAlertsAndRecords) {
+    struct Case {
+        const char* word;  // the callee's answer; none: the service's "miss"
+        const char* alert;
+    };
+    const Case cases[] = {
+        {"busy", "Alice is on another call."},
+        {"decline", "Alice declined."},
+        {nullptr, "Alice does not have Merrowfax open."},
+    };
+    model->addContact("Alice", kAlice);
+    line->open = true;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        model->startCall(kAlice, false);
+        const Uuid id = model->active()->id;
+        line->callbacks.onMiss(kBob);  // another number: not this call
+        settle();
+        ASSERT_TRUE(model->active());
+        if (cases[i].word) {
+            fromLine(signal(cases[i].word, id));
+        } else {
+            line->callbacks.onMiss(kAlice);
+            settle();
+        }
+        EXPECT_EQ(model->alertMessage(), cases[i].alert);
+        EXPECT_FALSE(model->active());
+        ASSERT_EQ(model->calls().size(), i + 1);
+        EXPECT_EQ(model->calls()[0].direction, "outgoing");
+        EXPECT_EQ(model->calls()[0].name, "Alice");
+        EXPECT_EQ(model->calls()[0].duration, 0);
+        EXPECT_EQ(callsSent("end").size(), i + 1);
+        EXPECT_FALSE(walkie->yielded);
+        EXPECT_FALSE(line->routedTo);
+    }
+}
+
+TEST_F(Calls, SignalsFromAnyoneButTheOtherPartyChangeNothing) {
+    const Uuid id = connectedToAlice();
+    fromLine(signal("end", id, kBob, kBob));
+    fromLine(signal("decline", id, kBob, kBob));
+    fromLine(signal("hello", id));
+    ASSERT_TRUE(model->active());
+    EXPECT_EQ(model->active()->phase, "active");
+
+    // Our own number: only "answered" means anything, and only while ringing.
+    fromLine(signal("end", id, kOwn, kOwn));
+    EXPECT_TRUE(model->active());
+}
+
+TEST_F(Calls, AnsweringSendsAcceptAndAnsweredThenStartsAudioAndTheTone) {
+    lan->connected = {{"peer-a", kAlice}, {"peer-own", kOwn}};
+    const Uuid id = Uuid::random();
+    fromLan(signal("invite", id, kAlice, "peer-a"));
+    model->answerCall();
+
+    ASSERT_TRUE(model->active());
+    EXPECT_FALSE(model->incoming());
+    EXPECT_EQ(model->active()->phase, "active");
+    EXPECT_FALSE(model->active()->outgoing);
+    EXPECT_TRUE(model->active()->startedAt);
+    ASSERT_EQ(callsSent("accept").size(), 1u);
+    EXPECT_EQ(callsSent("accept")[0].to, kAlice);
+    ASSERT_EQ(callsSent("answered").size(), 1u);
+    EXPECT_EQ(callsSent("answered")[0].to, kOwn);
+    ASSERT_EQ(lan->envelopes.size(), 2u);
+    EXPECT_EQ(lan->envelopes[0].second, std::vector<std::string>{"peer-a"});
+    EXPECT_EQ(lan->envelopes[1].second, std::vector<std::string>{"peer-own"});
+
+    settle();
+    EXPECT_EQ(media->audioStarts, 1);
+    EXPECT_EQ(media->videoStarts, 0);
+    EXPECT_FALSE(model->alertMessage());
+    // The tone is heard here and sent both ways.
+    const wire::Bytes tone = wireAudio(makeTone(kConnectionToneSamples));
+    ASSERT_EQ(media->received.size(), 1u);
+    EXPECT_EQ(media->received[0], tone);
+    ASSERT_EQ(line->audio.size(), 1u);
+    EXPECT_EQ(line->audio[0], wire::encodeBase64(tone));
+    ASSERT_EQ(lan->media.size(), 1u);
+    EXPECT_EQ(lan->media[0], std::make_pair(wire::FrameKind::audio, std::string(kAlice)));
+
+    // The ringing stopped with the answer.
+    const auto rings = sounds->played.size();
+    runUntil([] { return false; }, 150);
+    EXPECT_EQ(sounds->played.size(), rings);
+}
+
+TEST_F(Calls, MissingDevicesGiveTheirAlerts) {
+    media->microphone = false;
+    connectedToAlice();
+    settle();
+    EXPECT_EQ(model->alertMessage(),
+              "Merrowfax needs the microphone for calls. You can allow it in Settings.");
+    EXPECT_FALSE(model->active());
+    EXPECT_EQ(media->audioStarts, 0);
+    ASSERT_EQ(model->calls().size(), 1u);
+
+    media->microphone = true;
+    media->starts = false;
+    connectedToAlice();
+    settle();
+    EXPECT_EQ(model->alertMessage(), "The call is connected, but the microphone did not start.");
+    EXPECT_TRUE(model->active());
+    model->endCall();
+
+    media->starts = true;
+    media->camera = false;
+    connectedToAlice(true);
+    settle();
+    EXPECT_EQ(model->alertMessage(), "The camera is off, so this call stays on voice.");
+    EXPECT_EQ(media->videoStarts, 0);
+    model->endCall();
+
+    media->camera = true;
+    connectedToAlice(true);
+    settle();
+    EXPECT_EQ(media->videoStarts, 1);
+    EXPECT_TRUE(media->videoOn());
+    model->endCall();
+    EXPECT_FALSE(media->videoOn());
+    EXPECT_FALSE(media->audioReady());
+}
+
+TEST_F(Calls, DecliningAndEndingWhileRingingLeaveMissedRecords) {
+    const Uuid first = ringFromAlice(true);
+    model->declineCall();
+    EXPECT_FALSE(model->incoming());
+    ASSERT_EQ(callsSent("decline").size(), 1u);
+    EXPECT_EQ(callsSent("decline")[0].id, first.text());
+    ASSERT_EQ(model->calls().size(), 1u);
+    EXPECT_EQ(model->calls()[0].direction, "missed");
+    EXPECT_TRUE(model->calls()[0].video);
+    // The walkie may talk again once nothing rings.
+    EXPECT_FALSE(walkie->yielded);
+    EXPECT_FALSE(line->routedTo);
+
+    // The caller hung up while it rang.
+    const Uuid second = ringFromAlice();
+    fromLine(signal("end", second));
+    EXPECT_FALSE(model->incoming());
+    ASSERT_EQ(model->calls().size(), 2u);
+    EXPECT_EQ(model->calls()[0].direction, "missed");
+    EXPECT_TRUE(callsSent("end").empty());
+}
+
+TEST_F(Calls, AnsweredOnAnotherDeviceStopsTheRingWithoutARecord) {
+    const Uuid id = ringFromAlice();
+    fromLine(signal("answered", Uuid::random(), kOwn, kOwn));  // some other call
+    EXPECT_TRUE(model->incoming());
+    fromLine(signal("answered", id, kOwn, kOwn));
+    EXPECT_FALSE(model->incoming());
+    EXPECT_TRUE(model->calls().empty());
+    EXPECT_FALSE(walkie->yielded);
+    const auto rings = sounds->played.size();
+    runUntil([] { return false; }, 150);
+    EXPECT_EQ(sounds->played.size(), rings);
+}
+
+TEST_F(Calls, NobodyAnsweringEndsTheCallOnBothSides) {
+    TimingsOverride quick([](Timings& t) { t.noAnswer = std::chrono::milliseconds(100); });
+    ringFromAlice();
+    ASSERT_TRUE(runUntil([&] { return !model->incoming(); }));
+    EXPECT_EQ(callsSent("decline").size(), 1u);
+    EXPECT_EQ(model->calls().at(0).direction, "missed");
+
+    line->open = true;
+    model->startCall(kAlice, false);
+    ASSERT_TRUE(runUntil([&] { return !model->active(); }));
+    EXPECT_EQ(model->alertMessage(), "No answer.");
+    EXPECT_EQ(model->calls().at(0).direction, "outgoing");
+
+    // Answered in time: the timer is gone.
+    connectedToAlice();
+    runUntil([] { return false; }, 300);
+    EXPECT_TRUE(model->active());
+}
+
+TEST_F(Calls, EndingRecordsTheConnectedTimeAndTellsTheOtherSide) {
+    lan->connected = {{"peer-a", kAlice}};
+    const Uuid id = Uuid::random();
+    fromLan(signal("invite", id, kAlice, "peer-a"));
+    model->answerCall();
+    runUntil([] { return false; }, 120);
+    model->endCall();
+    model->endCall();  // nothing left to end
+
+    ASSERT_EQ(model->calls().size(), 1u);
+    EXPECT_EQ(model->calls()[0].direction, "incoming");
+    EXPECT_GE(model->calls()[0].duration, 0.1);
+    EXPECT_LT(model->calls()[0].duration, 5);
+    ASSERT_EQ(callsSent("end").size(), 1u);
+    EXPECT_EQ(lan->envelopes.back().first.call, "end");
+    EXPECT_EQ(lan->envelopes.back().second, std::vector<std::string>{"peer-a"});
+
+    ActiveCall future;
+    future.startedAt = now() + 3600;
+    EXPECT_EQ(AppModel::callDuration(future, now()), 0);
+    EXPECT_EQ(AppModel::callDuration(ActiveCall{}, now()), 0);
+}
+
+TEST_F(Calls, MediaFlowsOnlyDuringAConnectedCall) {
+    const wire::Bytes chunk(640, std::byte{1});
+    media->callbacks.onAudio(chunk);
+    EXPECT_TRUE(line->audio.empty());
+
+    fromLine(wire::events::Audio{chunk});
+    EXPECT_TRUE(media->received.empty());
+
+    connectedToAlice();
+    settle();
+    media->received.clear();
+    line->audio.clear();
+    lan->media.clear();
+    media->callbacks.onAudio(chunk);
+    media->callbacks.onVideo(chunk);
+    ASSERT_EQ(line->audio.size(), 1u);
+    ASSERT_EQ(line->frames.size(), 1u);
+    EXPECT_EQ(line->frames[0].first, wire::FrameKind::video);
+    EXPECT_EQ(line->frames[0].second, kAlice);
+    EXPECT_EQ(lan->media.size(), 2u);
+    fromLine(wire::events::Audio{chunk});
+    EXPECT_EQ(media->received.size(), 1u);
+}
+
+TEST_F(Calls, TheCallListKeepsTheNewest200) {
+    model.reset();
+    StoredDatabase db = StoredDatabase::fresh();
+    db.account = account();
+    for (int i = 0; i < 200; ++i) {
+        CallRecord r;
+        r.id = Uuid::random();
+        r.number = kBob;
+        r.name = "old " + std::to_string(i);
+        r.direction = "incoming";
+        db.calls.push_back(r);
+    }
+    seed(db);
+    start();
+    ringFromAlice();
+    model->declineCall();
+    ASSERT_EQ(model->calls().size(), 200u);
+    EXPECT_EQ(model->calls().front().number, kAlice);
+    EXPECT_EQ(model->calls().back().name, "old 198");
+    EXPECT_EQ(stored().calls.size(), 200u);
+}
+
+TEST_F(Calls, TheSystemCallScreenAnswersEndsMutesAndMovesAudio) {
+    SystemCallBridge& bridge = model->bridge();
+    EXPECT_FALSE(bridge.sessionActive);
+
+    const Uuid id = ringFromAlice();
+    bridge.onAnswered(Uuid::random());
+    settle();
+    EXPECT_TRUE(model->incoming());
+    bridge.onAnswered(id);
+    settle();
+    ASSERT_TRUE(model->active());
+    EXPECT_EQ(media->audioStarts, 1);
+
+    bridge.onMute(true);
+    settle();
+    EXPECT_TRUE(media->muted());
+
+    bridge.onSessionReady();
+    settle();
+    EXPECT_EQ(media->audioStarts, 2);
+
+    // The session went away: audio stops and comes back shortly after.
+    bridge.onSessionStopped();
+    settle();
+    EXPECT_FALSE(media->audioReady());
+    ASSERT_TRUE(runUntil([&] { return media->audioReady(); }));
+    EXPECT_EQ(media->audioStarts, 3);
+
+    bridge.onEnded(Uuid::random());
+    settle();
+    EXPECT_TRUE(model->active());
+    bridge.onEnded(id);
+    settle();
+    EXPECT_FALSE(model->active());
+    EXPECT_EQ(model->calls().at(0).direction, "incoming");
+}
+
+TEST(ConnectionTone, RampsAn880HzToneAt45PercentOfFullScale) {
+    const auto tone = makeTone(kConnectionToneSamples);
+    ASSERT_EQ(tone.size(), 3200u);
+    EXPECT_EQ(tone.front(), 0);
+    // The ramp ends one sample before the end: the last is tiny, not silent.
+    EXPECT_LE(std::abs(tone.back()), 100);
+    const auto [low, high] = std::minmax_element(tone.begin(), tone.end());
+    EXPECT_GE(*high, 14700);
+    EXPECT_LE(*high, 14745);
+    EXPECT_LE(*low, -14700);
+    // The ramp: sample 40 (quarter of the ramp) stays under a quarter of
+    // full amplitude.
+    EXPECT_LE(std::abs(tone[40]), 14745 / 4 + 1);
+    // 880 Hz at 16 kHz: sample 5 is near the top of the first period, and
+    // the wave repeats every 200 samples (11 periods).
+    EXPECT_NEAR(tone[1005], tone[1205], 1);
+    EXPECT_TRUE(makeTone(0).empty());
+    EXPECT_TRUE(makeTone(-3).empty());
+
+    const auto bytes = wireAudio({0x1234, -2});
+    const wire::Bytes expected = {std::byte{0x34}, std::byte{0x12}, std::byte{0xFE},
+                                  std::byte{0xFF}};
+    EXPECT_EQ(bytes, expected);
+}
+
+}  // namespace
