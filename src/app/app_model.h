@@ -256,7 +256,7 @@ private:
     void ring();
     void startNoAnswerTimer(const Uuid& id, bool incoming);
     void stopCallTimers();
-    void sendCallSignal(const wire::Envelope& envelope, const std::string& number,
+    void sendCallSignal(wire::Envelope envelope, const std::string& number,
                         const std::optional<std::string>& peerKey);
     void routeCallMedia(const std::string& number, const std::optional<std::string>& peerKey);
     void releaseCallDevices();

@@ -90,18 +90,20 @@ void AppModel::placeCall(const std::string& number, bool video) {
     call.phase = "dialing";
     setActive(call);
 
-    wire::Envelope invite = wire::callEnvelope("invite", id, number, video);
-    invite.name = data_.account->displayName;
-    sendCallSignal(invite, number, std::nullopt);
+    sendCallSignal(wire::callEnvelope("invite", id, number, video), number, std::nullopt);
     startNoAnswerTimer(id, false);
 }
 
 void AppModel::handleCallSignal(const wire::events::Call& signal) {
     if (!data_.account || !isCanonicalNumber(signal.from)) return;
-    const std::string name = unicode::prefixCharacters(signal.name, kNameLimit);
-    if (auto& known = data_.directory[signal.from]; known != name) {
-        known = name;
-        Q_EMIT directoryChanged();
+    // A signal without a name reads as named by its number; that must not
+    // replace a name learnt before.
+    if (signal.name != signal.from) {
+        const std::string name = unicode::prefixCharacters(signal.name, kNameLimit);
+        if (auto& known = data_.directory[signal.from]; known != name) {
+            known = name;
+            Q_EMIT directoryChanged();
+        }
     }
 
     if (signal.from == ownNumber()) {
@@ -145,6 +147,8 @@ void AppModel::handleCallSignal(const wire::events::Call& signal) {
         noAnswerTimer_.stop();
         noAnswerCall_.reset();
         ActiveCall call = *active_;
+        // The answer may have taught us the callee's name.
+        call.name = displayName(call.number);
         call.phase = "active";
         call.startedAt = now();
         call.peerKey = nonEmpty(signal.peerKey);
@@ -284,8 +288,11 @@ void AppModel::recordCall(const std::string& number, const std::string& name, bo
     save();
 }
 
-void AppModel::sendCallSignal(const wire::Envelope& envelope, const std::string& number,
+void AppModel::sendCallSignal(wire::Envelope envelope, const std::string& number,
                               const std::optional<std::string>& peerKey) {
+    // Every signal names its sender, as the LAN does anyway: the other side
+    // remembers the name of whoever calls.
+    if (!envelope.name && data_.account) envelope.name = data_.account->displayName;
     LanTransport& lan = *components_.network;
     // The device a signal came from, while it is connected; else every
     // device of the number.

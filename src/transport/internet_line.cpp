@@ -91,6 +91,7 @@ void InternetLine::connect() {
     reconnect_.stop();
     discardSocket();
     open_ = false;
+    registered_ = false;
     if (!service_) return;
 
     const QUrl url = registrationUrl(*service_, identity);
@@ -142,6 +143,7 @@ void InternetLine::stop() {
     }
     reconnect_.stop();
     open_ = false;
+    registered_ = false;
     discardSocket();
 }
 
@@ -171,6 +173,7 @@ void InternetLine::handleOpened(QWebSocket* socket) {
 void InternetLine::handleClosed(QWebSocket* socket) {
     if (socket != socket_.get()) return;
     open_ = false;
+    registered_ = false;
     scheduleReconnect();
 }
 
@@ -196,6 +199,7 @@ void InternetLine::handleText(QWebSocket* socket, const QString& message) {
                 } else if constexpr (std::is_same_v<R, wire::service::Book>) {
                     if (callbacks_.onBook) callbacks_.onBook(std::move(r.contacts));
                 } else if constexpr (std::is_same_v<R, wire::service::Pin>) {
+                    registered_ = true;
                     {
                         std::lock_guard lock(state_);
                         identity_.pin.clear();
@@ -210,6 +214,7 @@ void InternetLine::handleText(QWebSocket* socket, const QString& message) {
                         identity_.pin.clear();
                     }
                     open_ = false;
+                    registered_ = false;
                     if (callbacks_.onDenied) callbacks_.onDenied(r.reason);
                     if (socket_) {
                         QObject::disconnect(socket_.get(), nullptr, this, nullptr);

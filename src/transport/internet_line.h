@@ -50,6 +50,9 @@ public:
     // (Re)opens the socket with the identity held now.
     void connect() override;
     bool isOpen() const override { return open_; }
+    // The service confirmed the registration on the open socket: from now
+    // on it routes records to this number here.
+    bool isRegistered() const { return registered_; }
 
     // Media. `to` absent, a closed line or an empty payload sends nothing;
     // `completion` runs once the frame was handed on, or at once.
@@ -96,6 +99,7 @@ private:
     // Main thread only.
     std::unique_ptr<QWebSocket, void (*)(QWebSocket*)> socket_;
     std::atomic<bool> open_ = false;
+    std::atomic<bool> registered_ = false;
     QTimer reconnect_;
     QTimer keepalive_;
     QNetworkAccessManager http_;

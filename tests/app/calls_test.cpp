@@ -225,6 +225,22 @@ TEST_F(Calls, SignalsFromAnyoneButTheOtherPartyChangeNothing) {
     EXPECT_TRUE(model->active());
 }
 
+TEST_F(Calls, CallersNamesAreRememberedButNeverReplacedByTheirNumber) {
+    const Uuid id = ringFromAlice();
+    EXPECT_EQ(model->directory().at(kAlice), "Alice");
+    auto nameless = signal("end", id);
+    nameless.name = kAlice;  // how a signal without a name arrives
+    fromLine(nameless);
+    EXPECT_EQ(model->directory().at(kAlice), "Alice");
+    EXPECT_EQ(model->calls().at(0).name, "Alice");
+
+    // Our own signals always carry our name.
+    line->open = true;
+    model->startCall(kAlice, false);
+    model->endCall();
+    for (const auto& e : line->sentWithOp("call")) EXPECT_EQ(e.name, "Me") << *e.call;
+}
+
 TEST_F(Calls, AnsweringSendsAcceptAndAnsweredThenStartsAudioAndTheTone) {
     lan->connected = {{"peer-a", kAlice}, {"peer-own", kOwn}};
     const Uuid id = Uuid::random();

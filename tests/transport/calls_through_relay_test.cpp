@@ -1,0 +1,189 @@
+// Calls between devices through the real relay service: the signals, the
+// records on both sides and the audio that starts when a call connects.
+#include <gtest/gtest.h>
+
+#include "device.h"
+#include "platform/timings.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+constexpr const char* kAnn = "0-1-234-5678";
+constexpr const char* kBen = "44-1-555-0001";
+constexpr const char* kCat = "1-1-222-2222";
+constexpr const char* kNobody = "1-1-333-3333";
+
+class CallsThroughTheRelay : public ::testing::Test {
+protected:
+    RelayProcess relay;
+
+    // Registered, so the service routes calls to each of them.
+    static void allRegistered(std::initializer_list<Device*> devices) {
+        ASSERT_TRUE(waitFor([&] {
+            for (Device* d : devices) {
+                if (!d->line->isRegistered()) return false;
+            }
+            return true;
+        }));
+    }
+
+    // `from` calls `to`'s number and waits until `to` rings.
+    static void ring(Device& from, Device& to, const char* number, bool video = false) {
+        from.model->startCall(number, video);
+        ASSERT_TRUE(from.model->active());
+        ASSERT_TRUE(waitFor([&] { return to.model->incoming().has_value(); }));
+        EXPECT_EQ(to.model->incoming()->id, from.model->active()->id);
+    }
+
+    static bool connected(const Device& d) {
+        return d.model->active() && d.model->active()->phase == "active";
+    }
+};
+
+TEST_F(CallsThroughTheRelay, AnsweredCallsEndFromEitherSideWithRecordsOnBoth) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    allRegistered({&ann, &ben});
+
+    ring(ann, ben, kBen);
+    EXPECT_EQ(ben.model->incoming()->name, "Ann");
+    ben.model->answerCall();
+    ASSERT_TRUE(waitFor([&] { return connected(ann); }));
+    EXPECT_TRUE(connected(ben));
+    // Both hear the connection tone: their own, then the other side's.
+    ASSERT_TRUE(waitFor([&] { return ann.media->received.size() >= 2; }));
+    ASSERT_TRUE(waitFor([&] { return ben.media->received.size() >= 2; }));
+    EXPECT_EQ(ann.media->received[1], ben.media->received[0]);
+    EXPECT_TRUE(ann.media->audioReady());
+
+    idle(150);
+    ben.model->endCall();
+    ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
+    ASSERT_EQ(ann.model->calls().size(), 1u);
+    ASSERT_EQ(ben.model->calls().size(), 1u);
+    EXPECT_EQ(ann.model->calls()[0].direction, "outgoing");
+    EXPECT_EQ(ann.model->calls()[0].name, "Ben");
+    EXPECT_EQ(ben.model->calls()[0].direction, "incoming");
+    EXPECT_EQ(ben.model->calls()[0].name, "Ann");
+    for (const Device* d : {&ann, &ben}) {
+        EXPECT_GE(d->model->calls()[0].duration, 0.1);
+        EXPECT_LT(d->model->calls()[0].duration, 10);
+        EXPECT_FALSE(d->media->audioReady());
+        EXPECT_FALSE(d->line->mediaTo());
+    }
+
+    // The other way round, ended by the one who answered.
+    ring(ben, ann, kAnn, true);
+    EXPECT_TRUE(ann.model->incoming()->video);
+    ann.model->answerCall();
+    ASSERT_TRUE(waitFor([&] { return connected(ben); }));
+    ann.model->endCall();
+    ASSERT_TRUE(waitFor([&] { return !ben.model->active(); }));
+    EXPECT_EQ(ben.model->calls()[0].direction, "outgoing");
+    EXPECT_EQ(ann.model->calls()[0].direction, "incoming");
+    EXPECT_TRUE(ann.model->calls()[0].video);
+    EXPECT_EQ(ann.model->calls().size(), 2u);
+}
+
+TEST_F(CallsThroughTheRelay, DeclinedAndAbandonedCallsAreMissedOnTheCallee) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    allRegistered({&ann, &ben});
+
+    ring(ann, ben, kBen);
+    ben.model->declineCall();
+    ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
+    EXPECT_EQ(ann.model->alertMessage(), "Ben declined.");
+    EXPECT_EQ(ann.model->calls().at(0).direction, "outgoing");
+    EXPECT_EQ(ann.model->calls().at(0).duration, 0);
+    EXPECT_EQ(ben.model->calls().at(0).direction, "missed");
+    ann.model->dismissAlert();
+
+    // Ann gives up while Ben's device rings.
+    ring(ann, ben, kBen);
+    ann.model->endCall();
+    ASSERT_TRUE(waitFor([&] { return !ben.model->incoming(); }));
+    EXPECT_FALSE(ann.model->alertMessage());
+    ASSERT_EQ(ben.model->calls().size(), 2u);
+    EXPECT_EQ(ben.model->calls()[0].direction, "missed");
+    EXPECT_EQ(ann.model->calls()[0].direction, "outgoing");
+    EXPECT_EQ(ann.model->calls()[0].duration, 0);
+}
+
+TEST_F(CallsThroughTheRelay, AThirdCallerHearsBusy) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    Device cat(relay, "mac-CAT", std::pair{kCat, "Cat"});
+    allRegistered({&ann, &ben, &cat});
+
+    ring(ann, ben, kBen);
+    ben.model->answerCall();
+    ASSERT_TRUE(waitFor([&] { return connected(ann); }));
+
+    // Cat learns Ben's name from a text first, so the alert can use it.
+    ben.model->sendText("hi Cat", kCat);
+    ASSERT_TRUE(waitFor([&] { return cat.message(kBen) != nullptr; }));
+    cat.model->startCall(kBen, false);
+    ASSERT_TRUE(waitFor([&] { return !cat.model->active(); }));
+    EXPECT_EQ(cat.model->alertMessage(), "Ben is on another call.");
+    EXPECT_EQ(cat.model->calls().at(0).direction, "outgoing");
+    EXPECT_EQ(cat.model->calls().at(0).duration, 0);
+    EXPECT_TRUE(connected(ann));
+    EXPECT_TRUE(connected(ben));
+    EXPECT_FALSE(ben.model->incoming());
+    EXPECT_TRUE(ben.model->calls().empty());
+}
+
+TEST_F(CallsThroughTheRelay, NobodyAnsweringEndsTheCallOnBothSides) {
+    const Timings saved = timings();
+    Timings quick = saved;
+    quick.noAnswer = std::chrono::milliseconds(600);
+    setTimings(quick);
+
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    allRegistered({&ann, &ben});
+    ring(ann, ben, kBen);
+    // Ann's timer started first and ends the call; Ben's ringing ends by
+    // her "end" or by its own timer, whichever comes first.
+    ASSERT_TRUE(waitFor([&] { return !ann.model->active() && !ben.model->incoming(); }));
+    setTimings(saved);
+    EXPECT_EQ(ann.model->alertMessage(), "No answer.");
+    EXPECT_EQ(ann.model->calls().at(0).direction, "outgoing");
+    ASSERT_EQ(ben.model->calls().size(), 1u);
+    EXPECT_EQ(ben.model->calls()[0].direction, "missed");
+}
+
+TEST_F(CallsThroughTheRelay, ANumberNobodyHasOpenIsReported) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    allRegistered({&ann});
+    ann.model->startCall(kNobody, false);
+    ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
+    EXPECT_EQ(ann.model->alertMessage(), std::string(kNobody) + " does not have Merrowfax open.");
+    EXPECT_EQ(ann.model->calls().at(0).direction, "outgoing");
+}
+
+TEST_F(CallsThroughTheRelay, AnsweringOnOneDeviceStopsTheOtherWithoutARecord) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device desk(relay, "mac-BEN-DESK", std::pair{kBen, "Ben"});
+    Device laptop(relay, "mac-BEN-LAPTOP", std::pair{kBen, "Ben"});
+    allRegistered({&ann, &desk, &laptop});
+
+    ring(ann, desk, kBen);
+    ASSERT_TRUE(waitFor([&] { return laptop.model->incoming().has_value(); }));
+    desk.model->answerCall();
+    ASSERT_TRUE(waitFor([&] { return !laptop.model->incoming(); }));
+    ASSERT_TRUE(waitFor([&] { return connected(ann); }));
+    EXPECT_FALSE(laptop.model->active());
+    EXPECT_TRUE(laptop.model->calls().empty());
+
+    ann.model->endCall();
+    ASSERT_TRUE(waitFor([&] { return !desk.model->active(); }));
+    EXPECT_EQ(desk.model->calls().at(0).direction, "incoming");
+    idle(100);
+    EXPECT_TRUE(laptop.model->calls().empty());
+}
+
+}  // namespace
