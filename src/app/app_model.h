@@ -18,6 +18,7 @@
 #include "media/walkie_talk.h"
 #include "model/records.h"
 #include "model/store.h"
+#include "numbers/virtual_number.h"
 #include "platform/notifier.h"
 #include "platform/sounds.h"
 #include "transport/lan_transport.h"
@@ -143,9 +144,10 @@ public:
     void importBook(const std::vector<BookEntry>& entries);
 
     // Messaging.
-    void sendText(const std::string& text, const std::string& number);
-    void sendAttachment(std::span<const std::byte> bytes, const std::string& kind,
-                        const std::string& name, const std::string& number);
+    // Both give the new message's id; nothing when no message was made.
+    std::optional<Uuid> sendText(const std::string& text, const std::string& number);
+    std::optional<Uuid> sendAttachment(std::span<const std::byte> bytes, const std::string& kind,
+                                       const std::string& name, const std::string& number);
     void appendMessage(Message message, const std::string& number, const std::string& title);
     // True when a message with that id exists.
     bool setStatus(const std::string& status, const Uuid& id);
@@ -183,6 +185,14 @@ public:
     const std::string& computerIdentity() const { return components_.computerIdentity; }
     void forgetComputer();
     void claimNumber(const std::string& name, const std::string& number, const std::string& pin);
+    // Onboarding's two roads to an account: a freshly drawn number with its
+    // first PIN (typed twice), or a number the user already has. The first
+    // reports problems as alerts; the second gives its form's own note, or
+    // an empty text.
+    void claimNewNumber(const std::string& name, bool business, const VirtualNumber& number,
+                        const std::string& pin, const std::string& pinAgain);
+    std::string reclaimNumber(const std::string& name, const std::string& number,
+                              const std::string& pin);
     // Onboarding's road to a first account (a new number, or one taken with
     // its PIN): shown at once, settled by the service's answer; with a PIN a
     // refusal returns to the account held before (none on a first run).
@@ -192,6 +202,9 @@ public:
     void saveProfile(const std::string& name, bool business);
     void handlePin(bool hasPin, const std::string& error, bool business);
     void handleDenied(const std::string& reason);
+    // Erases the number from this device: the account, contacts, chats and
+    // calls; the service forgets this computer.
+    void resetDevice();
 
     // The store's attachments folder and the full path of a stored file.
     std::filesystem::path filesFolder() const { return store_.filesFolder(); }

@@ -90,11 +90,11 @@ std::optional<std::string> AppModel::checkSendTarget(const std::string& number) 
     return target;
 }
 
-void AppModel::sendText(const std::string& text, const std::string& number) {
+std::optional<Uuid> AppModel::sendText(const std::string& text, const std::string& number) {
     const std::string_view body = unicode::trimmed(text);
-    if (body.empty()) return;
+    if (body.empty()) return std::nullopt;
     auto target = checkSendTarget(number);
-    if (!target) return;
+    if (!target) return std::nullopt;
 
     Message message;
     message.id = Uuid::random();
@@ -105,6 +105,7 @@ void AppModel::sendText(const std::string& text, const std::string& number) {
     appendMessage(message, *target, displayName(*target));
     if (offerText(message, *target)) setStatus("sent", message.id);
     save();
+    return message.id;
 }
 
 bool AppModel::offerText(const Message& message, const std::string& number) {
@@ -117,13 +118,17 @@ bool AppModel::offerText(const Message& message, const std::string& number) {
     return lan || net;
 }
 
-void AppModel::sendAttachment(std::span<const std::byte> bytes, const std::string& kind,
-                              const std::string& name, const std::string& number) {
+std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
+                                             const std::string& kind, const std::string& name,
+                                             const std::string& number) {
     auto target = checkSendTarget(number);
-    if (!target) return;
-    if (bytes.size() > kAttachmentLimit) return setAlert("That file is over 20 MB.");
+    if (!target) return std::nullopt;
+    if (bytes.size() > kAttachmentLimit) {
+        setAlert("That file is over 20 MB.");
+        return std::nullopt;
+    }
     auto stored = store_.storeFile(bytes, name);
-    if (!stored) return;
+    if (!stored) return std::nullopt;
 
     Message message;
     message.id = Uuid::random();
@@ -161,6 +166,7 @@ void AppModel::sendAttachment(std::span<const std::byte> bytes, const std::strin
                  " stays in the chat until they do.");
     }
     save();
+    return message.id;
 }
 
 void AppModel::appendMessage(Message message, const std::string& number, const std::string& title) {

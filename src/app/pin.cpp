@@ -122,4 +122,41 @@ void AppModel::handleDenied(const std::string& reason) {
     }
 }
 
+void AppModel::resetDevice() {
+    endCall();
+    pathWait_.reset();
+    pathTimer_.stop();
+    forgetComputer();
+    components_.network->stop();
+    // Nothing of the number stays here, not even its registration.
+    components_.line->stop();
+
+    setAccount(std::nullopt);
+    data_.contacts.clear();
+    data_.threads.clear();
+    data_.calls.clear();
+    data_.directory.clear();
+    Q_EMIT contactsChanged();
+    Q_EMIT threadsChanged();
+    Q_EMIT callsChanged();
+    Q_EMIT directoryChanged();
+    if (hostedLinkCode_) {
+        hostedLinkCode_.reset();
+        Q_EMIT hostedLinkCodeChanged();
+    }
+    if (!linkStatus_.empty()) {
+        linkStatus_.clear();
+        Q_EMIT linkStatusChanged();
+    }
+    if (hasPin_) {
+        hasPin_ = false;
+        Q_EMIT hasPinChanged();
+    }
+    lanOnline_.clear();
+    netOnline_.clear();
+    refreshOnline();
+    save();
+    sweepOrphanFiles();  // the attachments of the erased chats
+}
+
 }  // namespace merrowfax

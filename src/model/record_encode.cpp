@@ -349,5 +349,20 @@ std::string encodeSnapshot(const SyncSnapshot& snapshot) {
 std::string encodeMessage(const Message& message) {
     return encoded(message);
 }
+std::string encodeAccount(const Account& account) {
+    return encoded(account);
+}
+std::string encodeContacts(const std::vector<Contact>& contacts) {
+    return encoded(contacts);
+}
+std::string encodeThreads(const std::vector<ChatThread>& threads) {
+    return encoded(threads);
+}
+std::string encodeCalls(const std::vector<CallRecord>& calls) {
+    return encoded(calls);
+}
+std::string encodeDirectory(const Directory& directory) {
+    return encoded(directory);
+}
 
 }  // namespace merrowfax

@@ -38,5 +38,11 @@ std::optional<SyncSnapshot> decodeSnapshot(std::string_view json);
 // Single records, for callers that move one record at a time.
 std::string encodeMessage(const Message& message);
 std::optional<Message> decodeMessage(std::string_view json);
+// Parts of the database, as they stand in it (to show them elsewhere).
+std::string encodeAccount(const Account& account);
+std::string encodeContacts(const std::vector<Contact>& contacts);
+std::string encodeThreads(const std::vector<ChatThread>& threads);
+std::string encodeCalls(const std::vector<CallRecord>& calls);
+std::string encodeDirectory(const Directory& directory);
 
 }  // namespace merrowfax

@@ -12,7 +12,7 @@ Timings scaled(Timings t, double factor) {
     };
     for (Timings::ms* d :
          {&t.expirySweep, &t.reconnect, &t.keepAlive, &t.computerLookup, &t.noAnswer, &t.ringRepeat,
-          &t.pathCheck, &t.linkSearch, &t.audioRestart}) {
+          &t.pathCheck, &t.linkSearch, &t.audioRestart, &t.directoryRequest}) {
         scale(*d);
     }
     return t;

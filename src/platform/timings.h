@@ -10,15 +10,16 @@ namespace merrowfax {
 struct Timings {
     using ms = std::chrono::milliseconds;
 
-    ms expirySweep{30'000};    // voice-message expiry sweep
-    ms reconnect{2'000};       // internet line: retry after a failure
-    ms keepAlive{15'000};      // internet line: ping interval
-    ms computerLookup{6'000};  // start-up account lookup timeout
-    ms noAnswer{30'000};       // an outgoing call nobody answers
-    ms ringRepeat{2'200};      // ring sound while a call rings
-    ms pathCheck{200};         // waiting for a path before dialing
-    ms linkSearch{20'000};     // device linking gives up
-    ms audioRestart{250};      // pause before call audio restarts
+    ms expirySweep{30'000};       // voice-message expiry sweep
+    ms reconnect{2'000};          // internet line: retry after a failure
+    ms keepAlive{15'000};         // internet line: ping interval
+    ms computerLookup{6'000};     // start-up account lookup timeout
+    ms noAnswer{30'000};          // an outgoing call nobody answers
+    ms ringRepeat{2'200};         // ring sound while a call rings
+    ms pathCheck{200};            // waiting for a path before dialing
+    ms linkSearch{20'000};        // device linking gives up
+    ms audioRestart{250};         // pause before call audio restarts
+    ms directoryRequest{60'000};  // a directory page request gives up
 };
 
 const Timings& timings();

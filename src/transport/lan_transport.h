@@ -24,6 +24,8 @@ public:
     virtual void setCompanionLabel(const std::string& label) = 0;
     // Stores the own number and name, then (re)starts discovery.
     virtual void start(const std::string& number, const std::string& name) = 0;
+    // Stops advertising and browsing and drops every peer.
+    virtual void stop() = 0;
 
     // To the peers of `to` and this number's other devices; true when any
     // connected peer took it.
@@ -58,6 +60,7 @@ public:
     void setHandler(std::function<void(wire::PeerEvent)>) override {}
     void setCompanionLabel(const std::string&) override {}
     void start(const std::string&, const std::string&) override {}
+    void stop() override {}
     bool sendText(const wire::Envelope&, const std::string&) override { return false; }
     void sendDelete(const Uuid&, const std::string&) override {}
     void sendDelivered(const Uuid&, const std::string&) override {}

@@ -8,7 +8,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "model/utf8.h"
+#include "wire/bounded_json.h"
 #include "wire/envelope_json.h"
 
 namespace merrowfax::wire {
@@ -17,54 +17,6 @@ namespace {
 using rapidjson::Document;
 using rapidjson::SizeType;
 using rapidjson::Value;
-
-// Forwards parse events to a document while bounding the nesting: a
-// document's values are freed recursively, so depth must stay small.
-class DepthLimit {
-public:
-    explicit DepthLimit(Document& document) : d_(document) {}
-    bool Null() { return d_.Null(); }
-    bool Bool(bool b) { return d_.Bool(b); }
-    bool Int(int i) { return d_.Int(i); }
-    bool Uint(unsigned u) { return d_.Uint(u); }
-    bool Int64(std::int64_t i) { return d_.Int64(i); }
-    bool Uint64(std::uint64_t u) { return d_.Uint64(u); }
-    bool Double(double x) { return d_.Double(x); }
-    bool RawNumber(const char* s, SizeType n, bool copy) { return d_.RawNumber(s, n, copy); }
-    // The reader validates the raw bytes but not what an escape decodes to:
-    // a lone surrogate ("\ude00") would become bytes that are not UTF-8.
-    bool String(const char* s, SizeType n, bool copy) {
-        return isValidUtf8({s, n}) && d_.String(s, n, copy);
-    }
-    bool Key(const char* s, SizeType n, bool copy) {
-        return isValidUtf8({s, n}) && d_.Key(s, n, copy);
-    }
-    bool StartObject() { return ++depth_ <= kMaxEnvelopeDepth && d_.StartObject(); }
-    bool StartArray() { return ++depth_ <= kMaxEnvelopeDepth && d_.StartArray(); }
-    bool EndObject(SizeType n) { return --depth_, d_.EndObject(n); }
-    bool EndArray(SizeType n) { return --depth_, d_.EndArray(n); }
-
-private:
-    Document& d_;
-    int depth_ = 0;
-};
-
-bool parse(std::string_view json, Document& document) {
-    if (json.size() > kMaxEnvelopeBytes) return false;
-    constexpr unsigned kFlags =
-        rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-    rapidjson::MemoryStream stream(json.data(), json.size());
-    bool ok = false;
-    auto generate = [&](Document& handler) {
-        DepthLimit limit(handler);
-        rapidjson::Reader reader;
-        ok = !reader.Parse<kFlags>(stream, limit).IsError();
-        return ok;
-    };
-    document.Populate(generate);
-    // The reader stops at a NUL byte as if the input ended there.
-    return ok && stream.Tell() == json.size() && document.IsObject();
-}
 
 const Value* member(const Value& object, const char* key) {
     auto it = object.FindMember(key);
@@ -111,7 +63,7 @@ std::optional<ServiceRecord> decodeServiceRecord(std::string_view json) {
     // Service records are small: start the pool with 1 KB, not RapidJSON's 64 KB.
     rapidjson::MemoryPoolAllocator<> pool(1024);
     Document document(&pool);
-    if (!parse(json, document)) return std::nullopt;
+    if (!parseBoundedObject(json, document, kMaxEnvelopeBytes)) return std::nullopt;
     const Value& record = document;
     auto op = text(record, "op");
     if (!op) return std::nullopt;
@@ -153,9 +105,31 @@ std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts) 
 
 std::optional<ComputerAccount> decodeComputerAccount(std::string_view json) {
     Document document;
-    if (!parse(json, document)) return std::nullopt;
+    if (!parseBoundedObject(json, document, kMaxEnvelopeBytes)) return std::nullopt;
     return ComputerAccount{text(document, "number").value_or(std::string()),
                            text(document, "name").value_or(std::string())};
+}
+
+std::optional<DirectoryPage> decodeDirectoryPage(std::string_view json) {
+    Document document;
+    if (!parseBoundedObject(json, document, kMaxEnvelopeBytes)) return std::nullopt;
+    const Value* people = member(document, "people");
+    const auto more = flag(document, "more");
+    auto after = text(document, "after");
+    if (!people || !people->IsArray() || !more || !after) return std::nullopt;
+    DirectoryPage page;
+    page.more = *more;
+    page.after = std::move(*after);
+    page.people.reserve(people->Size());
+    for (const Value& row : people->GetArray()) {
+        if (!row.IsObject()) return std::nullopt;
+        auto number = text(row, "number");
+        auto name = text(row, "name");
+        const auto business = flag(row, "business");
+        if (!number || !name || !business) return std::nullopt;
+        page.people.push_back({std::move(*number), std::move(*name), *business});
+    }
+    return page;
 }
 
 }  // namespace merrowfax::wire

@@ -66,6 +66,20 @@ struct ComputerAccount {
 };
 std::optional<ComputerAccount> decodeComputerAccount(std::string_view json);
 
+// One page of the public directory: every key required, of its type.
+struct DirectoryEntry {
+    std::string number, name;
+    bool business = false;
+    bool operator==(const DirectoryEntry&) const = default;
+};
+struct DirectoryPage {
+    std::vector<DirectoryEntry> people;  // in the service's order
+    bool more = false;                   // a further page follows
+    std::string after;                   // the cursor of that page
+    bool operator==(const DirectoryPage&) const = default;
+};
+std::optional<DirectoryPage> decodeDirectoryPage(std::string_view json);
+
 // {"op":"book","contacts":[...]}: stores the book with the relay service.
 std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts);
 

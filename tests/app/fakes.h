@@ -87,6 +87,8 @@ public:
     void start(const std::string& number, const std::string& name) override {
         starts.emplace_back(number, name);
     }
+    int stops = 0;
+    void stop() override { ++stops; }
     bool sendText(const wire::Envelope& envelope, const std::string&) override {
         texts.push_back(envelope);
         return accepts;

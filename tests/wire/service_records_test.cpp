@@ -54,3 +54,27 @@ TEST(ServiceRecords, BookStoreRoundTrips) {
     const std::vector<BookEntry> invalid = {{"\xff", "1", false}};
     EXPECT_FALSE(encodeBookStore(invalid));
 }
+
+TEST(ServiceRecords, DirectoryPagesNeedEveryKeyOfItsType) {
+    auto page = decodeDirectoryPage(
+        R"({"people":[{"number":"0-1-234-5678","name":"Ann","business":false},)"
+        R"({"number":"1-1-222-2222","name":"Bakery","business":true,"extra":1}],)"
+        R"("more":true,"after":"x1"})");
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(page->more);
+    EXPECT_EQ(page->after, "x1");
+    ASSERT_EQ(page->people.size(), 2u);
+    EXPECT_EQ(page->people[1], (DirectoryEntry{"1-1-222-2222", "Bakery", true}));
+    EXPECT_EQ(decodeDirectoryPage(R"({"people":[],"more":false,"after":""})"), DirectoryPage{});
+
+    for (const char* json : {
+             R"({"people":[],"after":""})",               // no "more"
+             R"({"people":[],"more":"no","after":""})",   // wrong type
+             R"({"people":{},"more":false,"after":""})",  // not a list
+             R"({"people":[{"number":"1","name":"A"}],"more":false,"after":""})",
+             R"({"people":[7],"more":false,"after":""})",
+             R"([])",
+         }) {
+        EXPECT_FALSE(decodeDirectoryPage(json)) << json;
+    }
+}

@@ -1,0 +1,61 @@
+// The onboarding roads to an account. The screens and the command-line
+// client both take them; the claim itself is settled by the relay service
+// (pin.cpp).
+
+#include "app/app_model.h"
+#include "app/text_limits.h"
+#include "numbers/unicode_text.h"
+
+namespace merrowfax {
+namespace {
+
+// Only the digits of a typed PIN count; blanks and anything else between
+// them are ignored.
+std::string digitsOf(std::string_view text) {
+    std::string digits;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') digits.push_back(c);
+    }
+    return digits;
+}
+
+}  // namespace
+
+void AppModel::claimNewNumber(const std::string& name, bool business, const VirtualNumber& number,
+                              const std::string& pin, const std::string& pinAgain) {
+    const std::string first = digitsOf(pin);
+    if (first.size() != 4) return setAlert("Choose a 4-digit PIN.");
+    if (first != digitsOf(pinAgain)) return setAlert("The two PINs do not match.");
+    const std::string trimmedName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
+    if (trimmedName.empty()) return;
+
+    Account account;
+    account.id = Uuid::random();
+    account.deviceId = data_.deviceId;
+    account.displayName = trimmedName;
+    account.number = number;
+    account.createdAt = now();
+    account.accountKind = business ? "business" : "personal";
+    beginClaim(account, normalizePIN(pin), true);
+}
+
+std::string AppModel::reclaimNumber(const std::string& name, const std::string& number,
+                                    const std::string& pin) {
+    const auto parsed = VirtualNumber::parse(number);
+    if (!parsed) return "Enter the full number, like 0-1-660-9141.";
+    if (digitsOf(pin).size() != 4) return "Enter the 4-digit PIN for that number.";
+    const std::string trimmedName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
+    if (trimmedName.empty()) return {};
+
+    Account account;
+    account.id = Uuid::random();
+    account.deviceId = data_.deviceId;
+    account.displayName = trimmedName;
+    account.number = *parsed;
+    account.createdAt = now();
+    account.accountKind = "personal";
+    beginClaim(account, normalizePIN(pin), false);
+    return {};
+}
+
+}  // namespace merrowfax

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <span>
+
+#include "app/app_model.h"
+#include "cli/json_lines.h"
+
+namespace merrowfax::cli {
+
+// One published property of the model: its name, its change signal and how
+// its value is written (records in their stored JSON shape).
+struct PublishedProperty {
+    const char* name;
+    void (AppModel::*changed)();
+    void (*write)(JsonWriter& writer, const AppModel& model);
+};
+
+// Every published property, in declaration order.
+std::span<const PublishedProperty> publishedProperties();
+
+// Every published property as one object, by name.
+void writeState(JsonWriter& writer, const AppModel& model);
+
+}  // namespace merrowfax::cli

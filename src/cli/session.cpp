@@ -1,0 +1,156 @@
+#include "cli/session.h"
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "cli/commands.h"
+#include "cli/model_json.h"
+#include "cli/reply.h"
+#include "platform/computer_identity.h"
+#include "transport/service_address.h"
+#include "wire/bounded_json.h"
+
+namespace merrowfax::cli {
+namespace {
+
+// A command line longer than this is refused unread: no command needs it.
+constexpr std::size_t kMaxLineBytes = 1 << 20;
+
+// Notifications become event lines.
+class PrintingNotifier final : public Notifier {
+public:
+    void requestPermission() override {}
+    void post(const std::string& title, const std::string& body) override {
+        JsonLine().field("event", "notification").field("title", title).field("body", body).print();
+    }
+};
+
+std::string jsonText(const rapidjson::Value& value) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    value.Accept(writer);
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+}  // namespace
+
+Session::Session(const std::filesystem::path& dataFolder, const std::string& computerIdentity)
+    : directory_(serviceAddress()) {
+    AppComponents parts;
+    auto line = std::make_unique<InternetLine>(serviceAddress());
+    line_ = line.get();
+    parts.line = std::move(line);
+    // No LAN link, call media or walkie engine runs without a window yet;
+    // the defaults of AppComponents stand in for them.
+    parts.notifier = std::make_unique<PrintingNotifier>();
+    parts.computerIdentity = computerIdentity;
+    model_ = std::make_unique<AppModel>(dataFolder, std::move(parts));
+}
+
+Session::~Session() {
+    // Replies that fail now only print.
+    inputEnded_ = false;
+}
+
+void Session::reportChanges() {
+    for (const PublishedProperty& property : publishedProperties()) {
+        connect(model_.get(), property.changed, this, [this, &property] {
+            JsonLine()
+                .field("event", "changed")
+                .field("property", property.name)
+                .with("value", [&](JsonWriter& w) { property.write(w, *model_); })
+                .print();
+        });
+    }
+    connect(model_.get(), &AppModel::alertMessageChanged, this, [this] {
+        if (const auto& alert = model_->alertMessage()) {
+            JsonLine().field("event", "alert").field("text", *alert).print();
+        }
+    });
+}
+
+void Session::readCommands() {
+    input_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    connect(input_.get(), &QSocketNotifier::activated, this, &Session::readInput);
+}
+
+void Session::readInput() {
+    char chunk[64 * 1024];
+    const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {
+        input_->setEnabled(false);
+        // A last line without its newline still counts.
+        if (!pending_.empty() && !skippingLong_) handleLine(pending_);
+        pending_.clear();
+        endInput();
+        return;
+    }
+    std::string_view data(chunk, static_cast<std::size_t>(n));
+    while (!data.empty() && !inputEnded_) {
+        const auto end = data.find('\n');
+        const std::string_view part = data.substr(0, end);
+        if (!skippingLong_) {
+            if (pending_.size() + part.size() > kMaxLineBytes) {
+                pending_.clear();
+                skippingLong_ = true;
+                Reply(std::nullopt, std::nullopt).fail("That line is longer than 1 MB.");
+            } else {
+                pending_.append(part);
+            }
+        }
+        if (end == std::string_view::npos) break;
+        data.remove_prefix(end + 1);
+        if (!skippingLong_) handleLine(pending_);
+        pending_.clear();
+        skippingLong_ = false;
+    }
+}
+
+void Session::handleLine(std::string_view text) {
+    if (text.find_first_not_of(" \t\r") == std::string_view::npos) return;  // blank
+    rapidjson::Document document;
+    if (!wire::parseBoundedObject(text, document, kMaxLineBytes)) {
+        Reply(std::nullopt, std::nullopt).fail("That line is not a JSON object.");
+        return;
+    }
+    std::optional<std::string> tag;
+    if (auto it = document.FindMember("tag"); it != document.MemberEnd()) {
+        tag = jsonText(it->value);
+    }
+    auto cmd = document.FindMember("cmd");
+    if (cmd == document.MemberEnd() || !cmd->value.IsString()) {
+        Reply(std::nullopt, std::move(tag)).fail("The command has no \"cmd\" text.");
+        return;
+    }
+    const std::string name(cmd->value.GetString(), cmd->value.GetStringLength());
+    ++unanswered_;
+    auto reply = std::make_shared<Reply>(name, std::move(tag), [this] {
+        --unanswered_;
+        if (inputEnded_ && unanswered_ == 0) finish();
+    });
+    runCommand(*this, name, document, std::move(reply));
+}
+
+void Session::endInput() {
+    if (inputEnded_) return;
+    inputEnded_ = true;
+    if (input_) input_->setEnabled(false);
+    if (unanswered_ == 0) finish();
+}
+
+void Session::finish(int status) {
+    if (finished_) return;
+    finished_ = true;
+    if (input_) input_->setEnabled(false);
+    model_->save();
+    model_->waitForBackgroundWork();
+    QCoreApplication::exit(status);
+}
+
+}  // namespace merrowfax::cli

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/app_model.h"
+#include "transport/directory_client.h"
+#include "transport/internet_line.h"
+
+namespace merrowfax::cli {
+
+class Reply;
+
+// One AppModel without a window, driven by JSON command lines. Every change
+// of a published property is printed as an event line, every alert too.
+class Session : public QObject {
+    Q_OBJECT
+
+public:
+    // Data (and this installation's computer identity) under `dataFolder`.
+    Session(const std::filesystem::path& dataFolder, const std::string& computerIdentity);
+    ~Session() override;
+
+    AppModel& model() { return *model_; }
+    InternetLine& line() { return *line_; }
+    DirectoryClient& directory() { return directory_; }
+
+    // Prints change events from now on.
+    void reportChanges();
+    // Reads command lines from standard input until its end or "quit".
+    void readCommands();
+    // Handles one command line; its reply may come later.
+    void handleLine(std::string_view line);
+    // No more commands: finishes once every reply is out.
+    void endInput();
+    // Saves and leaves the event loop with `status`.
+    void finish(int status = 0);
+
+private:
+    void readInput();
+
+    InternetLine* line_ = nullptr;
+    std::unique_ptr<AppModel> model_;
+    std::unique_ptr<QSocketNotifier> input_;
+    std::string pending_;        // input not yet ended by a newline
+    bool skippingLong_ = false;  // inside a line too long to take
+    int unanswered_ = 0;         // commands whose reply is still to come
+    bool inputEnded_ = false;
+    bool finished_ = false;
+    // Last, so that it goes first: replies still waiting for the directory
+    // fail while the rest of the session stands.
+    DirectoryClient directory_;
+};
+
+}  // namespace merrowfax::cli

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace merrowfax::cli {
+
+// Where one run keeps its data and its computer identity: `--data DIR`, or
+// the user's data and config folders.
+struct Installation {
+    std::filesystem::path dataFolder;
+    std::string computerIdentity;
+};
+Installation installationAt(const std::optional<std::filesystem::path>& dataFolder);
+
+// `run`: JSON commands on standard input, replies and events on output.
+int runSession(const Installation& installation);
+// `send TO TEXT`: exit 0 once the text is sent, 2 when it still waits
+// after 10 seconds.
+int runSend(const Installation& installation, const std::string& to, const std::string& text);
+// `state`: every published property as one line.
+int runState(const Installation& installation);
+
+}  // namespace merrowfax::cli
