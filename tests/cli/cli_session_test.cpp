@@ -1,0 +1,164 @@
+// Two merrowfax-cli processes through the real relay service, driven line
+// by line as a script would drive them.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+
+#include "cli_process.h"
+
+using namespace merrowfax::testing;
+using rapidjson::Value;
+
+namespace {
+
+std::string str(const Value& v) {
+    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
+}
+
+bool ok(const Value& reply) {
+    return reply.IsObject() && reply.HasMember("ok") && reply["ok"].IsBool() &&
+           reply["ok"].GetBool();
+}
+
+// The last message of the thread with `number`, from a "threads" value.
+const Value* lastMessage(const Value& threads, const std::string& number) {
+    if (!threads.IsArray()) return nullptr;
+    for (const Value& t : threads.GetArray()) {
+        if (str(t["id"]) == number && !t["messages"].Empty()) {
+            return &t["messages"][t["messages"].Size() - 1];
+        }
+    }
+    return nullptr;
+}
+
+class CliThroughTheRelay : public ::testing::Test {
+protected:
+    RelayProcess relay;
+
+    // A new number for `cli`, registered with the service.
+    static std::string newNumber(CliProcess& cli, const char* name, int city) {
+        cli.mark();
+        auto reply =
+            cli.command(std::string(R"({"cmd":"newNumber","name":")") + name +
+                        R"(","country":"0","city":)" + std::to_string(city) + R"(,"pin":"1234"})");
+        EXPECT_TRUE(ok(reply)) << cli.lines().back();
+        // The service's answer to the claim.
+        EXPECT_TRUE(cli.waitForChange("hasPin", [](const Value& v) { return v.IsTrue(); }));
+        return ok(reply) ? str(reply["number"]) : std::string();
+    }
+};
+
+TEST_F(CliThroughTheRelay, TextsCrossAndBadLinesAreAnsweredWithoutStopping) {
+    CliProcess ann(relay), ben(relay);
+    const std::string annNumber = newNumber(ann, "Ann", 1);
+    const std::string benNumber = newNumber(ben, "Ben", 1);
+    ASSERT_FALSE(annNumber.empty());
+    ASSERT_FALSE(benNumber.empty());
+
+    ben.mark();
+    auto sent = ann.command(R"({"cmd":"sendText","to":")" + benNumber + R"(","text":"hi Ben"})");
+    ASSERT_TRUE(ok(sent));
+    const std::string id = str(sent["id"]);
+    EXPECT_EQ(id.size(), 36u);
+    ASSERT_TRUE(ben.waitForChange("threads", [&](const Value& threads) {
+        const Value* m = lastMessage(threads, annNumber);
+        return m && str((*m)["text"]) == "hi Ben" && str((*m)["id"]) == id;
+    }));
+    EXPECT_TRUE(ann.waitForChange("threads", [&](const Value& threads) {
+        const Value* m = lastMessage(threads, benNumber);
+        return m && str((*m)["status"]) == "delivered";
+    }));
+
+    // Bad input: one failed reply each, and the client carries on.
+    ann.write("not json");
+    ann.write(R"({"cmd":"sendText","to":")" + benNumber + R"("})");
+    auto unknown = ann.command(R"({"cmd":"fly"})");
+    EXPECT_FALSE(ok(unknown));
+    EXPECT_EQ(str(unknown["error"]), "Unknown command \"fly\".");
+    auto mistyped = ann.command(R"({"cmd":"startCall","to":")" + benNumber + R"(","video":"yes"})");
+    EXPECT_EQ(str(mistyped["error"]), "\"video\" must be true or false.");
+    auto badNumber = ann.command(R"({"cmd":"sendText","to":"0-1-2","text":"x"})");
+    EXPECT_EQ(str(badNumber["error"]), "That number is not a Merrowfax number.");
+    auto state = ann.command(R"({"cmd":"state"})");
+    ASSERT_TRUE(ok(state));
+    EXPECT_EQ(str(state["state"]["account"]["displayName"]), "Ann");
+    int failures = 0;
+    for (const auto& line : ann.lines()) {
+        failures += line.find(R"("ok":false)") != std::string::npos;
+    }
+    EXPECT_EQ(failures, 5);  // the two raw lines, then three commands
+
+    EXPECT_EQ(ann.closeAndWait(), 0);
+    // What was said is kept: the next start shows it.
+    QProcess again;
+    again.start(QStringLiteral(MERROWFAX_CLI_BINARY),
+                {QStringLiteral("--data"), ann.folder(), QStringLiteral("state")});
+    ASSERT_TRUE(again.waitForFinished(10000));
+    EXPECT_NE(again.readAllStandardOutput().indexOf("hi Ben"), -1);
+}
+
+TEST_F(CliThroughTheRelay, ACallRingsIsAnsweredAndEndsWithRecordsOnBoth) {
+    CliProcess ann(relay), ben(relay);
+    const std::string annNumber = newNumber(ann, "Ann", 1);
+    const std::string benNumber = newNumber(ben, "Ben", 2);
+
+    ben.mark();
+    auto call = ann.command(R"({"cmd":"startCall","to":")" + benNumber + R"("})");
+    ASSERT_TRUE(ok(call));
+    ASSERT_TRUE(ben.waitForChange("incoming", [&](const Value& v) {
+        return v.IsObject() && str(v["number"]) == annNumber && str(v["name"]) == "Ann";
+    }));
+    EXPECT_FALSE(ok(ann.command(R"({"cmd":"answer"})")));  // nothing rings there
+
+    ann.mark();
+    ASSERT_TRUE(ok(ben.command(R"({"cmd":"answer"})")));
+    ASSERT_TRUE(ann.waitForChange(
+        "active", [](const Value& v) { return v.IsObject() && str(v["phase"]) == "active"; }));
+    // No audio engine runs without a window: the call says so and stays up.
+    EXPECT_TRUE(ann.waitFor([](const Value& line) {
+        return line.HasMember("event") && str(line["event"]) == "alert" &&
+               str(line["text"]) == "The call is connected, but the microphone did not start.";
+    }));
+
+    ben.mark();
+    ASSERT_TRUE(ok(ann.command(R"({"cmd":"end"})")));
+    ASSERT_TRUE(ben.waitForChange("calls", [](const Value& calls) {
+        return calls.IsArray() && calls.Size() == 1 && str(calls[0]["direction"]) == "incoming";
+    }));
+    auto state = ann.command(R"({"cmd":"state"})");
+    EXPECT_EQ(str(state["state"]["calls"][0]["direction"]), "outgoing");
+    EXPECT_TRUE(state["state"]["active"].IsNull());
+}
+
+TEST_F(CliThroughTheRelay, ABlockedNumberGetsNothingThrough) {
+    CliProcess ann(relay), ben(relay);
+    const std::string annNumber = newNumber(ann, "Ann", 1);
+    const std::string benNumber = newNumber(ben, "Ben", 2);
+
+    ASSERT_TRUE(
+        ok(ben.command(R"({"cmd":"addContact","name":"Ann","number":")" + annNumber + R"("})")));
+    auto state = ben.command(R"({"cmd":"state"})");
+    const std::string contact = str(state["state"]["contacts"][0]["id"]);
+    ASSERT_TRUE(
+        ok(ben.command(R"({"cmd":"setBlocked","id":")" + contact + R"(","blocked":true})")));
+    auto refused = ben.command(R"({"cmd":"sendText","to":")" + annNumber + R"(","text":"x"})");
+    EXPECT_EQ(str(refused["error"]), "Ann is blocked. Unblock them first.");
+
+    ben.mark();
+    ASSERT_TRUE(ok(ann.command(R"({"cmd":"sendText","to":")" + benNumber + R"(","text":"hey"})")));
+    ASSERT_TRUE(ok(ann.command(R"({"cmd":"startCall","to":")" + benNumber + R"("})")));
+    // Ben's side stays silent; Ann's call runs out (1.5 s at this time scale).
+    ASSERT_TRUE(ann.waitFor(
+        [](const Value& line) {
+            return line.HasMember("event") && str(line["event"]) == "alert" &&
+                   str(line["text"]) == "No answer.";
+        },
+        8000));
+    for (const auto& line : std::vector<std::string>(ben.lines().begin(), ben.lines().end())) {
+        EXPECT_EQ(line.find("hey"), std::string::npos) << line;
+        EXPECT_EQ(line.find(R"("property":"incoming")"), std::string::npos) << line;
+    }
+}
+
+}  // namespace
