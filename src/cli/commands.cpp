@@ -1,6 +1,8 @@
 #include "cli/commands.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "numbers/country.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
+#include "platform/timings.h"
 
 namespace merrowfax::cli {
 namespace {
@@ -102,6 +105,36 @@ void settle(Context& c, const AlertWatch& watch,
     c.reply->succeed(fields);
 }
 
+// A claim is settled by the service: the reply waits for its answer, the
+// registration ("pin") or a refusal (an alert, the old account restored).
+void replyWhenRegistered(Context& c, const AlertWatch& watch) {
+    if (watch.alert()) return c.reply->fail(*watch.alert());
+    if (!c.model.account()) return c.reply->fail("There is no number on this device.");
+    auto* poll = new QTimer(&c.session);
+    auto refused = std::make_shared<std::optional<std::string>>();
+    QObject::connect(&c.model, &AppModel::alertMessageChanged, poll, [&model = c.model, refused] {
+        if (model.alertMessage()) *refused = model.alertMessage();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(poll, &QTimer::timeout, poll,
+                     [poll, clock, refused, reply = c.reply, &session = c.session] {
+                         if (*refused) {
+                             reply->fail(**refused);
+                         } else if (session.line().isRegistered()) {
+                             reply->succeed([&](JsonLine& line) {
+                                 line.field("number", session.model().account()->number.text());
+                             });
+                         } else if (clock.elapsed() < timings().serviceAnswer.count()) {
+                             return;
+                         } else {
+                             reply->fail("The relay service did not answer.");
+                         }
+                         poll->deleteLater();
+                     });
+    poll->start(20);
+}
+
 void requireAccount(const AppModel& model) {
     if (!model.account()) throw BadArgument{"There is no number on this device."};
 }
@@ -170,9 +203,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              if (unicode::trimmed(name).empty()) throw BadArgument{"Enter a name."};
              AlertWatch watch(c.model);
              c.model.claimNewNumber(name, business, VirtualNumber::issue(*place), pin, pin);
-             settle(c, watch, [&](JsonLine& line) {
-                 if (c.model.account()) line.field("number", c.model.account()->number.text());
-             });
+             replyWhenRegistered(c, watch);
          }},
         {"reclaim",
          [](Context& c) {
@@ -186,7 +217,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              } else if (auto note = c.model.reclaimNumber(name, number, pin); !note.empty()) {
                  return c.reply->fail(note);
              }
-             settle(c, watch);
+             replyWhenRegistered(c, watch);
          }},
         {"sendText",
          [](Context& c) {

@@ -7,16 +7,14 @@
 #include "cli/json_lines.h"
 #include "cli/model_json.h"
 #include "cli/session.h"
-#include "platform/computer_identity.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
+#include "platform/computer_identity.h"
 #include "platform/paths.h"
+#include "platform/timings.h"
 
 namespace merrowfax::cli {
 namespace {
-
-// How long `send` waits for the line and the text.
-constexpr int kSendTimeoutMs = 10'000;
 
 const Message* findMessage(const AppModel& model, const Uuid& id) {
     for (const ChatThread& thread : model.threads()) {
@@ -59,7 +57,7 @@ int runSend(const Installation& installation, const std::string& to, const std::
     std::optional<Uuid> id;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const bool late = clock.elapsed() >= kSendTimeoutMs;
+        const bool late = clock.elapsed() >= timings().serviceAnswer.count();
         if (!id) {
             // Sent once the service knows this device; late, it waits in
             // the chat for the next start.

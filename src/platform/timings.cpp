@@ -12,7 +12,8 @@ Timings scaled(Timings t, double factor) {
     };
     for (Timings::ms* d :
          {&t.expirySweep, &t.reconnect, &t.keepAlive, &t.computerLookup, &t.noAnswer, &t.ringRepeat,
-          &t.pathCheck, &t.linkSearch, &t.audioRestart, &t.directoryRequest}) {
+          &t.pathCheck, &t.linkSearch, &t.audioRestart, &t.directoryRequest,
+          &t.serviceAnswer}) {
         scale(*d);
     }
     return t;
