@@ -1,0 +1,107 @@
+#include "model_fixture.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+class Onboarding : public ModelTest {
+protected:
+    void SetUp() override { start(false); }
+
+    static VirtualNumber offered() { return *VirtualNumber::parse("0-1-234-5678"); }
+};
+
+TEST_F(Onboarding, ANewNumberNeedsTheSameFourDigitsTwice) {
+    struct Case {
+        const char* pin;
+        const char* again;
+        const char* alert;
+    };
+    const Case cases[] = {
+        {"12a4", "1234", "Choose a 4-digit PIN."},  // three digits, whatever follows
+        {"", "", "Choose a 4-digit PIN."},
+        {"12345", "12345", "Choose a 4-digit PIN."},
+        {"1234", "4321", "The two PINs do not match."},
+    };
+    for (const Case& c : cases) {
+        model->claimNewNumber("Ann", false, offered(), c.pin, c.again);
+        EXPECT_EQ(model->alertMessage(), c.alert) << c.pin << " / " << c.again;
+        EXPECT_FALSE(model->account());
+        model->dismissAlert();
+    }
+    // A blank name stops without a word.
+    model->claimNewNumber(" \n ", false, offered(), "1234", "1 2 3 4");
+    EXPECT_FALSE(model->alertMessage());
+    EXPECT_FALSE(model->account());
+    EXPECT_TRUE(line->starts.empty());
+}
+
+TEST_F(Onboarding, ANewNumberIsShownAtOnceAndRegisteredWithItsKindAndPin) {
+    const std::string longName(50, 'x');
+    model->claimNewNumber("  " + longName + " ", true, offered(), "1-2-3-4", "1234");
+    ASSERT_TRUE(model->account());
+    EXPECT_EQ(model->account()->displayName, std::string(40, 'x'));
+    EXPECT_EQ(model->account()->accountKind, "business");
+    EXPECT_EQ(model->account()->number, offered());
+    EXPECT_EQ(model->account()->deviceId, model->deviceId());
+    EXPECT_FALSE(model->account()->isCompanion);
+    ASSERT_EQ(line->starts.size(), 1u);
+    EXPECT_EQ(line->starts[0].pin, "1234");
+    EXPECT_EQ(line->starts[0].accountKind, "business");
+    EXPECT_EQ(stored().account, model->account());
+
+    // Someone else holds that number: back to no account.
+    line->callbacks.onDenied("That number is taken. Choose another.");
+    settle();
+    EXPECT_FALSE(model->account());
+    EXPECT_FALSE(stored().account);
+}
+
+TEST_F(Onboarding, ReclaimingGivesTheFormItsOwnNotes) {
+    EXPECT_EQ(model->reclaimNumber("Ann", "0-1-234", "1234"),
+              "Enter the full number, like 0-1-660-9141.");
+    EXPECT_EQ(model->reclaimNumber("Ann", "0-1-234-5678", "12"),
+              "Enter the 4-digit PIN for that number.");
+    EXPECT_EQ(model->reclaimNumber("", "0-1-234-5678", "1234"), "");
+    EXPECT_FALSE(model->account());
+
+    EXPECT_EQ(model->reclaimNumber("Ann", "0 1 234 5678", "9 8 7 6"), "");
+    ASSERT_TRUE(model->account());
+    EXPECT_EQ(model->account()->number, offered());
+    EXPECT_EQ(model->account()->accountKind, "personal");
+    ASSERT_EQ(line->starts.size(), 1u);
+    EXPECT_EQ(line->starts[0].pin, "9876");
+    EXPECT_EQ(line->starts[0].accountKind, "");  // a reclaim registers no kind
+}
+
+class Erasing : public ModelTest {
+protected:
+    void SetUp() override { start(); }
+};
+
+TEST_F(Erasing, ResetLeavesNothingOfTheNumberOnThisDevice) {
+    model->addContact("Alice", kAlice);
+    fromLine(text(kAlice, "hello"));
+    fromLine(wire::events::Call{"invite", Uuid::random(), kAlice, "", "Alice", false, kAlice});
+    ASSERT_TRUE(model->incoming());
+    ASSERT_FALSE(model->threads().empty());
+
+    model->resetDevice();
+    EXPECT_FALSE(model->account());
+    EXPECT_FALSE(model->incoming());
+    EXPECT_TRUE(model->contacts().empty());
+    EXPECT_TRUE(model->threads().empty());
+    EXPECT_TRUE(model->calls().empty());  // the missed call went with the rest
+    EXPECT_TRUE(model->directory().empty());
+    EXPECT_EQ(line->forgotten, std::vector<std::string>{"mac-TEST"});
+    EXPECT_EQ(line->stops, 1);
+    EXPECT_EQ(lan->stops, 1);
+    const StoredDatabase db = stored();
+    EXPECT_FALSE(db.account);
+    EXPECT_TRUE(db.threads.empty());
+    EXPECT_TRUE(db.calls.empty());
+    EXPECT_EQ(db.deviceId, model->deviceId());  // the device stays the same device
+}
+
+}  // namespace

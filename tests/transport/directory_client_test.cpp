@@ -1,0 +1,73 @@
+// Directory pages from the real relay service.
+#include <gtest/gtest.h>
+
+#include <QUrlQuery>
+
+#include "device.h"
+#include "transport/directory_client.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+const QUrl kService(QStringLiteral("wss://relay.example"));
+
+TEST(DirectoryRequest, SearchesAreTrimmedAndCutLettersAreEncoded) {
+    DirectoryQuery search;
+    search.search = "  " + std::string(60, 'a') + "\n";
+    search.after = "x1";
+    const QUrl url = directoryRequestUrl(kService, search);
+    EXPECT_EQ(url.scheme(), QStringLiteral("https"));
+    EXPECT_EQ(url.path(), QStringLiteral("/merrowfax/directory"));
+    EXPECT_EQ(url.query(QUrl::FullyEncoded).toStdString(),
+              "q=" + std::string(40, 'a') + "&after=x1");
+
+    DirectoryQuery letter;
+    letter.search = " ";
+    letter.letter = "#";
+    EXPECT_EQ(directoryRequestUrl(kService, letter).query(QUrl::FullyEncoded),
+              QStringLiteral("letter=%23&after="));
+
+    // Characters, not bytes: an accented name is cut whole.
+    DirectoryQuery accents;
+    accents.search = std::string(39, 'e') + "\xC3\xA9\xC3\xA9";
+    const QUrlQuery items(directoryRequestUrl(kService, accents));
+    EXPECT_EQ(items.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded).toStdString(),
+              std::string(39, 'e') + "\xC3\xA9");
+}
+
+TEST(DirectoryClientTest, PagesComeFromTheServiceAndFailuresSaySo) {
+    RelayProcess relay;
+    Device ann(relay, "mac-ANN", std::pair{"0-1-234-5678", "Annabel"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
+
+    DirectoryClient client(acceptedServiceAddress(QString::fromStdString(relay.wsUrl(""))));
+    auto fetch = [&](DirectoryQuery query) {
+        std::optional<DirectoryAnswer> answer;
+        client.fetch(query, [&](DirectoryAnswer a) { answer = std::move(a); });
+        EXPECT_TRUE(waitFor([&] { return answer.has_value(); }));
+        return answer.value_or(DirectoryAnswer{});
+    };
+
+    DirectoryQuery byName;
+    byName.search = "anna";
+    DirectoryAnswer found = fetch(byName);
+    ASSERT_EQ(found.outcome, DirectoryAnswer::Outcome::page);
+    ASSERT_EQ(found.page.people.size(), 1u);
+    EXPECT_EQ(found.page.people[0], (DirectoryEntry{"0-1-234-5678", "Annabel", false}));
+    EXPECT_FALSE(found.page.more);
+
+    DirectoryQuery otherLetter;
+    otherLetter.letter = "Q";
+    EXPECT_TRUE(fetch(otherLetter).page.people.empty());
+
+    DirectoryQuery badCursor;
+    badCursor.after = "not a cursor";
+    EXPECT_EQ(fetch(badCursor).outcome, DirectoryAnswer::Outcome::badStatus);
+
+    relay.kill();
+    EXPECT_EQ(fetch(byName).outcome, DirectoryAnswer::Outcome::noAnswer);
+}
+
+}  // namespace
