@@ -122,6 +122,8 @@ public:
 
     // The alert was seen.
     void dismissAlert();
+    // Screens show the messages of their own checks as model alerts too.
+    void setAlert(std::string text);
 
     // Start-up and routing.
     void save();
@@ -246,7 +248,6 @@ private:
     void wireHandlers();
     void lookupComputerAccount();
     void adoptRememberedAccount(const std::optional<RememberedAccount>& remembered);
-    void setAlert(std::string text);
     void setRestoring(bool restoring);
     void setAccount(std::optional<Account> account);
     void setNetOnline(std::set<std::string> numbers);

@@ -1,0 +1,295 @@
+#include "ui/bridge/app_bridge.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+
+#include "app/text_limits.h"
+#include "numbers/country.h"
+#include "numbers/places.h"
+#include "transport/service_address.h"
+#include "ui/bridge/icons.h"
+#include "ui/bridge/text_rules.h"
+
+namespace merrowfax::ui {
+namespace {
+
+std::string std8(const QString& s) {
+    return s.toStdString();
+}
+
+QString qt(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+std::optional<Uuid> idOf(const QString& text) {
+    return Uuid::parse(text.toStdString());
+}
+
+// Reads a picked file whole; nothing when it cannot be read or is larger than
+// any attachment may be.
+std::optional<QByteArray> readPicked(const QUrl& file) {
+    QFile in(file.toLocalFile());
+    if (!in.open(QIODevice::ReadOnly)) return std::nullopt;
+    if (in.size() > static_cast<qint64>(kAttachmentLimit)) {
+        // The model says so; its check needs only the size.
+        return QByteArray(static_cast<qsizetype>(kAttachmentLimit) + 1, '\0');
+    }
+    QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError) return std::nullopt;
+    return bytes;
+}
+
+std::span<const std::byte> bytesOf(const QByteArray& bytes) {
+    return {reinterpret_cast<const std::byte*>(bytes.constData()),
+            static_cast<std::size_t>(bytes.size())};
+}
+
+}  // namespace
+
+AppBridge::AppBridge(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
+    connect(&model_, &AppModel::accountChanged, this, &AppBridge::accountChanged);
+    connect(&model_, &AppModel::restoringChanged, this, &AppBridge::restoringChanged);
+    connect(&model_, &AppModel::hasPinChanged, this, &AppBridge::hasPinChanged);
+    connect(&model_, &AppModel::alertMessageChanged, this, &AppBridge::alertMessageChanged);
+    connect(&model_, &AppModel::onNetworkCountChanged, this, &AppBridge::onlineChanged);
+    connect(&model_, &AppModel::onlineChanged, this, &AppBridge::onlineChanged);
+    connect(&model_, &AppModel::incomingChanged, this, &AppBridge::callChanged);
+    connect(&model_, &AppModel::activeChanged, this, &AppBridge::callChanged);
+    connect(&model_, &AppModel::linkStatusChanged, this, &AppBridge::linkStatusChanged);
+}
+
+QString AppBridge::accountName() const {
+    return model_.account() ? qt(model_.account()->displayName) : QString();
+}
+
+QString AppBridge::accountNumber() const {
+    return model_.account() ? qt(model_.account()->number.text()) : QString();
+}
+
+QString AppBridge::accountPlace() const {
+    if (!model_.account()) return {};
+    const VirtualNumber& n = model_.account()->number;
+    const auto place = city(n.country.code, n.cityCode);
+    return place ? qt(placeLine(*place)) : QString();
+}
+
+bool AppBridge::business() const {
+    return model_.account() && model_.account()->accountKind == "business";
+}
+
+QString AppBridge::alertMessage() const {
+    return qt(model_.alertMessage().value_or(std::string()));
+}
+
+QString AppBridge::onlineStatus() const {
+    return ui::onlineStatus(model_.onNetworkCount());
+}
+
+QVariantMap AppBridge::incoming() const {
+    const auto& call = model_.incoming();
+    if (!call) return {};
+    return {{QStringLiteral("id"), qt(call->id.text())},
+            {QStringLiteral("number"), qt(call->number)},
+            {QStringLiteral("name"), qt(call->name)},
+            {QStringLiteral("video"), call->video}};
+}
+
+QVariantMap AppBridge::active() const {
+    const auto& call = model_.active();
+    if (!call) return {};
+    QVariantMap map{
+        {QStringLiteral("id"), qt(call->id.text())},  {QStringLiteral("number"), qt(call->number)},
+        {QStringLiteral("name"), qt(call->name)},     {QStringLiteral("video"), call->video},
+        {QStringLiteral("outgoing"), call->outgoing}, {QStringLiteral("phase"), qt(call->phase)}};
+    if (call->startedAt) {
+        map.insert(QStringLiteral("startedAtMs"),
+                   (*call->startedAt + kReferenceDateUnixSeconds) * 1000.0);
+    }
+    return map;
+}
+
+QString AppBridge::version() const {
+    const QString v = QCoreApplication::applicationVersion();
+    return v.isEmpty() ? QStringLiteral("1.0") : v;
+}
+
+QString AppBridge::privacyAddress() const {
+    auto service = serviceAddress();
+    if (!service) return {};
+    QUrl url = directoryUrl(*service);  // the service host, as http(s)
+    url.setPath(QStringLiteral("/merrowfax/privacy"));
+    url.setQuery(QString());
+    return url.toString();
+}
+
+QString AppBridge::icon(const QString& symbol) const {
+    return themeIcon(symbol);
+}
+
+QString AppBridge::displayName(const QString& number) const {
+    return qt(model_.displayName(std8(number)));
+}
+
+bool AppBridge::isOnline(const QString& number) const {
+    return model_.online().contains(std8(number));
+}
+
+void AppBridge::copyText(const QString& text) const {
+    if (auto* clipboard = QGuiApplication::clipboard()) clipboard->setText(text);
+}
+
+QVariantList AppBridge::countries(const QString& query) const {
+    QVariantList list;
+    for (const PlaceRow& row : countryRows(std8(query))) {
+        list.append(QVariantMap{{QStringLiteral("code"), qt(row.id)},
+                                {QStringLiteral("name"), qt(row.title)}});
+    }
+    return list;
+}
+
+QVariantList AppBridge::cities(const QString& country, const QString& query) const {
+    QVariantList list;
+    const std::string code = std8(country);
+    for (const PlaceRow& row : cityRows(code, std8(query))) {
+        const auto place = city(code, std::stoll(row.id));
+        list.append(QVariantMap{{QStringLiteral("code"), std::stoi(row.id)},
+                                {QStringLiteral("name"), qt(row.title)},
+                                {QStringLiteral("region"), place ? qt(place->region) : QString()}});
+    }
+    return list;
+}
+
+QString AppBridge::countryName(const QString& country) const {
+    return qt(Country{std8(country)}.displayName());
+}
+
+QString AppBridge::offerNumber(const QString& country, int cityCode) {
+    const auto place = city(std8(country), cityCode);
+    if (!place) return {};
+    offered_ = VirtualNumber::issue(*place);
+    return qt(offered_->text());
+}
+
+void AppBridge::claimOffered(const QString& name, bool business, const QString& pin,
+                             const QString& pinAgain) {
+    if (!offered_) return;
+    model_.claimNewNumber(std8(name), business, *offered_, std8(pin), std8(pinAgain));
+}
+
+QString AppBridge::reclaimNumber(const QString& name, const QString& number, const QString& pin) {
+    return qt(model_.reclaimNumber(std8(name), std8(number), std8(pin)));
+}
+
+void AppBridge::sendText(const QString& text, const QString& number) {
+    model_.sendText(std8(text), std8(number));
+}
+
+void AppBridge::sendPhoto(const QUrl& file, const QString& number) {
+    // Whatever was picked goes out as a JPEG at quality 0.7; a picture that
+    // does not load is dropped without a word.
+    QImage image;
+    if (!image.load(file.toLocalFile())) return;
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "JPEG", 70)) return;
+    model_.sendAttachment(bytesOf(jpeg), "image", "photo.jpg", std8(number));
+}
+
+void AppBridge::sendFile(const QUrl& file, const QString& number) {
+    auto bytes = readPicked(file);
+    if (!bytes) return;
+    const QString name = QFileInfo(file.toLocalFile()).fileName();
+    model_.sendAttachment(bytesOf(*bytes), std8(fileKindFor(name)), std8(name), std8(number));
+}
+
+void AppBridge::deleteForMe(const QString& id, const QString& number) {
+    if (auto uuid = idOf(id)) model_.deleteMessageForMe(*uuid, std8(number));
+}
+
+void AppBridge::deleteForEveryone(const QString& id, const QString& number) {
+    if (auto uuid = idOf(id)) model_.deleteMessageForEveryone(*uuid, std8(number));
+}
+
+void AppBridge::clearChat(const QString& number) {
+    model_.clearChat(std8(number));
+}
+
+bool AppBridge::hasContact(const QString& number) const {
+    const std::string wanted = std8(number);
+    for (const Contact& c : model_.contacts()) {
+        if (c.number == wanted) return true;
+    }
+    return false;
+}
+
+bool AppBridge::isBlocked(const QString& number) const {
+    return model_.isBlocked(std8(number));
+}
+
+void AppBridge::toggleBlocked(const QString& number) {
+    const std::string wanted = std8(number);
+    for (const Contact& c : model_.contacts()) {
+        if (c.number == wanted) return model_.setBlocked(c.id, !c.blocked);
+    }
+}
+
+void AppBridge::deleteContact(const QString& number) {
+    const std::string wanted = std8(number);
+    for (const Contact& c : model_.contacts()) {
+        if (c.number == wanted) {
+            model_.deleteContact(c.id);
+            model_.save();
+            return;
+        }
+    }
+}
+
+QString AppBridge::expiryText(double expiresAt) const {
+    return ui::expiryText(expiresAt - now());
+}
+
+void AppBridge::startCall(const QString& number, bool video) {
+    model_.startCall(std8(number), video);
+}
+
+void AppBridge::claimNumber(const QString& name, const QString& number, const QString& pin) {
+    model_.claimNumber(std8(name), std8(number), std8(pin));
+}
+
+bool AppBridge::submitPin(const QString& current, const QString& newPin,
+                          const QString& newPinAgain) {
+    auto digits = [](const QString& text) {
+        QString d;
+        for (QChar c : text) {
+            if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) d.append(c);
+        }
+        return d;
+    };
+    const QString pin = digits(newPin);
+    if (pin.size() != 4) {
+        model_.setAlert("Use a 4-digit PIN.");
+        return false;
+    }
+    if (pin != digits(newPinAgain)) {
+        model_.setAlert("The two PINs do not match.");
+        return false;
+    }
+    if (model_.hasPin()) {
+        model_.changePIN(std8(current), std8(pin));
+    } else {
+        model_.setPIN(std8(pin));
+    }
+    return true;
+}
+
+void AppBridge::saveProfile(const QString& name, bool business) {
+    model_.saveProfile(std8(name), business);
+}
+
+}  // namespace merrowfax::ui

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <optional>
+
+#include "app/app_model.h"
+
+namespace merrowfax::ui {
+
+// What the screens see of the model: its state in QML types, and one
+// invokable per user action, each calling one model operation. The screens
+// keep only what is typed and what is shown.
+class AppBridge : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QObject* model READ modelObject CONSTANT)
+    Q_PROPERTY(bool hasAccount READ hasAccount NOTIFY accountChanged)
+    Q_PROPERTY(QString accountName READ accountName NOTIFY accountChanged)
+    Q_PROPERTY(QString accountNumber READ accountNumber NOTIFY accountChanged)
+    Q_PROPERTY(QString accountPlace READ accountPlace NOTIFY accountChanged)
+    Q_PROPERTY(bool business READ business NOTIFY accountChanged)
+    Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
+    Q_PROPERTY(bool hasPin READ hasPin NOTIFY hasPinChanged)
+    Q_PROPERTY(QString alertMessage READ alertMessage NOTIFY alertMessageChanged)
+    Q_PROPERTY(QString onlineStatus READ onlineStatus NOTIFY onlineChanged)
+    Q_PROPERTY(QVariantMap incoming READ incoming NOTIFY callChanged)
+    Q_PROPERTY(QVariantMap active READ active NOTIFY callChanged)
+    Q_PROPERTY(bool callShown READ callShown NOTIFY callChanged)
+    Q_PROPERTY(QString linkStatus READ linkStatus NOTIFY linkStatusChanged)
+    Q_PROPERTY(QString version READ version CONSTANT)
+    Q_PROPERTY(QString privacyAddress READ privacyAddress CONSTANT)
+
+public:
+    explicit AppBridge(AppModel& model, QObject* parent = nullptr);
+
+    AppModel* model() const { return &model_; }
+    QObject* modelObject() const { return &model_; }
+    bool hasAccount() const { return model_.account().has_value(); }
+    QString accountName() const;
+    QString accountNumber() const;
+    QString accountPlace() const;
+    bool business() const;
+    bool restoring() const { return model_.restoring(); }
+    bool hasPin() const { return model_.hasPin(); }
+    QString alertMessage() const;
+    QString onlineStatus() const;
+    QVariantMap incoming() const;
+    QVariantMap active() const;
+    bool callShown() const { return model_.incoming() || model_.active(); }
+    QString linkStatus() const { return QString::fromStdString(model_.linkStatus()); }
+    QString version() const;
+    QString privacyAddress() const;
+
+    // Shared.
+    Q_INVOKABLE void dismissAlert() { model_.dismissAlert(); }
+    Q_INVOKABLE QString icon(const QString& symbol) const;
+    Q_INVOKABLE QString displayName(const QString& number) const;
+    Q_INVOKABLE bool isOnline(const QString& number) const;
+    Q_INVOKABLE void copyText(const QString& text) const;
+
+    // Onboarding.
+    Q_INVOKABLE QVariantList countries(const QString& query) const;
+    Q_INVOKABLE QVariantList cities(const QString& country, const QString& query) const;
+    Q_INVOKABLE QString countryName(const QString& country) const;
+    // Draws a number in that city; the next claim takes it.
+    Q_INVOKABLE QString offerNumber(const QString& country, int city);
+    Q_INVOKABLE void claimOffered(const QString& name, bool business, const QString& pin,
+                                  const QString& pinAgain);
+    // Device linking joins with the LAN link; until then a code goes nowhere.
+    Q_INVOKABLE void seekLinkCode(const QString&) {}
+    // The reclaim form's own note, or an empty text.
+    Q_INVOKABLE QString reclaimNumber(const QString& name, const QString& number,
+                                      const QString& pin);
+
+    // Chats and the conversation.
+    Q_INVOKABLE void sendText(const QString& text, const QString& number);
+    Q_INVOKABLE void sendPhoto(const QUrl& file, const QString& number);
+    Q_INVOKABLE void sendFile(const QUrl& file, const QString& number);
+    Q_INVOKABLE void deleteForMe(const QString& id, const QString& number);
+    Q_INVOKABLE void deleteForEveryone(const QString& id, const QString& number);
+    Q_INVOKABLE void clearChat(const QString& number);
+    Q_INVOKABLE bool hasContact(const QString& number) const;
+    Q_INVOKABLE bool isBlocked(const QString& number) const;
+    Q_INVOKABLE void toggleBlocked(const QString& number);
+    Q_INVOKABLE void deleteContact(const QString& number);
+    Q_INVOKABLE QString expiryText(double expiresAt) const;
+
+    // Calls.
+    Q_INVOKABLE void startCall(const QString& number, bool video);
+    Q_INVOKABLE void answerCall() { model_.answerCall(); }
+    Q_INVOKABLE void declineCall() { model_.declineCall(); }
+    Q_INVOKABLE void endCall() { model_.endCall(); }
+
+    // Settings. The PIN button checks the two new PINs; true when it asked
+    // the service (the form then clears its fields).
+    Q_INVOKABLE void claimNumber(const QString& name, const QString& number, const QString& pin);
+    Q_INVOKABLE bool submitPin(const QString& current, const QString& newPin,
+                               const QString& newPinAgain);
+    Q_INVOKABLE void saveProfile(const QString& name, bool business);
+    Q_INVOKABLE void resetDevice() { model_.resetDevice(); }
+
+Q_SIGNALS:
+    void accountChanged();
+    void restoringChanged();
+    void hasPinChanged();
+    void alertMessageChanged();
+    void onlineChanged();
+    void callChanged();
+    void linkStatusChanged();
+
+private:
+    AppModel& model_;
+    std::optional<VirtualNumber> offered_;
+};
+
+}  // namespace merrowfax::ui

@@ -1,0 +1,32 @@
+#include "ui/bridge/text_rules.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace merrowfax::ui {
+
+QString expiryText(double secondsLeft) {
+    const double whole = std::trunc(secondsLeft);
+    if (!(whole >= 1)) return QStringLiteral("Deletes now");
+    const auto s = static_cast<long long>(std::min(whole, 1e12));
+    if (s < 3600) {
+        return QStringLiteral("Deletes in %1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    }
+    return QStringLiteral("Deletes in %1h %2m").arg(s / 3600).arg((s % 3600) / 60);
+}
+
+QString fileKindFor(const QString& fileName) {
+    static const QStringList kAudio = {
+        QStringLiteral("m4a"), QStringLiteral("aac"),  QStringLiteral("mp3"), QStringLiteral("wav"),
+        QStringLiteral("caf"), QStringLiteral("aiff"), QStringLiteral("aif")};
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    return kAudio.contains(extension) ? QStringLiteral("audio") : QStringLiteral("file");
+}
+
+QString onlineStatus(int count) {
+    if (count == 0) return QStringLiteral("Internet");
+    return QString::number(count) + QStringLiteral(" online");
+}
+
+}  // namespace merrowfax::ui

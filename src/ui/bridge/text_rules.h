@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace merrowfax::ui {
+
+// The line under an expiring message, from the seconds left (the fraction
+// cut off): "Deletes now", "Deletes in 4:05", "Deletes in 2h 0m".
+QString expiryText(double secondsLeft);
+
+// "audio" for a recording by its extension (m4a, aac, mp3, wav, caf, aiff,
+// aif, any case), else "file".
+QString fileKindFor(const QString& fileName);
+
+// The chat list's status: "Internet" with nobody online, else "2 online".
+QString onlineStatus(int count);
+
+}  // namespace merrowfax::ui

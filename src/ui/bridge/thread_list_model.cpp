@@ -1,0 +1,96 @@
+#include "ui/bridge/thread_list_model.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include "numbers/unicode_text.h"
+
+namespace merrowfax::ui {
+
+bool ThreadListModel::matches(const ChatThread& thread, const std::string& trimmedQuery) {
+    if (trimmedQuery.empty()) return true;
+    unicode::ContainsMatcher matcher(trimmedQuery);
+    if (matcher.matches(thread.title) || matcher.matches(thread.id)) return true;
+    return !thread.messages.empty() && matcher.matches(thread.messages.back().text);
+}
+
+void ThreadListModel::setModel(AppModel* model) {
+    if (model_ == model) return;
+    if (model_) disconnect(model_, nullptr, this, nullptr);
+    model_ = model;
+    if (model_) {
+        for (auto signal : {&AppModel::threadsChanged, &AppModel::contactsChanged,
+                            &AppModel::directoryChanged, &AppModel::onlineChanged}) {
+            connect(model_, signal, this, &ThreadListModel::refresh);
+        }
+    }
+    refresh();
+    Q_EMIT modelChanged();
+}
+
+void ThreadListModel::setQuery(const QString& query) {
+    if (query_ == query) return;
+    query_ = query;
+    refresh();
+    Q_EMIT queryChanged();
+}
+
+void ThreadListModel::refresh() {
+    std::vector<ThreadRow> next;
+    if (model_) {
+        const std::string wanted(unicode::trimmed(query_.toStdString()));
+        for (const ChatThread& thread : model_->threads()) {
+            if (!matches(thread, wanted)) continue;
+            ThreadRow row;
+            row.key = QString::fromStdString(thread.id);
+            row.title = QString::fromStdString(model_->displayName(thread.id));
+            if (!thread.messages.empty()) {
+                row.lastText = QString::fromStdString(thread.messages.back().text);
+            }
+            row.updatedAt = thread.updatedAt;
+            row.online = model_->online().contains(thread.id);
+            next.push_back(std::move(row));
+        }
+    }
+    sync(std::move(next));
+    if (totalCount() != lastTotal_) {
+        lastTotal_ = totalCount();
+        Q_EMIT totalCountChanged();
+    }
+}
+
+QVariant ThreadListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const ThreadRow& row = rows()[static_cast<std::size_t>(index.row())];
+    switch (role) {
+        case NumberRole:
+            return row.key;
+        case TitleRole:
+            return row.title;
+        case LastTextRole:
+            return row.lastText;
+        case TimeRole: {
+            // Reference-date seconds to local wall-clock time, time style.
+            const auto ms =
+                static_cast<qint64>((row.updatedAt + kReferenceDateUnixSeconds) * 1000.0);
+            // The locale's short time, without seconds (the C locale has them).
+            QString format = QLocale().timeFormat(QLocale::ShortFormat);
+            format.remove(QStringLiteral(":ss"));
+            return QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(), format);
+        }
+        case OnlineRole:
+            return row.online;
+        default:
+            return {};
+    }
+}
+
+QHash<int, QByteArray> ThreadListModel::roleNames() const {
+    return {{NumberRole, "number"},
+            {TitleRole, "title"},
+            {LastTextRole, "lastText"},
+            {TimeRole, "time"},
+            {OnlineRole, "online"}};
+}
+
+}  // namespace merrowfax::ui

@@ -1,0 +1,199 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.Material
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Merrowfax
+import "../common"
+
+// The chat with one number: its messages, the composer, calls and the chat's
+// menu. Only the draft and the dialogs' state live here.
+Page {
+    id: chat
+    required property var app
+    required property string number
+    signal back()
+
+    property string deletingId: ""
+    property bool deletingOwn: false
+
+    MessageListModel {
+        id: messages
+        objectName: "messages"
+        model: chat.app.model
+        number: chat.number
+    }
+
+    // Expiry lines count down once a second.
+    property double clock: Date.now()
+    Timer {
+        interval: 1000
+        repeat: true
+        running: true
+        onTriggered: chat.clock = Date.now()
+    }
+
+    function send() {
+        app.sendText(draft.text, number)
+        draft.text = ""
+    }
+    function askDelete(id, own) {
+        deletingId = id
+        deletingOwn = own
+        deleteDialog.open()
+    }
+
+    header: ScreenHeader {
+        title: chat.app.displayName(chat.number)
+        canGoBack: true
+        onBack: chat.back()
+        SymbolButton {
+            app: chat.app
+            symbol: "phone"
+            onClicked: chat.app.startCall(chat.number, false)
+        }
+        SymbolButton {
+            app: chat.app
+            symbol: "video"
+            onClicked: chat.app.startCall(chat.number, true)
+        }
+        SymbolButton {
+            id: menuButton
+            app: chat.app
+            symbol: "ellipsis.circle"
+            onClicked: chatMenu.open()
+            Menu {
+                id: chatMenu
+                y: menuButton.height
+                MenuItem { text: "Clear chat"; onTriggered: clearDialog.open() }
+                MenuItem {
+                    text: chat.app.isBlocked(chat.number) ? "Unblock" : "Block"
+                    onTriggered: chat.app.toggleBlocked(chat.number)
+                }
+                MenuItem {
+                    text: "Delete contact"
+                    Material.foreground: Material.Red
+                    onTriggered: chat.app.deleteContact(chat.number)
+                }
+            }
+        }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        ListView {
+            id: list
+            objectName: "messageList"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            spacing: 6
+            topMargin: 8
+            bottomMargin: 8
+            model: messages
+            // New messages arrive at the end; stay there when already there.
+            onCountChanged: if (atYEnd || count < 2) Qt.callLater(positionViewAtEnd)
+            Component.onCompleted: positionViewAtEnd()
+            delegate: MessageBubble {
+                width: ListView.view.width
+                app: chat.app
+                clock: chat.clock
+                onMenuRequested: (id, own, text) => {
+                    bubbleMenu.messageId = id
+                    bubbleMenu.own = own
+                    bubbleMenu.copyText = text
+                    bubbleMenu.popup()
+                }
+            }
+            Menu {
+                id: bubbleMenu
+                property string messageId
+                property bool own
+                property string copyText
+                MenuItem { text: "Copy"; onTriggered: chat.app.copyText(bubbleMenu.copyText) }
+                MenuItem {
+                    text: "Delete"
+                    Material.foreground: Material.Red
+                    onTriggered: chat.askDelete(bubbleMenu.messageId, bubbleMenu.own)
+                }
+            }
+        }
+
+        Pane {
+            Layout.fillWidth: true
+            padding: 6
+            RowLayout {
+                anchors.fill: parent
+                spacing: 2
+                TextField {
+                    id: draft
+                    objectName: "draft"
+                    Layout.fillWidth: true
+                    placeholderText: "Text message"
+                    onAccepted: chat.send()
+                }
+                SymbolButton {
+                    app: chat.app
+                    symbol: "photo"
+                    onClicked: photoDialog.open()
+                }
+                SymbolButton {
+                    app: chat.app
+                    symbol: "paperclip"
+                    onClicked: fileDialog.open()
+                }
+                SymbolButton {
+                    objectName: "sendButton"
+                    app: chat.app
+                    symbol: "paperplane.fill"
+                    onClicked: chat.send()
+                }
+            }
+        }
+    }
+
+    FileDialog {
+        id: photoDialog
+        title: "Photo"
+        nameFilters: ["Images (*.jpg *.jpeg *.png *.heic *.gif *.bmp *.webp)"]
+        onAccepted: chat.app.sendPhoto(selectedFile, chat.number)
+    }
+    FileDialog {
+        id: fileDialog
+        onAccepted: chat.app.sendFile(selectedFile, chat.number)
+    }
+
+    Dialog {
+        id: clearDialog
+        anchors.centerIn: parent
+        width: parent.width - 48
+        modal: true
+        title: "Clear this chat?"
+        Label {
+            width: clearDialog.availableWidth
+            wrapMode: Text.Wrap
+            text: "Texts, photos, files, and recordings in this chat are deleted from this phone right away."
+        }
+        footer: DialogButtonBox {
+            Button {
+                text: "Clear chat"
+                Material.foreground: Material.Red
+                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+            }
+            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole }
+        }
+        onAccepted: chat.app.clearChat(chat.number)
+    }
+
+    DeleteMessageDialog {
+        id: deleteDialog
+        anchors.centerIn: parent
+        width: parent.width - 48
+        own: chat.deletingOwn
+        onForMe: chat.app.deleteForMe(chat.deletingId, chat.number)
+        onForEveryone: chat.app.deleteForEveryone(chat.deletingId, chat.number)
+        onClosed: chat.deletingId = ""
+    }
+}

@@ -1,0 +1,30 @@
+// merrowfax: the application window.
+
+#include <QtQml/qqmlextensionplugin.h>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+
+#include "platform/paths.h"
+#include "ui/bridge/icons.h"
+#include "ui/merrowfax_app.h"
+
+Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
+
+int main(int argc, char** argv) {
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("Merrowfax"));
+    QGuiApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    merrowfax::ui::useIconTheme();
+
+    merrowfax::ui::MerrowfaxApp app(merrowfax::dataFolder());
+    QQmlApplicationEngine engine;
+    engine.setInitialProperties({{QStringLiteral("app"), QVariant::fromValue(&app.bridge())}});
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
+        [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Merrowfax/Main.qml")));
+    return QGuiApplication::exec();
+}

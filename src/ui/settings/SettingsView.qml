@@ -1,0 +1,190 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.Material
+import QtQuick.Layouts
+import "../common"
+
+// One form: the number, another number, the PIN, the name, about, erase.
+Page {
+    id: settings
+    required property var app
+    signal openPrivacy()
+
+    property bool business: app.business
+
+    header: ScreenHeader { title: "Settings" }
+
+    component SectionTitle: Label {
+        Layout.topMargin: 20
+        font.pixelSize: 13
+        font.weight: Font.DemiBold
+        opacity: 0.7
+    }
+    component Footnote: Label {
+        Layout.fillWidth: true
+        wrapMode: Text.Wrap
+        font.pixelSize: 12
+        opacity: 0.6
+    }
+
+    Flickable {
+        anchors.fill: parent
+        contentHeight: form.implicitHeight + 48
+        clip: true
+
+        ColumnLayout {
+            id: form
+            x: 20
+            width: parent.width - 40
+            spacing: 8
+
+            SectionTitle { text: "Your number" }
+            Label {
+                objectName: "ownNumber"
+                text: settings.app.accountNumber
+                font.pixelSize: 22
+                font.weight: Font.DemiBold
+            }
+            Label { text: settings.app.accountPlace; opacity: 0.7 }
+            Button {
+                text: "Copy number"
+                onClicked: settings.app.copyText(settings.app.accountNumber)
+            }
+            Footnote { text: "This number works inside Merrowfax. It is not a carrier line." }
+
+            SectionTitle { text: "I already have a number" }
+            TextField { id: otherName; Layout.fillWidth: true; placeholderText: "Name" }
+            TextField {
+                id: otherNumber
+                Layout.fillWidth: true
+                placeholderText: "Number"
+                inputMethodHints: Qt.ImhDigitsOnly
+            }
+            TextField {
+                id: otherPin
+                Layout.fillWidth: true
+                placeholderText: "4-digit PIN"
+                echoMode: TextInput.Password
+                inputMethodHints: Qt.ImhDigitsOnly
+            }
+            Button {
+                text: "Use this number"
+                onClicked: settings.app.claimNumber(otherName.text, otherNumber.text, otherPin.text)
+            }
+            Footnote {
+                text: "Your contacts stay on this phone. The PIN is the one set when that number was created. Without it, this phone stays on the number it already has."
+            }
+
+            SectionTitle {
+                objectName: "pinSection"
+                text: settings.app.hasPin ? "Change PIN" : "Set PIN"
+            }
+            TextField {
+                id: currentPin
+                objectName: "currentPin"
+                Layout.fillWidth: true
+                visible: settings.app.hasPin
+                placeholderText: "Current PIN"
+                echoMode: TextInput.Password
+                inputMethodHints: Qt.ImhDigitsOnly
+            }
+            Label {
+                visible: !settings.app.hasPin
+                text: "This number has no PIN yet. Set one here."
+            }
+            TextField {
+                id: newPin
+                objectName: "newPin"
+                Layout.fillWidth: true
+                placeholderText: "4-digit PIN"
+                echoMode: TextInput.Password
+                inputMethodHints: Qt.ImhDigitsOnly
+            }
+            TextField {
+                id: newPinAgain
+                objectName: "newPinAgain"
+                Layout.fillWidth: true
+                placeholderText: "PIN again"
+                echoMode: TextInput.Password
+                inputMethodHints: Qt.ImhDigitsOnly
+            }
+            Button {
+                objectName: "pinButton"
+                text: settings.app.hasPin ? "Change PIN" : "Set PIN"
+                onClicked: {
+                    if (settings.app.submitPin(currentPin.text, newPin.text, newPinAgain.text)) {
+                        currentPin.clear()
+                        newPin.clear()
+                        newPinAgain.clear()
+                    }
+                }
+            }
+            Footnote {
+                text: "Do this on the phone that already has the number. A number that never chose a PIN can set one here. Changing it needs the current PIN."
+            }
+
+            SectionTitle { text: "Name" }
+            RowLayout {
+                Label { text: "Account" }
+                Item { Layout.fillWidth: true }
+                ComboBox {
+                    model: ["Personal", "Business"]
+                    currentIndex: settings.business ? 1 : 0
+                    onActivated: (index) => settings.business = index === 1
+                }
+            }
+            TextField {
+                id: profileName
+                Layout.fillWidth: true
+                placeholderText: settings.business ? "Business name" : "Name"
+                text: settings.app.accountName
+            }
+            Button {
+                text: settings.business ? "Save business name" : "Save name"
+                onClicked: settings.app.saveProfile(profileName.text, settings.business)
+            }
+            Footnote {
+                text: settings.business
+                      ? "The directory lists this business name and marks the number as a business."
+                      : "The directory lists this name with the number. Choose Business if this line is for a business."
+            }
+
+            SectionTitle { text: "About" }
+            ItemDelegate {
+                Layout.fillWidth: true
+                text: "Privacy Policy"
+                onClicked: settings.openPrivacy()
+            }
+            Label {
+                text: "<a href=\"" + settings.app.privacyAddress + "\">Privacy Policy on the web</a>"
+                onLinkActivated: (link) => Qt.openUrlExternally(link)
+            }
+            Label { text: "Merrowfax " + settings.app.version; opacity: 0.7 }
+
+            Button {
+                Layout.topMargin: 24
+                Layout.fillWidth: true
+                text: "Erase this number"
+                Material.foreground: Material.Red
+                onClicked: eraseDialog.open()
+            }
+        }
+    }
+
+    Dialog {
+        id: eraseDialog
+        anchors.centerIn: parent
+        width: parent.width - 48
+        modal: true
+        title: "Erase this number and the texts on this device?"
+        footer: DialogButtonBox {
+            Button {
+                text: "Erase"
+                Material.foreground: Material.Red
+                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+            }
+            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole }
+        }
+        onAccepted: settings.app.resetDevice()
+    }
+}
