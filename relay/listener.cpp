@@ -55,6 +55,9 @@ void Listener::onAccept(boost::system::error_code ec, tcp::socket socket) {
         return accept();
     }
     logLine(label + " accepted");
+    // Records and media frames are small and latency-bound: without this,
+    // Nagle holds a frame back until the previous one is acknowledged.
+    socket.set_option(tcp::no_delay(true), peerError);
     auto slot = std::make_shared<AddressSlot>(addresses_, address);
     if (tls_) {
         std::make_shared<HttpSession<beast::ssl_stream<beast::tcp_stream>>>(

@@ -12,6 +12,9 @@ namespace net = boost::asio;
 namespace {
 
 constexpr std::size_t kMaxComputer = 200;
+// A pending read holds the buffer space it prepared: small while a connection
+// is idle (most are), and a message's remainder comes in larger steps.
+constexpr std::size_t kFirstRead = 512;
 
 // Records a client may send to another number; anything else is dropped, so
 // nobody can make the service's own records ("denied", "presence", ...) reach
@@ -124,8 +127,8 @@ void WsSession<Stream>::armIdle() {
 
 template <class Stream>
 void WsSession<Stream>::read() {
-    ws_.async_read(buffer_,
-                   beast::bind_front_handler(&WsSession::onRead, this->shared_from_this()));
+    ws_.async_read_some(buffer_, buffer_.size() == 0 ? kFirstRead : 0,
+                        beast::bind_front_handler(&WsSession::onRead, this->shared_from_this()));
 }
 
 template <class Stream>
@@ -136,6 +139,7 @@ void WsSession<Stream>::onRead(beast::error_code ec, std::size_t) {
         return finish("read failed");
     }
     lastHeard_ = Clock::now();
+    if (!ws_.is_message_done()) return read();
     const auto data = buffer_.cdata();
     const std::string_view message(static_cast<const char*>(data.data()), data.size());
     if (closing_) {
@@ -160,7 +164,7 @@ void WsSession<Stream>::onRead(beast::error_code ec, std::size_t) {
         }
     }
     buffer_.consume(buffer_.size());
-    if (buffer_.capacity() > 64 * 1024) buffer_.shrink_to_fit();
+    if (buffer_.capacity() > kFirstRead) buffer_.shrink_to_fit();
     if (!finished_) read();
 }
 
@@ -295,7 +299,7 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     } else if (queue_.size() - queuedMedia_ >= config.sendQueueRecords ||
                queuedBytes_ + size > config.sendQueueBytes) {
         // Make room by dropping waiting media (not the frame being written).
-        for (auto it = queue_.begin() + (writing_ ? 1 : 0); it != queue_.end();) {
+        for (auto it = std::next(queue_.begin(), writing_ ? 1 : 0); it != queue_.end();) {
             if (!it->media) {
                 ++it;
                 continue;

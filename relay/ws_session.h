@@ -1,6 +1,6 @@
 #pragma once
 
-#include <deque>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,7 +84,7 @@ private:
     bool closing_ = false;
     bool finished_ = false;
     std::optional<websocket::close_code> pendingClose_;
-    std::deque<Outgoing> queue_;
+    std::list<Outgoing> queue_;  // unlike a deque, holds no memory while empty
     std::size_t queuedBytes_ = 0;
     std::size_t queuedMedia_ = 0;
     bool writing_ = false;
