@@ -1,0 +1,60 @@
+import QtQuick
+import QtTest
+import Merrowfax
+
+// The chat list's filter and status, and the delete dialog's choices.
+TestCase {
+    id: test
+    name: "Chats"
+    when: windowShown
+    width: 402
+    height: 844
+
+    Component {
+        id: chats
+        ChatsView { app: seededApp; width: 402; height: 844 }
+    }
+    Component {
+        id: deleteDialog
+        DeleteMessageDialog { width: 360 }
+    }
+
+    function test_the_search_narrows_the_list() {
+        const view = createTemporaryObject(chats, test)
+        const list = findChild(view, "threadList")
+        const search = findChild(view, "chatSearch")
+        compare(list.count, 2)
+        compare(findChild(view, "onlineStatus").text, "Internet")
+        search.text = "order"  // Bob's last message
+        compare(list.count, 1)
+        search.text = "555"    // part of Alice's number
+        compare(list.count, 1)
+        search.text = "nothing like this"
+        compare(list.count, 0)
+        // No match is an empty list, not the "No texts yet" view.
+        compare(findChild(view, "threads").totalCount, 2)
+        search.text = ""
+        compare(list.count, 2)
+    }
+
+    function test_delete_offers_everyone_only_for_own_messages() {
+        const own = createTemporaryObject(deleteDialog, test, { own: true })
+        own.open()
+        tryVerify(() => own.opened)
+        verify(findChild(own.contentItem, "deleteForEveryone").visible)
+        compare(findChild(own.contentItem, "deleteExplanation").text,
+                "Delete for everyone removes this message from this chat on both phones.")
+        let chosen = ""
+        own.forEveryone.connect(() => chosen = "everyone")
+        findChild(own.contentItem, "deleteForEveryone").clicked()
+        compare(chosen, "everyone")
+        tryVerify(() => !own.visible)
+
+        const theirs = createTemporaryObject(deleteDialog, test, { own: false })
+        theirs.open()
+        tryVerify(() => theirs.opened)
+        verify(!findChild(theirs.contentItem, "deleteForEveryone").visible)
+        compare(findChild(theirs.contentItem, "deleteExplanation").text,
+                "This message will be removed from this phone only.")
+    }
+}
