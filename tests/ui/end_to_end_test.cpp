@@ -56,10 +56,19 @@ public:
         QTest::mouseClick(&window_, Qt::LeftButton, {}, centre.toPoint());
         spinUntil([] { return false; }, 100);
     }
+    // Clicks into the field until it has the focus (a loaded machine may
+    // still be sliding the page in), then types.
     void type(QQuickItem* field, const QString& text) {
-        click(field);
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(spinUntil(
+            [&] {
+                if (!field->hasActiveFocus()) click(field);
+                return field->hasActiveFocus();
+            },
+            5000));
         for (QChar c : text) QTest::keyClick(&window_, c.toLatin1());
-        spinUntil([] { return false; }, 50);
+        ASSERT_TRUE(
+            spinUntil([&] { return field->property("text").toString().endsWith(text); }, 3000));
     }
     // Row `index` of a list view, once it exists.
     QQuickItem* row(const char* list, int index) {
@@ -138,6 +147,7 @@ TEST(WindowEndToEnd, OnboardingThenATextToAPeer) {
     peer.mark();
     screen.type(draft, QStringLiteral("Hello from the window"));
     screen.click(screen.shown("sendButton"));
+    ASSERT_TRUE(spinUntil([&] { return draft->property("text").toString().isEmpty(); }, 5000));
     EXPECT_TRUE(peer.waitForChange(
         "threads",
         [&](const Value& threads) {
