@@ -165,6 +165,9 @@ public:
     void startCall(const std::string& number, bool video);
     void answerCall();
     void declineCall();
+    // The call screen's camera button: turns the own camera off, or on when
+    // the device has one, and the call becomes voice or video with it.
+    void toggleCallVideo();
     // Hangs up the current call, or gives up a ringing one; also the common
     // clean-up of every other way a call ends.
     void endCall();

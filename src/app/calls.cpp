@@ -220,6 +220,26 @@ void AppModel::declineCall() {
     releaseCallDevices();
 }
 
+void AppModel::toggleCallVideo() {
+    if (!active_) return;
+    CallMedia& media = *components_.media;
+    if (media.videoOn()) {
+        media.stopVideo();
+        ActiveCall call = *active_;
+        call.video = false;
+        setActive(call);
+        return;
+    }
+    if (!media.hasCamera()) {
+        setAlert("Merrowfax needs the camera for video calls. You can allow it in Settings.");
+        return;
+    }
+    media.startVideo();
+    ActiveCall call = *active_;
+    call.video = true;
+    setActive(call);
+}
+
 void AppModel::noAnswer(const Uuid& id, bool incoming) {
     (void)incoming;  // the id alone tells which call it was
     if (incoming_ && incoming_->id == id) {

@@ -475,6 +475,25 @@ TEST_F(Calls, TheSystemCallScreenAnswersEndsMutesAndMovesAudio) {
     EXPECT_EQ(model->calls().at(0).direction, "incoming");
 }
 
+TEST_F(Calls, TheCameraButtonTurnsACallIntoVideoAndBack) {
+    model->toggleCallVideo();  // no call: nothing
+    EXPECT_EQ(media->videoStarts, 0);
+    connectedToAlice();
+    settle();
+    model->toggleCallVideo();
+    EXPECT_TRUE(media->videoOn());
+    EXPECT_TRUE(model->active()->video);
+    model->toggleCallVideo();
+    EXPECT_FALSE(media->videoOn());
+    EXPECT_FALSE(model->active()->video);
+
+    media->camera = false;
+    model->toggleCallVideo();
+    EXPECT_EQ(model->alertMessage(),
+              "Merrowfax needs the camera for video calls. You can allow it in Settings.");
+    EXPECT_FALSE(model->active()->video);
+}
+
 TEST(ConnectionTone, RampsAn880HzToneAt45PercentOfFullScale) {
     const auto tone = makeTone(kConnectionToneSamples);
     ASSERT_EQ(tone.size(), 3200u);
