@@ -31,7 +31,7 @@ Item {
     Component { id: onboarding; OnboardingView { app: root.app } }
     Component { id: tabs; MainTabView { app: root.app } }
 
-    CallCover {
+    CallScreen {
         app: root.app
         // Not dismissable by a gesture: only its buttons end the call.
         visible: root.app.callShown

@@ -7,6 +7,7 @@
 
 #include "platform/paths.h"
 #include "ui/bridge/icons.h"
+#include "ui/engine_setup.h"
 #include "ui/merrowfax_app.h"
 
 Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    merrowfax::ui::prepareEngine(engine);
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Merrowfax/Main.qml")));
     return QGuiApplication::exec();
 }

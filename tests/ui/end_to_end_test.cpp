@@ -14,6 +14,7 @@
 #include "cli/cli_process.h"
 #include "platform/paths.h"
 #include "ui/bridge/icons.h"
+#include "ui/engine_setup.h"
 #include "ui/merrowfax_app.h"
 
 Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
@@ -112,7 +113,7 @@ TEST(WindowEndToEnd, OnboardingThenATextToAPeer) {
 
     ui::MerrowfaxApp app(dataFolder());
     QQmlApplicationEngine engine;
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    ui::prepareEngine(engine);
     engine.setInitialProperties({{QStringLiteral("app"), QVariant::fromValue(&app.bridge())}});
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Merrowfax/Main.qml")));
     ASSERT_FALSE(engine.rootObjects().isEmpty());

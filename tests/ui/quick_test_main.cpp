@@ -12,6 +12,7 @@
 
 #include "ui/bridge/app_bridge.h"
 #include "ui/bridge/icons.h"
+#include "ui/engine_setup.h"
 #include "ui_fixture.h"
 
 Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
@@ -45,7 +46,7 @@ public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine* engine) {
         fresh_ = std::make_unique<TestApp>(false);
         seeded_ = std::make_unique<TestApp>(true);
-        engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+        ui::prepareEngine(*engine);
         engine->rootContext()->setContextProperty(QStringLiteral("freshApp"), fresh_->bridge.get());
         engine->rootContext()->setContextProperty(QStringLiteral("seededApp"),
                                                   seeded_->bridge.get());

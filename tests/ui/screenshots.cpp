@@ -22,6 +22,8 @@
 #include "model/store.h"
 #include "ui/bridge/app_bridge.h"
 #include "ui/bridge/icons.h"
+#include "ui/bridge/keypad.h"
+#include "ui/engine_setup.h"
 #include "ui_fixture.h"
 
 Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
@@ -53,7 +55,7 @@ public:
         if (!lookupPending && line_->pendingLookup) line_->pendingLookup(std::nullopt);
         settle(20);
         bridge_ = std::make_unique<ui::AppBridge>(*model_);
-        engine_.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        ui::prepareEngine(engine_);
         engine_.setInitialProperties({{QStringLiteral("app"), QVariant::fromValue(bridge_.get())}});
         engine_.load(QUrl(QStringLiteral("qrc:/qt/qml/Merrowfax/Main.qml")));
         settle();
@@ -111,6 +113,9 @@ int main(int argc, char** argv) {
     }
     QQuickStyle::setStyle(QStringLiteral("Material"));
     ui::useIconTheme();
+    // The directory asks a port where nothing listens: its screen shows what
+    // it shows without an answer, and nothing leaves this machine.
+    qputenv("MERROWFAX_SERVICE", "ws://127.0.0.1:9");
     const QDir out(QString::fromLocal8Bit(argv[1]));
     if (!QDir().mkpath(out.path())) return 1;
     auto path = [&](const char* name) {
@@ -159,13 +164,42 @@ int main(int argc, char** argv) {
         scene.model().setAlert("Bob declined.");
         ok &= scene.shoot(path("16-alert"));
         scene.model().dismissAlert();
+        scene.set("tabs", "tab", 1);
+        ok &= scene.shoot(path("17-calls-recents"));
+        scene.set("keypad", "country", QStringLiteral("44"));
+        if (auto* keypad = qobject_cast<ui::Keypad*>(scene.find("keypad"))) {
+            for (const char* key : {"2", "3", "4", "5"}) keypad->press(QString::fromLatin1(key));
+        }
+        scene.set("callsView", "mode", 1);
+        ok &= scene.shoot(path("18-calls-keypad"));
+        scene.set("tabs", "tab", 2);
+        ok &= scene.shoot(path("19-contacts"));
+        scene.call("newContactSheet", "open");
+        ok &= scene.shoot(path("20-contacts-new"));
+        scene.call("newContactSheet", "close");
+        const QString alice = QString::fromStdString(scene.model().contacts().front().id.text());
+        scene.call("tabs", "openContact", alice);
+        ok &= scene.shoot(path("21-contact-detail"));
+        scene.call("tabs", "openMyCode");
+        ok &= scene.shoot(path("22-my-code"));
+        scene.set("tabs", "tab", 3);
+        settle(800);
+        ok &= scene.shoot(path("23-directory-no-answer"));
+
         scene.line().callbacks.handler(
-            wire::events::Call{"invite", Uuid::random(), ui::kBob, "", "Bob", true, ui::kBob});
+            wire::events::Call{"invite", Uuid::random(), ui::kBob, "", "Bob", false, ui::kBob});
         settle();
-        ok &= scene.shoot(path("17-call-ringing"));
+        ok &= scene.shoot(path("24-call-ringing"));
         scene.model().answerCall();
         settle(1200);
-        ok &= scene.shoot(path("18-call-active"));
+        ok &= scene.shoot(path("25-call-connected"));
+        scene.model().endCall();
+        scene.model().dismissAlert();
+        scene.line().open = true;
+        scene.model().startCall(ui::kAlice, true);
+        settle();
+        ok &= scene.shoot(path("26-call-dialing"));
+        scene.model().endCall();
     }
     return ok ? 0 : 1;
 }

@@ -110,6 +110,14 @@ inline StoredDatabase seededDatabase(Store& store, bool chats) {
     bob.updatedAt = t - 7200;
 
     db.threads = {alice, bob};
+
+    auto record = [&](const char* number, const char* name, bool video, const char* direction,
+                      double duration, Date at) {
+        db.calls.push_back({Uuid::random(), number, name, video, direction, at, duration});
+    };
+    record(kAlice, "Alice Liddell", false, "outgoing", 125, now() - 600);
+    record(kBob, "Bob's Bakery", true, "missed", 0, now() - 5400);
+    record(kAlice, "Alice Liddell", true, "incoming", 4503, now() - 86000);
     return db;
 }
 

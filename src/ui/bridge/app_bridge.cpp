@@ -61,6 +61,14 @@ AppBridge::AppBridge(AppModel& model, QObject* parent) : QObject(parent), model_
     connect(&model_, &AppModel::incomingChanged, this, &AppBridge::callChanged);
     connect(&model_, &AppModel::activeChanged, this, &AppBridge::callChanged);
     connect(&model_, &AppModel::linkStatusChanged, this, &AppBridge::linkStatusChanged);
+    connect(&model_, &AppModel::contactsChanged, this, [this] {
+        ++contactsRevision_;
+        Q_EMIT contactsChanged();
+    });
+    CallMedia& media = model_.media();
+    connect(&media, &CallMedia::mutedChanged, this, &AppBridge::mediaChanged);
+    connect(&media, &CallMedia::speakerOnChanged, this, &AppBridge::mediaChanged);
+    connect(&media, &CallMedia::videoOnChanged, this, &AppBridge::mediaChanged);
 }
 
 QString AppBridge::accountName() const {
@@ -145,7 +153,7 @@ void AppBridge::copyText(const QString& text) const {
 
 QVariantList AppBridge::countries(const QString& query) const {
     QVariantList list;
-    for (const PlaceRow& row : countryRows(std8(query))) {
+    for (const PlaceRow& row : merrowfax::countryRows(std8(query))) {
         list.append(QVariantMap{{QStringLiteral("code"), qt(row.id)},
                                 {QStringLiteral("name"), qt(row.title)}});
     }
@@ -155,7 +163,7 @@ QVariantList AppBridge::countries(const QString& query) const {
 QVariantList AppBridge::cities(const QString& country, const QString& query) const {
     QVariantList list;
     const std::string code = std8(country);
-    for (const PlaceRow& row : cityRows(code, std8(query))) {
+    for (const PlaceRow& row : merrowfax::cityRows(code, std8(query))) {
         const auto place = city(code, std::stoll(row.id));
         list.append(QVariantMap{{QStringLiteral("code"), std::stoi(row.id)},
                                 {QStringLiteral("name"), qt(row.title)},
@@ -252,6 +260,73 @@ void AppBridge::deleteContact(const QString& number) {
 
 QString AppBridge::expiryText(double expiresAt) const {
     return ui::expiryText(expiresAt - now());
+}
+
+bool AppBridge::addContact(const QString& name, const QString& number) {
+    model_.dismissAlert();
+    model_.addContact(std8(name), std8(number));
+    return !model_.alertMessage();
+}
+
+bool AppBridge::updateContact(const QString& id, const QString& name, const QString& number) {
+    const auto uuid = idOf(id);
+    if (!uuid) return false;
+    model_.dismissAlert();
+    model_.updateContact(*uuid, std8(name), std8(number));
+    return !model_.alertMessage();
+}
+
+void AppBridge::deleteContactById(const QString& id) {
+    if (auto uuid = idOf(id)) {
+        model_.deleteContact(*uuid);
+        model_.save();
+    }
+}
+
+QVariantMap AppBridge::contactInfo(const QString& id) const {
+    const std::string wanted = std8(id);
+    for (const Contact& c : model_.contacts()) {
+        if (c.id.text() != wanted) continue;
+        QString detail = qt(c.number);
+        if (auto n = VirtualNumber::parse(c.number)) {
+            if (auto place = city(n->country.code, n->cityCode)) {
+                detail += QStringLiteral(", ") + qt(placeLine(*place));
+            }
+        }
+        return {{QStringLiteral("name"), qt(c.name)},
+                {QStringLiteral("number"), qt(c.number)},
+                {QStringLiteral("detail"), detail},
+                {QStringLiteral("blocked"), c.blocked}};
+    }
+    return {};
+}
+
+void AppBridge::setBlocked(const QString& id, bool blocked) {
+    if (auto uuid = idOf(id)) model_.setBlocked(*uuid, blocked);
+}
+
+QVariantList AppBridge::countryRows(const QString& query) const {
+    QVariantList list;
+    for (const PlaceRow& row : merrowfax::countryRows(std8(query))) {
+        list.append(QVariantMap{{QStringLiteral("id"), qt(row.id)},
+                                {QStringLiteral("title"), qt(row.title)},
+                                {QStringLiteral("detail"), qt(row.detail)}});
+    }
+    return list;
+}
+
+QVariantList AppBridge::cityRows(const QString& country, const QString& query) const {
+    QVariantList list;
+    for (const PlaceRow& row : merrowfax::cityRows(std8(country), std8(query))) {
+        list.append(QVariantMap{{QStringLiteral("id"), qt(row.id)},
+                                {QStringLiteral("title"), qt(row.title)},
+                                {QStringLiteral("detail"), qt(row.detail)}});
+    }
+    return list;
+}
+
+QString AppBridge::durationSince(double startedAtMs, double nowMs) const {
+    return durationText((nowMs - startedAtMs) / 1000.0);
 }
 
 void AppBridge::startCall(const QString& number, bool video) {

@@ -33,6 +33,11 @@ class AppBridge : public QObject {
     Q_PROPERTY(QString linkStatus READ linkStatus NOTIFY linkStatusChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString privacyAddress READ privacyAddress CONSTANT)
+    Q_PROPERTY(QString contactLink READ contactLink NOTIFY accountChanged)
+    Q_PROPERTY(int contactsRevision READ contactsRevision NOTIFY contactsChanged)
+    Q_PROPERTY(bool muted READ muted NOTIFY mediaChanged)
+    Q_PROPERTY(bool speakerOn READ speakerOn NOTIFY mediaChanged)
+    Q_PROPERTY(bool videoOn READ videoOn NOTIFY mediaChanged)
 
 public:
     explicit AppBridge(AppModel& model, QObject* parent = nullptr);
@@ -54,6 +59,11 @@ public:
     QString linkStatus() const { return QString::fromStdString(model_.linkStatus()); }
     QString version() const;
     QString privacyAddress() const;
+    QString contactLink() const { return QString::fromStdString(model_.contactLink()); }
+    int contactsRevision() const { return contactsRevision_; }
+    bool muted() const { return model_.media().muted(); }
+    bool speakerOn() const { return model_.media().speakerOn(); }
+    bool videoOn() const { return model_.media().videoOn(); }
 
     // Shared.
     Q_INVOKABLE void dismissAlert() { model_.dismissAlert(); }
@@ -89,11 +99,29 @@ public:
     Q_INVOKABLE void deleteContact(const QString& number);
     Q_INVOKABLE QString expiryText(double expiresAt) const;
 
+    // Contacts. Adding and editing answer whether the model took it (else
+    // its alert says why and the sheet stays open).
+    Q_INVOKABLE bool addContact(const QString& name, const QString& number);
+    Q_INVOKABLE bool updateContact(const QString& id, const QString& name, const QString& number);
+    Q_INVOKABLE void deleteContactById(const QString& id);
+    // {name, number, detail (number and place), blocked}; empty when gone.
+    Q_INVOKABLE QVariantMap contactInfo(const QString& id) const;
+    Q_INVOKABLE void setBlocked(const QString& id, bool blocked);
+    // Rows of the place sheet: {id, title, detail}.
+    Q_INVOKABLE QVariantList countryRows(const QString& query) const;
+    Q_INVOKABLE QVariantList cityRows(const QString& country, const QString& query) const;
+
     // Calls.
     Q_INVOKABLE void startCall(const QString& number, bool video);
     Q_INVOKABLE void answerCall() { model_.answerCall(); }
     Q_INVOKABLE void declineCall() { model_.declineCall(); }
     Q_INVOKABLE void endCall() { model_.endCall(); }
+    Q_INVOKABLE void toggleMute() { model_.media().setMuted(!model_.media().muted()); }
+    Q_INVOKABLE void toggleSpeaker() { model_.media().setSpeaker(!model_.media().speakerOn()); }
+    Q_INVOKABLE void toggleCallVideo() { model_.toggleCallVideo(); }
+    Q_INVOKABLE void switchCamera() { model_.media().switchCamera(); }
+    // "1:05" for the seconds since `startedAtMs` (Unix milliseconds).
+    Q_INVOKABLE QString durationSince(double startedAtMs, double nowMs) const;
 
     // Settings. The PIN button checks the two new PINs; true when it asked
     // the service (the form then clears its fields).
@@ -111,10 +139,13 @@ Q_SIGNALS:
     void onlineChanged();
     void callChanged();
     void linkStatusChanged();
+    void mediaChanged();
+    void contactsChanged();
 
 private:
     AppModel& model_;
     std::optional<VirtualNumber> offered_;
+    int contactsRevision_ = 0;
 };
 
 }  // namespace merrowfax::ui

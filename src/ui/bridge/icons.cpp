@@ -32,6 +32,16 @@ QString themeIcon(const QString& symbol) {
         {QStringLiteral("trash"), QStringLiteral("user-trash-symbolic")},
         {QStringLiteral("magnifyingglass"), QStringLiteral("edit-find-symbolic")},
         {QStringLiteral("chevron.left"), QStringLiteral("go-previous-symbolic")},
+        {QStringLiteral("phone.fill"), QStringLiteral("call-start-symbolic")},
+        {QStringLiteral("phone.down.fill"), QStringLiteral("call-stop-symbolic")},
+        {QStringLiteral("video.fill"), QStringLiteral("camera-video-symbolic")},
+        {QStringLiteral("mic"), QStringLiteral("audio-input-microphone-symbolic")},
+        {QStringLiteral("mic.slash"), QStringLiteral("microphone-disabled-symbolic")},
+        {QStringLiteral("arrow.triangle.2.circlepath.camera"),
+         QStringLiteral("camera-switch-symbolic")},
+        {QStringLiteral("qrcode"), QStringLiteral("view-grid-symbolic")},
+        {QStringLiteral("plus"), QStringLiteral("list-add-symbolic")},
+        {QStringLiteral("person.crop.circle"), QStringLiteral("avatar-default-symbolic")},
     };
     return kTable.value(symbol);
 }

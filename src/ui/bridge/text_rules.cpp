@@ -1,8 +1,12 @@
 #include "ui/bridge/text_rules.h"
 
+#include <QDateTime>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <cmath>
+
+#include "model/date.h"
 
 namespace merrowfax::ui {
 
@@ -22,6 +26,20 @@ QString fileKindFor(const QString& fileName) {
         QStringLiteral("caf"), QStringLiteral("aiff"), QStringLiteral("aif")};
     const QString extension = QFileInfo(fileName).suffix().toLower();
     return kAudio.contains(extension) ? QStringLiteral("audio") : QStringLiteral("file");
+}
+
+QString durationText(double seconds) {
+    const double whole = std::trunc(seconds);
+    const auto s = whole >= 1 ? static_cast<long long>(std::min(whole, 1e12)) : 0LL;
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString shortTime(double at) {
+    const auto ms = static_cast<qint64>((at + kReferenceDateUnixSeconds) * 1000.0);
+    // The C locale's short format has seconds; a time of day here has none.
+    QString format = QLocale().timeFormat(QLocale::ShortFormat);
+    format.remove(QStringLiteral(":ss"));
+    return QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(), format);
 }
 
 QString onlineStatus(int count) {

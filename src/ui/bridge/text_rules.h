@@ -12,6 +12,13 @@ QString expiryText(double secondsLeft);
 // aif, any case), else "file".
 QString fileKindFor(const QString& fileName);
 
+// A call's length, "%d:%02d" as minutes and seconds: 65 s reads 1:05, an
+// hour 60:00; nothing below 0.
+QString durationText(double seconds);
+
+// Reference-date seconds as the locale's short time of day, without seconds.
+QString shortTime(double at);
+
 // The chat list's status: "Internet" with nobody online, else "2 online".
 QString onlineStatus(int count);
 

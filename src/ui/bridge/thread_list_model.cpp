@@ -1,9 +1,7 @@
 #include "ui/bridge/thread_list_model.h"
 
-#include <QDateTime>
-#include <QLocale>
-
 #include "numbers/unicode_text.h"
+#include "ui/bridge/text_rules.h"
 
 namespace merrowfax::ui {
 
@@ -69,15 +67,8 @@ QVariant ThreadListModel::data(const QModelIndex& index, int role) const {
             return row.title;
         case LastTextRole:
             return row.lastText;
-        case TimeRole: {
-            // Reference-date seconds to local wall-clock time, time style.
-            const auto ms =
-                static_cast<qint64>((row.updatedAt + kReferenceDateUnixSeconds) * 1000.0);
-            // The locale's short time, without seconds (the C locale has them).
-            QString format = QLocale().timeFormat(QLocale::ShortFormat);
-            format.remove(QStringLiteral(":ss"));
-            return QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(), format);
-        }
+        case TimeRole:
+            return shortTime(row.updatedAt);
         case OnlineRole:
             return row.online;
         default:

@@ -1,7 +1,10 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import "../calls"
+import "../contacts"
 import "../conversation"
+import "../directory"
 import "../privacy"
 import "../settings"
 
@@ -17,6 +20,16 @@ Page {
         tab = 0
         chatsStack.pop(null)
         chatsStack.push(conversation, { number: number })
+    }
+    function openContact(id) {
+        tab = 2
+        contactsStack.pop(null)
+        contactsStack.push(contactDetail, { contactId: id })
+    }
+    function openMyCode() {
+        tab = 2
+        contactsStack.pop(null)
+        contactsStack.push(myCode)
     }
     function openPrivacy() {
         tab = 4
@@ -35,9 +48,27 @@ Page {
                 onOpenChat: (number) => chatsStack.push(conversation, { number: number })
             }
         }
-        TabPlaceholder { title: "Calls" }
-        TabPlaceholder { title: "Contacts" }
-        TabPlaceholder { title: "Directory" }
+        StackView {
+            id: callsStack
+            initialItem: CallsView {
+                app: tabsView.app
+                onOpenChat: (number) => callsStack.push(callsConversation, { number: number })
+            }
+        }
+        StackView {
+            id: contactsStack
+            initialItem: ContactsView {
+                app: tabsView.app
+                onOpenContact: (id) => contactsStack.push(contactDetail, { contactId: id })
+                onOpenMyCode: contactsStack.push(myCode)
+            }
+        }
+        StackView {
+            initialItem: DirectoryView {
+                app: tabsView.app
+                onOpenChat: (number) => tabsView.openChat(number)
+            }
+        }
         StackView {
             id: settingsStack
             initialItem: SettingsView {
@@ -52,6 +83,35 @@ Page {
         ConversationView {
             app: tabsView.app
             onBack: chatsStack.pop()
+        }
+    }
+    Component {
+        id: contactDetail
+        ContactDetail {
+            app: tabsView.app
+            onBack: contactsStack.pop()
+            onOpenChat: (number) => contactsStack.push(contactConversation, { number: number })
+        }
+    }
+    Component {
+        id: contactConversation
+        ConversationView {
+            app: tabsView.app
+            onBack: contactsStack.pop()
+        }
+    }
+    Component {
+        id: callsConversation
+        ConversationView {
+            app: tabsView.app
+            onBack: callsStack.pop()
+        }
+    }
+    Component {
+        id: myCode
+        MyCodeView {
+            app: tabsView.app
+            onBack: contactsStack.pop()
         }
     }
     Component {

@@ -1,0 +1,171 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.Material
+import QtQuick.Layouts
+
+// Covers everything while a call rings here or runs: who, its state, and
+// the controls. Only its buttons take it away (by ending the call).
+Popup {
+    id: screen
+    required property var app
+
+    readonly property var incoming: app.incoming
+    readonly property var active: app.active
+    readonly property bool inCall: active.id !== undefined
+    readonly property var call: inCall ? active : incoming
+
+    parent: Overlay.overlay
+    x: 0
+    y: 0
+    width: parent ? parent.width : 0
+    height: parent ? parent.height : 0
+    modal: true
+    closePolicy: Popup.NoAutoClose
+    padding: 0
+    background: Rectangle { color: "black" }
+
+    property double clock: Date.now()
+    Timer {
+        interval: 1000
+        repeat: true
+        running: screen.visible
+        triggeredOnStart: true
+        onTriggered: screen.clock = Date.now()
+    }
+
+    function statusLine() {
+        if (inCall && active.phase === "active") return "Connected"
+        if (inCall) return "Calling"
+        return call.video ? "Incoming video" : "Incoming call"
+    }
+
+    component RoundControl: ColumnLayout {
+        id: control
+        property string symbol
+        property string label
+        property color tint: "#37474f"
+        signal activated()
+        spacing: 6
+        RoundButton {
+            Layout.alignment: Qt.AlignHCenter
+            implicitWidth: 62
+            implicitHeight: 62
+            icon.name: screen.app.icon(control.symbol)
+            icon.color: "white"
+            Material.background: control.tint
+            onClicked: control.activated()
+        }
+        Label {
+            Layout.alignment: Qt.AlignHCenter
+            text: control.label
+            color: "white"
+            font.pixelSize: 12
+        }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 24
+        spacing: 10
+        Item { Layout.preferredHeight: 72 }
+        Label {
+            objectName: "callName"
+            Layout.alignment: Qt.AlignHCenter
+            text: screen.call.name || ""
+            color: "white"
+            font.pixelSize: 32
+            font.weight: Font.Bold
+        }
+        Label {
+            Layout.alignment: Qt.AlignHCenter
+            text: screen.call.number || ""
+            color: "white"
+            opacity: 0.7
+        }
+        Label {
+            objectName: "callStatus"
+            Layout.alignment: Qt.AlignHCenter
+            text: screen.statusLine()
+            color: "white"
+            font.pixelSize: 18
+        }
+        Label {
+            objectName: "callDuration"
+            Layout.alignment: Qt.AlignHCenter
+            visible: screen.inCall && screen.active.startedAtMs !== undefined
+            text: visible ? screen.app.durationSince(screen.active.startedAtMs, screen.clock) : ""
+            color: "white"
+            font.pixelSize: 18
+            font.family: "monospace"
+        }
+        Item { Layout.fillHeight: true }
+
+        // Ringing: decline and accept only.
+        RowLayout {
+            Layout.alignment: Qt.AlignHCenter
+            visible: !screen.inCall
+            spacing: 72
+            RoundControl {
+                objectName: "decline"
+                symbol: "phone.down.fill"
+                label: "Decline"
+                tint: "#e53935"
+                onActivated: screen.app.declineCall()
+            }
+            RoundControl {
+                objectName: "accept"
+                symbol: "phone.fill"
+                label: "Accept"
+                tint: "#43a047"
+                onActivated: screen.app.answerCall()
+            }
+        }
+
+        // During the call.
+        GridLayout {
+            Layout.alignment: Qt.AlignHCenter
+            visible: screen.inCall
+            columns: 3
+            columnSpacing: 28
+            rowSpacing: 18
+            RoundControl {
+                objectName: "mute"
+                symbol: screen.app.muted ? "mic.slash" : "mic"
+                label: screen.app.muted ? "Unmute" : "Mute"
+                onActivated: screen.app.toggleMute()
+            }
+            RoundControl {
+                objectName: "speaker"
+                symbol: "speaker.wave.2.fill"
+                label: "Speaker"
+                tint: screen.app.speakerOn ? "#546e7a" : "#37474f"
+                onActivated: screen.app.toggleSpeaker()
+            }
+            RoundControl {
+                objectName: "camera"
+                symbol: "video"
+                label: screen.app.videoOn ? "Camera on" : "Camera"
+                onActivated: screen.app.toggleCallVideo()
+            }
+            RoundControl {
+                objectName: "flip"
+                Layout.row: 1
+                Layout.column: 0
+                visible: screen.app.videoOn
+                symbol: "arrow.triangle.2.circlepath.camera"
+                label: "Flip"
+                onActivated: screen.app.switchCamera()
+            }
+            RoundControl {
+                objectName: "end"
+                Layout.row: 1
+                Layout.column: 1
+                symbol: "phone.down.fill"
+                label: "End"
+                tint: "#e53935"
+                onActivated: screen.app.endCall()
+            }
+        }
+        Item { Layout.preferredHeight: 32 }
+    }
+}
