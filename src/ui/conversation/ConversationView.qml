@@ -156,12 +156,14 @@ Page {
 
     FileDialog {
         id: photoDialog
+        objectName: "photoDialog"
         title: "Photo"
         nameFilters: ["Images (*.jpg *.jpeg *.png *.heic *.gif *.bmp *.webp)"]
         onAccepted: chat.app.sendPhoto(selectedFile, chat.number)
     }
     FileDialog {
         id: fileDialog
+        objectName: "fileDialog"
         onAccepted: chat.app.sendFile(selectedFile, chat.number)
     }
 

@@ -15,6 +15,10 @@ TestCase {
         ChatsView { app: seededApp; width: 402; height: 844 }
     }
     Component {
+        id: conversation
+        ConversationView { app: seededApp; number: "44-1-555-0001"; width: 402; height: 844 }
+    }
+    Component {
         id: deleteDialog
         DeleteMessageDialog { width: 360 }
     }
@@ -35,6 +39,19 @@ TestCase {
         compare(findChild(view, "threads").totalCount, 2)
         search.text = ""
         compare(list.count, 2)
+    }
+
+    function test_the_file_pickers_open() {
+        // Without a desktop's own dialog the window's QML one is used; it
+        // needs the folder-list module installed.
+        const view = createTemporaryObject(conversation, test)
+        for (const name of ["photoDialog", "fileDialog"]) {
+            const dialog = findChild(view, name)
+            verify(dialog, name)
+            dialog.open()
+            tryVerify(() => dialog.visible, 3000, name)
+            dialog.close()
+        }
     }
 
     function test_delete_offers_everyone_only_for_own_messages() {
