@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+
 #include <unistd.h>
 
 #include <rapidjson/document.h>
@@ -11,7 +13,6 @@
 #include "cli/commands.h"
 #include "cli/model_json.h"
 #include "cli/reply.h"
-#include "platform/computer_identity.h"
 #include "transport/service_address.h"
 #include "wire/bounded_json.h"
 
