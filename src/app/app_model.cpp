@@ -173,19 +173,25 @@ void AppModel::adoptRememberedAccount(const std::optional<RememberedAccount>& re
         const std::string name =
             unicode::prefixCharacters(unicode::trimmed(remembered->name), kNameLimit);
         if (number && !name.empty()) {
-            Account account;
-            account.id = Uuid::random();
-            account.deviceId = data_.deviceId;
-            account.displayName = name;
-            account.number = *number;
-            account.createdAt = now();
-            account.accountKind = "personal";
+            const Account account = newAccount(name, *number, "personal");
             setAccount(account);
             save();
             startTransports(account, {}, {}, false);
         }
     }
     setRestoring(false);
+}
+
+Account AppModel::newAccount(std::string name, const VirtualNumber& number,
+                             std::string kind) const {
+    Account account;
+    account.id = Uuid::random();
+    account.deviceId = data_.deviceId;
+    account.displayName = std::move(name);
+    account.number = number;
+    account.createdAt = now();
+    account.accountKind = std::move(kind);
+    return account;
 }
 
 void AppModel::save() {

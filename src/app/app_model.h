@@ -251,6 +251,8 @@ private:
     void wireHandlers();
     void lookupComputerAccount();
     void adoptRememberedAccount(const std::optional<RememberedAccount>& remembered);
+    // An account of this device on `number`, made now.
+    Account newAccount(std::string name, const VirtualNumber& number, std::string kind) const;
     void setRestoring(bool restoring);
     void setAccount(std::optional<Account> account);
     void setNetOnline(std::set<std::string> numbers);

@@ -29,14 +29,8 @@ void AppModel::claimNewNumber(const std::string& name, bool business, const Virt
     const std::string trimmedName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
     if (trimmedName.empty()) return;
 
-    Account account;
-    account.id = Uuid::random();
-    account.deviceId = data_.deviceId;
-    account.displayName = trimmedName;
-    account.number = number;
-    account.createdAt = now();
-    account.accountKind = business ? "business" : "personal";
-    beginClaim(account, normalizePIN(pin), true);
+    beginClaim(newAccount(trimmedName, number, business ? "business" : "personal"),
+               normalizePIN(pin), true);
 }
 
 std::string AppModel::reclaimNumber(const std::string& name, const std::string& number,
@@ -47,14 +41,7 @@ std::string AppModel::reclaimNumber(const std::string& name, const std::string& 
     const std::string trimmedName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
     if (trimmedName.empty()) return {};
 
-    Account account;
-    account.id = Uuid::random();
-    account.deviceId = data_.deviceId;
-    account.displayName = trimmedName;
-    account.number = *parsed;
-    account.createdAt = now();
-    account.accountKind = "personal";
-    beginClaim(account, normalizePIN(pin), false);
+    beginClaim(newAccount(trimmedName, *parsed, "personal"), normalizePIN(pin), false);
     return {};
 }
 
