@@ -167,4 +167,11 @@ bool isCanonicalNumber(std::string_view text) {
     return parsed && parsed->text() == text;
 }
 
+std::string placeLineOf(std::string_view numberText) {
+    const auto number = VirtualNumber::parse(numberText);
+    if (!number) return {};
+    const auto place = city(number->country.code, number->cityCode);
+    return place ? placeLine(*place) : std::string();
+}
+
 }  // namespace merrowfax

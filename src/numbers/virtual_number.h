@@ -34,6 +34,10 @@ struct VirtualNumber {
 // network sends must be exactly that before it may name a thread or a call.
 bool isCanonicalNumber(std::string_view text);
 
+// "Calgary, Alberta" for a number text whose city is in the plan; empty for
+// anything else.
+std::string placeLineOf(std::string_view numberText);
+
 // What the keypad shows for a country, a city and the typed digits (at most
 // the first seven count): "0-1-", "0-1-234", "0-1-234-5".
 std::string keypadText(std::string_view country, std::int64_t cityCode, std::string_view digits);

@@ -80,10 +80,7 @@ QString AppBridge::accountNumber() const {
 }
 
 QString AppBridge::accountPlace() const {
-    if (!model_.account()) return {};
-    const VirtualNumber& n = model_.account()->number;
-    const auto place = city(n.country.code, n.cityCode);
-    return place ? qt(placeLine(*place)) : QString();
+    return model_.account() ? qt(placeLineOf(model_.account()->number.text())) : QString();
 }
 
 bool AppBridge::business() const {
@@ -287,15 +284,9 @@ QVariantMap AppBridge::contactInfo(const QString& id) const {
     const std::string wanted = std8(id);
     for (const Contact& c : model_.contacts()) {
         if (c.id.text() != wanted) continue;
-        QString detail = qt(c.number);
-        if (auto n = VirtualNumber::parse(c.number)) {
-            if (auto place = city(n->country.code, n->cityCode)) {
-                detail += QStringLiteral(", ") + qt(placeLine(*place));
-            }
-        }
         return {{QStringLiteral("name"), qt(c.name)},
                 {QStringLiteral("number"), qt(c.number)},
-                {QStringLiteral("detail"), detail},
+                {QStringLiteral("detail"), numberWithPlace(c.number)},
                 {QStringLiteral("blocked"), c.blocked}};
     }
     return {};

@@ -2,7 +2,6 @@
 
 #include <QVariantMap>
 
-#include "numbers/country.h"
 #include "numbers/virtual_number.h"
 #include "platform/timings.h"
 #include "transport/service_address.h"
@@ -11,13 +10,6 @@ namespace merrowfax::ui {
 namespace {
 
 const QString kNoAnswer = QStringLiteral("The directory did not answer.");
-
-QString placeOf(const std::string& number) {
-    const auto parsed = VirtualNumber::parse(number);
-    if (!parsed) return {};
-    const auto place = city(parsed->country.code, parsed->cityCode);
-    return place ? QString::fromStdString(placeLine(*place)) : QString();
-}
 
 }  // namespace
 
@@ -54,10 +46,11 @@ QVariantList DirectoryPager::people() const {
     QVariantList out;
     out.reserve(static_cast<qsizetype>(people_.size()));
     for (const DirectoryEntry& e : people_) {
-        out << QVariantMap{{QStringLiteral("number"), QString::fromStdString(e.number)},
-                           {QStringLiteral("name"), QString::fromStdString(e.name)},
-                           {QStringLiteral("business"), e.business},
-                           {QStringLiteral("place"), placeOf(e.number)}};
+        out << QVariantMap{
+            {QStringLiteral("number"), QString::fromStdString(e.number)},
+            {QStringLiteral("name"), QString::fromStdString(e.name)},
+            {QStringLiteral("business"), e.business},
+            {QStringLiteral("place"), QString::fromStdString(placeLineOf(e.number))}};
     }
     return out;
 }

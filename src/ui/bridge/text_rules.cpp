@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "model/date.h"
+#include "numbers/virtual_number.h"
 
 namespace merrowfax::ui {
 
@@ -40,6 +41,11 @@ QString shortTime(double at) {
     QString format = QLocale().timeFormat(QLocale::ShortFormat);
     format.remove(QStringLiteral(":ss"));
     return QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).time(), format);
+}
+
+QString numberWithPlace(const std::string& number) {
+    const std::string place = placeLineOf(number);
+    return QString::fromStdString(place.empty() ? number : number + ", " + place);
 }
 
 QString onlineStatus(int count) {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 namespace merrowfax::ui {
 
 // The line under an expiring message, from the seconds left (the fraction
@@ -18,6 +20,10 @@ QString durationText(double seconds);
 
 // Reference-date seconds as the locale's short time of day, without seconds.
 QString shortTime(double at);
+
+// A contact's second line: the number, then ", " and its place when the
+// plan knows its city.
+QString numberWithPlace(const std::string& number);
 
 // The chat list's status: "Internet" with nobody online, else "2 online".
 QString onlineStatus(int count);
