@@ -1,17 +1,9 @@
 #include "ui/bridge/contact_list_model.h"
 
-#include "numbers/country.h"
 #include "numbers/unicode_text.h"
-#include "numbers/virtual_number.h"
+#include "ui/bridge/text_rules.h"
 
 namespace merrowfax::ui {
-
-bool ContactListModel::matches(const Contact& contact, const std::string& trimmedQuery) {
-    if (trimmedQuery.empty()) return true;
-    if (contact.number.find(trimmedQuery) != std::string::npos) return true;
-    unicode::ContainsMatcher matcher(trimmedQuery);
-    return matcher.matches(contact.name);
-}
 
 void ContactListModel::setModelObject(QObject* object) {
     auto* model = qobject_cast<AppModel*>(object);
@@ -37,17 +29,15 @@ void ContactListModel::refresh() {
     std::vector<ContactRow> next;
     if (model_) {
         const std::string wanted(unicode::trimmed(query_.toStdString()));
+        unicode::ContainsMatcher byName(wanted);  // one for the whole list
         for (const Contact& c : model_->contacts()) {
-            if (!matches(c, wanted)) continue;
-            std::string detail = c.number;
-            if (auto n = VirtualNumber::parse(c.number)) {
-                if (auto place = city(n->country.code, n->cityCode)) {
-                    detail += ", " + placeLine(*place);
-                }
-            }
+            // The number as typed; the name locale-aware, ignoring case.
+            const bool shown = wanted.empty() || c.number.find(wanted) != std::string::npos ||
+                               byName.matches(c.name);
+            if (!shown) continue;
             next.push_back({QString::fromStdString(c.id.text()), QString::fromStdString(c.name),
-                            QString::fromStdString(c.number), QString::fromStdString(detail),
-                            c.blocked, model_->online().contains(c.number)});
+                            QString::fromStdString(c.number), numberWithPlace(c.number), c.blocked,
+                            model_->online().contains(c.number)});
         }
     }
     sync(std::move(next));

@@ -49,8 +49,6 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
-    static bool matches(const Contact& contact, const std::string& trimmedQuery);
-
 Q_SIGNALS:
     void modelChanged();
     void queryChanged();

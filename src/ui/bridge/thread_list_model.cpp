@@ -5,12 +5,15 @@
 
 namespace merrowfax::ui {
 
-bool ThreadListModel::matches(const ChatThread& thread, const std::string& trimmedQuery) {
-    if (trimmedQuery.empty()) return true;
-    unicode::ContainsMatcher matcher(trimmedQuery);
-    if (matcher.matches(thread.title) || matcher.matches(thread.id)) return true;
-    return !thread.messages.empty() && matcher.matches(thread.messages.back().text);
+namespace {
+
+// A thread without messages matches by title or number only.
+bool matches(const ChatThread& thread, unicode::ContainsMatcher& query) {
+    if (query.matches(thread.title) || query.matches(thread.id)) return true;
+    return !thread.messages.empty() && query.matches(thread.messages.back().text);
 }
+
+}  // namespace
 
 void ThreadListModel::setModel(AppModel* model) {
     if (model_ == model) return;
@@ -36,9 +39,11 @@ void ThreadListModel::setQuery(const QString& query) {
 void ThreadListModel::refresh() {
     std::vector<ThreadRow> next;
     if (model_) {
+        // One matcher for the whole list: building one is the costly part.
         const std::string wanted(unicode::trimmed(query_.toStdString()));
+        unicode::ContainsMatcher query(wanted);
         for (const ChatThread& thread : model_->threads()) {
-            if (!matches(thread, wanted)) continue;
+            if (!wanted.empty() && !matches(thread, query)) continue;
             ThreadRow row;
             row.key = QString::fromStdString(thread.id);
             row.title = QString::fromStdString(model_->displayName(thread.id));

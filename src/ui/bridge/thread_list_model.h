@@ -45,9 +45,6 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
-    // The filter rule on its own.
-    static bool matches(const ChatThread& thread, const std::string& trimmedQuery);
-
 Q_SIGNALS:
     void modelChanged();
     void queryChanged();
