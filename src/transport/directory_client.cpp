@@ -41,12 +41,8 @@ void DirectoryClient::fetch(const DirectoryQuery& query,
         QTimer::singleShot(0, this, [done = std::move(done)] { done({}); });
         return;
     }
-    QNetworkRequest request(directoryRequestUrl(*service_, query));
-    request.setTransferTimeout(static_cast<int>(timings().directoryRequest.count()));
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    QNetworkReply* reply = http_.get(request);
+    QNetworkReply* reply = http_.get(
+        serviceRequest(directoryRequestUrl(*service_, query), timings().directoryRequest));
     QObject::connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] {
         reply->deleteLater();
         DirectoryAnswer answer;

@@ -292,12 +292,7 @@ void InternetLine::lookupComputer(const std::string& computer,
     if (!service_) return done(std::nullopt);
     QUrl url = liveHttpUrl(*service_);
     url.setQuery(QStringLiteral("computer=") + encoded(computer), QUrl::StrictMode);
-    QNetworkRequest request(url);
-    request.setTransferTimeout(static_cast<int>(timings().computerLookup.count()));
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    QNetworkReply* reply = http_.get(request);
+    QNetworkReply* reply = http_.get(serviceRequest(url, timings().computerLookup));
     QObject::connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -315,9 +310,7 @@ void InternetLine::forgetComputer(const std::string& computer) {
     QUrl url = liveHttpUrl(*service_);
     url.setQuery(QStringLiteral("computer=") + encoded(computer) + QStringLiteral("&forget=1"),
                  QUrl::StrictMode);
-    QNetworkRequest request(url);
-    request.setTransferTimeout(static_cast<int>(timings().computerLookup.count()));
-    QNetworkReply* reply = http_.get(request);
+    QNetworkReply* reply = http_.get(serviceRequest(url, timings().computerLookup));
     QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }
 

@@ -51,4 +51,13 @@ QUrl directoryUrl(const QUrl& service) {
     return withPath(service, QStringLiteral("/merrowfax/directory"), true);
 }
 
+QNetworkRequest serviceRequest(const QUrl& url, std::chrono::milliseconds timeout) {
+    QNetworkRequest request(url);
+    request.setTransferTimeout(static_cast<int>(timeout.count()));
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    return request;
+}
+
 }  // namespace merrowfax

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QNetworkRequest>
 #include <QUrl>
+
+#include <chrono>
 
 #include <optional>
 
@@ -18,5 +21,9 @@ std::optional<QUrl> acceptedServiceAddress(const QString& text);
 QUrl liveSocketUrl(const QUrl& service);
 QUrl liveHttpUrl(const QUrl& service);
 QUrl directoryUrl(const QUrl& service);
+
+// A GET to the service that always goes to the network (no cache either
+// way) and gives up after `timeout`.
+QNetworkRequest serviceRequest(const QUrl& url, std::chrono::milliseconds timeout);
 
 }  // namespace merrowfax
