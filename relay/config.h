@@ -55,6 +55,10 @@ struct Config {
     int hashThreads = 2;
     std::size_t hashQueue = 64;
 
+    // Storage work, off the I/O threads.
+    int storeThreads = 2;
+    std::size_t storeQueue = 4096;
+
     std::size_t pageSize = 50;
     Millis shutdownGrace{2'000};
 };

@@ -74,7 +74,9 @@ Server::Server(Config config)
       lookups_(config_.lookupsPerMinute / 60.0, config_.lookupsPerMinute),
       pages_(10.0, 60.0),
       addresses_(config_.maxPerAddress),
-      services_{config_, store_, hub_, registrar_, directory_, lookups_, pages_, tracker_},
+      storeWork_(static_cast<std::size_t>(std::max(1, config_.storeThreads)), config_.storeQueue),
+      services_{config_,  store_, hub_,     registrar_, directory_,
+                lookups_, pages_, tracker_, storeWork_},
       io_(config_.threads) {
     if (!config_.tlsCert.empty()) {
         tls_.emplace(net::ssl::context::tls_server);
@@ -109,6 +111,7 @@ int Server::run() {
     io_.run();
     for (auto& t : threads) t.join();
     registrar_.stop();
+    storeWork_.stop();
     logLine("stopped");
     return 0;
 }

@@ -14,6 +14,7 @@
 #include "relay/secrets.h"
 #include "relay/services.h"
 #include "relay/sqlite_store.h"
+#include "relay/work_pool.h"
 
 namespace merrowfax::relay {
 
@@ -43,6 +44,7 @@ private:
     AddressRates pages_;
     AddressCount addresses_;
     Tracker tracker_;
+    WorkPool storeWork_;
     Services services_;
     std::optional<boost::asio::ssl::context> tls_;
     boost::asio::io_context io_;

@@ -12,6 +12,7 @@
 #include "relay/limits.h"
 #include "relay/registrar.h"
 #include "relay/store.h"
+#include "relay/work_pool.h"
 
 namespace merrowfax::relay {
 
@@ -61,6 +62,7 @@ struct Services {
     AddressRates& lookups;
     AddressRates& pages;
     Tracker& tracker;
+    WorkPool& storeWork;  // every Store call from a session goes through it
     std::atomic<std::uint64_t> nextPeer{1};
 };
 
