@@ -127,6 +127,14 @@ const std::map<std::string, Setter>& setters() {
          [](const std::string& v, Config& c) {
              return number(v, c.sendQueueBytes);
          }},
+        {"--send-budget-bytes",
+         [](const std::string& v, Config& c) {
+             return number(v, c.sendBudgetBytes);
+         }},
+        {"--address-send-budget-bytes",
+         [](const std::string& v, Config& c) {
+             return number(v, c.addressSendBudgetBytes);
+         }},
         {"--shutdown-grace-ms",
          [](const std::string& v, Config& c) {
              return millis(v, c.shutdownGrace);

@@ -40,6 +40,13 @@ struct Config {
     std::size_t sendQueueMedia = 64;
     std::size_t sendQueueBytes = 16 * 1024 * 1024;
 
+    // Queued bytes over all connections and over those of one address: many
+    // slow readers never hold more than this; the slowest are cut first. Per
+    // address, two connections at their full queue; in all, a few hundred MB
+    // any small host can spare.
+    std::size_t sendBudgetBytes = 256 * 1024 * 1024;
+    std::size_t addressSendBudgetBytes = 32 * 1024 * 1024;
+
     // Per number and per address.
     std::size_t maxPerNumber = 10;
     std::size_t maxPerAddress = 64;

@@ -13,7 +13,9 @@ namespace merrowfax::relay {
 namespace net = boost::asio;
 namespace {
 
-constexpr std::size_t kMaxBody = 16 * 1024;
+// Room beyond the header limit for what arrives behind a header in the same
+// read; the read buffer never grows past the two together.
+constexpr std::size_t kReadSlack = 4 * 1024;
 constexpr const char* kLive = "/merrowfax/live";
 constexpr const char* kDirectory = "/merrowfax/directory";
 
@@ -29,7 +31,8 @@ HttpSession<Stream>::HttpSession(Stream&& stream, Services& services,
       executor_(stream_.get_executor()),
       services_(services),
       slot_(std::move(slot)),
-      label_(std::move(label)) {}
+      label_(std::move(label)),
+      buffer_(services.config.maxHttpHeader + kReadSlack) {}
 
 template <class Stream>
 HttpSession<Stream>::~HttpSession() {
@@ -65,10 +68,13 @@ template <class Stream>
 void HttpSession<Stream>::read() {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(services_.config.maxHttpHeader));
-    parser_->body_limit(kMaxBody);
+    parser_->body_limit(0);
     beast::get_lowest_layer(stream_).expires_after(services_.config.httpTimeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     beast::bind_front_handler(&HttpSession::onRead, this->shared_from_this()));
+    // The header only: every endpoint is a GET, and a body is refused before
+    // any of it (or of a chunk line, extension or trailer) is buffered.
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        beast::bind_front_handler(&HttpSession::onRead, this->shared_from_this()));
 }
 
 template <class Stream>
@@ -77,16 +83,35 @@ void HttpSession<Stream>::onRead(beast::error_code ec, std::size_t) {
         ec == net::error::operation_aborted || ec == net::error::connection_reset ||
         ec == net::error::eof)
         return close();
-    if (ec) {
-        // Not HTTP, or beyond a limit: one plain answer, then the door closes.
-        logLine(label_ + " bad request");
-        Response response{http::status::bad_request, 11};
-        response.set(http::field::content_type, "application/json");
-        response.body() = json::error("bad request");
-        response.keep_alive(false);
-        response.prepare_payload();
-        return send(std::move(response));
+    if (ec) return refuse(http::status::bad_request, "bad request");
+    if (!parser_->is_done() || parser_->get().count(http::field::transfer_encoding) > 0)
+        return refuse(http::status::bad_request, "no body expected");
+    try {
+        respond();
+    } catch (const std::exception& e) {
+        // Out of memory or a fault in one request: this connection ends, the
+        // service goes on.
+        logLine(label_ + " request failed: " + e.what());
+        beast::error_code ignored;
+        beast::get_lowest_layer(stream_).socket().close(ignored);
     }
+}
+
+template <class Stream>
+void HttpSession<Stream>::refuse(http::status status, std::string_view why) {
+    // Not HTTP, beyond a limit or with a body: one plain answer, then the
+    // door closes.
+    logLine(label_ + " " + std::string(why));
+    Response response{status, 11};
+    response.set(http::field::content_type, "application/json");
+    response.body() = json::error(why);
+    response.keep_alive(false);
+    response.prepare_payload();
+    send(std::move(response));
+}
+
+template <class Stream>
+void HttpSession<Stream>::respond() {
     Request request = parser_->release();
     if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
     Response response;

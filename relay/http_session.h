@@ -35,6 +35,8 @@ private:
 
     void read();
     void onRead(beast::error_code ec, std::size_t);
+    void refuse(http::status status, std::string_view why);
+    void respond();
     void upgrade(Request request);
     Response answer(const Request& request);
     Response lookup(const Request& request, const struct Target& target);
@@ -46,7 +48,7 @@ private:
     Services& services_;
     std::shared_ptr<AddressSlot> slot_;
     std::string label_;
-    beast::flat_buffer buffer_;
+    beast::flat_buffer buffer_;  // bounded in the constructor
     std::optional<http::request_parser<http::string_body>> parser_;
     std::shared_ptr<Response> response_;
     std::uint64_t trackId_ = 0;

@@ -1,5 +1,7 @@
 #include "relay/json.h"
 
+#include <algorithm>
+
 #include <rapidjson/error/en.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -22,14 +24,39 @@ std::string done(rapidjson::StringBuffer& buffer) {
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-bool depthWithin(const rapidjson::Value& v, int depth) {
+std::string_view keyOf(const rapidjson::Value::Member& m) {
+    return {m.name.GetString(), m.name.GetStringLength()};
+}
+
+bool keysUnique(const rapidjson::Value& object) {
+    const auto count = object.MemberCount();
+    if (count < 2) return true;
+    const auto begin = object.MemberBegin();
+    if (count <= 16) {
+        for (auto a = begin; a != object.MemberEnd(); ++a)
+            for (auto b = a + 1; b != object.MemberEnd(); ++b)
+                if (keyOf(*a) == keyOf(*b)) return false;
+        return true;
+    }
+    std::vector<std::string_view> keys;
+    keys.reserve(count);
+    for (const auto& m : object.GetObject()) keys.push_back(keyOf(m));
+    std::sort(keys.begin(), keys.end());
+    return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
+}
+
+// Bounded nesting and no repeated key anywhere: readers disagree on which of
+// two equal keys wins, so a repeated "number" or "op" could mean one thing
+// here and another at the receiver.
+bool wellFormed(const rapidjson::Value& v, int depth) {
     if (depth == 0) return false;
     if (v.IsObject()) {
+        if (!keysUnique(v)) return false;
         for (const auto& m : v.GetObject())
-            if (!depthWithin(m.value, depth - 1)) return false;
+            if (!wellFormed(m.value, depth - 1)) return false;
     } else if (v.IsArray()) {
         for (const auto& e : v.GetArray())
-            if (!depthWithin(e, depth - 1)) return false;
+            if (!wellFormed(e, depth - 1)) return false;
     }
     return true;
 }
@@ -41,7 +68,7 @@ std::optional<rapidjson::Document> parseObject(std::string_view text) {
     rapidjson::Document doc;
     doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(text.data(),
                                                                                       text.size());
-    if (doc.HasParseError() || !doc.IsObject() || !depthWithin(doc, 32)) return std::nullopt;
+    if (doc.HasParseError() || !doc.IsObject() || !wellFormed(doc, 32)) return std::nullopt;
     return doc;
 }
 

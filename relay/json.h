@@ -11,7 +11,8 @@
 // The service's own JSON records and the checks of what clients send.
 namespace merrowfax::relay::json {
 
-// Parses a JSON object; absent for anything else (or nesting beyond 32).
+// Parses a JSON object; absent for anything else, nesting beyond 32 or a
+// key repeated within one object at any depth.
 std::optional<rapidjson::Document> parseObject(std::string_view text);
 
 // A string member, or absent when missing or of another type.

@@ -4,6 +4,7 @@
 
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
+#include "relay/fold.h"
 
 namespace merrowfax::relay {
 namespace {
@@ -141,7 +142,7 @@ std::optional<Registration> parseRegistration(const Target& target) {
     r.computer = *computer;
     if (const auto* name = target.find("name")) {
         if (!isCleanText(*name)) return std::nullopt;
-        r.name = clipText(*name, kNameLength);
+        r.name = clipText(withoutInvisible(*name), kNameLength);
     }
     if (const auto* device = target.find("device")) {
         if (!isCleanText(*device)) return std::nullopt;

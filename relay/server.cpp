@@ -75,8 +75,9 @@ Server::Server(Config config)
       pages_(10.0, 60.0),
       addresses_(config_.maxPerAddress),
       storeWork_(static_cast<std::size_t>(std::max(1, config_.storeThreads)), config_.storeQueue),
+      sendBudget_(config_.sendBudgetBytes, config_.addressSendBudgetBytes),
       services_{config_,  store_, hub_,     registrar_, directory_,
-                lookups_, pages_, tracker_, storeWork_},
+                lookups_, pages_, tracker_, storeWork_, sendBudget_},
       io_(config_.threads) {
     if (!config_.tlsCert.empty()) {
         tls_.emplace(net::ssl::context::tls_server);
@@ -107,13 +108,28 @@ int Server::run() {
     });
 
     std::vector<std::thread> threads;
-    for (int i = 1; i < config_.threads; ++i) threads.emplace_back([this] { io_.run(); });
-    io_.run();
+    for (int i = 1; i < config_.threads; ++i) threads.emplace_back([this] { serve(); });
+    serve();
     for (auto& t : threads) t.join();
     registrar_.stop();
     storeWork_.stop();
     logLine("stopped");
     return 0;
+}
+
+void Server::serve() {
+    // A handler that throws (out of memory while serving one peer) loses its
+    // connection, never the thread or the process.
+    for (;;) {
+        try {
+            io_.run();
+            return;
+        } catch (const std::exception& e) {
+            logLine(std::string("handler failed: ") + e.what());
+        } catch (...) {
+            logLine("handler failed");
+        }
+    }
 }
 
 void Server::stop() {

@@ -32,6 +32,7 @@ public:
     int run();
 
 private:
+    void serve();  // one I/O thread
     void stop();
 
     Config config_;
@@ -45,6 +46,7 @@ private:
     AddressCount addresses_;
     Tracker tracker_;
     WorkPool storeWork_;
+    SendBudget sendBudget_;
     Services services_;
     std::optional<boost::asio::ssl::context> tls_;
     boost::asio::io_context io_;

@@ -11,6 +11,7 @@
 #include "relay/hub.h"
 #include "relay/limits.h"
 #include "relay/registrar.h"
+#include "relay/send_budget.h"
 #include "relay/store.h"
 #include "relay/work_pool.h"
 
@@ -63,6 +64,7 @@ struct Services {
     AddressRates& pages;
     Tracker& tracker;
     WorkPool& storeWork;  // every Store call from a session goes through it
+    SendBudget& sendBudget;
     std::atomic<std::uint64_t> nextPeer{1};
 };
 

@@ -40,6 +40,8 @@ WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_pt
       slot_(std::move(slot)),
       registration_(std::move(registration)),
       label_(std::move(label)),
+      buffer_(std::max(services.config.maxTextMessage, services.config.maxBinaryMessage) +
+              kFirstRead),
       idle_(ws_.get_executor()),
       bucket_(services.config.recordsPerSecond, services.config.recordBurst),
       id_(services.nextPeer++) {}
@@ -53,6 +55,11 @@ WsSession<Stream>::~WsSession() {
 template <class Stream>
 void WsSession<Stream>::run(http::request<http::string_body> request) {
     trackId_ = services_.tracker.add(this->weak_from_this());
+    budget_ = services_.sendBudget.open(slot_->address(), [weak = this->weak_from_this()] {
+        if (auto self = weak.lock())
+            net::post(self->ws_.get_executor(),
+                      [self] { self->finish("slow reader, over budget"); });
+    });
     const auto& config = services_.config;
     beast::get_lowest_layer(ws_).expires_never();
     websocket::stream_base::timeout timeout{};
@@ -238,8 +245,16 @@ void WsSession<Stream>::handleBinary(std::string_view frame) {
     const auto peers = services_.hub.route(*target, id_);
     services_.hub.noteExchange(id_, *target);
     if (peers.empty()) return;
-    const auto copy = std::make_shared<const std::string>(frame);
-    for (const auto& peer : peers) peer->deliverBinary(copy);
+    // Out goes the same layout with the sender's number where the target was:
+    // the receiver learns who speaks, and nobody can speak as someone else.
+    auto out = std::make_shared<std::string>();
+    out->reserve(2 + number_.size() + parsed->media.size());
+    out->push_back(static_cast<char>(parsed->kind));
+    out->push_back(static_cast<char>(static_cast<unsigned char>(number_.size())));
+    out->append(number_);
+    out->append(reinterpret_cast<const char*>(parsed->media.data()), parsed->media.size());
+    const std::shared_ptr<const std::string> stamped = std::move(out);
+    for (const auto& peer : peers) peer->deliverBinary(stamped);
 }
 
 template <class Stream>
@@ -290,7 +305,7 @@ void WsSession<Stream>::sendRecord(std::string record) {
 
 template <class Stream>
 void WsSession<Stream>::enqueue(Outgoing item) {
-    if (finished_ || closing_) return;
+    if (finished_ || closing_ || budget_->cut()) return;
     const auto& config = services_.config;
     const std::size_t size = item.data->size();
     if (item.media) {
@@ -305,6 +320,7 @@ void WsSession<Stream>::enqueue(Outgoing item) {
                 continue;
             }
             queuedBytes_ -= it->data->size();
+            budget_->release(it->data->size());
             --queuedMedia_;
             it = queue_.erase(it);
         }
@@ -314,6 +330,7 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     queuedBytes_ += size;
     if (item.media) ++queuedMedia_;
     queue_.push_back(std::move(item));
+    budget_->add(size);
     if (!writing_) write();
 }
 
@@ -336,6 +353,7 @@ void WsSession<Stream>::write() {
                     [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                         const auto& sent = self->queue_.front();
                         self->queuedBytes_ -= sent.data->size();
+                        self->budget_->release(sent.data->size());
                         if (sent.media) --self->queuedMedia_;
                         self->queue_.pop_front();
                         if (ec) return self->finish("write failed");
@@ -370,6 +388,15 @@ void WsSession<Stream>::finish(const char* why) {
         }
     }
     logLine(label_ + " closed: " + why);
+    // Nothing more goes out: the queue's memory is free now, not when the
+    // last handler lets go (the frame being written stays until then).
+    for (auto it = std::next(queue_.begin(), writing_ && !queue_.empty() ? 1 : 0);
+         it != queue_.end();) {
+        queuedBytes_ -= it->data->size();
+        budget_->release(it->data->size());
+        if (it->media) --queuedMedia_;
+        it = queue_.erase(it);
+    }
     beast::error_code ignored;
     beast::get_lowest_layer(ws_).socket().close(ignored);
 }

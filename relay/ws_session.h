@@ -87,6 +87,7 @@ private:
     std::list<Outgoing> queue_;  // unlike a deque, holds no memory while empty
     std::size_t queuedBytes_ = 0;
     std::size_t queuedMedia_ = 0;
+    std::unique_ptr<SendBudget::Account> budget_;  // the queue's share of the service's
     bool writing_ = false;
     std::uint64_t presenceSeq_ = 0;
 };

@@ -55,6 +55,19 @@ TEST_F(DirectoryTest, LettersFoldAccentsAndHashTakesTheRest) {
     EXPECT_THAT(get("letter=a").names, ElementsAre("Ann"));
 }
 
+TEST_F(DirectoryTest, NamesLoseInvisibleFormatting) {
+    // Overrides and isolates would reorder the row (a name posing as a
+    // number); zero-width characters would hide in plain sight.
+    list("\u202E1001-555-1-0\u202C Ann");
+    list("B\u200Bo\u2066b\u2069\uFEFF\u061C");
+    list("\u200F\u2060\u2064");  // nothing visible: listed without a name, so not at all
+    list("Dev \U0001F469\u200D\U0001F4BB");  // a joiner inside an emoji stays
+    EXPECT_THAT(get("letter=%23").names, ElementsAre("1001-555-1-0 Ann"));
+    EXPECT_THAT(get("letter=B").names, ElementsAre("Bob"));
+    EXPECT_THAT(get("q=dev").names, ElementsAre("Dev \U0001F469\u200D\U0001F4BB"));
+    EXPECT_THAT(get("q=bob").numbers, ElementsAre(number(1)));
+}
+
 TEST_F(DirectoryTest, SearchMatchesTheStartOfNamesOrNumbers) {
     list("Anna Bell", "business");  // number(0)
     list("Ånnie");                  // number(1)

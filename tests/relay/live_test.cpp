@@ -101,20 +101,26 @@ TEST_F(LiveTest, UndeliverableRecordsAnswerMissAndJunkIsDropped) {
     EXPECT_TRUE(drain(*b.client).empty());
 }
 
-TEST_F(LiveTest, RoutesBinaryFramesUnchangedByTheirHeaderTarget) {
+TEST_F(LiveTest, RoutesBinaryFramesByTargetStampedWithTheSender) {
     auto a = join(relay, device(1));
     auto b = join(relay, device(2));
+    auto c = join(relay, device(3));
+    auto netFrame = [](char kind, const std::string& number, const std::string& media) {
+        return std::string(1, kind) + static_cast<char>(number.size()) + number + media;
+    };
+    auto nextBinary = [&] {
+        auto got = b.client->receive();
+        while (got && !got->binary) got = b.client->receive();
+        return got ? got->data : std::string();
+    };
     const std::string target = number(2);
-    std::string frame;
-    frame.push_back(3);  // video
-    frame.push_back(static_cast<char>(target.size()));
-    frame += target;
-    frame += std::string("\x00\xff\x10media", 8);
+    const std::string media("\x00\xff\x10media", 8);
+    const std::string frame = netFrame(3, target, media);  // video
     a.client->sendBinary(frame);
-    auto got = b.client->receive();
-    while (got && !got->binary) got = b.client->receive();
-    ASSERT_TRUE(got);
-    EXPECT_EQ(got->data, frame);
+    EXPECT_EQ(nextBinary(), netFrame(3, number(1), media));
+    // Someone else aiming audio at b's call with a: b sees who really sent it.
+    c.client->sendBinary(netFrame(2, target, "forged"));
+    EXPECT_EQ(nextBinary(), netFrame(2, number(3), "forged"));
 
     // Short, zero-length, over-long headers and unknown kinds go nowhere.
     a.client->sendBinary(std::string("\x03", 1));
@@ -127,6 +133,27 @@ TEST_F(LiveTest, RoutesBinaryFramesUnchangedByTheirHeaderTarget) {
         EXPECT_FALSE(m->binary);
         if (m->data == R"({"op":"pong"})") break;
     }
+}
+
+TEST_F(LiveTest, RecordsWithARepeatedKeyAreDropped) {
+    auto a = join(relay, device(1));
+    auto b = join(relay, device(2));
+    const std::string to = number(2);
+    const std::string head =
+        R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF","to":")" + to + R"(",)";
+    for (const std::string rest : {
+             R"("number":"0-1-555-1003","text":"forged","number":"0-1-555-1004"})",
+             R"("text":"second op","op":"book","contacts":[]})",
+             R"("text":"x","to":"0-1-555-1003"})",
+             R"("text":"nested","file":{"name":"a","size":1,"name":"b"}})",
+             R"("text":"deep","list":[{"k":[{"z":1,"z":2}]}]})",
+         })
+        a.client->sendText(head + rest);
+    a.client->sendText(head + R"("text":"plain"})");
+    auto got = b.client->waitFor("text");
+    ASSERT_TRUE(got);
+    EXPECT_STREQ((*got)["text"].GetString(), "plain");
+    EXPECT_STREQ((*got)["number"].GetString(), number(1).c_str());
 }
 
 TEST_F(LiveTest, PresenceOnlyForNumbersOfInterest) {

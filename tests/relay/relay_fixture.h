@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,6 +106,29 @@ inline std::vector<std::string> presenceOf(const rapidjson::Document& record) {
     for (const auto& n : record["numbers"].GetArray()) out.emplace_back(n.GetString());
     return out;
 }
+
+// The resident memory of a process in MB (VmRSS), 0 when unknown.
+inline long residentMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6)) / 1024;
+    return 0;
+}
+
+// Memory bounds in tests leave room for AddressSanitizer's quarantine of
+// freed blocks (256 MB by default), which stays resident.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr long kSanitizerSlackMb = 256;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr long kSanitizerSlackMb = 256;
+#else
+inline constexpr long kSanitizerSlackMb = 0;
+#endif
+#else
+inline constexpr long kSanitizerSlackMb = 0;
+#endif
 
 inline std::string number(int i) {
     char text[32];

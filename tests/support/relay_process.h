@@ -44,6 +44,7 @@ public:
     // (clients that reconnect by themselves find it again).
     void restart(bool samePort = false);
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
 private:
     void start(unsigned short port = 0);

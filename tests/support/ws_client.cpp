@@ -42,8 +42,17 @@ struct WsClient::Impl {
     beast::flat_buffer buffer;
 };
 
-WsClient::WsClient(unsigned short port, const std::string& target) : impl_(new Impl) {
-    impl_->ws.next_layer().connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+WsClient::WsClient(unsigned short port, const std::string& target)
+    : WsClient(port, target, Options{}) {}
+
+WsClient::WsClient(unsigned short port, const std::string& target, const Options& options)
+    : impl_(new Impl) {
+    auto& socket = impl_->ws.next_layer();
+    socket.open(tcp::v4());
+    if (options.receiveBuffer > 0)
+        socket.set_option(net::socket_base::receive_buffer_size(options.receiveBuffer));
+    socket.bind(tcp::endpoint(net::ip::make_address(options.from), 0));
+    socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
     impl_->ws.read_message_max(64 * 1024 * 1024);
     impl_->ws.handshake("127.0.0.1:" + std::to_string(port), target);
 }

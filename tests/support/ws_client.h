@@ -21,8 +21,14 @@ public:
         std::string data;
     };
 
+    struct Options {
+        std::string from = "127.0.0.1";  // local address: any 127.x.y.z is a distinct client
+        int receiveBuffer = 0;           // SO_RCVBUF in bytes; 0 leaves the system's
+    };
+
     // Opens ws://host:port + target; throws when the upgrade fails.
     WsClient(unsigned short port, const std::string& target);
+    WsClient(unsigned short port, const std::string& target, const Options& options);
     ~WsClient();
     WsClient(const WsClient&) = delete;
     WsClient& operator=(const WsClient&) = delete;
