@@ -26,6 +26,7 @@ struct Device {
     std::string newPin;
     std::string kind;
     std::string device = "Mac";
+    std::string from;  // the client's loopback address; empty: 127.0.0.1
 
     std::string target() const {
         std::vector<std::pair<std::string, std::string>> items = {
@@ -55,7 +56,7 @@ struct Joined {
 
 inline Joined join(const RelayProcess& relay, const Device& device) {
     Joined out;
-    out.client = std::make_unique<WsClient>(relay.port(), device.target());
+    out.client = std::make_unique<WsClient>(relay.port(), device.target(), device.from);
     auto pin = out.client->waitFor("pin");
     if (!pin) {
         ADD_FAILURE() << "no pin record for " << device.number;
@@ -73,7 +74,7 @@ struct Refusal {
     int code = 0;
 };
 inline Refusal refused(const RelayProcess& relay, const Device& device) {
-    WsClient client(relay.port(), device.target());
+    WsClient client(relay.port(), device.target(), device.from);
     Refusal out;
     while (auto m = client.receive()) {
         if (m->binary) continue;

@@ -42,7 +42,13 @@ struct WsClient::Impl {
     beast::flat_buffer buffer;
 };
 
-WsClient::WsClient(unsigned short port, const std::string& target) : impl_(new Impl) {
+WsClient::WsClient(unsigned short port, const std::string& target, const std::string& from)
+    : impl_(new Impl) {
+    if (!from.empty()) {
+        auto& socket = impl_->ws.next_layer();
+        socket.open(tcp::v4());
+        socket.bind(tcp::endpoint(net::ip::make_address(from), 0));
+    }
     impl_->ws.next_layer().connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
     impl_->ws.read_message_max(64 * 1024 * 1024);
     impl_->ws.handshake("127.0.0.1:" + std::to_string(port), target);

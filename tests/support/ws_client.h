@@ -21,8 +21,10 @@ public:
         std::string data;
     };
 
-    // Opens ws://host:port + target; throws when the upgrade fails.
-    WsClient(unsigned short port, const std::string& target);
+    // Opens ws://127.0.0.1:port + target; throws when the upgrade fails.
+    // `from` binds the client's end to another loopback address (127.x.y.z),
+    // so the service sees a different client address.
+    WsClient(unsigned short port, const std::string& target, const std::string& from = "");
     ~WsClient();
     WsClient(const WsClient&) = delete;
     WsClient& operator=(const WsClient&) = delete;
