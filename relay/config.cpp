@@ -62,7 +62,27 @@ const std::map<std::string, Setter>& setters() {
          [](const std::string& v, Config& c) {
              return number(v, c.threads) && c.threads > 0 && c.threads <= 256;
          }},
+        {"--new-numbers-per-hour",
+         [](const std::string& v, Config& c) {
+             return number(v, c.newNumbersPerWindow);
+         }},
         // Test knobs (not in --help).
+        {"--new-number-window-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.newNumberWindow) && c.newNumberWindow.count() > 0;
+         }},
+        {"--hash-per-address",
+         [](const std::string& v, Config& c) {
+             return number(v, c.hashPerAddress) && c.hashPerAddress > 0;
+         }},
+        {"--max-trusted",
+         [](const std::string& v, Config& c) {
+             return number(v, c.maxTrusted) && c.maxTrusted > 0;
+         }},
+        {"--trust-ops-per-minute",
+         [](const std::string& v, Config& c) {
+             return decimal(v, c.trustOpsPerMinute);
+         }},
         {"--idle-ms",
          [](const std::string& v, Config& c) {
              return millis(v, c.idle);
@@ -177,11 +197,14 @@ std::optional<Config> parseArgs(const std::vector<std::string>& args, std::strin
 std::string usage() {
     return "usage: merrowfax-relay [--listen HOST:PORT] [--data DIR] [--secret FILE]\n"
            "                       [--tls-cert FILE --tls-key FILE] [--threads N]\n"
+           "                       [--new-numbers-per-hour N]\n"
            "  --listen   address and port (default 127.0.0.1:8088; port 0 picks one)\n"
            "  --data     folder for the database (created when missing)\n"
            "  --secret   server key file (default DIR/server.key, made at first start)\n"
            "  --tls-*    serve wss:// and https:// with this certificate chain and key\n"
-           "  --threads  I/O threads (default 2)\n";
+           "  --threads  I/O threads (default 2)\n"
+           "  --new-numbers-per-hour  numbers one network may create per hour\n"
+           "             (default 10; 0: no limit)\n";
 }
 
 }  // namespace merrowfax::relay

@@ -60,7 +60,17 @@ struct Config {
     Millis addressWindow{60 * 60 * 1000};
     bool fastHash = false;  // Argon2id at its minimum cost: tests only
     int hashThreads = 2;
-    std::size_t hashQueue = 64;
+    std::size_t hashQueue = 64;      // registrations waiting for a hash, in all
+    std::size_t hashPerAddress = 8;  // of those, from one network
+    // Decisions that need no hash have threads of their own.
+    int decisionThreads = 2;
+    std::size_t decisionQueue = 1024;
+    std::size_t newNumbersPerWindow = 10;  // per network; 0: no limit
+    Millis newNumberWindow{60 * 60 * 1000};
+
+    // Trusted computers.
+    std::size_t maxTrusted = 16;    // per number
+    double trustOpsPerMinute = 10;  // trust/untrust records per connection
 
     // Storage work, off the I/O threads.
     int storeThreads = 2;

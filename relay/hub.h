@@ -30,11 +30,11 @@ class Hub {
 public:
     virtual ~Hub() = default;
 
-    // Registers a connection under its number with the numbers of its stored
-    // book as interest; sends it its first presence. Displaces the oldest
-    // connections beyond the per-number limit.
-    virtual void attach(PeerId id, const std::string& number, std::weak_ptr<Peer> peer,
-                        const std::vector<std::string>& book) = 0;
+    // Registers a connection under its number and its computer's tag with
+    // the numbers of its stored book as interest; sends it its first
+    // presence. Displaces the oldest connections beyond the per-number limit.
+    virtual void attach(PeerId id, const std::string& number, const std::string& computer,
+                        std::weak_ptr<Peer> peer, const std::vector<std::string>& book) = 0;
     virtual void detach(PeerId id) = 0;
 
     // The live connections of a number, except `except`.
@@ -45,6 +45,11 @@ public:
 
     // The stored book of `owner` changed: its connections follow these numbers.
     virtual void setBook(const std::string& owner, const std::vector<std::string>& book) = 0;
+
+    // Closes (1008) the connections of `number` on these computers (tags), or
+    // with `allBut` those on every other computer: their proof is gone.
+    virtual void closeComputers(const std::string& number,
+                                const std::vector<std::string>& computers, bool allBut) = 0;
 
     // Every connection, for shutdown.
     virtual std::vector<std::shared_ptr<Peer>> all() = 0;

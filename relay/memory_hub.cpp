@@ -51,8 +51,8 @@ void MemoryHub::send(Updates& updates) {
         if (auto peer = u.peer.lock()) peer->deliverPresence(u.seq, std::move(u.online));
 }
 
-void MemoryHub::attach(PeerId id, const std::string& number, std::weak_ptr<Peer> peer,
-                       const std::vector<std::string>& book) {
+void MemoryHub::attach(PeerId id, const std::string& number, const std::string& computer,
+                       std::weak_ptr<Peer> peer, const std::vector<std::string>& book) {
     Updates updates;
     std::vector<std::shared_ptr<Peer>> displaced;
     {
@@ -69,6 +69,7 @@ void MemoryHub::attach(PeerId id, const std::string& number, std::weak_ptr<Peer>
         list.push_back(id);
         auto& conn = conns_[id];
         conn.number = number;
+        conn.computer = computer;
         conn.peer = std::move(peer);
         // The stored book is the owner's: every connection of the number follows it.
         auto& owned = books_[number];
@@ -169,6 +170,25 @@ void MemoryHub::setBook(const std::string& owner, const std::vector<std::string>
         }
     }
     send(updates);
+}
+
+void MemoryHub::closeComputers(const std::string& number, const std::vector<std::string>& computers,
+                               bool allBut) {
+    std::vector<std::shared_ptr<Peer>> revoked;
+    {
+        std::lock_guard guard(lock_);
+        const auto it = byNumber_.find(number);
+        if (it == byNumber_.end()) return;
+        for (PeerId id : it->second) {
+            const Conn& conn = conns_[id];
+            const bool listed =
+                std::find(computers.begin(), computers.end(), conn.computer) != computers.end();
+            if (listed != allBut)
+                if (auto p = conn.peer.lock()) revoked.push_back(std::move(p));
+        }
+    }
+    // They detach as they close.
+    for (auto& p : revoked) p->kick(1008);
 }
 
 std::vector<std::shared_ptr<Peer>> MemoryHub::all() {

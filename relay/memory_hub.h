@@ -17,17 +17,20 @@ public:
     MemoryHub(std::size_t maxPerNumber, std::size_t maxExchanged)
         : maxPerNumber_(maxPerNumber), maxExchanged_(maxExchanged) {}
 
-    void attach(PeerId id, const std::string& number, std::weak_ptr<Peer> peer,
-                const std::vector<std::string>& book) override;
+    void attach(PeerId id, const std::string& number, const std::string& computer,
+                std::weak_ptr<Peer> peer, const std::vector<std::string>& book) override;
     void detach(PeerId id) override;
     std::vector<std::shared_ptr<Peer>> route(const std::string& number, PeerId except) override;
     void noteExchange(PeerId id, const std::string& other) override;
     void setBook(const std::string& owner, const std::vector<std::string>& book) override;
+    void closeComputers(const std::string& number, const std::vector<std::string>& computers,
+                        bool allBut) override;
     std::vector<std::shared_ptr<Peer>> all() override;
 
 private:
     struct Conn {
         std::string number;
+        std::string computer;  // keyed tag
         std::weak_ptr<Peer> peer;
         std::unordered_set<std::string> exchanged;
         std::uint64_t seq = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
 
 #include "relay/fold.h"
@@ -20,18 +21,36 @@ std::string numberKey(const std::string& number) {
     return "n:" + number;
 }
 
+// The client's network: an IPv6 client usually holds a whole /64, so its
+// single address would limit nothing.
+std::string networkOf(const std::string& address) {
+    boost::system::error_code ec;
+    const auto ip = boost::asio::ip::make_address(address, ec);
+    if (ec || !ip.is_v6() || ip.to_v6().is_v4_mapped()) return address;
+    auto bytes = ip.to_v6().to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return boost::asio::ip::address_v6(bytes).to_string() + "/64";
+}
+
+Verdict busyVerdict() {
+    Verdict v;
+    v.retry = true;
+    return v;
+}
+
 }  // namespace
 
 // Addresses are kept only as keyed hashes.
 std::string Registrar::addressKey(const std::string& address) const {
-    return "a:" + secrets_.tag("address", address);
+    return "a:" + secrets_.tag("address", networkOf(address));
 }
 
 Registrar::Registrar(Store& store, const Secrets& secrets, const Config& config)
     : store_(store),
       secrets_(secrets),
       config_(config),
-      pool_(static_cast<std::size_t>(std::max(1, config.hashThreads))) {}
+      decisions_(static_cast<std::size_t>(std::max(1, config.decisionThreads))),
+      hashing_(static_cast<std::size_t>(std::max(1, config.hashThreads))) {}
 
 Registrar::~Registrar() {
     stop();
@@ -39,7 +58,8 @@ Registrar::~Registrar() {
 
 void Registrar::stop() {
     stopped_ = true;
-    pool_.join();
+    decisions_.join();
+    hashing_.join();
 }
 
 std::string Registrar::computerTag(const std::string& computer) const {
@@ -48,28 +68,102 @@ std::string Registrar::computerTag(const std::string& computer) const {
 
 bool Registrar::submit(Registration request, std::string address,
                        std::function<void(Verdict)> done) {
-    if (stopped_ || queued_.fetch_add(1) >= config_.hashQueue) {
+    if (stopped_ || queued_.fetch_add(1) >= config_.decisionQueue) {
         --queued_;
         return false;
     }
-    boost::asio::post(pool_, [this, request = std::move(request), address = std::move(address),
-                              done = std::move(done)] {
-        Verdict verdict;
-        try {
-            verdict = decide(request, address);
-        } catch (const std::exception&) {
-            verdict.accepted = false;  // storage failed: refuse rather than guess
-            verdict.reason = "The service could not check this number. Try again later.";
-        }
-        --queued_;
-        done(std::move(verdict));
-    });
+    start({std::move(request), std::move(address), std::move(done)});
     return true;
 }
 
-Verdict Registrar::decide(const Registration& request, const std::string& address) {
-    std::lock_guard guard(stripes_[std::hash<std::string>{}(request.number) % stripes_.size()]);
-    return decideLocked(request, address);
+// A number already under decision keeps the newcomer until it is free.
+void Registrar::start(Job job) {
+    {
+        std::lock_guard guard(lock_);
+        auto [it, fresh] = busy_.try_emplace(job.request.number);
+        if (!fresh) {
+            it->second.push_back(std::move(job));
+            return;
+        }
+    }
+    boost::asio::post(decisions_,
+                      [this, job = std::move(job)]() mutable { cheap(std::move(job)); });
+}
+
+void Registrar::cheap(Job job) {
+    if (auto verdict = run(job, false)) return finish(job, std::move(*verdict));
+    queueHash(std::move(job));
+}
+
+void Registrar::queueHash(Job job) {
+    const std::string network = networkOf(job.address);
+    {
+        std::lock_guard guard(lock_);
+        if (!stopped_ && hashWaiting_ < config_.hashQueue) {
+            auto& queue = hashQueues_[network];
+            if (queue.size() < config_.hashPerAddress) {
+                if (queue.empty()) turns_.push_back(network);
+                queue.push_back(std::move(job));
+                ++hashWaiting_;
+                boost::asio::post(hashing_, [this] { serveHash(); });
+                return;
+            }
+            if (queue.empty()) hashQueues_.erase(network);
+        }
+    }
+    finish(job, busyVerdict());
+}
+
+// One job per call, from the network whose turn it is.
+void Registrar::serveHash() {
+    Job job;
+    {
+        std::lock_guard guard(lock_);
+        if (turns_.empty()) return;
+        const std::string network = std::move(turns_.front());
+        turns_.pop_front();
+        const auto it = hashQueues_.find(network);
+        job = std::move(it->second.front());
+        it->second.pop_front();
+        if (it->second.empty()) {
+            hashQueues_.erase(it);
+        } else {
+            turns_.push_back(network);
+        }
+        --hashWaiting_;
+    }
+    auto verdict = run(job, true);
+    finish(job, verdict ? std::move(*verdict) : busyVerdict());
+}
+
+void Registrar::finish(Job& job, Verdict verdict) {
+    job.done(std::move(verdict));
+    std::optional<Job> next;
+    {
+        std::lock_guard guard(lock_);
+        const auto it = busy_.find(job.request.number);
+        if (it->second.empty()) {
+            busy_.erase(it);
+        } else {
+            next = std::move(it->second.front());
+            it->second.pop_front();
+        }
+    }
+    --queued_;
+    if (!next) return;
+    if (stopped_) return finish(*next, busyVerdict());
+    boost::asio::post(decisions_,
+                      [this, job = std::move(*next)]() mutable { cheap(std::move(job)); });
+}
+
+std::optional<Verdict> Registrar::run(const Job& job, bool mayHash) {
+    try {
+        return decideLocked(job.request, job.address, mayHash);
+    } catch (const std::exception&) {
+        Verdict verdict;  // storage failed: refuse rather than guess
+        verdict.reason = "The service could not check this number. Try again later.";
+        return verdict;
+    }
 }
 
 bool Registrar::locked(const std::string& key, std::int64_t now) {
@@ -101,7 +195,41 @@ void Registrar::countFailure(const std::string& number, const std::string& addre
     store_.setThrottle(key, a);
 }
 
-Verdict Registrar::decideLocked(const Registration& r, const std::string& address) {
+// New numbers per network in a fixed window; `count` takes one.
+bool Registrar::newNumberAllowed(const std::string& address, std::int64_t now, bool count) {
+    if (config_.newNumbersPerWindow == 0) return true;
+    std::lock_guard guard(newNumbers_);  // different numbers from one network race here
+    const std::string key = "new" + addressKey(address);
+    Throttle t = store_.throttle(key);
+    if (now - t.windowStart >= config_.newNumberWindow.count()) t = {0, now, 0};
+    if (static_cast<std::size_t>(t.failures) >= config_.newNumbersPerWindow) return false;
+    if (count) {
+        ++t.failures;
+        store_.setThrottle(key, t);
+    }
+    return true;
+}
+
+// Whoever proves the PIN owns the number: when it has as many trusted
+// computers as it may, the least recently used one makes room and its
+// connections close.
+void Registrar::trustOwner(const std::string& number, const std::string& computer,
+                           std::int64_t now) {
+    if (!store_.isTrusted(number, computer)) {
+        auto trusted = store_.trustedComputers(number);
+        Revocation evicted{number, {}, false};
+        while (!trusted.empty() && trusted.size() >= config_.maxTrusted) {
+            store_.untrust(number, trusted.back());
+            evicted.computers.push_back(std::move(trusted.back()));
+            trusted.pop_back();
+        }
+        if (!evicted.computers.empty() && revoke_) revoke_(evicted);
+    }
+    store_.trust(number, computer, now);
+}
+
+std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std::string& address,
+                                               bool mayHash) {
     const std::int64_t now = nowMillis();
     const std::string computer = computerTag(r.computer);
     const std::string key = foldName(r.name);
@@ -109,10 +237,16 @@ Verdict Registrar::decideLocked(const Registration& r, const std::string& addres
     const auto record = store_.number(r.number);
     const bool hadPin = record && !record->pinHash.empty();
     Verdict v;
+    v.computer = computer;
     auto refuse = [&](const char* reason) {
         v.accepted = false;
         v.reason = reason;
         return v;
+    };
+    // Every other computer loses the number: a PIN change by its owner.
+    auto revokeOthers = [&] {
+        store_.untrustAllBut(r.number, computer);
+        if (revoke_) revoke_({r.number, {computer}, true});
     };
 
     if (!hadPin) {
@@ -122,14 +256,24 @@ Verdict Registrar::decideLocked(const Registration& r, const std::string& addres
         // already uses is taken, PIN or not.
         const bool trusted = record && store_.isTrusted(r.number, computer);
         if (record && !trusted && !r.kind.empty() && !r.pin.empty()) return refuse(kTakenReason);
-        if (!record) store_.trust(r.number, computer);  // its creator
-        v.proven = !record || trusted;
+        if (!record && !newNumberAllowed(address, now, false)) return refuse(kNewNumbersReason);
         const std::string& chosen = r.newPin.empty() ? r.pin : r.newPin;
+        if (!chosen.empty() && !mayHash) return std::nullopt;
+        if (!record) {
+            if (!newNumberAllowed(address, now, true)) return refuse(kNewNumbersReason);
+            trustOwner(r.number, computer, now);  // its creator
+        } else if (trusted) {
+            store_.trust(r.number, computer, now);
+        }
+        v.proven = !record || trusted;
         if (!chosen.empty()) {
             v.proven = true;
             store_.saveProfile(profile, now / 1000);
             store_.setPinHash(r.number, secrets_.hashPin(r.number, chosen));
-            store_.trust(r.number, computer);
+            trustOwner(r.number, computer, now);
+            // Only trusted computers hold a number with a PIN: whoever walked
+            // in while it had none goes.
+            if (revoke_) revoke_({r.number, store_.trustedComputers(r.number), true});
         }
     } else if (store_.isTrusted(r.number, computer)) {
         // A trusted computer needs no PIN; one it gives anyway is checked
@@ -138,16 +282,23 @@ Verdict Registrar::decideLocked(const Registration& r, const std::string& addres
         if (!r.pin.empty() || !r.newPin.empty()) {
             if (locked(numberKey(r.number), now)) {
                 v.error = kThrottledReason;
-            } else if (r.pin.empty() || !secrets_.verifyPin(record->pinHash, r.number, r.pin)) {
+            } else if (r.pin.empty()) {
+                countFailure(r.number, address, now);
+                v.error = kPinUnchangedError;
+            } else if (!mayHash) {
+                return std::nullopt;
+            } else if (!secrets_.verifyPin(record->pinHash, r.number, r.pin)) {
                 countFailure(r.number, address, now);
                 v.error = r.newPin.empty() ? kPinKeptError : kPinUnchangedError;
-            } else if (!r.newPin.empty()) {
-                store_.setThrottle(numberKey(r.number), {});
-                store_.setPinHash(r.number, secrets_.hashPin(r.number, r.newPin));
             } else {
                 store_.setThrottle(numberKey(r.number), {});
+                if (!r.newPin.empty()) {
+                    store_.setPinHash(r.number, secrets_.hashPin(r.number, r.newPin));
+                    revokeOthers();
+                }
             }
         }
+        store_.trust(r.number, computer, now);
     } else {
         // Someone else's number: a fresh number drawn in onboarding collided
         // with it, or a claim that must prove the PIN.
@@ -155,14 +306,18 @@ Verdict Registrar::decideLocked(const Registration& r, const std::string& addres
         if (locked(numberKey(r.number), now) || locked(addressKey(address), now))
             return refuse(kThrottledReason);
         if (r.pin.empty()) return refuse(kPinNeededReason);
+        if (!mayHash) return std::nullopt;
         if (!secrets_.verifyPin(record->pinHash, r.number, r.pin)) {
             countFailure(r.number, address, now);
             return refuse(kWrongPinReason);
         }
         store_.setThrottle(numberKey(r.number), {});
-        store_.trust(r.number, computer);
+        trustOwner(r.number, computer, now);
         v.proven = true;
-        if (!r.newPin.empty()) store_.setPinHash(r.number, secrets_.hashPin(r.number, r.newPin));
+        if (!r.newPin.empty()) {
+            store_.setPinHash(r.number, secrets_.hashPin(r.number, r.newPin));
+            revokeOthers();
+        }
     }
 
     store_.saveProfile(profile, now / 1000);
@@ -173,14 +328,6 @@ Verdict Registrar::decideLocked(const Registration& r, const std::string& addres
     v.business = stored && stored->kind == "business";
     if (const auto book = store_.book(r.number)) v.book = json::bookNumbers(*book);
     return v;
-}
-
-void Registrar::trust(const std::string& number, const std::string& computer) {
-    store_.trust(number, computerTag(computer));
-}
-
-void Registrar::untrust(const std::string& number, const std::string& computer) {
-    store_.untrust(number, computerTag(computer));
 }
 
 }  // namespace merrowfax::relay

@@ -1,10 +1,12 @@
 #pragma once
 
-#include <array>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <boost/asio/thread_pool.hpp>
@@ -25,9 +27,12 @@ inline constexpr const char* kPinNeededReason =
 inline constexpr const char* kPinUnchangedError = "Wrong PIN. The PIN did not change.";
 inline constexpr const char* kPinKeptError =
     "This number already has a PIN. Enter the current PIN to change it.";
+inline constexpr const char* kNewNumbersReason =
+    "Too many new numbers from this network. Try again later.";
 
 struct Verdict {
     bool accepted = false;
+    bool retry = false;  // the service is busy: close without an answer
     std::string reason;  // why not, when refused
     bool hasPin = false;
     bool business = false;
@@ -35,28 +40,37 @@ struct Verdict {
     // The connection proved the number (its creator, its PIN, a trusted
     // computer): only then may it trust further computers.
     bool proven = false;
+    std::string computer;           // the connection's computer tag
     std::vector<std::string> book;  // numbers of the stored contact book
 };
 
-// Decides who may take a number: PINs, trusted computers and the wrong-PIN
-// throttles. Decisions run on a small pool of their own (Argon2 is slow and
-// memory-hungry by design), a few at a time, never on an I/O thread; two
-// decisions about the same number never overlap.
+// Connections to close after a decision: those of `number` on these
+// computers (tags), or with `allBut` on every other computer.
+struct Revocation {
+    std::string number;
+    std::vector<std::string> computers;
+    bool allBut = false;
+};
+
+// Decides who may take a number: PINs, trusted computers, the wrong-PIN
+// throttles and new numbers per network. Never on an I/O thread. A decision
+// first runs without hashing on threads of its own; only one that needs
+// Argon2id (slow and memory-hungry by design) goes on to the hashing threads,
+// which serve each network's queue in turn so that one network's flood delays
+// nobody else's. Two decisions about the same number never overlap.
 class Registrar {
 public:
+    using Revoker = std::function<void(const Revocation&)>;
+
     Registrar(Store& store, const Secrets& secrets, const Config& config);
     ~Registrar();
 
-    // Queues a decision; `done` runs on a pool thread. False when the queue is
-    // full (the caller refuses the connection for now).
+    // Where revocations go (the hub); set before the first submit.
+    void onRevoke(Revoker revoker) { revoke_ = std::move(revoker); }
+
+    // Queues a decision; `done` runs on a pool thread (also with `retry` when
+    // the hashing queues are full). False when even the first queue is full.
     bool submit(Registration request, std::string address, std::function<void(Verdict)> done);
-
-    // The decision itself, on the calling thread.
-    Verdict decide(const Registration& request, const std::string& address);
-
-    // Computers trusted with a number by one of its connections.
-    void trust(const std::string& number, const std::string& computer);
-    void untrust(const std::string& number, const std::string& computer);
 
     std::string computerTag(const std::string& computer) const;
 
@@ -64,7 +78,23 @@ public:
     void stop();
 
 private:
-    Verdict decideLocked(const Registration& request, const std::string& address);
+    struct Job {
+        Registration request;
+        std::string address;
+        std::function<void(Verdict)> done;
+    };
+
+    void start(Job job);
+    void cheap(Job job);
+    void queueHash(Job job);
+    void serveHash();
+    void finish(Job& job, Verdict verdict);
+    std::optional<Verdict> run(const Job& job, bool mayHash);
+    // Absent when it needs a hash and `mayHash` is false; such a pass changes nothing.
+    std::optional<Verdict> decideLocked(const Registration& request, const std::string& address,
+                                        bool mayHash);
+    void trustOwner(const std::string& number, const std::string& computer, std::int64_t now);
+    bool newNumberAllowed(const std::string& address, std::int64_t now, bool count);
     std::string addressKey(const std::string& address) const;
     bool locked(const std::string& key, std::int64_t now);
     void countFailure(const std::string& number, const std::string& address, std::int64_t now);
@@ -72,10 +102,20 @@ private:
     Store& store_;
     const Secrets& secrets_;
     const Config& config_;
-    boost::asio::thread_pool pool_;
+    Revoker revoke_;
+    boost::asio::thread_pool decisions_;
+    boost::asio::thread_pool hashing_;
     std::atomic<std::size_t> queued_{0};
     std::atomic<bool> stopped_{false};
-    std::array<std::mutex, 64> stripes_;
+
+    std::mutex lock_;
+    // Numbers under decision, each with the registrations waiting for it.
+    std::unordered_map<std::string, std::deque<Job>> busy_;
+    // Registrations waiting for a hash, per network, served in turn.
+    std::unordered_map<std::string, std::deque<Job>> hashQueues_;
+    std::deque<std::string> turns_;
+    std::size_t hashWaiting_ = 0;
+    std::mutex newNumbers_;
 };
 
 }  // namespace merrowfax::relay

@@ -79,6 +79,9 @@ Server::Server(Config config)
       services_{config_,  store_, hub_,     registrar_, directory_,
                 lookups_, pages_, tracker_, storeWork_, sendBudget_},
       io_(config_.threads) {
+    registrar_.onRevoke([this](const Revocation& revocation) {
+        hub_.closeComputers(revocation.number, revocation.computers, revocation.allBut);
+    });
     if (!config_.tlsCert.empty()) {
         tls_.emplace(net::ssl::context::tls_server);
         tls_->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |

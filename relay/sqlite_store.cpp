@@ -49,6 +49,9 @@ const char* const kMigrations[] = {
         locked_until INTEGER NOT NULL
     ) WITHOUT ROWID;
     )sql",
+    R"sql(
+    ALTER TABLE trusted ADD COLUMN used INTEGER NOT NULL DEFAULT 0;
+    )sql",
 };
 
 // A prepared statement bound in order; finalised on scope exit.
@@ -80,6 +83,13 @@ public:
                                  sqlite3_errmsg(sqlite3_db_handle(stmt_)));
     }
     void run() { step(); }
+    // Runs to the end (a RETURNING statement changes nothing more after its
+    // first row, but ends its transaction only here); true when a row came.
+    bool finish() {
+        bool any = false;
+        while (step()) any = true;
+        return any;
+    }
     std::string text(int column) {
         const auto* p = sqlite3_column_text(stmt_, column);
         return p ? std::string(reinterpret_cast<const char*>(p),
@@ -229,11 +239,15 @@ bool SqliteStore::isTrusted(const std::string& number, const std::string& comput
     return s.bind(number).bind(computerTag).step();
 }
 
-void SqliteStore::trust(const std::string& number, const std::string& computerTag) {
+void SqliteStore::trust(const std::string& number, const std::string& computerTag,
+                        std::int64_t now) {
     std::lock_guard guard(lock_);
-    Statement(db_, "INSERT OR IGNORE INTO trusted(number, computer) VALUES(?, ?)")
+    Statement(db_,
+              "INSERT INTO trusted(number, computer, used) VALUES(?, ?, ?) "
+              "ON CONFLICT(number, computer) DO UPDATE SET used = excluded.used")
         .bind(number)
         .bind(computerTag)
+        .bind(now)
         .run();
 }
 
@@ -243,6 +257,49 @@ void SqliteStore::untrust(const std::string& number, const std::string& computer
         .bind(number)
         .bind(computerTag)
         .run();
+}
+
+bool SqliteStore::trustBy(const std::string& number, const std::string& by,
+                          const std::string& computerTag, std::size_t limit, std::int64_t now) {
+    std::lock_guard guard(lock_);
+    Statement s(db_,
+                "INSERT INTO trusted(number, computer, used) "
+                "SELECT ?1, ?3, ?5 WHERE EXISTS(SELECT 1 FROM trusted WHERE number = ?1 "
+                "AND computer = ?2) AND (EXISTS(SELECT 1 FROM trusted WHERE number = ?1 "
+                "AND computer = ?3) OR (SELECT count(*) FROM trusted WHERE number = ?1) < ?4) "
+                "ON CONFLICT(number, computer) DO UPDATE SET used = excluded.used "
+                "RETURNING 1");
+    s.bind(number).bind(by).bind(computerTag).bind(static_cast<std::int64_t>(limit)).bind(now);
+    return s.finish();
+}
+
+bool SqliteStore::untrustBy(const std::string& number, const std::string& by,
+                            const std::string& computerTag) {
+    std::lock_guard guard(lock_);
+    Statement s(db_,
+                "DELETE FROM trusted WHERE number = ?1 AND computer = ?3 AND EXISTS("
+                "SELECT 1 FROM trusted WHERE number = ?1 AND computer = ?2) RETURNING 1");
+    s.bind(number).bind(by).bind(computerTag);
+    return s.finish();
+}
+
+std::vector<std::string> SqliteStore::trustedComputers(const std::string& number) {
+    std::lock_guard guard(lock_);
+    Statement s(db_, "SELECT computer FROM trusted WHERE number = ? ORDER BY used DESC");
+    s.bind(number);
+    std::vector<std::string> out;
+    while (s.step()) out.push_back(s.text(0));
+    return out;
+}
+
+std::vector<std::string> SqliteStore::untrustAllBut(const std::string& number,
+                                                    const std::string& keep) {
+    std::lock_guard guard(lock_);
+    Statement s(db_, "DELETE FROM trusted WHERE number = ? AND computer <> ? RETURNING computer");
+    s.bind(number).bind(keep);
+    std::vector<std::string> out;
+    while (s.step()) out.push_back(s.text(0));
+    return out;
 }
 
 void SqliteStore::rememberComputer(const std::string& computerTag, const std::string& number) {

@@ -32,8 +32,16 @@ public:
     void countCall(const std::string& number, bool placed) override;
 
     bool isTrusted(const std::string& number, const std::string& computerTag) override;
-    void trust(const std::string& number, const std::string& computerTag) override;
+    void trust(const std::string& number, const std::string& computerTag,
+               std::int64_t now) override;
     void untrust(const std::string& number, const std::string& computerTag) override;
+    bool trustBy(const std::string& number, const std::string& by, const std::string& computerTag,
+                 std::size_t limit, std::int64_t now) override;
+    bool untrustBy(const std::string& number, const std::string& by,
+                   const std::string& computerTag) override;
+    std::vector<std::string> trustedComputers(const std::string& number) override;
+    std::vector<std::string> untrustAllBut(const std::string& number,
+                                           const std::string& keep) override;
 
     void rememberComputer(const std::string& computerTag, const std::string& number) override;
     std::optional<std::string> computerNumber(const std::string& computerTag) override;

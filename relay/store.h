@@ -72,9 +72,25 @@ public:
     virtual void touch(const std::string& number, Seconds now) = 0;
     virtual void countCall(const std::string& number, bool placed) = 0;
 
+    // Trusted computers of a number, each with when it last proved itself
+    // (milliseconds), so that the least recently used can make room.
     virtual bool isTrusted(const std::string& number, const std::string& computerTag) = 0;
-    virtual void trust(const std::string& number, const std::string& computerTag) = 0;
+    // Trusts the computer, or notes that it was used now.
+    virtual void trust(const std::string& number, const std::string& computerTag,
+                       std::int64_t now) = 0;
     virtual void untrust(const std::string& number, const std::string& computerTag) = 0;
+    // One trusted computer vouching for another, in one step so that a
+    // revocation cannot slip between check and change: false when `by` is not
+    // trusted or the number already has `limit` trusted computers.
+    virtual bool trustBy(const std::string& number, const std::string& by,
+                         const std::string& computerTag, std::size_t limit, std::int64_t now) = 0;
+    virtual bool untrustBy(const std::string& number, const std::string& by,
+                           const std::string& computerTag) = 0;
+    // Most recently used first.
+    virtual std::vector<std::string> trustedComputers(const std::string& number) = 0;
+    // Untrusts every computer of the number but `keep`; returns those untrusted.
+    virtual std::vector<std::string> untrustAllBut(const std::string& number,
+                                                   const std::string& keep) = 0;
 
     virtual void rememberComputer(const std::string& computerTag, const std::string& number) = 0;
     virtual std::optional<std::string> computerNumber(const std::string& computerTag) = 0;

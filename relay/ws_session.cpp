@@ -24,6 +24,12 @@ bool isForwarded(std::string_view op) {
            op == "talk" || op == "file" || op == "desk";
 }
 
+std::int64_t unixMillis() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 Seconds unixNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -44,6 +50,7 @@ WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_pt
               kFirstRead),
       idle_(ws_.get_executor()),
       bucket_(services.config.recordsPerSecond, services.config.recordBurst),
+      trustBucket_(services.config.trustOpsPerMinute / 60.0, services.config.trustOpsPerMinute),
       id_(services.nextPeer++) {}
 
 template <class Stream>
@@ -102,6 +109,10 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     if (finished_ || closing_) return;
     const std::string number = registration_->number;
     registration_.reset();  // the PINs and the computer id go no further
+    if (verdict.retry) {
+        logLine(label_ + " refused: registrations queue full");
+        return close(websocket::close_code::try_again_later);
+    }
     if (!verdict.accepted) {
         logLine(label_ + " denied " + number);
         sendRecord(json::denied(verdict.reason));
@@ -110,12 +121,32 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     number_ = number;
     attached_ = true;
     proven_ = verdict.proven;
+    computer_ = std::move(verdict.computer);
     logLine(label_ + " registered " + number_);
     // Reachable before the client hears "pin"; whatever the hub delivers is
     // posted to this strand, so "pin" still goes out first.
-    services_.hub.attach(id_, number_, this->weak_from_this(), verdict.book);
+    services_.hub.attach(id_, number_, computer_, this->weak_from_this(), verdict.book);
     sendRecord(json::pin(verdict.hasPin, verdict.business, verdict.error));
+    confirmProof();
     read();
+}
+
+// A revocation (untrust, a PIN set or changed) that crossed the decision
+// closed only the connections the hub knew then; now that this one is
+// reachable, check that its proof still holds.
+template <class Stream>
+void WsSession<Stream>::confirmProof() {
+    auto self = this->shared_from_this();
+    const bool posted = services_.storeWork.post([self, number = number_, computer = computer_] {
+        auto& store = self->services_.store;
+        const auto record = store.number(number);
+        if ((record && record->pinHash.empty()) || store.isTrusted(number, computer)) return;
+        net::post(self->ws_.get_executor(), [self] {
+            logLine(self->label_ + " revoked");
+            self->close(websocket::close_code::policy_error);
+        });
+    });
+    if (!posted) close(websocket::close_code::try_again_later);
 }
 
 template <class Stream>
@@ -184,19 +215,7 @@ void WsSession<Stream>::handleText(std::string_view text) {
     const std::string op(*opView);
     if (op == "ping") return sendRecord(json::record("pong"));
     if (op == "book") return handleBook(*record);
-    if (op == "trust" || op == "untrust") {
-        if (!proven_) return;
-        const auto computer = json::string(*record, "computer");
-        if (!computer || computer->empty() || computer->size() > kMaxComputer ||
-            !isCleanText(*computer))
-            return;
-        if (op == "trust") {
-            services_.registrar.trust(number_, std::string(*computer));
-        } else {
-            services_.registrar.untrust(number_, std::string(*computer));
-        }
-        return;
-    }
+    if (op == "trust" || op == "untrust") return handleTrust(op == "trust", *record);
     const auto to = json::string(*record, "to");
     if (!to || !isForwarded(op)) return;
     const auto target = canonicalNumber(*to);
@@ -215,6 +234,30 @@ void WsSession<Stream>::handleBook(const rapidjson::Value& record) {
     if (!book) return;
     services_.store.storeBook(number_, book->json);
     services_.hub.setBook(number_, book->numbers);
+}
+
+// The proof is checked where it is used: the store changes trust only while
+// this connection's computer is still trusted with the number.
+template <class Stream>
+void WsSession<Stream>::handleTrust(bool trust, const rapidjson::Value& record) {
+    if (!proven_) return;
+    const auto computer = json::string(record, "computer");
+    if (!computer || computer->empty() || computer->size() > kMaxComputer ||
+        !isCleanText(*computer))
+        return;
+    if (!trustBucket_.take()) return;
+    std::string tag = services_.registrar.computerTag(std::string(*computer));
+    const bool posted =
+        services_.storeWork.post([self = this->shared_from_this(), trust, tag = std::move(tag),
+                                  number = number_, by = computer_] {
+            auto& services = self->services_;
+            if (trust) {
+                services.store.trustBy(number, by, tag, services.config.maxTrusted, unixMillis());
+            } else if (services.store.untrustBy(number, by, tag)) {
+                services.hub.closeComputers(number, {tag}, false);
+            }
+        });
+    if (!posted) logLine(label_ + " trust dropped: storage busy");
 }
 
 template <class Stream>

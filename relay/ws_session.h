@@ -57,6 +57,8 @@ private:
     void onRead(beast::error_code ec, std::size_t size);
     void handleText(std::string_view text);
     void handleBook(const rapidjson::Value& record);
+    void handleTrust(bool trust, const rapidjson::Value& record);
+    void confirmProof();
     void forward(rapidjson::Document& record, const std::string& to, std::string_view op);
     void handleBinary(std::string_view frame);
     void enqueue(Outgoing item);
@@ -75,12 +77,14 @@ private:
     boost::asio::steady_timer idle_;
     Clock::time_point lastHeard_;
     TokenBucket bucket_;
+    TokenBucket trustBucket_;  // trust and untrust records
     double excess_ = 0;
     PeerId id_;
     std::uint64_t trackId_ = 0;
     std::string number_;  // set once registered
     bool attached_ = false;
-    bool proven_ = false;  // may trust other computers with the number
+    std::string computer_;  // keyed tag of the connection's computer
+    bool proven_ = false;   // may trust other computers with the number
     bool closing_ = false;
     bool finished_ = false;
     std::optional<websocket::close_code> pendingClose_;

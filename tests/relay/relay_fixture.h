@@ -27,6 +27,7 @@ struct Device {
     std::string newPin;
     std::string kind;
     std::string device = "Mac";
+    std::string from = "127.0.0.1";  // the client's loopback address
 
     std::string target() const {
         std::vector<std::pair<std::string, std::string>> items = {
@@ -56,7 +57,8 @@ struct Joined {
 
 inline Joined join(const RelayProcess& relay, const Device& device) {
     Joined out;
-    out.client = std::make_unique<WsClient>(relay.port(), device.target());
+    out.client =
+        std::make_unique<WsClient>(relay.port(), device.target(), WsClient::Options{device.from});
     auto pin = out.client->waitFor("pin");
     if (!pin) {
         ADD_FAILURE() << "no pin record for " << device.number;
@@ -74,7 +76,7 @@ struct Refusal {
     int code = 0;
 };
 inline Refusal refused(const RelayProcess& relay, const Device& device) {
-    WsClient client(relay.port(), device.target());
+    WsClient client(relay.port(), device.target(), WsClient::Options{device.from});
     Refusal out;
     while (auto m = client.receive()) {
         if (m->binary) continue;

@@ -79,6 +79,10 @@ void RelayProcess::start(unsigned short port) {
                                      "127.0.0.1:" + std::to_string(port), "--data",
                                      dataDir_.string()};
     if (options_.fastHash) args.push_back("--fast-hash");
+    if (!options_.limitNewNumbers) {
+        args.push_back("--new-numbers-per-hour");
+        args.push_back("0");
+    }
     args.insert(args.end(), options_.args.begin(), options_.args.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

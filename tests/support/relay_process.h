@@ -17,6 +17,8 @@ public:
     struct Options {
         std::vector<std::string> args;  // extra flags, e.g. {"--idle-ms", "300"}
         bool fastHash = true;           // Argon2id at its minimum cost
+        // Tests create many numbers from one address: no limit unless asked.
+        bool limitNewNumbers = false;
         std::filesystem::path binary = defaultBinary();
     };
 
