@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    if (auto frame = parseLanFrame(input)) (void)eventFromFrame(*frame);
+    if (auto frame = parseLanFrame(input)) (void)eventFromFrame(*frame, "0-1-234-5678");
     if (auto frame = parseNetFrame(input)) (void)eventFromFrame(*frame);
     return 0;
 }

@@ -22,6 +22,12 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     // The store gives a fresh database when db.json is missing or unreadable,
     // and persists a new walkie channel at once.
     data_ = store_.loadAtStartup();
+    // A name kept by an older version may hold invisible characters; what
+    // goes out from now on is clean.
+    if (data_.account) {
+        std::string name = cleanName(data_.account->displayName);
+        data_.account->displayName = name.empty() ? data_.account->number.text() : std::move(name);
+    }
     components_.walkie->setChannel(data_.channelId.value_or(Uuid{}));
 
     connect(&ringTimer_, &QTimer::timeout, this,
@@ -33,6 +39,8 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
         }
     });
     connect(&pathTimer_, &QTimer::timeout, this, &AppModel::checkPath);
+    bookTimer_.setSingleShot(true);
+    connect(&bookTimer_, &QTimer::timeout, this, &AppModel::uploadBook);
 
     wireHandlers();
     components_.notifier->requestPermission();
@@ -52,6 +60,7 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
 }
 
 AppModel::~AppModel() {
+    flushBook();
     hop_->close();
     fileSweeps_.waitForDone();
 }
@@ -143,12 +152,13 @@ void AppModel::wireHandlers() {
 void AppModel::startTransports(const Account& account, const std::string& pin,
                                const std::string& newPin, bool includeKind) {
     const std::string number = account.number.text();
+    const std::string name = cleanName(account.displayName);
     components_.network->setCompanionLabel(deviceLabel());
-    components_.network->start(number, account.displayName);
+    components_.network->start(number, name);
 
     LineIdentity identity;
     identity.number = number;
-    identity.name = account.displayName;
+    identity.name = name;
     identity.device = deviceLabel();
     identity.computer = components_.computerIdentity;
     identity.pin = pin;
@@ -170,8 +180,7 @@ void AppModel::lookupComputerAccount() {
 void AppModel::adoptRememberedAccount(const std::optional<RememberedAccount>& remembered) {
     if (remembered && !data_.account) {
         auto number = VirtualNumber::parse(remembered->number);
-        const std::string name =
-            unicode::prefixCharacters(unicode::trimmed(remembered->name), kNameLimit);
+        const std::string name = cleanName(remembered->name);
         if (number && !name.empty()) {
             const Account account = newAccount(name, *number, "personal");
             setAccount(account);
@@ -259,6 +268,12 @@ std::string AppModel::displayName(const std::string& number) const {
     return number;
 }
 
+bool AppModel::isCallPeer(const std::string& number) const {
+    // Anyone can address media to this number; only the other party of the
+    // connected call is heard or seen.
+    return active_ && active_->phase == "active" && active_->number == number;
+}
+
 bool AppModel::isBlocked(const std::string& number) const {
     const Contact* contact = contactWithNumber(number);
     return contact && contact->blocked;
@@ -274,7 +289,7 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, Text>) {
                 receiveText(e);
             } else if constexpr (std::is_same_v<E, Delivered>) {
-                if (setStatus("delivered", e.id)) save();
+                receiveDelivered(e);
             } else if constexpr (std::is_same_v<E, Deleted>) {
                 receiveDeletion(e);
             } else if constexpr (std::is_same_v<E, File>) {
@@ -282,15 +297,19 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, Call>) {
                 handleCallSignal(e);
             } else if constexpr (std::is_same_v<E, Audio>) {
-                if (active_ && active_->phase == "active") components_.media->receiveAudio(e.bytes);
+                if (isCallPeer(e.from)) components_.media->receiveAudio(e.bytes);
             } else if constexpr (std::is_same_v<E, Video>) {
-                if (active_ && active_->phase == "active") components_.media->receiveVideo(e.bytes);
+                if (isCallPeer(e.from)) components_.media->receiveVideo(e.bytes);
+            } else if constexpr (std::is_same_v<E, Walkie> || std::is_same_v<E, DeskFrame>) {
+                // A clip counts only from the number talking to us, a screen
+                // frame only from the screen being watched. Neither exchange
+                // exists yet (no walkie engine, no viewer), so none is taken.
             } else if constexpr (std::is_same_v<E, Desk>) {
                 if (isBlocked(e.from)) return;
                 // Screen sharing is not built yet: nothing acts on desk events.
             } else {
-                // Walkie clips, device linking and screen frames are handled
-                // by the flows that own them, once they exist.
+                // Talk signals and device linking are handled by the flows
+                // that own them, once they exist.
             }
         },
         event);

@@ -4,6 +4,8 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <chrono>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -142,6 +144,11 @@ public:
     void setBlocked(const Uuid& id, bool blocked);
     bool autoAddContact(const std::string& name, const std::string& number);
     std::string contactLink() const;
+    // The contact list changed: the book goes to the relay service once the
+    // changes of a burst are in (timings().bookUpload), as one upload.
+    void bookChanged();
+    // A gathered upload goes now (the program is closing).
+    void flushBook();
     void uploadBook();
     void importBook(const std::vector<BookEntry>& entries);
 
@@ -258,10 +265,14 @@ private:
     void setNetOnline(std::set<std::string> numbers);
     void setLanOnline(std::set<std::string> numbers);
     std::optional<std::string> ownNumber() const;
+    bool isCallPeer(const std::string& number) const;
 
     // Contacts.
     void sortContacts();
     const Contact* contactWithNumber(const std::string& number) const;
+    // Whether a stranger's text may still add a contact: fewer than the
+    // limit were added within the window (older additions are forgotten).
+    bool strangerMayBeAdded();
     void moveConversation(const std::string& from, const std::string& to);
 
     // Calls.
@@ -292,6 +303,7 @@ private:
     void receiveText(const wire::events::Text& text);
     void receiveFile(const wire::events::File& file);
     void receiveDeletion(const wire::events::Deleted& deleted);
+    void receiveDelivered(const wire::events::Delivered& ack);
     bool hasMessage(const Uuid& id) const;
     ChatThread* thread(const std::string& number);
     Message* message(const std::string& number, const Uuid& id);
@@ -337,6 +349,10 @@ private:
     QTimer pathTimer_;                                   // waits for a path before dialing
     std::optional<PathWait> pathWait_;
     bool closing_ = false;  // endCall() is running
+
+    QTimer bookTimer_;  // a book upload is due when it fires
+    // When strangers' texts added contacts, oldest first, within the window.
+    std::deque<std::chrono::steady_clock::time_point> strangersAdded_;
 
     QTimer expiryTimer_;
     QThreadPool fileSweeps_;  // one worker: sweeps never overlap

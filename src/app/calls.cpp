@@ -99,7 +99,7 @@ void AppModel::handleCallSignal(const wire::events::Call& signal) {
     // A signal without a name reads as named by its number; that must not
     // replace a name learnt before.
     if (signal.name != signal.from) {
-        const std::string name = unicode::prefixCharacters(signal.name, kNameLimit);
+        const std::string name = cleanName(signal.name);
         if (auto& known = data_.directory[signal.from]; known != name) {
             known = name;
             Q_EMIT directoryChanged();

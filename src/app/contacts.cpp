@@ -9,16 +9,13 @@
 #include "app/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
+#include "platform/timings.h"
 
 namespace merrowfax {
 namespace {
 
 constexpr const char* kBadNumber = "Enter a Merrowfax number such as 0-1-234-5678.";
 constexpr const char* kOwnNumber = "That is your number.";
-
-std::string contactName(std::string_view typed) {
-    return unicode::prefixCharacters(unicode::trimmed(typed), kNameLimit);
-}
 
 }  // namespace
 
@@ -42,7 +39,7 @@ void AppModel::addContact(const std::string& name, const std::string& number) {
     if (!parsed) return setAlert(kBadNumber);
     const std::string text = parsed->text();
     if (ownNumber() == text) return setAlert(kOwnNumber);
-    const std::string trimmedName = contactName(name);
+    const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return;
 
     auto existing = std::find_if(data_.contacts.begin(), data_.contacts.end(),
@@ -68,7 +65,7 @@ void AppModel::updateContact(const Uuid& id, const std::string& name, const std:
         std::any_of(data_.contacts.begin(), data_.contacts.end(),
                     [&](const Contact& c) { return c.number == text && c.id != id; });
     if (taken) return setAlert("That number is already a contact.");
-    const std::string trimmedName = contactName(name);
+    const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return;
     contact->name = trimmedName;
 
@@ -125,7 +122,7 @@ bool AppModel::autoAddContact(const std::string& name, const std::string& number
     if (!parsed) return false;
     const std::string text = parsed->text();
     if (ownNumber() == text || contactWithNumber(text)) return false;
-    const std::string trimmedName = contactName(name);
+    const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return false;
     data_.contacts.push_back(Contact{Uuid::random(), trimmedName, text, false});
     sortContacts();
@@ -147,7 +144,30 @@ std::string AppModel::contactLink() const {
     return link;
 }
 
+bool AppModel::strangerMayBeAdded() {
+    const auto current = std::chrono::steady_clock::now();
+    const auto window = timings().strangerWindow;
+    while (!strangersAdded_.empty() && current - strangersAdded_.front() >= window) {
+        strangersAdded_.pop_front();
+    }
+    return strangersAdded_.size() <
+           static_cast<std::size_t>(std::max(0, timings().strangerContacts));
+}
+
+void AppModel::bookChanged() {
+    // Not restarted by later changes: a steady stream still uploads once per
+    // interval.
+    if (bookTimer_.isActive()) return;
+    bookTimer_.start(timings().bookUpload);
+}
+
+void AppModel::flushBook() {
+    if (!bookTimer_.isActive()) return;
+    uploadBook();
+}
+
 void AppModel::uploadBook() {
+    bookTimer_.stop();
     std::vector<BookEntry> entries;
     entries.reserve(data_.contacts.size());
     for (const Contact& contact : data_.contacts) {

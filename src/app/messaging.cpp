@@ -225,7 +225,7 @@ void AppModel::receiveText(const wire::events::Text& text) {
     if (!data_.account || isBlocked(text.from) || hasMessage(text.id)) return;
     if (!isCanonicalNumber(text.from)) return;
     const std::string own = data_.account->number.text();
-    const std::string name = unicode::prefixCharacters(text.name, kNameLimit);
+    const std::string name = cleanName(text.name);
     data_.directory[text.from] = name;
     Q_EMIT directoryChanged();
 
@@ -246,7 +246,12 @@ void AppModel::receiveText(const wire::events::Text& text) {
     }
 
     message.sender = kThem;
-    if (autoAddContact(name, text.from)) uploadBook();
+    // A flood of strangers must not grow the contact list without bound:
+    // beyond the limit their texts are still kept, in their own chats.
+    if (!contactWithNumber(text.from) && strangerMayBeAdded() && autoAddContact(name, text.from)) {
+        strangersAdded_.push_back(std::chrono::steady_clock::now());
+        bookChanged();
+    }
     appendMessage(std::move(message), text.from, name.empty() ? text.from : name);
     components_.network->sendDelivered(text.id, text.from);
     components_.line->send(wire::deliveredEnvelope(text.id, text.from));
@@ -273,7 +278,7 @@ void AppModel::receiveFile(const wire::events::File& file) {
     if (!bytes) return;
     auto stored = store_.storeFile(*bytes, file.fileName);
     if (!stored) return;
-    data_.directory[file.from] = unicode::prefixCharacters(file.name, kNameLimit);
+    data_.directory[file.from] = cleanName(file.name);
     Q_EMIT directoryChanged();
 
     Message message;
@@ -301,6 +306,19 @@ void AppModel::receiveDeletion(const wire::events::Deleted& deleted) {
     const Message* m = message(threadNumber, deleted.id);
     if (!m || m->sender != (ownCopy ? kMe : kThem)) return;
     markDeleted(deleted.id, threadNumber);
+}
+
+void AppModel::receiveDelivered(const wire::events::Delivered& ack) {
+    for (const ChatThread& t : data_.threads) {
+        const bool found = std::any_of(t.messages.begin(), t.messages.end(),
+                                       [&](const Message& m) { return m.id == ack.id; });
+        if (!found) continue;
+        // Only the number it went to, or another device of this account,
+        // can tell that it arrived.
+        if (ack.from != t.id && ack.from != ownNumber()) return;
+        if (setStatus("delivered", ack.id)) save();
+        return;
+    }
 }
 
 void AppModel::removeStoredFile(const std::optional<std::string>& storedName) {

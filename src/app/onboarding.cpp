@@ -26,7 +26,7 @@ void AppModel::claimNewNumber(const std::string& name, bool business, const Virt
     const std::string first = digitsOf(pin);
     if (first.size() != 4) return setAlert("Choose a 4-digit PIN.");
     if (first != digitsOf(pinAgain)) return setAlert("The two PINs do not match.");
-    const std::string trimmedName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
+    const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return;
 
     beginClaim(newAccount(trimmedName, number, business ? "business" : "personal"),
@@ -38,7 +38,7 @@ std::string AppModel::reclaimNumber(const std::string& name, const std::string& 
     const auto parsed = VirtualNumber::parse(number);
     if (!parsed) return "Enter the full number, like 0-1-660-9141.";
     if (digitsOf(pin).size() != 4) return "Enter the 4-digit PIN for that number.";
-    const std::string trimmedName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
+    const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return {};
 
     beginClaim(newAccount(trimmedName, *parsed, "personal"), normalizePIN(pin), false);

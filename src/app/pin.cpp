@@ -30,7 +30,7 @@ void AppModel::claimNumber(const std::string& name, const std::string& number,
     if (!parsed) return setAlert("Enter the full number, like 0-1-660-9141.");
     const std::string normalized = normalizePIN(pin);
     if (normalized.size() != 4) return setAlert("Enter the 4-digit PIN for that number.");
-    const std::string trimmedName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
+    const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return;
 
     claimWasNew_ = true;
@@ -73,8 +73,10 @@ void AppModel::changePIN(const std::string& current, const std::string& newPin) 
 
 void AppModel::saveProfile(const std::string& name, bool business) {
     if (!data_.account) return;
+    const std::string cleaned = cleanName(name);
+    if (cleaned.empty()) return;
     Account account = *data_.account;
-    account.displayName = unicode::prefixCharacters(unicode::trimmed(name), kNameLimit);
+    account.displayName = cleaned;
     account.accountKind = business ? "business" : "personal";
     setAccount(account);
     save();

@@ -200,7 +200,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              const auto place = city(country, c.args.integer("city"));
              const std::string pin = c.args.text("pin");
              if (!place) throw BadArgument{"That city is not in the number plan."};
-             if (unicode::trimmed(name).empty()) throw BadArgument{"Enter a name."};
+             if (cleanName(name).empty()) throw BadArgument{"Enter a name."};
              AlertWatch watch(c.model);
              c.model.claimNewNumber(name, business, VirtualNumber::issue(*place), pin, pin);
              replyWhenRegistered(c, watch);
@@ -210,7 +210,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              const std::string name = c.args.text("name");
              const std::string number = c.args.text("number");
              const std::string pin = c.args.text("pin");
-             if (unicode::trimmed(name).empty()) throw BadArgument{"Enter a name."};
+             if (cleanName(name).empty()) throw BadArgument{"Enter a name."};
              AlertWatch watch(c.model);
              if (c.model.account()) {
                  c.model.claimNumber(name, number, pin);
@@ -343,7 +343,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              requireAccount(c.model);
              const std::string name = c.args.text("name");
              const bool business = c.args.flag("business", false);
-             if (unicode::trimmed(name).empty()) throw BadArgument{"Enter a name."};
+             if (cleanName(name).empty()) throw BadArgument{"Enter a name."};
              AlertWatch watch(c.model);
              c.model.saveProfile(name, business);
              // Saving says so in an alert: that one is good news.

@@ -127,4 +127,22 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
+std::string cleanName(std::string_view text, std::size_t limit) {
+    std::string kept;
+    kept.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto size = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < size;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(bytes, i, size, c);
+        if (c < 0) continue;
+        const auto type = u_charType(c);
+        if (type == U_FORMAT_CHAR || type == U_CONTROL_CHAR) continue;
+        kept.append(
+            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+    }
+    return prefixCharacters(trimmed(kept), limit);
+}
+
 }  // namespace merrowfax::unicode

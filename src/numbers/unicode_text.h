@@ -35,4 +35,12 @@ std::string prefixCharacters(std::string_view text, std::size_t limit);
 // Removes white space and line breaks (Unicode White_Space) from both ends.
 std::string_view trimmed(std::string_view text);
 
+// A person's name as this program keeps, shows and sends it: without
+// invisible formatting (category Cf: bidirectional embeddings, overrides and
+// isolates, zero-width characters, the byte order mark, ...) and control
+// characters, which could make a name read as another number or hide part of
+// it; then trimmed and cut to its first `limit` characters. Ill-formed UTF-8
+// sequences are dropped too. Empty when nothing visible is left.
+std::string cleanName(std::string_view text, std::size_t limit);
+
 }  // namespace merrowfax::unicode

@@ -4,24 +4,28 @@
 
 namespace merrowfax {
 
-// Every duration the program waits for, in one place. Tests shorten them with
-// setTimings(); MERROWFAX_TIME_SCALE (a factor such as 0.01) scales them all
-// for end-to-end runs of the real programs.
+// Every duration the program waits for, and the limits that go with them, in
+// one place. Tests shorten them with setTimings(); MERROWFAX_TIME_SCALE (a
+// factor such as 0.01) scales the durations for end-to-end runs of the real
+// programs.
 struct Timings {
     using ms = std::chrono::milliseconds;
 
-    ms expirySweep{30'000};       // voice-message expiry sweep
-    ms reconnect{2'000};          // internet line: retry after a failure
-    ms keepAlive{15'000};         // internet line: ping interval
-    ms computerLookup{6'000};     // start-up account lookup timeout
-    ms noAnswer{30'000};          // an outgoing call nobody answers
-    ms ringRepeat{2'200};         // ring sound while a call rings
-    ms pathCheck{200};            // waiting for a path before dialing
-    ms linkSearch{20'000};        // device linking gives up
-    ms audioRestart{250};         // pause before call audio restarts
-    ms directoryRequest{60'000};  // a directory page request gives up
-    ms directorySearch{300};      // directory search: typing pause before it asks
-    ms serviceAnswer{10'000};     // command-line client: waits for the service
+    ms expirySweep{30'000};        // voice-message expiry sweep
+    ms reconnect{2'000};           // internet line: retry after a failure
+    ms keepAlive{15'000};          // internet line: ping interval
+    ms computerLookup{6'000};      // start-up account lookup timeout
+    ms noAnswer{30'000};           // an outgoing call nobody answers
+    ms ringRepeat{2'200};          // ring sound while a call rings
+    ms pathCheck{200};             // waiting for a path before dialing
+    ms linkSearch{20'000};         // device linking gives up
+    ms audioRestart{250};          // pause before call audio restarts
+    ms directoryRequest{60'000};   // a directory page request gives up
+    ms directorySearch{300};       // directory search: typing pause before it asks
+    ms serviceAnswer{10'000};      // command-line client: waits for the service
+    ms bookUpload{1'000};          // contact changes gather this long before one upload
+    ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
+    int strangerContacts = 200;    // ...this many times per window
 };
 
 const Timings& timings();

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include "app/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "platform/timings.h"
 #include "transport/service_address.h"
@@ -59,6 +60,8 @@ void DirectoryClient::fetch(const DirectoryQuery& query,
         auto page = wire::decodeDirectoryPage(
             std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
         if (!page) return done(answer);
+        // A listed name must not pose as another number or hide one.
+        for (DirectoryEntry& entry : page->people) entry.name = cleanName(entry.name);
         answer.outcome = DirectoryAnswer::Outcome::page;
         answer.page = std::move(*page);
         done(std::move(answer));

@@ -285,6 +285,9 @@ void InternetLine::requestBook(const std::optional<std::vector<BookEntry>>& cont
     if (!json) return;
     queuedBytes_ += static_cast<qint64>(json->size());
     socket_->sendTextMessage(QString::fromStdString(*json));
+    // The last upload may be made while the program closes, with no event
+    // loop left to write it out.
+    if (contacts && socket_->state() == QAbstractSocket::ConnectedState) socket_->flush();
 }
 
 void InternetLine::lookupComputer(const std::string& computer,

@@ -34,6 +34,7 @@ struct Text {
 
 struct Delivered {
     Uuid id;
+    std::string from;  // who says it arrived; empty when the record named nobody
     bool operator==(const Delivered&) const = default;
 };
 
@@ -48,16 +49,19 @@ struct Call {
 
 struct Audio {
     Bytes bytes;
+    std::string from;  // the sender's number; empty when unknown
     bool operator==(const Audio&) const = default;
 };
 
 struct Video {
     Bytes bytes;
+    std::string from;  // the sender's number; empty when unknown
     bool operator==(const Video&) const = default;
 };
 
 struct Walkie {
     Bytes bytes;
+    std::string from;  // the sender's number; empty when unknown
     bool operator==(const Walkie&) const = default;
 };
 
@@ -115,6 +119,7 @@ struct Desk {
 
 struct DeskFrame {
     Bytes bytes;
+    std::string from;  // the sender's number; empty when unknown
     bool operator==(const DeskFrame&) const = default;
 };
 

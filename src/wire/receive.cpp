@@ -34,7 +34,7 @@ Result text(const Envelope& e, const Context& c) {
 
 Result delivered(const Envelope& e, const Context&) {
     if (!e.id) return {};
-    return PeerEvent(events::Delivered{idOf(e)});
+    return PeerEvent(events::Delivered{idOf(e), orEmpty(e.number)});
 }
 
 Result deleted(const Envelope& e, const Context&) {
@@ -53,7 +53,7 @@ Result audio(const Envelope& e, const Context&) {
     if (!e.payload) return {};
     auto bytes = decodeBase64(*e.payload, kMaxPayloadBytes);
     if (!bytes || bytes->size() < 2) return {};
-    return PeerEvent(events::Audio{std::move(*bytes)});
+    return PeerEvent(events::Audio{std::move(*bytes), orEmpty(e.number)});
 }
 
 Result talk(const Envelope& e, const Context&) {
@@ -160,27 +160,30 @@ std::optional<Incoming> receiveEnvelope(const Envelope& envelope, Transport tran
     return std::nullopt;
 }
 
-std::optional<PeerEvent> eventFromFrame(const LanFrame& frame) {
+std::optional<PeerEvent> eventFromFrame(const LanFrame& frame, std::string_view from) {
     auto bytes = [&] {
         return Bytes(frame.body.begin(), frame.body.end());
     };
     switch (static_cast<FrameKind>(frame.kind)) {
         case FrameKind::audio:
-            return events::Audio{bytes()};
+            return events::Audio{bytes(), std::string(from)};
         case FrameKind::video:
-            return events::Video{bytes()};
+            return events::Video{bytes(), std::string(from)};
         case FrameKind::walkie:
-            return events::Walkie{bytes()};
+            return events::Walkie{bytes(), std::string(from)};
         default:
             return std::nullopt;
     }
 }
 
 std::optional<PeerEvent> eventFromFrame(const NetFrame& frame) {
+    // Coming from the relay service, the number field holds the sender's
+    // registered number, written there by the service.
+    const std::string from(frame.target);
     if (frame.kind == static_cast<std::uint8_t>(FrameKind::deskFrame)) {
-        return events::DeskFrame{Bytes(frame.media.begin(), frame.media.end())};
+        return events::DeskFrame{Bytes(frame.media.begin(), frame.media.end()), from};
     }
-    return eventFromFrame(LanFrame{frame.kind, frame.media});
+    return eventFromFrame(LanFrame{frame.kind, frame.media}, from);
 }
 
 std::string safeFileName(std::string_view name) {

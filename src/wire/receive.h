@@ -60,7 +60,10 @@ std::optional<Incoming> receiveEnvelope(const Envelope& envelope, Transport tran
 
 // Media frames: kinds 2, 3, 4 on the LAN; 2 to 5 on the internet line. Other
 // kinds (the LAN's kind 1 is an envelope for decodeEnvelope) give nothing.
-std::optional<PeerEvent> eventFromFrame(const LanFrame& frame);
+// The event names its sender: on the LAN the number the link knows for the
+// sending peer (`from`), on the internet line the frame's number field, which
+// the relay service fills with the sender's registered number.
+std::optional<PeerEvent> eventFromFrame(const LanFrame& frame, std::string_view from);
 std::optional<PeerEvent> eventFromFrame(const NetFrame& frame);
 
 // A name from the network made safe as one file name: no path separators,

@@ -11,20 +11,6 @@ using namespace merrowfax::testing;
 
 namespace {
 
-// Shortens one timing for the length of a test.
-class TimingsOverride {
-public:
-    explicit TimingsOverride(void (*change)(Timings&)) : saved_(timings()) {
-        Timings t = saved_;
-        change(t);
-        setTimings(t);
-    }
-    ~TimingsOverride() { setTimings(saved_); }
-
-private:
-    Timings saved_;
-};
-
 // Runs the event loop until `done` or about `ms` milliseconds.
 bool runUntil(const std::function<bool()>& done, int ms = 3000) {
     QElapsedTimer timer;
@@ -397,7 +383,7 @@ TEST_F(Calls, MediaFlowsOnlyDuringAConnectedCall) {
     media->callbacks.onAudio(chunk);
     EXPECT_TRUE(line->audio.empty());
 
-    fromLine(wire::events::Audio{chunk});
+    fromLine(wire::events::Audio{chunk, kAlice});
     EXPECT_TRUE(media->received.empty());
 
     connectedToAlice();
@@ -412,7 +398,32 @@ TEST_F(Calls, MediaFlowsOnlyDuringAConnectedCall) {
     EXPECT_EQ(line->frames[0].first, wire::FrameKind::video);
     EXPECT_EQ(line->frames[0].second, kAlice);
     EXPECT_EQ(lan->media.size(), 2u);
-    fromLine(wire::events::Audio{chunk});
+    fromLine(wire::events::Audio{chunk, kAlice});
+    EXPECT_EQ(media->received.size(), 1u);
+}
+
+TEST_F(Calls, OnlyTheOtherPartysMediaIsHeardOrSeen) {
+    connectedToAlice();
+    settle();
+    media->received.clear();
+    const wire::Bytes chunk(640, std::byte{1});
+    // Anyone can address media to this number: a stranger, a frame that
+    // names nobody, even this number's own devices.
+    for (const char* from : {kBob, "", kOwn}) {
+        fromLine(wire::events::Audio{chunk, from});
+        fromLan(wire::events::Video{chunk, from});
+    }
+    EXPECT_TRUE(media->received.empty());
+    EXPECT_EQ(media->framesShown, 0);
+
+    fromLine(wire::events::Audio{chunk, kAlice});
+    fromLan(wire::events::Video{chunk, kAlice});
+    EXPECT_EQ(media->received.size(), 1u);
+    EXPECT_EQ(media->framesShown, 1);
+
+    // Once the call is over, not even the other party is heard.
+    model->endCall();
+    fromLine(wire::events::Audio{chunk, kAlice});
     EXPECT_EQ(media->received.size(), 1u);
 }
 

@@ -104,6 +104,39 @@ TEST_F(Contacts, ImportingTheBookKeepsWhatIsAlreadyHere) {
     EXPECT_EQ(stored().contacts, model->contacts());
 }
 
+// "Alice" made to end, on screen, in someone else's number: a right-to-left
+// override, the number reversed, and invisible padding.
+const std::string kPosing =
+    "\xE2\x80\x8B Alice\xE2\x80\xAE"
+    "8765-432-1-0\xE2\x81\xA9\xEF\xBB\xBF";
+const std::string kPosingCleaned = "Alice8765-432-1-0";
+
+TEST_F(Contacts, NamesCannotHideOrReorderTextWhereverTheyComeFrom) {
+    model->addContact(kPosing, kAlice);
+    EXPECT_EQ(model->displayName(kAlice), kPosingCleaned);
+    model->updateContact(idOf(kAlice),
+                         "\xE2\x80\xAE"
+                         "Ally\x07",
+                         kAlice);
+    EXPECT_EQ(model->displayName(kAlice), "Ally");
+    model->addContact("\xE2\x80\x8F\xE2\x80\x8B ", kBob);  // nothing visible: no contact
+    EXPECT_EQ(model->contacts().size(), 1u);
+
+    model->importBook({BookEntry{kPosing, kBob, false}});
+    EXPECT_EQ(model->displayName(kBob), kPosingCleaned);
+
+    // Names strangers and callers give themselves.
+    fromLine(text("0-1-000-0042", "hi", Uuid::random(), kPosing.c_str()));
+    EXPECT_EQ(model->displayName("0-1-000-0042"), kPosingCleaned);
+    EXPECT_EQ(threadOf("0-1-000-0042")->title, kPosingCleaned);
+    EXPECT_EQ(model->directory().at("0-1-000-0042"), kPosingCleaned);
+    wire::events::Call invite{"invite", Uuid::random(), "0-1-000-0043", "", kPosing, false, ""};
+    fromLine(invite);
+    EXPECT_EQ(model->directory().at("0-1-000-0043"), kPosingCleaned);
+    EXPECT_EQ(model->incoming()->name, kPosingCleaned);
+    EXPECT_EQ(stored().contacts, model->contacts());
+}
+
 TEST_F(Contacts, TheBookArrivesThroughTheLine) {
     line->callbacks.onBook({BookEntry{"Alice", kAlice, false}});
     settle();

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -35,8 +36,12 @@ public:
         sent.push_back(envelope);
         return accepts;
     }
+    // Book uploads, counted where a test can still read them once the model
+    // (and this line with it) is gone.
+    std::shared_ptr<int> uploads = std::make_shared<int>(0);
     void requestBook(const std::optional<std::vector<BookEntry>>& contacts) override {
         books.push_back(contacts);
+        if (contacts) ++*uploads;
     }
     void lookupComputer(const std::string& computer,
                         std::function<void(std::optional<RememberedAccount>)> done) override {
@@ -140,6 +145,7 @@ public:
     int audioStarts = 0;
     int videoStarts = 0;
     std::vector<wire::Bytes> received;
+    int framesShown = 0;
     Callbacks callbacks;
 
     void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
@@ -162,7 +168,7 @@ public:
     }
     void stopVideo() override { publishVideoOn(false); }
     void switchCamera() override {}
-    void receiveVideo(std::span<const std::byte>) override {}
+    void receiveVideo(std::span<const std::byte>) override { ++framesShown; }
 };
 
 class RecordingWalkie final : public WalkieTalk {

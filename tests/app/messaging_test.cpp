@@ -1,3 +1,6 @@
+#include <QThread>
+
+#include <cstdio>
 #include <fstream>
 
 #include "model_fixture.h"
@@ -60,19 +63,39 @@ TEST_F(Sending, StatusMovesFromWaitingToSentToDeliveredAndDeletedStays) {
     model->sendText("one", kAlice);
     const Uuid first = threadOf(kAlice)->messages[0].id;
     EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
-    fromLine(wire::events::Delivered{first});
+    fromLine(wire::events::Delivered{first, kAlice});
     EXPECT_EQ(threadOf(kAlice)->messages[0].status, "delivered");
     EXPECT_EQ(stored().threads[0].messages[0].status, "delivered");
 
     lan->accepts = false;
     model->sendText("two", kAlice);
     const Uuid second = threadOf(kAlice)->messages[1].id;
-    fromLan(wire::events::Delivered{second});  // an ack may overtake "sent"
+    fromLan(wire::events::Delivered{second, kAlice});  // an ack may overtake "sent"
     EXPECT_EQ(threadOf(kAlice)->messages[1].status, "delivered");
 
     model->deleteMessageForEveryone(first, kAlice);
-    fromLine(wire::events::Delivered{first});
+    fromLine(wire::events::Delivered{first, kAlice});
     EXPECT_EQ(threadOf(kAlice)->messages[0].status, "deleted");
+}
+
+TEST_F(Sending, OnlyTheRecipientOrOurOwnDevicesConfirmDelivery) {
+    line->accepts = true;
+    model->sendText("one", kAlice);
+    model->sendText("two", kAlice);
+    const Uuid first = threadOf(kAlice)->messages[0].id;
+    const Uuid second = threadOf(kAlice)->messages[1].id;
+
+    // Whoever learnt an id cannot mark it delivered; nor can an ack that
+    // names nobody.
+    fromLine(wire::events::Delivered{first, kBob});
+    fromLan(wire::events::Delivered{first, ""});
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
+    EXPECT_EQ(stored().threads[0].messages[0].status, "sent");
+
+    fromLine(wire::events::Delivered{first, kAlice});
+    fromLine(wire::events::Delivered{second, kOwn});  // another device of this number
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "delivered");
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "delivered");
 }
 
 TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
@@ -144,8 +167,60 @@ TEST_F(Receiving, AStrangerBecomesAContactOnceAndTheBookIsUploaded) {
     fromLine(text(kAlice, "two", Uuid::random(), "Alice Renamed"));
     ASSERT_EQ(model->contacts().size(), 1u);
     EXPECT_EQ(model->contacts()[0].name, "Alice");
-    EXPECT_EQ(line->books.size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return *line->uploads == 1; }));
     EXPECT_EQ(model->directory().at(kAlice), "Alice Renamed");
+}
+
+// A number made from `i`, as a flood of fresh senders would use.
+std::string stranger(int i) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%07d", i);
+    return "44-1-" + std::string(digits, 3) + "-" + std::string(digits + 3);
+}
+
+TEST_F(Receiving, AFloodOfStrangersIsKeptButOnlyTheFirstBecomeContacts) {
+    TimingsOverride limit([](Timings& t) {
+        t.strangerContacts = 3;
+        t.strangerWindow = std::chrono::milliseconds(300);
+    });
+    for (int i = 1; i <= 5; ++i) fromLine(text(stranger(i).c_str(), "hi", Uuid::random(), "Spam"));
+    EXPECT_EQ(model->contacts().size(), 3u);
+    EXPECT_EQ(model->threads().size(), 5u);  // every text is kept, in its own chat
+    EXPECT_EQ(line->sentWithOp("delivered").size(), 5u);
+    EXPECT_EQ(threadOf(stranger(5))->title, "Spam");
+
+    // A known number is no stranger; once the window has passed, strangers
+    // are welcome again.
+    model->addContact("Bob", kBob);
+    fromLine(text(kBob, "hi"));
+    EXPECT_EQ(model->contacts().size(), 4u);
+    QThread::msleep(350);
+    fromLine(text(stranger(6).c_str(), "hi", Uuid::random(), "Late"));
+    EXPECT_EQ(model->contacts().size(), 5u);
+}
+
+TEST_F(Receiving, ABurstOfNewContactsIsUploadedOnceAndAtTheEnd) {
+    TimingsOverride quick([](Timings& t) { t.bookUpload = std::chrono::milliseconds(500); });
+    for (int i = 1; i <= 20; ++i) fromLine(text(stranger(i).c_str(), "hi", Uuid::random(), "Spam"));
+    // One upload per half second of the burst at most (a slow machine may
+    // take more than one), the last with everyone in it.
+    ASSERT_TRUE(waitUntil([&] {
+        return !line->books.empty() && line->books.back() && line->books.back()->size() == 20;
+    }));
+    const int afterBurst = *line->uploads;
+    EXPECT_LE(afterBurst, 3);
+    QThread::msleep(600);
+    settle();
+    EXPECT_EQ(*line->uploads, afterBurst);
+
+    // Later changes start a new round; one still gathering goes out when
+    // the program closes.
+    fromLine(text(stranger(21).c_str(), "hi", Uuid::random(), "Spam"));
+    ASSERT_TRUE(waitUntil([&] { return *line->uploads == afterBurst + 1; }));
+    fromLine(text(stranger(22).c_str(), "hi", Uuid::random(), "Spam"));
+    const auto uploads = line->uploads;
+    model.reset();
+    EXPECT_EQ(*uploads, afterBurst + 2);
 }
 
 TEST_F(Receiving, ABlockedNumberIsSilencedOnEveryPath) {

@@ -10,12 +10,29 @@
 
 #include "app/app_model.h"
 #include "fakes.h"
+#include "platform/timings.h"
 
 namespace merrowfax::testing {
 
 inline constexpr const char* kOwn = "0-1-234-5678";
 inline constexpr const char* kAlice = "44-1-555-0001";
 inline constexpr const char* kBob = "1-1-222-2222";
+
+// Shortens timings or limits for the length of a test.
+class TimingsOverride {
+public:
+    explicit TimingsOverride(void (*change)(Timings&)) : saved_(timings()) {
+        Timings t = saved_;
+        change(t);
+        setTimings(t);
+    }
+    ~TimingsOverride() { setTimings(saved_); }
+    TimingsOverride(const TimingsOverride&) = delete;
+    TimingsOverride& operator=(const TimingsOverride&) = delete;
+
+private:
+    Timings saved_;
+};
 
 // An AppModel on a fresh data folder with fake transports and devices.
 class ModelTest : public ::testing::Test {
@@ -77,6 +94,16 @@ protected:
     // Runs queued main-thread work (component callbacks hop there).
     static void settle() {
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    }
+
+    // Runs the event loop until `done` or about `ms` milliseconds.
+    static bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < ms) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return done();
     }
 
     // An event as a transport delivers it: through its callback, then the hop.

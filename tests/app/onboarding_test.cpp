@@ -37,6 +37,43 @@ TEST_F(Onboarding, ANewNumberNeedsTheSameFourDigitsTwice) {
     EXPECT_TRUE(line->starts.empty());
 }
 
+TEST_F(Onboarding, TheOwnNameIsRegisteredAndKeptWithoutInvisibleCharacters) {
+    // Only invisible characters: as blank as a blank name.
+    model->claimNewNumber("\xE2\x80\xAE\xE2\x80\x8B\x07", false, offered(), "1234", "1234");
+    EXPECT_FALSE(model->account());
+
+    model->claimNewNumber(
+        "\t\xE2\x81\xA6"
+        "Ann\x1B\xE2\x80\xAE"
+        "0-1-000-0001\xE2\x81\xA9 ",
+        false, offered(), "1234", "1234");
+    ASSERT_TRUE(model->account());
+    EXPECT_EQ(model->account()->displayName, "Ann0-1-000-0001");
+    ASSERT_EQ(line->starts.size(), 1u);
+    EXPECT_EQ(line->starts[0].name, "Ann0-1-000-0001");
+    EXPECT_EQ(stored().account->displayName, "Ann0-1-000-0001");
+
+    model->saveProfile("\xE2\x80\x8B", false);  // nothing visible: unchanged
+    EXPECT_EQ(model->account()->displayName, "Ann0-1-000-0001");
+    model->saveProfile(std::string(45, 'y') + "\xE2\x80\x8F", false);
+    EXPECT_EQ(line->starts.back().name, std::string(40, 'y'));
+}
+
+TEST_F(Onboarding, AnOlderStoredNameIsCleanedBeforeItIsSent) {
+    model.reset();
+    StoredDatabase db = StoredDatabase::fresh();
+    db.account = account(kOwn,
+                         "\xE2\x80\xAE"
+                         "Me\xE2\x80\x8B");
+    seed(db);
+    start();
+    ASSERT_EQ(line->starts.size(), 1u);
+    EXPECT_EQ(line->starts[0].name, "Me");
+    EXPECT_EQ(lan->starts[0].second, "Me");
+    model->sendText("hi", kAlice);
+    EXPECT_EQ(line->sentWithOp("text").at(0).name, "Me");
+}
+
 TEST_F(Onboarding, ANewNumberIsShownAtOnceAndRegisteredWithItsKindAndPin) {
     const std::string longName(50, 'x');
     model->claimNewNumber("  " + longName + " ", true, offered(), "1-2-3-4", "1234");

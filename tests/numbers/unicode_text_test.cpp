@@ -9,8 +9,14 @@ TEST(PrefixCharacters, CountsWhatAReaderSeesAsOneCharacter) {
     EXPECT_EQ(prefixCharacters("abcdef", 3), "abc");
     EXPECT_EQ(prefixCharacters("", 3), "");
     // e + combining acute is one character; so is a flag (two code points).
-    EXPECT_EQ(prefixCharacters("e\xCC\x81" "abc", 2), "e\xCC\x81" "a");
-    EXPECT_EQ(prefixCharacters("\xF0\x9F\x87\xA8\xF0\x9F\x87\xA6" "xyz", 1),
+    EXPECT_EQ(prefixCharacters("e\xCC\x81"
+                               "abc",
+                               2),
+              "e\xCC\x81"
+              "a");
+    EXPECT_EQ(prefixCharacters("\xF0\x9F\x87\xA8\xF0\x9F\x87\xA6"
+                               "xyz",
+                               1),
               "\xF0\x9F\x87\xA8\xF0\x9F\x87\xA6");
     EXPECT_EQ(prefixCharacters("Zoë Zoë", 3), "Zoë");
     EXPECT_EQ(prefixCharacters("abc", 0), "");
@@ -28,4 +34,49 @@ TEST(CompareCaseInsensitive, IgnoresCaseButNotAccents) {
     EXPECT_LT(compareCaseInsensitive("alice", "Bob"), 0);
     EXPECT_NE(compareCaseInsensitive("e", "é"), 0);
     EXPECT_LT(compareCaseInsensitive("Émile", "Fred"), 0);
+}
+
+TEST(CleanName, DropsInvisibleFormattingAndControlsThenTrimsAndCuts) {
+    // Right-to-left override and isolates: "Ann" followed by a reversed
+    // number would read as someone else's number.
+    EXPECT_EQ(cleanName("Ann\xE2\x80\xAE"
+                        "8765-432-1-0\xE2\x80\xAC",
+                        40),
+              "Ann8765-432-1-0");
+    EXPECT_EQ(cleanName("\xE2\x81\xA6"
+                        "Bob\xE2\x81\xA9",
+                        40),
+              "Bob");  // U+2066, U+2069
+    EXPECT_EQ(cleanName("B\xE2\x80\x8B"
+                        "o\xEF\xBB\xBF"
+                        "b\xD8\x9C",
+                        40),
+              "Bob");  // ZWSP, BOM, ALM
+    EXPECT_EQ(cleanName("B\xE2\x80\x8F"
+                        "o\xE2\x81\xA0"
+                        "b\xE2\x81\xA4",
+                        40),
+              "Bob");  // RLM, WJ
+    EXPECT_EQ(cleanName("Bo\x07"
+                        "b\x1B\x7F\xC2\x85",
+                        40),
+              "Bob");                                                   // C0, DEL and C1 controls
+    EXPECT_EQ(cleanName("\xE2\x80\x8B  Bob \xE2\x80\x8E", 40), "Bob");  // trimmed once bare
+    EXPECT_EQ(cleanName("\xE2\x80\xAE\xE2\x80\x8B \t", 40), "");        // nothing visible
+    EXPECT_EQ(cleanName("B\xFF"
+                        "ob",
+                        40),
+              "Bob");  // broken bytes go
+    // Visible text stays as it is: accents, other scripts, flags.
+    EXPECT_EQ(
+        cleanName("Zoë \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x87\xA8\xF0\x9F\x87\xA6", 40),
+        "Zoë \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x87\xA8\xF0\x9F\x87\xA6");
+    // The cut counts what is left to see, not the invisible padding.
+    EXPECT_EQ(cleanName(std::string(50, 'a'), 40), std::string(40, 'a'));
+    std::string padded;
+    for (int i = 0; i < 40; ++i)
+        padded +=
+            "\xE2\x80\x8B"
+            "b";
+    EXPECT_EQ(cleanName(padded, 40), std::string(40, 'b'));
 }

@@ -4,6 +4,9 @@
 
 #include "device.h"
 #include "platform/timings.h"
+#include "support/ws_client.h"
+#include "wire/base64.h"
+#include "wire/frames.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -85,6 +88,38 @@ TEST_F(CallsThroughTheRelay, AnsweredCallsEndFromEitherSideWithRecordsOnBoth) {
     EXPECT_EQ(ann.model->calls()[0].direction, "incoming");
     EXPECT_TRUE(ann.model->calls()[0].video);
     EXPECT_EQ(ann.model->calls().size(), 2u);
+}
+
+TEST_F(CallsThroughTheRelay, AThirdNumbersMediaIsNeverPlayedIntoACall) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+    allRegistered({&ann, &ben});
+    WsClient cat(
+        relay.port(),
+        liveTarget(
+            {{"number", kCat}, {"name", "Cat"}, {"device", "Mac"}, {"computer", "mac-CAT"}}));
+    ASSERT_TRUE(cat.waitFor("pin"));
+
+    ring(ann, ben, kBen);
+    ben.model->answerCall();
+    ASSERT_TRUE(waitFor([&] { return connected(ann); }));
+    ASSERT_TRUE(waitFor([&] { return ben.media->received.size() >= 2; }));  // both tones
+
+    // Cat addresses audio and video to Ben, in every form media travels in.
+    const wire::Bytes catAudio(640, std::byte{0x0C});
+    cat.sendText(R"({"op":"audio","to":")" + std::string(kBen) + R"(","payload":")" +
+                 wire::encodeBase64(catAudio) + R"("})");
+    for (auto kind : {wire::FrameKind::audio, wire::FrameKind::video}) {
+        const auto frame = wire::encodeNetFrame(kind, kBen, catAudio);
+        cat.sendBinary(std::string(reinterpret_cast<const char*>(frame.data()), frame.size()));
+    }
+    // Ann's audio still comes through.
+    const wire::Bytes annAudio(640, std::byte{0x0A});
+    ann.media->callbacks.onAudio(annAudio);
+    ASSERT_TRUE(waitFor([&] { return ben.media->received.back() == annAudio; }));
+    idle(200);
+    for (const auto& chunk : ben.media->received) EXPECT_NE(chunk, catAudio);
+    EXPECT_EQ(ben.media->framesShown, 0);
 }
 
 TEST_F(CallsThroughTheRelay, DeclinedAndAbandonedCallsAreMissedOnTheCallee) {

@@ -4,6 +4,7 @@
 #include <QUrlQuery>
 
 #include "device.h"
+#include "support/ws_client.h"
 #include "transport/directory_client.h"
 
 using namespace merrowfax;
@@ -57,6 +58,23 @@ TEST(DirectoryClientTest, PagesComeFromTheServiceAndFailuresSaySo) {
     ASSERT_EQ(found.page.people.size(), 1u);
     EXPECT_EQ(found.page.people[0], (DirectoryEntry{"0-1-234-5678", "Annabel", false}));
     EXPECT_FALSE(found.page.more);
+
+    // A listing whose name would end, on screen, in another number: the row
+    // shows it plainly, whatever the service let through.
+    {
+        WsClient posing(relay.port(), liveTarget({{"number", "0-1-234-5679"},
+                                                  {"name",
+                                                   "Anna\xE2\x80\xAE"
+                                                   "8765\xE2\x80\x8B"},
+                                                  {"device", "Mac"},
+                                                  {"computer", "mac-POSING"}}));
+        ASSERT_TRUE(posing.waitFor("pin"));
+    }
+    DirectoryAnswer both = fetch(byName);
+    ASSERT_EQ(both.page.people.size(), 2u);
+    const auto& listed = both.page.people;
+    EXPECT_EQ(listed[listed[0].number == "0-1-234-5679" ? 0 : 1],
+              (DirectoryEntry{"0-1-234-5679", "Anna8765", false}));
 
     DirectoryQuery otherLetter;
     otherLetter.letter = "Q";

@@ -49,6 +49,39 @@ TEST_F(ThroughTheRelay, ATextArrivesIsAcknowledgedAndWaitsForAnOfflineReader) {
     EXPECT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == "delivered"; }));
 }
 
+// Registers `number` straight with the service, as any program could.
+std::unique_ptr<WsClient> rawClient(const RelayProcess& relay, const char* number) {
+    auto client = std::make_unique<WsClient>(
+        relay.port(), liveTarget({{"number", number},
+                                  {"name", "Raw"},
+                                  {"device", "Mac"},
+                                  {"computer", std::string("mac-") + number}}));
+    EXPECT_TRUE(client->waitFor("pin"));
+    return client;
+}
+
+TEST_F(ThroughTheRelay, OnlyTheReaderCanSayATextArrived) {
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    auto ben = rawClient(relay, kBen);
+    auto cat = rawClient(relay, kCat);
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
+
+    ann.model->sendText("for Ben only", kBen);
+    idle(200);  // Ann's line writes it out
+    auto text = ben->waitFor("text");
+    ASSERT_TRUE(text);
+    const std::string id = (*text)["id"].GetString();
+    ASSERT_EQ(ann.message(kBen)->status, "sent");
+
+    // Cat learnt the id somehow and acknowledges it to Ann.
+    cat->sendText(R"({"op":"delivered","id":")" + id + R"(","to":")" + kAnn + R"("})");
+    idle(300);
+    EXPECT_EQ(ann.message(kBen)->status, "sent");
+
+    ben->sendText(R"({"op":"delivered","id":")" + id + R"(","to":")" + kAnn + R"("})");
+    EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == "delivered"; }));
+}
+
 TEST_F(ThroughTheRelay, AttachmentsAndDeletionsCrossToo) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});

@@ -185,6 +185,41 @@ TEST(Receive, AudioPayloadMustDecodeToTwoBytes) {
     EXPECT_EQ(eventOf<events::Audio>(audio("\"AAE=\"")).bytes, (Bytes{std::byte{0}, std::byte{1}}));
 }
 
+TEST(Receive, MediaAndAcknowledgementsNameTheirSender) {
+    // The relay service writes the sender's number into what it forwards;
+    // the app hears media and acknowledgements only from the right number.
+    auto audio = eventOf<events::Audio>(
+        receive({{"op", "\"audio\""}, {"payload", "\"AAE=\""}, {"number", "\"7\""}}));
+    EXPECT_EQ(audio.from, "7");
+    auto ack = eventOf<events::Delivered>(
+        receive({{"op", "\"delivered\""}, {"id", kQId}, {"number", "\"7\""}}));
+    EXPECT_EQ(ack.from, "7");
+    EXPECT_EQ(eventOf<events::Delivered>(receive({{"op", "\"delivered\""}, {"id", kQId}})).from,
+              "");
+
+    const Bytes body{std::byte{9}};
+    for (auto kind :
+         {FrameKind::audio, FrameKind::video, FrameKind::walkie, FrameKind::deskFrame}) {
+        const auto message = encodeNetFrame(kind, "44-1-555-0001", body);
+        auto event = eventFromFrame(*parseNetFrame(message));
+        ASSERT_TRUE(event);
+        const std::string from = std::visit(
+            [](const auto& e) -> std::string {
+                if constexpr (requires { e.from; }) {
+                    return e.from;
+                } else {
+                    return "?";
+                }
+            },
+            *event);
+        EXPECT_EQ(from, "44-1-555-0001") << int(kind);
+    }
+    const std::vector<std::byte> lanMessage{std::byte{3}, std::byte{9}};
+    EXPECT_EQ(
+        std::get<events::Video>(*eventFromFrame(*parseLanFrame(lanMessage), "1-1-222-2222")).from,
+        "1-1-222-2222");
+}
+
 TEST(Receive, NetFileCarriesItsBytesForTheLineToStore) {
     const Bytes content{std::byte{'%'}, std::byte{'P'}, std::byte{'D'}, std::byte{'F'}};
     auto in = receive({{"op", "\"file\""},
@@ -254,7 +289,7 @@ TEST(Frames, MediaKindsBecomeEvents) {
 
     for (std::uint8_t kind = 0; kind < 8; ++kind) {
         const std::vector<std::byte> lanMessage{std::byte{kind}, std::byte{9}};
-        auto lan = eventFromFrame(*parseLanFrame(lanMessage));
+        auto lan = eventFromFrame(*parseLanFrame(lanMessage), "1");
         const std::vector<std::byte> netMessage{std::byte{kind}, std::byte{1}, std::byte{'7'},
                                                 std::byte{9}};
         auto fromNet = eventFromFrame(*parseNetFrame(netMessage));
