@@ -49,11 +49,16 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     connect(&expiryTimer_, &QTimer::timeout, this, &AppModel::purgeExpired);
     expiryTimer_.start();
     fileSweeps_.setMaxThreadCount(1);
+
+    foldTimer_.setInterval(timings().journalFold);
+    connect(&foldTimer_, &QTimer::timeout, this, [this] { store_.foldInBackground(data_); });
+    foldTimer_.start();
 }
 
 AppModel::~AppModel() {
     hop_->close();
     fileSweeps_.waitForDone();
+    if (store_.hasUnfoldedChanges()) save();
 }
 
 void AppModel::wireHandlers() {
@@ -198,6 +203,23 @@ void AppModel::save() {
     store_.save(data_);
 }
 
+void AppModel::saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber) {
+    // Newest threads first, newest messages last: the changed one is near.
+    for (const ChatThread& t : data_.threads) {
+        for (auto m = t.messages.rbegin(); m != t.messages.rend(); ++m) {
+            if (m->id != id) continue;
+            Directory learned;
+            if (learnedNumber) {
+                if (auto it = data_.directory.find(*learnedNumber); it != data_.directory.end())
+                    learned.insert(*it);
+            }
+            if (!store_.saveMessage(t, *m, learned)) save();
+            return;
+        }
+    }
+    save();
+}
+
 void AppModel::dismissAlert() {
     if (!alertMessage_) return;
     alertMessage_.reset();
@@ -274,7 +296,7 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, Text>) {
                 receiveText(e);
             } else if constexpr (std::is_same_v<E, Delivered>) {
-                if (setStatus("delivered", e.id)) save();
+                if (setStatus("delivered", e.id)) saveMessage(e.id);
             } else if constexpr (std::is_same_v<E, Deleted>) {
                 receiveDeletion(e);
             } else if constexpr (std::is_same_v<E, File>) {

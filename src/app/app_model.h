@@ -127,6 +127,10 @@ public:
 
     // Start-up and routing.
     void save();
+    // Stores the message `id` (added, or its status changed) and the
+    // directory name of `learnedNumber`, without rewriting the whole store;
+    // durable on return. Any other change since the last save needs save().
+    void saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber = {});
     void startTransports(const Account& account, const std::string& pin, const std::string& newPin,
                          bool includeKind);
     void refreshOnline();
@@ -339,6 +343,7 @@ private:
     bool closing_ = false;  // endCall() is running
 
     QTimer expiryTimer_;
+    QTimer foldTimer_;        // folds the store's journal into db.json
     QThreadPool fileSweeps_;  // one worker: sweeps never overlap
 };
 

@@ -104,7 +104,7 @@ std::optional<Uuid> AppModel::sendText(const std::string& text, const std::strin
     message.status = "waiting";
     appendMessage(message, *target, displayName(*target));
     if (offerText(message, *target)) setStatus("sent", message.id);
-    save();
+    saveMessage(message.id);
     return message.id;
 }
 
@@ -241,16 +241,23 @@ void AppModel::receiveText(const wire::events::Text& text) {
         if (!isCanonicalNumber(text.to) || text.to == own) return;
         message.sender = kMe;
         appendMessage(std::move(message), text.to, displayName(text.to));
-        save();
+        saveMessage(text.id, text.from);
         return;
     }
 
     message.sender = kThem;
-    if (autoAddContact(name, text.from)) uploadBook();
+    const bool added = autoAddContact(name, text.from);
+    if (added) uploadBook();
     appendMessage(std::move(message), text.from, name.empty() ? text.from : name);
+    // Stored durably before "delivered" goes out: a crash after the
+    // acknowledgement must not lose the text.
+    if (added) {
+        save();
+    } else {
+        saveMessage(text.id, text.from);
+    }
     components_.network->sendDelivered(text.id, text.from);
     components_.line->send(wire::deliveredEnvelope(text.id, text.from));
-    save();
     notifyNewText(name.empty() ? text.from : name);
 }
 

@@ -22,6 +22,7 @@ struct Timings {
     ms directoryRequest{60'000};  // a directory page request gives up
     ms directorySearch{300};      // directory search: typing pause before it asks
     ms serviceAnswer{10'000};     // command-line client: waits for the service
+    ms journalFold{3'000};        // the store folds its journal into db.json
 };
 
 const Timings& timings();
