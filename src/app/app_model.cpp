@@ -58,7 +58,7 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
 AppModel::~AppModel() {
     hop_->close();
     fileSweeps_.waitForDone();
-    if (store_.hasUnfoldedChanges()) save();
+    if (store_.hasUnfoldedChanges() || syncQueued_) save();
 }
 
 void AppModel::wireHandlers() {
@@ -203,21 +203,38 @@ void AppModel::save() {
     store_.save(data_);
 }
 
-void AppModel::saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber) {
+void AppModel::saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber,
+                           std::function<void()> then) {
+    bool appended = false;
     // Newest threads first, newest messages last: the changed one is near.
     for (const ChatThread& t : data_.threads) {
-        for (auto m = t.messages.rbegin(); m != t.messages.rend(); ++m) {
-            if (m->id != id) continue;
-            Directory learned;
-            if (learnedNumber) {
-                if (auto it = data_.directory.find(*learnedNumber); it != data_.directory.end())
-                    learned.insert(*it);
-            }
-            if (!store_.saveMessage(t, *m, learned)) save();
-            return;
+        auto m = std::find_if(t.messages.rbegin(), t.messages.rend(),
+                              [&](const Message& x) { return x.id == id; });
+        if (m == t.messages.rend()) continue;
+        Directory learned;
+        if (learnedNumber) {
+            if (auto it = data_.directory.find(*learnedNumber); it != data_.directory.end())
+                learned.insert(*it);
         }
+        appended = store_.appendMessage(t, *m, learned);
+        break;
     }
-    save();
+    if (!appended) {
+        save();
+        if (then) then();
+        return;
+    }
+    if (then) afterSync_.push_back(std::move(then));
+    if (syncQueued_) return;
+    syncQueued_ = true;
+    // Events already queued (more texts of a flood) run first and share it.
+    QMetaObject::invokeMethod(this, &AppModel::syncMessages, Qt::QueuedConnection);
+}
+
+void AppModel::syncMessages() {
+    syncQueued_ = false;
+    if (!store_.syncJournal()) save();
+    for (auto& then : std::exchange(afterSync_, {})) then();
 }
 
 void AppModel::dismissAlert() {

@@ -249,15 +249,18 @@ void AppModel::receiveText(const wire::events::Text& text) {
     const bool added = autoAddContact(name, text.from);
     if (added) uploadBook();
     appendMessage(std::move(message), text.from, name.empty() ? text.from : name);
-    // Stored durably before "delivered" goes out: a crash after the
-    // acknowledgement must not lose the text.
+    // "delivered" goes out once the text is stored durably: a crash after
+    // the acknowledgement must not lose it.
+    auto acknowledge = [this, id = text.id, from = text.from] {
+        components_.network->sendDelivered(id, from);
+        components_.line->send(wire::deliveredEnvelope(id, from));
+    };
     if (added) {
         save();
+        acknowledge();
     } else {
-        saveMessage(text.id, text.from);
+        saveMessage(text.id, text.from, std::move(acknowledge));
     }
-    components_.network->sendDelivered(text.id, text.from);
-    components_.line->send(wire::deliveredEnvelope(text.id, text.from));
     notifyNewText(name.empty() ? text.from : name);
 }
 

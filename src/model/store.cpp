@@ -176,19 +176,29 @@ bool Store::save(const StoredDatabase& database) {
 
 bool Store::saveMessage(const ChatThread& thread, const Message& message,
                         const Directory& learned) {
+    return appendMessage(thread, message, learned) && syncJournal();
+}
+
+bool Store::appendMessage(const ChatThread& thread, const Message& message,
+                          const Directory& learned) {
     SyncSnapshot change;
     change.threads.push_back(ChatThread{thread.id, thread.title, {message}, thread.updatedAt});
     change.directory = learned;
     const std::string line = journalChangeLine(change);
     std::lock_guard lock(mutex_);
     if (!baseOnDisk_ || journalBroken_) return false;
-    if (!appendLocked(line)) return false;
+    if (!appendLocked(line, false)) return false;
     ++unfolded_;
     if (folding_) {
         sinceMarker_ += line;
         ++changesSinceMarker_;
     }
     return true;
+}
+
+bool Store::syncJournal() {
+    std::lock_guard lock(mutex_);
+    return syncLocked();
 }
 
 void Store::foldInBackground(const StoredDatabase& database) {
@@ -249,7 +259,7 @@ bool Store::openJournalLocked() {
     return false;
 }
 
-bool Store::appendLocked(std::string_view line) {
+bool Store::appendLocked(std::string_view line, bool sync) {
     if (journalBroken_) return false;
     if (!openJournalLocked()) return false;
     std::size_t done = 0;
@@ -259,14 +269,29 @@ bool Store::appendLocked(std::string_view line) {
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
-    if (done == line.size() && ::fdatasync(journalFd_) == 0) {
+    if (done == line.size()) {
         journalBytes_ += line.size();
-        return true;
+        unsynced_ = true;
+        return !sync || syncLocked();
     }
     // Whatever part reached the file is a torn line: later lines after it
     // would not be read back. Only a whole save clears this.
     journalBroken_ = true;
     return false;
+}
+
+bool Store::syncLocked() {
+    if (journalBroken_) return false;
+    if (!unsynced_) return true;
+    // A descriptor reopened after a failed journal replacement syncs the
+    // same file: the sync is of the file, not of the descriptor.
+    if (!openJournalLocked() || ::fdatasync(journalFd_) != 0) {
+        // What the kernel failed to write back is lost to the file for good.
+        journalBroken_ = true;
+        return false;
+    }
+    unsynced_ = false;
+    return true;
 }
 
 void Store::resetJournalLocked(std::string_view keep, std::size_t keptChanges) {
@@ -276,6 +301,8 @@ void Store::resetJournalLocked(std::string_view keep, std::size_t keptChanges) {
     if (journalFd_ >= 0) ::close(journalFd_);
     journalFd_ = -1;
     if (replaced) {
+        // The new file holds only synced bytes.
+        unsynced_ = false;
         journalBroken_ = false;
         journalBytes_ = keep.size();
         unfolded_ = keptChanges;

@@ -72,6 +72,11 @@ public:
     // the caller then saves whole.
     bool saveMessage(const ChatThread& thread, const Message& message,
                      const Directory& learned = {});
+    // The same in two steps, so that one sync covers many messages: the
+    // line is written now, and durable once syncJournal() returns true.
+    bool appendMessage(const ChatThread& thread, const Message& message,
+                       const Directory& learned = {});
+    bool syncJournal();
 
     // Starts folding the journal into db.json on a worker thread when it
     // holds changes (or the last whole save failed) and no fold runs. The
@@ -102,7 +107,8 @@ private:
     void removeStaleTemporaries() const;
     void replayJournal(StoredDatabase& database, std::uint64_t databaseHash);
     // With mutex_ held.
-    bool appendLocked(std::string_view line);
+    bool appendLocked(std::string_view line, bool sync = true);
+    bool syncLocked();
     bool openJournalLocked();
     void resetJournalLocked(std::string_view keep, std::size_t keptChanges);
 
@@ -117,6 +123,7 @@ private:
     mutable std::mutex mutex_;
     int journalFd_ = -1;
     bool journalBroken_ = false;    // a write failed part way: append no more
+    bool unsynced_ = false;         // lines written but not synced yet
     std::size_t journalBytes_ = 0;  // on disk, intact
     std::size_t unfolded_ = 0;      // changes db.json lacks
     bool folding_ = false;          // a marker is written, the worker runs
