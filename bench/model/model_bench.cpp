@@ -2,6 +2,9 @@
 // are built on, measured in the same run:
 //   load / (read + the same bytes at 1 GB/s, a fast parser's pace)   target <= 3
 //   save / (write + fsync of the same bytes)                         target <= 3
+// and one received message stored durably into it, as the model stores it
+// (the journal, folded every 3 s), against rewriting db.json whole for it:
+//   messages per second with the journal                             target >= 1000
 // The folder is $MERROWFAX_BENCH_DIR or the temporary directory; it should be
 // on the disk the data lives on, since fsync dominates saving.
 #include <benchmark/benchmark.h>
@@ -9,12 +12,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <vector>
 
 #include "model/record_json.h"
 #include "model/store.h"
@@ -195,6 +200,100 @@ void BM_Save(benchmark::State& state) {
     });
 }
 
+struct MessageFigures {
+    std::vector<double> latencies;  // seconds per durable save
+    double seconds = 0;             // the whole run, folds started included
+};
+
+std::map<std::string, MessageFigures>& messageFigures() {
+    static std::map<std::string, MessageFigures> m;
+    return m;
+}
+
+// Messages arrive in the newest thread, so it stays first and nothing sorts.
+// `perSync` 0: db.json rewritten whole per message; else journal lines with
+// one sync for that many (the model syncs once per event-loop turn, so a
+// backlog of queued texts shares one).
+void storeMessages(benchmark::State& state, const std::string& name, int perSync) {
+    const bool journal = perSync > 0;
+    const fs::path folder = fixture().folder / name;
+    StoredDatabase db = fixture().db;
+    std::sort(db.threads.begin(), db.threads.end(),
+              [](const auto& a, const auto& b) { return a.updatedAt > b.updatedAt; });
+    MessageFigures& figures = messageFigures()[name];
+    {
+        Store store(folder);
+        if (!store.save(db)) state.SkipWithError("save failed");
+        ChatThread& thread = db.threads.front();
+        Date clock = thread.updatedAt;
+        const auto begin = std::chrono::steady_clock::now();
+        auto lastFold = begin;
+        for (auto _ : state) {
+            Message message;
+            message.id = Uuid::random();
+            message.sender = "them";
+            message.sentAt = clock += 0.01;
+            message.text = kTexts[figures.latencies.size() % std::size(kTexts)];
+            message.status = "delivered";
+            thread.messages.push_back(std::move(message));
+            thread.updatedAt = clock;
+
+            const auto start = std::chrono::steady_clock::now();
+            bool stored;
+            if (!journal) {
+                stored = store.save(db);
+            } else {
+                stored = store.appendMessage(thread, thread.messages.back(),
+                                             {{thread.id, thread.title}});
+                if (figures.latencies.size() % perSync == static_cast<std::size_t>(perSync - 1))
+                    stored = store.syncJournal() && stored;
+            }
+            const auto end = std::chrono::steady_clock::now();
+            if (!stored) state.SkipWithError("message not stored");
+            const std::chrono::duration<double> took = end - start;
+            figures.latencies.push_back(took.count());
+            state.SetIterationTime(took.count());
+            // The model's fold timer: encoding runs on this thread, the write
+            // on the store's worker.
+            if (journal && end - lastFold > std::chrono::seconds(3)) {
+                store.foldInBackground(db);
+                lastFold = end;
+            }
+        }
+        const std::chrono::duration<double> all = std::chrono::steady_clock::now() - begin;
+        figures.seconds = all.count();
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+void BM_MessageWholeRewrite(benchmark::State& state) {
+    storeMessages(state, "whole rewrite", 0);
+}
+
+void BM_MessageJournal(benchmark::State& state) {
+    const int perSync = static_cast<int>(state.range(0));
+    storeMessages(state, "journal, " + std::to_string(perSync) + " per sync", perSync);
+}
+
+void BM_MessageFigures(benchmark::State& state) {
+    for (auto _ : state) {
+    }
+    for (auto& [name, f] : messageFigures()) {
+        if (f.latencies.empty()) continue;
+        std::vector<double> sorted = f.latencies;
+        std::sort(sorted.begin(), sorted.end());
+        auto at = [&](double q) {
+            return sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(q * sorted.size()))];
+        };
+        const double rate = static_cast<double>(sorted.size()) / f.seconds;
+        state.counters[name + " msg/s"] = rate;
+        std::printf(
+            "%s: %zu messages, %.0f messages/s, save p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+            name.c_str(), sorted.size(), rate, at(0.5) * 1e3, at(0.99) * 1e3, sorted.back() * 1e3);
+    }
+}
+
 void BM_Ratios(benchmark::State& state) {
     for (auto _ : state) {
     }
@@ -223,3 +322,16 @@ BENCHMARK(BM_Encode)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.
 BENCHMARK(BM_PlainWriteFsync)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Save)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Ratios)->Iterations(1);
+BENCHMARK(BM_MessageWholeRewrite)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+// Long enough for folds to start (every 3 s) while messages are stored.
+BENCHMARK(BM_MessageJournal)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8000);
+BENCHMARK(BM_MessageJournal)
+    ->Arg(8)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(100000);
+BENCHMARK(BM_MessageFigures)->Iterations(1);

@@ -57,12 +57,17 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     connect(&expiryTimer_, &QTimer::timeout, this, &AppModel::purgeExpired);
     expiryTimer_.start();
     fileSweeps_.setMaxThreadCount(1);
+
+    foldTimer_.setInterval(timings().journalFold);
+    connect(&foldTimer_, &QTimer::timeout, this, [this] { store_.foldInBackground(data_); });
+    foldTimer_.start();
 }
 
 AppModel::~AppModel() {
     flushBook();
     hop_->close();
     fileSweeps_.waitForDone();
+    if (store_.hasUnfoldedChanges() || syncQueued_) save();
 }
 
 void AppModel::wireHandlers() {
@@ -205,6 +210,40 @@ Account AppModel::newAccount(std::string name, const VirtualNumber& number,
 
 void AppModel::save() {
     store_.save(data_);
+}
+
+void AppModel::saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber,
+                           std::function<void()> then) {
+    bool appended = false;
+    // Newest threads first, newest messages last: the changed one is near.
+    for (const ChatThread& t : data_.threads) {
+        auto m = std::find_if(t.messages.rbegin(), t.messages.rend(),
+                              [&](const Message& x) { return x.id == id; });
+        if (m == t.messages.rend()) continue;
+        Directory learned;
+        if (learnedNumber) {
+            if (auto it = data_.directory.find(*learnedNumber); it != data_.directory.end())
+                learned.insert(*it);
+        }
+        appended = store_.appendMessage(t, *m, learned);
+        break;
+    }
+    if (!appended) {
+        save();
+        if (then) then();
+        return;
+    }
+    if (then) afterSync_.push_back(std::move(then));
+    if (syncQueued_) return;
+    syncQueued_ = true;
+    // Events already queued (more texts of a flood) run first and share it.
+    QMetaObject::invokeMethod(this, &AppModel::syncMessages, Qt::QueuedConnection);
+}
+
+void AppModel::syncMessages() {
+    syncQueued_ = false;
+    if (!store_.syncJournal()) save();
+    for (auto& then : std::exchange(afterSync_, {})) then();
 }
 
 void AppModel::dismissAlert() {

@@ -129,6 +129,13 @@ public:
 
     // Start-up and routing.
     void save();
+    // Stores the message `id` (added, or its status changed) and the
+    // directory name of `learnedNumber` without rewriting the whole store.
+    // One sync at the end of this event-loop turn makes all such messages
+    // durable; `then` runs after it (what must not go out before, such as
+    // "delivered"). Any other change since the last save needs save().
+    void saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber = {},
+                     std::function<void()> then = {});
     void startTransports(const Account& account, const std::string& pin, const std::string& newPin,
                          bool includeKind);
     void refreshOnline();
@@ -260,6 +267,7 @@ private:
     void adoptRememberedAccount(const std::optional<RememberedAccount>& remembered);
     // An account of this device on `number`, made now.
     Account newAccount(std::string name, const VirtualNumber& number, std::string kind) const;
+    void syncMessages();
     void setRestoring(bool restoring);
     void setAccount(std::optional<Account> account);
     void setNetOnline(std::set<std::string> numbers);
@@ -355,7 +363,10 @@ private:
     std::deque<std::chrono::steady_clock::time_point> strangersAdded_;
 
     QTimer expiryTimer_;
-    QThreadPool fileSweeps_;  // one worker: sweeps never overlap
+    QTimer foldTimer_;  // folds the store's journal into db.json
+    bool syncQueued_ = false;
+    std::vector<std::function<void()>> afterSync_;  // run once the journal is synced
+    QThreadPool fileSweeps_;                        // one worker: sweeps never overlap
 };
 
 }  // namespace merrowfax

@@ -104,7 +104,7 @@ std::optional<Uuid> AppModel::sendText(const std::string& text, const std::strin
     message.status = "waiting";
     appendMessage(message, *target, displayName(*target));
     if (offerText(message, *target)) setStatus("sent", message.id);
-    save();
+    saveMessage(message.id);
     return message.id;
 }
 
@@ -241,21 +241,32 @@ void AppModel::receiveText(const wire::events::Text& text) {
         if (!isCanonicalNumber(text.to) || text.to == own) return;
         message.sender = kMe;
         appendMessage(std::move(message), text.to, displayName(text.to));
-        save();
+        saveMessage(text.id, text.from);
         return;
     }
 
     message.sender = kThem;
     // A flood of strangers must not grow the contact list without bound:
     // beyond the limit their texts are still kept, in their own chats.
-    if (!contactWithNumber(text.from) && strangerMayBeAdded() && autoAddContact(name, text.from)) {
+    const bool added =
+        !contactWithNumber(text.from) && strangerMayBeAdded() && autoAddContact(name, text.from);
+    if (added) {
         strangersAdded_.push_back(std::chrono::steady_clock::now());
         bookChanged();
     }
     appendMessage(std::move(message), text.from, name.empty() ? text.from : name);
-    components_.network->sendDelivered(text.id, text.from);
-    components_.line->send(wire::deliveredEnvelope(text.id, text.from));
-    save();
+    // "delivered" goes out once the text is stored durably: a crash after
+    // the acknowledgement must not lose it.
+    auto acknowledge = [this, id = text.id, from = text.from] {
+        components_.network->sendDelivered(id, from);
+        components_.line->send(wire::deliveredEnvelope(id, from));
+    };
+    if (added) {
+        save();
+        acknowledge();
+    } else {
+        saveMessage(text.id, text.from, std::move(acknowledge));
+    }
     notifyNewText(name.empty() ? text.from : name);
 }
 
@@ -316,7 +327,7 @@ void AppModel::receiveDelivered(const wire::events::Delivered& ack) {
         // Only the number it went to, or another device of this account,
         // can tell that it arrived.
         if (ack.from != t.id && ack.from != ownNumber()) return;
-        if (setStatus("delivered", ack.id)) save();
+        if (setStatus("delivered", ack.id)) saveMessage(ack.id);
         return;
     }
 }

@@ -31,6 +31,8 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+}  // namespace
+
 bool syncFolder(const std::filesystem::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -38,8 +40,6 @@ bool syncFolder(const std::filesystem::path& folder) {
     ::close(fd);
     return synced;
 }
-
-}  // namespace
 
 std::string temporaryPrefix(const std::filesystem::path& target) {
     return "." + target.filename().string() + ".tmp-";

@@ -35,6 +35,9 @@ using WriteFaultHook = std::function<StepFault(WriteStep)>;
 bool replaceFileDurably(const std::filesystem::path& target, std::string_view bytes,
                         const WriteFaultHook& hook = {});
 
+// fsync of a folder, which makes a rename or a new file in it durable.
+bool syncFolder(const std::filesystem::path& folder);
+
 // Names of temporary files replaceFileDurably leaves behind after a crash
 // for `target` all start with this.
 std::string temporaryPrefix(const std::filesystem::path& target);

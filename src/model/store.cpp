@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "model/journal.h"
 #include "model/json_tape.h"
 #include "model/record_json.h"
 
@@ -76,18 +77,63 @@ Store::Store(std::filesystem::path folder) : folder_(std::move(folder)) {
     std::filesystem::create_directories(folder_, ignored);
 }
 
+Store::~Store() {
+    waitForFold();
+    if (journalFd_ >= 0) ::close(journalFd_);
+}
+
 StoredDatabase Store::load() {
+    waitForFold();
     removeStaleTemporaries();
     const auto path = databasePath();
     std::optional<StoredDatabase> decoded;
-    if (auto bytes = readWholeFile(path)) decoded = decodeDatabaseInPlace(*bytes);
+    std::uint64_t hash = 0;
+    if (auto bytes = readWholeFile(path)) {
+        hash = contentHash(*bytes);
+        decoded = decodeDatabaseInPlace(*bytes);
+    }
     if (decoded) {
         setAsideFirst_ = false;
+        baseOnDisk_ = true;
+        replayJournal(*decoded, hash);
         return std::move(*decoded);
     }
     struct stat info {};
     setAsideFirst_ = ::lstat(path.c_str(), &info) == 0;
+    baseOnDisk_ = false;
+    // Changes to a document that is gone mean nothing now; the next save
+    // empties the journal.
+    std::lock_guard lock(mutex_);
+    std::error_code error;
+    const auto size = std::filesystem::file_size(journalPath(), error);
+    journalBytes_ = error ? 0 : static_cast<std::size_t>(size);
+    unfolded_ = 0;
     return StoredDatabase::fresh();
+}
+
+void Store::replayJournal(StoredDatabase& database, std::uint64_t databaseHash) {
+    std::lock_guard lock(mutex_);
+    if (journalFd_ >= 0) ::close(journalFd_);
+    journalFd_ = -1;
+    journalBroken_ = false;
+    journalBytes_ = 0;
+    unfolded_ = 0;
+    const auto bytes = readWholeFile(journalPath());
+    if (!bytes) return;
+    const JournalContents journal = parseJournal(*bytes);
+    for (const SyncSnapshot* change : changesToReplay(journal, databaseHash)) {
+        applyChange(database, *change);
+        ++unfolded_;
+    }
+    journalBytes_ = journal.validBytes;
+    if (journal.validBytes < bytes->size()) {
+        // Cut the torn end off, or lines appended after it would be lost too.
+        if (!openJournalLocked() ||
+            ::ftruncate(journalFd_, static_cast<off_t>(journal.validBytes)) != 0 ||
+            ::fdatasync(journalFd_) != 0) {
+            journalBroken_ = true;
+        }
+    }
 }
 
 StoredDatabase Store::loadAtStartup() {
@@ -101,6 +147,7 @@ StoredDatabase Store::loadAtStartup() {
 }
 
 bool Store::save(const StoredDatabase& database) {
+    waitForFold();
     encodeDatabase(database, buffer_);
     const auto path = databasePath();
     if (setAsideFirst_) {
@@ -111,7 +158,157 @@ bool Store::save(const StoredDatabase& database) {
             setAsideFirst_ = false;
         }
     }
-    return replaceFileDurably(path, buffer_, hook_);
+    std::lock_guard lock(mutex_);
+    // The marker tells a load after a crash that the new document supersedes
+    // the journal. Without it (a broken journal) a replay could apply changes
+    // twice, which leaves the same messages (see applyChange).
+    if (journalBytes_ > 0 && !journalBroken_)
+        (void)appendLocked(journalMarkerLine(contentHash(buffer_)));
+    if (!replaceFileDurably(path, buffer_, hook_)) {
+        wholeSaveFailed_ = true;
+        return false;
+    }
+    wholeSaveFailed_ = false;
+    baseOnDisk_ = true;
+    if (journalBytes_ > 0 || journalBroken_) resetJournalLocked({}, 0);
+    return true;
+}
+
+bool Store::saveMessage(const ChatThread& thread, const Message& message,
+                        const Directory& learned) {
+    return appendMessage(thread, message, learned) && syncJournal();
+}
+
+bool Store::appendMessage(const ChatThread& thread, const Message& message,
+                          const Directory& learned) {
+    SyncSnapshot change;
+    change.threads.push_back(ChatThread{thread.id, thread.title, {message}, thread.updatedAt});
+    change.directory = learned;
+    const std::string line = journalChangeLine(change);
+    std::lock_guard lock(mutex_);
+    if (!baseOnDisk_ || journalBroken_) return false;
+    if (!appendLocked(line, false)) return false;
+    ++unfolded_;
+    if (folding_) {
+        sinceMarker_ += line;
+        ++changesSinceMarker_;
+    }
+    return true;
+}
+
+bool Store::syncJournal() {
+    std::lock_guard lock(mutex_);
+    return syncLocked();
+}
+
+void Store::foldInBackground(const StoredDatabase& database) {
+    if (worker_.joinable()) {
+        if (!workerDone_) return;
+        worker_.join();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (unfolded_ == 0 && !wholeSaveFailed_ && !journalBroken_) return;
+    }
+    if (setAsideFirst_ || !baseOnDisk_ || journalBroken_) {
+        save(database);
+        return;
+    }
+    std::string bytes;
+    bytes.reserve(buffer_.capacity());
+    encodeDatabase(database, bytes);
+    {
+        std::lock_guard lock(mutex_);
+        if (!appendLocked(journalMarkerLine(contentHash(bytes)))) return;
+        folding_ = true;
+        sinceMarker_.clear();
+        changesSinceMarker_ = 0;
+    }
+    workerDone_ = false;
+    worker_ = std::thread([this, bytes = std::move(bytes), hook = hook_] {
+        const bool written = replaceFileDurably(databasePath(), bytes, hook);
+        std::lock_guard lock(mutex_);
+        if (written) {
+            wholeSaveFailed_ = false;
+            resetJournalLocked(sinceMarker_, changesSinceMarker_);
+        }
+        folding_ = false;
+        sinceMarker_.clear();
+        changesSinceMarker_ = 0;
+        workerDone_ = true;
+    });
+}
+
+void Store::waitForFold() {
+    if (worker_.joinable()) worker_.join();
+}
+
+bool Store::hasUnfoldedChanges() const {
+    std::lock_guard lock(mutex_);
+    return unfolded_ > 0;
+}
+
+bool Store::openJournalLocked() {
+    if (journalFd_ >= 0) return true;
+    const auto path = journalPath();
+    journalFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // The file's name must survive a power loss as well as its lines.
+    if (journalFd_ >= 0 && syncFolder(folder_)) return true;
+    if (journalFd_ >= 0) ::close(journalFd_);
+    journalFd_ = -1;
+    return false;
+}
+
+bool Store::appendLocked(std::string_view line, bool sync) {
+    if (journalBroken_) return false;
+    if (!openJournalLocked()) return false;
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(journalFd_, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done == line.size()) {
+        journalBytes_ += line.size();
+        unsynced_ = true;
+        return !sync || syncLocked();
+    }
+    // Whatever part reached the file is a torn line: later lines after it
+    // would not be read back. Only a whole save clears this.
+    journalBroken_ = true;
+    return false;
+}
+
+bool Store::syncLocked() {
+    if (journalBroken_) return false;
+    if (!unsynced_) return true;
+    // A descriptor reopened after a failed journal replacement syncs the
+    // same file: the sync is of the file, not of the descriptor.
+    if (!openJournalLocked() || ::fdatasync(journalFd_) != 0) {
+        // What the kernel failed to write back is lost to the file for good.
+        journalBroken_ = true;
+        return false;
+    }
+    unsynced_ = false;
+    return true;
+}
+
+void Store::resetJournalLocked(std::string_view keep, std::size_t keptChanges) {
+    const bool replaced = replaceFileDurably(journalPath(), keep, hook_);
+    // Reopen in any case: after a rename that landed, the old descriptor
+    // points at a file nobody reads any more.
+    if (journalFd_ >= 0) ::close(journalFd_);
+    journalFd_ = -1;
+    if (replaced) {
+        // The new file holds only synced bytes.
+        unsynced_ = false;
+        journalBroken_ = false;
+        journalBytes_ = keep.size();
+        unfolded_ = keptChanges;
+    }
+    // When the replacement failed the old journal, marker included, still
+    // says what db.json lacks; unfolded_ stays set, so the next fold retries.
 }
 
 std::filesystem::path Store::filesFolder() const {
@@ -160,7 +357,10 @@ void Store::removeStaleTemporaries() const {
                 std::filesystem::remove(it->path(), ignored);
         }
     };
-    stale(folder_, [&](const std::string& name) { return name.rfind(prefix, 0) == 0; });
+    const std::string journalPrefix = temporaryPrefix(journalPath());
+    stale(folder_, [&](const std::string& name) {
+        return name.starts_with(prefix) || name.starts_with(journalPrefix);
+    });
     stale(folder_ / "Files", [](const std::string& name) {
         return name.starts_with('.') && name.find(".tmp-") != std::string::npos;
     });

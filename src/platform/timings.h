@@ -23,6 +23,7 @@ struct Timings {
     ms directoryRequest{60'000};   // a directory page request gives up
     ms directorySearch{300};       // directory search: typing pause before it asks
     ms serviceAnswer{10'000};      // command-line client: waits for the service
+    ms journalFold{3'000};         // the store folds its journal into db.json
     ms bookUpload{1'000};          // contact changes gather this long before one upload
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window

@@ -120,4 +120,10 @@ int CliProcess::closeAndWait(int ms) {
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
+void CliProcess::kill() {
+    process_.kill();
+    process_.waitForFinished();
+    readLines();
+}
+
 }  // namespace merrowfax::testing

@@ -37,6 +37,8 @@ public:
                                                      const Match& value, int ms = 5000);
     // Closes the input and waits for the exit status.
     int closeAndWait(int ms = 10000);
+    // SIGKILL and wait: the crash case.
+    void kill();
 
     const std::vector<std::string>& lines() const { return lines_; }
     const QString& folder() const { return folderPath_; }

@@ -2,8 +2,11 @@
 // by line as a script would drive them.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+
+#include <set>
 
 #include "cli_process.h"
 
@@ -159,6 +162,88 @@ TEST_F(CliThroughTheRelay, ABlockedNumberGetsNothingThrough) {
         EXPECT_EQ(line.find("hey"), std::string::npos) << line;
         EXPECT_EQ(line.find(R"("property":"incoming")"), std::string::npos) << line;
     }
+}
+
+// Messages of the thread with `number` in a "threads" value, by text.
+std::vector<std::string> textsOf(const Value& threads, const std::string& number) {
+    std::vector<std::string> texts;
+    if (!threads.IsArray()) return texts;
+    for (const Value& t : threads.GetArray()) {
+        if (str(t["id"]) != number) continue;
+        for (const Value& m : t["messages"].GetArray()) texts.push_back(str(m["text"]));
+    }
+    return texts;
+}
+
+// One client floods another with about 90 texts a second (under the relay's
+// 100 a second per connection) while a third writes a few: the receiver
+// stores each text without rewriting its whole store, so it keeps up, is not
+// cut off, and after a kill still has every text it acknowledged.
+TEST_F(CliThroughTheRelay, AFloodOfTextsCostsNoTextOfAThirdParty) {
+    CliProcess flooder(relay), receiver(relay), friendly(relay);
+    const std::string flooderNumber = newNumber(flooder, "Flo", 1);
+    const std::string receiverNumber = newNumber(receiver, "Rae", 2);
+    const std::string friendNumber = newNumber(friendly, "Fay", 3);
+    ASSERT_FALSE(receiverNumber.empty());
+
+    constexpr int kFlood = 270;  // 3 s
+    constexpr int kFriendly = 6;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < kFlood; ++i) {
+        flooder.write(R"({"cmd":"sendText","to":")" + receiverNumber + R"(","text":"flood )" +
+                      std::to_string(i) + R"("})");
+        if (i % (kFlood / kFriendly) == 0) {
+            friendly.write(R"({"cmd":"sendText","to":")" + receiverNumber + R"(","text":"friend )" +
+                           std::to_string(i) + R"("})");
+        }
+        spinUntil([&] { return clock.elapsed() >= (i + 1) * 1000 / 90; }, 1000);
+    }
+
+    // Everything arrives, and the flooder sees each text acknowledged.
+    auto flooded = [&](CliProcess& cli, const std::string& number) {
+        auto state = cli.command(R"({"cmd":"state"})");
+        return ok(state) ? textsOf(state["state"]["threads"], number) : std::vector<std::string>();
+    };
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            return flooded(receiver, flooderNumber).size() == kFlood &&
+                   flooded(receiver, friendNumber).size() == kFriendly;
+        },
+        15000));
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            auto state = flooder.command(R"({"cmd":"state"})");
+            for (const Value& t : state["state"]["threads"].GetArray()) {
+                if (str(t["id"]) != receiverNumber || t["messages"].Size() != kFlood) continue;
+                for (const Value& m : t["messages"].GetArray()) {
+                    if (str(m["status"]) != "delivered") return false;
+                }
+                return true;
+            }
+            return false;
+        },
+        10000));
+    // Still connected: a last text gets through.
+    ASSERT_TRUE(ok(friendly.command(R"({"cmd":"sendText","to":")" + receiverNumber +
+                                    R"(","text":"still there?"})")));
+    EXPECT_TRUE(
+        spinUntil([&] { return flooded(receiver, friendNumber).size() == kFriendly + 1; }, 5000));
+
+    // A kill loses nothing that was acknowledged.
+    receiver.kill();
+    QProcess again;
+    again.start(QStringLiteral(MERROWFAX_CLI_BINARY),
+                {QStringLiteral("--data"), receiver.folder(), QStringLiteral("state")});
+    ASSERT_TRUE(again.waitForFinished(20000));
+    rapidjson::Document state;
+    state.Parse(again.readAllStandardOutput().toStdString().c_str());
+    ASSERT_TRUE(state.IsObject() && state.HasMember("state"));
+    const auto floods = textsOf(state["state"]["threads"], flooderNumber);
+    const auto friends = textsOf(state["state"]["threads"], friendNumber);
+    EXPECT_EQ(floods.size(), static_cast<std::size_t>(kFlood));
+    EXPECT_EQ(friends.size(), static_cast<std::size_t>(kFriendly + 1));
+    EXPECT_EQ(std::set<std::string>(floods.begin(), floods.end()).size(), floods.size());
 }
 
 }  // namespace
