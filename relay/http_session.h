@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,8 +37,9 @@ private:
     void read();
     void onRead(beast::error_code ec, std::size_t);
     void upgrade(Request request);
-    Response answer(const Request& request);
-    Response lookup(const Request& request, const struct Target& target);
+    void answer(const Request& request);
+    // Fills the response on the storage pool, then sends it from the strand.
+    void answerLater(Response response, std::function<void(Response&)> fill);
     void send(Response response);
     void close();
 

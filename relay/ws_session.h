@@ -57,6 +57,7 @@ private:
     void onRead(beast::error_code ec, std::size_t size);
     void handleText(std::string_view text);
     void handleBook(const rapidjson::Value& record);
+    void bookWork();
     void forward(rapidjson::Document& record, const std::string& to, std::string_view op);
     void handleBinary(std::string_view frame);
     void enqueue(Outgoing item);
@@ -89,6 +90,14 @@ private:
     std::size_t queuedMedia_ = 0;
     bool writing_ = false;
     std::uint64_t presenceSeq_ = 0;
+    // Book work for the storage pool, one job at a time so that a later
+    // book never lands before an earlier one; a newer book replaces one
+    // still waiting.
+    std::optional<std::string> bookToStore_;
+    bool bookWanted_ = false;
+    bool bookBusy_ = false;
+    bool bookRetrying_ = false;
+    boost::asio::steady_timer bookRetry_;
 };
 
 using PlainWsSession = WsSession<beast::tcp_stream>;

@@ -101,5 +101,16 @@ TEST_F(DirectoryLoadTest, SearchesDoNotHoldUpOtherClientsTexts) {
     EXPECT_LT(latencies.back(), 1000.0);
 }
 
+// Storage work waits in a bounded queue; when it is full, HTTP answers 503
+// at once and a connection's book waits without holding the connection up.
+TEST(StorageQueueTest, AFullQueueAnswers503AndConnectionsGoOn) {
+    RelayProcess relay(flags({"--store-queue", "0"}));
+    EXPECT_EQ(httpGet(relay.port(), "/merrowfax/directory?letter=A").status, 503);
+    EXPECT_EQ(httpGet(relay.port(), "/merrowfax/live?computer=mac-1").status, 503);
+    auto a = join(relay, makeDevice(number(1), "Ann", "mac-1"));
+    a.client->sendText(R"({"op":"book"})");
+    EXPECT_TRUE(drain(*a.client).empty());  // pong, no book yet
+}
+
 }  // namespace
 }  // namespace merrowfax::testing
