@@ -10,6 +10,7 @@
 #include <boost/asio/thread_pool.hpp>
 
 #include "relay/config.h"
+#include "relay/hub.h"
 #include "relay/query.h"
 #include "relay/secrets.h"
 #include "relay/store.h"
@@ -35,7 +36,7 @@ struct Verdict {
     // The connection proved the number (its creator, its PIN, a trusted
     // computer): only then may it trust further computers.
     bool proven = false;
-    std::vector<std::string> book;  // numbers of the stored contact book
+    BookNumbers book;  // numbers of the stored contact book
 };
 
 // Decides who may take a number: PINs, trusted computers and the wrong-PIN
