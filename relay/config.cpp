@@ -155,6 +155,14 @@ const std::map<std::string, Setter>& setters() {
          [](const std::string& v, Config& c) {
              return number(v, c.addressSendBudgetBytes);
          }},
+        {"--store-queue",
+         [](const std::string& v, Config& c) {
+             return number(v, c.storeQueue);
+         }},
+        {"--store-retry-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.storeRetry) && c.storeRetry.count() > 0;
+         }},
         {"--shutdown-grace-ms",
          [](const std::string& v, Config& c) {
              return millis(v, c.shutdownGrace);

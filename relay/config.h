@@ -75,6 +75,7 @@ struct Config {
     // Storage work, off the I/O threads.
     int storeThreads = 2;
     std::size_t storeQueue = 4096;
+    Millis storeRetry{200};  // a connection's book work waits this long when the queue is full
 
     std::size_t pageSize = 50;
     Millis shutdownGrace{2'000};

@@ -1,5 +1,7 @@
 #include "relay/http_session.h"
 
+#include <functional>
+
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/websocket.hpp>
@@ -114,16 +116,31 @@ template <class Stream>
 void HttpSession<Stream>::respond() {
     Request request = parser_->release();
     if (beast::websocket::is_upgrade(request)) return upgrade(std::move(request));
-    Response response;
-    try {
-        response = answer(request);
-    } catch (const std::exception& e) {
-        logLine(label_ + " storage error: " + e.what());
-        response = Response{http::status::internal_server_error, request.version()};
-        response.keep_alive(false);
-        response.prepare_payload();
-    }
-    send(std::move(response));
+    answer(request);
+}
+
+template <class Stream>
+void HttpSession<Stream>::answerLater(Response response, std::function<void(Response&)> fill) {
+    auto self = this->shared_from_this();
+    auto held = std::make_shared<Response>(std::move(response));
+    const bool queued = services_.storeWork.post([self, held, fill = std::move(fill)] {
+        try {
+            fill(*held);
+        } catch (const std::exception& e) {
+            logLine(self->label_ + " storage error: " + e.what());
+            held->result(http::status::internal_server_error);
+            held->body() = json::error("storage error");
+            held->keep_alive(false);
+        }
+        held->prepare_payload();
+        net::post(self->executor_, [self, held] { self->send(std::move(*held)); });
+    });
+    if (queued) return;
+    held->result(http::status::service_unavailable);
+    held->set(http::field::retry_after, "1");
+    held->body() = json::error("busy");
+    held->prepare_payload();
+    send(std::move(*held));
 }
 
 template <class Stream>
@@ -145,8 +162,10 @@ void HttpSession<Stream>::upgrade(Request request) {
         ->run(std::move(request));
 }
 
+// Checks that need no storage run here; lookups and pages are answered from
+// the storage pool (see answerLater).
 template <class Stream>
-typename HttpSession<Stream>::Response HttpSession<Stream>::answer(const Request& request) {
+void HttpSession<Stream>::answer(const Request& request) {
     Response response{http::status::ok, request.version()};
     response.set(http::field::server, "merrowfax-relay");
     response.set(http::field::content_type, "application/json");
@@ -155,47 +174,53 @@ typename HttpSession<Stream>::Response HttpSession<Stream>::answer(const Request
     auto fail = [&](http::status status, std::string_view message) {
         response.result(status);
         response.body() = json::error(message);
+        response.prepare_payload();
+        send(std::move(response));
     };
-    const auto target = parseTarget(request.target());
-    if (request.method() != http::verb::get) {
-        fail(http::status::method_not_allowed, "only GET");
-    } else if (!target) {
-        fail(http::status::bad_request, "bad query");
-    } else if (target->path == kLive) {
-        if (!services_.lookups.take(slot_->address())) {
-            fail(http::status::too_many_requests, "too many lookups");
-        } else {
-            const std::string* computer = target->find("computer");
-            const std::string* forget = target->find("forget");
-            if (!computer || computer->empty() || computer->size() > 200 ||
-                !isCleanText(*computer) || (forget && *forget != "1")) {
-                fail(http::status::bad_request, "bad query");
+    auto target = parseTarget(request.target());
+    if (request.method() != http::verb::get)
+        return fail(http::status::method_not_allowed, "only GET");
+    if (!target) return fail(http::status::bad_request, "bad query");
+    Store& store = services_.store;
+    if (target->path == kLive) {
+        if (!services_.lookups.take(slot_->address()))
+            return fail(http::status::too_many_requests, "too many lookups");
+        const std::string* computer = target->find("computer");
+        const std::string* forget = target->find("forget");
+        if (!computer || computer->empty() || computer->size() > 200 || !isCleanText(*computer) ||
+            (forget && *forget != "1"))
+            return fail(http::status::bad_request, "bad query");
+        const std::string tag = services_.registrar.computerTag(*computer);
+        if (forget) {
+            return answerLater(std::move(response), [&store, tag](Response& r) {
+                store.forgetComputer(tag);
+                r.body() = "{}";
+            });
+        }
+        return answerLater(std::move(response), [&store, tag](Response& r) {
+            if (const auto number = store.computerNumber(tag)) {
+                const auto record = store.number(*number);
+                r.body() = json::lookup(*number, record ? record->name : "");
             } else {
-                const std::string tag = services_.registrar.computerTag(*computer);
-                if (forget) {
-                    services_.store.forgetComputer(tag);
-                    response.body() = "{}";
-                } else if (const auto number = services_.store.computerNumber(tag)) {
-                    const auto record = services_.store.number(*number);
-                    response.body() = json::lookup(*number, record ? record->name : "");
-                } else {
-                    fail(http::status::not_found, "unknown computer");
-                }
+                r.result(http::status::not_found);
+                r.body() = json::error("unknown computer");
             }
-        }
-    } else if (target->path == kDirectory) {
-        if (!services_.pages.take(slot_->address())) {
-            fail(http::status::too_many_requests, "too many requests");
-        } else if (auto page = services_.directory.page(*target)) {
-            response.body() = std::move(*page);
-        } else {
-            fail(http::status::bad_request, "bad query");
-        }
-    } else {
-        fail(http::status::not_found, "not found");
+        });
     }
-    response.prepare_payload();
-    return response;
+    if (target->path == kDirectory) {
+        if (!services_.pages.take(slot_->address()))
+            return fail(http::status::too_many_requests, "too many requests");
+        return answerLater(std::move(response), [&directory = services_.directory,
+                                                 target = std::move(*target)](Response& r) {
+            if (auto page = directory.page(target)) {
+                r.body() = std::move(*page);
+            } else {
+                r.result(http::status::bad_request);
+                r.body() = json::error("bad query");
+            }
+        });
+    }
+    fail(http::status::not_found, "not found");
 }
 
 template <class Stream>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,8 +39,9 @@ private:
     void refuse(http::status status, std::string_view why);
     void respond();
     void upgrade(Request request);
-    Response answer(const Request& request);
-    Response lookup(const Request& request, const struct Target& target);
+    void answer(const Request& request);
+    // Fills the response on the storage pool, then sends it from the strand.
+    void answerLater(Response response, std::function<void(Response&)> fill);
     void send(Response response);
     void close();
 

@@ -26,25 +26,35 @@ public:
 
 using PeerId = std::uint64_t;
 
+// The numbers of an owner's stored contact book: the owner follows all of
+// them; the blocked ones never see the owner's presence.
+struct BookNumbers {
+    std::vector<std::string> numbers;
+    std::vector<std::string> blocked;
+    bool operator==(const BookNumbers&) const = default;
+};
+
 class Hub {
 public:
     virtual ~Hub() = default;
 
-    // Registers a connection under its number and its computer's tag with
-    // the numbers of its stored book as interest; sends it its first
-    // presence. Displaces the oldest connections beyond the per-number limit.
+    // Registers a connection under its number and its computer's tag with its
+    // stored book; sends it its first presence. Displaces the oldest
+    // connections beyond the per-number limit.
     virtual void attach(PeerId id, const std::string& number, const std::string& computer,
-                        std::weak_ptr<Peer> peer, const std::vector<std::string>& book) = 0;
+                        std::weak_ptr<Peer> peer, const BookNumbers& book) = 0;
     virtual void detach(PeerId id) = 0;
 
     // The live connections of a number, except `except`.
     virtual std::vector<std::shared_ptr<Peer>> route(const std::string& number, PeerId except) = 0;
 
-    // `id` exchanged a record or frame with `other`: both now follow each other.
+    // `id` sent a record or frame to `other`. The connections of `other` now
+    // see the sender; the sender sees `other` only once `other` answers or
+    // has the sender in its book (a stray frame learns nothing).
     virtual void noteExchange(PeerId id, const std::string& other) = 0;
 
-    // The stored book of `owner` changed: its connections follow these numbers.
-    virtual void setBook(const std::string& owner, const std::vector<std::string>& book) = 0;
+    // The stored book of `owner` changed.
+    virtual void setBook(const std::string& owner, const BookNumbers& book) = 0;
 
     // Closes (1008) the connections of `number` on these computers (tags), or
     // with `allBut` those on every other computer: their proof is gone.

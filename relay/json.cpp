@@ -173,30 +173,38 @@ std::optional<Book> cleanBook(const rapidjson::Value& contacts, std::size_t limi
         const auto number = string(entry, "number");
         if (!number || !canonicalNumber(*number)) continue;
         const auto name = string(entry, "name");
-        const auto blocked = entry.FindMember("blocked");
+        const auto found = entry.FindMember("blocked");
+        const bool blocked =
+            found != entry.MemberEnd() && found->value.IsBool() && found->value.GetBool();
         w.StartObject();
         key(w, "name");
         str(w, name && isCleanText(*name) ? clipText(*name, 100) : std::string());
         key(w, "number");
         str(w, *number);
         key(w, "blocked");
-        w.Bool(blocked != entry.MemberEnd() && blocked->value.IsBool() && blocked->value.GetBool());
+        w.Bool(blocked);
         w.EndObject();
-        out.numbers.emplace_back(*number);
+        out.numbers.numbers.emplace_back(*number);
+        if (blocked) out.numbers.blocked.emplace_back(*number);
     }
     w.EndArray();
     out.json = done(b);
     return out;
 }
 
-std::vector<std::string> bookNumbers(const std::string& stored) {
-    std::vector<std::string> out;
+BookNumbers bookNumbers(const std::string& stored) {
+    BookNumbers out;
     rapidjson::Document doc;
     doc.Parse(stored.data(), stored.size());
     if (doc.HasParseError() || !doc.IsArray()) return out;
-    for (const auto& entry : doc.GetArray())
-        if (entry.IsObject())
-            if (const auto n = string(entry, "number")) out.emplace_back(*n);
+    for (const auto& entry : doc.GetArray()) {
+        if (!entry.IsObject()) continue;
+        const auto n = string(entry, "number");
+        if (!n) continue;
+        out.numbers.emplace_back(*n);
+        const auto blocked = entry.FindMember("blocked");
+        if (blocked != entry.MemberEnd() && blocked->value.IsTrue()) out.blocked.emplace_back(*n);
+    }
     return out;
 }
 

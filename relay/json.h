@@ -8,6 +8,8 @@
 
 #include <rapidjson/document.h>
 
+#include "relay/hub.h"
+
 // The service's own JSON records and the checks of what clients send.
 namespace merrowfax::relay::json {
 
@@ -35,10 +37,10 @@ std::string book(const std::string& contactsJson);  // contacts: stored JSON arr
 // are left out. Absent when `contacts` is not an array or is too long.
 struct Book {
     std::string json;
-    std::vector<std::string> numbers;
+    BookNumbers numbers;
 };
 std::optional<Book> cleanBook(const rapidjson::Value& contacts, std::size_t limit);
-std::vector<std::string> bookNumbers(const std::string& json);
+BookNumbers bookNumbers(const std::string& json);
 
 std::string lookup(const std::string& number, const std::string& name);
 std::string error(std::string_view message);

@@ -4,11 +4,25 @@
 
 namespace merrowfax::relay {
 
+bool MemoryHub::inBook(const std::string& owner, const std::string& number) const {
+    const auto book = books_.find(owner);
+    return book != books_.end() && book->second.numbers.contains(number);
+}
+
+// Whether `target` may concern the connection: indexes watchers_, so that a
+// change of `target` refreshes it; sees() then decides.
 bool MemoryHub::follows(const Conn& conn, const std::string& target) const {
     if (target == conn.number) return false;
-    if (conn.exchanged.contains(target)) return true;
-    const auto book = books_.find(conn.number);
-    return book != books_.end() && book->second.contains(target);
+    return conn.sentTo.contains(target) || conn.heardFrom.contains(target) ||
+           inBook(conn.number, target);
+}
+
+bool MemoryHub::sees(const Conn& conn, const std::string& target) const {
+    if (target == conn.number || !byNumber_.contains(target)) return false;
+    const auto theirs = books_.find(target);
+    if (theirs != books_.end() && theirs->second.blocked.contains(conn.number)) return false;
+    return inBook(conn.number, target) || conn.heardFrom.contains(target) ||
+           (conn.sentTo.contains(target) && inBook(target, conn.number));
 }
 
 void MemoryHub::follow(PeerId id, const Conn& conn, const std::string& target) {
@@ -26,17 +40,41 @@ void MemoryHub::unfollow(PeerId id, const Conn& conn, const std::string& target)
 void MemoryHub::refresh(Conn& conn, Updates& out) {
     std::vector<std::string> online;
     auto consider = [&](const std::string& t) {
-        if (t != conn.number && byNumber_.contains(t)) online.push_back(t);
+        if (sees(conn, t)) online.push_back(t);
     };
-    for (const auto& t : conn.exchanged) consider(t);
+    for (const auto& t : conn.sentTo) consider(t);
+    for (const auto& t : conn.heardFrom) consider(t);
     if (const auto book = books_.find(conn.number); book != books_.end())
-        for (const auto& t : book->second)
-            if (!conn.exchanged.contains(t)) consider(t);
+        for (const auto& t : book->second.numbers) consider(t);
     std::sort(online.begin(), online.end());
+    online.erase(std::unique(online.begin(), online.end()), online.end());
     if (conn.sentOnce && online == conn.lastSent) return;
     conn.sentOnce = true;
     conn.lastSent = online;
     out.push_back({conn.peer, ++conn.seq, std::move(online)});
+}
+
+// Sets the owner's stored book: its connections follow the new numbers, and
+// whoever it names (or named) sees the owner afresh.
+void MemoryHub::replaceBook(const std::string& owner, const BookNumbers& book, Updates& out) {
+    auto& owned = books_[owner];
+    const Book old = std::move(owned);
+    owned = {{book.numbers.begin(), book.numbers.end()},
+             {book.blocked.begin(), book.blocked.end()}};
+    const auto list = byNumber_.find(owner);
+    if (list == byNumber_.end()) return;
+    for (PeerId id : list->second) {
+        auto& conn = conns_[id];
+        for (const auto& t : old.numbers)
+            if (!owned.numbers.contains(t)) unfollow(id, conn, t);
+        for (const auto& t : owned.numbers) follow(id, conn, t);
+        refresh(conn, out);
+    }
+    std::unordered_set<std::string> named(old.numbers.begin(), old.numbers.end());
+    named.insert(owned.numbers.begin(), owned.numbers.end());
+    for (const auto& n : named)
+        if (const auto theirs = byNumber_.find(n); theirs != byNumber_.end() && n != owner)
+            for (PeerId id : theirs->second) refresh(conns_[id], out);
 }
 
 void MemoryHub::refreshWatchers(const std::string& target, Updates& out) {
@@ -52,7 +90,7 @@ void MemoryHub::send(Updates& updates) {
 }
 
 void MemoryHub::attach(PeerId id, const std::string& number, const std::string& computer,
-                       std::weak_ptr<Peer> peer, const std::vector<std::string>& book) {
+                       std::weak_ptr<Peer> peer, const BookNumbers& book) {
     Updates updates;
     std::vector<std::shared_ptr<Peer>> displaced;
     {
@@ -65,24 +103,13 @@ void MemoryHub::attach(PeerId id, const std::string& number, const std::string& 
             remove(oldest, updates);
         }
         const bool cameOnline = !byNumber_.contains(number);
-        auto& list = byNumber_[number];
-        list.push_back(id);
+        byNumber_[number].push_back(id);
         auto& conn = conns_[id];
         conn.number = number;
         conn.computer = computer;
         conn.peer = std::move(peer);
         // The stored book is the owner's: every connection of the number follows it.
-        auto& owned = books_[number];
-        const auto old = std::move(owned);
-        owned = std::unordered_set<std::string>(book.begin(), book.end());
-        for (PeerId each : list) {
-            for (const auto& t : old)
-                if (!owned.contains(t)) unfollow(each, conns_[each], t);
-            for (const auto& t : owned) follow(each, conns_[each], t);
-        }
-        for (PeerId each : list)
-            if (each != id) refresh(conns_[each], updates);
-        refresh(conn, updates);
+        replaceBook(number, book, updates);
         if (cameOnline) refreshWatchers(number, updates);
     }
     for (auto& p : displaced) p->kick(1008);
@@ -104,9 +131,10 @@ void MemoryHub::remove(PeerId id, Updates& out) {
             if (w->second.empty()) watchers_.erase(w);
         }
     };
-    for (const auto& t : conn.exchanged) drop(t);
+    for (const auto& t : conn.sentTo) drop(t);
+    for (const auto& t : conn.heardFrom) drop(t);
     if (auto book = books_.find(conn.number); book != books_.end()) {
-        for (const auto& t : book->second) drop(t);
+        for (const auto& t : book->second.numbers) drop(t);
         if (wentOffline) books_.erase(book);
     }
     if (wentOffline) refreshWatchers(conn.number, out);
@@ -139,35 +167,26 @@ void MemoryHub::noteExchange(PeerId id, const std::string& other) {
         const auto it = conns_.find(id);
         if (it == conns_.end() || other == it->second.number) return;
         const std::string self = it->second.number;
-        auto learn = [&](PeerId who, Conn& conn, const std::string& target) {
-            if (conn.exchanged.contains(target) || conn.exchanged.size() >= maxExchanged_) return;
-            conn.exchanged.insert(target);
+        auto learn = [&](PeerId who, Conn& conn, std::unordered_set<std::string>& set,
+                         const std::string& target) {
+            if (set.contains(target) || set.size() >= maxExchanged_) return;
+            set.insert(target);
             follow(who, conn, target);
             refresh(conn, updates);
         };
-        learn(id, it->second, other);
+        learn(id, it->second, it->second.sentTo, other);
         if (const auto peers = byNumber_.find(other); peers != byNumber_.end())
-            for (PeerId p : peers->second) learn(p, conns_[p], self);
+            for (PeerId p : peers->second) learn(p, conns_[p], conns_[p].heardFrom, self);
     }
     send(updates);
 }
 
-void MemoryHub::setBook(const std::string& owner, const std::vector<std::string>& book) {
+void MemoryHub::setBook(const std::string& owner, const BookNumbers& book) {
     Updates updates;
     {
         std::lock_guard guard(lock_);
-        const auto list = byNumber_.find(owner);
-        if (list == byNumber_.end()) return;
-        auto& owned = books_[owner];
-        const auto old = std::move(owned);
-        owned = std::unordered_set<std::string>(book.begin(), book.end());
-        for (PeerId id : list->second) {
-            auto& conn = conns_[id];
-            for (const auto& t : old)
-                if (!owned.contains(t)) unfollow(id, conn, t);
-            for (const auto& t : owned) follow(id, conn, t);
-            refresh(conn, updates);
-        }
+        if (!byNumber_.contains(owner)) return;
+        replaceBook(owner, book, updates);
     }
     send(updates);
 }

@@ -12,6 +12,7 @@
 #include <boost/asio/thread_pool.hpp>
 
 #include "relay/config.h"
+#include "relay/hub.h"
 #include "relay/query.h"
 #include "relay/secrets.h"
 #include "relay/store.h"
@@ -40,8 +41,8 @@ struct Verdict {
     // The connection proved the number (its creator, its PIN, a trusted
     // computer): only then may it trust further computers.
     bool proven = false;
-    std::string computer;           // the connection's computer tag
-    std::vector<std::string> book;  // numbers of the stored contact book
+    std::string computer;  // the connection's computer tag
+    BookNumbers book;      // numbers of the stored contact book
 };
 
 // Connections to close after a decision: those of `number` on these

@@ -2,8 +2,10 @@
 
 #include <sqlite3.h>
 
-#include <memory>
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 namespace merrowfax::relay {
@@ -62,6 +64,8 @@ public:
             throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
     }
     ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(Statement&& other) noexcept
+        : stmt_(std::exchange(other.stmt_, nullptr)), index_(other.index_) {}
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -90,6 +94,12 @@ public:
         while (step()) any = true;
         return any;
     }
+    // Ready to bind and run again.
+    void reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        index_ = 0;
+    }
     std::string text(int column) {
         const auto* p = sqlite3_column_text(stmt_, column);
         return p ? std::string(reinterpret_cast<const char*>(p),
@@ -117,20 +127,29 @@ std::string prefixEnd(const std::string& prefix) {
 
 }  // namespace
 
-SqliteStore::SqliteStore(const std::filesystem::path& file) {
-    if (sqlite3_open_v2(file.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
+namespace {
+
+sqlite3* openConnection(const std::filesystem::path& file, int flags) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        const std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
         throw std::runtime_error("cannot open " + file.string() + ": " + message);
     }
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
+
+}  // namespace
+
+SqliteStore::SqliteStore(const std::filesystem::path& file) {
+    db_ = openConnection(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
-        sqlite3_busy_timeout(db_, 5000);
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=NORMAL");
         exec("PRAGMA foreign_keys=ON");
         migrate();
+        reader_ = openConnection(file, SQLITE_OPEN_READONLY);
     } catch (...) {
         sqlite3_close(db_);  // the destructor will not run
         throw;
@@ -139,6 +158,7 @@ SqliteStore::SqliteStore(const std::filesystem::path& file) {
 
 SqliteStore::~SqliteStore() {
     // Closing the last connection checkpoints the WAL into the main file.
+    sqlite3_close(reader_);
     sqlite3_close(db_);
 }
 
@@ -195,17 +215,45 @@ std::optional<NumberRecord> SqliteStore::number(const std::string& number) {
                         s.integer(4), s.integer(5), s.integer(6), s.integer(7)};
 }
 
+namespace {
+
+constexpr const char* kSaveProfile =
+    "INSERT INTO numbers(number, name, name_key, letter, digits, device, kind, "
+    "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) "
+    "ON CONFLICT(number) DO UPDATE SET name = excluded.name, "
+    "name_key = excluded.name_key, letter = excluded.letter, "
+    "device = excluded.device, last_seen = excluded.last_seen, "
+    "kind = CASE WHEN excluded.kind = '' THEN kind ELSE excluded.kind END";
+
+void bindProfile(Statement& s, const Profile& p, Seconds now) {
+    s.bind(p.number).bind(p.name).bind(p.nameKey).bind(p.letter).bind(digitsOf(p.number));
+    s.bind(p.device).bind(p.kind).bind(now).bind(now);
+}
+
+}  // namespace
+
 void SqliteStore::saveProfile(const Profile& p, Seconds now) {
     std::lock_guard guard(lock_);
-    Statement s(db_,
-                "INSERT INTO numbers(number, name, name_key, letter, digits, device, kind, "
-                "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                "ON CONFLICT(number) DO UPDATE SET name = excluded.name, "
-                "name_key = excluded.name_key, letter = excluded.letter, "
-                "device = excluded.device, last_seen = excluded.last_seen, "
-                "kind = CASE WHEN excluded.kind = '' THEN kind ELSE excluded.kind END");
-    s.bind(p.number).bind(p.name).bind(p.nameKey).bind(p.letter).bind(digitsOf(p.number));
-    s.bind(p.device).bind(p.kind).bind(now).bind(now).run();
+    Statement s(db_, kSaveProfile);
+    bindProfile(s, p, now);
+    s.run();
+}
+
+void SqliteStore::saveProfiles(const std::vector<Profile>& profiles, Seconds now) {
+    std::lock_guard guard(lock_);
+    exec("BEGIN IMMEDIATE");
+    try {
+        Statement s(db_, kSaveProfile);
+        for (const auto& p : profiles) {
+            bindProfile(s, p, now);
+            s.run();
+            s.reset();
+        }
+        exec("COMMIT");
+    } catch (...) {
+        exec("ROLLBACK");
+        throw;
+    }
 }
 
 void SqliteStore::setPinHash(const std::string& number, const std::string& hash) {
@@ -367,58 +415,164 @@ void SqliteStore::pruneThrottles(std::int64_t before) {
         .run();
 }
 
-std::vector<DirectoryRow> SqliteStore::directory(const DirectoryQuery& q) {
-    std::string sql = "SELECT number, name, name_key, kind FROM numbers WHERE name <> '' AND ";
-    if (!q.letter.empty()) {
-        sql += "letter = ?1";
-    } else {
-        sql += "(0";
-        if (!q.namePrefix.empty()) sql += " OR (name_key >= ?2 AND name_key < ?3)";
-        if (!q.numberPrefix.empty())
-            sql += q.digitsOnly ? " OR (digits >= ?4 AND digits < ?5)"
-                                : " OR (number >= ?4 AND number < ?5)";
-        sql += ")";
-    }
-    if (q.after) sql += " AND (name_key, number) > (?6, ?7)";
-    sql += " ORDER BY name_key, number LIMIT ?8";
+namespace {
 
-    std::lock_guard guard(lock_);
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db_));
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-    auto text = [&](int index, const std::string& value) {
-        sqlite3_bind_text(raw, index, value.data(), static_cast<int>(value.size()),
-                          SQLITE_TRANSIENT);
-    };
-    if (!q.letter.empty()) text(1, q.letter);
-    if (q.letter.empty()) {
-        if (!q.namePrefix.empty()) {
-            text(2, q.namePrefix);
-            text(3, prefixEnd(q.namePrefix));
-        }
-        if (!q.numberPrefix.empty()) {
-            text(4, q.numberPrefix);
-            text(5, prefixEnd(q.numberPrefix));
-        }
+// A number prefix matched by at least this many listings is dense: walking
+// the name order and skipping non-matches finds a page sooner (about
+// limit * rows / matches steps) than sorting every match.
+constexpr std::int64_t kDenseMatches = 2048;
+
+constexpr const char* kRow = "SELECT number, name, name_key, kind FROM numbers ";
+constexpr const char* kPageOrder = " ORDER BY name_key, number LIMIT ?";
+
+// One statement of a page and the texts it binds, in order; the page's
+// limit is bound last where the text ends in kPageOrder.
+struct Sql {
+    std::string text;
+    std::vector<std::string> values;
+};
+
+void afterCursor(Sql& sql, const DirectoryQuery& q, bool indexed) {
+    if (!q.after) return;
+    // "+name_key" keeps the planner on the prefix's own index; the cursor
+    // then filters what that range yields.
+    sql.text += indexed ? " AND (name_key, number) > (?, ?)" : " AND (+name_key, number) > (?, ?)";
+    sql.values.push_back(q.after->nameKey);
+    sql.values.push_back(q.after->number);
+}
+
+Sql letterPage(const DirectoryQuery& q) {
+    Sql sql{std::string(kRow) + "WHERE name <> '' AND letter = ?", {q.letter}};
+    afterCursor(sql, q, true);
+    sql.text += kPageOrder;
+    return sql;
+}
+
+// Name matches come in page order from numbers_key; the walk starts at the
+// tighter of the prefix and the cursor.
+Sql namePage(const DirectoryQuery& q) {
+    Sql sql{std::string(kRow) + "WHERE name <> '' AND name_key < ?", {prefixEnd(q.namePrefix)}};
+    if (q.after && q.after->nameKey >= q.namePrefix) {
+        afterCursor(sql, q, true);
+    } else {
+        sql.text += " AND name_key >= ?";
+        sql.values.push_back(q.namePrefix);
     }
-    if (q.after) {
-        text(6, q.after->nameKey);
-        text(7, q.after->number);
-    }
-    sqlite3_bind_int64(raw, 8, static_cast<std::int64_t>(q.limit));
+    sql.text += kPageOrder;
+    return sql;
+}
+
+const char* numberColumn(const DirectoryQuery& q) {
+    return q.digitsOnly ? "digits" : "number";
+}
+
+Sql numberRange(const DirectoryQuery& q) {
+    return {std::string(" WHERE name <> '' AND ") + numberColumn(q) + " >= ? AND " +
+                numberColumn(q) + " < ?",
+            {q.numberPrefix, prefixEnd(q.numberPrefix)}};
+}
+
+// How many listings the number prefix matches, counted up to kDenseMatches.
+Sql numberCount(const DirectoryQuery& q) {
+    const Sql range = numberRange(q);
+    return {"SELECT count(*) FROM (SELECT 1 FROM numbers" + range.text + " LIMIT " +
+                std::to_string(kDenseMatches) + ")",
+            range.values};
+}
+
+// Few matches: the prefix's range (numbers_digits or the primary key), sorted.
+Sql sparseNumberPage(const DirectoryQuery& q) {
+    Sql sql = numberRange(q);
+    sql.text = std::string(kRow).append(sql.text.substr(1));
+    afterCursor(sql, q, false);
+    sql.text += kPageOrder;
+    return sql;
+}
+
+// Many matches: numbers_key in page order from the cursor, skipping the rest.
+Sql denseNumberPage(const DirectoryQuery& q) {
+    Sql sql = numberRange(q);
+    sql.text = std::string(kRow) + "INDEXED BY numbers_key" + sql.text;
+    afterCursor(sql, q, true);
+    sql.text += kPageOrder;
+    return sql;
+}
+
+// A prepared page statement with its texts (and the limit) bound.
+Statement prepared(sqlite3* db, const Sql& sql, const DirectoryQuery& q) {
+    Statement s(db, sql.text.c_str());
+    for (const auto& value : sql.values) s.bind(value);
+    if (sql.text.ends_with(kPageOrder)) s.bind(static_cast<std::int64_t>(q.limit));
+    return s;
+}
+
+std::vector<DirectoryRow> pageRows(sqlite3* db, const Sql& sql, const DirectoryQuery& q) {
+    Statement s = prepared(db, sql, q);
     std::vector<DirectoryRow> rows;
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        auto col = [&](int i) {
-            const auto* p = sqlite3_column_text(raw, i);
-            return std::string(p ? reinterpret_cast<const char*>(p) : "",
-                               static_cast<std::size_t>(sqlite3_column_bytes(raw, i)));
-        };
-        rows.push_back({col(0), col(1), col(2), col(3) == "business"});
-    }
-    if (rc != SQLITE_DONE) throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db_));
+    while (s.step()) rows.push_back({s.text(0), s.text(1), s.text(2), s.text(3) == "business"});
     return rows;
+}
+
+bool before(const DirectoryRow& a, const DirectoryRow& b) {
+    return std::tie(a.nameKey, a.number) < std::tie(b.nameKey, b.number);
+}
+
+// Two pages in page order merged into one; a listing in both shows once.
+std::vector<DirectoryRow> merged(std::vector<DirectoryRow> a, std::vector<DirectoryRow> b,
+                                 std::size_t limit) {
+    std::vector<DirectoryRow> out;
+    std::merge(std::make_move_iterator(a.begin()), std::make_move_iterator(a.end()),
+               std::make_move_iterator(b.begin()), std::make_move_iterator(b.end()),
+               std::back_inserter(out), before);
+    out.erase(std::unique(out.begin(), out.end(),
+                          [](const auto& x, const auto& y) { return x.number == y.number; }),
+              out.end());
+    if (out.size() > limit) out.resize(limit);
+    return out;
+}
+
+}  // namespace
+
+// Every page is one or two index walks that stop at the page's limit: a
+// letter, a name prefix, a number prefix (sparse: its range sorted; dense:
+// the name order filtered), merged in page order. They run on their own
+// read connection, so a page never waits for a write nor holds one up.
+std::vector<DirectoryRow> SqliteStore::directory(const DirectoryQuery& q) {
+    std::lock_guard guard(readLock_);
+    if (!q.letter.empty()) return pageRows(reader_, letterPage(q), q);
+    std::vector<DirectoryRow> names;
+    std::vector<DirectoryRow> numbers;
+    if (!q.namePrefix.empty()) names = pageRows(reader_, namePage(q), q);
+    if (!q.numberPrefix.empty()) {
+        Statement count = prepared(reader_, numberCount(q), q);
+        count.step();
+        numbers = pageRows(
+            reader_, count.integer(0) >= kDenseMatches ? denseNumberPage(q) : sparseNumberPage(q),
+            q);
+    }
+    return merged(std::move(names), std::move(numbers), q.limit);
+}
+
+std::vector<std::string> SqliteStore::directoryPlan(const DirectoryQuery& q) {
+    std::vector<Sql> statements;
+    if (!q.letter.empty()) {
+        statements.push_back(letterPage(q));
+    } else {
+        if (!q.namePrefix.empty()) statements.push_back(namePage(q));
+        if (!q.numberPrefix.empty()) {
+            statements.push_back(numberCount(q));
+            statements.push_back(sparseNumberPage(q));
+            statements.push_back(denseNumberPage(q));
+        }
+    }
+    std::lock_guard guard(readLock_);
+    std::vector<std::string> lines;
+    for (auto& sql : statements) {
+        sql.text = "EXPLAIN QUERY PLAN " + sql.text;
+        Statement s = prepared(reader_, sql, q);
+        while (s.step()) lines.push_back(s.text(3));
+    }
+    return lines;
 }
 
 }  // namespace merrowfax::relay

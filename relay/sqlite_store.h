@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "relay/store.h"
 
@@ -13,7 +15,9 @@ namespace merrowfax::relay {
 // Every statement commits on its own before the caller answers, so a killed
 // process loses nothing; a power cut may roll back the last moments but never
 // corrupts the file. NORMAL keeps fsync off the I/O threads that store books
-// and counters. One connection behind a mutex; statements are short.
+// and counters. One writing connection behind a mutex, statements short; the
+// directory reads on a second connection of its own (WAL lets it read while
+// the writer writes).
 class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::filesystem::path& file);
@@ -27,6 +31,8 @@ public:
 
     std::optional<NumberRecord> number(const std::string& number) override;
     void saveProfile(const Profile& profile, Seconds now) override;
+    // Many profiles in one transaction (imports, test fixtures).
+    void saveProfiles(const std::vector<Profile>& profiles, Seconds now);
     void setPinHash(const std::string& number, const std::string& hash) override;
     void touch(const std::string& number, Seconds now) override;
     void countCall(const std::string& number, bool placed) override;
@@ -55,6 +61,8 @@ public:
     void pruneThrottles(std::int64_t before) override;
 
     std::vector<DirectoryRow> directory(const DirectoryQuery& query) override;
+    // The query plan lines of every statement directory() may run for it.
+    std::vector<std::string> directoryPlan(const DirectoryQuery& query);
 
 private:
     void migrate();
@@ -62,6 +70,8 @@ private:
 
     sqlite3* db_ = nullptr;
     std::mutex lock_;
+    sqlite3* reader_ = nullptr;
+    std::mutex readLock_;
 };
 
 }  // namespace merrowfax::relay

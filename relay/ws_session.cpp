@@ -1,5 +1,7 @@
 #include "relay/ws_session.h"
 
+#include <utility>
+
 #include <boost/asio/post.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
@@ -51,7 +53,9 @@ WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_pt
       idle_(ws_.get_executor()),
       bucket_(services.config.recordsPerSecond, services.config.recordBurst),
       trustBucket_(services.config.trustOpsPerMinute / 60.0, services.config.trustOpsPerMinute),
-      id_(services.nextPeer++) {}
+      id_(services.nextPeer++),
+      bookRetry_(ws_.get_executor()),
+      proofRetry_(ws_.get_executor()) {}
 
 template <class Stream>
 WsSession<Stream>::~WsSession() {
@@ -133,9 +137,11 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
 
 // A revocation (untrust, a PIN set or changed) that crossed the decision
 // closed only the connections the hub knew then; now that this one is
-// reachable, check that its proof still holds.
+// reachable, check that its proof still holds. A full storage pool delays
+// the check, not the connection.
 template <class Stream>
 void WsSession<Stream>::confirmProof() {
+    if (finished_) return;
     auto self = this->shared_from_this();
     const bool posted = services_.storeWork.post([self, number = number_, computer = computer_] {
         auto& store = self->services_.store;
@@ -146,7 +152,11 @@ void WsSession<Stream>::confirmProof() {
             self->close(websocket::close_code::policy_error);
         });
     });
-    if (!posted) close(websocket::close_code::try_again_later);
+    if (posted) return;
+    proofRetry_.expires_after(services_.config.storeRetry);
+    proofRetry_.async_wait([self](beast::error_code ec) {
+        if (!ec) self->confirmProof();
+    });
 }
 
 template <class Stream>
@@ -227,13 +237,52 @@ template <class Stream>
 void WsSession<Stream>::handleBook(const rapidjson::Value& record) {
     const auto contacts = record.FindMember("contacts");
     if (contacts == record.MemberEnd()) {
-        const auto stored = services_.store.book(number_);
-        return sendRecord(json::book(stored ? *stored : std::string("[]")));
+        bookWanted_ = true;
+    } else {
+        auto book = json::cleanBook(contacts->value, services_.config.maxBookEntries);
+        if (!book) return;
+        services_.hub.setBook(number_, book->numbers);
+        bookToStore_ = std::move(book->json);
     }
-    const auto book = json::cleanBook(contacts->value, services_.config.maxBookEntries);
-    if (!book) return;
-    services_.store.storeBook(number_, book->json);
-    services_.hub.setBook(number_, book->numbers);
+    bookWork();
+}
+
+// Stores the waiting book, then reads it back if asked, on the storage
+// pool; the answer comes back to this strand. A full pool is tried again
+// after a while.
+template <class Stream>
+void WsSession<Stream>::bookWork() {
+    if (bookBusy_ || bookRetrying_ || (!bookToStore_ && !bookWanted_)) return;
+    auto toStore = std::exchange(bookToStore_, std::nullopt);
+    const bool fetch = std::exchange(bookWanted_, false);
+    auto self = this->shared_from_this();
+    const bool queued = services_.storeWork.post([self, number = number_, toStore, fetch] {
+        std::optional<std::string> answer;
+        try {
+            if (toStore) self->services_.store.storeBook(number, *toStore);
+            if (fetch) answer = self->services_.store.book(number).value_or("[]");
+        } catch (const std::exception& e) {
+            logLine(self->label_ + " storage error: " + e.what());
+        }
+        net::post(self->ws_.get_executor(), [self, answer = std::move(answer)] {
+            self->bookBusy_ = false;
+            if (answer) self->sendRecord(json::book(*answer));
+            if (!self->finished_) self->bookWork();
+        });
+    });
+    if (queued) {
+        bookBusy_ = true;
+        return;
+    }
+    bookToStore_ = std::move(toStore);
+    bookWanted_ = fetch;
+    if (finished_) return;
+    bookRetrying_ = true;
+    bookRetry_.expires_after(services_.config.storeRetry);
+    bookRetry_.async_wait([self](beast::error_code) {
+        self->bookRetrying_ = false;
+        if (!self->finished_) self->bookWork();
+    });
 }
 
 // The proof is checked where it is used: the store changes trust only while
@@ -264,9 +313,13 @@ template <class Stream>
 void WsSession<Stream>::forward(rapidjson::Document& record, const std::string& to,
                                 std::string_view op) {
     if (op == "call") {
+        // Statistics: dropped when the storage pool is full.
         const auto signal = json::string(record, "call");
-        if (signal == "invite") services_.store.countCall(number_, true);
-        if (signal == "accept") services_.store.countCall(number_, false);
+        if (signal == "invite" || signal == "accept")
+            services_.storeWork.post(
+                [&store = services_.store, number = number_, placed = signal == "invite"] {
+                    store.countCall(number, placed);
+                });
     }
     const auto peers = services_.hub.route(to, id_);
     services_.hub.noteExchange(id_, to);
@@ -423,12 +476,18 @@ void WsSession<Stream>::finish(const char* why) {
     finished_ = true;
     closing_ = true;
     idle_.cancel();
+    proofRetry_.cancel();
+    bookRetry_.cancel();
     if (attached_) {
         services_.hub.detach(id_);
-        try {
-            services_.store.touch(number_, unixNow());
-        } catch (const std::exception&) {
-        }
+        // A book still waiting goes with the last-seen time (best effort:
+        // both are dropped when the storage pool is full).
+        services_.storeWork.post([&store = services_.store, number = number_,
+                                  book = std::exchange(bookToStore_, std::nullopt),
+                                  now = unixNow()] {
+            if (book) store.storeBook(number, *book);
+            store.touch(number, now);
+        });
     }
     logLine(label_ + " closed: " + why);
     // Nothing more goes out: the queue's memory is free now, not when the

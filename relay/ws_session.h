@@ -59,6 +59,7 @@ private:
     void handleBook(const rapidjson::Value& record);
     void handleTrust(bool trust, const rapidjson::Value& record);
     void confirmProof();
+    void bookWork();
     void forward(rapidjson::Document& record, const std::string& to, std::string_view op);
     void handleBinary(std::string_view frame);
     void enqueue(Outgoing item);
@@ -94,6 +95,15 @@ private:
     std::unique_ptr<SendBudget::Account> budget_;  // the queue's share of the service's
     bool writing_ = false;
     std::uint64_t presenceSeq_ = 0;
+    // Book work for the storage pool, one job at a time so that a later
+    // book never lands before an earlier one; a newer book replaces one
+    // still waiting.
+    std::optional<std::string> bookToStore_;
+    bool bookWanted_ = false;
+    bool bookBusy_ = false;
+    bool bookRetrying_ = false;
+    boost::asio::steady_timer bookRetry_;
+    boost::asio::steady_timer proofRetry_;  // the proof check waits for room in the pool
 };
 
 using PlainWsSession = WsSession<beast::tcp_stream>;

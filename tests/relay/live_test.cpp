@@ -178,11 +178,13 @@ TEST_F(LiveTest, PresenceOnlyForNumbersOfInterest) {
     auto last = parseJson(seen.back());
     EXPECT_THAT(presenceOf(last), ElementsAre("0-1-555-1002"));  // never 3, never itself
 
-    // After a record to 3, a follows 3 and 3 follows a.
+    // After a record to 3, 3 sees a; a sees 3 once 3 answers.
     a.client->sendText(R"({"op":"talk","to":"0-1-555-1003","call":"start"})");
     auto cList = c.client->waitFor("presence");
     ASSERT_TRUE(cList);
     EXPECT_THAT(presenceOf(*cList), ElementsAre("0-1-555-1001"));
+    EXPECT_THAT(drain(*a.client, true), IsEmpty());
+    c.client->sendText(R"({"op":"talk","to":"0-1-555-1001","call":"stop"})");
     auto aList = a.client->waitFor("presence");
     ASSERT_TRUE(aList);
     EXPECT_THAT(presenceOf(*aList), ElementsAre("0-1-555-1002", "0-1-555-1003"));
@@ -194,6 +196,78 @@ TEST_F(LiveTest, PresenceOnlyForNumbersOfInterest) {
     EXPECT_THAT(presenceOf(*gone), ElementsAre("0-1-555-1003"));
     for (const auto& m : drain(*c.client, true))
         EXPECT_EQ(m.find("presence"), std::string::npos) << m;
+}
+
+// The presence lists a connection received before its pong.
+std::vector<std::vector<std::string>> presenceLists(WsClient& client) {
+    std::vector<std::vector<std::string>> out;
+    for (const auto& m : drain(client, true))
+        if (auto doc = parseJson(m); doc.IsObject() && doc["op"] == "presence")
+            out.push_back(presenceOf(doc));
+    return out;
+}
+
+TEST_F(LiveTest, StrangersSeeNobodyUntilTheOtherSideAnswersOrKnowsThem) {
+    auto c = join(relay, device(3));
+    auto d = join(relay, device(4));
+    auto e = join(relay, device(5));
+    e.client->sendText(R"({"op":"book","contacts":[{"name":"Cy","number":"0-1-555-1003"}]})");
+    drain(*e.client);
+    drain(*c.client, true);  // the first lists
+    drain(*d.client, true);
+
+    // One media frame and one "delivered" to d: d sees c, c learns nothing.
+    const std::string target = number(4);
+    c.client->sendBinary(std::string("\x03", 1) + static_cast<char>(target.size()) + target + "x");
+    c.client->sendText(R"({"op":"delivered","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF",)"
+                       R"("to":"0-1-555-1004"})");
+    for (const auto& list : presenceLists(*c.client)) EXPECT_THAT(list, IsEmpty());
+    auto dList = d.client->waitFor("presence");
+    ASSERT_TRUE(dList);
+    EXPECT_THAT(presenceOf(*dList), ElementsAre("0-1-555-1003"));
+
+    // e has c in its book: one record to e is enough.
+    c.client->sendText(R"({"op":"text","to":"0-1-555-1005","text":"hi"})");
+    auto seesE = c.client->waitFor("presence");
+    ASSERT_TRUE(seesE);
+    EXPECT_THAT(presenceOf(*seesE), ElementsAre("0-1-555-1005"));
+
+    // d answers: now c sees d too.
+    d.client->sendText(R"({"op":"text","to":"0-1-555-1003","text":"who?"})");
+    auto seesD = c.client->waitFor("presence");
+    ASSERT_TRUE(seesD);
+    EXPECT_THAT(presenceOf(*seesD), ElementsAre("0-1-555-1004", "0-1-555-1005"));
+}
+
+TEST_F(LiveTest, ABlockedNumberNeverSeesTheBlocker) {
+    auto a = join(relay, device(1));
+    const std::string blocksB =
+        R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002","blocked":true}]})";
+    a.client->sendText(blocksB);
+    drain(*a.client);
+    auto b = join(relay, device(2));
+    auto aList = a.client->waitFor("presence");  // a still sees b: its own book
+    ASSERT_TRUE(aList);
+    EXPECT_THAT(presenceOf(*aList), ElementsAre("0-1-555-1002"));
+    b.client->sendText(R"({"op":"book","contacts":[{"name":"Ann","number":"0-1-555-1001"}]})");
+    // b texts a and a even answers: b's lists never name a.
+    b.client->sendText(R"({"op":"text","to":"0-1-555-1001","text":"hi"})");
+    ASSERT_TRUE(a.client->waitFor("text"));
+    a.client->sendText(R"({"op":"delivered","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF",)"
+                       R"("to":"0-1-555-1002"})");
+    ASSERT_TRUE(b.client->waitFor("delivered"));
+    for (const auto& list : presenceLists(*b.client)) EXPECT_THAT(list, IsEmpty());
+    // Unblocking shows a to b at once.
+    a.client->sendText(R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002"}]})");
+    auto shown = b.client->waitFor("presence");
+    ASSERT_TRUE(shown);
+    EXPECT_THAT(presenceOf(*shown), ElementsAre("0-1-555-1001"));
+    // Blocked again from a second connection of a: hidden again.
+    auto a2 = join(relay, makeDevice(number(1), "Ann", "ipad-of-ann"));
+    a2.client->sendText(blocksB);
+    auto hidden = b.client->waitFor("presence");
+    ASSERT_TRUE(hidden);
+    EXPECT_THAT(presenceOf(*hidden), IsEmpty());
 }
 
 TEST_F(LiveTest, BookRoundTripAcrossConnectionsAndRestart) {

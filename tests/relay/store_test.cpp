@@ -1,9 +1,13 @@
-// The SQLite store on its own: schema versions, and the accounting the
-// privacy text promises as the live endpoint records it.
+// The SQLite store on its own: schema versions, directory pages against a
+// plain filter-and-sort, and the accounting the privacy text promises as the
+// live endpoint records it.
 #include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "listings.h"
 #include "relay/sqlite_store.h"
 #include "relay_fixture.h"
 
@@ -41,6 +45,98 @@ TEST_F(StoreTest, MigratesOnceAndRefusesANewerSchema) {
     sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     EXPECT_THROW(SqliteStore{file}, std::runtime_error);
+}
+
+relay::DirectoryQuery search(const std::string& name, const std::string& number, bool digits) {
+    relay::DirectoryQuery q;
+    q.namePrefix = name;
+    q.numberPrefix = number;
+    q.digitsOnly = digits;
+    q.limit = 7;
+    return q;
+}
+
+// Every page of a query, walked with cursors as the directory does.
+std::vector<std::string> walk(SqliteStore& store, relay::DirectoryQuery q) {
+    std::vector<std::string> out;
+    for (;;) {
+        const auto rows = store.directory(q);
+        for (const auto& r : rows) out.push_back(r.number);
+        if (rows.size() < q.limit) return out;
+        q.after = relay::DirectoryCursor{rows.back().nameKey, rows.back().number};
+    }
+}
+
+TEST_F(StoreTest, DirectoryPagesMatchAPlainFilterInNameOrder) {
+    auto listings = fakeListings(5000);
+    // Names that start like numbers: matched by both halves of a search, shown once.
+    // 4, 8 and 12 are in 0-1, whose digits do not start with 1; 6 is in 1-66.
+    for (std::size_t i : {4, 6, 8, 12}) {
+        listings[i].name = "1" + std::to_string(i) + " Pizza";
+        listings[i].nameKey = "1" + std::to_string(i) + " pizza";
+    }
+    listings[20].name = listings[21].name;  // equal keys: the number decides
+    listings[20].nameKey = listings[21].nameKey;
+    SqliteStore store(dir / "relay.sqlite");
+    store.saveProfiles(listings, 100);
+
+    auto expected = [&](const relay::DirectoryQuery& q) {
+        std::vector<const relay::Profile*> hits;
+        for (const auto& p : listings) {
+            std::string digits;
+            for (char c : p.number)
+                if (c != '-') digits.push_back(c);
+            const std::string& text = q.digitsOnly ? digits : p.number;
+            if ((!q.namePrefix.empty() && p.nameKey.starts_with(q.namePrefix)) ||
+                (!q.numberPrefix.empty() && text.starts_with(q.numberPrefix)))
+                hits.push_back(&p);
+        }
+        std::sort(hits.begin(), hits.end(), [](auto* a, auto* b) {
+            return std::tie(a->nameKey, a->number) < std::tie(b->nameKey, b->number);
+        });
+        std::vector<std::string> out;
+        for (auto* p : hits) out.push_back(p->number);
+        return out;
+    };
+    const std::vector<relay::DirectoryQuery> queries = {
+        search("ma", "", false),     // a name prefix
+        search("1", "1", true),      // dense digits (3 750 of 5 000), names too
+        search("1", "1-66", false),  // a sparse dashed prefix, names too
+        search("01", "01", true),    // sparse digits
+        search("zzz", "9", true),    // nothing
+    };
+    for (const auto& q : queries) {
+        const auto want = expected(q);
+        EXPECT_EQ(walk(store, q), want) << q.namePrefix << " / " << q.numberPrefix;
+    }
+    EXPECT_EQ(expected(queries[1]).size(), 3750u + 3);
+}
+
+TEST_F(StoreTest, EveryDirectoryStatementSearchesAnIndex) {
+    SqliteStore store(dir / "relay.sqlite");
+    std::vector<relay::DirectoryQuery> queries;
+    for (bool cursor : {false, true}) {
+        relay::DirectoryQuery letter;
+        letter.letter = "M";
+        for (auto q : {letter, search("ann", "", false), search("1", "1", true),
+                       search("0-1", "0-1", false), search("zz", "", false)}) {
+            if (cursor) q.after = relay::DirectoryCursor{"ann", "0-1-555-1001"};
+            queries.push_back(q);
+        }
+    }
+    for (const auto& q : queries) {
+        const auto plan = store.directoryPlan(q);
+        ASSERT_FALSE(plan.empty());
+        for (const auto& line : plan) {
+            // "SCAN numbers" alone reads the whole table; a walk of an index in
+            // page order stops at the page's limit.
+            if (line.find("numbers") == std::string::npos) continue;
+            EXPECT_NE(line.find(" USING "), std::string::npos) << line;
+            if (line.starts_with("SCAN")) {
+                EXPECT_NE(line.find("numbers_key"), std::string::npos) << line;
+            }
+        }
+    }
 }
 
 TEST_F(StoreTest, RegistrationsAndCallsAreAccounted) {
