@@ -4,9 +4,7 @@
 #include <mutex>
 
 #include <unicode/translit.h>
-#include <unicode/uchar.h>
 #include <unicode/unistr.h>
-#include <unicode/utf8.h>
 
 namespace merrowfax::relay {
 namespace {
@@ -39,39 +37,6 @@ std::string foldName(std::string_view name) {
     text.foldCase();
     std::string out;
     text.toUTF8String(out);
-    return out;
-}
-
-std::string withoutInvisible(std::string_view text) {
-    constexpr UChar32 kJoiner = 0x200D;
-    auto pictograph = [](UChar32 c) {
-        return u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC) ||
-               u_hasBinaryProperty(c, UCHAR_EMOJI_MODIFIER) || c == 0xFE0F;
-    };
-    std::string out;
-    out.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    UChar32 kept = U_SENTINEL;  // the last code point written
-    for (int32_t i = 0; i < length;) {
-        const int32_t start = i;
-        UChar32 c = 0;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) continue;  // not UTF-8: dropped
-        if (u_charType(c) == U_FORMAT_CHAR) {
-            UChar32 next = U_SENTINEL;
-            if (i < length) {
-                int32_t j = i;
-                U8_NEXT(bytes, j, length, next);
-            }
-            const bool joinsEmoji = c == kJoiner && kept >= 0 && pictograph(kept) && next >= 0 &&
-                                    u_hasBinaryProperty(next, UCHAR_EXTENDED_PICTOGRAPHIC);
-            if (!joinsEmoji) continue;
-        }
-        out.append(
-            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
-        kept = c;
-    }
     return out;
 }
 

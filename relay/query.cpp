@@ -142,7 +142,7 @@ std::optional<Registration> parseRegistration(const Target& target) {
     r.computer = *computer;
     if (const auto* name = target.find("name")) {
         if (!isCleanText(*name)) return std::nullopt;
-        r.name = clipText(withoutInvisible(*name), kNameLength);
+        r.name = clipText(unicode::withoutInvisible(*name), kNameLength);
     }
     if (const auto* device = target.find("device")) {
         if (!isCleanText(*device)) return std::nullopt;

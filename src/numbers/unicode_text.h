@@ -35,9 +35,16 @@ std::string prefixCharacters(std::string_view text, std::size_t limit);
 // Removes white space and line breaks (Unicode White_Space) from both ends.
 std::string_view trimmed(std::string_view text);
 
+// The text without invisible formatting characters (general category Cf:
+// bidirectional embeddings, overrides and isolates, zero-width spaces, the
+// byte order mark, tag characters, ...), so a name cannot reorder or hide what
+// is shown beside it. A zero-width joiner between two pictographs stays: it
+// builds one emoji out of several. Ill-formed UTF-8 sequences are dropped.
+std::string withoutInvisible(std::string_view text);
+
 // A person's name as this program keeps, shows and sends it: without
 // invisible formatting (category Cf: bidirectional embeddings, overrides and
-// isolates, zero-width characters, the byte order mark, ...) and control
+// isolates, zero-width characters, the byte order mark; see withoutInvisible) and control
 // characters, which could make a name read as another number or hide part of
 // it; then trimmed and cut to its first `limit` characters. Ill-formed UTF-8
 // sequences are dropped too. Empty when nothing visible is left.

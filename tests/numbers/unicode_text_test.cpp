@@ -36,6 +36,26 @@ TEST(CompareCaseInsensitive, IgnoresCaseButNotAccents) {
     EXPECT_LT(compareCaseInsensitive("Émile", "Fred"), 0);
 }
 
+TEST(WithoutInvisible, RemovesFormattingButKeepsEmojiJoiners) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\u202AA\u202BB\u202CC\u202DD\u202EE", "ABCDE"},
+        {"\u2066A\u2067B\u2068C\u2069", "ABC"},
+        {"\u200BA\u200CB\u200DC\u200E\u200F", "ABC"},
+        {"\u2060\u2061\u2062\u2063\u2064A\uFEFF\u061C\u00AD", "A"},
+        {"\U000E0041tag", "tag"},  // tag characters
+        {"\U0001F468\u200D\U0001F469\u200D\U0001F467",
+         "\U0001F468\u200D\U0001F469\u200D\U0001F467"},
+        {"\U0001F44D\U0001F3FD\u200D\U0001F525",
+         "\U0001F44D\U0001F3FD\u200D\U0001F525"},  // after a modifier
+        {"\u2764\uFE0F\u200D\U0001F525",
+         "\u2764\uFE0F\u200D\U0001F525"},      // after a variation selector
+        {"A\u200D\U0001F525", "A\U0001F525"},  // joins no pictographs
+        {"\U0001F525\u200D", "\U0001F525"},
+        {"Émile 😀", "Émile 😀"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(withoutInvisible(in), out) << in;
+}
+
 TEST(CleanName, DropsInvisibleFormattingAndControlsThenTrimsAndCuts) {
     // Right-to-left override and isolates: "Ann" followed by a reversed
     // number would read as someone else's number.
@@ -71,6 +91,8 @@ TEST(CleanName, DropsInvisibleFormattingAndControlsThenTrimsAndCuts) {
     EXPECT_EQ(
         cleanName("Zoë \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x87\xA8\xF0\x9F\x87\xA6", 40),
         "Zoë \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x87\xA8\xF0\x9F\x87\xA6");
+    // Names share the rule: a joiner inside one emoji is kept.
+    EXPECT_EQ(cleanName("Dev \U0001F469\u200D\U0001F4BB", 40), "Dev \U0001F469\u200D\U0001F4BB");
     // The cut counts what is left to see, not the invisible padding.
     EXPECT_EQ(cleanName(std::string(50, 'a'), 40), std::string(40, 'a'));
     std::string padded;

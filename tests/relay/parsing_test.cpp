@@ -83,26 +83,6 @@ TEST(FoldTest, NamesFoldToTheirBaseLatinLetter) {
     }
 }
 
-TEST(FoldTest, InvisibleFormattingIsRemoved) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"\u202AA\u202BB\u202CC\u202DD\u202EE", "ABCDE"},
-        {"\u2066A\u2067B\u2068C\u2069", "ABC"},
-        {"\u200BA\u200CB\u200DC\u200E\u200F", "ABC"},
-        {"\u2060\u2061\u2062\u2063\u2064A\uFEFF\u061C\u00AD", "A"},
-        {"\U000E0041tag", "tag"},  // tag characters
-        {"\U0001F468\u200D\U0001F469\u200D\U0001F467",
-         "\U0001F468\u200D\U0001F469\u200D\U0001F467"},
-        {"\U0001F44D\U0001F3FD\u200D\U0001F525",
-         "\U0001F44D\U0001F3FD\u200D\U0001F525"},  // after a modifier
-        {"\u2764\uFE0F\u200D\U0001F525",
-         "\u2764\uFE0F\u200D\U0001F525"},      // after a variation selector
-        {"A\u200D\U0001F525", "A\U0001F525"},  // joins no pictographs
-        {"\U0001F525\u200D", "\U0001F525"},
-        {"Émile 😀", "Émile 😀"},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(withoutInvisible(in), out) << in;
-}
-
 TEST(DirectoryCursorTest, RoundTripsAndRefusesForgeries) {
     const DirectoryCursor cursor{"émile", "0-1-234-5678"};
     const auto text = Directory::encodeCursor(cursor);
