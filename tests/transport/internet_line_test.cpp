@@ -10,6 +10,7 @@
 #include "device.h"
 #include "support/relay_process.h"
 #include "support/ws_client.h"
+#include "platform/timings.h"
 #include "transport/internet_line.h"
 #include "transport/service_address.h"
 
@@ -170,11 +171,11 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
         Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
         Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
         ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }));
-        // Ben's first text makes him Ann's contact, and Ann's book is stored.
+        // Ben's first text makes him Ann's contact, and Ann's book is stored
+        // once the changes of the moment are gathered.
         ben.model->sendText("hello", kAnn);
         ASSERT_TRUE(waitFor([&] { return ann.model->contacts().size() == 1; }));
-        QThread::msleep(200);
-        QCoreApplication::processEvents();
+        waitFor([] { return false; }, static_cast<int>(timings().bookUpload.count()) + 300);
     }
     // Ann's data is lost; the computer is the same.
     Device again(relay, "mac-ANN", std::nullopt);
