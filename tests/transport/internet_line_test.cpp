@@ -174,7 +174,7 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
         // Ben's first text makes him Ann's contact, and Ann's book is stored
         // once the changes of the moment are gathered.
         ben.model->sendText("hello", kAnn);
-        ASSERT_TRUE(waitFor([&] { return ann.model->contacts().size() == 1; }));
+        ASSERT_TRUE(waitFor([&] { return ann.model->contacts().size() == 1; }, 10'000));
         waitFor([] { return false; }, static_cast<int>(timings().bookUpload.count()) + 300);
     }
     // Ann's data is lost; the computer is the same.
