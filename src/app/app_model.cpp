@@ -146,7 +146,7 @@ void AppModel::wireHandlers() {
     };
     bridge_.onSessionReady = [this, onMain] {
         onMain([this] {
-            if (components_.media->hasMicrophone()) startCallAudio(true, true);
+            if (components_.media->microphoneAllowed()) startCallAudio(true, true);
         });
     };
     bridge_.onSessionStopped = [this, onMain] {

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/app_components.h"
 #include "media/call_media.h"
 #include "media/system_call_bridge.h"
 #include "media/walkie_talk.h"
@@ -30,24 +31,6 @@
 namespace merrowfax {
 
 class MainThreadHop;
-
-// The parts of the program the model drives, made once for the whole run.
-struct AppComponents {
-    std::unique_ptr<NetTransport> line = std::make_unique<OfflineNetTransport>();
-    std::unique_ptr<LanTransport> network = std::make_unique<NoLanTransport>();
-    std::unique_ptr<CallMedia> media = std::make_unique<NoCallMedia>();
-    std::unique_ptr<WalkieTalk> walkie = std::make_unique<NoWalkieTalk>();
-    std::unique_ptr<Sounds> sounds = std::make_unique<SilentSounds>();
-    std::unique_ptr<Notifier> notifier = std::make_unique<NoNotifier>();
-    // Whether a window of the program is the active one.
-    std::function<bool()> isActive = [] {
-        return false;
-    };
-    // "iPhone", "iPad" or "Mac": a desktop computer reports "Mac".
-    std::string deviceLabel = "Mac";
-    // The secret identity of this computer for the relay service.
-    std::string computerIdentity;
-};
 
 // The program's one state object. Screens and the command-line client observe
 // its properties and call its operations, all on the main thread. Operations
@@ -224,6 +207,10 @@ public:
     // Erases the number from this device: the account, contacts, chats and
     // calls; the service forgets this computer.
     void resetDevice();
+
+    // The public directory and where the services are.
+    DirectoryClient& directoryClient() { return *components_.directory; }
+    const ServiceAddresses& services() const { return components_.services; }
 
     // The store's attachments folder and the full path of a stored file.
     std::filesystem::path filesFolder() const { return store_.filesFolder(); }

@@ -349,7 +349,7 @@ void AppModel::startCallMedia() {
         [this, id] {
             if (!active_ || active_->id != id || active_->phase != "active") return;
             CallMedia& media = *components_.media;
-            if (!media.hasMicrophone()) {
+            if (!media.microphoneAllowed()) {
                 setAlert("Merrowfax needs the microphone for calls. You can allow it in Settings.");
                 endCall();
                 return;

@@ -10,10 +10,10 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "app/composition.h"
 #include "cli/commands.h"
 #include "cli/model_json.h"
 #include "cli/reply.h"
-#include "transport/service_address.h"
 #include "wire/bounded_json.h"
 
 namespace merrowfax::cli {
@@ -40,22 +40,21 @@ std::string jsonText(const rapidjson::Value& value) {
 
 }  // namespace
 
-Session::Session(const std::filesystem::path& dataFolder, const std::string& computerIdentity)
-    : directory_(serviceAddress()) {
-    AppComponents parts;
-    auto line = std::make_unique<InternetLine>(serviceAddress());
-    line_ = line.get();
-    parts.line = std::move(line);
-    // No LAN link, call media or walkie engine runs without a window yet;
-    // the defaults of AppComponents stand in for them.
-    parts.notifier = std::make_unique<PrintingNotifier>();
-    parts.computerIdentity = computerIdentity;
-    model_ = std::make_unique<AppModel>(dataFolder, std::move(parts));
+Session::Session(const Installation& installation) {
+    FrontEnd commandLine;
+    commandLine.notifier = std::make_unique<PrintingNotifier>();
+    commandLine.identityFolder = installation.identityFolder;
+    Composition made = compose(std::move(commandLine));
+    line_ = made.line;
+    model_ = std::make_unique<AppModel>(installation.dataFolder, std::move(made.components));
 }
 
 Session::~Session() {
-    // Replies that fail now only print.
+    // Replies that fail now only print. The model goes first, while the rest
+    // of the session stands: replies still waiting for the directory fail
+    // as its client goes.
     inputEnded_ = false;
+    model_.reset();
 }
 
 void Session::reportChanges() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app_model.h"
+#include "cli/session_commands.h"
 #include "transport/directory_client.h"
 #include "transport/internet_line.h"
 
@@ -21,13 +22,12 @@ class Session : public QObject {
     Q_OBJECT
 
 public:
-    // Data (and this installation's computer identity) under `dataFolder`.
-    Session(const std::filesystem::path& dataFolder, const std::string& computerIdentity);
+    explicit Session(const Installation& installation);
     ~Session() override;
 
     AppModel& model() { return *model_; }
     InternetLine& line() { return *line_; }
-    DirectoryClient& directory() { return directory_; }
+    DirectoryClient& directory() { return model_->directoryClient(); }
 
     // Prints change events from now on.
     void reportChanges();
@@ -51,9 +51,6 @@ private:
     int unanswered_ = 0;         // commands whose reply is still to come
     bool inputEnded_ = false;
     bool finished_ = false;
-    // Last, so that it goes first: replies still waiting for the directory
-    // fail while the rest of the session stands.
-    DirectoryClient directory_;
 };
 
 }  // namespace merrowfax::cli

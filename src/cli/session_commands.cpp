@@ -9,7 +9,6 @@
 #include "cli/session.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
-#include "platform/computer_identity.h"
 #include "platform/paths.h"
 #include "platform/timings.h"
 
@@ -30,12 +29,12 @@ const Message* findMessage(const AppModel& model, const Uuid& id) {
 Installation installationAt(const std::optional<std::filesystem::path>& dataFolder) {
     // A data folder of its own is a separate installation: its computer
     // identity lives with it, so two clients on one machine are two devices.
-    if (dataFolder) return {*dataFolder, computerIdentityIn(*dataFolder)};
-    return {merrowfax::dataFolder(), computerIdentity()};
+    if (dataFolder) return {*dataFolder, *dataFolder};
+    return {merrowfax::dataFolder(), std::nullopt};
 }
 
 int runSession(const Installation& installation) {
-    Session session(installation.dataFolder, installation.computerIdentity);
+    Session session(installation);
     session.reportChanges();
     session.readCommands();
     return QCoreApplication::exec();
@@ -44,7 +43,7 @@ int runSession(const Installation& installation) {
 int runSend(const Installation& installation, const std::string& to, const std::string& text) {
     if (!VirtualNumber::parse(to)) return failWith("That number is not a Merrowfax number.");
     if (unicode::trimmed(text).empty()) return failWith("There is nothing to send.");
-    Session session(installation.dataFolder, installation.computerIdentity);
+    Session session(installation);
     if (!session.model().account()) return failWith("There is no number on this device.");
     QObject::connect(&session.model(), &AppModel::alertMessageChanged, [&session] {
         if (const auto& alert = session.model().alertMessage()) {
@@ -80,7 +79,7 @@ int runSend(const Installation& installation, const std::string& to, const std::
 }
 
 int runState(const Installation& installation) {
-    Session session(installation.dataFolder, installation.computerIdentity);
+    Session session(installation);
     JsonLine().with("state", [&](JsonWriter& w) { writeState(w, session.model()); }).print();
     session.finish(0);
     return 0;

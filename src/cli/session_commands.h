@@ -6,11 +6,11 @@
 
 namespace merrowfax::cli {
 
-// Where one run keeps its data and its computer identity: `--data DIR`, or
-// the user's data and config folders.
+// Where one run keeps its data and its computer identity: `--data DIR` for
+// both, or the user's data and config folders (no identity folder).
 struct Installation {
     std::filesystem::path dataFolder;
-    std::string computerIdentity;
+    std::optional<std::filesystem::path> identityFolder;
 };
 Installation installationAt(const std::optional<std::filesystem::path>& dataFolder);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QObject>
 
 #include <atomic>
@@ -20,6 +21,8 @@ class CallMedia : public QObject {
     Q_PROPERTY(bool speakerOn READ speakerOn NOTIFY speakerOnChanged)
     Q_PROPERTY(bool muted READ muted WRITE setMuted NOTIFY mutedChanged)
     Q_PROPERTY(bool videoOn READ videoOn NOTIFY videoOnChanged)
+    Q_PROPERTY(bool audioReady READ audioReady NOTIFY audioReadyChanged)
+    Q_PROPERTY(QImage remoteImage READ remoteImage NOTIFY remoteImageChanged)
 
 public:
     struct Callbacks {
@@ -32,16 +35,17 @@ public:
 
     virtual void setCallbacks(Callbacks callbacks) = 0;
 
-    // A desktop asks nobody for the microphone or the camera: they are
-    // allowed when the device has one.
-    virtual bool hasMicrophone() const = 0;
+    // Whether the user lets the program use the microphone. A desktop asks
+    // nobody, so only an engine on a platform with permissions says no.
+    virtual bool microphoneAllowed() const = 0;
+    // Whether there is a camera to send from.
     virtual bool hasCamera() const = 0;
 
     // Builds the audio graph and starts capture and playback; false when no
-    // usable microphone format exists or the engine did not start.
+    // usable microphone format exists or the engine did not start. Either
+    // way audioReady() tells what came of it.
     virtual bool startAudio() = 0;
     virtual void stopAudio() = 0;
-    virtual bool audioReady() const = 0;
     // One received chunk; kept for the next start while audio is stopped.
     virtual void receiveAudio(std::span<const std::byte> chunk) = 0;
     virtual void setSpeaker(bool on) = 0;
@@ -54,6 +58,10 @@ public:
 
     bool speakerOn() const { return speakerOn_; }
     bool videoOn() const { return videoOn_; }
+    // Capture and playback run.
+    bool audioReady() const { return audioReady_; }
+    // The last picture decoded from the other side; null before the first.
+    const QImage& remoteImage() const { return remoteImage_; }
     // Read by the capture thread, written on the main thread.
     bool muted() const { return muted_; }
     void setMuted(bool muted) {
@@ -64,8 +72,11 @@ Q_SIGNALS:
     void speakerOnChanged();
     void mutedChanged();
     void videoOnChanged();
+    void audioReadyChanged();
+    void remoteImageChanged();
 
 protected:
+    // Main thread only, as the rest of the published state.
     void publishSpeakerOn(bool on) {
         if (speakerOn_ == on) return;
         speakerOn_ = on;
@@ -76,24 +87,35 @@ protected:
         videoOn_ = on;
         Q_EMIT videoOnChanged();
     }
+    void publishAudioReady(bool ready) {
+        if (audioReady_ == ready) return;
+        audioReady_ = ready;
+        Q_EMIT audioReadyChanged();
+    }
+    void publishRemoteImage(QImage image) {
+        remoteImage_ = std::move(image);
+        Q_EMIT remoteImageChanged();
+    }
 
 private:
     bool speakerOn_ = true;
     bool videoOn_ = false;
+    bool audioReady_ = false;
+    QImage remoteImage_;
     std::atomic<bool> muted_ = false;
 };
 
-// Used until the program has a call media engine: captures and plays
-// nothing. The microphone is not refused, but audio never starts, so a call
-// says that the microphone did not start; there is no camera.
+// Used until the program has a call media engine. It has no audio engine
+// and no camera: nothing refuses the microphone, but audio never starts
+// (so a connected call says the microphone did not start), and video never
+// starts.
 class NoCallMedia final : public CallMedia {
 public:
     void setCallbacks(Callbacks) override {}
-    bool hasMicrophone() const override { return true; }
+    bool microphoneAllowed() const override { return true; }
     bool hasCamera() const override { return false; }
     bool startAudio() override { return false; }
     void stopAudio() override {}
-    bool audioReady() const override { return false; }
     void receiveAudio(std::span<const std::byte>) override {}
     void setSpeaker(bool) override {}  // a desktop always plays aloud
     void startVideo() override {}

@@ -51,6 +51,17 @@ QUrl directoryUrl(const QUrl& service) {
     return withPath(service, QStringLiteral("/merrowfax/directory"), true);
 }
 
+QUrl privacyUrl(const QUrl& service) {
+    return withPath(service, QStringLiteral("/merrowfax/privacy"), true);
+}
+
+ServiceAddresses serviceAddresses() {
+    ServiceAddresses addresses;
+    addresses.service = serviceAddress();
+    if (addresses.service) addresses.privacy = privacyUrl(*addresses.service);
+    return addresses;
+}
+
 QNetworkRequest serviceRequest(const QUrl& url, std::chrono::milliseconds timeout) {
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(timeout.count()));

@@ -14,6 +14,13 @@ namespace merrowfax {
 // general; plain ws only to a loopback host. Nothing when it is unusable.
 std::optional<QUrl> serviceAddress();
 
+// Every address of the maker's services a run uses, read once at start-up.
+struct ServiceAddresses {
+    std::optional<QUrl> service;  // the relay service; nothing when unusable
+    QUrl privacy;                 // its host's privacy page; empty without a service
+};
+ServiceAddresses serviceAddresses();
+
 // Checks one candidate address by the rules above.
 std::optional<QUrl> acceptedServiceAddress(const QString& text);
 
@@ -21,6 +28,7 @@ std::optional<QUrl> acceptedServiceAddress(const QString& text);
 QUrl liveSocketUrl(const QUrl& service);
 QUrl liveHttpUrl(const QUrl& service);
 QUrl directoryUrl(const QUrl& service);
+QUrl privacyUrl(const QUrl& service);
 
 // A GET to the service that always goes to the network (no cache either
 // way) and gives up after `timeout`.

@@ -138,10 +138,9 @@ public:
 // A call media engine whose devices and start a test chooses.
 class FakeMedia final : public CallMedia {
 public:
-    bool microphone = true;
+    bool microphone = true;  // allowed
     bool camera = true;
     bool starts = true;
-    bool ready = false;
     int audioStarts = 0;
     int videoStarts = 0;
     std::vector<wire::Bytes> received;
@@ -149,15 +148,14 @@ public:
     Callbacks callbacks;
 
     void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
-    bool hasMicrophone() const override { return microphone; }
+    bool microphoneAllowed() const override { return microphone; }
     bool hasCamera() const override { return camera; }
     bool startAudio() override {
         ++audioStarts;
-        ready = starts;
+        publishAudioReady(starts);
         return starts;
     }
-    void stopAudio() override { ready = false; }
-    bool audioReady() const override { return ready; }
+    void stopAudio() override { publishAudioReady(false); }
     void receiveAudio(std::span<const std::byte> chunk) override {
         received.emplace_back(chunk.begin(), chunk.end());
     }
@@ -175,9 +173,14 @@ class RecordingWalkie final : public WalkieTalk {
 public:
     int givenWay = 0;
     bool yielded = false;
+    void setCallbacks(Callbacks) override {}
     void setChannel(const Uuid&) override {}
-    void setOnCaptured(std::function<void(wire::Bytes)>) override {}
-    void play(std::span<const std::byte>) override {}
+    bool hasAudio() const override { return true; }
+    bool pressTalk() override { return !yielded; }
+    void releaseTalk() override {}
+    void startHearing(const std::string&) override {}
+    void receiveChunk(std::span<const std::byte>, const std::string&) override {}
+    void playClip(std::span<const std::byte>, const std::string&) override {}
     void giveWay() override { ++givenWay; }
     void setYielded(bool y) override { yielded = y; }
 };

@@ -8,9 +8,9 @@
 
 #include "app/app_model.h"
 #include "device.h"
+#include "platform/timings.h"
 #include "support/relay_process.h"
 #include "support/ws_client.h"
-#include "platform/timings.h"
 #include "transport/internet_line.h"
 #include "transport/service_address.h"
 

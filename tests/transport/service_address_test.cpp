@@ -25,6 +25,8 @@ TEST(ServiceAddress, PlainSocketsOnlyToThisMachine) {
               QStringLiteral("https://relay.example.net:444/merrowfax/live"));
     EXPECT_EQ(directoryUrl(QUrl(QStringLiteral("ws://127.0.0.1:9"))).toString(),
               QStringLiteral("http://127.0.0.1:9/merrowfax/directory"));
+    EXPECT_EQ(privacyUrl(QUrl(QStringLiteral("wss://relay.example.net/x?y=1"))).toString(),
+              QStringLiteral("https://relay.example.net/merrowfax/privacy"));
 }
 
 TEST(RegistrationUrl, SendsPinsAndKindOnlyWhenWellFormed) {

@@ -7,13 +7,17 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
+
+#include "app/app_model.h"
 
 #include "platform/timings.h"
 #include "support/relay_process.h"
 #include "support/ws_client.h"
 #include "transport/service_address.h"
 #include "ui/bridge/directory_pager.h"
+#include "ui_fixture.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -47,18 +51,22 @@ RelayProcess::Options twoPerPage() {
 class DirectoryPaging : public ::testing::Test {
 protected:
     RelayProcess relay{twoPerPage()};
+    std::unique_ptr<DirectoryClient> client;
     std::unique_ptr<DirectoryPager> pager;
     int listed = 0;
 
     void SetUp() override {
         for (const char* name : {"Ada", "Alf", "Amy", "Ann", "Ava", "Bea"}) list(name);
         list("Lon Taxis", "44-1-555-0001", "business");
+        client = std::make_unique<DirectoryClient>(service());
         pager = makePager();
     }
 
+    std::optional<QUrl> service() const {
+        return acceptedServiceAddress(QString::fromStdString(relay.wsUrl("")));
+    }
     std::unique_ptr<DirectoryPager> makePager() {
-        return std::make_unique<DirectoryPager>(
-            acceptedServiceAddress(QString::fromStdString(relay.wsUrl(""))), nullptr);
+        return std::make_unique<DirectoryPager>(client.get(), nullptr);
     }
 
     // Registers a number with the service; the listing outlives the connection.
@@ -246,10 +254,34 @@ TEST_F(DirectoryPaging, NoAnswerKeepsAShownPageAndOnlyAnEmptyScreenSaysSo) {
     settle(*empty);
     EXPECT_EQ(empty->note(), QStringLiteral("The directory did not answer."));
 
-    DirectoryPager nowhere(std::nullopt, nullptr);
+    DirectoryPager nowhere(nullptr, nullptr);
     nowhere.firstPage();
     settle(nowhere);
     EXPECT_EQ(nowhere.note(), QStringLiteral("The directory did not answer."));
+}
+
+// The screen's pager has no client of its own: it reads through the one the
+// composition gave the model, and an answer that comes after the pager is
+// gone is dropped.
+TEST_F(DirectoryPaging, ThePagerReadsThroughTheModelsClient) {
+    QTemporaryDir dir;
+    AppComponents parts = ui::testParts().components;
+    parts.directory = std::make_unique<DirectoryClient>(service());
+    AppModel model(dir.path().toStdString(), std::move(parts));
+
+    DirectoryPager screen;
+    screen.setModel(&model);
+    screen.firstPage();
+    settle(screen);
+    EXPECT_THAT(names(screen), ElementsAre("Ada", "Alf"));
+
+    auto gone = std::make_unique<DirectoryPager>();
+    gone->setModel(&model);
+    gone->firstPage();
+    gone.reset();
+    screen.next();
+    settle(screen);
+    EXPECT_THAT(names(screen), ElementsAre("Amy", "Ann"));
 }
 
 }  // namespace

@@ -35,12 +35,18 @@ TEST(NetFrame, AudioFrameYieldsExactlyItsMediaBytes) {
 
 TEST(NetFrame, ShortOrLyingFramesAreDropped) {
     EXPECT_FALSE(parseNetFrame({}));
-    EXPECT_FALSE(parseNetFrame(bytes("\x02\x01")));       // under 3 bytes
+    EXPECT_FALSE(parseNetFrame(bytes("\x02\x01")));                     // under 3 bytes
     EXPECT_FALSE(parseNetFrame(bytes(std::string("\x02\x00xyz", 5))));  // zero length
-    EXPECT_FALSE(parseNetFrame(bytes("\x02\x0c" "0-1-234")));           // header lies
-    EXPECT_FALSE(parseNetFrame(bytes("\x02\xff" "0")));
+    EXPECT_FALSE(
+        parseNetFrame(bytes("\x02\x0c"
+                            "0-1-234")));  // header lies
+    EXPECT_FALSE(
+        parseNetFrame(bytes("\x02\xff"
+                            "0")));
     // A frame may carry no media at all.
-    const auto message = bytes("\x03\x01" "7");
+    const auto message = bytes(
+        "\x03\x01"
+        "7");
     auto bare = parseNetFrame(message);
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->target, "7");

@@ -11,7 +11,6 @@
 #include "app/text_limits.h"
 #include "numbers/country.h"
 #include "numbers/places.h"
-#include "transport/service_address.h"
 #include "ui/bridge/icons.h"
 #include "ui/bridge/text_rules.h"
 
@@ -124,12 +123,7 @@ QString AppBridge::version() const {
 }
 
 QString AppBridge::privacyAddress() const {
-    auto service = serviceAddress();
-    if (!service) return {};
-    QUrl url = directoryUrl(*service);  // the service host, as http(s)
-    url.setPath(QStringLiteral("/merrowfax/privacy"));
-    url.setQuery(QString());
-    return url.toString();
+    return model_.services().privacy.toString();
 }
 
 QString AppBridge::icon(const QString& symbol) const {

@@ -4,7 +4,6 @@
 
 #include "numbers/virtual_number.h"
 #include "platform/timings.h"
-#include "transport/service_address.h"
 
 namespace merrowfax::ui {
 namespace {
@@ -13,17 +12,20 @@ const QString kNoAnswer = QStringLiteral("The directory did not answer.");
 
 }  // namespace
 
-DirectoryPager::DirectoryPager(QObject* parent) : DirectoryPager(serviceAddress(), parent) {}
-
-DirectoryPager::DirectoryPager(std::optional<QUrl> service, QObject* parent)
-    : QObject(parent), client_(std::move(service)) {
+DirectoryPager::DirectoryPager(QObject* parent) : QObject(parent) {
     searchWait_.setSingleShot(true);
     connect(&searchWait_, &QTimer::timeout, this, &DirectoryPager::firstPage);
+}
+
+DirectoryPager::DirectoryPager(DirectoryClient* client, QObject* parent) : DirectoryPager(parent) {
+    client_ = client;
+    ownClient_ = true;
 }
 
 void DirectoryPager::setModel(AppModel* model) {
     if (model_ == model) return;
     model_ = model;
+    if (!ownClient_) client_ = model_ ? &model_->directoryClient() : nullptr;
     Q_EMIT modelChanged();
 }
 
@@ -113,11 +115,18 @@ void DirectoryPager::load() {
     request.search = query_.trimmed().toStdString();
     request.letter = letter_.toStdString();
     request.after = pageAfter_;
-    client_.fetch(request, [this, id](DirectoryAnswer answer) {
-        if (id != requestId_) return;  // a newer request took its place
-        apply(std::move(answer));
-        setLoading(false);
-    });
+    auto done = [self = QPointer(this), id](DirectoryAnswer answer) {
+        // The client may outlive this pager, and a newer request may have
+        // taken this one's place.
+        if (!self || id != self->requestId_) return;
+        self->apply(std::move(answer));
+        self->setLoading(false);
+    };
+    if (client_) {
+        client_->fetch(request, std::move(done));
+    } else {
+        QTimer::singleShot(0, this, [done = std::move(done)]() mutable { done({}); });
+    }
 }
 
 void DirectoryPager::apply(DirectoryAnswer answer) {

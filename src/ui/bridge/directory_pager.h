@@ -38,10 +38,11 @@ class DirectoryPager : public QObject {
     Q_PROPERTY(QString emptyText READ emptyText NOTIFY emptyTextChanged)
 
 public:
-    // Reads the service at serviceAddress().
+    // Reads the directory through the model's client once it has a model.
     explicit DirectoryPager(QObject* parent = nullptr);
-    // Nothing as `service`: every request ends without an answer.
-    DirectoryPager(std::optional<QUrl> service, QObject* parent);
+    // Reads through `client` whatever the model; without one every request
+    // ends without an answer.
+    DirectoryPager(DirectoryClient* client, QObject* parent);
 
     AppModel* model() const { return model_; }
     void setModel(AppModel* model);
@@ -92,7 +93,8 @@ private:
     void apply(DirectoryAnswer answer);
     void setLoading(bool loading);
 
-    DirectoryClient client_;
+    QPointer<DirectoryClient> client_;
+    bool ownClient_ = false;  // given at construction, not the model's
     QPointer<AppModel> model_;
     QTimer searchWait_;
 

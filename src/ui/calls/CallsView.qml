@@ -14,7 +14,7 @@ Page {
     signal openChat(string number)
     property int mode: 0  // 0 recents, 1 keypad
 
-    CallListModel { id: records; model: calls.app.model }
+    CallListModel { id: records; model: calls.app.model } // qmllint disable
     Keypad { id: keypad; objectName: "keypad" }
 
     header: ScreenHeader { title: "Calls" }

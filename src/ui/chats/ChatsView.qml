@@ -11,9 +11,9 @@ Page {
     required property var app
     signal openChat(string number)
 
-    ThreadListModel {
+    ThreadListModel { // qmllint disable
         id: threads
-        objectName: "threads"
+        objectName: "threads" // qmllint disable
         model: chats.app.model
         query: search.text
     }

@@ -7,6 +7,7 @@ IconImage {
     property string symbol
     property int size: 24
     name: app.icon(symbol)
-    sourceSize: Qt.size(size, size)
+    sourceSize.width: size
+    sourceSize.height: size
     color: palette.text
 }

@@ -96,9 +96,9 @@ Page {
             Button {
                 text: "Delete contact"
                 Material.foreground: Material.Red
-                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole // qmllint disable type
             }
-            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole }
+            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole } // qmllint disable type
         }
         onAccepted: {
             detail.app.deleteContactById(detail.contactId)

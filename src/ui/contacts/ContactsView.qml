@@ -12,9 +12,9 @@ Page {
     signal openContact(string id)
     signal openMyCode()
 
-    ContactListModel {
+    ContactListModel { // qmllint disable
         id: list
-        objectName: "contacts"
+        objectName: "contacts" // qmllint disable
         model: contacts.app.model
         query: search.text
     }

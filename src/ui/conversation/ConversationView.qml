@@ -17,9 +17,9 @@ Page {
     property string deletingId: ""
     property bool deletingOwn: false
 
-    MessageListModel {
+    MessageListModel { // qmllint disable
         id: messages
-        objectName: "messages"
+        objectName: "messages" // qmllint disable
         model: chat.app.model
         number: chat.number
     }
@@ -94,7 +94,7 @@ Page {
             bottomMargin: 8
             model: messages
             // New messages arrive at the end; stay there when already there.
-            onCountChanged: if (atYEnd || count < 2) Qt.callLater(positionViewAtEnd)
+            onCountChanged: if (atYEnd || count < 2) Qt.callLater(positionViewAtEnd) // qmllint disable type
             Component.onCompleted: positionViewAtEnd()
             delegate: MessageBubble {
                 width: ListView.view.width
@@ -182,9 +182,9 @@ Page {
             Button {
                 text: "Clear chat"
                 Material.foreground: Material.Red
-                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole // qmllint disable type
             }
-            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole }
+            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole } // qmllint disable type
         }
         onAccepted: chat.app.clearChat(chat.number)
     }

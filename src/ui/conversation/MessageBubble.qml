@@ -38,8 +38,8 @@ Item {
                 id: content
                 anchors.centerIn: parent
                 width: parent.width - 24
-                implicitWidth: shown.item ? shown.item.implicitWidth : 0
-                implicitHeight: shown.item ? shown.item.implicitHeight : 0
+                implicitWidth: shown.item ? shown.item.implicitWidth : 0 // qmllint disable type
+                implicitHeight: shown.item ? shown.item.implicitHeight : 0 // qmllint disable type
                 Loader {
                     id: shown
                     width: parent.width

@@ -28,7 +28,7 @@ Page {
         directoryPager.firstPage()
     }
     onVisibleChanged: start()
-    Component.onCompleted: Qt.callLater(start)
+    Component.onCompleted: Qt.callLater(start) // qmllint disable type
 
     function openEntry(entry) {
         StackView.view.push(detail, {

@@ -51,7 +51,7 @@ Page {
         anchors.fill: parent
         anchors.margins: 24
         currentIndex: ["welcome", "kind", "name", "country", "city", "issue", "link",
-                       "reclaim"].indexOf(view.step)
+                       "reclaim"].indexOf(view.step) // qmllint disable type
 
         // welcome
         ColumnLayout {

@@ -181,9 +181,9 @@ Page {
             Button {
                 text: "Erase"
                 Material.foreground: Material.Red
-                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole // qmllint disable type
             }
-            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole }
+            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole } // qmllint disable type
         }
         onAccepted: settings.app.resetDevice()
     }

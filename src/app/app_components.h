@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "media/call_media.h"
+#include "media/walkie_talk.h"
+#include "platform/notifier.h"
+#include "platform/sounds.h"
+#include "transport/directory_client.h"
+#include "transport/lan_transport.h"
+#include "transport/net_transport.h"
+#include "transport/service_address.h"
+
+namespace merrowfax {
+
+// The parts of the program the model drives, made once for the whole run by
+// the composition root (app/composition.h) or by a test. The defaults reach
+// nothing and capture nothing.
+//
+// Order of destruction, fixed by the destructor: the directory client first
+// (its pending answers are dropped while everything else stands), then the
+// engines (walkie, call media: their capture threads hand media to the
+// transports until they stop), then the LAN link and the internet line, and
+// last what only the main thread calls (notifier, sounds).
+struct AppComponents {
+    std::unique_ptr<NetTransport> line = std::make_unique<OfflineNetTransport>();
+    std::unique_ptr<LanTransport> network = std::make_unique<NoLanTransport>();
+    std::unique_ptr<CallMedia> media = std::make_unique<NoCallMedia>();
+    std::unique_ptr<WalkieTalk> walkie = std::make_unique<NoWalkieTalk>();
+    std::unique_ptr<Sounds> sounds = std::make_unique<SilentSounds>();
+    std::unique_ptr<Notifier> notifier = std::make_unique<NoNotifier>();
+    // The public directory, for the screens and the command-line client.
+    std::unique_ptr<DirectoryClient> directory = std::make_unique<DirectoryClient>(std::nullopt);
+    // Where the services are (the line and the directory already know).
+    ServiceAddresses services;
+    // Whether a window of the program is the active one.
+    std::function<bool()> isActive = [] {
+        return false;
+    };
+    // "iPhone", "iPad" or "Mac": a desktop computer reports "Mac".
+    std::string deviceLabel = "Mac";
+    // The secret identity of this computer for the relay service.
+    std::string computerIdentity;
+
+    AppComponents() = default;
+    AppComponents(AppComponents&&) = default;
+    AppComponents& operator=(AppComponents&&) = default;
+    ~AppComponents() {
+        directory.reset();
+        walkie.reset();
+        media.reset();
+        network.reset();
+        line.reset();
+    }
+};
+
+}  // namespace merrowfax
