@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/router.h"
 #include "media/call_media.h"
 #include "media/system_call_bridge.h"
 #include "media/walkie_talk.h"
@@ -320,6 +321,7 @@ private:
     void sortThreads();
 
     AppComponents components_;
+    Router router_;  // everything that goes out to other numbers
     Store store_;
     std::shared_ptr<MainThreadHop> hop_;
 

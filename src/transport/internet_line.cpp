@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QThread>
 #include <QUrlQuery>
 
@@ -358,74 +357,14 @@ void InternetLine::sendAudio(std::string base64) {
     send(wire::audioEnvelope(*to, std::move(base64)));
 }
 
-void InternetLine::sendTalk(bool start, const std::string& to, const std::string& name) {
-    {
-        std::lock_guard lock(state_);
-        talkTo_ = start ? std::optional<std::string>(to) : std::nullopt;
-    }
-    send(wire::talkEnvelope(start, to, name));
-}
-
-void InternetLine::sendDelete(const Uuid& id, const std::string& to) {
-    send(wire::deleteEnvelope(id, to));
-}
-
-void InternetLine::sendDelivered(const Uuid& id, const std::string& to) {
-    send(wire::deliveredEnvelope(id, to));
-}
-
-void InternetLine::queueDeskFrame(wire::Bytes frame) {
-    bool pump = false;
-    {
-        std::lock_guard lock(state_);
-        deskLatest_ = std::move(frame);
-        pump = deskTo_ && !deskSending_;
-    }
-    if (pump) pumpDesk();
-}
-
-void InternetLine::pumpDesk() {
-    wire::Bytes frame;
-    std::optional<std::string> to;
-    {
-        std::lock_guard lock(state_);
-        if (deskSending_ || !deskTo_ || !deskLatest_) return;
-        frame = std::move(*deskLatest_);
-        deskLatest_.reset();
-        deskSending_ = true;
-        to = deskTo_;
-    }
-    QPointer<InternetLine> self(this);
-    sendBinary(wire::FrameKind::deskFrame, std::move(to), std::move(frame), [self] {
-        if (!self) return;
-        bool more = false;
-        {
-            std::lock_guard lock(self->state_);
-            self->deskSending_ = false;
-            more = self->deskLatest_.has_value();
-        }
-        if (more) self->pumpDesk();
-    });
-}
-
 void InternetLine::setMediaTo(std::optional<std::string> number) {
     std::lock_guard lock(state_);
     mediaTo_ = std::move(number);
 }
 
-void InternetLine::setDeskTo(std::optional<std::string> number) {
-    std::lock_guard lock(state_);
-    deskTo_ = std::move(number);
-}
-
 std::optional<std::string> InternetLine::mediaTo() const {
     std::lock_guard lock(state_);
     return mediaTo_;
-}
-
-std::optional<std::string> InternetLine::talkTo() const {
-    std::lock_guard lock(state_);
-    return talkTo_;
 }
 
 }  // namespace merrowfax
