@@ -187,45 +187,49 @@ void InternetLine::handleText(QWebSocket* socket, const QString& message) {
     if (socket != socket_.get()) return;
     const QByteArray bytes = message.toUtf8();
     const std::string_view json(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (auto record = wire::decodeServiceRecord(json)) {
-        std::visit(
-            [this](auto& r) {
-                using R = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<R, wire::events::Online>) {
-                    if (callbacks_.handler) callbacks_.handler(std::move(r));
-                } else if constexpr (std::is_same_v<R, wire::service::Miss>) {
-                    if (callbacks_.onMiss) callbacks_.onMiss(r.to);
-                } else if constexpr (std::is_same_v<R, wire::service::Book>) {
-                    if (callbacks_.onBook) callbacks_.onBook(std::move(r.contacts));
-                } else if constexpr (std::is_same_v<R, wire::service::Pin>) {
-                    registered_ = true;
-                    {
-                        std::lock_guard lock(state_);
-                        identity_.pin.clear();
-                        identity_.newPin.clear();
-                        identity_.accountKind.clear();
-                    }
-                    if (callbacks_.onPin) callbacks_.onPin(r.hasPin, r.error, r.business);
-                } else if constexpr (std::is_same_v<R, wire::service::Denied>) {
-                    {
-                        std::lock_guard lock(state_);
-                        shouldRun_ = false;
-                        identity_.pin.clear();
-                    }
-                    open_ = false;
-                    registered_ = false;
-                    if (callbacks_.onDenied) callbacks_.onDenied(r.reason);
-                    if (socket_) {
-                        QObject::disconnect(socket_.get(), nullptr, this, nullptr);
-                        socket_->close(QWebSocketProtocol::CloseCodePolicyViolated);
-                        socket_.reset();
-                    }
-                }
-            },
-            *record);
+    auto record = wire::decodeLineRecord(json);
+    if (!record) return;
+    if (auto* envelope = std::get_if<wire::Envelope>(&*record)) {
+        handleEnvelope(*envelope);
         return;
     }
-    if (auto envelope = wire::decodeEnvelope(json)) handleEnvelope(*envelope);
+    std::visit(
+        [this](auto& r) {
+            using R = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<R, wire::events::Online>) {
+                if (callbacks_.handler) callbacks_.handler(std::move(r));
+            } else if constexpr (std::is_same_v<R, wire::service::Miss>) {
+                if (callbacks_.onMiss) callbacks_.onMiss(r.to);
+            } else if constexpr (std::is_same_v<R, wire::service::Book>) {
+                if (callbacks_.onBook) callbacks_.onBook(std::move(r.contacts));
+            } else if constexpr (std::is_same_v<R, wire::service::Pin>) {
+                registered_ = true;
+                {
+                    std::lock_guard lock(state_);
+                    identity_.pin.clear();
+                    identity_.newPin.clear();
+                    identity_.accountKind.clear();
+                }
+                if (callbacks_.onPin) callbacks_.onPin(r.hasPin, r.error, r.business);
+            } else if constexpr (std::is_same_v<R, wire::service::Denied>) {
+                {
+                    std::lock_guard lock(state_);
+                    shouldRun_ = false;
+                    identity_.pin.clear();
+                }
+                open_ = false;
+                registered_ = false;
+                // Closed before the app hears of it: it may start the
+                // line again at once, on a new socket.
+                if (socket_) {
+                    QObject::disconnect(socket_.get(), nullptr, this, nullptr);
+                    socket_->close(QWebSocketProtocol::CloseCodePolicyViolated);
+                    socket_.reset();
+                }
+                if (callbacks_.onDenied) callbacks_.onDenied(r.reason);
+            }
+        },
+        std::get<wire::ServiceRecord>(*record));
 }
 
 void InternetLine::handleEnvelope(const wire::Envelope& envelope) {
