@@ -2,9 +2,12 @@
 // file as base64 is the largest record the internet line carries.
 #include <benchmark/benchmark.h>
 
+#include "wire/base64.h"
+#include "wire/bounded_json.h"
 #include "wire/envelope_builders.h"
 #include "wire/envelope_json.h"
 #include "wire/receive.h"
+#include "wire/service_records.h"
 
 namespace {
 
@@ -58,5 +61,38 @@ void BM_DecodeAndReceiveFile900K(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(json.size()));
 }
 BENCHMARK(BM_DecodeAndReceiveFile900K)->Unit(benchmark::kMillisecond);
+
+// What the internet line does with each text message: a call audio record
+// (20 ms of wire audio, base64) arrives fifty times a second.
+std::string audioRecordJson() {
+    Envelope e = audioEnvelope("44-1-234-5678", encodeBase64(Bytes(640, std::byte{0x2a})));
+    e.number = "0-1-234-5678";
+    return *encodeEnvelope(e);
+}
+
+// As the line read records before: a document parse to tell service
+// records apart, then the envelope parse of the same text.
+void BM_LineRecordTwoParses(benchmark::State& state) {
+    const std::string json = audioRecordJson();
+    for (auto _ : state) {
+        rapidjson::MemoryPoolAllocator<> pool(1024);
+        rapidjson::Document document(&pool);
+        benchmark::DoNotOptimize(parseBoundedObject(json, document, kMaxEnvelopeBytes));
+        benchmark::DoNotOptimize(decodeEnvelope(json));
+    }
+}
+BENCHMARK(BM_LineRecordTwoParses);
+
+void BM_LineRecordOneParse(benchmark::State& state) {
+    const std::string json = audioRecordJson();
+    for (auto _ : state) benchmark::DoNotOptimize(decodeLineRecord(json));
+}
+BENCHMARK(BM_LineRecordOneParse);
+
+void BM_EnvelopeAloneForReference(benchmark::State& state) {
+    const std::string json = audioRecordJson();
+    for (auto _ : state) benchmark::DoNotOptimize(decodeEnvelope(json));
+}
+BENCHMARK(BM_EnvelopeAloneForReference);
 
 }  // namespace

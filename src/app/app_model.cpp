@@ -10,13 +10,13 @@
 #include "numbers/virtual_number.h"
 #include "platform/main_thread.h"
 #include "platform/timings.h"
-#include "wire/base64.h"
 
 namespace merrowfax {
 
 AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, QObject* parent)
     : QObject(parent),
       components_(std::move(components)),
+      router_(*components_.network, *components_.line),
       store_(std::move(dataFolder)),
       hop_(std::make_shared<MainThreadHop>(this)) {
     // The store gives a fresh database when db.json is missing or unreadable,
@@ -112,22 +112,15 @@ void AppModel::wireHandlers() {
     };
     components_.line->setCallbacks(std::move(line));
 
-    // Captured call media goes straight out on the capture thread, to the
-    // number the line routes media to; nothing is sent outside a call.
-    NetTransport* net = components_.line.get();
-    LanTransport* lan = components_.network.get();
+    // Captured call media goes straight out on the capture thread, along
+    // the media route; nothing is sent outside a call.
+    Router* router = &router_;
     CallMedia::Callbacks media;
-    media.onAudio = [net, lan](wire::Bytes chunk) {
-        const auto to = net->mediaTo();
-        if (!to) return;
-        net->sendAudio(wire::encodeBase64(chunk));
-        lan->sendMedia(wire::FrameKind::audio, std::move(chunk), *to);
+    media.onAudio = [router](wire::Bytes chunk) {
+        router->sendAudio(chunk);
     };
-    media.onVideo = [net, lan](wire::Bytes frame) {
-        const auto to = net->mediaTo();
-        if (!to) return;
-        lan->sendMedia(wire::FrameKind::video, frame, *to);
-        net->sendBinary(wire::FrameKind::video, to, std::move(frame));
+    media.onVideo = [router](wire::Bytes frame) {
+        router->sendVideo(frame);
     };
     components_.media->setCallbacks(std::move(media));
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/app_components.h"
+#include "app/router.h"
 #include "media/call_media.h"
 #include "media/system_call_bridge.h"
 #include "media/walkie_talk.h"
@@ -307,6 +308,7 @@ private:
     void sortThreads();
 
     AppComponents components_;
+    Router router_;  // everything that goes out to other numbers
     Store store_;
     std::shared_ptr<MainThreadHop> hop_;
 

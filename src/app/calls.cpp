@@ -10,7 +10,6 @@
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 #include "platform/timings.h"
-#include "wire/base64.h"
 #include "wire/envelope_builders.h"
 
 namespace merrowfax {
@@ -283,8 +282,7 @@ void AppModel::releaseCallDevices() {
     components_.media->stopAudio();
     // A desktop has no proximity sensor to turn off.
     components_.walkie->setYielded(false);
-    components_.line->setMediaTo(std::nullopt);
-    components_.network->setMediaKey(std::nullopt);
+    router_.routeMedia(std::nullopt);
 }
 
 double AppModel::callDuration(const ActiveCall& call, Date end) {
@@ -313,19 +311,12 @@ void AppModel::sendCallSignal(wire::Envelope envelope, const std::string& number
     // Every signal names its sender, as the LAN does anyway: the other side
     // remembers the name of whoever calls.
     if (!envelope.name && data_.account) envelope.name = data_.account->displayName;
-    LanTransport& lan = *components_.network;
-    // The device a signal came from, while it is connected; else every
-    // device of the number.
-    const auto peers = peerKey && lan.isConnected(*peerKey) ? std::vector<std::string>{*peerKey}
-                                                            : lan.peers(number);
-    if (!peers.empty()) lan.sendEnvelope(envelope, peers);
-    components_.line->send(envelope);
+    router_.sendToDevice(envelope, number, peerKey);
 }
 
 void AppModel::routeCallMedia(const std::string& number,
                               const std::optional<std::string>& peerKey) {
-    components_.line->setMediaTo(number);
-    components_.network->setMediaKey(peerKey);
+    router_.routeMedia(number, peerKey);
 }
 
 void AppModel::setIncoming(std::optional<IncomingCall> call) {
@@ -393,10 +384,7 @@ void AppModel::restartCallAudio() {
 void AppModel::sendConnectionTone() {
     wire::Bytes tone = wireAudio(makeTone(kConnectionToneSamples));
     components_.media->receiveAudio(tone);
-    if (auto to = components_.line->mediaTo()) {
-        components_.network->sendMedia(wire::FrameKind::audio, tone, *to);
-    }
-    components_.line->sendAudio(wire::encodeBase64(tone));
+    router_.sendAudio(tone);
 }
 
 }  // namespace merrowfax

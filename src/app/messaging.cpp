@@ -113,9 +113,7 @@ bool AppModel::offerText(const Message& message, const std::string& number) {
     envelope.name = data_.account->displayName;
     envelope.device = data_.deviceId.text();
     // Both paths are tried every time; either one counts.
-    const bool lan = components_.network->sendText(envelope, number);
-    const bool net = components_.line->send(envelope);
-    return lan || net;
+    return router_.sendWithOwnCopies(envelope, number, data_.account->number.text());
 }
 
 std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
@@ -142,22 +140,18 @@ std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
     if (kind == "audio") message.expiresAt = message.sentAt + recordingLife;
     appendMessage(message, *target, displayName(*target));
 
-    bool delivered = false;
-    if (components_.network->hasPeers(*target)) {
-        wire::Envelope envelope = wire::lanFileEnvelope(
-            message.id, *target, name, kind, message.sentAt, "file-" + message.id.text());
-        envelope.name = data_.account->displayName;
-        if (auto path = store_.attachmentFile(*stored)) {
-            delivered = components_.network->sendFile(envelope, *path, *target);
-        }
-    }
+    wire::Envelope lanEnvelope = wire::lanFileEnvelope(message.id, *target, name, kind,
+                                                       message.sentAt, "file-" + message.id.text());
+    lanEnvelope.name = data_.account->displayName;
+    std::optional<wire::Envelope> lineEnvelope;
     if (bytes.size() < kRelayAttachmentLimit) {
-        wire::Envelope envelope =
+        lineEnvelope =
             wire::netFileEnvelope(message.id, *target, name, kind, message.sentAt, bytes);
-        envelope.name = data_.account->displayName;
-        envelope.device = data_.deviceId.text();
-        delivered = components_.line->send(envelope) || delivered;
+        lineEnvelope->name = data_.account->displayName;
+        lineEnvelope->device = data_.deviceId.text();
     }
+    const bool delivered =
+        router_.sendFile(lanEnvelope, store_.attachmentFile(*stored), lineEnvelope, *target);
     if (delivered) {
         setStatus("sent", message.id);
     } else {
@@ -258,8 +252,7 @@ void AppModel::receiveText(const wire::events::Text& text) {
     // "delivered" goes out once the text is stored durably: a crash after
     // the acknowledgement must not lose it.
     auto acknowledge = [this, id = text.id, from = text.from] {
-        components_.network->sendDelivered(id, from);
-        components_.line->send(wire::deliveredEnvelope(id, from));
+        router_.send(wire::deliveredEnvelope(id, from), from);
     };
     if (added) {
         save();
@@ -360,8 +353,7 @@ void AppModel::deleteMessageForEveryone(const Uuid& id, const std::string& numbe
     const Message* m = message(number, id);
     if (!m || m->sender != kMe || m->deletedForEveryone.value_or(false)) return;
     markDeleted(id, number);
-    components_.network->sendDelete(id, number);
-    components_.line->send(wire::deleteEnvelope(id, number));
+    router_.sendWithOwnCopies(wire::deleteEnvelope(id, number), number, *ownNumber());
 }
 
 void AppModel::deleteMessageForMe(const Uuid& id, const std::string& number) {

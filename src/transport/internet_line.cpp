@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QThread>
 #include <QUrlQuery>
 
@@ -188,45 +187,49 @@ void InternetLine::handleText(QWebSocket* socket, const QString& message) {
     if (socket != socket_.get()) return;
     const QByteArray bytes = message.toUtf8();
     const std::string_view json(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (auto record = wire::decodeServiceRecord(json)) {
-        std::visit(
-            [this](auto& r) {
-                using R = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<R, wire::events::Online>) {
-                    if (callbacks_.handler) callbacks_.handler(std::move(r));
-                } else if constexpr (std::is_same_v<R, wire::service::Miss>) {
-                    if (callbacks_.onMiss) callbacks_.onMiss(r.to);
-                } else if constexpr (std::is_same_v<R, wire::service::Book>) {
-                    if (callbacks_.onBook) callbacks_.onBook(std::move(r.contacts));
-                } else if constexpr (std::is_same_v<R, wire::service::Pin>) {
-                    registered_ = true;
-                    {
-                        std::lock_guard lock(state_);
-                        identity_.pin.clear();
-                        identity_.newPin.clear();
-                        identity_.accountKind.clear();
-                    }
-                    if (callbacks_.onPin) callbacks_.onPin(r.hasPin, r.error, r.business);
-                } else if constexpr (std::is_same_v<R, wire::service::Denied>) {
-                    {
-                        std::lock_guard lock(state_);
-                        shouldRun_ = false;
-                        identity_.pin.clear();
-                    }
-                    open_ = false;
-                    registered_ = false;
-                    if (callbacks_.onDenied) callbacks_.onDenied(r.reason);
-                    if (socket_) {
-                        QObject::disconnect(socket_.get(), nullptr, this, nullptr);
-                        socket_->close(QWebSocketProtocol::CloseCodePolicyViolated);
-                        socket_.reset();
-                    }
-                }
-            },
-            *record);
+    auto record = wire::decodeLineRecord(json);
+    if (!record) return;
+    if (auto* envelope = std::get_if<wire::Envelope>(&*record)) {
+        handleEnvelope(*envelope);
         return;
     }
-    if (auto envelope = wire::decodeEnvelope(json)) handleEnvelope(*envelope);
+    std::visit(
+        [this](auto& r) {
+            using R = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<R, wire::events::Online>) {
+                if (callbacks_.handler) callbacks_.handler(std::move(r));
+            } else if constexpr (std::is_same_v<R, wire::service::Miss>) {
+                if (callbacks_.onMiss) callbacks_.onMiss(r.to);
+            } else if constexpr (std::is_same_v<R, wire::service::Book>) {
+                if (callbacks_.onBook) callbacks_.onBook(std::move(r.contacts));
+            } else if constexpr (std::is_same_v<R, wire::service::Pin>) {
+                registered_ = true;
+                {
+                    std::lock_guard lock(state_);
+                    identity_.pin.clear();
+                    identity_.newPin.clear();
+                    identity_.accountKind.clear();
+                }
+                if (callbacks_.onPin) callbacks_.onPin(r.hasPin, r.error, r.business);
+            } else if constexpr (std::is_same_v<R, wire::service::Denied>) {
+                {
+                    std::lock_guard lock(state_);
+                    shouldRun_ = false;
+                    identity_.pin.clear();
+                }
+                open_ = false;
+                registered_ = false;
+                // Closed before the app hears of it: it may start the
+                // line again at once, on a new socket.
+                if (socket_) {
+                    QObject::disconnect(socket_.get(), nullptr, this, nullptr);
+                    socket_->close(QWebSocketProtocol::CloseCodePolicyViolated);
+                    socket_.reset();
+                }
+                if (callbacks_.onDenied) callbacks_.onDenied(r.reason);
+            }
+        },
+        std::get<wire::ServiceRecord>(*record));
 }
 
 void InternetLine::handleEnvelope(const wire::Envelope& envelope) {
@@ -358,74 +361,14 @@ void InternetLine::sendAudio(std::string base64) {
     send(wire::audioEnvelope(*to, std::move(base64)));
 }
 
-void InternetLine::sendTalk(bool start, const std::string& to, const std::string& name) {
-    {
-        std::lock_guard lock(state_);
-        talkTo_ = start ? std::optional<std::string>(to) : std::nullopt;
-    }
-    send(wire::talkEnvelope(start, to, name));
-}
-
-void InternetLine::sendDelete(const Uuid& id, const std::string& to) {
-    send(wire::deleteEnvelope(id, to));
-}
-
-void InternetLine::sendDelivered(const Uuid& id, const std::string& to) {
-    send(wire::deliveredEnvelope(id, to));
-}
-
-void InternetLine::queueDeskFrame(wire::Bytes frame) {
-    bool pump = false;
-    {
-        std::lock_guard lock(state_);
-        deskLatest_ = std::move(frame);
-        pump = deskTo_ && !deskSending_;
-    }
-    if (pump) pumpDesk();
-}
-
-void InternetLine::pumpDesk() {
-    wire::Bytes frame;
-    std::optional<std::string> to;
-    {
-        std::lock_guard lock(state_);
-        if (deskSending_ || !deskTo_ || !deskLatest_) return;
-        frame = std::move(*deskLatest_);
-        deskLatest_.reset();
-        deskSending_ = true;
-        to = deskTo_;
-    }
-    QPointer<InternetLine> self(this);
-    sendBinary(wire::FrameKind::deskFrame, std::move(to), std::move(frame), [self] {
-        if (!self) return;
-        bool more = false;
-        {
-            std::lock_guard lock(self->state_);
-            self->deskSending_ = false;
-            more = self->deskLatest_.has_value();
-        }
-        if (more) self->pumpDesk();
-    });
-}
-
 void InternetLine::setMediaTo(std::optional<std::string> number) {
     std::lock_guard lock(state_);
     mediaTo_ = std::move(number);
 }
 
-void InternetLine::setDeskTo(std::optional<std::string> number) {
-    std::lock_guard lock(state_);
-    deskTo_ = std::move(number);
-}
-
 std::optional<std::string> InternetLine::mediaTo() const {
     std::lock_guard lock(state_);
     return mediaTo_;
-}
-
-std::optional<std::string> InternetLine::talkTo() const {
-    std::lock_guard lock(state_);
-    return talkTo_;
 }
 
 }  // namespace merrowfax

@@ -60,16 +60,9 @@ public:
                     std::function<void()> completion = {}) override;
     // Call audio as an "audio" envelope to `mediaTo`, the chunk in base64.
     void sendAudio(std::string base64) override;
-    void sendTalk(bool start, const std::string& to, const std::string& name);
-    void sendDelete(const Uuid& id, const std::string& to);
-    void sendDelivered(const Uuid& id, const std::string& to);
-    // Screen frames: only the newest waits while one is in flight.
-    void queueDeskFrame(wire::Bytes frame);
 
     void setMediaTo(std::optional<std::string> number) override;
-    void setDeskTo(std::optional<std::string> number);
     std::optional<std::string> mediaTo() const override;
-    std::optional<std::string> talkTo() const;
 
 private:
     void scheduleReconnect();
@@ -79,7 +72,6 @@ private:
     void handleBinary(QWebSocket* socket, const QByteArray& message);
     void handleEnvelope(const wire::Envelope& envelope);
     void sendPing();
-    void pumpDesk();
     void discardSocket();
     bool onOwnThread() const;
 
@@ -91,10 +83,6 @@ private:
     LineIdentity identity_;
     bool shouldRun_ = false;
     std::optional<std::string> mediaTo_;
-    std::optional<std::string> talkTo_;
-    std::optional<std::string> deskTo_;
-    std::optional<wire::Bytes> deskLatest_;
-    bool deskSending_ = false;
 
     // Main thread only.
     std::unique_ptr<QWebSocket, void (*)(QWebSocket*)> socket_;

@@ -69,18 +69,6 @@ int slotOf(std::string_view key) {
     return kUnknownKey;
 }
 
-// The reader turns a lone low-surrogate escape ("\udc00") into the bytes
-// ED B0 80, which are not UTF-8; valid input can produce ED A0..BF no other way.
-bool hasSurrogate(std::string_view s) {
-    for (std::size_t i = 0; i + 1 < s.size(); ++i) {
-        if (static_cast<unsigned char>(s[i]) == 0xED &&
-            static_cast<unsigned char>(s[i + 1]) >= 0xA0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // -2^63 <= d < 2^63 and no fraction.
 std::optional<std::int64_t> integralDouble(double d) {
     constexpr double kLimit = 9223372036854775808.0;
@@ -169,7 +157,7 @@ private:
         if (std::holds_alternative<std::monostate>(v)) return true;
         if (slot_ == kOpSlot) {
             const auto* s = std::get_if<std::string_view>(&v);
-            if (!s || hasSurrogate(*s)) return false;
+            if (!s || hasLoneSurrogate(*s)) return false;
             envelope.op.assign(*s);
             hasOp = true;
             return true;
@@ -180,7 +168,7 @@ private:
 
     bool assign(StringField member, const Scalar& v) {
         const auto* s = std::get_if<std::string_view>(&v);
-        if (!s || hasSurrogate(*s)) return false;
+        if (!s || hasLoneSurrogate(*s)) return false;
         envelope.*member = std::string(*s);
         return true;
     }
@@ -208,6 +196,62 @@ private:
     int depth_ = 0;
     int slot_ = kUnknownKey;
     std::bitset<kFields.size() + 1> seen_;
+};
+
+// Hands each event to the envelope handler and to a second reader while
+// either still reads; the parse stops when neither does.
+class TeeHandler {
+public:
+    explicit TeeHandler(RecordReader& other) : other_(other) {}
+
+    EnvelopeHandler envelope;
+    bool envelopeReads = true;
+    bool otherReads = true;
+
+    bool Null() {
+        return both([&] { return envelope.Null(); }, [&] { return other_.other(); });
+    }
+    bool Bool(bool b) {
+        return both([&] { return envelope.Bool(b); }, [&] { return other_.boolean(b); });
+    }
+    bool Int(int) { return false; }
+    bool Int64(std::int64_t) { return false; }
+    bool Uint(unsigned) { return false; }
+    bool Uint64(std::uint64_t) { return false; }
+    bool Double(double) { return false; }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool copy) {
+        return both([&] { return envelope.RawNumber(s, n, copy); }, [&] { return other_.other(); });
+    }
+    bool String(const char* s, rapidjson::SizeType n, bool copy) {
+        return both([&] { return envelope.String(s, n, copy); },
+                    [&] { return other_.string(std::string_view(s, n)); });
+    }
+    bool Key(const char* s, rapidjson::SizeType n, bool copy) {
+        return both([&] { return envelope.Key(s, n, copy); },
+                    [&] { return other_.key(std::string_view(s, n)); });
+    }
+    bool StartObject() {
+        return both([&] { return envelope.StartObject(); }, [&] { return other_.open(true); });
+    }
+    bool StartArray() {
+        return both([&] { return envelope.StartArray(); }, [&] { return other_.open(false); });
+    }
+    bool EndObject(rapidjson::SizeType n) {
+        return both([&] { return envelope.EndObject(n); }, [&] { return other_.close(); });
+    }
+    bool EndArray(rapidjson::SizeType n) {
+        return both([&] { return envelope.EndArray(n); }, [&] { return other_.close(); });
+    }
+
+private:
+    template <typename A, typename B>
+    bool both(A first, B second) {
+        if (envelopeReads) envelopeReads = first();
+        if (otherReads) otherReads = second();
+        return envelopeReads || otherReads;
+    }
+
+    RecordReader& other_;
 };
 
 using Writer = rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
@@ -253,8 +297,13 @@ std::optional<std::string> encodeEnvelope(const Envelope& envelope) {
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-std::optional<Envelope> decodeEnvelope(std::string_view json) {
-    if (json.size() > kMaxEnvelopeBytes) return std::nullopt;
+namespace {
+
+// One strict parse of a record into `handler`: true when the text is within
+// the size bound, parses to its end and has only whitespace after the root.
+template <typename Handler>
+bool parseRecord(std::string_view json, Handler& handler) {
+    if (json.size() > kMaxEnvelopeBytes) return false;
     // The iterative parser keeps nesting on the heap, so hostile depth cannot
     // exhaust the call stack; the handler stops it at kMaxEnvelopeDepth anyway.
     constexpr unsigned kFlags =
@@ -262,14 +311,42 @@ std::optional<Envelope> decodeEnvelope(std::string_view json) {
         rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseStopWhenDoneFlag;
     rapidjson::MemoryStream stream(json.data(), json.size());
     rapidjson::Reader reader;
-    EnvelopeHandler handler;
-    if (reader.Parse<kFlags>(stream, handler).IsError() || !handler.hasOp) return std::nullopt;
+    if (reader.Parse<kFlags>(stream, handler).IsError()) return false;
     // Stopping after the root lets a NUL byte count as trailing garbage
     // instead of the end of the input.
     for (std::size_t i = stream.Tell(); i < json.size(); ++i) {
-        if (!isJsonSpace(json[i])) return std::nullopt;
+        if (!isJsonSpace(json[i])) return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool hasLoneSurrogate(std::string_view s) {
+    // The reader turns a lone low-surrogate escape ("\udc00") into the bytes
+    // ED B0 80, which are not UTF-8; valid input can produce ED A0..BF no
+    // other way.
+    for (std::size_t i = 0; i + 1 < s.size(); ++i) {
+        if (static_cast<unsigned char>(s[i]) == 0xED &&
+            static_cast<unsigned char>(s[i + 1]) >= 0xA0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<Envelope> decodeEnvelope(std::string_view json) {
+    EnvelopeHandler handler;
+    if (!parseRecord(json, handler) || !handler.hasOp) return std::nullopt;
     return std::move(handler.envelope);
+}
+
+std::optional<Envelope> decodeEnvelope(std::string_view json, RecordReader& also) {
+    TeeHandler tee(also);
+    const bool parsed = parseRecord(json, tee);
+    also.finish(parsed && tee.otherReads);
+    if (!parsed || !tee.envelopeReads || !tee.envelope.hasOp) return std::nullopt;
+    return std::move(tee.envelope.envelope);
 }
 
 std::optional<Envelope> decodeEnvelope(std::span<const std::byte> json) {

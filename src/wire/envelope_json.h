@@ -41,4 +41,26 @@ std::optional<std::string> encodeEnvelope(const Envelope& envelope);
 std::optional<Envelope> decodeEnvelope(std::string_view json);
 std::optional<Envelope> decodeEnvelope(std::span<const std::byte> json);
 
+// A second reader of the one parse that decodeEnvelope makes, for records
+// that may be something else (the relay service's own records): it sees
+// every event of the record in order. Numbers and null arrive as other().
+// Returning false stops this reader only; the envelope is read on.
+class RecordReader {
+public:
+    virtual ~RecordReader() = default;
+    virtual bool key(std::string_view key) = 0;
+    virtual bool string(std::string_view value) = 0;
+    virtual bool boolean(bool value) = 0;
+    virtual bool other() = 0;
+    virtual bool open(bool object) = 0;
+    virtual bool close() = 0;
+    // Last: whether the text was one well-formed JSON object within the
+    // bounds above and this reader read it to the end.
+    virtual void finish(bool complete) = 0;
+};
+std::optional<Envelope> decodeEnvelope(std::string_view json, RecordReader& also);
+
+// Whether unescaping left a lone surrogate (not UTF-8) in `text`.
+bool hasLoneSurrogate(std::string_view text);
+
 }  // namespace merrowfax::wire

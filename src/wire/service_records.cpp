@@ -1,6 +1,9 @@
 #include "wire/service_records.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <set>
 
 #include <rapidjson/document.h>
 #include <rapidjson/memorystream.h>
@@ -35,49 +38,159 @@ std::optional<bool> flag(const Value& object, const char* key) {
     return v->GetBool();
 }
 
-events::Online presence(const Value& record) {
-    events::Online online;
-    const Value* numbers = member(record, "numbers");
-    if (!numbers || !numbers->IsArray()) return online;
-    for (const Value& n : numbers->GetArray()) {
-        if (!n.IsString()) return {};
-        online.numbers.emplace(n.GetString(), n.GetStringLength());
+// Reads a service record from the events of the envelope parse. As with a
+// parsed document, the first of repeated keys counts and a value of the
+// wrong type reads as absent.
+class ServiceReader final : public RecordReader {
+public:
+    std::optional<ServiceRecord> result() const {
+        if (!complete_ || !op_) return std::nullopt;
+        if (*op_ == "presence") {
+            return events::Online{numbersBad_ ? std::set<std::string>() : numbers_};
+        }
+        if (*op_ == "miss") return service::Miss{to_.value_or("")};
+        if (*op_ == "pong") return service::Pong{};
+        if (*op_ == "book") {
+            return service::Book{contactsBad_ ? std::vector<BookEntry>() : contacts_};
+        }
+        if (*op_ == "pin") {
+            return service::Pin{hasPin_.value_or(false), business_.value_or(false),
+                                error_.value_or("")};
+        }
+        if (*op_ == "denied") return service::Denied{reason_.value_or("Wrong PIN.")};
+        return std::nullopt;
     }
-    return online;
-}
 
-service::Book book(const Value& record) {
-    service::Book book;
-    const Value* contacts = member(record, "contacts");
-    if (!contacts || !contacts->IsArray()) return book;
-    for (const Value& c : contacts->GetArray()) {
-        if (!c.IsObject()) return {};
-        book.contacts.push_back({text(c, "name"), text(c, "number"), flag(c, "blocked")});
+    bool key(std::string_view k) override {
+        if (hasLoneSurrogate(k)) return false;
+        if (depth_ == 1) {
+            slot_ = firstTime(topSeen_, indexOf(kTopKeys, k));
+        } else if (depth_ == 3 && inEntry_) {
+            entrySlot_ = firstTime(entrySeen_, indexOf(kEntryKeys, k));
+        }
+        return true;
     }
-    return book;
-}
+    bool string(std::string_view v) override {
+        if (depth_ == 1) {
+            std::optional<std::string>* field = slot_ == kOp       ? &op_
+                                                : slot_ == kTo     ? &to_
+                                                : slot_ == kError  ? &error_
+                                                : slot_ == kReason ? &reason_
+                                                                   : nullptr;
+            if (field) return keep(*field, v);
+        } else if (depth_ == 2 && inNumbers_) {
+            if (hasLoneSurrogate(v)) return false;
+            numbers_.emplace(v);
+        } else if (depth_ == 2 && inContacts_) {
+            contactsBad_ = true;
+        } else if (depth_ == 3 && inEntry_ && entrySlot_ == kName) {
+            return keep(contacts_.back().name, v);
+        } else if (depth_ == 3 && inEntry_ && entrySlot_ == kNumber) {
+            return keep(contacts_.back().number, v);
+        }
+        return true;
+    }
+    bool boolean(bool b) override {
+        if (depth_ == 1 && slot_ == kHasPin) hasPin_ = b;
+        if (depth_ == 1 && slot_ == kBusiness) business_ = b;
+        if (depth_ == 3 && inEntry_ && entrySlot_ == kBlocked) contacts_.back().blocked = b;
+        return other();
+    }
+    bool other() override {
+        if (depth_ == 2) {
+            numbersBad_ = numbersBad_ || inNumbers_;
+            contactsBad_ = contactsBad_ || inContacts_;
+        }
+        return true;
+    }
+    bool open(bool object) override {
+        if (depth_ == 0 && !object) return false;  // the root must be an object
+        if (depth_ == 1 && !object) {
+            inNumbers_ = slot_ == kNumbers;
+            inContacts_ = slot_ == kContacts;
+        } else if (depth_ == 2) {
+            numbersBad_ = numbersBad_ || inNumbers_;
+            if (inContacts_ && object) {
+                inEntry_ = true;
+                entrySeen_ = 0;
+                entrySlot_ = kIgnored;
+                contacts_.emplace_back();
+            } else {
+                contactsBad_ = contactsBad_ || inContacts_;
+            }
+        }
+        return ++depth_ <= kMaxEnvelopeDepth;
+    }
+    bool close() override {
+        --depth_;
+        if (depth_ == 1) inNumbers_ = inContacts_ = false;
+        if (depth_ == 2) inEntry_ = false;
+        return true;
+    }
+    void finish(bool complete) override { complete_ = complete; }
+
+private:
+    static constexpr int kIgnored = -1;
+    enum Top { kOp, kNumbers, kTo, kContacts, kHasPin, kBusiness, kError, kReason };
+    static constexpr std::array<std::string_view, 8> kTopKeys{
+        "op", "numbers", "to", "contacts", "hasPin", "business", "error", "reason"};
+    enum Entry { kName, kNumber, kBlocked };
+    static constexpr std::array<std::string_view, 3> kEntryKeys{"name", "number", "blocked"};
+
+    template <std::size_t N>
+    static int indexOf(const std::array<std::string_view, N>& keys, std::string_view k) {
+        auto it = std::find(keys.begin(), keys.end(), k);
+        return it == keys.end() ? kIgnored : static_cast<int>(it - keys.begin());
+    }
+    static int firstTime(unsigned& seen, int slot) {
+        if (slot == kIgnored) return kIgnored;
+        const unsigned bit = 1u << slot;
+        if (seen & bit) return kIgnored;
+        seen |= bit;
+        return slot;
+    }
+    static bool keep(std::optional<std::string>& field, std::string_view v) {
+        if (hasLoneSurrogate(v)) return false;
+        field.emplace(v);
+        return true;
+    }
+
+    int depth_ = 0;
+    int slot_ = kIgnored;
+    unsigned topSeen_ = 0;
+    bool inNumbers_ = false, inContacts_ = false, inEntry_ = false;
+    int entrySlot_ = kIgnored;
+    unsigned entrySeen_ = 0;
+    bool complete_ = false;
+
+    std::optional<std::string> op_, to_, error_, reason_;
+    std::optional<bool> hasPin_, business_;
+    std::set<std::string> numbers_;
+    bool numbersBad_ = false;
+    std::vector<BookEntry> contacts_;
+    bool contactsBad_ = false;
+};
 
 }  // namespace
 
 std::optional<ServiceRecord> decodeServiceRecord(std::string_view json) {
-    // Service records are small: start the pool with 1 KB, not RapidJSON's 64 KB.
-    rapidjson::MemoryPoolAllocator<> pool(1024);
-    Document document(&pool);
-    if (!parseBoundedObject(json, document, kMaxEnvelopeBytes)) return std::nullopt;
-    const Value& record = document;
-    auto op = text(record, "op");
-    if (!op) return std::nullopt;
-    if (*op == "presence") return presence(record);
-    if (*op == "miss") return service::Miss{text(record, "to").value_or("")};
-    if (*op == "pong") return service::Pong{};
-    if (*op == "book") return book(record);
-    if (*op == "pin") {
-        return service::Pin{flag(record, "hasPin").value_or(false),
-                            flag(record, "business").value_or(false),
-                            text(record, "error").value_or("")};
+    ServiceReader reader;
+    decodeEnvelope(json, reader);
+    return reader.result();
+}
+
+std::optional<LineRecord> decodeLineRecord(std::string_view json) {
+    // One parse read two ways: the service's own records first, as their
+    // ops are not envelopes.
+    ServiceReader service;
+    auto envelope = decodeEnvelope(json, service);
+    std::optional<LineRecord> line;
+    if (auto record = service.result()) {
+        line.emplace(std::in_place_index<0>, std::move(*record));
+    } else if (envelope) {
+        line.emplace(std::in_place_index<1>, std::move(*envelope));
     }
-    if (*op == "denied") return service::Denied{text(record, "reason").value_or("Wrong PIN.")};
-    return std::nullopt;
+    return line;
 }
 
 std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts) {

@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "wire/envelope.h"
 #include "wire/peer_event.h"
 
 // Records of the relay service that are not envelopes: what the internet
@@ -56,6 +57,12 @@ using ServiceRecord = std::variant<events::Online, service::Miss, service::Pong,
 // otherwise, and the text may then be an envelope. Same bounds as envelopes
 // (size, depth, UTF-8); fields of the wrong type read as absent.
 std::optional<ServiceRecord> decodeServiceRecord(std::string_view json);
+
+// What the internet line receives as a text message, from one parse: a
+// service record, else an envelope (decodeEnvelope's rules); nothing when
+// it is neither.
+using LineRecord = std::variant<ServiceRecord, Envelope>;
+std::optional<LineRecord> decodeLineRecord(std::string_view json);
 
 // The relay service's answer to a computer lookup: a JSON object with the
 // `number` and `name` of the account last registered from that computer

@@ -139,7 +139,8 @@ TEST_F(Calls, AnInvitationRingsOnceAndKeepsRinging) {
     EXPECT_EQ(model->incoming()->peerKey, "peer-a");
     EXPECT_EQ(walkie->givenWay, 1);
     EXPECT_EQ(line->routedTo, kAlice);
-    EXPECT_EQ(lan->mediaKey, "peer-a");
+    media->callbacks.onAudio(wire::Bytes(640, std::byte{1}));  // call media prefers that device
+    EXPECT_EQ(lan->media.back().second, std::vector<std::string>{"peer-a"});
     ASSERT_EQ(sounds->played.size(), 1u);
     ASSERT_TRUE(runUntil([&] { return sounds->played.size() >= 3; }));
     for (auto sound : sounds->played) EXPECT_EQ(sound, SystemSound::ring);
@@ -257,7 +258,8 @@ TEST_F(Calls, AnsweringSendsAcceptAndAnsweredThenStartsAudioAndTheTone) {
     ASSERT_EQ(line->audio.size(), 1u);
     EXPECT_EQ(line->audio[0], wire::encodeBase64(tone));
     ASSERT_EQ(lan->media.size(), 1u);
-    EXPECT_EQ(lan->media[0], std::make_pair(wire::FrameKind::audio, std::string(kAlice)));
+    EXPECT_EQ(lan->media[0],
+              std::make_pair(wire::FrameKind::audio, std::vector<std::string>{"peer-a"}));
 
     // The ringing stopped with the answer.
     const auto rings = sounds->played.size();
@@ -379,6 +381,7 @@ TEST_F(Calls, EndingRecordsTheConnectedTimeAndTellsTheOtherSide) {
 }
 
 TEST_F(Calls, MediaFlowsOnlyDuringAConnectedCall) {
+    lan->connected = {{"peer-a", kAlice}};
     const wire::Bytes chunk(640, std::byte{1});
     media->callbacks.onAudio(chunk);
     EXPECT_TRUE(line->audio.empty());

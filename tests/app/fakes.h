@@ -76,46 +76,25 @@ public:
     }
 };
 
+// Connected peers a test chooses; records what goes out to them.
 class FakeLan final : public LanTransport {
 public:
     std::function<void(wire::PeerEvent)> handler;
     std::vector<std::pair<std::string, std::string>> starts;  // number, name
-    std::vector<wire::Envelope> texts;
-    std::vector<std::string> delivered;  // "<id> to <number>"
-    std::vector<std::string> deletes;
+    int stops = 0;
+    // Connected peers: key to the number it serves.
+    std::map<std::string, std::string> connected;
+    // What went out, each with the connected peers it went to.
+    std::vector<std::pair<wire::Envelope, std::vector<std::string>>> envelopes;
+    std::vector<std::pair<wire::FrameKind, std::vector<std::string>>> media;
     std::vector<std::pair<wire::Envelope, std::filesystem::path>> files;
-    bool accepts = false;
-    bool anyPeer = false;
 
     void setHandler(std::function<void(wire::PeerEvent)> h) override { handler = std::move(h); }
     void setCompanionLabel(const std::string&) override {}
     void start(const std::string& number, const std::string& name) override {
         starts.emplace_back(number, name);
     }
-    int stops = 0;
     void stop() override { ++stops; }
-    bool sendText(const wire::Envelope& envelope, const std::string&) override {
-        texts.push_back(envelope);
-        return accepts;
-    }
-    void sendDelete(const Uuid& id, const std::string& to) override {
-        deletes.push_back(id.text() + " to " + to);
-    }
-    void sendDelivered(const Uuid& id, const std::string& to) override {
-        delivered.push_back(id.text() + " to " + to);
-    }
-    bool hasPeers(const std::string&) override { return anyPeer; }
-    bool sendFile(const wire::Envelope& envelope, const std::filesystem::path& file,
-                  const std::string&) override {
-        files.emplace_back(envelope, file);
-        return accepts;
-    }
-
-    // Connected peers: key to the number it serves.
-    std::map<std::string, std::string> connected;
-    std::vector<std::pair<wire::Envelope, std::vector<std::string>>> envelopes;
-    std::optional<std::string> mediaKey;
-    std::vector<std::pair<wire::FrameKind, std::string>> media;  // kind, to
     std::vector<std::string> peers(const std::string& number) override {
         std::vector<std::string> keys;
         for (const auto& [key, served] : connected) {
@@ -123,15 +102,42 @@ public:
         }
         return keys;
     }
-    bool isConnected(const std::string& key) override { return connected.contains(key); }
     bool sendEnvelope(const wire::Envelope& envelope,
                       const std::vector<std::string>& keys) override {
-        envelopes.emplace_back(envelope, keys);
+        auto reached = connectedOf(keys);
+        if (reached.empty()) return false;
+        envelopes.emplace_back(envelope, std::move(reached));
         return true;
     }
-    void setMediaKey(std::optional<std::string> key) override { mediaKey = std::move(key); }
-    void sendMedia(wire::FrameKind kind, wire::Bytes, const std::string& to) override {
-        media.emplace_back(kind, to);
+    bool sendMedia(wire::FrameKind kind, const wire::Bytes&,
+                   const std::vector<std::string>& keys) override {
+        auto reached = connectedOf(keys);
+        if (reached.empty()) return false;
+        media.emplace_back(kind, std::move(reached));
+        return true;
+    }
+    bool sendFile(const wire::Envelope& envelope, const std::filesystem::path& file,
+                  const std::vector<std::string>& keys) override {
+        if (connectedOf(keys).empty()) return false;
+        files.emplace_back(envelope, file);
+        return true;
+    }
+
+    std::vector<wire::Envelope> sentWithOp(const std::string& op) const {
+        std::vector<wire::Envelope> out;
+        for (const auto& [e, keys] : envelopes) {
+            if (e.op == op) out.push_back(e);
+        }
+        return out;
+    }
+
+private:
+    std::vector<std::string> connectedOf(const std::vector<std::string>& keys) const {
+        std::vector<std::string> out;
+        for (const auto& key : keys) {
+            if (connected.contains(key)) out.push_back(key);
+        }
+        return out;
     }
 };
 

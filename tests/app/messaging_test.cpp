@@ -49,25 +49,26 @@ TEST_F(Sending, ATextIsTrimmedCutAndOfferedToBothPaths) {
     ASSERT_NE(t, nullptr);
     const Message& m = t->messages.at(0);
     EXPECT_EQ(m.text, std::string(4000, 'a'));
-    EXPECT_EQ(m.status, "waiting");  // neither path took it
-    ASSERT_EQ(lan->texts.size(), 1u);
+    EXPECT_EQ(m.status, "waiting");       // neither path took it
+    EXPECT_TRUE(lan->envelopes.empty());  // no device of Alice's is near
     ASSERT_EQ(line->sent.size(), 1u);
-    EXPECT_EQ(line->sent[0], lan->texts[0]);
     EXPECT_EQ(line->sent[0].to, kAlice);
     EXPECT_EQ(line->sent[0].name, "Me");
     EXPECT_EQ(line->sent[0].id, m.id.text());
 }
 
 TEST_F(Sending, StatusMovesFromWaitingToSentToDeliveredAndDeletedStays) {
-    lan->accepts = true;
+    lan->connected = {{"peer-a", kAlice}};
     model->sendText("one", kAlice);
+    ASSERT_EQ(lan->sentWithOp("text").size(), 1u);
+    EXPECT_EQ(lan->sentWithOp("text")[0], line->sent.at(0));
     const Uuid first = threadOf(kAlice)->messages[0].id;
     EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
     fromLine(wire::events::Delivered{first, kAlice});
     EXPECT_EQ(threadOf(kAlice)->messages[0].status, "delivered");
     EXPECT_EQ(stored().threads[0].messages[0].status, "delivered");
 
-    lan->accepts = false;
+    lan->connected.clear();
     model->sendText("two", kAlice);
     const Uuid second = threadOf(kAlice)->messages[1].id;
     fromLan(wire::events::Delivered{second, kAlice});  // an ack may overtake "sent"
@@ -131,7 +132,7 @@ TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
     EXPECT_EQ(files[0].payload->size(), 1'200'000u);  // 899 999 bytes in base64
 
     // With a LAN peer the file goes as a named transfer.
-    lan->anyPeer = lan->accepts = true;
+    lan->connected = {{"peer-a", kAlice}};
     line->accepts = false;
     model->sendAttachment(bytesOf(10), "file", "notes.txt", kAlice);
     ASSERT_EQ(lan->files.size(), 1u);
@@ -146,6 +147,7 @@ protected:
 };
 
 TEST_F(Receiving, TheSameTextOverBothPathsIsStoredAndAcknowledgedOnce) {
+    lan->connected = {{"peer-a", kAlice}};
     const auto event = text(kAlice, "hello");
     fromLine(event);
     fromLan(event);
@@ -156,7 +158,7 @@ TEST_F(Receiving, TheSameTextOverBothPathsIsStoredAndAcknowledgedOnce) {
     EXPECT_EQ(t->messages[0].status, "delivered");
     EXPECT_EQ(t->title, "Alice");
     EXPECT_EQ(line->sentWithOp("delivered").size(), 1u);
-    EXPECT_EQ(lan->delivered.size(), 1u);
+    EXPECT_EQ(lan->sentWithOp("delivered").size(), 1u);
     EXPECT_EQ(sounds->played, std::vector<SystemSound>{SystemSound::newText});
     EXPECT_EQ(notifier->posted,
               (std::vector<std::pair<std::string, std::string>>{{"Alice", "New text"}}));
@@ -259,7 +261,7 @@ TEST_F(Receiving, OwnNumberCopiesComeFromLinkedDevicesNotFromOurselves) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->messages[0].sender, "me");
     EXPECT_EQ(t->messages[0].status, "delivered");
-    EXPECT_TRUE(lan->delivered.empty());
+    EXPECT_TRUE(lan->sentWithOp("delivered").empty());
     EXPECT_TRUE(model->contacts().empty());
     EXPECT_TRUE(notifier->posted.empty());
 
@@ -300,7 +302,7 @@ class Deleting : public ModelTest {
 protected:
     void SetUp() override {
         start();
-        lan->accepts = true;
+        lan->connected = {{"peer-a", kAlice}};
         model->sendText("mine", kAlice);
         fromLine(text(kAlice, "theirs"));
         mine = threadOf(kAlice)->messages[0].id;
@@ -317,7 +319,7 @@ TEST_F(Deleting, ForEveryoneOnlyWhatWeWroteAndTellBothPaths) {
     const Message& m = threadOf(kAlice)->messages[0];
     EXPECT_EQ(m.text, "This message was deleted");
     EXPECT_EQ(m.deletedForEveryone, true);
-    EXPECT_EQ(lan->deletes.size(), 1u);
+    EXPECT_EQ(lan->sentWithOp("delete").size(), 1u);
     ASSERT_EQ(line->sentWithOp("delete").size(), 1u);
     EXPECT_EQ(line->sentWithOp("delete")[0].to, kAlice);
 }
@@ -336,7 +338,7 @@ TEST_F(Deleting, ForMeAndClearingStayOnThisDevice) {
     EXPECT_EQ(threadOf(kAlice)->messages.size(), 1u);
     model->clearChat(kAlice);
     EXPECT_EQ(threadOf(kAlice), nullptr);
-    EXPECT_TRUE(lan->deletes.empty());
+    EXPECT_TRUE(lan->sentWithOp("delete").empty());
     EXPECT_TRUE(line->sentWithOp("delete").empty());
     fromLine(text(kAlice, "again"));
     ASSERT_NE(threadOf(kAlice), nullptr);

@@ -235,13 +235,15 @@ TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
         relay.port(),
         liveTarget({{"number", kBen}, {"name", "Ben"}, {"device", "Mac"}, {"computer", "mac-V"}}));
     ASSERT_TRUE(viewer.waitFor("pin"));  // registered: frames to Ben reach it now
-    ann.line->setDeskTo(kBen);
+    NoLanTransport noLan;
+    Router router(noLan, *ann.line);
+    router.setDeskTo(kBen);
     auto frame = [](char fill) {
         return wire::Bytes(1000, static_cast<std::byte>(fill));
     };
-    ann.line->queueDeskFrame(frame('1'));  // in flight at once
-    ann.line->queueDeskFrame(frame('2'));  // replaced by the next before it leaves
-    ann.line->queueDeskFrame(frame('3'));
+    router.queueDeskFrame(frame('1'));  // in flight at once
+    router.queueDeskFrame(frame('2'));  // replaced by the next before it leaves
+    router.queueDeskFrame(frame('3'));
 
     // Let the line write; the viewer's socket keeps what arrives. The wait
     // pumps this thread's event loop, which the line writes from.

@@ -78,3 +78,32 @@ TEST(ServiceRecords, DirectoryPagesNeedEveryKeyOfItsType) {
         EXPECT_FALSE(decodeDirectoryPage(json)) << json;
     }
 }
+
+TEST(LineRecords, OneParseIsReadAsServiceRecordOrEnvelope) {
+    auto text = decodeLineRecord(
+        R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF","to":"1","text":"hi"})");
+    ASSERT_TRUE(text);
+    const auto* envelope = std::get_if<Envelope>(&*text);
+    ASSERT_TRUE(envelope);
+    EXPECT_EQ(envelope->text, "hi");
+
+    // Each reader goes on when the other gives up: a repeated or mistyped
+    // envelope key does not hide a service record.
+    const std::vector<std::pair<std::string, ServiceRecord>> services = {
+        {R"({"op":"miss","to":"a","to":"b"})", service::Miss{"a"}},
+        {R"({"to":5,"op":"presence","numbers":["1"]})", events::Online{{"1"}}},
+        {R"({"op":"pin","hasPin":true,"video":"yes"})", service::Pin{true, false, ""}},
+    };
+    for (const auto& [json, expected] : services) {
+        auto record = decodeLineRecord(json);
+        ASSERT_TRUE(record) << json;
+        EXPECT_EQ(*record, LineRecord(expected)) << json;
+    }
+
+    for (const std::string& json : std::vector<std::string>{
+             R"({"op":"text","id":5})", R"({"op":"text","text":"a","text":"b"})", "[]",
+             R"({"op":"text"} {})",
+             R"({"op":"pong","x":)" + std::string(40, '[') + std::string(40, ']') + "}"}) {
+        EXPECT_FALSE(decodeLineRecord(json)) << json;
+    }
+}
