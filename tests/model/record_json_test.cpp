@@ -62,7 +62,7 @@ TEST(RecordJson, WritesReferenceDatesUpperCaseIdsAndOmitsAbsentOptionals) {
     m.sender = "me";
     m.sentAt = dateFromSystemClock(std::chrono::system_clock::from_time_t(978307260));
     m.text = "Photo";
-    m.status = "waiting";
+    m.status = MessageStatus::waiting;
     m.attachmentKind = "image";
     EXPECT_EQ(encodeMessage(m),
               R"({"id":"0C9A8B7E-1111-4222-8333-444455556666","sender":"me","sentAt":60,)"
@@ -91,7 +91,7 @@ TEST(RecordJson, WritesReferenceDatesUpperCaseIdsAndOmitsAbsentOptionals) {
 
 TEST(RecordJson, DatesSurviveExactly) {
     std::mt19937_64 random(7);
-    Message m = fixture::message("me", 0, "", "sent");
+    Message m = fixture::message("me", 0, "", MessageStatus::sent);
     for (int i = 0; i < 2000; ++i) {
         // Any finite bit pattern, plus typical instants with microseconds.
         double d = std::bit_cast<double>(random());

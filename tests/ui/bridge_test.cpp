@@ -118,7 +118,7 @@ TEST_F(Bridge, ANewMessageMovesOneRowAndAddsOneRow) {
 
     // Delivery changes that one row only.
     changed.clear();
-    model->setStatus("delivered", *id);
+    model->setStatus(MessageStatus::delivered, *id);
     ASSERT_EQ(changed.size(), 1);
     EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 1);
     EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 1);
