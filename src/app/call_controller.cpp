@@ -270,8 +270,9 @@ void CallController::answerCall() {
     call.phase = CallPhase::active;
     call.startedAt = now();
     call.peerKey = nonEmpty(in.peerKey);
-    setIncoming(std::nullopt);
+    // The current call first: in between, a screen would see no call at all.
     setActive(call);
+    setIncoming(std::nullopt);
     stopCallTimers();
     routeMedia(in.number, call.peerKey);
 

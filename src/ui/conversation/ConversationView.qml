@@ -73,6 +73,7 @@ Page {
             onClicked: chatMenu.open()
             Menu {
                 id: chatMenu
+                objectName: "chatMenu"
                 y: menuButton.height
                 MenuItem { text: "Clear chat"; onTriggered: clearDialog.open() }
                 MenuItem {
