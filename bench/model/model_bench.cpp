@@ -89,7 +89,7 @@ StoredDatabase largeDatabase() {
     }
     for (int c = 0; c < 200; ++c) {
         db.calls.push_back({Uuid::random(), db.contacts[c].number, db.contacts[c].name, c % 3 == 0,
-                            "outgoing", clock - c * 60.5, 12.25 * c});
+                            CallDirection::outgoing, clock - c * 60.5, 12.25 * c});
     }
     return db;
 }
