@@ -255,10 +255,21 @@ TEST_F(Bridge, AWatchedNumberFollowsItsContact) {
     EXPECT_FALSE(bob.blocked());
     QSignalSpy name(&bob, &ContactWatcher::nameChanged);
     QSignalSpy blocked(&bob, &ContactWatcher::blockedChanged);
+    // The chat list changes Bob's row only.
+    ThreadListModel threads;
+    threads.setModel(model.get());
+    QSignalSpy rowChanged(&threads, &QAbstractItemModel::dataChanged);
+    QSignalSpy rowsRemoved(&threads, &QAbstractItemModel::rowsRemoved);
 
     model->addContact("Bob Baker", kBob);
     EXPECT_EQ(bob.name(), QStringLiteral("Bob Baker"));
     EXPECT_TRUE(bob.isContact());
+    ASSERT_EQ(rowChanged.size(), 1);
+    EXPECT_EQ(rowChanged[0][0].value<QModelIndex>().row(), 1);
+    EXPECT_EQ(rowChanged[0][1].value<QModelIndex>().row(), 1);
+    EXPECT_EQ(threads.data(threads.index(1), ThreadListModel::TitleRole).toString(),
+              QStringLiteral("Bob Baker"));
+    EXPECT_EQ(rowsRemoved.size(), 0);
     const Uuid id = model->contacts().front().number == kBob ? model->contacts().front().id
                                                              : model->contacts().back().id;
     model->updateContact(id, "Bobby", kBob);
