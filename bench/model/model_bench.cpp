@@ -70,7 +70,7 @@ StoredDatabase largeDatabase() {
             message.text = kTexts[random() % std::size(kTexts)];
             if (random() % 3 == 0)
                 message.text += std::string(" ") + kTexts[random() % std::size(kTexts)];
-            message.status = "delivered";
+            message.status = MessageStatus::delivered;
             if (random() % 20 == 0) {
                 message.attachmentName = "IMG_" + std::to_string(m) + ".JPG";
                 message.attachmentKind = "image";
@@ -89,7 +89,7 @@ StoredDatabase largeDatabase() {
     }
     for (int c = 0; c < 200; ++c) {
         db.calls.push_back({Uuid::random(), db.contacts[c].number, db.contacts[c].name, c % 3 == 0,
-                            "outgoing", clock - c * 60.5, 12.25 * c});
+                            CallDirection::outgoing, clock - c * 60.5, 12.25 * c});
     }
     return db;
 }
@@ -234,7 +234,7 @@ void storeMessages(benchmark::State& state, const std::string& name, int perSync
             message.sender = "them";
             message.sentAt = clock += 0.01;
             message.text = kTexts[figures.latencies.size() % std::size(kTexts)];
-            message.status = "delivered";
+            message.status = MessageStatus::delivered;
             thread.messages.push_back(std::move(message));
             thread.updatedAt = clock;
 

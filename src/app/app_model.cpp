@@ -18,7 +18,14 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
       components_(std::move(components)),
       router_(*components_.network, *components_.line),
       store_(std::move(dataFolder)),
-      hop_(std::make_shared<MainThreadHop>(this)) {
+      hop_(std::make_shared<MainThreadHop>(this)),
+      calls_(std::make_unique<CallController>(
+          *this,
+          CallDevices{*components_.line, router_, *components_.media, *components_.walkie,
+                      *components_.sounds},
+          hop_)) {
+    connect(calls_.get(), &CallController::incomingChanged, this, &AppModel::incomingChanged);
+    connect(calls_.get(), &CallController::activeChanged, this, &AppModel::activeChanged);
     // The store gives a fresh database when db.json is missing or unreadable,
     // and persists a new walkie channel at once.
     data_ = store_.loadAtStartup();
@@ -30,15 +37,6 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     }
     components_.walkie->setChannel(data_.channelId.value_or(Uuid{}));
 
-    connect(&ringTimer_, &QTimer::timeout, this,
-            [this] { components_.sounds->play(SystemSound::ring); });
-    noAnswerTimer_.setSingleShot(true);
-    connect(&noAnswerTimer_, &QTimer::timeout, this, [this] {
-        if (auto call = std::exchange(noAnswerCall_, std::nullopt)) {
-            noAnswer(call->first, call->second);
-        }
-    });
-    connect(&pathTimer_, &QTimer::timeout, this, &AppModel::checkPath);
     bookTimer_.setSingleShot(true);
     connect(&bookTimer_, &QTimer::timeout, this, &AppModel::uploadBook);
 
@@ -111,40 +109,7 @@ void AppModel::wireHandlers() {
         onMain([this, entries = std::move(entries)] { importBook(entries); });
     };
     components_.line->setCallbacks(std::move(line));
-
-    // Captured call media goes straight out on the capture thread, along
-    // the media route; nothing is sent outside a call.
-    Router* router = &router_;
-    CallMedia::Callbacks media;
-    media.onAudio = [router](wire::Bytes chunk) {
-        router->sendAudio(chunk);
-    };
-    media.onVideo = [router](wire::Bytes frame) {
-        router->sendVideo(frame);
-    };
-    components_.media->setCallbacks(std::move(media));
-
-    bridge_.onEnded = [this, onMain](const Uuid& id) {
-        onMain([this, id] {
-            if ((active_ && active_->id == id) || (incoming_ && incoming_->id == id)) endCall();
-        });
-    };
-    bridge_.onAnswered = [this, onMain](const Uuid& id) {
-        onMain([this, id] {
-            if (incoming_ && incoming_->id == id) answerCall();
-        });
-    };
-    bridge_.onMute = [this, onMain](bool muted) {
-        onMain([this, muted] { components_.media->setMuted(muted); });
-    };
-    bridge_.onSessionReady = [this, onMain] {
-        onMain([this] {
-            if (components_.media->microphoneAllowed()) startCallAudio(true, true);
-        });
-    };
-    bridge_.onSessionStopped = [this, onMain] {
-        onMain([this] { restartCallAudio(); });
-    };
+    // Call media and the system call screen are wired by the CallController.
 }
 
 void AppModel::startTransports(const Account& account, const std::string& pin,
@@ -300,12 +265,6 @@ std::string AppModel::displayName(const std::string& number) const {
     return number;
 }
 
-bool AppModel::isCallPeer(const std::string& number) const {
-    // Anyone can address media to this number; only the other party of the
-    // connected call is heard or seen.
-    return active_ && active_->phase == "active" && active_->number == number;
-}
-
 bool AppModel::isBlocked(const std::string& number) const {
     const Contact* contact = contactWithNumber(number);
     return contact && contact->blocked;
@@ -329,9 +288,9 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, Call>) {
                 handleCallSignal(e);
             } else if constexpr (std::is_same_v<E, Audio>) {
-                if (isCallPeer(e.from)) components_.media->receiveAudio(e.bytes);
+                calls_->receiveAudio(e);
             } else if constexpr (std::is_same_v<E, Video>) {
-                if (isCallPeer(e.from)) components_.media->receiveVideo(e.bytes);
+                calls_->receiveVideo(e);
             } else if constexpr (std::is_same_v<E, Walkie> || std::is_same_v<E, DeskFrame>) {
                 // A clip counts only from the number talking to us, a screen
                 // frame only from the screen being watched. Neither exchange

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/app_components.h"
+#include "app/call_controller.h"
 #include "app/router.h"
 #include "media/call_media.h"
 #include "media/system_call_bridge.h"
@@ -36,7 +37,10 @@ class MainThreadHop;
 // The program's one state object. Screens and the command-line client observe
 // its properties and call its operations, all on the main thread. Operations
 // live in one file per concern: start-up and routing (app_model.cpp),
-// contacts, messaging, calls, number claim and PIN (pin.cpp).
+// contacts, messaging, calls, number claim and PIN (pin.cpp). Flows with
+// state and timers of their own are controllers it owns and forwards to:
+// calls (CallController); the walkie, desk sessions and device linking join
+// them as controllers of their own.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(merrowfax::Uuid deviceId READ deviceId NOTIFY deviceIdChanged)
@@ -87,8 +91,8 @@ public:
     const std::vector<CallRecord>& calls() const { return data_.calls; }
     const Directory& directory() const { return data_.directory; }
     const std::set<std::string>& online() const { return online_; }
-    const std::optional<IncomingCall>& incoming() const { return incoming_; }
-    const std::optional<ActiveCall>& active() const { return active_; }
+    const std::optional<IncomingCall>& incoming() const { return calls_->incoming(); }
+    const std::optional<ActiveCall>& active() const { return calls_->active(); }
     const std::optional<std::string>& alertMessage() const { return alertMessage_; }
     const std::string& linkStatus() const { return linkStatus_; }
     const std::optional<std::string>& hostedLinkCode() const { return hostedLinkCode_; }
@@ -125,6 +129,8 @@ public:
     void refreshOnline();
     std::string displayName(const std::string& number) const;
     bool isBlocked(const std::string& number) const;
+    // The LAN link reports `number` online.
+    bool onLan(const std::string& number) const { return lanOnline_.contains(number); }
     const std::string& deviceLabel() const { return components_.deviceLabel; }
     void handleEvent(wire::PeerEvent event);
 
@@ -135,6 +141,8 @@ public:
     void setBlocked(const Uuid& id, bool blocked);
     bool autoAddContact(const std::string& name, const std::string& number);
     std::string contactLink() const;
+    // Remembers `name` as the directory name of `number`.
+    void learnName(const std::string& number, const std::string& name);
     // The contact list changed: the book goes to the relay service once the
     // changes of a burst are in (timings().bookUpload), as one upload.
     void bookChanged();
@@ -150,7 +158,7 @@ public:
                                        const std::string& name, const std::string& number);
     void appendMessage(Message message, const std::string& number, const std::string& title);
     // True when a message with that id exists.
-    bool setStatus(const std::string& status, const Uuid& id);
+    bool setStatus(MessageStatus status, const Uuid& id);
     void flushWaiting();
     void deleteMessageForMe(const Uuid& id, const std::string& number);
     void deleteMessageForEveryone(const Uuid& id, const std::string& number);
@@ -159,7 +167,7 @@ public:
     void purgeExpired();
     void notifyNewText(const std::string& title);
 
-    // Calls.
+    // Calls: thin forwards to the CallController, and the stored call list.
     void startCall(const std::string& number, bool video);
     void answerCall();
     void declineCall();
@@ -174,14 +182,14 @@ public:
     // The relay service found nobody under `number`.
     void callNotDelivered(const std::string& number);
     void recordCall(const std::string& number, const std::string& name, bool video,
-                    const std::string& direction, double duration);
+                    CallDirection direction, double duration);
     // Connected seconds at `end`: 0 when it never connected, never below 0
     // (the clock may have been set back).
     static double callDuration(const ActiveCall& call, Date end);
     // The engine the call screen shows and controls.
     CallMedia& media() { return *components_.media; }
     // Where a system call screen reports back; nothing calls it on a desktop.
-    SystemCallBridge& bridge() { return bridge_; }
+    SystemCallBridge& bridge() { return calls_->bridge(); }
 
     // Number claim and PIN.
     static std::string normalizePIN(std::string_view text);
@@ -261,7 +269,6 @@ private:
     void setNetOnline(std::set<std::string> numbers);
     void setLanOnline(std::set<std::string> numbers);
     std::optional<std::string> ownNumber() const;
-    bool isCallPeer(const std::string& number) const;
 
     // Contacts.
     void sortContacts();
@@ -270,28 +277,6 @@ private:
     // limit were added within the window (older additions are forgotten).
     bool strangerMayBeAdded();
     void moveConversation(const std::string& from, const std::string& to);
-
-    // Calls.
-    struct PathWait {
-        std::string number;
-        bool video = false;
-        int checks = 0;
-    };
-    void checkPath();
-    void placeCall(const std::string& number, bool video);
-    void ring();
-    void startNoAnswerTimer(const Uuid& id, bool incoming);
-    void stopCallTimers();
-    void sendCallSignal(wire::Envelope envelope, const std::string& number,
-                        const std::optional<std::string>& peerKey);
-    void routeCallMedia(const std::string& number, const std::optional<std::string>& peerKey);
-    void releaseCallDevices();
-    void setIncoming(std::optional<IncomingCall> call);
-    void setActive(std::optional<ActiveCall> call);
-    void startCallMedia();
-    void startCallAudio(bool systemSession, bool restart);
-    void restartCallAudio();
-    void sendConnectionTone();
 
     // Messaging.
     std::optional<std::string> checkSendTarget(const std::string& number);
@@ -311,14 +296,14 @@ private:
     Router router_;  // everything that goes out to other numbers
     Store store_;
     std::shared_ptr<MainThreadHop> hop_;
+    // After the components: it drives them, and goes first.
+    std::unique_ptr<CallController> calls_;
 
     // The stored state, live: save() writes it as it is. Its `channelId` is
     // the walkie channel and `lockScreenTalk` the published flag; both are
     // always set after start-up.
     StoredDatabase data_;
     std::set<std::string> online_;
-    std::optional<IncomingCall> incoming_;
-    std::optional<ActiveCall> active_;
     std::optional<std::string> alertMessage_;
     std::string linkStatus_;
     std::optional<std::string> hostedLinkCode_;
@@ -339,13 +324,6 @@ private:
     bool claimWasNew_ = false;
     std::set<std::string> lanOnline_;
     std::set<std::string> netOnline_;
-    SystemCallBridge bridge_;
-    QTimer ringTimer_;                                   // repeats the ring sound
-    QTimer noAnswerTimer_;                               // gives up a call nobody answers
-    std::optional<std::pair<Uuid, bool>> noAnswerCall_;  // id, incoming
-    QTimer pathTimer_;                                   // waits for a path before dialing
-    std::optional<PathWait> pathWait_;
-    bool closing_ = false;  // endCall() is running
 
     QTimer bookTimer_;  // a book upload is due when it fires
     // When strangers' texts added contacts, oldest first, within the window.

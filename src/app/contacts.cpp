@@ -129,6 +129,13 @@ bool AppModel::autoAddContact(const std::string& name, const std::string& number
     return true;
 }
 
+void AppModel::learnName(const std::string& number, const std::string& name) {
+    auto& known = data_.directory[number];
+    if (known == name) return;
+    known = name;
+    Q_EMIT directoryChanged();
+}
+
 std::string AppModel::contactLink() const {
     const std::string number = ownNumber().value_or(std::string());
     const std::string name = data_.account ? data_.account->displayName : std::string();

@@ -101,9 +101,9 @@ std::optional<Uuid> AppModel::sendText(const std::string& text, const std::strin
     message.sender = kMe;
     message.sentAt = now();
     message.text = unicode::prefixCharacters(body, kTextLimit);
-    message.status = "waiting";
+    message.status = MessageStatus::waiting;
     appendMessage(message, *target, displayName(*target));
-    if (offerText(message, *target)) setStatus("sent", message.id);
+    if (offerText(message, *target)) setStatus(MessageStatus::sent, message.id);
     saveMessage(message.id);
     return message.id;
 }
@@ -133,7 +133,7 @@ std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
     message.sender = kMe;
     message.sentAt = now();
     message.text = captionFor(kind, name);
-    message.status = "waiting";
+    message.status = MessageStatus::waiting;
     message.attachmentName = name;
     message.attachmentKind = kind;
     message.attachmentPath = *stored;
@@ -153,7 +153,7 @@ std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
     const bool delivered =
         router_.sendFile(lanEnvelope, store_.attachmentFile(*stored), lineEnvelope, *target);
     if (delivered) {
-        setStatus("sent", message.id);
+        setStatus(MessageStatus::sent, message.id);
     } else {
         const char* word = kind == "image" ? "photo" : "file";
         setAlert(displayName(*target) + " does not have Merrowfax open. The " + word +
@@ -179,12 +179,12 @@ void AppModel::appendMessage(Message message, const std::string& number, const s
     sortThreads();
 }
 
-bool AppModel::setStatus(const std::string& status, const Uuid& id) {
+bool AppModel::setStatus(MessageStatus status, const Uuid& id) {
     for (ChatThread& t : data_.threads) {
         for (Message& m : t.messages) {
             if (m.id != id) continue;
             // A message deleted for everyone stays deleted, whatever arrives.
-            if (m.status != "deleted" && m.status != status) {
+            if (m.status != MessageStatus::deleted && m.status != status) {
                 m.status = status;
                 Q_EMIT threadsChanged();
             }
@@ -199,12 +199,12 @@ void AppModel::flushWaiting() {
     bool changed = false;
     for (ChatThread& t : data_.threads) {
         for (Message& m : t.messages) {
-            if (m.sender != kMe || m.attachmentPath || m.status == "delivered" ||
-                m.status == "deleted") {
+            if (m.sender != kMe || m.attachmentPath || m.status == MessageStatus::delivered ||
+                m.status == MessageStatus::deleted) {
                 continue;
             }
-            if (offerText(m, t.id) && m.status == "waiting") {
-                m.status = "sent";
+            if (offerText(m, t.id) && m.status == MessageStatus::waiting) {
+                m.status = MessageStatus::sent;
                 changed = true;
             }
         }
@@ -227,7 +227,7 @@ void AppModel::receiveText(const wire::events::Text& text) {
     message.id = text.id;
     message.sentAt = text.sent;
     message.text = unicode::prefixCharacters(text.body, kTextLimit);
-    message.status = "delivered";
+    message.status = MessageStatus::delivered;
 
     if (text.from == own) {
         // Our own echo, or a copy of what a linked device of this number wrote.
@@ -290,7 +290,7 @@ void AppModel::receiveFile(const wire::events::File& file) {
     message.sender = ownCopy ? kMe : kThem;
     message.sentAt = file.sent;
     message.text = captionFor(file.kind, file.fileName);
-    message.status = "delivered";
+    message.status = MessageStatus::delivered;
     message.attachmentName = file.fileName;
     message.attachmentKind = file.kind;
     message.attachmentPath = *stored;
@@ -320,7 +320,7 @@ void AppModel::receiveDelivered(const wire::events::Delivered& ack) {
         // Only the number it went to, or another device of this account,
         // can tell that it arrived.
         if (ack.from != t.id && ack.from != ownNumber()) return;
-        if (setStatus("delivered", ack.id)) saveMessage(ack.id);
+        if (setStatus(MessageStatus::delivered, ack.id)) saveMessage(ack.id);
         return;
     }
 }
@@ -343,7 +343,7 @@ void AppModel::markDeleted(const Uuid& id, const std::string& number) {
     m->attachmentPath.reset();
     m->expiresAt.reset();
     m->deletedForEveryone = true;
-    m->status = "deleted";
+    m->status = MessageStatus::deleted;
     thread(number)->updatedAt = now();
     sortThreads();
     save();

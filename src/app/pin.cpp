@@ -125,9 +125,7 @@ void AppModel::handleDenied(const std::string& reason) {
 }
 
 void AppModel::resetDevice() {
-    endCall();
-    pathWait_.reset();
-    pathTimer_.stop();
+    calls_->reset();
     forgetComputer();
     components_.network->stop();
     // Nothing of the number stays here, not even its registration.

@@ -54,7 +54,7 @@ void active(JsonWriter& w, const std::optional<ActiveCall>& call) {
     text(w, "outgoing");
     w.Bool(call->outgoing);
     text(w, "phase");
-    text(w, call->phase);
+    writeString(w, wordOf(call->phase));
     if (call->startedAt) {
         text(w, "startedAt");
         json::writeShortestDouble(w, *call->startedAt);

@@ -7,6 +7,7 @@
 #include "cli/json_lines.h"
 #include "cli/model_json.h"
 #include "cli/session.h"
+#include "model/record_json.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 #include "platform/paths.h"
@@ -66,11 +67,11 @@ int runSend(const Installation& installation, const std::string& to, const std::
             if (!id) return session.finish(2);
         }
         const Message* message = findMessage(session.model(), *id);
-        const bool sent = message && message->status != "waiting";
+        const bool sent = message && message->status != MessageStatus::waiting;
         if (!sent && !late) return;
         JsonLine()
             .field("id", id->text())
-            .field("status", message ? message->status : std::string("waiting"))
+            .field("status", message ? wordOf(message->status) : wordOf(MessageStatus::waiting))
             .print();
         session.finish(sent ? 0 : 2);
     });

@@ -31,6 +31,18 @@ bool readValue(Cursor& c, double& out) {
 bool readValue(Cursor& c, Uuid& out) {
     return c.read(out);
 }
+bool readValue(Cursor& c, StoredWord<MessageStatus>& out) {
+    std::string word;
+    if (!c.read(word)) return false;
+    out = messageStatusOf(std::move(word));
+    return true;
+}
+bool readValue(Cursor& c, StoredWord<CallDirection>& out) {
+    std::string word;
+    if (!c.read(word)) return false;
+    out = callDirectionOf(std::move(word));
+    return true;
+}
 bool readValue(Cursor& c, Directory& out);
 bool readValue(Cursor& c, VirtualNumber& out);
 bool readValue(Cursor& c, LinkedDevice& out);

@@ -153,6 +153,10 @@ void write(Writer& w, bool b) {
 void write(Writer& w, double d) {
     json::writeShortestDouble(w, d);
 }
+template <typename E>
+void write(Writer& w, const StoredWord<E>& word) {
+    text(w, wordOf(word));
+}
 void write(Writer& w, const Uuid& u) {
     // Upper-case text, formatted here: no allocation per id.
     static constexpr char kHex[] = "0123456789ABCDEF";

@@ -45,4 +45,17 @@ std::string encodeThreads(const std::vector<ChatThread>& threads);
 std::string encodeCalls(const std::vector<CallRecord>& calls);
 std::string encodeDirectory(const Directory& directory);
 
+// The stored words of the records' enums (the command-line client shows the
+// same). `other` has no word: an unknown word read is kept by its StoredWord.
+std::string_view wordOf(MessageStatus status);
+std::string_view wordOf(CallDirection direction);
+std::string_view wordOf(CallPhase phase);
+template <typename E>
+std::string_view wordOf(const StoredWord<E>& word) {
+    return word == E::other ? std::string_view(word.unknownWord()) : wordOf(word.value());
+}
+// A stored word read back; one this version does not know reads as `other`.
+StoredWord<MessageStatus> messageStatusOf(std::string word);
+StoredWord<CallDirection> callDirectionOf(std::string word);
+
 }  // namespace merrowfax

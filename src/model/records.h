@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,6 +15,41 @@
 // JSON coding (record_json.h). Numbers outside the own account are held as
 // their text form, "0-1-234-5678". Strings are UTF-8.
 namespace merrowfax {
+
+// Where a message stands. Only the codec (record_json.h) knows the words.
+enum class MessageStatus : std::uint8_t { waiting, sent, delivered, deleted, other };
+// How a call of the list went: any call placed here is outgoing; a received
+// call is incoming once connected, else missed.
+enum class CallDirection : std::uint8_t { outgoing, incoming, missed, other };
+// The current call: invitation sent and no answer yet, or connected.
+enum class CallPhase : std::uint8_t { dialing, active };
+
+// A stored word of a closed set, seen by the code as its enum. A word this
+// version does not know (a newer one wrote it) reads as `E::other` and is
+// written back as it came, so a load and save never loses it.
+template <typename E>
+class StoredWord {
+public:
+    // Implicit both ways: code assigns, compares and switches as on the enum.
+    StoredWord(E value = E{}) : value_(value) {}
+    static StoredWord unknown(std::string word) {
+        StoredWord w(E::other);
+        w.word_ = std::move(word);
+        return w;
+    }
+
+    E value() const { return value_; }
+    operator E() const { return value_; }
+    // The word as read, for `E::other` only.
+    const std::string& unknownWord() const { return word_; }
+
+    bool operator==(E value) const { return value_ == value; }
+    bool operator==(const StoredWord&) const = default;
+
+private:
+    E value_;
+    std::string word_;
+};
 
 // Another device sharing this account's number.
 struct LinkedDevice {
@@ -54,7 +90,7 @@ struct Message {
     std::string sender;  // "me" or "them"
     Date sentAt = 0;     // the sender's clock
     std::string text;    // for attachments a caption
-    std::string status;  // "waiting", "sent", "delivered" or "deleted"
+    StoredWord<MessageStatus> status;
     std::optional<std::string> attachmentName;
     std::optional<std::string> attachmentKind;  // "image", "audio", "file" ...
     std::optional<std::string> attachmentPath;  // a file name inside Store::filesFolder()
@@ -80,9 +116,9 @@ struct CallRecord {
     std::string number;
     std::string name;
     bool video = false;
-    std::string direction;  // "outgoing", "incoming" or "missed"
-    Date at = 0;            // the end of the call
-    double duration = 0;    // connected seconds
+    StoredWord<CallDirection> direction;
+    Date at = 0;          // the end of the call
+    double duration = 0;  // connected seconds
 
     bool operator==(const CallRecord&) const = default;
 };
@@ -105,7 +141,7 @@ struct ActiveCall {
     std::string name;
     bool video = false;
     bool outgoing = false;
-    std::string phase;                   // "dialing" or "active"
+    CallPhase phase = CallPhase::dialing;
     std::optional<Date> startedAt;       // set once connected
     std::optional<std::string> peerKey;  // absent over the relay service
 

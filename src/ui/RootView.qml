@@ -34,7 +34,7 @@ Item {
     CallScreen {
         app: root.app
         // Not dismissable by a gesture: only its buttons end the call.
-        visible: root.app.callShown
+        visible: root.app.call.present
     }
 
     Dialog {

@@ -86,7 +86,7 @@ TEST_F(Calls, PlacingACallInvitesBothPathsAndRoutesMedia) {
 
     ASSERT_TRUE(model->active());
     EXPECT_EQ(model->active()->number, kAlice);
-    EXPECT_EQ(model->active()->phase, "dialing");
+    EXPECT_EQ(model->active()->phase, CallPhase::dialing);
     EXPECT_TRUE(model->active()->outgoing);
     EXPECT_TRUE(model->active()->video);
     const auto invites = callsSent("invite");
@@ -113,7 +113,7 @@ TEST_F(Calls, WithoutAPathTheCallWaitsThenGivesUpWithARecord) {
     ASSERT_TRUE(runUntil([&] { return model->alertMessage().has_value(); }));
     EXPECT_EQ(model->alertMessage(), "Merrowfax cannot reach the internet right now.");
     ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls()[0].direction, "outgoing");
+    EXPECT_EQ(model->calls()[0].direction, CallDirection::outgoing);
     EXPECT_EQ(model->calls()[0].duration, 0);
     EXPECT_TRUE(line->sent.empty());
     EXPECT_EQ(stored().calls, model->calls());
@@ -190,7 +190,7 @@ TEST_F(Calls, TheCallerSeesBusyDeclineAndMissAsAlertsAndRecords) {
         EXPECT_EQ(model->alertMessage(), cases[i].alert);
         EXPECT_FALSE(model->active());
         ASSERT_EQ(model->calls().size(), i + 1);
-        EXPECT_EQ(model->calls()[0].direction, "outgoing");
+        EXPECT_EQ(model->calls()[0].direction, CallDirection::outgoing);
         EXPECT_EQ(model->calls()[0].name, "Alice");
         EXPECT_EQ(model->calls()[0].duration, 0);
         EXPECT_EQ(callsSent("end").size(), i + 1);
@@ -205,7 +205,7 @@ TEST_F(Calls, SignalsFromAnyoneButTheOtherPartyChangeNothing) {
     fromLine(signal("decline", id, kBob, kBob));
     fromLine(signal("hello", id));
     ASSERT_TRUE(model->active());
-    EXPECT_EQ(model->active()->phase, "active");
+    EXPECT_EQ(model->active()->phase, CallPhase::active);
 
     // Our own number: only "answered" means anything, and only while ringing.
     fromLine(signal("end", id, kOwn, kOwn));
@@ -236,7 +236,7 @@ TEST_F(Calls, AnsweringSendsAcceptAndAnsweredThenStartsAudioAndTheTone) {
 
     ASSERT_TRUE(model->active());
     EXPECT_FALSE(model->incoming());
-    EXPECT_EQ(model->active()->phase, "active");
+    EXPECT_EQ(model->active()->phase, CallPhase::active);
     EXPECT_FALSE(model->active()->outgoing);
     EXPECT_TRUE(model->active()->startedAt);
     ASSERT_EQ(callsSent("accept").size(), 1u);
@@ -310,7 +310,7 @@ TEST_F(Calls, DecliningAndEndingWhileRingingLeaveMissedRecords) {
     ASSERT_EQ(callsSent("decline").size(), 1u);
     EXPECT_EQ(callsSent("decline")[0].id, first.text());
     ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls()[0].direction, "missed");
+    EXPECT_EQ(model->calls()[0].direction, CallDirection::missed);
     EXPECT_TRUE(model->calls()[0].video);
     // The walkie may talk again once nothing rings.
     EXPECT_FALSE(walkie->yielded);
@@ -321,7 +321,7 @@ TEST_F(Calls, DecliningAndEndingWhileRingingLeaveMissedRecords) {
     fromLine(signal("end", second));
     EXPECT_FALSE(model->incoming());
     ASSERT_EQ(model->calls().size(), 2u);
-    EXPECT_EQ(model->calls()[0].direction, "missed");
+    EXPECT_EQ(model->calls()[0].direction, CallDirection::missed);
     EXPECT_TRUE(callsSent("end").empty());
 }
 
@@ -343,13 +343,13 @@ TEST_F(Calls, NobodyAnsweringEndsTheCallOnBothSides) {
     ringFromAlice();
     ASSERT_TRUE(runUntil([&] { return !model->incoming(); }));
     EXPECT_EQ(callsSent("decline").size(), 1u);
-    EXPECT_EQ(model->calls().at(0).direction, "missed");
+    EXPECT_EQ(model->calls().at(0).direction, CallDirection::missed);
 
     line->open = true;
     model->startCall(kAlice, false);
     ASSERT_TRUE(runUntil([&] { return !model->active(); }));
     EXPECT_EQ(model->alertMessage(), "No answer.");
-    EXPECT_EQ(model->calls().at(0).direction, "outgoing");
+    EXPECT_EQ(model->calls().at(0).direction, CallDirection::outgoing);
 
     // Answered in time: the timer is gone.
     connectedToAlice();
@@ -367,7 +367,7 @@ TEST_F(Calls, EndingRecordsTheConnectedTimeAndTellsTheOtherSide) {
     model->endCall();  // nothing left to end
 
     ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls()[0].direction, "incoming");
+    EXPECT_EQ(model->calls()[0].direction, CallDirection::incoming);
     EXPECT_GE(model->calls()[0].duration, 0.1);
     EXPECT_LT(model->calls()[0].duration, 5);
     ASSERT_EQ(callsSent("end").size(), 1u);
@@ -439,7 +439,7 @@ TEST_F(Calls, TheCallListKeepsTheNewest200) {
         r.id = Uuid::random();
         r.number = kBob;
         r.name = "old " + std::to_string(i);
-        r.direction = "incoming";
+        r.direction = CallDirection::incoming;
         db.calls.push_back(r);
     }
     seed(db);
@@ -486,7 +486,7 @@ TEST_F(Calls, TheSystemCallScreenAnswersEndsMutesAndMovesAudio) {
     bridge.onEnded(id);
     settle();
     EXPECT_FALSE(model->active());
-    EXPECT_EQ(model->calls().at(0).direction, "incoming");
+    EXPECT_EQ(model->calls().at(0).direction, CallDirection::incoming);
 }
 
 TEST_F(Calls, TheCameraButtonTurnsACallIntoVideoAndBack) {

@@ -49,8 +49,8 @@ TEST_F(Sending, ATextIsTrimmedCutAndOfferedToBothPaths) {
     ASSERT_NE(t, nullptr);
     const Message& m = t->messages.at(0);
     EXPECT_EQ(m.text, std::string(4000, 'a'));
-    EXPECT_EQ(m.status, "waiting");       // neither path took it
-    EXPECT_TRUE(lan->envelopes.empty());  // no device of Alice's is near
+    EXPECT_EQ(m.status, MessageStatus::waiting);  // neither path took it
+    EXPECT_TRUE(lan->envelopes.empty());          // no device of Alice's is near
     ASSERT_EQ(line->sent.size(), 1u);
     EXPECT_EQ(line->sent[0].to, kAlice);
     EXPECT_EQ(line->sent[0].name, "Me");
@@ -63,20 +63,20 @@ TEST_F(Sending, StatusMovesFromWaitingToSentToDeliveredAndDeletedStays) {
     ASSERT_EQ(lan->sentWithOp("text").size(), 1u);
     EXPECT_EQ(lan->sentWithOp("text")[0], line->sent.at(0));
     const Uuid first = threadOf(kAlice)->messages[0].id;
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::sent);
     fromLine(wire::events::Delivered{first, kAlice});
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "delivered");
-    EXPECT_EQ(stored().threads[0].messages[0].status, "delivered");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::delivered);
+    EXPECT_EQ(stored().threads[0].messages[0].status, MessageStatus::delivered);
 
     lan->connected.clear();
     model->sendText("two", kAlice);
     const Uuid second = threadOf(kAlice)->messages[1].id;
     fromLan(wire::events::Delivered{second, kAlice});  // an ack may overtake "sent"
-    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "delivered");
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, MessageStatus::delivered);
 
     model->deleteMessageForEveryone(first, kAlice);
     fromLine(wire::events::Delivered{first, kAlice});
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "deleted");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::deleted);
 }
 
 TEST_F(Sending, OnlyTheRecipientOrOurOwnDevicesConfirmDelivery) {
@@ -90,13 +90,13 @@ TEST_F(Sending, OnlyTheRecipientOrOurOwnDevicesConfirmDelivery) {
     // names nobody.
     fromLine(wire::events::Delivered{first, kBob});
     fromLan(wire::events::Delivered{first, ""});
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
-    EXPECT_EQ(stored().threads[0].messages[0].status, "sent");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::sent);
+    EXPECT_EQ(stored().threads[0].messages[0].status, MessageStatus::sent);
 
     fromLine(wire::events::Delivered{first, kAlice});
     fromLine(wire::events::Delivered{second, kOwn});  // another device of this number
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "delivered");
-    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "delivered");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::delivered);
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, MessageStatus::delivered);
 }
 
 TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
@@ -113,7 +113,7 @@ TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
         "44-1-555-0001 does not have Merrowfax open. The photo stays in the chat until they do.");
     EXPECT_TRUE(line->sentWithOp("file").empty());
     const Message& photo = threadOf(kAlice)->messages.at(0);
-    EXPECT_EQ(photo.status, "waiting");
+    EXPECT_EQ(photo.status, MessageStatus::waiting);
     EXPECT_EQ(photo.text, "Photo");
     ASSERT_TRUE(photo.attachmentPath);
     EXPECT_TRUE(photo.attachmentPath->ends_with(".JPG"));
@@ -122,7 +122,7 @@ TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
     // One byte less travels through the relay service, base64 in the record.
     model->sendAttachment(bytesOf(899'999), "audio", "voice.m4a", kAlice);
     const Message& voice = threadOf(kAlice)->messages.at(1);
-    EXPECT_EQ(voice.status, "sent");
+    EXPECT_EQ(voice.status, MessageStatus::sent);
     EXPECT_EQ(voice.text, "Voice message");
     ASSERT_TRUE(voice.expiresAt);
     EXPECT_DOUBLE_EQ(*voice.expiresAt, voice.sentAt + 7200);
@@ -137,7 +137,7 @@ TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
     model->sendAttachment(bytesOf(10), "file", "notes.txt", kAlice);
     ASSERT_EQ(lan->files.size(), 1u);
     EXPECT_EQ(lan->files[0].first.resource, "file-" + threadOf(kAlice)->messages.at(2).id.text());
-    EXPECT_EQ(threadOf(kAlice)->messages.at(2).status, "sent");
+    EXPECT_EQ(threadOf(kAlice)->messages.at(2).status, MessageStatus::sent);
     EXPECT_EQ(threadOf(kAlice)->messages.at(2).text, "notes.txt");
 }
 
@@ -155,7 +155,7 @@ TEST_F(Receiving, TheSameTextOverBothPathsIsStoredAndAcknowledgedOnce) {
     ASSERT_NE(t, nullptr);
     ASSERT_EQ(t->messages.size(), 1u);
     EXPECT_EQ(t->messages[0].sender, "them");
-    EXPECT_EQ(t->messages[0].status, "delivered");
+    EXPECT_EQ(t->messages[0].status, MessageStatus::delivered);
     EXPECT_EQ(t->title, "Alice");
     EXPECT_EQ(line->sentWithOp("delivered").size(), 1u);
     EXPECT_EQ(lan->sentWithOp("delivered").size(), 1u);
@@ -260,8 +260,8 @@ TEST_F(Receiving, OwnNumberCopiesComeFromLinkedDevicesNotFromOurselves) {
     const ChatThread* t = threadOf(kAlice);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->messages[0].sender, "me");
-    EXPECT_EQ(t->messages[0].status, "delivered");
-    EXPECT_TRUE(lan->sentWithOp("delivered").empty());
+    EXPECT_EQ(t->messages[0].status, MessageStatus::delivered);
+    EXPECT_TRUE(lan->sentWithOp(MessageStatus::delivered).empty());
     EXPECT_TRUE(model->contacts().empty());
     EXPECT_TRUE(notifier->posted.empty());
 
@@ -313,7 +313,7 @@ protected:
 
 TEST_F(Deleting, ForEveryoneOnlyWhatWeWroteAndTellBothPaths) {
     model->deleteMessageForEveryone(theirs, kAlice);
-    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "delivered");
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, MessageStatus::delivered);
 
     model->deleteMessageForEveryone(mine, kAlice);
     const Message& m = threadOf(kAlice)->messages[0];
@@ -329,7 +329,7 @@ TEST_F(Deleting, ReceivedDeletionsTouchOnlyTheSendersOwnMessages) {
     fromLine(wire::events::Deleted{Uuid::random(), kAlice, kOwn});
     EXPECT_EQ(threadOf(kAlice)->messages[0].text, "mine");
     fromLine(wire::events::Deleted{theirs, kAlice, kOwn});
-    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "deleted");
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, MessageStatus::deleted);
     EXPECT_EQ(stored().threads[0].messages[1].text, "This message was deleted");
 }
 
@@ -366,7 +366,7 @@ TEST_F(Expiry, VoiceMessagesGoWithTheirFilesAndOrphansAreSwept) {
     expired.sender = "them";
     expired.sentAt = now() - 7300;
     expired.text = "Voice message";
-    expired.status = "delivered";
+    expired.status = MessageStatus::delivered;
     expired.attachmentKind = "audio";
     expired.attachmentPath = expiredName;
     expired.expiresAt = now() - 100;

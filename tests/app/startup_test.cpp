@@ -105,12 +105,12 @@ TEST_F(Online, IsTheUnionOfBothPathsWithoutOurOwnNumber) {
 TEST_F(Online, AChangeOffersWaitingTextsAgain) {
     start();
     model->sendText("hello", kAlice);
-    ASSERT_EQ(threadOf(kAlice)->messages[0].status, "waiting");
+    ASSERT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::waiting);
     line->accepts = true;
     fromLine(wire::events::Online{{kAlice}});
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::sent);
     EXPECT_EQ(line->sentWithOp("text").size(), 2u);
-    EXPECT_EQ(stored().threads[0].messages[0].status, "sent");
+    EXPECT_EQ(stored().threads[0].messages[0].status, MessageStatus::sent);
 }
 
 TEST(Lifetime, CallbacksAfterTheModelIsGoneDoNothing) {

@@ -31,7 +31,7 @@ struct Live {
     StoredDatabase db;
 
     Message& add(const std::string& number, Date sentAt, const std::string& text) {
-        Message m = fixture::message("them", sentAt, text, "delivered");
+        Message m = fixture::message("them", sentAt, text, MessageStatus::delivered);
         auto it = std::find_if(db.threads.begin(), db.threads.end(),
                                [&](const ChatThread& t) { return t.id == number; });
         if (it == db.threads.end()) {
@@ -46,7 +46,7 @@ struct Live {
         EXPECT_TRUE(stored(number, m.id));
         return *find(m.id);
     }
-    void setStatus(const Uuid& id, const std::string& status) {
+    void setStatus(const Uuid& id, MessageStatus status) {
         for (const ChatThread& t : db.threads) {
             for (const Message& m : t.messages) {
                 if (m.id != id) continue;
@@ -86,7 +86,7 @@ TEST(Journal, MessagesReplayOnLoadAndAFoldWritesWhatAWholeSaveWrites) {
     // status change and a second message in one thread.
     live.add("0-1-234-5678", 1e9 + 5, "more");
     const Uuid mid = live.add("3-3-333-3333", 5e8, "new thread in the middle").id;
-    live.setStatus(mid, "deleted");
+    live.setStatus(mid, MessageStatus::deleted);
     live.add("1-2-000-0001", 1e9 + 9, "a \"quoted\" line\nwith a newline");
     live.add("1-2-000-0001", 1e9 + 10, "😀");
 
@@ -154,7 +154,7 @@ TEST(Journal, CrashAtEachFoldStepLosesNothingAndAppliesNothingTwice) {
             ASSERT_TRUE(store->save(live.db));
             const Uuid first = live.add("0-1-234-5678", 1e9 + 1, "one").id;
             live.add("5-1-555-0000", 1e9 + 2, "two");
-            live.setStatus(first, "deleted");
+            live.setStatus(first, MessageStatus::deleted);
 
             std::atomic<int> calls{0};
             std::atomic<bool> released{!background};
@@ -238,7 +238,7 @@ TEST(Journal, WholeSaveEmptiesTheJournalAndAnUnreadableDocumentIgnoresIt) {
     Store fresh(home.path());
     const StoredDatabase loaded = fresh.load();
     EXPECT_TRUE(loaded.threads.empty());
-    Message orphan = fixture::message("me", 1, "x", "sent");
+    Message orphan = fixture::message("me", 1, "x", MessageStatus::sent);
     EXPECT_FALSE(fresh.saveMessage({"0-1-234-5678", "Ana", {}, 1}, orphan));
     ASSERT_TRUE(fresh.save(loaded));
     EXPECT_EQ(fs::file_size(store.journalPath()), 0u);

@@ -62,7 +62,7 @@ TEST(RecordJson, WritesReferenceDatesUpperCaseIdsAndOmitsAbsentOptionals) {
     m.sender = "me";
     m.sentAt = dateFromSystemClock(std::chrono::system_clock::from_time_t(978307260));
     m.text = "Photo";
-    m.status = "waiting";
+    m.status = MessageStatus::waiting;
     m.attachmentKind = "image";
     EXPECT_EQ(encodeMessage(m),
               R"({"id":"0C9A8B7E-1111-4222-8333-444455556666","sender":"me","sentAt":60,)"
@@ -91,7 +91,7 @@ TEST(RecordJson, WritesReferenceDatesUpperCaseIdsAndOmitsAbsentOptionals) {
 
 TEST(RecordJson, DatesSurviveExactly) {
     std::mt19937_64 random(7);
-    Message m = fixture::message("me", 0, "", "sent");
+    Message m = fixture::message("me", 0, "", MessageStatus::sent);
     for (int i = 0; i < 2000; ++i) {
         // Any finite bit pattern, plus typical instants with microseconds.
         double d = std::bit_cast<double>(random());
@@ -230,4 +230,71 @@ TEST(RecordJson, BrokenUtf8InMemoryIsRepairedSoTheDocumentReadsBack) {
     EXPECT_EQ(back->contacts[0].name, std::string("nul\0inside", 10));
     EXPECT_EQ(back->contacts[0].number, "\xEF\xBF\xBD");
     EXPECT_TRUE(back->directory.count("a\xEF\xBF\xBDz"));
+}
+
+TEST(RecordJson, StatusAndDirectionWordsReadAsEnumsAndWriteBackUnchanged) {
+    auto messageWithStatus = [](const std::string& status) {
+        return R"({"id":"0C9A8B7E-1111-4222-8333-444455556666","sender":"me","sentAt":60,"text":"hi","status":)" +
+               status + "}";
+    };
+    auto callWithDirection = [](const std::string& direction) {
+        return R"(,"calls":[{"id":"0C9A8B7E-1111-4222-8333-444455556666","number":"0-1-234-5678","name":"Ana","video":false,"direction":)" +
+               direction + R"(,"at":60,"duration":0}])";
+    };
+    auto databaseWithCall = [&](const std::string& direction) {
+        std::string json = databaseWith("[]");
+        const std::string emptyCalls = R"(,"calls":[])";
+        json.replace(json.find(emptyCalls), emptyCalls.size(), callWithDirection(direction));
+        return json;
+    };
+
+    const std::pair<const char*, MessageStatus> statuses[] = {
+        {"waiting", MessageStatus::waiting},
+        {"sent", MessageStatus::sent},
+        {"delivered", MessageStatus::delivered},
+        {"deleted", MessageStatus::deleted},
+        {"read", MessageStatus::other},  // a newer version's word
+        {"Sent", MessageStatus::other},  // words are exact
+        {"", MessageStatus::other},
+    };
+    for (const auto& [word, status] : statuses) {
+        const std::string json =
+            databaseWith(threadWith(messageWithStatus("\"" + std::string(word) + "\"")));
+        const auto db = decodeDatabase(json);
+        ASSERT_TRUE(db) << word;
+        const Message& m = db->threads[0].messages[0];
+        EXPECT_EQ(m.status, status) << word;
+        EXPECT_EQ(wordOf(m.status), word);
+        EXPECT_EQ(encodeDatabase(*db), json) << word;
+    }
+
+    const std::pair<const char*, CallDirection> directions[] = {
+        {"outgoing", CallDirection::outgoing},
+        {"incoming", CallDirection::incoming},
+        {"missed", CallDirection::missed},
+        {"rejected", CallDirection::other},
+    };
+    for (const auto& [word, direction] : directions) {
+        const std::string json = databaseWithCall("\"" + std::string(word) + "\"");
+        const auto db = decodeDatabase(json);
+        ASSERT_TRUE(db) << word;
+        EXPECT_EQ(db->calls[0].direction, direction) << word;
+        EXPECT_EQ(encodeDatabase(*db), json) << word;
+    }
+
+    // An unknown word is replaced by the next status set, and forgotten.
+    auto db = decodeDatabase(databaseWith(threadWith(messageWithStatus(R"("read")"))));
+    ASSERT_TRUE(db);
+    Message& m = db->threads[0].messages[0];
+    m.status = MessageStatus::delivered;
+    EXPECT_NE(encodeDatabase(*db).find(R"("status":"delivered")"), std::string::npos);
+    EXPECT_EQ(m, *decodeMessage(encodeMessage(m)));
+
+    // Still strict about the type.
+    EXPECT_FALSE(decodeDatabase(databaseWith(threadWith(messageWithStatus("1")))));
+    EXPECT_FALSE(decodeDatabase(databaseWith(threadWith(messageWithStatus("null")))));
+    EXPECT_FALSE(decodeDatabase(databaseWithCall("true")));
+
+    EXPECT_EQ(wordOf(CallPhase::dialing), "dialing");
+    EXPECT_EQ(wordOf(CallPhase::active), "active");
 }

@@ -8,13 +8,13 @@
 
 namespace merrowfax::fixture {
 
-inline Message message(std::string sender, Date sentAt, std::string text, std::string status) {
+inline Message message(std::string sender, Date sentAt, std::string text, MessageStatus status) {
     Message m;
     m.id = Uuid::random();
     m.sender = std::move(sender);
     m.sentAt = sentAt;
     m.text = std::move(text);
-    m.status = std::move(status);
+    m.status = status;
     return m;
 }
 
@@ -34,18 +34,19 @@ inline StoredDatabase sampleDatabase() {
     db.contacts = {{Uuid::random(), "Ana", "0-1-234-5678", true},
                    {Uuid::random(), "李雷", "1-2-000-0001", false}};
 
-    Message plain = message("me", 60.0, "hello \"quoted\" \\ \n\t😀", "delivered");
-    Message voice = message("them", 1e9 + 0.1, "Voice message", "sent");
+    Message plain = message("me", 60.0, "hello \"quoted\" \\ \n\t😀", MessageStatus::delivered);
+    Message voice = message("them", 1e9 + 0.1, "Voice message", MessageStatus::sent);
     voice.attachmentName = "rec.m4a";
     voice.attachmentKind = "audio";
     voice.attachmentPath = "0C9A8B7E-1111-4222-8333-444455556666.m4a";
     voice.expiresAt = 1e9 + 7200.1;
-    Message gone = message("them", -0.5, "This message was deleted", "deleted");
+    Message gone = message("them", -0.5, "This message was deleted", MessageStatus::deleted);
     gone.deletedForEveryone = true;
     db.threads = {{"0-1-234-5678", "Ana", {plain, voice, gone}, 1e9 + 0.1},
                   {"1-2-000-0001", "1-2-000-0001", {}, 0}};
-    db.calls = {{Uuid::random(), "0-1-234-5678", "Ana", true, "missed", 1e9, 0},
-                {Uuid::random(), "1-2-000-0001", "李雷", false, "outgoing", 2e9, 12.75}};
+    db.calls = {
+        {Uuid::random(), "0-1-234-5678", "Ana", true, CallDirection::missed, 1e9, 0},
+        {Uuid::random(), "1-2-000-0001", "李雷", false, CallDirection::outgoing, 2e9, 12.75}};
     db.directory = {{"0-1-234-5678", "Ana"}, {"7-1-765-4321", "Ивана"}};
     db.channelId = Uuid::random();
     db.lockScreenTalk = false;

@@ -41,7 +41,7 @@ protected:
     }
 
     static bool connected(const Device& d) {
-        return d.model->active() && d.model->active()->phase == "active";
+        return d.model->active() && d.model->active()->phase == CallPhase::active;
     }
 };
 
@@ -66,9 +66,9 @@ TEST_F(CallsThroughTheRelay, AnsweredCallsEndFromEitherSideWithRecordsOnBoth) {
     ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
     ASSERT_EQ(ann.model->calls().size(), 1u);
     ASSERT_EQ(ben.model->calls().size(), 1u);
-    EXPECT_EQ(ann.model->calls()[0].direction, "outgoing");
+    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::outgoing);
     EXPECT_EQ(ann.model->calls()[0].name, "Ben");
-    EXPECT_EQ(ben.model->calls()[0].direction, "incoming");
+    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::incoming);
     EXPECT_EQ(ben.model->calls()[0].name, "Ann");
     for (const Device* d : {&ann, &ben}) {
         EXPECT_GE(d->model->calls()[0].duration, 0.1);
@@ -84,8 +84,8 @@ TEST_F(CallsThroughTheRelay, AnsweredCallsEndFromEitherSideWithRecordsOnBoth) {
     ASSERT_TRUE(waitFor([&] { return connected(ben); }));
     ann.model->endCall();
     ASSERT_TRUE(waitFor([&] { return !ben.model->active(); }));
-    EXPECT_EQ(ben.model->calls()[0].direction, "outgoing");
-    EXPECT_EQ(ann.model->calls()[0].direction, "incoming");
+    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::outgoing);
+    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::incoming);
     EXPECT_TRUE(ann.model->calls()[0].video);
     EXPECT_EQ(ann.model->calls().size(), 2u);
 }
@@ -131,9 +131,9 @@ TEST_F(CallsThroughTheRelay, DeclinedAndAbandonedCallsAreMissedOnTheCallee) {
     ben.model->declineCall();
     ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
     EXPECT_EQ(ann.model->alertMessage(), "Ben declined.");
-    EXPECT_EQ(ann.model->calls().at(0).direction, "outgoing");
+    EXPECT_EQ(ann.model->calls().at(0).direction, CallDirection::outgoing);
     EXPECT_EQ(ann.model->calls().at(0).duration, 0);
-    EXPECT_EQ(ben.model->calls().at(0).direction, "missed");
+    EXPECT_EQ(ben.model->calls().at(0).direction, CallDirection::missed);
     ann.model->dismissAlert();
 
     // Ann gives up while Ben's device rings.
@@ -142,8 +142,8 @@ TEST_F(CallsThroughTheRelay, DeclinedAndAbandonedCallsAreMissedOnTheCallee) {
     ASSERT_TRUE(waitFor([&] { return !ben.model->incoming(); }));
     EXPECT_FALSE(ann.model->alertMessage());
     ASSERT_EQ(ben.model->calls().size(), 2u);
-    EXPECT_EQ(ben.model->calls()[0].direction, "missed");
-    EXPECT_EQ(ann.model->calls()[0].direction, "outgoing");
+    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::missed);
+    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::outgoing);
     EXPECT_EQ(ann.model->calls()[0].duration, 0);
 }
 
@@ -163,7 +163,7 @@ TEST_F(CallsThroughTheRelay, AThirdCallerHearsBusy) {
     cat.model->startCall(kBen, false);
     ASSERT_TRUE(waitFor([&] { return !cat.model->active(); }));
     EXPECT_EQ(cat.model->alertMessage(), "Ben is on another call.");
-    EXPECT_EQ(cat.model->calls().at(0).direction, "outgoing");
+    EXPECT_EQ(cat.model->calls().at(0).direction, CallDirection::outgoing);
     EXPECT_EQ(cat.model->calls().at(0).duration, 0);
     EXPECT_TRUE(connected(ann));
     EXPECT_TRUE(connected(ben));
@@ -186,9 +186,9 @@ TEST_F(CallsThroughTheRelay, NobodyAnsweringEndsTheCallOnBothSides) {
     ASSERT_TRUE(waitFor([&] { return !ann.model->active() && !ben.model->incoming(); }));
     setTimings(saved);
     EXPECT_EQ(ann.model->alertMessage(), "No answer.");
-    EXPECT_EQ(ann.model->calls().at(0).direction, "outgoing");
+    EXPECT_EQ(ann.model->calls().at(0).direction, CallDirection::outgoing);
     ASSERT_EQ(ben.model->calls().size(), 1u);
-    EXPECT_EQ(ben.model->calls()[0].direction, "missed");
+    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::missed);
 }
 
 TEST_F(CallsThroughTheRelay, ANumberNobodyHasOpenIsReported) {
@@ -197,7 +197,7 @@ TEST_F(CallsThroughTheRelay, ANumberNobodyHasOpenIsReported) {
     ann.model->startCall(kNobody, false);
     ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
     EXPECT_EQ(ann.model->alertMessage(), std::string(kNobody) + " does not have Merrowfax open.");
-    EXPECT_EQ(ann.model->calls().at(0).direction, "outgoing");
+    EXPECT_EQ(ann.model->calls().at(0).direction, CallDirection::outgoing);
 }
 
 TEST_F(CallsThroughTheRelay, AnsweringOnOneDeviceStopsTheOtherWithoutARecord) {
@@ -216,7 +216,7 @@ TEST_F(CallsThroughTheRelay, AnsweringOnOneDeviceStopsTheOtherWithoutARecord) {
 
     ann.model->endCall();
     ASSERT_TRUE(waitFor([&] { return !desk.model->active(); }));
-    EXPECT_EQ(desk.model->calls().at(0).direction, "incoming");
+    EXPECT_EQ(desk.model->calls().at(0).direction, CallDirection::incoming);
     idle(100);
     EXPECT_TRUE(laptop.model->calls().empty());
 }

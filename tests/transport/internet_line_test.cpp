@@ -40,14 +40,14 @@ TEST_F(ThroughTheRelay, ATextArrivesIsAcknowledgedAndWaitsForAnOfflineReader) {
     EXPECT_EQ(ben.message(kAnn)->text, "hello Ben");
     EXPECT_EQ(ben.model->displayName(kAnn), "Ann");  // a stranger became a contact
 
-    ASSERT_TRUE(waitFor([&] { return ann.message(kBen)->status == "delivered"; }));
+    ASSERT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
     EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }));
 
     // Replies go the other way, once.
     ben.model->sendText("hi Ann", kAnn);
     ASSERT_TRUE(waitFor([&] { return ann.message(kBen, 1) != nullptr; }));
     EXPECT_EQ(ann.message(kBen, 1)->sender, "them");
-    EXPECT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == "delivered"; }));
+    EXPECT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == MessageStatus::delivered; }));
 }
 
 // Registers `number` straight with the service, as any program could.
@@ -72,15 +72,15 @@ TEST_F(ThroughTheRelay, OnlyTheReaderCanSayATextArrived) {
     auto text = ben->waitFor("text");
     ASSERT_TRUE(text);
     const std::string id = (*text)["id"].GetString();
-    ASSERT_EQ(ann.message(kBen)->status, "sent");
+    ASSERT_EQ(ann.message(kBen)->status, MessageStatus::sent);
 
     // Cat learnt the id somehow and acknowledges it to Ann.
     cat->sendText(R"({"op":"delivered","id":")" + id + R"(","to":")" + kAnn + R"("})");
     idle(300);
-    EXPECT_EQ(ann.message(kBen)->status, "sent");
+    EXPECT_EQ(ann.message(kBen)->status, MessageStatus::sent);
 
     ben->sendText(R"({"op":"delivered","id":")" + id + R"(","to":")" + kAnn + R"("})");
-    EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == "delivered"; }));
+    EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
 }
 
 TEST_F(ThroughTheRelay, AttachmentsAndDeletionsCrossToo) {
@@ -102,7 +102,7 @@ TEST_F(ThroughTheRelay, AttachmentsAndDeletionsCrossToo) {
     EXPECT_EQ(std::filesystem::file_size(*file), photo.size());
 
     ann.model->deleteMessageForEveryone(ann.message(kBen, 1)->id, kBen);
-    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == "deleted"; }));
+    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == MessageStatus::deleted; }));
     EXPECT_FALSE(std::filesystem::exists(*file));
 }
 
@@ -204,7 +204,7 @@ TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestarts) {
     ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }, 10000));
     ann.model->sendText("still there?", kBen);
     ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
-    EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == "delivered"; }));
+    EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
 }
 
 TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {

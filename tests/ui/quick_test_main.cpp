@@ -1,6 +1,7 @@
 // Qt Quick Test of the screens on the offscreen platform. Two bridges go to
 // every test file: `freshApp` (no account yet) and `seededApp` (an account
-// with two chats), both over fake transports.
+// with two chats), both over fake transports; `seededPeers` plays the other
+// side of the seeded app's calls.
 
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
@@ -25,6 +26,7 @@ struct TestApp {
     QTemporaryDir dir;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<ui::AppBridge> bridge;
+    testing::FakeLine* line = nullptr;
 
     explicit TestApp(bool seeded) {
         const std::filesystem::path folder = dir.path().toStdString();
@@ -33,9 +35,41 @@ struct TestApp {
             store.save(ui::seededDatabase(store, true));
         }
         ui::UiParts parts = ui::testParts();
+        line = parts.line;
         model = std::make_unique<AppModel>(folder, std::move(parts.components));
         bridge = std::make_unique<ui::AppBridge>(*model);
     }
+};
+
+// What other people do, as the internet line would report it.
+class Peers : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Peers(TestApp& app) : app_(app) {}
+
+    // `number` calls this app.
+    Q_INVOKABLE void ring(const QString& number, bool video) {
+        const std::string from = number.toStdString();
+        report(wire::events::Call{"invite", Uuid::random(), from, "Mac", from, video, from});
+    }
+    // The other party of the call placed here answers.
+    Q_INVOKABLE void accept() {
+        const auto& call = app_.model->active();
+        if (!call) return;
+        report(wire::events::Call{"accept", call->id, call->number, "Mac", call->name, false,
+                                  call->number});
+    }
+    // The line is open: calls go out at once.
+    Q_INVOKABLE void openLine() { app_.line->open = true; }
+
+private:
+    void report(wire::PeerEvent event) {
+        app_.line->callbacks.handler(std::move(event));
+        QCoreApplication::processEvents();  // the hop to the main thread
+    }
+
+    TestApp& app_;
 };
 
 class Setup : public QObject {
@@ -50,8 +84,11 @@ public Q_SLOTS:
         engine->rootContext()->setContextProperty(QStringLiteral("freshApp"), fresh_->bridge.get());
         engine->rootContext()->setContextProperty(QStringLiteral("seededApp"),
                                                   seeded_->bridge.get());
+        peers_ = std::make_unique<Peers>(*seeded_);
+        engine->rootContext()->setContextProperty(QStringLiteral("seededPeers"), peers_.get());
     }
     void cleanupTestCase() {
+        peers_.reset();
         fresh_.reset();
         seeded_.reset();
     }
@@ -59,6 +96,7 @@ public Q_SLOTS:
 private:
     std::unique_ptr<TestApp> fresh_;
     std::unique_ptr<TestApp> seeded_;
+    std::unique_ptr<Peers> peers_;
 };
 
 }  // namespace

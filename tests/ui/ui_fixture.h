@@ -33,7 +33,7 @@ inline UiParts testParts() {
 }
 
 inline Message message(const char* sender, const std::string& text, Date at,
-                       const char* status = "delivered") {
+                       MessageStatus status = MessageStatus::delivered) {
     Message m;
     m.id = Uuid::random();
     m.sender = sender;
@@ -84,7 +84,7 @@ inline StoredDatabase seededDatabase(Store& store, bool chats) {
     photo.attachmentName = "photo.jpg";
     photo.attachmentPath = stored;
     alice.messages.push_back(photo);
-    Message file = message("me", "menu.pdf", t + 180, "sent");
+    Message file = message("me", "menu.pdf", t + 180, MessageStatus::sent);
     file.attachmentKind = "file";
     file.attachmentName = "menu.pdf";
     alice.messages.push_back(file);
@@ -100,7 +100,7 @@ inline StoredDatabase seededDatabase(Store& store, bool chats) {
     Message gone = message("them", "never mind", now() - 20);
     gone.deletedForEveryone = true;
     alice.messages.push_back(gone);
-    alice.messages.push_back(message("me", "See you at noon.", now() - 10, "waiting"));
+    alice.messages.push_back(message("me", "See you at noon.", now() - 10, MessageStatus::waiting));
     alice.updatedAt = now() - 10;
 
     ChatThread bob;
@@ -111,13 +111,13 @@ inline StoredDatabase seededDatabase(Store& store, bool chats) {
 
     db.threads = {alice, bob};
 
-    auto record = [&](const char* number, const char* name, bool video, const char* direction,
+    auto record = [&](const char* number, const char* name, bool video, CallDirection direction,
                       double duration, Date at) {
         db.calls.push_back({Uuid::random(), number, name, video, direction, at, duration});
     };
-    record(kAlice, "Alice Liddell", false, "outgoing", 125, now() - 600);
-    record(kBob, "Bob's Bakery", true, "missed", 0, now() - 5400);
-    record(kAlice, "Alice Liddell", true, "incoming", 4503, now() - 86000);
+    record(kAlice, "Alice Liddell", false, CallDirection::outgoing, 125, now() - 600);
+    record(kBob, "Bob's Bakery", true, CallDirection::missed, 0, now() - 5400);
+    record(kAlice, "Alice Liddell", true, CallDirection::incoming, 4503, now() - 86000);
     return db;
 }
 

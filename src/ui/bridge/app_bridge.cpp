@@ -50,15 +50,14 @@ std::span<const std::byte> bytesOf(const QByteArray& bytes) {
 
 }  // namespace
 
-AppBridge::AppBridge(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
+AppBridge::AppBridge(AppModel& model, QObject* parent)
+    : QObject(parent), model_(model), call_(new CurrentCall(model, this)) {
     connect(&model_, &AppModel::accountChanged, this, &AppBridge::accountChanged);
     connect(&model_, &AppModel::restoringChanged, this, &AppBridge::restoringChanged);
     connect(&model_, &AppModel::hasPinChanged, this, &AppBridge::hasPinChanged);
     connect(&model_, &AppModel::alertMessageChanged, this, &AppBridge::alertMessageChanged);
     connect(&model_, &AppModel::onNetworkCountChanged, this, &AppBridge::onlineChanged);
     connect(&model_, &AppModel::onlineChanged, this, &AppBridge::onlineChanged);
-    connect(&model_, &AppModel::incomingChanged, this, &AppBridge::callChanged);
-    connect(&model_, &AppModel::activeChanged, this, &AppBridge::callChanged);
     connect(&model_, &AppModel::linkStatusChanged, this, &AppBridge::linkStatusChanged);
     connect(&model_, &AppModel::contactsChanged, this, [this] {
         ++contactsRevision_;
@@ -92,29 +91,6 @@ QString AppBridge::alertMessage() const {
 
 QString AppBridge::onlineStatus() const {
     return ui::onlineStatus(model_.onNetworkCount());
-}
-
-QVariantMap AppBridge::incoming() const {
-    const auto& call = model_.incoming();
-    if (!call) return {};
-    return {{QStringLiteral("id"), qt(call->id.text())},
-            {QStringLiteral("number"), qt(call->number)},
-            {QStringLiteral("name"), qt(call->name)},
-            {QStringLiteral("video"), call->video}};
-}
-
-QVariantMap AppBridge::active() const {
-    const auto& call = model_.active();
-    if (!call) return {};
-    QVariantMap map{
-        {QStringLiteral("id"), qt(call->id.text())},  {QStringLiteral("number"), qt(call->number)},
-        {QStringLiteral("name"), qt(call->name)},     {QStringLiteral("video"), call->video},
-        {QStringLiteral("outgoing"), call->outgoing}, {QStringLiteral("phase"), qt(call->phase)}};
-    if (call->startedAt) {
-        map.insert(QStringLiteral("startedAtMs"),
-                   (*call->startedAt + kReferenceDateUnixSeconds) * 1000.0);
-    }
-    return map;
 }
 
 QString AppBridge::version() const {

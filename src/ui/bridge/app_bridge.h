@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "app/app_model.h"
+#include "ui/bridge/current_call.h"
 
 namespace merrowfax::ui {
 
@@ -27,9 +28,7 @@ class AppBridge : public QObject {
     Q_PROPERTY(bool hasPin READ hasPin NOTIFY hasPinChanged)
     Q_PROPERTY(QString alertMessage READ alertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(QString onlineStatus READ onlineStatus NOTIFY onlineChanged)
-    Q_PROPERTY(QVariantMap incoming READ incoming NOTIFY callChanged)
-    Q_PROPERTY(QVariantMap active READ active NOTIFY callChanged)
-    Q_PROPERTY(bool callShown READ callShown NOTIFY callChanged)
+    Q_PROPERTY(merrowfax::ui::CurrentCall* call READ call CONSTANT)
     Q_PROPERTY(QString linkStatus READ linkStatus NOTIFY linkStatusChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString privacyAddress READ privacyAddress CONSTANT)
@@ -53,9 +52,8 @@ public:
     bool hasPin() const { return model_.hasPin(); }
     QString alertMessage() const;
     QString onlineStatus() const;
-    QVariantMap incoming() const;
-    QVariantMap active() const;
-    bool callShown() const { return model_.incoming() || model_.active(); }
+    // Ringing here or current; the call screen shows it while present.
+    CurrentCall* call() const { return call_; }
     QString linkStatus() const { return QString::fromStdString(model_.linkStatus()); }
     QString version() const;
     QString privacyAddress() const;
@@ -137,13 +135,13 @@ Q_SIGNALS:
     void hasPinChanged();
     void alertMessageChanged();
     void onlineChanged();
-    void callChanged();
     void linkStatusChanged();
     void mediaChanged();
     void contactsChanged();
 
 private:
     AppModel& model_;
+    CurrentCall* call_;  // a child
     std::optional<VirtualNumber> offered_;
     int contactsRevision_ = 0;
 };

@@ -19,8 +19,8 @@ void CallListModel::refresh() {
     if (model_) {
         for (const CallRecord& r : model_->calls()) {
             next.push_back({QString::fromStdString(r.id.text()), QString::fromStdString(r.number),
-                            QString::fromStdString(r.name), r.video, r.direction == "missed", r.at,
-                            r.duration});
+                            QString::fromStdString(r.name), r.video,
+                            r.direction == CallDirection::missed, r.at, r.duration});
         }
     }
     sync(std::move(next));

@@ -5,9 +5,17 @@ namespace {
 
 QString statusLine(const Message& message) {
     if (message.sender != "me") return {};
-    if (message.status == "delivered") return QStringLiteral("Delivered");
-    if (message.status == "sent") return QStringLiteral("Sent");
-    if (message.status == "waiting") return QStringLiteral("Waiting");
+    switch (message.status) {
+        case MessageStatus::delivered:
+            return QStringLiteral("Delivered");
+        case MessageStatus::sent:
+            return QStringLiteral("Sent");
+        case MessageStatus::waiting:
+            return QStringLiteral("Waiting");
+        case MessageStatus::deleted:
+        case MessageStatus::other:
+            break;
+    }
     return {};
 }
 

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Controls.Material
 import QtQuick.Layouts
+import Merrowfax
 
 // Covers everything while a call rings here or runs: who, its state, and
 // the controls. Only its buttons take it away (by ending the call).
@@ -9,10 +10,10 @@ Popup {
     id: screen
     required property var app
 
-    readonly property var incoming: app.incoming
-    readonly property var active: app.active
-    readonly property bool inCall: active.id !== undefined
-    readonly property var call: inCall ? active : incoming
+    // Ringing here, or the current call.
+    readonly property CurrentCall call: app.call
+    readonly property bool inCall: call.phase === CurrentCall.Dialing
+                                   || call.phase === CurrentCall.Connected
 
     parent: Overlay.overlay
     x: 0
@@ -34,8 +35,8 @@ Popup {
     }
 
     function statusLine() {
-        if (inCall && active.phase === "active") return "Connected"
-        if (inCall) return "Calling"
+        if (call.phase === CurrentCall.Connected) return "Connected"
+        if (call.phase === CurrentCall.Dialing) return "Calling"
         return call.video ? "Incoming video" : "Incoming call"
     }
 
@@ -71,14 +72,14 @@ Popup {
         Label {
             objectName: "callName"
             Layout.alignment: Qt.AlignHCenter
-            text: screen.call.name || ""
+            text: screen.call.name
             color: "white"
             font.pixelSize: 32
             font.weight: Font.Bold
         }
         Label {
             Layout.alignment: Qt.AlignHCenter
-            text: screen.call.number || ""
+            text: screen.call.number
             color: "white"
             opacity: 0.7
         }
@@ -92,8 +93,8 @@ Popup {
         Label {
             objectName: "callDuration"
             Layout.alignment: Qt.AlignHCenter
-            visible: screen.inCall && screen.active.startedAtMs !== undefined
-            text: visible ? screen.app.durationSince(screen.active.startedAtMs, screen.clock) : ""
+            visible: screen.call.phase === CurrentCall.Connected && screen.call.connectedAtMs >= 0
+            text: visible ? screen.app.durationSince(screen.call.connectedAtMs, screen.clock) : ""
             color: "white"
             font.pixelSize: 18
             font.family: "monospace"

@@ -17,6 +17,14 @@ Page {
     property string deletingId: ""
     property bool deletingOwn: false
 
+    // The title and the block item follow contact changes.
+    ContactWatcher {
+        id: peer
+        objectName: "peer"
+        model: chat.app.model
+        number: chat.number
+    }
+
     MessageListModel { // qmllint disable
         id: messages
         objectName: "messages" // qmllint disable
@@ -44,7 +52,8 @@ Page {
     }
 
     header: ScreenHeader {
-        title: chat.app.displayName(chat.number)
+        objectName: "chatHeader"
+        title: peer.name
         canGoBack: true
         onBack: chat.back()
         SymbolButton {
@@ -64,10 +73,12 @@ Page {
             onClicked: chatMenu.open()
             Menu {
                 id: chatMenu
+                objectName: "chatMenu"
                 y: menuButton.height
                 MenuItem { text: "Clear chat"; onTriggered: clearDialog.open() }
                 MenuItem {
-                    text: chat.app.isBlocked(chat.number) ? "Unblock" : "Block"
+                    objectName: "blockItem"
+                    text: peer.blocked ? "Unblock" : "Block"
                     onTriggered: chat.app.toggleBlocked(chat.number)
                 }
                 MenuItem {

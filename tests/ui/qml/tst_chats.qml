@@ -19,6 +19,10 @@ TestCase {
         ConversationView { app: seededApp; number: "44-1-555-0001"; width: 402; height: 844 }
     }
     Component {
+        id: bobsChat
+        ConversationView { app: seededApp; number: "1-1-222-2222"; width: 402; height: 844 }
+    }
+    Component {
         id: deleteDialog
         DeleteMessageDialog { width: 360 }
     }
@@ -73,5 +77,28 @@ TestCase {
         verify(!findChild(theirs.contentItem, "deleteForEveryone").visible)
         compare(findChild(theirs.contentItem, "deleteExplanation").text,
                 "This message will be removed from this phone only.")
+    }
+
+    function test_the_title_and_block_item_follow_the_contact() {
+        const bob = "1-1-222-2222"
+        const view = createTemporaryObject(bobsChat, test)
+        const header = findChild(view, "chatHeader")
+        const menu = findChild(view, "chatMenu")
+        menu.open()
+        tryVerify(() => menu.opened)
+        const block = findChild(menu.contentItem, "blockItem")
+        verify(block)
+        compare(header.title, "Bob's Bakery")  // the directory's name
+        compare(block.text, "Block")
+
+        seededApp.addContact("Bob Baker", bob)
+        compare(header.title, "Bob Baker")
+        seededApp.toggleBlocked(bob)
+        compare(block.text, "Unblock")
+        seededApp.toggleBlocked(bob)
+        compare(block.text, "Block")
+        seededApp.deleteContact(bob)
+        compare(header.title, "Bob's Bakery")
+        menu.close()
     }
 }

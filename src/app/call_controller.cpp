@@ -1,0 +1,472 @@
+#include "app/call_controller.h"
+
+#include <algorithm>
+
+#include "app/app_model.h"
+#include "app/text_limits.h"
+#include "media/connection_tone.h"
+#include "numbers/unicode_text.h"
+#include "numbers/virtual_number.h"
+#include "platform/main_thread.h"
+#include "platform/timings.h"
+#include "wire/envelope_builders.h"
+
+namespace merrowfax {
+namespace {
+
+// Checks of the wait for a path before a call gives up.
+constexpr int kPathChecks = 20;
+
+std::optional<std::string> nonEmpty(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+}  // namespace
+
+CallController::CallController(AppModel& model, CallDevices devices,
+                               std::weak_ptr<MainThreadHop> hop)
+    : model_(model), devices_(devices) {
+    connect(&ringTimer_, &QTimer::timeout, this,
+            [this] { devices_.sounds.play(SystemSound::ring); });
+    noAnswerTimer_.setSingleShot(true);
+    connect(&noAnswerTimer_, &QTimer::timeout, this, [this] {
+        if (auto id = std::exchange(noAnswerCall_, std::nullopt)) noAnswer(*id);
+    });
+    connect(&pathTimer_, &QTimer::timeout, this, &CallController::checkPath);
+    audioRestartTimer_.setSingleShot(true);
+    connect(&audioRestartTimer_, &QTimer::timeout, this, [this] {
+        const auto id = std::exchange(audioRestartCall_, std::nullopt);
+        if (!id || !isActive(*id) || devices_.media.audioReady()) return;
+        startCallAudio(bridge_.sessionActive, true);
+    });
+    wireDevices(std::move(hop));
+}
+
+CallController::~CallController() = default;
+
+void CallController::wireDevices(std::weak_ptr<MainThreadHop> hop) {
+    // Captured media goes straight out on the capture thread; nothing is
+    // sent outside a call (no number to route it to).
+    CallMedia::Callbacks media;
+    Router* router = &devices_.router;
+    media.onAudio = [router](wire::Bytes chunk) {
+        router->sendAudio(chunk);
+    };
+    media.onVideo = [router](wire::Bytes frame) {
+        router->sendVideo(frame);
+    };
+    devices_.media.setCallbacks(std::move(media));
+
+    // A system call screen calls from its own threads: each report hops to
+    // the main thread, and is dropped once the model is gone.
+    auto onMain = [hop](auto work) {
+        if (auto h = hop.lock()) h->post(std::move(work));
+    };
+    bridge_.onEnded = [this, onMain](const Uuid& id) {
+        onMain([this, id] {
+            if (isActive(id) || (incoming_ && incoming_->id == id)) endCall();
+        });
+    };
+    bridge_.onAnswered = [this, onMain](const Uuid& id) {
+        onMain([this, id] {
+            if (incoming_ && incoming_->id == id) answerCall();
+        });
+    };
+    bridge_.onMute = [this, onMain](bool muted) {
+        onMain([this, muted] { devices_.media.setMuted(muted); });
+    };
+    bridge_.onSessionReady = [this, onMain] {
+        onMain([this] {
+            if (devices_.media.hasMicrophone()) startCallAudio(true, true);
+        });
+    };
+    bridge_.onSessionStopped = [this, onMain] {
+        onMain([this] { restartCallAudio(); });
+    };
+}
+
+std::optional<std::string> CallController::ownNumber() const {
+    if (!model_.account()) return std::nullopt;
+    return model_.account()->number.text();
+}
+
+bool CallController::isActive(const Uuid& id) const {
+    return active_ && active_->id == id && active_->phase == CallPhase::active;
+}
+
+bool CallController::isCallPeer(const std::string& number) const {
+    // Anyone can address media to this number; only the other party of the
+    // connected call is heard or seen.
+    return active_ && active_->phase == CallPhase::active && active_->number == number;
+}
+
+void CallController::startCall(const std::string& numberText, bool video) {
+    if (!model_.account()) return;
+    const auto number = VirtualNumber::parse(numberText);
+    if (!number) {
+        model_.setAlert("That number is not a Merrowfax number.");
+        return;
+    }
+    const std::string to = number->text();
+    if (to == ownNumber()) {
+        model_.setAlert("That is your number.");
+        return;
+    }
+    // One call at a time; a call still looking for a path counts as one, or
+    // a second press would place two.
+    if (active_ || incoming_ || pathWait_) return;
+    if (model_.isBlocked(to)) {
+        model_.setAlert(model_.displayName(to) + " is blocked. Unblock them first.");
+        return;
+    }
+    if (model_.onLan(to) || devices_.line.isOpen()) {
+        placeCall(to, video);
+        return;
+    }
+    devices_.line.connect();
+    pathWait_ = PathWait{to, video, 0};
+    pathTimer_.start(timings().pathCheck);
+}
+
+void CallController::checkPath() {
+    if (!pathWait_) {
+        pathTimer_.stop();
+        return;
+    }
+    const bool reachable = devices_.line.isOpen() || model_.onLan(pathWait_->number);
+    if (!reachable && ++pathWait_->checks < kPathChecks) return;
+    pathTimer_.stop();
+    const PathWait wait = *std::exchange(pathWait_, std::nullopt);
+    // Meanwhile a call may have come in, or the account gone.
+    if (!model_.account() || active_ || incoming_) return;
+    if (reachable) {
+        placeCall(wait.number, wait.video);
+        return;
+    }
+    model_.setAlert("Merrowfax cannot reach the internet right now.");
+    model_.recordCall(wait.number, model_.displayName(wait.number), wait.video,
+                      CallDirection::outgoing, 0);
+}
+
+void CallController::placeCall(const std::string& number, bool video) {
+    const Uuid id = Uuid::random();
+    giveWay();
+    routeMedia(number, std::nullopt);
+
+    ActiveCall call;
+    call.id = id;
+    call.number = number;
+    call.name = model_.displayName(number);
+    call.video = video;
+    call.outgoing = true;
+    call.phase = CallPhase::dialing;
+    setActive(call);
+
+    sendSignal("invite", id, number, video, std::nullopt);
+    startNoAnswerTimer(id);
+}
+
+void CallController::handleSignal(const wire::events::Call& signal) {
+    if (!model_.account() || !isCanonicalNumber(signal.from)) return;
+    // A signal without a name reads as named by its number; that must not
+    // replace a name learnt before.
+    if (signal.name != signal.from) model_.learnName(signal.from, cleanName(signal.name));
+
+    if (signal.from == ownNumber()) {
+        // Another device of this account answered: stop ringing here. No
+        // record; the call is that device's.
+        if (signal.signal == "answered" && incoming_ && incoming_->id == signal.id) {
+            stopCallTimers();
+            setIncoming(std::nullopt);
+            releaseCallDevices();
+        }
+        return;
+    }
+    if (model_.isBlocked(signal.from)) return;
+
+    // Only the other party of a call may change it.
+    const bool ourActive = active_ && active_->id == signal.id && active_->number == signal.from;
+    const bool ourIncoming =
+        incoming_ && incoming_->id == signal.id && incoming_->number == signal.from;
+
+    if (signal.signal == "invite") {
+        if (incoming_ && incoming_->id == signal.id) return;  // the copy from the other path
+        if (active_ || incoming_) {
+            sendSignal("busy", signal.id, signal.from, false, nonEmpty(signal.peerKey));
+            return;
+        }
+        giveWay();
+        routeMedia(signal.from, nonEmpty(signal.peerKey));
+        IncomingCall call;
+        call.id = signal.id;
+        call.number = signal.from;
+        call.name = model_.displayName(signal.from);
+        call.video = signal.video;
+        call.peerKey = signal.peerKey;
+        setIncoming(call);
+        ring();
+        startNoAnswerTimer(signal.id);
+    } else if (signal.signal == "accept") {
+        if (!ourActive || active_->phase != CallPhase::dialing) return;
+        noAnswerTimer_.stop();
+        noAnswerCall_.reset();
+        ActiveCall call = *active_;
+        // The answer may have taught us the callee's name.
+        call.name = model_.displayName(call.number);
+        call.phase = CallPhase::active;
+        call.startedAt = now();
+        call.peerKey = nonEmpty(signal.peerKey);
+        routeMedia(call.number, call.peerKey);
+        setActive(call);
+        startCallMedia();
+    } else if (signal.signal == "decline") {
+        if (!ourActive) return;
+        model_.setAlert(model_.displayName(signal.from) + " declined.");
+        endCall();
+    } else if (signal.signal == "busy") {
+        if (!ourActive) return;
+        model_.setAlert(model_.displayName(signal.from) + " is on another call.");
+        endCall();
+    } else if (signal.signal == "end") {
+        if (ourActive || ourIncoming) endCall();
+    }
+}
+
+void CallController::receiveAudio(const wire::events::Audio& audio) {
+    if (isCallPeer(audio.from)) devices_.media.receiveAudio(audio.bytes);
+}
+
+void CallController::receiveVideo(const wire::events::Video& video) {
+    if (isCallPeer(video.from)) devices_.media.receiveVideo(video.bytes);
+}
+
+void CallController::ring() {
+    ringTimer_.stop();
+    devices_.sounds.play(SystemSound::ring);
+    ringTimer_.start(timings().ringRepeat);
+}
+
+void CallController::startNoAnswerTimer(const Uuid& id) {
+    noAnswerCall_ = id;
+    noAnswerTimer_.start(timings().noAnswer);
+}
+
+void CallController::stopCallTimers() {
+    ringTimer_.stop();
+    noAnswerTimer_.stop();
+    noAnswerCall_.reset();
+}
+
+void CallController::answerCall() {
+    if (!model_.account() || !incoming_) return;
+    const IncomingCall in = *incoming_;
+    ActiveCall call;
+    call.id = in.id;
+    call.number = in.number;
+    call.name = in.name;
+    call.video = in.video;
+    call.outgoing = false;
+    call.phase = CallPhase::active;
+    call.startedAt = now();
+    call.peerKey = nonEmpty(in.peerKey);
+    // The current call first: in between, a screen would see no call at all.
+    setActive(call);
+    setIncoming(std::nullopt);
+    stopCallTimers();
+    routeMedia(in.number, call.peerKey);
+
+    sendSignal("accept", in.id, in.number, in.video, call.peerKey);
+    const std::string own = *ownNumber();
+    sendSignal("answered", in.id, own, in.video, std::nullopt);
+    startCallMedia();
+}
+
+void CallController::declineCall() {
+    if (!incoming_ || !model_.account()) return;
+    const IncomingCall in = *incoming_;
+    sendSignal("decline", in.id, in.number, in.video, nonEmpty(in.peerKey));
+    model_.recordCall(in.number, in.name, in.video, CallDirection::missed, 0);
+    setIncoming(std::nullopt);
+    stopCallTimers();
+    releaseCallDevices();
+}
+
+void CallController::toggleCallVideo() {
+    if (!active_) return;
+    CallMedia& media = devices_.media;
+    if (media.videoOn()) {
+        media.stopVideo();
+        ActiveCall call = *active_;
+        call.video = false;
+        setActive(call);
+        return;
+    }
+    if (!media.hasCamera()) {
+        model_.setAlert(
+            "Merrowfax needs the camera for video calls. You can allow it in Settings.");
+        return;
+    }
+    media.startVideo();
+    ActiveCall call = *active_;
+    call.video = true;
+    setActive(call);
+}
+
+void CallController::noAnswer(const Uuid& id) {
+    if (incoming_ && incoming_->id == id) {
+        declineCall();
+    } else if (active_ && active_->id == id && active_->phase == CallPhase::dialing) {
+        model_.setAlert("No answer.");
+        endCall();
+    }
+}
+
+void CallController::callNotDelivered(const std::string& number) {
+    if (!active_ || active_->phase != CallPhase::dialing || active_->number != number) return;
+    model_.setAlert(model_.displayName(number) + " does not have Merrowfax open.");
+    endCall();
+}
+
+void CallController::endCall() {
+    if (closing_) return;
+    closing_ = true;
+    stopCallTimers();
+
+    if (active_) {
+        const ActiveCall call = *active_;
+        model_.recordCall(call.number, call.name, call.video, directionOf(call),
+                          duration(call, now()));
+        sendSignal("end", call.id, call.number, call.video, call.peerKey);
+    }
+    if (incoming_) {
+        model_.recordCall(incoming_->number, incoming_->name, incoming_->video,
+                          CallDirection::missed, 0);
+    }
+
+    setIncoming(std::nullopt);
+    setActive(std::nullopt);
+    releaseCallDevices();
+    closing_ = false;
+}
+
+void CallController::reset() {
+    endCall();
+    pathWait_.reset();
+    pathTimer_.stop();
+}
+
+void CallController::releaseCallDevices() {
+    devices_.media.stopVideo();
+    devices_.media.stopAudio();
+    audioRestartTimer_.stop();
+    audioRestartCall_.reset();
+    // A desktop has no proximity sensor to turn off.
+    takeBack();
+    devices_.router.routeMedia(std::nullopt);
+}
+
+double CallController::duration(const ActiveCall& call, Date end) {
+    if (!call.startedAt) return 0;
+    return std::max(0.0, end - *call.startedAt);
+}
+
+CallDirection CallController::directionOf(const ActiveCall& call) {
+    if (call.outgoing) return CallDirection::outgoing;
+    return call.phase == CallPhase::active ? CallDirection::incoming : CallDirection::missed;
+}
+
+void CallController::giveWay() {
+    devices_.walkie.setYielded(true);
+    devices_.walkie.giveWay();
+}
+
+void CallController::takeBack() {
+    devices_.walkie.setYielded(false);
+}
+
+void CallController::sendSignal(const std::string& word, const Uuid& id, const std::string& to,
+                                bool video, const std::optional<std::string>& peerKey) {
+    wire::Envelope envelope = wire::callEnvelope(word, id, to, video);
+    // Every signal names its sender, as the LAN does anyway: the other side
+    // remembers the name of whoever calls.
+    if (model_.account()) envelope.name = model_.account()->displayName;
+    send(envelope, to, peerKey);
+}
+
+void CallController::send(const wire::Envelope& envelope, const std::string& to,
+                          const std::optional<std::string>& peerKey) {
+    devices_.router.sendToDevice(envelope, to, peerKey);
+}
+
+void CallController::routeMedia(const std::string& number,
+                                const std::optional<std::string>& peerKey) {
+    devices_.router.routeMedia(number, peerKey);
+}
+
+void CallController::setIncoming(std::optional<IncomingCall> call) {
+    if (incoming_ == call) return;
+    incoming_ = std::move(call);
+    Q_EMIT incomingChanged();
+}
+
+void CallController::setActive(std::optional<ActiveCall> call) {
+    if (active_ == call) return;
+    active_ = std::move(call);
+    Q_EMIT activeChanged();
+}
+
+void CallController::startCallMedia() {
+    const Uuid id = active_->id;
+    // Its own turn of the main loop, as the screens update first; by then the
+    // call may be over.
+    QMetaObject::invokeMethod(
+        this,
+        [this, id] {
+            if (!isActive(id)) return;
+            CallMedia& media = devices_.media;
+            if (!media.hasMicrophone()) {
+                model_.setAlert(
+                    "Merrowfax needs the microphone for calls. You can allow it in Settings.");
+                endCall();
+                return;
+            }
+            startCallAudio(false, true);
+            if (!media.audioReady()) {
+                model_.setAlert("The call is connected, but the microphone did not start.");
+            }
+            sendConnectionTone();
+            if (!active_->video) return;
+            if (media.hasCamera()) {
+                media.startVideo();
+            } else {
+                model_.setAlert("The camera is off, so this call stays on voice.");
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CallController::startCallAudio(bool systemSession, bool restart) {
+    CallMedia& media = devices_.media;
+    if (!restart && media.audioReady()) return;
+    // With no system call screen holding it, the audio session would be
+    // configured here; a desktop has none to configure.
+    (void)systemSession;
+    // A failure shows as audioReady() staying false; callers check it.
+    (void)media.startAudio();
+}
+
+void CallController::restartCallAudio() {
+    if (!active_ || active_->phase != CallPhase::active) return;
+    devices_.media.stopAudio();
+    audioRestartCall_ = active_->id;
+    audioRestartTimer_.start(timings().audioRestart);
+}
+
+void CallController::sendConnectionTone() {
+    wire::Bytes tone = wireAudio(makeTone(kConnectionToneSamples));
+    devices_.media.receiveAudio(tone);
+    devices_.router.sendAudio(tone);
+}
+
+}  // namespace merrowfax

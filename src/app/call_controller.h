@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/router.h"
+#include "media/call_media.h"
+#include "media/system_call_bridge.h"
+#include "media/walkie_talk.h"
+#include "model/records.h"
+#include "platform/sounds.h"
+#include "transport/net_transport.h"
+#include "wire/envelope.h"
+#include "wire/peer_event.h"
+
+namespace merrowfax {
+
+class AppModel;
+class MainThreadHop;
+
+// What the call flow drives. All of it outlives the controller.
+struct CallDevices {
+    NetTransport& line;  // whether a path to the service is open, and opening it
+    Router& router;      // everything that goes out
+    CallMedia& media;
+    WalkieTalk& walkie;
+    Sounds& sounds;
+};
+
+// The call state machine: placing, ringing, answering, declining, ending,
+// timing out and "busy", and when call media starts and stops. Signals
+// travel as "call" envelopes over both paths; the call id ties them together.
+// AppModel owns it and forwards its call operations here; for the rest
+// (account, names, blocking, alerts, the stored call list) it asks the model.
+//
+// Its neighbours in AppModel, each a controller of its own: a walkie
+// controller (the push-to-talk flow; it takes over giveWay()/takeBack()
+// below), a desk session (screen sharing; it gives way through the same
+// hooks) and the device-linking flow. Everything the calls send to peers
+// leaves through the router.
+class CallController : public QObject {
+    Q_OBJECT
+
+public:
+    CallController(AppModel& model, CallDevices devices, std::weak_ptr<MainThreadHop> hop);
+    ~CallController() override;
+
+    const std::optional<IncomingCall>& incoming() const { return incoming_; }
+    const std::optional<ActiveCall>& active() const { return active_; }
+    // Connected with `number` now: only its media is heard and seen.
+    bool isCallPeer(const std::string& number) const;
+    SystemCallBridge& bridge() { return bridge_; }
+
+    void startCall(const std::string& number, bool video);
+    void answerCall();
+    void declineCall();
+    void toggleCallVideo();
+    void endCall();
+    void handleSignal(const wire::events::Call& signal);
+    void receiveAudio(const wire::events::Audio& audio);
+    void receiveVideo(const wire::events::Video& video);
+    // The no-answer timer ran out for the call `id`.
+    void noAnswer(const Uuid& id);
+    // The relay service found nobody under `number`.
+    void callNotDelivered(const std::string& number);
+    // The account goes: ends the call, forgets one waiting for a path.
+    void reset();
+
+    // Connected seconds at `end`: 0 when it never connected, never below 0
+    // (the clock may have been set back).
+    static double duration(const ActiveCall& call, Date end);
+    // How a finished call goes into the list.
+    static CallDirection directionOf(const ActiveCall& call);
+
+Q_SIGNALS:
+    void incomingChanged();
+    void activeChanged();
+
+private:
+    struct PathWait {
+        std::string number;
+        bool video = false;
+        int checks = 0;
+    };
+
+    void wireDevices(std::weak_ptr<MainThreadHop> hop);
+    void checkPath();
+    void placeCall(const std::string& number, bool video);
+    void ring();
+    void startNoAnswerTimer(const Uuid& id);
+    void stopCallTimers();
+    void releaseCallDevices();
+    void setIncoming(std::optional<IncomingCall> call);
+    void setActive(std::optional<ActiveCall> call);
+    void startCallMedia();
+    void startCallAudio(bool systemSession, bool restart);
+    void restartCallAudio();
+    void sendConnectionTone();
+    std::optional<std::string> ownNumber() const;
+    bool isActive(const Uuid& id) const;
+
+    // What else holds the microphone or the user's attention steps back while
+    // a call rings or runs, and may come back once none does. Today that is
+    // the walkie engine alone.
+    void giveWay();
+    void takeBack();
+
+    // A signal word for the call `id` to `to`, named with our display name.
+    void sendSignal(const std::string& word, const Uuid& id, const std::string& to, bool video,
+                    const std::optional<std::string>& peerKey);
+    // The one way out for call envelopes, through the router: to the LAN
+    // peer `peerKey` while it is connected (the device the call came from),
+    // else every LAN peer of `to`, and through the internet line.
+    void send(const wire::Envelope& envelope, const std::string& to,
+              const std::optional<std::string>& peerKey);
+    // Both paths carry this call's media to and from `number`.
+    void routeMedia(const std::string& number, const std::optional<std::string>& peerKey);
+
+    AppModel& model_;
+    CallDevices devices_;
+    SystemCallBridge bridge_;
+
+    std::optional<IncomingCall> incoming_;
+    std::optional<ActiveCall> active_;
+    bool closing_ = false;  // endCall() is running
+
+    QTimer ringTimer_;                  // repeats the ring sound
+    QTimer noAnswerTimer_;              // gives up a call nobody answers
+    std::optional<Uuid> noAnswerCall_;  // the call it gives up
+    QTimer pathTimer_;                  // waits for a path before dialing
+    std::optional<PathWait> pathWait_;
+    QTimer audioRestartTimer_;              // call audio comes back after a pause
+    std::optional<Uuid> audioRestartCall_;  // the call whose audio it restarts
+};
+
+}  // namespace merrowfax
