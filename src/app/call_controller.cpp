@@ -78,7 +78,7 @@ void CallController::wireDevices(std::weak_ptr<MainThreadHop> hop) {
     };
     bridge_.onSessionReady = [this, onMain] {
         onMain([this] {
-            if (devices_.media.hasMicrophone()) startCallAudio(true, true);
+            if (devices_.media.microphoneAllowed()) startCallAudio(true, true);
         });
     };
     bridge_.onSessionStopped = [this, onMain] {
@@ -425,7 +425,7 @@ void CallController::startCallMedia() {
         [this, id] {
             if (!isActive(id)) return;
             CallMedia& media = devices_.media;
-            if (!media.hasMicrophone()) {
+            if (!media.microphoneAllowed()) {
                 model_.setAlert(
                     "Merrowfax needs the microphone for calls. You can allow it in Settings.");
                 endCall();

@@ -6,6 +6,7 @@
 #include "app/composition.h"
 #include "app/fakes.h"
 #include "platform/computer_identity.h"
+#include "transport/internet_line.h"
 
 namespace merrowfax::testing {
 namespace {

@@ -49,7 +49,7 @@ TEST_F(OverTheLan, ATextIsSentDeliveredAndAcknowledgedWithoutTheRelay) {
     const auto id = ann.model->sendText("lunch at one?", kAlice);
     ASSERT_TRUE(id);
     // Only the LAN took it: that is enough for "sent".
-    EXPECT_EQ(ann.model->threads().at(0).messages.at(0).status, "sent");
+    EXPECT_EQ(ann.model->threads().at(0).messages.at(0).status, MessageStatus::sent);
     ASSERT_EQ(ann.line->sentWithOp("text").size(), 1u);  // offered to the line too
 
     ASSERT_TRUE(waitUntil([&] { return !alice.model->threads().empty(); }));
@@ -60,15 +60,16 @@ TEST_F(OverTheLan, ATextIsSentDeliveredAndAcknowledgedWithoutTheRelay) {
     EXPECT_EQ(received.messages.at(0).text, "lunch at one?");
 
     // The acknowledgement comes back the same way.
-    EXPECT_TRUE(
-        waitUntil([&] { return ann.model->threads().at(0).messages.at(0).status == "delivered"; }));
+    EXPECT_TRUE(waitUntil([&] {
+        return ann.model->threads().at(0).messages.at(0).status == MessageStatus::delivered;
+    }));
 }
 
 TEST_F(OverTheLan, AStoppedLinkTakesNothingAndTheTextWaits) {
     alice.model->resetDevice();  // stops Alice's link
     ASSERT_TRUE(waitUntil([&] { return !ann.model->online().contains(kAlice); }));
     ann.model->sendText("anyone?", kAlice);
-    EXPECT_EQ(ann.model->threads().at(0).messages.at(0).status, "waiting");
+    EXPECT_EQ(ann.model->threads().at(0).messages.at(0).status, MessageStatus::waiting);
 }
 
 TEST_F(OverTheLan, ACallRingsConnectsCarriesAudioAndEnds) {
@@ -78,7 +79,7 @@ TEST_F(OverTheLan, ACallRingsConnectsCarriesAudioAndEnds) {
     EXPECT_EQ(alice.model->incoming()->name, "Ann");
 
     alice.model->answerCall();
-    ASSERT_TRUE(waitUntil([&] { return ann.model->active()->phase == "active"; }));
+    ASSERT_TRUE(waitUntil([&] { return ann.model->active()->phase == CallPhase::active; }));
 
     // Ann's microphone reaches Alice as a LAN media frame.
     alice.media->received.clear();
@@ -92,8 +93,8 @@ TEST_F(OverTheLan, ACallRingsConnectsCarriesAudioAndEnds) {
     alice.model->endCall();
     ASSERT_TRUE(waitUntil([&] { return !ann.model->active(); }));
     ASSERT_EQ(ann.model->calls().size(), 1u);
-    EXPECT_EQ(ann.model->calls()[0].direction, "outgoing");
-    EXPECT_EQ(alice.model->calls().at(0).direction, "incoming");
+    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::outgoing);
+    EXPECT_EQ(alice.model->calls().at(0).direction, CallDirection::incoming);
 }
 
 }  // namespace
