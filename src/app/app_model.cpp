@@ -59,6 +59,9 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     foldTimer_.setInterval(timings().journalFold);
     connect(&foldTimer_, &QTimer::timeout, this, [this] { store_.foldInBackground(data_); });
     foldTimer_.start();
+    retryTimer_.setInterval(timings().waitingRetry);
+    connect(&retryTimer_, &QTimer::timeout, this, &AppModel::retryWaiting);
+    retryTimer_.start();
 }
 
 AppModel::~AppModel() {

@@ -160,6 +160,7 @@ public:
     // True when a message with that id exists.
     bool setStatus(MessageStatus status, const Uuid& id);
     void flushWaiting();
+    void retryWaiting();
     void deleteMessageForMe(const Uuid& id, const std::string& number);
     void deleteMessageForEveryone(const Uuid& id, const std::string& number);
     void markDeleted(const Uuid& id, const std::string& number);
@@ -330,7 +331,8 @@ private:
     std::deque<std::chrono::steady_clock::time_point> strangersAdded_;
 
     QTimer expiryTimer_;
-    QTimer foldTimer_;  // folds the store's journal into db.json
+    QTimer foldTimer_;   // folds the store's journal into db.json
+    QTimer retryTimer_;  // offers undelivered texts again
     bool syncQueued_ = false;
     std::vector<std::function<void()>> afterSync_;  // run once the journal is synced
     QThreadPool fileSweeps_;                        // one worker: sweeps never overlap

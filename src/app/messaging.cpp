@@ -215,6 +215,36 @@ void AppModel::flushWaiting() {
     save();
 }
 
+// The service tells a sender that a reader came online only once the reader
+// has answered, so a text to someone who has not yet heard from us would wait
+// for ever. Now and then the oldest undelivered text of each chat is offered
+// again: one record per chat, however many wait, and the reader's "delivered"
+// makes its presence known, which brings the rest (flushWaiting).
+void AppModel::retryWaiting() {
+    constexpr int kChatsPerRound = 20;
+    if (!data_.account || !components_.line->isOpen()) return;
+    int offered = 0;
+    bool changed = false;
+    for (ChatThread& t : data_.threads) {
+        if (offered == kChatsPerRound) break;
+        for (Message& m : t.messages) {
+            if (m.sender != kMe || m.attachmentPath || m.status == "delivered" ||
+                m.status == "deleted") {
+                continue;
+            }
+            ++offered;
+            if (offerText(m, t.id) && m.status == "waiting") {
+                m.status = "sent";
+                changed = true;
+            }
+            break;
+        }
+    }
+    if (!changed) return;
+    Q_EMIT threadsChanged();
+    save();
+}
+
 void AppModel::receiveText(const wire::events::Text& text) {
     if (!data_.account || isBlocked(text.from) || hasMessage(text.id)) return;
     if (!isCanonicalNumber(text.from)) return;

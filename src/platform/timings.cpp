@@ -13,7 +13,7 @@ Timings scaled(Timings t, double factor) {
     for (Timings::ms* d :
          {&t.expirySweep, &t.reconnect, &t.keepAlive, &t.computerLookup, &t.noAnswer, &t.ringRepeat,
           &t.pathCheck, &t.linkSearch, &t.audioRestart, &t.directoryRequest, &t.directorySearch,
-          &t.serviceAnswer, &t.bookUpload, &t.strangerWindow, &t.journalFold}) {
+          &t.serviceAnswer, &t.bookUpload, &t.strangerWindow, &t.journalFold, &t.waitingRetry}) {
         scale(*d);
     }
     return t;

@@ -25,6 +25,7 @@ struct Timings {
     ms serviceAnswer{10'000};      // command-line client: waits for the service
     ms journalFold{3'000};         // the store folds its journal into db.json
     ms bookUpload{1'000};          // contact changes gather this long before one upload
+    ms waitingRetry{30'000};       // the oldest undelivered text of a chat is offered again
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window
 };

@@ -57,6 +57,26 @@ TEST_F(Sending, ATextIsTrimmedCutAndOfferedToBothPaths) {
     EXPECT_EQ(line->sent[0].id, m.id.text());
 }
 
+TEST_F(Sending, UndeliveredTextsAreOfferedAgainOnePerChatAtATime) {
+    for (const char* text : {"one", "two", "three"}) {
+        model->sendText(text, kAlice);
+        model->sendText(text, kBob);
+    }
+    line->sent.clear();
+    line->open = false;
+    model->retryWaiting();
+    EXPECT_TRUE(line->sent.empty());  // no path: nothing to offer it on
+
+    line->open = true;
+    line->accepts = true;
+    model->retryWaiting();
+    // The oldest of each chat only: the reader's answer brings the rest.
+    ASSERT_EQ(line->sent.size(), 2u);
+    for (const auto& envelope : line->sent) EXPECT_EQ(envelope.text, "one");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "waiting");
+}
+
 TEST_F(Sending, StatusMovesFromWaitingToSentToDeliveredAndDeletedStays) {
     lan->connected = {{"peer-a", kAlice}};
     model->sendText("one", kAlice);

@@ -29,8 +29,18 @@ protected:
 };
 
 TEST_F(ThroughTheRelay, ATextArrivesIsAcknowledgedAndWaitsForAnOfflineReader) {
+    // Ann learns nothing of Ben's presence before he answers: her text is
+    // offered again on its own timer.
+    const Timings saved = timings();
+    Timings quick = saved;
+    quick.waitingRetry = std::chrono::milliseconds(300);
+    setTimings(quick);
+    struct Restore {
+        Timings t;
+        ~Restore() { setTimings(t); }
+    } restore{saved};
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
 
     // Ben is not connected yet: the service answers "miss" and the text
     // stays with Ann until Ben shows up.
@@ -88,7 +98,7 @@ TEST_F(ThroughTheRelay, AttachmentsAndDeletionsCrossToo) {
     Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
     // Attachments are not offered again, so both must be registered first:
     // a text that arrives proves it.
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
     ben.model->sendText("ready", kAnn);
     ASSERT_TRUE(waitFor([&] { return ann.message(kBen) != nullptr; }));
 
@@ -108,7 +118,7 @@ TEST_F(ThroughTheRelay, AttachmentsAndDeletionsCrossToo) {
 
 TEST_F(ThroughTheRelay, APinGuardsTheNumberAgainstAnotherComputer) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
     ann.model->setPIN("1234");
     ASSERT_TRUE(waitFor([&] { return ann.model->alertMessage().has_value(); }));
     EXPECT_EQ(*ann.model->alertMessage(),
@@ -116,7 +126,7 @@ TEST_F(ThroughTheRelay, APinGuardsTheNumberAgainstAnotherComputer) {
     EXPECT_TRUE(ann.model->hasPin());
 
     Device cat(relay, "mac-CAT", std::pair{kCat, "Cat"});
-    ASSERT_TRUE(waitFor([&] { return cat.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return cat.line->isRegistered(); }));
     cat.model->claimNumber("Cat", kAnn, "9999");
     ASSERT_TRUE(waitFor([&] { return cat.model->alertMessage().has_value(); }));
     EXPECT_EQ(cat.model->account()->number.text(), kCat);  // back to her own number
@@ -130,7 +140,7 @@ TEST_F(ThroughTheRelay, APinGuardsTheNumberAgainstAnotherComputer) {
 
 TEST_F(ThroughTheRelay, PinChangesAndTheListedKindFollowTheServicesAnswers) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
     auto nextAlert = [&] {
         waitFor([&] { return ann.model->alertMessage().has_value(); });
         std::string text = ann.model->alertMessage().value_or("(none)");
@@ -145,21 +155,21 @@ TEST_F(ThroughTheRelay, PinChangesAndTheListedKindFollowTheServicesAnswers) {
     ann.model->changePIN("9999", "5678");
     const std::string refused = nextAlert();
     EXPECT_NE(refused, "PIN saved. Another phone needs this PIN to use the number.");
-    EXPECT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    EXPECT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
 
     ann.model->changePIN("1234", "5678");
     EXPECT_EQ(nextAlert(), "PIN saved. Another phone needs this PIN to use the number.");
 
     ann.model->saveProfile("Ann's Bakery", true);
     EXPECT_EQ(nextAlert(), "Business name saved. The directory lists this as a business.");
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
     waitFor([] { return false; }, 300);
     EXPECT_EQ(ann.model->account()->accountKind, "business");
     EXPECT_EQ(ann.model->account()->displayName, "Ann's Bakery");
 
     // Another computer needs the new PIN now.
     Device cat(relay, "mac-CAT", std::pair{kCat, "Cat"});
-    ASSERT_TRUE(waitFor([&] { return cat.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return cat.line->isRegistered(); }));
     cat.model->claimNumber("Cat", kAnn, "1234");
     ASSERT_TRUE(waitFor([&] { return cat.model->alertMessage().has_value(); }));
     EXPECT_EQ(cat.model->account()->number.text(), kCat);
@@ -170,7 +180,7 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
     {
         Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
         Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
-        ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }));
+        ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
         // Ben's first text makes him Ann's contact, and Ann's book is stored
         // once the changes of the moment are gathered.
         ben.model->sendText("hello", kAnn);
@@ -199,9 +209,14 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
 TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestarts) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
     relay.restart(/*samePort=*/true);
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen() && ben.line->isOpen(); }, 10000));
+    // Both notice the restart (they reconnect only after a pause), then
+    // register again.
+    ASSERT_TRUE(waitFor([&] { return !ann.line->isRegistered(); }));
+    ASSERT_TRUE(waitFor([&] { return !ben.line->isRegistered(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }, 10000));
     ann.model->sendText("still there?", kBen);
     ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
     EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
@@ -209,7 +224,7 @@ TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestarts) {
 
 TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
     ann.model->setPIN("1234");
     ASSERT_TRUE(waitFor([&] { return ann.model->hasPin(); }));
 
@@ -230,7 +245,7 @@ TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {
 
 TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
     WsClient viewer(
         relay.port(),
         liveTarget({{"number", kBen}, {"name", "Ben"}, {"device", "Mac"}, {"computer", "mac-V"}}));
