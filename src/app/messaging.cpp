@@ -228,13 +228,13 @@ void AppModel::retryWaiting() {
     for (ChatThread& t : data_.threads) {
         if (offered == kChatsPerRound) break;
         for (Message& m : t.messages) {
-            if (m.sender != kMe || m.attachmentPath || m.status == "delivered" ||
-                m.status == "deleted") {
+            if (m.sender != kMe || m.attachmentPath || m.status == MessageStatus::delivered ||
+                m.status == MessageStatus::deleted) {
                 continue;
             }
             ++offered;
-            if (offerText(m, t.id) && m.status == "waiting") {
-                m.status = "sent";
+            if (offerText(m, t.id) && m.status == MessageStatus::waiting) {
+                m.status = MessageStatus::sent;
                 changed = true;
             }
             break;

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "model/json_number.h"
+#include "base/json_number.h"
 #include "model/record_json.h"
 
 namespace merrowfax::cli {

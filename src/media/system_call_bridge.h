@@ -3,7 +3,7 @@
 #include <atomic>
 #include <functional>
 
-#include "model/uuid.h"
+#include "base/uuid.h"
 
 namespace merrowfax {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "model/uuid.h"
+#include "base/uuid.h"
 #include "wire/peer_event.h"
 
 namespace merrowfax {

@@ -13,7 +13,7 @@
 #endif
 #include <rapidjson/reader.h>
 
-#include "model/utf8.h"
+#include "base/utf8.h"
 
 namespace merrowfax::json {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/uuid.h"
+#include "base/uuid.h"
 
 // A JSON document as a flat list of tokens, read front to back by a Cursor.
 // The parse validates everything once (syntax, UTF-8, nesting depth), so the

@@ -4,9 +4,9 @@
 #include <rapidjson/writer.h>
 #include <unicode/utf8.h>
 
-#include "model/json_number.h"
+#include "base/json_number.h"
+#include "base/utf8.h"
 #include "model/record_json.h"
-#include "model/utf8.h"
 
 namespace merrowfax {
 namespace {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "model/date.h"
-#include "model/uuid.h"
+#include "base/date.h"
+#include "base/uuid.h"
 #include "numbers/virtual_number.h"
 
 // The records the application keeps: plain values, no behaviour beyond their

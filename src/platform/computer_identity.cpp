@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "model/uuid.h"
+#include "base/uuid.h"
 
 namespace merrowfax {
 namespace {

@@ -5,7 +5,7 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
-#include "model/utf8.h"
+#include "base/utf8.h"
 
 namespace merrowfax::wire {
 namespace {

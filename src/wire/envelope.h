@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "model/date.h"
+#include "base/date.h"
 
 namespace merrowfax::wire {
 

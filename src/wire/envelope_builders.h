@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "model/date.h"
-#include "model/uuid.h"
+#include "base/date.h"
+#include "base/uuid.h"
 #include "wire/envelope.h"
 
 // Envelopes as the senders build them. Each sets `op` and the fields that

@@ -12,7 +12,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "model/json_number.h"
+#include "base/json_number.h"
 
 namespace merrowfax::wire {
 namespace {

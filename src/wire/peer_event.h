@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-#include "model/date.h"
-#include "model/uuid.h"
+#include "base/date.h"
+#include "base/uuid.h"
 
 // What both transports deliver to the app: one value per received record,
 // frame or finished transfer.

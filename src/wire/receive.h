@@ -6,7 +6,7 @@
 #include <string_view>
 #include <variant>
 
-#include "model/date.h"
+#include "base/date.h"
 #include "wire/envelope.h"
 #include "wire/envelope_json.h"
 #include "wire/frames.h"

@@ -73,8 +73,8 @@ TEST_F(Sending, UndeliveredTextsAreOfferedAgainOnePerChatAtATime) {
     // The oldest of each chat only: the reader's answer brings the rest.
     ASSERT_EQ(line->sent.size(), 2u);
     for (const auto& envelope : line->sent) EXPECT_EQ(envelope.text, "one");
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, "sent");
-    EXPECT_EQ(threadOf(kAlice)->messages[1].status, "waiting");
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::sent);
+    EXPECT_EQ(threadOf(kAlice)->messages[1].status, MessageStatus::waiting);
 }
 
 TEST_F(Sending, StatusMovesFromWaitingToSentToDeliveredAndDeletedStays) {

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "model/date.h"
+#include "base/date.h"
 #include "numbers/virtual_number.h"
 
 namespace merrowfax::ui {

@@ -1,4 +1,4 @@
-#include "model/uuid.h"
+#include "base/uuid.h"
 
 #include <uuid/uuid.h>
 
