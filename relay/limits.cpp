@@ -4,6 +4,11 @@
 
 namespace merrowfax::relay {
 
+std::int64_t unixMillis() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 bool TokenBucket::take(Clock::time_point now) {
     const std::chrono::duration<double> elapsed = now - last_;
     last_ = now;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -9,6 +10,9 @@
 namespace merrowfax::relay {
 
 using Clock = std::chrono::steady_clock;
+
+// Milliseconds since the Unix epoch, as the store keeps times.
+std::int64_t unixMillis();
 
 // Classic token bucket; not thread-safe (each owner keeps it on its strand
 // or under its own lock).

@@ -8,14 +8,10 @@
 
 #include "relay/fold.h"
 #include "relay/json.h"
+#include "relay/limits.h"
 
 namespace merrowfax::relay {
 namespace {
-
-std::int64_t nowMillis() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 std::string numberKey(const std::string& number) {
     return "n:" + number;
@@ -230,7 +226,7 @@ void Registrar::trustOwner(const std::string& number, const std::string& compute
 
 std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std::string& address,
                                                bool mayHash) {
-    const std::int64_t now = nowMillis();
+    const std::int64_t now = unixMillis();
     const std::string computer = computerTag(r.computer);
     const std::string key = foldName(r.name);
     const Profile profile{r.number, r.name, key, indexLetter(key), r.device, r.kind};

@@ -26,16 +26,8 @@ bool isForwarded(std::string_view op) {
            op == "talk" || op == "file" || op == "desk";
 }
 
-std::int64_t unixMillis() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 Seconds unixNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
+    return unixMillis() / 1000;
 }
 
 }  // namespace

@@ -14,16 +14,10 @@
 #include "sample_records.h"
 
 using namespace merrowfax;
+using fixture::fileText;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string fileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 // The live state as the model changes it, and the store told about it.
 struct Live {

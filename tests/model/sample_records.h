@@ -2,11 +2,21 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "model/records.h"
 
 namespace merrowfax::fixture {
+
+// A file's bytes, or "" when it cannot be read.
+inline std::string fileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
 
 inline Message message(std::string sender, Date sentAt, std::string text, MessageStatus status) {
     Message m;

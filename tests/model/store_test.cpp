@@ -15,16 +15,10 @@
 #include "sample_records.h"
 
 using namespace merrowfax;
+using fixture::fileText;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string fileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 void writeText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

@@ -16,13 +16,6 @@ constexpr const char* kTaken = "That number is already taken. Choose a different
 constexpr const char* kThrottled = "Too many wrong PINs. Try again later.";
 constexpr const char* kWrong = "Wrong PIN.";
 
-Device on(std::string number, std::string computer, std::string pin = "", std::string newPin = "") {
-    Device d = makeDevice(std::move(number), "Ann", std::move(computer));
-    d.pin = std::move(pin);
-    d.newPin = std::move(newPin);
-    return d;
-}
-
 std::string fileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream out;

@@ -47,6 +47,15 @@ inline Device makeDevice(std::string number, std::string name, std::string compu
     return d;
 }
 
+// Ann's device on `computer`, presenting these PINs.
+inline Device on(std::string number, std::string computer, std::string pin = "",
+                 std::string newPin = "") {
+    Device d = makeDevice(std::move(number), "Ann", std::move(computer));
+    d.pin = std::move(pin);
+    d.newPin = std::move(newPin);
+    return d;
+}
+
 // A registered connection: opened and answered with "pin".
 struct Joined {
     std::unique_ptr<WsClient> client;

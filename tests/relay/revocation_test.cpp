@@ -12,13 +12,6 @@ namespace {
 
 constexpr const char* kWrong = "Wrong PIN.";
 
-Device on(std::string number, std::string computer, std::string pin = "", std::string newPin = "") {
-    Device d = makeDevice(std::move(number), "Ann", std::move(computer));
-    d.pin = std::move(pin);
-    d.newPin = std::move(newPin);
-    return d;
-}
-
 void send(Joined& joined, const std::string& op, const std::string& computer) {
     joined.client->sendText(R"({"op":")" + op + R"(","computer":")" + computer + R"("})");
 }
