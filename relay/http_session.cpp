@@ -9,6 +9,7 @@
 #include "relay/json.h"
 #include "relay/log.h"
 #include "relay/query.h"
+#include "relay/web_pages.h"
 #include "relay/ws_session.h"
 
 namespace merrowfax::relay {
@@ -20,6 +21,8 @@ namespace {
 constexpr std::size_t kReadSlack = 4 * 1024;
 constexpr const char* kLive = "/merrowfax/live";
 constexpr const char* kDirectory = "/merrowfax/directory";
+constexpr const char* kAbout = "/merrowfax/";
+constexpr const char* kPrivacy = "/merrowfax/privacy";
 
 template <class Stream>
 constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
@@ -145,8 +148,9 @@ void HttpSession<Stream>::answerLater(Response response, std::function<void(Resp
 
 template <class Stream>
 void HttpSession<Stream>::upgrade(Request request) {
-    // A bad query on the live path is still upgraded, then refused with 1008
-    // as a bad registration: the client's line expects a WebSocket answer.
+    // A bad query on the live path is still upgraded, then refused with
+    // "denied" and 1008: the client's line expects a WebSocket answer, and
+    // only "denied" stops it from retrying.
     const std::string_view raw = request.target();
     if (raw.substr(0, raw.find('?')) != kLive) {
         Response response{http::status::not_found, request.version()};
@@ -155,10 +159,12 @@ void HttpSession<Stream>::upgrade(Request request) {
         return send(std::move(response));
     }
     const auto target = parseTarget(raw);
+    std::string refusal = kUnreadableReason;
+    auto registration = target ? parseRegistration(*target, refusal) : std::nullopt;
     upgraded_ = true;
     services_.tracker.remove(trackId_);
     std::make_shared<WsSession<Stream>>(std::move(stream_), services_, slot_,
-                                        target ? parseRegistration(*target) : std::nullopt, label_)
+                                        std::move(registration), std::move(refusal), label_)
         ->run(std::move(request));
 }
 
@@ -181,6 +187,14 @@ void HttpSession<Stream>::answer(const Request& request) {
     if (request.method() != http::verb::get)
         return fail(http::status::method_not_allowed, "only GET");
     if (!target) return fail(http::status::bad_request, "bad query");
+    if (target->path == kAbout || target->path == kPrivacy) {
+        // Fixed text, made once: nothing to look up or limit.
+        response.set(http::field::content_type, "text/html; charset=utf-8");
+        response.set(http::field::cache_control, "max-age=3600");
+        response.body() = target->path == kAbout ? aboutPage() : privacyPage();
+        response.prepare_payload();
+        return send(std::move(response));
+    }
     Store& store = services_.store;
     if (target->path == kLive) {
         if (!services_.lookups.take(slot_->address()))

@@ -129,23 +129,28 @@ bool isPin(std::string_view text) {
     return true;
 }
 
-std::optional<Registration> parseRegistration(const Target& target) {
+std::optional<Registration> parseRegistration(const Target& target, std::string& refusal) {
+    auto refuse = [&](const char* reason) -> std::optional<Registration> {
+        refusal = reason;
+        return std::nullopt;
+    };
     Registration r;
     const std::string* number = target.find("number");
     const std::string* computer = target.find("computer");
-    if (!number || !computer) return std::nullopt;
+    if (!number) return refuse(kBadNumberReason);
     auto canonical = canonicalNumber(*number);
-    if (!canonical) return std::nullopt;
+    if (!canonical) return refuse(kBadNumberReason);
     r.number = std::move(*canonical);
-    if (computer->empty() || computer->size() > kMaxComputer || !isCleanText(*computer))
-        return std::nullopt;
+    if (!computer || computer->empty() || computer->size() > kMaxComputer ||
+        !isCleanText(*computer))
+        return refuse(kBadComputerReason);
     r.computer = *computer;
     if (const auto* name = target.find("name")) {
-        if (!isCleanText(*name)) return std::nullopt;
+        if (!isCleanText(*name)) return refuse(kBadNameReason);
         r.name = clipText(unicode::withoutInvisible(*name), kNameLength);
     }
     if (const auto* device = target.find("device")) {
-        if (!isCleanText(*device)) return std::nullopt;
+        if (!isCleanText(*device)) return refuse(kBadDeviceReason);
         r.device = clipText(*device, kDeviceLength);
     }
     if (const auto* pin = target.find("pin"); pin && isPin(*pin)) r.pin = *pin;
@@ -154,6 +159,11 @@ std::optional<Registration> parseRegistration(const Target& target) {
         kind && (*kind == "personal" || *kind == "business"))
         r.kind = *kind;
     return r;
+}
+
+std::optional<Registration> parseRegistration(const Target& target) {
+    std::string ignored;
+    return parseRegistration(target, ignored);
 }
 
 }  // namespace merrowfax::relay

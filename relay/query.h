@@ -48,9 +48,24 @@ struct Registration {
     std::string kind;      // empty, "personal" or "business"
 };
 
+// Why the service refuses a registration it cannot read, in words for the
+// person whose device sent it (the client shows them and stops retrying).
+inline constexpr const char* kUnreadableReason =
+    "The service could not read this registration. Update Merrowfax and try again.";
+inline constexpr const char* kBadNumberReason =
+    "That is not a full Merrowfax number, like 0-1-660-9141.";
+inline constexpr const char* kBadComputerReason =
+    "This computer did not identify itself. Update Merrowfax and try again.";
+inline constexpr const char* kBadNameReason =
+    "The name holds a control character. Choose a name of letters, digits and spaces.";
+inline constexpr const char* kBadDeviceReason =
+    "The device name holds a control character. Update Merrowfax and try again.";
+
 // Absent when the number is not canonical, `computer` is missing or empty, or
-// a value is not clean text. A `pin`, `newpin` or `kind` that fails its form
-// counts as absent, as the client never sends one.
+// a value is not clean text; `refusal` then says which (one of the reasons
+// above). A `pin`, `newpin` or `kind` that fails its form counts as absent, as
+// the client never sends one.
+std::optional<Registration> parseRegistration(const Target& target, std::string& refusal);
 std::optional<Registration> parseRegistration(const Target& target);
 
 bool isPin(std::string_view text);

@@ -34,11 +34,13 @@ Seconds unixNow() {
 
 template <class Stream>
 WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
-                             std::optional<Registration> registration, std::string label)
+                             std::optional<Registration> registration, std::string refusal,
+                             std::string label)
     : ws_(std::move(stream)),
       services_(services),
       slot_(std::move(slot)),
       registration_(std::move(registration)),
+      refusal_(std::move(refusal)),
       label_(std::move(label)),
       buffer_(std::max(services.config.maxTextMessage, services.config.maxBinaryMessage) +
               kFirstRead),
@@ -85,6 +87,7 @@ void WsSession<Stream>::onAccept(beast::error_code ec) {
     armIdle();
     if (!registration_) {
         logLine(label_ + " refused: bad registration");
+        sendRecord(json::denied(refusal_));
         return close(websocket::close_code::policy_error);
     }
     auto self = this->shared_from_this();

@@ -31,8 +31,10 @@ class WsSession final : public Peer,
                         public Closable,
                         public std::enable_shared_from_this<WsSession<Stream>> {
 public:
+    // Without a registration, `refusal` says why: it goes to the client as
+    // "denied" before the close, so the client stops retrying.
     WsSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
-              std::optional<Registration> registration, std::string label);
+              std::optional<Registration> registration, std::string refusal, std::string label);
     ~WsSession() override;
 
     void run(http::request<http::string_body> request);
@@ -73,6 +75,7 @@ private:
     Services& services_;
     std::shared_ptr<AddressSlot> slot_;
     std::optional<Registration> registration_;
+    std::string refusal_;
     std::string label_;  // for log lines: connection number and address
     beast::flat_buffer buffer_;
     boost::asio::steady_timer idle_;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "relay/query.h"
 #include "relay_fixture.h"
 
 namespace merrowfax::testing {
@@ -19,20 +20,29 @@ protected:
     }
 };
 
-TEST_F(LiveTest, RefusesRegistrationsWithoutCanonicalNumberOrComputer) {
-    const std::vector<std::string> targets = {
-        liveTarget({{"number", "0-1-555-1001"}, {"name", "A"}}),      // no computer
-        liveTarget({{"number", "0-1-555-1001"}, {"computer", ""}}),   // empty
-        liveTarget({{"number", "01-555-1001"}, {"computer", "c"}}),   // not canonical
-        liveTarget({{"number", "0-1-5551001"}, {"computer", "c"}}),   // not canonical
-        liveTarget({{"number", "0-1-000-0000"}, {"computer", "c"}}),  // not a number
-        liveTarget({{"computer", "c"}}),                              // no number
-        "/merrowfax/live?number=0-1-555-1001&computer=c&name=%ZZ",    // bad escape
-        "/merrowfax/live?number=0-1-555-1001&computer=c&name=%C3",    // bad UTF-8
-        "/merrowfax/live?number=0-1-555-1001&computer=c&name=a%0Ab",  // control
+TEST_F(LiveTest, RefusedRegistrationsHearWhyBeforeTheClose) {
+    // The reason comes first as "denied": without it a client would retry
+    // the same registration for ever.
+    const std::vector<std::pair<std::string, const char*>> cases = {
+        {liveTarget({{"number", "0-1-555-1001"}, {"name", "A"}}), relay::kBadComputerReason},
+        {liveTarget({{"number", "0-1-555-1001"}, {"computer", ""}}), relay::kBadComputerReason},
+        {liveTarget({{"number", "01-555-1001"}, {"computer", "c"}}), relay::kBadNumberReason},
+        {liveTarget({{"number", "0-1-5551001"}, {"computer", "c"}}), relay::kBadNumberReason},
+        {liveTarget({{"number", "0-1-000-0000"}, {"computer", "c"}}), relay::kBadNumberReason},
+        {liveTarget({{"computer", "c"}}), relay::kBadNumberReason},
+        {"/merrowfax/live?number=0-1-555-1001&computer=c&name=%ZZ", relay::kUnreadableReason},
+        {"/merrowfax/live?number=0-1-555-1001&computer=c&name=%C3", relay::kUnreadableReason},
+        {"/merrowfax/live?number=0-1-555-1001&computer=c&name=a%0Ab", relay::kBadNameReason},
+        {"/merrowfax/live?number=0-1-555-1001&computer=c&name=Ann%01", relay::kBadNameReason},
+        {"/merrowfax/live?number=0-1-555-1001&computer=c&name=A&device=Mac%7F",
+         relay::kBadDeviceReason},
     };
-    for (const auto& target : targets) {
+    for (const auto& [target, reason] : cases) {
         WsClient client(relay.port(), target);
+        const auto denied = client.waitFor("denied");
+        ASSERT_TRUE(denied) << target;
+        ASSERT_TRUE((*denied)["reason"].IsString()) << target;
+        EXPECT_STREQ((*denied)["reason"].GetString(), reason) << target;
         EXPECT_EQ(client.waitClosed(), 1008) << target;
     }
     // A well-formed one with URL-escaped items still gets in.

@@ -185,6 +185,7 @@ HttpAnswer httpGet(unsigned short port, const std::string& target) {
         http::response<http::string_body> response;
         http::read(stream, buffer, response);
         answer.status = static_cast<int>(response.result_int());
+        answer.contentType = std::string(response[http::field::content_type]);
         answer.body = response.body();
     } catch (const std::exception&) {
         answer.status = 0;

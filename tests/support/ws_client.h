@@ -70,6 +70,7 @@ std::string liveTarget(const std::vector<std::pair<std::string, std::string>>& i
 
 struct HttpAnswer {
     int status = 0;
+    std::string contentType;
     std::string body;
 };
 // One GET on a fresh connection; status 0 when the service did not answer.
