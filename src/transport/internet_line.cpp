@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QUrlQuery>
 
+#include "numbers/unicode_text.h"
 #include "platform/diagnostic_log.h"
 #include "platform/timings.h"
 #include "transport/service_address.h"
@@ -16,6 +17,9 @@
 
 namespace merrowfax {
 namespace {
+
+// The service lists at most this many characters of a name.
+constexpr std::size_t kRegisteredNameLimit = 40;
 
 bool isFourDigits(const std::string& text) {
     return text.size() == 4 &&
@@ -33,9 +37,12 @@ void dropSocket(QWebSocket* socket) {
 }  // namespace
 
 QUrl registrationUrl(const QUrl& service, const LineIdentity& identity) {
-    // Every value fully percent-encoded: names may hold "&", "+" or "#".
+    // Every value fully percent-encoded: names may hold "&", "+" or "#". The
+    // service refuses a name with control characters, whoever made it, so
+    // none leave here.
+    const std::string name = unicode::cleanName(identity.name, kRegisteredNameLimit);
     QString query = QStringLiteral("number=") + encoded(identity.number) +
-                    QStringLiteral("&name=") + encoded(identity.name) + QStringLiteral("&device=") +
+                    QStringLiteral("&name=") + encoded(name) + QStringLiteral("&device=") +
                     encoded(identity.device) + QStringLiteral("&computer=") +
                     encoded(identity.computer);
     if (isFourDigits(identity.pin)) query += QStringLiteral("&pin=") + encoded(identity.pin);

@@ -243,6 +243,24 @@ TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {
     EXPECT_TRUE(ann.line->isOpen());
 }
 
+TEST_F(ThroughTheRelay, ARegistrationTheServiceCannotTakeIsNotRetried) {
+    // A computer identity with a control character: the service refuses the
+    // registration itself, says why, and the line stays closed.
+    Device odd(relay, "mac-\x01ODD", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return odd.model->alertMessage().has_value(); }));
+    EXPECT_EQ(*odd.model->alertMessage(),
+              "This computer did not identify itself. Update Merrowfax and try again.");
+    idle(static_cast<int>(timings().reconnect.count()) * 5);
+    EXPECT_FALSE(odd.line->isOpen());
+    const std::string log = relay.log();
+    std::size_t refusals = 0;
+    for (auto at = log.find("bad registration"); at != std::string::npos;
+         at = log.find("bad registration", at + 1))
+        ++refusals;
+    EXPECT_EQ(refusals, 1u) << log;
+    EXPECT_EQ(odd.model->account()->number.text(), kAnn);  // a settled account stays
+}
+
 TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));

@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include "app/text_limits.h"
+#include "base/privacy_text.h"
 #include "numbers/country.h"
 #include "numbers/places.h"
 #include "ui/bridge/icons.h"
@@ -100,6 +101,19 @@ QString AppBridge::version() const {
 
 QString AppBridge::privacyAddress() const {
     return model_.services().privacy.toString();
+}
+
+QVariantMap AppBridge::privacyText() const {
+    auto text = [](std::string_view s) {
+        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+    };
+    QVariantList sections;
+    for (const auto& section : privacy::sections())
+        sections.append(QVariant(QVariantList{text(section.heading), text(section.text)}));
+    return {{QStringLiteral("title"), text(privacy::kTitle)},
+            {QStringLiteral("date"), text(privacy::kDate)},
+            {QStringLiteral("opening"), text(privacy::kOpening)},
+            {QStringLiteral("sections"), sections}};
 }
 
 QString AppBridge::icon(const QString& symbol) const {

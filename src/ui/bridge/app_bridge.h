@@ -32,6 +32,7 @@ class AppBridge : public QObject {
     Q_PROPERTY(QString linkStatus READ linkStatus NOTIFY linkStatusChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString privacyAddress READ privacyAddress CONSTANT)
+    Q_PROPERTY(QVariantMap privacyText READ privacyText CONSTANT)
     Q_PROPERTY(QString contactLink READ contactLink NOTIFY accountChanged)
     Q_PROPERTY(int contactsRevision READ contactsRevision NOTIFY contactsChanged)
     Q_PROPERTY(bool muted READ muted NOTIFY mediaChanged)
@@ -57,6 +58,8 @@ public:
     QString linkStatus() const { return QString::fromStdString(model_.linkStatus()); }
     QString version() const;
     QString privacyAddress() const;
+    // {title, date, opening, sections: [[heading, text], ...]}.
+    QVariantMap privacyText() const;
     QString contactLink() const { return QString::fromStdString(model_.contactLink()); }
     int contactsRevision() const { return contactsRevision_; }
     bool muted() const { return model_.media().muted(); }

@@ -116,7 +116,10 @@ Page {
     }
     Component {
         id: privacy
-        PrivacyView { onBack: settingsStack.pop() }
+        PrivacyView {
+            app: tabsView.app
+            onBack: settingsStack.pop()
+        }
     }
 
     footer: TabBar {

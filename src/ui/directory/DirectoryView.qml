@@ -54,7 +54,6 @@ Page {
         ToolButton {
             objectName: "refreshButton"
             icon.name: "view-refresh-symbolic"
-            enabled: !directoryPager.loading
             onClicked: directoryPager.refresh()
         }
     }
@@ -215,7 +214,6 @@ Page {
                         objectName: "previousButton"
                         text: "Previous"
                         flat: true
-                        enabled: directoryPager.hasEarlier
                         onClicked: directoryPager.previous()
                     }
                     Label {
@@ -229,7 +227,6 @@ Page {
                         objectName: "nextButton"
                         text: "Next"
                         flat: true
-                        enabled: directoryPager.more
                         onClicked: directoryPager.next()
                     }
                 }

@@ -135,11 +135,13 @@ Page {
             }
             TextField {
                 id: profileName
+                objectName: "profileName"
                 Layout.fillWidth: true
                 placeholderText: settings.business ? "Business name" : "Name"
                 text: settings.app.accountName
             }
             Button {
+                objectName: "saveName"
                 text: settings.business ? "Save business name" : "Save name"
                 onClicked: settings.app.saveProfile(profileName.text, settings.business)
             }
