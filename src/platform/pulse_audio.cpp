@@ -209,6 +209,7 @@ bool PulseSpeaker::start() {
         std::lock_guard queue(queueMutex_);
         queue_.clear();
     }
+    underruns_ = 0;
     const pa_sample_spec spec = specOf(kWireAudioFormat);
     const pa_buffer_attr wanted{static_cast<std::uint32_t>(-1), bytesFor(kPlaybackTarget, spec),
                                 bytesFor(kPlaybackStart, spec), static_cast<std::uint32_t>(-1),
@@ -252,6 +253,7 @@ void PulseSpeaker::setup(pa_stream* stream, void* self) {
         stream,
         [](pa_stream*, void* d) {
             auto* speaker = static_cast<PulseSpeaker*>(d);
+            ++speaker->underruns_;
             std::lock_guard queue(speaker->queueMutex_);
             diagnosticLog("speaker underrun; dropped so far " + std::to_string(speaker->dropped_) +
                           " samples");

@@ -95,6 +95,8 @@ public:
     void play(std::span<const std::int16_t> samples) override;
     void stop() override;
     std::optional<PulseStreamReport> report() const;
+    // Times the server ran out of audio since start().
+    std::size_t underruns() const { return underruns_; }
 
     // Most samples waiting in front of the server.
     static constexpr std::size_t kMaxQueued = kWireAudioFormat.sampleRate / 10;  // 100 ms
@@ -110,6 +112,7 @@ private:
     std::deque<std::int16_t> queue_;
     std::vector<std::int16_t> scratch_;
     std::size_t dropped_ = 0;
+    std::atomic<std::size_t> underruns_ = 0;
 };
 
 // Looks the device up and makes it; nothing when there is no server or no
