@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -67,6 +68,7 @@ pid_t spawn(std::vector<std::string> args, std::vector<std::string> env, int out
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that dies takes its server along
         if (out >= 0) ::dup2(out, STDOUT_FILENO);
         if (err >= 0) ::dup2(err, STDERR_FILENO);
         ::execve(argv[0], argv.data(), envp.data());
