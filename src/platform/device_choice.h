@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio_devices.h"
 #include "platform/camera.h"
@@ -25,6 +26,18 @@ std::unique_ptr<AudioSource> openMicrophone(const std::string& choice);
 // - "file:PATH.wav": what is heard is written to that WAV file (16 kHz mono);
 // - otherwise a sound-server sink by its system name or description.
 std::unique_ptr<AudioSink> openSpeaker(const std::string& choice);
+
+// A sound-server device as a person picks it: either string works as a choice.
+struct AudioDeviceInfo {
+    std::string name;         // the server's system name
+    std::string description;  // what a person reads
+};
+struct AudioDeviceList {
+    std::vector<AudioDeviceInfo> inputs;  // sources, the monitors of outputs among them
+    std::vector<AudioDeviceInfo> outputs;
+};
+// The devices of the running sound server; none where no server answers.
+AudioDeviceList listAudioDevices();
 
 // The camera named by `choice`: empty is the system's default camera,
 // "pattern" the built-in moving test picture, otherwise a camera by its id or

@@ -20,6 +20,7 @@ struct Timings {
     ms pathCheck{200};             // waiting for a path before dialing
     ms linkSearch{20'000};         // device linking gives up
     ms audioRestart{250};          // pause before call audio restarts
+    ms soundServer{2'000};         // a request to the sound server gives up
     ms directoryRequest{60'000};   // a directory page request gives up
     ms directorySearch{300};       // directory search: typing pause before it asks
     ms serviceAnswer{10'000};      // command-line client: waits for the service
