@@ -7,7 +7,7 @@ namespace merrowfax {
 namespace {
 
 constexpr int kLoud = 8192;
-constexpr std::int64_t kQuietBefore = 800;  // 50 ms of wire audio
+constexpr std::int64_t kQuietBeforeNs = 50'000'000;
 constexpr std::int64_t kNsPerSample = 1'000'000'000 / 16000;
 
 std::int64_t nowNs() {
@@ -30,34 +30,28 @@ ClickStamps::~ClickStamps() {
     std::fclose(file_);
 }
 
-std::ptrdiff_t ClickStamps::Onsets::find(std::span<const std::int16_t> wire) {
-    std::ptrdiff_t found = -1;
+std::int64_t ClickStamps::Onsets::find(std::span<const std::int16_t> wire, std::int64_t start) {
+    std::int64_t found = 0;
     for (std::size_t i = 0; i < wire.size(); ++i) {
-        if (std::abs(static_cast<int>(wire[i])) < kLoud) {
-            ++quiet;
-            continue;
-        }
-        if (quiet >= kQuietBefore && found < 0) found = static_cast<std::ptrdiff_t>(i);
-        quiet = 0;
+        if (std::abs(static_cast<int>(wire[i])) < kLoud) continue;
+        const std::int64_t at = start + static_cast<std::int64_t>(i) * kNsPerSample;
+        if (found == 0 && at - lastLoud >= kQuietBeforeNs) found = at;
+        lastLoud = at;
     }
     return found;
 }
 
 void ClickStamps::captured(std::span<const std::int16_t> wire) {
-    const std::int64_t now = nowNs();
+    // The last sample was captured just now.
+    const std::int64_t start = nowNs() - static_cast<std::int64_t>(wire.size()) * kNsPerSample;
     std::lock_guard lock(mutex_);
-    const std::ptrdiff_t at = capturedOnsets_.find(wire);
-    if (at < 0) return;
-    const auto after = static_cast<std::int64_t>(wire.size()) - 1 - at;
-    write("capture", now - after * kNsPerSample);
+    if (const std::int64_t at = capturedOnsets_.find(wire, start)) write("capture", at);
 }
 
 void ClickStamps::played(std::span<const std::int16_t> wire) {
-    const std::int64_t now = nowNs();
+    const std::int64_t start = nowNs();
     std::lock_guard lock(mutex_);
-    const std::ptrdiff_t at = playedOnsets_.find(wire);
-    if (at < 0) return;
-    write("play", now + at * kNsPerSample);
+    if (const std::int64_t at = playedOnsets_.find(wire, start)) write("play", at);
 }
 
 void ClickStamps::write(const char* what, std::int64_t nanoseconds) {

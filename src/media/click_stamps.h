@@ -12,7 +12,9 @@ namespace merrowfax {
 // MERROWFAX_CLICK_LOG names a file: the steady-clock time (nanoseconds) of
 // every click onset the microphone captured and every one handed to the
 // speaker is appended to it as "capture NS" or "play NS". A click onset is a
-// sample of at least a quarter of full scale after 50 ms below it.
+// sample of at least a quarter of full scale 50 ms or more after the last
+// such sample (by the clock: silence is never sent, so the gaps between
+// clicks are missing from what the far side plays).
 class ClickStamps {
 public:
     // Nothing when the variable is not set or the file does not open.
@@ -26,9 +28,10 @@ public:
 
 private:
     struct Onsets {
-        std::int64_t quiet = 0;  // samples since the last loud one
-        // Index of the first onset in `wire`, or -1.
-        std::ptrdiff_t find(std::span<const std::int16_t> wire);
+        std::int64_t lastLoud = 0;  // steady-clock ns
+        // The time of the first onset in `wire`, whose first sample is at
+        // `start`; 0 when there is none.
+        std::int64_t find(std::span<const std::int16_t> wire, std::int64_t start);
     };
     explicit ClickStamps(std::FILE* file) : file_(file) {}
     void write(const char* what, std::int64_t nanoseconds);

@@ -43,6 +43,7 @@ public:
 
     const std::vector<std::string>& lines() const { return lines_; }
     const QString& folder() const { return folderPath_; }
+    qint64 pid() const { return process_.processId(); }
 
 private:
     void readLines();
