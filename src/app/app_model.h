@@ -189,6 +189,7 @@ public:
     static double callDuration(const ActiveCall& call, Date end);
     // The engine the call screen shows and controls.
     CallMedia& media() { return *components_.media; }
+    const CallMedia& media() const { return *components_.media; }
     // Where a system call screen reports back; nothing calls it on a desktop.
     SystemCallBridge& bridge() { return calls_->bridge(); }
 

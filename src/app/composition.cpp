@@ -1,6 +1,8 @@
 #include "app/composition.h"
 
+#include "media/device_call_media.h"
 #include "platform/computer_identity.h"
+#include "platform/device_choice.h"
 #include "transport/internet_line.h"
 
 namespace merrowfax {
@@ -14,8 +16,18 @@ Composition compose(FrontEnd front) {
     made.line = line.get();
     parts.line = std::move(line);
     parts.directory = std::make_unique<DirectoryClient>(parts.services.service);
-    // The LAN link, call media, walkie and sounds join with their engines;
-    // until then the defaults of AppComponents stand in for them.
+    // The LAN link and the walkie join with their engines; until then the
+    // defaults of AppComponents stand in for them.
+    DeviceCallMedia::Devices devices;
+    devices.microphone = [choice = front.audioInput] {
+        return openMicrophone(choice);
+    };
+    devices.speaker = [choice = front.audioOutput] {
+        return openSpeaker(choice);
+    };
+    devices.camera = openCamera(front.camera);
+    parts.media = std::make_unique<DeviceCallMedia>(std::move(devices));
+    if (front.sounds) parts.sounds = makeDesktopSounds();
 
     parts.notifier = front.notifier ? std::move(front.notifier) : makeDesktopNotifier();
     if (front.isActive) parts.isActive = std::move(front.isActive);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/app_components.h"
 #include "platform/notifier.h"
@@ -21,6 +22,13 @@ struct FrontEnd {
     // The folder of this installation's computer identity; nothing: the
     // user's config folder, so that every window of the user is one computer.
     std::optional<std::filesystem::path> identityFolder;
+    // The devices of calls by name (platform/device_choice.h); empty: the
+    // system's defaults.
+    std::string audioInput;
+    std::string audioOutput;
+    std::string camera;
+    // Whether the desktop's sounds play; otherwise the program is silent.
+    bool sounds = false;
 };
 
 struct Composition {
@@ -32,9 +40,8 @@ struct Composition {
 // The composition root: builds the components of a run, for the window and
 // the command-line client alike. The service addresses are read here, once
 // (MERROWFAX_SERVICE or the address built in), and the line and the
-// directory client get theirs from them. Call media and the walkie are the
-// stand-ins until their engines land; they will take their devices from
-// platform/ here.
+// directory client get theirs from them. Call media opens the devices the
+// front end names; the walkie is the stand-in until its engine lands.
 Composition compose(FrontEnd front);
 
 }  // namespace merrowfax

@@ -323,6 +323,30 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              c.model.endCall();
              c.reply->succeed();
          }},
+        {"mute",
+         [](Context& c) {
+             c.model.media().setMuted(c.args.flag("on"));
+             c.reply->succeed();
+         }},
+        {"speaker",
+         [](Context& c) {
+             // A desktop plays aloud whatever is asked; the state says so.
+             c.model.media().setSpeaker(c.args.flag("on"));
+             c.reply->succeed();
+         }},
+        {"video",
+         [](Context& c) {
+             const bool on = c.args.flag("on");
+             if (!c.model.active()) return c.reply->fail("No call is going on.");
+             AlertWatch watch(c.model);
+             if (on != c.model.media().videoOn()) c.model.toggleCallVideo();
+             settle(c, watch);
+         }},
+        {"flipCamera",
+         [](Context& c) {
+             c.model.media().switchCamera();
+             c.reply->succeed();
+         }},
         {"setPIN",
          [](Context& c) {
              requireAccount(c.model);

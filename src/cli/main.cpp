@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/json_lines.h"
@@ -15,7 +16,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: merrowfax-cli [--data DIR] run | send TO TEXT | state | number ... | places ...";
+    "usage: merrowfax-cli [--data DIR] [--audio-input ID] [--audio-output ID] [--camera ID] "
+    "[--sounds] run | send TO TEXT | state | number ... | places ...";
 
 }  // namespace
 
@@ -24,8 +26,28 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::vector<std::string_view> args(argv + 1, argv + argc);
     std::optional<std::filesystem::path> data;
-    if (args.size() >= 2 && args[0] == "--data") {
-        data = std::filesystem::path(args[1]);
+    CallDevices devices;
+    // Options in any order, before the command.
+    while (!args.empty() && args.front().starts_with("--")) {
+        const std::string_view option = args.front();
+        if (option == "--sounds") {
+            devices.sounds = true;
+            args.erase(args.begin());
+            continue;
+        }
+        if (args.size() < 2) return failWith(kUsage);
+        const std::string value(args[1]);
+        if (option == "--data") {
+            data = std::filesystem::path(value);
+        } else if (option == "--audio-input") {
+            devices.audioInput = value;
+        } else if (option == "--audio-output") {
+            devices.audioOutput = value;
+        } else if (option == "--camera") {
+            devices.camera = value;
+        } else {
+            return failWith(kUsage);
+        }
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return failWith(kUsage);
@@ -39,7 +61,8 @@ int main(int argc, char** argv) {
                          (command == "state" && rest.empty());
     if (!session) return failWith(kUsage);
     QCoreApplication app(argc, argv);
-    const Installation installation = installationAt(data);
+    Installation installation = installationAt(data);
+    installation.devices = std::move(devices);
     if (command == "run") return runSession(installation);
     if (command == "send") {
         return runSend(installation, std::string(rest[0]), std::string(rest[1]));

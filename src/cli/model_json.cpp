@@ -66,6 +66,28 @@ void active(JsonWriter& w, const std::optional<ActiveCall>& call) {
     w.EndObject();
 }
 
+// The call media's state, as members of the state object. The picture is
+// its size and the number decoded in this call.
+void writeMedia(JsonWriter& w, const CallMedia& media) {
+    text(w, "muted");
+    w.Bool(media.muted());
+    text(w, "speakerOn");
+    w.Bool(media.speakerOn());
+    text(w, "videoOn");
+    w.Bool(media.videoOn());
+    text(w, "audioReady");
+    w.Bool(media.audioReady());
+    text(w, "remoteImage");
+    w.StartObject();
+    text(w, "width");
+    w.Int(media.remoteImage().width());
+    text(w, "height");
+    w.Int(media.remoteImage().height());
+    text(w, "frames");
+    w.Int(media.remoteFrames());
+    w.EndObject();
+}
+
 // The signal and the value of each property, by name.
 #define MERROWFAX_PROPERTY(name, writeValue)                                     \
     PublishedProperty {                                                          \
@@ -121,6 +143,7 @@ void writeState(JsonWriter& w, const AppModel& model) {
         text(w, p.name);
         p.write(w, model);
     }
+    writeMedia(w, model.media());
     w.EndObject();
 }
 

@@ -18,7 +18,8 @@ struct PublishedProperty {
 // Every published property, in declaration order.
 std::span<const PublishedProperty> publishedProperties();
 
-// Every published property as one object, by name.
+// Every published property as one object, by name, and the call media's
+// state (muted, speakerOn, videoOn, audioReady, remoteImage).
 void writeState(JsonWriter& writer, const AppModel& model);
 
 }  // namespace merrowfax::cli

@@ -44,6 +44,10 @@ Session::Session(const Installation& installation) {
     FrontEnd commandLine;
     commandLine.notifier = std::make_unique<PrintingNotifier>();
     commandLine.identityFolder = installation.identityFolder;
+    commandLine.audioInput = installation.devices.audioInput;
+    commandLine.audioOutput = installation.devices.audioOutput;
+    commandLine.camera = installation.devices.camera;
+    commandLine.sounds = installation.devices.sounds;
     Composition made = compose(std::move(commandLine));
     line_ = made.line;
     model_ = std::make_unique<AppModel>(installation.dataFolder, std::move(made.components));

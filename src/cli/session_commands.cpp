@@ -30,8 +30,8 @@ const Message* findMessage(const AppModel& model, const Uuid& id) {
 Installation installationAt(const std::optional<std::filesystem::path>& dataFolder) {
     // A data folder of its own is a separate installation: its computer
     // identity lives with it, so two clients on one machine are two devices.
-    if (dataFolder) return {*dataFolder, *dataFolder};
-    return {merrowfax::dataFolder(), std::nullopt};
+    if (dataFolder) return {*dataFolder, *dataFolder, {}};
+    return {merrowfax::dataFolder(), std::nullopt, {}};
 }
 
 int runSession(const Installation& installation) {

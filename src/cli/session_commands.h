@@ -6,11 +6,23 @@
 
 namespace merrowfax::cli {
 
+// The devices calls use (`--audio-input`, `--audio-output`, `--camera`, by
+// the names of platform/device_choice.h) and whether sounds play
+// (`--sounds`). Without them a call has no microphone and is silent.
+struct CallDevices {
+    std::string audioInput;
+    std::string audioOutput;
+    std::string camera;
+    bool sounds = false;
+};
+
 // Where one run keeps its data and its computer identity: `--data DIR` for
-// both, or the user's data and config folders (no identity folder).
+// both, or the user's data and config folders (no identity folder); and the
+// devices it calls with.
 struct Installation {
     std::filesystem::path dataFolder;
     std::optional<std::filesystem::path> identityFolder;
+    CallDevices devices;
 };
 Installation installationAt(const std::optional<std::filesystem::path>& dataFolder);
 

@@ -62,6 +62,8 @@ public:
     bool audioReady() const { return audioReady_; }
     // The last picture decoded from the other side; null before the first.
     const QImage& remoteImage() const { return remoteImage_; }
+    // Pictures decoded since the last one was cleared (this call).
+    int remoteFrames() const { return remoteFrames_; }
     // Read by the capture thread, written on the main thread.
     bool muted() const { return muted_; }
     void setMuted(bool muted) {
@@ -94,6 +96,13 @@ protected:
     }
     void publishRemoteImage(QImage image) {
         remoteImage_ = std::move(image);
+        ++remoteFrames_;
+        Q_EMIT remoteImageChanged();
+    }
+    void clearRemoteImage() {
+        remoteFrames_ = 0;
+        if (remoteImage_.isNull()) return;
+        remoteImage_ = QImage();
         Q_EMIT remoteImageChanged();
     }
 
@@ -102,6 +111,7 @@ private:
     bool videoOn_ = false;
     bool audioReady_ = false;
     QImage remoteImage_;
+    int remoteFrames_ = 0;
     std::atomic<bool> muted_ = false;
 };
 

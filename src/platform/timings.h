@@ -29,6 +29,7 @@ struct Timings {
     ms waitingRetry{30'000};       // the oldest undelivered text of a chat is offered again
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window
+    ms videoFrame{120};            // at most one camera frame sent per interval (not scaled)
 };
 
 const Timings& timings();

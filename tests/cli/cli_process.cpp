@@ -28,7 +28,7 @@ bool spinUntil(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-CliProcess::CliProcess(const RelayProcess& relay) {
+CliProcess::CliProcess(const RelayProcess& relay, const QStringList& options) {
     folderPath_ = dir_.path() + QStringLiteral("/data");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MERROWFAX_SERVICE"), QString::fromStdString(relay.wsUrl("")));
@@ -38,7 +38,8 @@ CliProcess::CliProcess(const RelayProcess& relay) {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { readLines(); });
     process_.start(QStringLiteral(MERROWFAX_CLI_BINARY),
-                   {QStringLiteral("--data"), folderPath_, QStringLiteral("run")});
+                   QStringList{QStringLiteral("--data"), folderPath_} + options +
+                       QStringList{QStringLiteral("run")});
     process_.waitForStarted();
 }
 

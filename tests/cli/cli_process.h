@@ -19,7 +19,8 @@ class CliProcess {
 public:
     using Match = std::function<bool(const rapidjson::Value& line)>;
 
-    explicit CliProcess(const RelayProcess& relay);
+    // `options` go before the command, e.g. {"--audio-input", "file:a.wav"}.
+    explicit CliProcess(const RelayProcess& relay, const QStringList& options = {});
     ~CliProcess();
 
     // Writes `json` (a command object) with a fresh tag and returns its
@@ -42,6 +43,7 @@ public:
 
     const std::vector<std::string>& lines() const { return lines_; }
     const QString& folder() const { return folderPath_; }
+    qint64 pid() const { return process_.processId(); }
 
 private:
     void readLines();

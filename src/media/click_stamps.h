@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <span>
+
+namespace merrowfax {
+
+// Latency instrumentation for bench/call_latency, off unless
+// MERROWFAX_CLICK_LOG names a file: the steady-clock time (nanoseconds) of
+// every click onset the microphone captured and every one handed to the
+// speaker is appended to it as "capture NS" or "play NS". A click onset is a
+// sample of at least a quarter of full scale 50 ms or more after the last
+// such sample (by the clock: silence is never sent, so the gaps between
+// clicks are missing from what the far side plays).
+class ClickStamps {
+public:
+    // Nothing when the variable is not set or the file does not open.
+    static std::unique_ptr<ClickStamps> fromEnvironment();
+    ~ClickStamps();
+
+    // Wire samples whose last one was captured just now.
+    void captured(std::span<const std::int16_t> wire);
+    // Wire samples whose first one is handed to the speaker just now.
+    void played(std::span<const std::int16_t> wire);
+
+private:
+    struct Onsets {
+        std::int64_t lastLoud = 0;  // steady-clock ns
+        // The time of the first onset in `wire`, whose first sample is at
+        // `start`; 0 when there is none.
+        std::int64_t find(std::span<const std::int16_t> wire, std::int64_t start);
+    };
+    explicit ClickStamps(std::FILE* file) : file_(file) {}
+    void write(const char* what, std::int64_t nanoseconds);
+
+    std::FILE* file_;
+    std::mutex mutex_;
+    Onsets capturedOnsets_;
+    Onsets playedOnsets_;
+};
+
+}  // namespace merrowfax

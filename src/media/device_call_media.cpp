@@ -1,0 +1,220 @@
+#include "media/device_call_media.h"
+
+#include <string>
+#include <utility>
+
+#include "media/click_stamps.h"
+#include "media/connection_tone.h"
+#include "platform/diagnostic_log.h"
+#include "platform/timings.h"
+
+namespace merrowfax {
+
+DeviceCallMedia::DeviceCallMedia(Devices devices, QObject* parent)
+    : devices_(std::move(devices)),
+      stamps_(ClickStamps::fromEnvironment()),
+      gate_(timings().videoFrame),
+      videoWorker_(std::make_unique<LatestJobWorker>()),
+      decodeWorker_(std::make_unique<LatestJobWorker>()) {
+    setParent(parent);
+    if (!devices_.camera) devices_.camera = std::make_unique<NoCamera>();
+}
+
+DeviceCallMedia::~DeviceCallMedia() {
+    sendingVideo_ = false;
+    devices_.camera->stop();
+    stopDevices();
+    // Joined here, while everything their jobs touch still stands.
+    videoWorker_.reset();
+    decodeWorker_.reset();
+}
+
+void DeviceCallMedia::setCallbacks(Callbacks callbacks) {
+    std::lock_guard lock(callbacksMutex_);
+    callbacks_ = std::move(callbacks);
+}
+
+bool DeviceCallMedia::hasCamera() const {
+    return devices_.camera->available();
+}
+
+// --- Audio ---------------------------------------------------------------
+
+bool DeviceCallMedia::startAudio() {
+    publishSpeakerOn(true);
+    // Each start builds afresh: a device that went away is found again.
+    stopDevices();
+    auto microphone = devices_.microphone ? devices_.microphone() : nullptr;
+    auto speaker = devices_.speaker ? devices_.speaker() : nullptr;
+    const AudioFormat format = microphone ? microphone->format() : AudioFormat{0, 0};
+    bool started = speaker && format.sampleRate > 0 && format.channels > 0 && speaker->start();
+    if (started) {
+        toSpeaker_ = std::make_unique<SpeakerConverter>(speaker->format());
+        {
+            std::lock_guard lock(captureMutex_);
+            capture_ = std::make_unique<Capture>(format);
+        }
+        started = microphone->start(
+            [this](std::span<const std::int16_t> frames) { captureStep(frames); });
+    }
+    if (!started) {
+        if (speaker) speaker->stop();
+        stopDevices();
+        publishAudioReady(false);
+        return false;
+    }
+    microphone_ = std::move(microphone);
+    speaker_ = std::move(speaker);
+    speakerRunning_ = true;
+    publishAudioReady(true);
+    ensurePlaying();
+    flushPending();
+    return true;
+}
+
+void DeviceCallMedia::stopAudio() {
+    pendingPlay_.clear();
+    if (!audioReady()) return;
+    stopDevices();
+    publishAudioReady(false);
+}
+
+void DeviceCallMedia::stopDevices() {
+    if (microphone_) microphone_->stop();
+    {
+        // Waits for a capture step under way.
+        std::lock_guard lock(captureMutex_);
+        capture_.reset();
+    }
+    microphone_.reset();
+    if (speaker_) speaker_->stop();
+    speaker_.reset();
+    speakerRunning_ = false;
+    toSpeaker_.reset();
+}
+
+void DeviceCallMedia::captureStep(std::span<const std::int16_t> frames) {
+    std::lock_guard lock(captureMutex_);
+    if (!capture_) return;
+    const AudioFormat format = capture_->format;
+    if (muted()) {
+        // Not converted at all; the echo canceller's far end moves on.
+        const std::size_t wireSamples = frames.size() / static_cast<std::size_t>(format.channels) *
+                                        kWireAudioFormat.sampleRate /
+                                        static_cast<std::size_t>(format.sampleRate);
+        capture_->echo.skip(wireSamples);
+        return;
+    }
+    std::vector<std::int16_t> wire = resampleToWire(frames, format);
+    if (wire.empty()) wire = capture_->converter.convert(frames, format);
+    if (wire.empty()) return;
+    if (stamps_) stamps_->captured(wire);
+    const bool silent = peakOf(std::span<const std::int16_t>(wire)) == 0;
+    // Silence still runs through the canceller, which keeps it in step with
+    // the far end.
+    const std::vector<std::int16_t> clean = capture_->echo.process(wire);
+    if (silent || clean.empty()) return;
+    wire::Bytes chunk = applyGain(wireAudio(clean), kMicrophoneGain);
+    const int peak = peakOf(std::span<const std::byte>(chunk));
+    if (peak == 0) return;  // silence is never sent
+    diagnosticLog("mic peak " + std::to_string(peak) + " bytes " + std::to_string(chunk.size()));
+    std::function<void(wire::Bytes)> onAudio;
+    {
+        std::lock_guard callbacksLock(callbacksMutex_);
+        onAudio = callbacks_.onAudio;
+    }
+    if (onAudio) onAudio(std::move(chunk));
+}
+
+void DeviceCallMedia::receiveAudio(std::span<const std::byte> chunk) {
+    if (chunk.size() < 2) return;
+    if (audioReady() && speakerRunning_) return playChunk(chunk);
+    pendingPlay_.emplace_back(chunk.begin(), chunk.end());
+    while (pendingPlay_.size() > kMaxPendingChunks) pendingPlay_.pop_front();
+}
+
+void DeviceCallMedia::playChunk(std::span<const std::byte> chunk) {
+    if (!audioReady() || !speakerRunning_ || !speaker_ || !toSpeaker_) return;
+    const std::vector<std::int16_t> samples = wireSamples(chunk);
+    if (samples.empty()) return;
+    if (stamps_) stamps_->played(samples);
+    speaker_->play(toSpeaker_->convert(samples));
+    // capture_ is written on this thread only; the canceller locks itself.
+    if (capture_) capture_->echo.played(samples);
+    diagnosticLog("play " + std::to_string(samples.size()) + " frames");
+}
+
+void DeviceCallMedia::flushPending() {
+    std::deque<wire::Bytes> chunks = std::exchange(pendingPlay_, {});
+    for (const wire::Bytes& chunk : chunks) playChunk(chunk);
+}
+
+void DeviceCallMedia::ensurePlaying() {
+    if (!audioReady() || !speaker_) return;
+    if (!speakerRunning_) speakerRunning_ = speaker_->start();
+}
+
+void DeviceCallMedia::setSpeaker(bool) {
+    publishSpeakerOn(true);
+}
+
+// --- Video ---------------------------------------------------------------
+
+void DeviceCallMedia::startVideo() {
+    publishVideoOn(true);
+    if (sendingVideo_.exchange(true)) return;
+    gate_.reset();
+    startCamera();
+}
+
+void DeviceCallMedia::startCamera() {
+    // A missing or refused camera leaves video on with nothing sent.
+    (void)devices_.camera->start(position_,
+                                 [this](const QImage& picture) { cameraFrame(picture); });
+}
+
+void DeviceCallMedia::stopVideo() {
+    publishVideoOn(false);
+    sendingVideo_ = false;
+    devices_.camera->stop();
+    ++pictureGeneration_;
+    clearRemoteImage();
+}
+
+void DeviceCallMedia::switchCamera() {
+    position_ = position_ == CameraPosition::front ? CameraPosition::back : CameraPosition::front;
+    if (!sendingVideo_) return;  // remembered for the next start
+    devices_.camera->stop();
+    startCamera();
+}
+
+void DeviceCallMedia::cameraFrame(const QImage& picture) {
+    if (!sendingVideo_ || !gate_.accept(devices_.now())) return;
+    videoWorker_->submit([this, picture] {
+        auto jpeg = encodeVideoFrame(picture);
+        if (!jpeg || !sendingVideo_) return;
+        std::function<void(wire::Bytes)> onVideo;
+        {
+            std::lock_guard lock(callbacksMutex_);
+            onVideo = callbacks_.onVideo;
+        }
+        if (onVideo) onVideo(std::move(*jpeg));
+    });
+}
+
+void DeviceCallMedia::receiveVideo(std::span<const std::byte> frame) {
+    const int generation = pictureGeneration_;
+    decodeWorker_->submit([this, bytes = wire::Bytes(frame.begin(), frame.end()), generation] {
+        QImage picture = decodeVideoFrame(bytes);
+        if (picture.isNull()) return;
+        // Queued to this object: dropped by Qt if the engine is gone by then.
+        QMetaObject::invokeMethod(
+            this,
+            [this, picture = std::move(picture), generation]() mutable {
+                if (generation == pictureGeneration_) publishRemoteImage(std::move(picture));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace merrowfax
