@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "app/app_model.h"
+#include "app/model_fixture.h"
 #include "device.h"
 #include "platform/timings.h"
 #include "support/relay_process.h"
@@ -274,6 +275,34 @@ TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
         seen.push_back(extra->data.back());
     }
     EXPECT_EQ(seen, (std::vector<char>{'1', '3'}));
+}
+
+TEST_F(ThroughTheRelay, EveryByteTheLineWritesIsCountedSoFramesCompleteOnlyOnceWritten) {
+    // Pings every few milliseconds between the frames. Whenever the socket
+    // has written everything, what it reported written must equal what was
+    // counted in: had pings, frame headers or the handshake gone uncounted,
+    // the written count would run ahead and the next frame would complete
+    // before its bytes left.
+    TimingsOverride quick([](Timings& t) { t.keepAlive = std::chrono::milliseconds(5); });
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
+    ann.model->sendText("a text between the frames", kBen);
+    int completed = 0;
+    for (std::size_t size : {100u, 70'000u, 300u}) {
+        idle(60);  // pings go out meanwhile
+        ASSERT_TRUE(waitFor([&] { return ann.line->unwrittenBytes() == 0; }));
+        bool done = false;
+        ann.line->sendBinary(wire::FrameKind::deskFrame, std::string(kBen),
+                             wire::Bytes(size, std::byte{7}), [&] { done = true; });
+        // Not complete before the socket reports the frame written.
+        EXPECT_FALSE(done);
+        EXPECT_GT(ann.line->unwrittenBytes(), static_cast<qint64>(size));
+        ASSERT_TRUE(waitFor([&] { return done; }));
+        ++completed;
+    }
+    EXPECT_EQ(completed, 3);
+    idle(60);
+    EXPECT_EQ(ann.line->unwrittenBytes(), 0);
 }
 
 }  // namespace
