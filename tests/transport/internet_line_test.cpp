@@ -207,6 +207,27 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
     EXPECT_FALSE(fresh.model->account());
 }
 
+TEST_F(ThroughTheRelay, ContactsAddedByHandShowOnlineAndComeBackWithTheirBlockFlags) {
+    {
+        Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+        Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+        ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
+        ann.model->addContact("Ben", kBen);
+        // The service shows presence only for numbers in the stored book.
+        EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }, 3000));
+        ann.model->addContact("Cat", kCat);
+        ann.model->blockNumber(kCat, true);
+        waitFor([] { return false; }, static_cast<int>(timings().bookUpload.count()) + 300);
+    }
+    // A fresh installation on the same computer restores the account.
+    Device again(relay, "mac-ANN", std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return again.model->contacts().size() == 2; }));
+    EXPECT_EQ(again.model->contacts()[0].number, kBen);
+    EXPECT_FALSE(again.model->contacts()[0].blocked);
+    EXPECT_EQ(again.model->contacts()[1].number, kCat);
+    EXPECT_TRUE(again.model->contacts()[1].blocked);
+}
+
 TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestarts) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
