@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 #include "app/text_limits.h"
 #include "numbers/unicode_text.h"
@@ -37,6 +38,8 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     }
     components_.walkie->setChannel(data_.channelId.value_or(Uuid{}));
 
+    saveRetry_.setSingleShot(true);
+    connect(&saveRetry_, &QTimer::timeout, this, &AppModel::save);
     bookTimer_.setSingleShot(true);
     connect(&bookTimer_, &QTimer::timeout, this, &AppModel::uploadBook);
 
@@ -68,7 +71,7 @@ AppModel::~AppModel() {
     flushBook();
     hop_->close();
     fileSweeps_.waitForDone();
-    if (store_.hasUnfoldedChanges() || syncQueued_) save();
+    if (store_.hasUnfoldedChanges() || syncQueued_ || saveFailing_) save();
 }
 
 void AppModel::wireHandlers() {
@@ -101,7 +104,10 @@ void AppModel::wireHandlers() {
     };
     // Every registration fetches the stored contact book again.
     line.onOpen = [this, onMain] {
-        onMain([this] { components_.line->requestBook(std::nullopt); });
+        onMain([this] {
+            mergingBook_ = true;
+            components_.line->requestBook(std::nullopt);
+        });
     };
     line.onPin = [this, onMain](bool hasPin, std::string error, bool business) {
         onMain([this, hasPin, error = std::move(error), business] {
@@ -170,7 +176,16 @@ Account AppModel::newAccount(std::string name, const VirtualNumber& number,
 }
 
 void AppModel::save() {
-    store_.save(data_);
+    if (store_.save(data_)) {
+        saveRetry_.stop();
+        saveFailing_ = false;
+        return;
+    }
+    // The state stays in memory; every change saves again, and so does the
+    // timer, for when the disk has room again without a change.
+    if (!saveRetry_.isActive()) saveRetry_.start(timings().saveRetry);
+    if (std::exchange(saveFailing_, true)) return;
+    setAlert("Merrowfax could not save your chats. Free some disk space and try again.");
 }
 
 void AppModel::saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber,

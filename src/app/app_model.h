@@ -139,6 +139,9 @@ public:
     void updateContact(const Uuid& id, const std::string& name, const std::string& number);
     void deleteContact(const Uuid& id);
     void setBlocked(const Uuid& id, bool blocked);
+    // Blocks or unblocks `number`: its contact's flag, or for a number
+    // without a contact a new blocked contact named as it is shown now.
+    void blockNumber(const std::string& number, bool blocked);
     bool autoAddContact(const std::string& name, const std::string& number);
     std::string contactLink() const;
     // Remembers `name` as the directory name of `number`.
@@ -229,6 +232,9 @@ public:
         return store_.attachmentFile(storedName);
     }
 
+    // Tests: write failures of the store (model/atomic_file.h).
+    void setStoreFaults(WriteFaultHook hook) { store_.setFaultHook(std::move(hook)); }
+
     // Tests: waits until background file sweeps are done.
     void waitForBackgroundWork();
 
@@ -279,6 +285,8 @@ private:
     // limit were added within the window (older additions are forgotten).
     bool strangerMayBeAdded();
     void moveConversation(const std::string& from, const std::string& to);
+    std::vector<BookEntry> bookEntries() const;
+    static bool sameBook(const std::vector<BookEntry>& a, const std::vector<BookEntry>& b);
 
     // Messaging.
     std::optional<std::string> checkSendTarget(const std::string& number);
@@ -328,12 +336,17 @@ private:
     std::set<std::string> netOnline_;
 
     QTimer bookTimer_;  // a book upload is due when it fires
+    // The line opened and asked for the stored book: its answer is merged,
+    // and the merged book goes back when it differs.
+    bool mergingBook_ = false;
     // When strangers' texts added contacts, oldest first, within the window.
     std::deque<std::chrono::steady_clock::time_point> strangersAdded_;
 
     QTimer expiryTimer_;
-    QTimer foldTimer_;   // folds the store's journal into db.json
-    QTimer retryTimer_;  // offers undelivered texts again
+    QTimer foldTimer_;          // folds the store's journal into db.json
+    QTimer retryTimer_;         // offers undelivered texts again
+    QTimer saveRetry_;          // saves again after a failed save
+    bool saveFailing_ = false;  // reported; cleared by the next save that lands
     bool syncQueued_ = false;
     std::vector<std::function<void()>> afterSync_;  // run once the journal is synced
     QThreadPool fileSweeps_;                        // one worker: sweeps never overlap

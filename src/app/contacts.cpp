@@ -4,6 +4,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 #include "app/app_model.h"
 #include "app/text_limits.h"
@@ -51,6 +53,7 @@ void AppModel::addContact(const std::string& name, const std::string& number) {
     }
     sortContacts();
     save();
+    bookChanged();
 }
 
 void AppModel::updateContact(const Uuid& id, const std::string& name, const std::string& number) {
@@ -74,6 +77,7 @@ void AppModel::updateContact(const Uuid& id, const std::string& name, const std:
     if (oldNumber != text) moveConversation(oldNumber, text);
     sortContacts();
     save();
+    bookChanged();
 }
 
 void AppModel::moveConversation(const std::string& from, const std::string& to) {
@@ -104,6 +108,7 @@ void AppModel::deleteContact(const Uuid& id) {
     data_.contacts.erase(removed, data_.contacts.end());
     Q_EMIT contactsChanged();
     save();
+    bookChanged();
 }
 
 void AppModel::setBlocked(const Uuid& id, bool blocked) {
@@ -113,8 +118,25 @@ void AppModel::setBlocked(const Uuid& id, bool blocked) {
         contact.blocked = blocked;
         Q_EMIT contactsChanged();
         save();
+        bookChanged();
         return;
     }
+}
+
+void AppModel::blockNumber(const std::string& number, bool blocked) {
+    auto parsed = VirtualNumber::parse(number);
+    if (!parsed || ownNumber() == parsed->text()) return;
+    const std::string text = parsed->text();
+    if (const Contact* contact = contactWithNumber(text)) return setBlocked(contact->id, blocked);
+    if (!blocked) return;
+    // A stranger is kept as a blocked contact: the flag needs a contact to
+    // live in, and the relay service learns it with the book.
+    std::string name = cleanName(displayName(text));
+    if (name.empty()) name = text;
+    data_.contacts.push_back(Contact{Uuid::random(), std::move(name), text, true});
+    sortContacts();
+    save();
+    bookChanged();
 }
 
 bool AppModel::autoAddContact(const std::string& name, const std::string& number) {
@@ -175,12 +197,36 @@ void AppModel::flushBook() {
 
 void AppModel::uploadBook() {
     bookTimer_.stop();
+    components_.line->requestBook(bookEntries());
+}
+
+std::vector<BookEntry> AppModel::bookEntries() const {
     std::vector<BookEntry> entries;
     entries.reserve(data_.contacts.size());
     for (const Contact& contact : data_.contacts) {
         entries.push_back(BookEntry{contact.name, contact.number, contact.blocked});
     }
-    components_.line->requestBook(entries);
+    return entries;
+}
+
+namespace {
+
+// Entries as the service keeps them, in one order; malformed ones drop out.
+std::vector<std::tuple<std::string, std::string, bool>> normalized(
+    const std::vector<BookEntry>& entries) {
+    std::vector<std::tuple<std::string, std::string, bool>> out;
+    for (const BookEntry& e : entries) {
+        if (!e.number || !e.name) continue;
+        out.emplace_back(*e.number, *e.name, e.blocked.value_or(false));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+bool AppModel::sameBook(const std::vector<BookEntry>& a, const std::vector<BookEntry>& b) {
+    return normalized(a) == normalized(b);
 }
 
 void AppModel::importBook(const std::vector<BookEntry>& entries) {
@@ -199,6 +245,14 @@ void AppModel::importBook(const std::vector<BookEntry>& entries) {
     }
     if (added) Q_EMIT contactsChanged();
     save();
+    if (std::exchange(mergingBook_, false)) {
+        // The first answer after the line opened: contacts made while it was
+        // closed (or before this fix of the book) are not in the service's
+        // copy yet. Equal books need no upload.
+        if (!sameBook(entries, bookEntries())) uploadBook();
+    } else if (added) {
+        bookChanged();
+    }
 }
 
 }  // namespace merrowfax

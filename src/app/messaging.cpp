@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "app/app_model.h"
+#include "app/photo_fit.h"
 #include "app/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
@@ -125,6 +126,11 @@ std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
         setAlert("That file is over 20 MB.");
         return std::nullopt;
     }
+    // A camera's photo is too large for the relay service: a smaller copy
+    // is what is kept and sent. Photos that fit go untouched.
+    std::optional<std::vector<std::byte>> smaller;
+    if (kind == "image") smaller = fitPhoto(bytes, kRelayAttachmentLimit);
+    if (smaller) bytes = *smaller;
     auto stored = store_.storeFile(bytes, name);
     if (!stored) return std::nullopt;
 

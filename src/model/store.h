@@ -100,7 +100,8 @@ public:
     // other devices must not point outside the attachments folder.
     std::optional<std::filesystem::path> attachmentFile(std::string_view storedName) const;
 
-    // Tests only: asked before each step of every write.
+    // Tests only: asked before each step of every write, the journal's
+    // appends and syncs included.
     void setFaultHook(WriteFaultHook hook) { hook_ = std::move(hook); }
 
 private:

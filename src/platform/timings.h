@@ -25,7 +25,8 @@ struct Timings {
     ms directorySearch{300};       // directory search: typing pause before it asks
     ms serviceAnswer{10'000};      // command-line client: waits for the service
     ms journalFold{3'000};         // the store folds its journal into db.json
-    ms bookUpload{1'000};          // contact changes gather this long before one upload
+    ms bookUpload{500};            // contact changes gather this long before one upload
+    ms saveRetry{5'000};           // a failed save is tried again after this
     ms waitingRetry{30'000};       // the oldest undelivered text of a chat is offered again
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window

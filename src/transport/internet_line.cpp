@@ -7,6 +7,8 @@
 #include <QThread>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 #include "numbers/unicode_text.h"
 #include "platform/diagnostic_log.h"
 #include "platform/timings.h"
@@ -32,6 +34,22 @@ QString encoded(const std::string& value) {
 
 void dropSocket(QWebSocket* socket) {
     if (socket) socket->deleteLater();
+}
+
+// What a message of `payload` bytes costs on the socket: the socket reports
+// every byte it writes, frame headers and the client's masking keys
+// included. Messages over `frameSize` go as several frames.
+qint64 wireBytes(qint64 payload, qint64 frameSize) {
+    frameSize = std::max<qint64>(1, frameSize);
+    qint64 total = 0;
+    qint64 left = payload;
+    do {
+        const qint64 chunk = std::min(left, frameSize);
+        const qint64 length = chunk <= 125 ? 0 : chunk <= 0xFFFF ? 2 : 8;
+        total += 2 + length + 4 + chunk;
+        left -= chunk;
+    } while (left > 0);
+    return total;
 }
 
 }  // namespace
@@ -163,6 +181,9 @@ void InternetLine::scheduleReconnect() {
 
 void InternetLine::handleOpened(QWebSocket* socket) {
     if (socket != socket_.get()) return;
+    // The handshake went through the same socket; from here on every byte
+    // written is a message counted by writeText/sendBinary.
+    queuedBytes_ = writtenBytes_ = 0;
     open_ = true;
     {
         std::lock_guard lock(state_);
@@ -185,9 +206,15 @@ void InternetLine::handleClosed(QWebSocket* socket) {
 
 void InternetLine::sendPing() {
     if (!socket_ || !open_) return;
-    if (auto ping = wire::encodeEnvelope(wire::requestEnvelope("ping"))) {
-        socket_->sendTextMessage(QString::fromStdString(*ping));
-    }
+    if (auto ping = wire::encodeEnvelope(wire::requestEnvelope("ping"))) writeText(*ping);
+}
+
+void InternetLine::writeText(const std::string& json) {
+    const QString message = QString::fromStdString(json);
+    // Counted as the socket will write it: invalid UTF-8 changes length.
+    queuedBytes_ +=
+        wireBytes(message.toUtf8().size(), static_cast<qint64>(socket_->outgoingFrameSize()));
+    socket_->sendTextMessage(message);
 }
 
 void InternetLine::handleText(QWebSocket* socket, const QString& message) {
@@ -283,8 +310,7 @@ bool InternetLine::send(const wire::Envelope& envelope) {
     if (!open_ || !socket_) return false;
     auto json = wire::encodeEnvelope(envelope);
     if (!json) return false;
-    queuedBytes_ += static_cast<qint64>(json->size());
-    socket_->sendTextMessage(QString::fromStdString(*json));
+    writeText(*json);
     return true;
 }
 
@@ -293,8 +319,7 @@ void InternetLine::requestBook(const std::optional<std::vector<BookEntry>>& cont
     auto json = contacts ? wire::encodeBookStore(*contacts)
                          : wire::encodeEnvelope(wire::requestEnvelope("book"));
     if (!json) return;
-    queuedBytes_ += static_cast<qint64>(json->size());
-    socket_->sendTextMessage(QString::fromStdString(*json));
+    writeText(*json);
     // The last upload may be made while the program closes, with no event
     // loop left to write it out.
     if (contacts && socket_->state() == QAbstractSocket::ConnectedState) socket_->flush();
@@ -356,7 +381,8 @@ void InternetLine::sendBinary(wire::FrameKind kind, std::optional<std::string> t
     }
     const auto frame = wire::encodeNetFrame(kind, *to, payload);
     if (audio) diagnosticLog("sent " + std::to_string(payload.size()) + " bytes to " + *to);
-    queuedBytes_ += static_cast<qint64>(frame.size());
+    queuedBytes_ += wireBytes(static_cast<qint64>(frame.size()),
+                              static_cast<qint64>(socket_->outgoingFrameSize()));
     pendingFrames_.emplace_back(queuedBytes_, std::move(completion));
     socket_->sendBinaryMessage(QByteArray(reinterpret_cast<const char*>(frame.data()),
                                           static_cast<qsizetype>(frame.size())));

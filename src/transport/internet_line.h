@@ -53,6 +53,8 @@ public:
     // The service confirmed the registration on the open socket: from now
     // on it routes records to this number here.
     bool isRegistered() const { return registered_; }
+    // Bytes handed to the socket that it has not reported written yet.
+    qint64 unwrittenBytes() const { return queuedBytes_ - writtenBytes_; }
 
     // Media. `to` absent, a closed line or an empty payload sends nothing;
     // `completion` runs once the frame was handed on, or at once.
@@ -72,6 +74,8 @@ private:
     void handleBinary(QWebSocket* socket, const QByteArray& message);
     void handleEnvelope(const wire::Envelope& envelope);
     void sendPing();
+    // Every text message goes out here, counted with its framing.
+    void writeText(const std::string& json);
     void discardSocket();
     bool onOwnThread() const;
 
@@ -92,7 +96,8 @@ private:
     QTimer keepalive_;
     QNetworkAccessManager http_;
     // Completions of binary frames handed to the socket, by the running
-    // total of bytes at which each frame ends.
+    // total of bytes at which each frame ends. Every message counts, pings
+    // included, or a frame would complete before its bytes were written.
     std::deque<std::pair<qint64, std::function<void()>>> pendingFrames_;
     qint64 queuedBytes_ = 0;
     qint64 writtenBytes_ = 0;

@@ -174,4 +174,62 @@ TEST_F(Contacts, TheLinkEncodesTheNameFully) {
               "merrowfax://add?name=Zo%C3%AB%20%26%20Co%20%231%2B&number=0-1-234-5678");
 }
 
+TEST_F(Contacts, EveryChangeIsMirroredOnceABurstIsOver) {
+    TimingsOverride quick([](Timings& t) { t.bookUpload = std::chrono::milliseconds(100); });
+    model->addContact("Alice", kAlice);
+    model->addContact("Bob", kBob);
+    model->updateContact(idOf(kBob), "Robert", kBob);
+    model->setBlocked(idOf(kAlice), true);
+    model->deleteContact(idOf(kBob));
+    EXPECT_EQ(*line->uploads, 0);
+    ASSERT_TRUE(waitUntil([&] { return *line->uploads > 0; }));
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(*line->uploads, 1);
+    EXPECT_EQ(*line->books.back(), (std::vector<BookEntry>{BookEntry{"Alice", kAlice, true}}));
+
+    model->setBlocked(idOf(kAlice), false);
+    ASSERT_TRUE(waitUntil([&] { return *line->uploads == 2; }));
+    EXPECT_EQ(*line->books.back(), (std::vector<BookEntry>{BookEntry{"Alice", kAlice, false}}));
+}
+
+TEST_F(Contacts, TheMergedBookGoesBackOnlyWhenItDiffersFromTheStoredOne) {
+    model->addContact("Alice", kAlice);  // the line was closed meanwhile
+    line->callbacks.onOpen();
+    settle();
+    ASSERT_FALSE(line->books.back());  // the stored book is asked for first
+    line->callbacks.onBook({BookEntry{"Bob", kBob, true}});
+    settle();
+    EXPECT_EQ(*line->uploads, 1);  // at once, not after the gathering pause
+    const std::vector<BookEntry> merged{BookEntry{"Alice", kAlice, false},
+                                        BookEntry{"Bob", kBob, true}};
+    EXPECT_EQ(*line->books.back(), merged);
+
+    // The next opening finds the same book, in another order: nothing goes.
+    line->callbacks.onOpen();
+    settle();
+    line->callbacks.onBook({merged[1], merged[0]});
+    settle();
+    waitUntil([] { return false; }, static_cast<int>(timings().bookUpload.count()) + 200);
+    EXPECT_EQ(*line->uploads, 1);
+}
+
+TEST_F(Contacts, BlockingAStrangerKeepsThemAsABlockedContact) {
+    model->learnName(kBob, "Bob from the directory");
+    model->blockNumber(kBob, true);
+    ASSERT_EQ(model->contacts().size(), 1u);
+    EXPECT_EQ(model->contacts()[0].name, "Bob from the directory");
+    EXPECT_TRUE(model->isBlocked(kBob));
+    EXPECT_EQ(stored().contacts, model->contacts());
+    fromLine(text(kBob, "let me in"));
+    EXPECT_FALSE(threadOf(kBob));
+
+    model->blockNumber(kBob, false);
+    EXPECT_FALSE(model->isBlocked(kBob));
+    EXPECT_EQ(model->contacts().size(), 1u);
+    // Unblocking a stranger or blocking ourselves adds nobody.
+    model->blockNumber(kAlice, false);
+    model->blockNumber(kOwn, true);
+    EXPECT_EQ(model->contacts().size(), 1u);
+}
+
 }  // namespace

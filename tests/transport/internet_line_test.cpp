@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "app/app_model.h"
+#include "app/model_fixture.h"
 #include "device.h"
 #include "platform/timings.h"
 #include "support/relay_process.h"
@@ -206,6 +207,27 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
     EXPECT_FALSE(fresh.model->account());
 }
 
+TEST_F(ThroughTheRelay, ContactsAddedByHandShowOnlineAndComeBackWithTheirBlockFlags) {
+    {
+        Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+        Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
+        ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
+        ann.model->addContact("Ben", kBen);
+        // The service shows presence only for numbers in the stored book.
+        EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }, 3000));
+        ann.model->addContact("Cat", kCat);
+        ann.model->blockNumber(kCat, true);
+        waitFor([] { return false; }, static_cast<int>(timings().bookUpload.count()) + 300);
+    }
+    // A fresh installation on the same computer restores the account.
+    Device again(relay, "mac-ANN", std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return again.model->contacts().size() == 2; }));
+    EXPECT_EQ(again.model->contacts()[0].number, kBen);
+    EXPECT_FALSE(again.model->contacts()[0].blocked);
+    EXPECT_EQ(again.model->contacts()[1].number, kCat);
+    EXPECT_TRUE(again.model->contacts()[1].blocked);
+}
+
 TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestarts) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
@@ -292,6 +314,34 @@ TEST_F(ThroughTheRelay, ScreenFramesNeverQueueUp) {
         seen.push_back(extra->data.back());
     }
     EXPECT_EQ(seen, (std::vector<char>{'1', '3'}));
+}
+
+TEST_F(ThroughTheRelay, EveryByteTheLineWritesIsCountedSoFramesCompleteOnlyOnceWritten) {
+    // Pings every few milliseconds between the frames. Whenever the socket
+    // has written everything, what it reported written must equal what was
+    // counted in: had pings, frame headers or the handshake gone uncounted,
+    // the written count would run ahead and the next frame would complete
+    // before its bytes left.
+    TimingsOverride quick([](Timings& t) { t.keepAlive = std::chrono::milliseconds(5); });
+    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
+    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
+    ann.model->sendText("a text between the frames", kBen);
+    int completed = 0;
+    for (std::size_t size : {100u, 70'000u, 300u}) {
+        idle(60);  // pings go out meanwhile
+        ASSERT_TRUE(waitFor([&] { return ann.line->unwrittenBytes() == 0; }));
+        bool done = false;
+        ann.line->sendBinary(wire::FrameKind::deskFrame, std::string(kBen),
+                             wire::Bytes(size, std::byte{7}), [&] { done = true; });
+        // Not complete before the socket reports the frame written.
+        EXPECT_FALSE(done);
+        EXPECT_GT(ann.line->unwrittenBytes(), static_cast<qint64>(size));
+        ASSERT_TRUE(waitFor([&] { return done; }));
+        ++completed;
+    }
+    EXPECT_EQ(completed, 3);
+    idle(60);
+    EXPECT_EQ(ann.line->unwrittenBytes(), 0);
 }
 
 }  // namespace

@@ -223,9 +223,11 @@ bool AppBridge::isBlocked(const QString& number) const {
 
 void AppBridge::toggleBlocked(const QString& number) {
     const std::string wanted = std8(number);
-    for (const Contact& c : model_.contacts()) {
-        if (c.number == wanted) return model_.setBlocked(c.id, !c.blocked);
-    }
+    model_.blockNumber(wanted, !model_.isBlocked(wanted));
+}
+
+void AppBridge::setNumberBlocked(const QString& number, bool blocked) {
+    model_.blockNumber(std8(number), blocked);
 }
 
 void AppBridge::deleteContact(const QString& number) {

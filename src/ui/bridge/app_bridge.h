@@ -97,6 +97,8 @@ public:
     Q_INVOKABLE bool hasContact(const QString& number) const;
     Q_INVOKABLE bool isBlocked(const QString& number) const;
     Q_INVOKABLE void toggleBlocked(const QString& number);
+    // A number without a contact becomes a blocked contact.
+    Q_INVOKABLE void setNumberBlocked(const QString& number, bool blocked);
     Q_INVOKABLE void deleteContact(const QString& number);
     Q_INVOKABLE QString expiryText(double expiresAt) const;
 

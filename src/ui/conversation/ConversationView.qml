@@ -79,10 +79,15 @@ Page {
                 MenuItem {
                     objectName: "blockItem"
                     text: peer.blocked ? "Unblock" : "Block"
-                    onTriggered: chat.app.toggleBlocked(chat.number)
+                    // What the item says is what it does.
+                    onTriggered: chat.app.setNumberBlocked(chat.number, !peer.blocked)
                 }
                 MenuItem {
+                    objectName: "deleteContactItem"
                     text: "Delete contact"
+                    // Offered only when there is a contact to delete.
+                    visible: peer.isContact
+                    height: visible ? implicitHeight : 0
                     Material.foreground: Material.Red
                     onTriggered: chat.app.deleteContact(chat.number)
                 }

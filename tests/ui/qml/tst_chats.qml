@@ -101,4 +101,25 @@ TestCase {
         compare(header.title, "Bob's Bakery")
         menu.close()
     }
+
+    function test_a_stranger_can_be_blocked_but_has_no_contact_to_delete() {
+        const bob = "1-1-222-2222"
+        const view = createTemporaryObject(bobsChat, test)
+        const menu = findChild(view, "chatMenu")
+        menu.open()
+        tryVerify(() => menu.opened)
+        const remove = findChild(menu.contentItem, "deleteContactItem")
+        const block = findChild(menu.contentItem, "blockItem")
+        verify(!remove.visible)
+        compare(remove.height, 0)
+        block.triggered()  // as a tap does
+        compare(block.text, "Unblock")
+        verify(seededApp.isBlocked(bob))
+        verify(remove.visible)  // kept as a blocked contact
+        block.triggered()
+        compare(block.text, "Block")
+        verify(!seededApp.isBlocked(bob))
+        seededApp.deleteContact(bob)
+        verify(!remove.visible)
+    }
 }
