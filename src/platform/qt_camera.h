@@ -21,7 +21,7 @@ namespace merrowfax {
 // run an event loop (the main thread). start() and stop() may be called from
 // any thread: they hand the work to that thread and return at once. Frames
 // arrive on the backend's own thread; once stop() has returned no frame is
-// delivered any more.
+// delivered any more (so onFrame must not call stop() itself).
 class QtCamera final : public Camera {
 public:
     // With `fixedId` that one camera, whatever position is asked for;
