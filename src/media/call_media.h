@@ -23,6 +23,7 @@ class CallMedia : public QObject {
     Q_PROPERTY(bool videoOn READ videoOn NOTIFY videoOnChanged)
     Q_PROPERTY(bool audioReady READ audioReady NOTIFY audioReadyChanged)
     Q_PROPERTY(QImage remoteImage READ remoteImage NOTIFY remoteImageChanged)
+    Q_PROPERTY(QImage localPreview READ localPreview NOTIFY localPreviewChanged)
 
 public:
     struct Callbacks {
@@ -40,6 +41,8 @@ public:
     virtual bool microphoneAllowed() const = 0;
     // Whether there is a camera to send from.
     virtual bool hasCamera() const = 0;
+    // How many cameras switchCamera() moves between.
+    virtual int cameraCount() const { return hasCamera() ? 1 : 0; }
 
     // Builds the audio graph and starts capture and playback; false when no
     // usable microphone format exists or the engine did not start. Either
@@ -64,6 +67,8 @@ public:
     const QImage& remoteImage() const { return remoteImage_; }
     // Pictures decoded since the last one was cleared (this call).
     int remoteFrames() const { return remoteFrames_; }
+    // The own camera's latest picture while video runs; null otherwise.
+    const QImage& localPreview() const { return localPreview_; }
     // Read by the capture thread, written on the main thread.
     bool muted() const { return muted_; }
     void setMuted(bool muted) {
@@ -76,6 +81,7 @@ Q_SIGNALS:
     void videoOnChanged();
     void audioReadyChanged();
     void remoteImageChanged();
+    void localPreviewChanged();
 
 protected:
     // Main thread only, as the rest of the published state.
@@ -105,6 +111,11 @@ protected:
         remoteImage_ = QImage();
         Q_EMIT remoteImageChanged();
     }
+    // At most about ten times a second; a null picture when video stops.
+    void publishLocalPreview(QImage image) {
+        localPreview_ = std::move(image);
+        Q_EMIT localPreviewChanged();
+    }
 
 private:
     bool speakerOn_ = true;
@@ -112,6 +123,7 @@ private:
     bool audioReady_ = false;
     QImage remoteImage_;
     int remoteFrames_ = 0;
+    QImage localPreview_;
     std::atomic<bool> muted_ = false;
 };
 

@@ -22,6 +22,9 @@ public:
     // `onFrame` runs for every frame on a thread of the backend until stop().
     virtual bool start(CameraPosition position, OnFrame onFrame) = 0;
     virtual void stop() = 0;
+    // How many cameras start() chooses between by position: two when the
+    // front and the back camera are different devices.
+    virtual int count() const { return available() ? 1 : 0; }
 };
 
 // No camera: nothing starts.
@@ -42,6 +45,7 @@ public:
     bool available() const override { return true; }
     bool start(CameraPosition position, OnFrame onFrame) override;
     void stop() override;
+    int count() const override { return 2; }
 
     // The frame with number `index` (the first is 0).
     static QImage pattern(CameraPosition position, int index);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,15 @@ AudioDeviceList listAudioDevices();
 // "pattern" the built-in moving test picture, otherwise a camera by its id or
 // description. A machine without that camera gets one that is not available.
 std::unique_ptr<Camera> openCamera(const std::string& choice);
+
+// A camera of this machine, as a user may name it to openCamera().
+struct CameraInfo {
+    std::string id;
+    std::string description;
+    std::optional<CameraPosition> position;  // when the system knows it
+    bool isDefault = false;
+};
+std::vector<CameraInfo> listCameras();
 
 // The sounds of the desktop (the freedesktop sound theme); silent where no
 // sound server runs.

@@ -146,6 +146,7 @@ class FakeMedia final : public CallMedia {
 public:
     bool microphone = true;  // allowed
     bool camera = true;
+    int cameras = 1;
     bool starts = true;
     int audioStarts = 0;
     int videoStarts = 0;
@@ -156,6 +157,7 @@ public:
     void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
     bool microphoneAllowed() const override { return microphone; }
     bool hasCamera() const override { return camera; }
+    int cameraCount() const override { return camera ? cameras : 0; }
     bool startAudio() override {
         ++audioStarts;
         publishAudioReady(starts);
@@ -170,9 +172,15 @@ public:
         ++videoStarts;
         publishVideoOn(true);
     }
-    void stopVideo() override { publishVideoOn(false); }
+    void stopVideo() override {
+        publishVideoOn(false);
+        publishLocalPreview({});
+    }
     void switchCamera() override {}
     void receiveVideo(std::span<const std::byte>) override { ++framesShown; }
+    // What the engine publishes as pictures arrive.
+    using CallMedia::publishLocalPreview;
+    using CallMedia::publishRemoteImage;
 };
 
 class RecordingWalkie final : public WalkieTalk {

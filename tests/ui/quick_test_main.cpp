@@ -27,6 +27,7 @@ struct TestApp {
     std::unique_ptr<AppModel> model;
     std::unique_ptr<ui::AppBridge> bridge;
     testing::FakeLine* line = nullptr;
+    testing::FakeMedia* media = nullptr;
 
     explicit TestApp(bool seeded) {
         const std::filesystem::path folder = dir.path().toStdString();
@@ -36,6 +37,7 @@ struct TestApp {
         }
         ui::UiParts parts = ui::testParts();
         line = parts.line;
+        media = parts.media;
         model = std::make_unique<AppModel>(folder, std::move(parts.components));
         bridge = std::make_unique<ui::AppBridge>(*model);
     }
@@ -62,6 +64,19 @@ public:
     }
     // The line is open: calls go out at once.
     Q_INVOKABLE void openLine() { app_.line->open = true; }
+    // A video frame from the other side, decoded.
+    Q_INVOKABLE void sendPicture(const QColor& colour) {
+        QImage picture(192, 144, QImage::Format_RGB32);
+        picture.fill(colour);
+        app_.media->publishRemoteImage(picture);
+    }
+    // A frame of the own camera reaches the preview.
+    Q_INVOKABLE void cameraFrame() {
+        QImage picture(320, 240, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        app_.media->publishLocalPreview(picture);
+    }
+    Q_INVOKABLE void setCameras(int count) { app_.media->cameras = count; }
 
 private:
     void report(wire::PeerEvent event) {

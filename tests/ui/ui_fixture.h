@@ -20,14 +20,19 @@ inline constexpr const char* kBob = "1-1-222-2222";
 struct UiParts {
     AppComponents components;
     testing::FakeLine* line = nullptr;
+    testing::FakeMedia* media = nullptr;
 };
 
-// Components that reach nothing; the line is a fake a test can answer for.
+// Components that reach nothing; the line and the media engine are fakes a
+// test can answer for.
 inline UiParts testParts() {
     UiParts parts;
     auto line = std::make_unique<testing::FakeLine>();
     parts.line = line.get();
     parts.components.line = std::move(line);
+    auto media = std::make_unique<testing::FakeMedia>();
+    parts.media = media.get();
+    parts.components.media = std::move(media);
     parts.components.computerIdentity = "mac-SCREENS";
     return parts;
 }

@@ -16,6 +16,10 @@ void update(CurrentCall* call, T& field, T value, Signal changed) {
 CurrentCall::CurrentCall(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
     connect(&model_, &AppModel::incomingChanged, this, &CurrentCall::refresh);
     connect(&model_, &AppModel::activeChanged, this, &CurrentCall::refresh);
+    connect(&model_.media(), &CallMedia::remoteImageChanged, this,
+            &CurrentCall::remoteImageChanged);
+    connect(&model_.media(), &CallMedia::localPreviewChanged, this,
+            &CurrentCall::localPreviewChanged);
     refresh();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtQml/qqmlregistration.h>
+#include <QImage>
 #include <QObject>
 #include <QString>
 
@@ -22,6 +23,10 @@ class CurrentCall : public QObject {
     Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
     Q_PROPERTY(Direction direction READ direction NOTIFY directionChanged)
     Q_PROPERTY(double connectedAtMs READ connectedAtMs NOTIFY connectedAtMsChanged)
+    // The call's pictures, straight from the media engine.
+    Q_PROPERTY(QImage remoteImage READ remoteImage NOTIFY remoteImageChanged)
+    Q_PROPERTY(QImage localPreview READ localPreview NOTIFY localPreviewChanged)
+    Q_PROPERTY(int cameraCount READ cameraCount NOTIFY localPreviewChanged)
 
 public:
     enum Phase { Idle, Ringing, Dialing, Connected };
@@ -39,6 +44,10 @@ public:
     Direction direction() const { return direction_; }
     // When it connected, in Unix milliseconds; -1 until then.
     double connectedAtMs() const { return connectedAtMs_; }
+    QImage remoteImage() const { return model_.media().remoteImage(); }
+    QImage localPreview() const { return model_.media().localPreview(); }
+    // Read again whenever the preview changes: cameras may come and go.
+    int cameraCount() const { return model_.media().cameraCount(); }
 
 Q_SIGNALS:
     void presentChanged();
@@ -48,6 +57,8 @@ Q_SIGNALS:
     void phaseChanged();
     void directionChanged();
     void connectedAtMsChanged();
+    void remoteImageChanged();
+    void localPreviewChanged();
 
 private:
     void refresh();

@@ -40,6 +40,28 @@ Popup {
         return call.video ? "Incoming video" : "Incoming call"
     }
 
+    // The other side's video behind everything else.
+    VideoPicture {
+        objectName: "remotePicture"
+        anchors.fill: parent
+        image: screen.call.remoteImage
+        visible: !empty
+    }
+
+    // The own camera, while it runs.
+    VideoPicture {
+        objectName: "ownPreview"
+        z: 1
+        anchors.top: parent.top
+        anchors.right: parent.right
+        anchors.margins: 16
+        width: 120
+        height: 170
+        radius: 12
+        image: screen.call.localPreview
+        visible: screen.app.videoOn && !empty
+    }
+
     component RoundControl: ColumnLayout {
         id: control
         property string symbol
@@ -152,7 +174,8 @@ Popup {
                 objectName: "flip"
                 Layout.row: 1
                 Layout.column: 0
-                visible: screen.app.videoOn
+                // Only where there is another camera to switch to.
+                visible: screen.app.videoOn && screen.call.cameraCount > 1
                 symbol: "arrow.triangle.2.circlepath.camera"
                 label: "Flip"
                 onActivated: screen.app.switchCamera()

@@ -15,6 +15,11 @@ TestCase {
         CallScreen { app: seededApp; visible: seededApp.call.present }
     }
 
+    // A failed test leaves no call behind for the next.
+    function cleanup() {
+        seededApp.endCall()
+    }
+
     function child(screen, name) {
         const item = findChild(screen.contentItem, name)
         verify(item, name)
@@ -51,6 +56,52 @@ TestCase {
         verify(!child(screen, "callDuration").visible)
         seededPeers.accept()
         compare(child(screen, "callStatus").text, "Connected")
+        seededApp.endCall()
+        tryVerify(() => !screen.visible)
+    }
+
+    // The other side's video fills the screen once a frame arrives; the own
+    // preview and the flip control are there only while the camera runs.
+    function test_the_pictures_follow_the_video() {
+        const screen = createTemporaryObject(callScreen, test)
+        seededPeers.setCameras(1)
+        seededPeers.ring("1-1-222-2222", true)
+        tryVerify(() => screen.opened)
+        const remote = child(screen, "remotePicture")
+        const preview = child(screen, "ownPreview")
+        const flip = child(screen, "flip")
+        verify(!remote.visible)
+
+        seededApp.answerCall()
+        tryVerify(() => seededApp.videoOn, 5000, "a video call turns the camera on")
+        verify(!preview.visible, "no frame yet")
+        verify(!flip.visible, "one camera")
+
+        seededPeers.sendPicture("#ff8000")
+        verify(remote.visible)
+        compare(remote.width, screen.width)
+        waitForRendering(remote)
+        const shown = grabImage(remote)
+        const middle = shown.pixel(shown.width / 2, shown.height / 2)
+        fuzzyCompare(middle.r, 1.0, 0.05)
+        fuzzyCompare(middle.g, 0.5, 0.05)
+        fuzzyCompare(middle.b, 0.0, 0.05)
+
+        seededPeers.cameraFrame()
+        verify(preview.visible)
+        compare(preview.width, 120)
+        compare(preview.height, 170)
+        verify(preview.x > screen.width / 2 && preview.y < 40, "top trailing corner")
+        seededPeers.setCameras(2)
+        seededPeers.cameraFrame()
+        verify(flip.visible)
+
+        seededApp.toggleCallVideo()
+        verify(!seededApp.videoOn)
+        verify(!preview.visible)
+        verify(!flip.visible)
+        verify(remote.visible, "the other side still sends")
+
         seededApp.endCall()
         tryVerify(() => !screen.visible)
     }
