@@ -179,6 +179,7 @@ void DeviceCallMedia::stopVideo() {
     devices_.camera->stop();
     ++pictureGeneration_;
     clearRemoteImage();
+    publishLocalPreview(QImage());
 }
 
 void DeviceCallMedia::switchCamera() {
@@ -191,6 +192,7 @@ void DeviceCallMedia::switchCamera() {
 void DeviceCallMedia::cameraFrame(const QImage& picture) {
     if (!sendingVideo_ || !gate_.accept(devices_.now())) return;
     videoWorker_->submit([this, picture] {
+        showPreview(picture);
         auto jpeg = encodeVideoFrame(picture);
         if (!jpeg || !sendingVideo_) return;
         std::function<void(wire::Bytes)> onVideo;
@@ -200,6 +202,22 @@ void DeviceCallMedia::cameraFrame(const QImage& picture) {
         }
         if (onVideo) onVideo(std::move(*jpeg));
     });
+}
+
+void DeviceCallMedia::showPreview(const QImage& picture) {
+    // Small enough for the corner preview on a dense screen; the frame gate
+    // already keeps this under ten a second.
+    QImage preview =
+        picture.scaled(kPreviewSize, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    const int generation = pictureGeneration_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, preview = std::move(preview), generation]() mutable {
+            if (generation == pictureGeneration_ && sendingVideo_) {
+                publishLocalPreview(std::move(preview));
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void DeviceCallMedia::receiveVideo(std::span<const std::byte> frame) {

@@ -44,6 +44,8 @@ public:
     static constexpr double kMicrophoneGain = 2.2;
     // Received chunks kept while audio is stopped.
     static constexpr std::size_t kMaxPendingChunks = 40;
+    // The own picture as the call screen shows it (twice its 120 x 170).
+    static constexpr QSize kPreviewSize{240, 340};
 
     explicit DeviceCallMedia(Devices devices, QObject* parent = nullptr);
     ~DeviceCallMedia() override;
@@ -51,6 +53,7 @@ public:
     void setCallbacks(Callbacks callbacks) override;
     bool microphoneAllowed() const override { return true; }
     bool hasCamera() const override;
+    int cameraCount() const override { return devices_.camera->count(); }
 
     bool startAudio() override;
     void stopAudio() override;
@@ -82,6 +85,8 @@ private:
 
     void startCamera();
     void cameraFrame(const QImage& picture);
+    // Hands the own picture to the main thread for the corner preview.
+    void showPreview(const QImage& picture);
 
     Devices devices_;
     std::unique_ptr<ClickStamps> stamps_;

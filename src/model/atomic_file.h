@@ -16,6 +16,9 @@ enum class WriteStep {
     close,
     rename,      // over the target
     syncFolder,  // fsync of the folder, which makes the rename durable
+    // The store's journal, which is not an atomic file: an append, a sync.
+    journalAppend,
+    journalSync,
 };
 
 // What a test hook makes of a step.

@@ -263,7 +263,7 @@ bool Store::appendLocked(std::string_view line, bool sync) {
     if (journalBroken_) return false;
     if (!openJournalLocked()) return false;
     std::size_t done = 0;
-    const bool refused = hook_ && hook_(WriteStep::write) != StepFault::none;
+    const bool refused = hook_ && hook_(WriteStep::journalAppend) != StepFault::none;
     while (!refused && done < line.size()) {
         const ssize_t n = ::write(journalFd_, line.data() + done, line.size() - done);
         if (n < 0 && errno == EINTR) continue;
@@ -286,7 +286,7 @@ bool Store::syncLocked() {
     if (!unsynced_) return true;
     // A descriptor reopened after a failed journal replacement syncs the
     // same file: the sync is of the file, not of the descriptor.
-    const bool refused = hook_ && hook_(WriteStep::sync) != StepFault::none;
+    const bool refused = hook_ && hook_(WriteStep::journalSync) != StepFault::none;
     if (refused || !openJournalLocked() || ::fdatasync(journalFd_) != 0) {
         // What the kernel failed to write back is lost to the file for good.
         journalBroken_ = true;

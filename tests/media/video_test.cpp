@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
 
 #include <atomic>
@@ -122,6 +123,20 @@ TEST_F(CallVideo, FramesAreSentAtMostOneEvery120msAndSmall) {
         EXPECT_LT(frame.size(), kMaxVideoFrameBytes);
         EXPECT_EQ(decodeVideoFrame(frame).width(), 192);
     }
+}
+
+TEST_F(CallVideo, TheOwnPictureIsPreviewedOnlyWhileVideoRuns) {
+    media->startVideo();
+    camera->show(picture(320, 240));
+    ASSERT_TRUE(spinUntil([&] { return !media->localPreview().isNull(); }));
+    EXPECT_GE(media->localPreview().width(), 240);
+    EXPECT_GE(media->localPreview().height(), 340);
+    media->stopVideo();
+    EXPECT_TRUE(media->localPreview().isNull());
+    // A picture still on its way when video stopped does not come back.
+    camera->show(picture(320, 240));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(media->localPreview().isNull());
 }
 
 TEST_F(CallVideo, SwitchingWithVideoOffOnlyRemembersTheOtherCamera) {
