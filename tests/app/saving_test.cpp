@@ -1,5 +1,8 @@
 // A disk that refuses writes: the state stays in memory, the user hears of it
 // once, and nothing is lost once there is room again.
+#include <atomic>
+#include <memory>
+
 #include "model_fixture.h"
 
 using namespace merrowfax;
@@ -33,8 +36,9 @@ protected:
 };
 
 TEST_F(Saving, AFullDiskIsReportedOnceAndEverythingLandsWhenThereIsRoom) {
-    bool full = true;
-    model->setStoreFaults([&](WriteStep) { return full ? StepFault::fail : StepFault::none; });
+    // Shared with the hook, which the model still asks when it saves at its end.
+    auto full = std::make_shared<std::atomic<bool>>(true);
+    model->setStoreFaults([full](WriteStep) { return *full ? StepFault::fail : StepFault::none; });
     fromLine(text(kAlice, "one"));  // a new contact: a whole save
     fromLine(text(kAlice, "two"));  // a journal append
     model->addContact("Bob", kBob);
@@ -45,7 +49,7 @@ TEST_F(Saving, AFullDiskIsReportedOnceAndEverythingLandsWhenThereIsRoom) {
     EXPECT_EQ(storedMessages(kAlice), 0u);
 
     // Room again, and no change: the retry timer saves.
-    full = false;
+    *full = false;
     ASSERT_TRUE(waitUntil([&] { return storedMessages(kAlice) == 3; }));
     EXPECT_EQ(stored().contacts.size(), 2u);
     fromLine(text(kAlice, "four"));
@@ -56,16 +60,16 @@ TEST_F(Saving, AFullDiskIsReportedOnceAndEverythingLandsWhenThereIsRoom) {
 
 TEST_F(Saving, AJournalThatCannotSyncFallsBackToAWholeSave) {
     fromLine(text(kAlice, "one"));
-    bool syncFails = true;
-    model->setStoreFaults([&](WriteStep step) {
-        return syncFails && step == WriteStep::journalSync ? StepFault::fail : StepFault::none;
+    auto syncFails = std::make_shared<std::atomic<bool>>(true);
+    model->setStoreFaults([syncFails](WriteStep step) {
+        return *syncFails && step == WriteStep::journalSync ? StepFault::fail : StepFault::none;
     });
     // The journal is broken, db.json is not: the text lands whole, unnoticed.
     fromLine(text(kAlice, "two"));
     settle();
     EXPECT_EQ(storedMessages(kAlice), 2u);
     EXPECT_EQ(alerts, 0);
-    syncFails = false;
+    *syncFails = false;
     // Saved, the journal takes texts again.
     fromLine(text(kAlice, "three"));
     settle();
