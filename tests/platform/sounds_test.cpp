@@ -87,6 +87,8 @@ TEST(DesktopSounds, ThemeSoundsReachTheSoundServerAndARingCutsOffTheLast) {
     if (!testing::PulseServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
     const testing::PulseServer server;  // points PULSE_SERVER at itself
     const testing::MonitorRecorder speaker(server);
+    // Recording before the first sound plays: parec takes a moment to connect.
+    ASSERT_TRUE(eventually([&] { return !speaker.samples().empty(); }, 10s));
     Outcomes outcomes;
     {
         CanberraSounds sounds(outcomes.recorder());
