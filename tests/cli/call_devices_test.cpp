@@ -179,6 +179,11 @@ TEST(CliPulseCall, TonesCrossBothWaysStopWhileMutedAndEndWithTheCall) {
     EXPECT_TRUE(
         spinUntil([&] { return silentSince(annHears, annFrom) && silentSince(benHears, benFrom); },
                   kCrossing));
+    const std::size_t annLater = heardSoFar(annHears);
+    const std::size_t benLater = heardSoFar(benHears);
+    pause(700);
+    EXPECT_TRUE(silentSince(annHears, annLater)) << "still quiet: " << describe(annHears);
+    EXPECT_TRUE(silentSince(benHears, benLater)) << "still quiet: " << describe(benHears);
 }
 
 TEST(CliVideoCall, TheTestPictureArrivesAtTheFramePace) {
