@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/device_commands.h"
 #include "cli/json_lines.h"
 #include "cli/number_commands.h"
 #include "cli/session_commands.h"
@@ -17,7 +18,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: merrowfax-cli [--data DIR] [--audio-input ID] [--audio-output ID] [--camera ID] "
-    "[--sounds] run | send TO TEXT | state | number ... | places ...";
+    "[--sounds] run | send TO TEXT | state | devices | number ... | places ...";
 
 }  // namespace
 
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
     const std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
     if (command == "number") return runNumberCommand(rest);
     if (command == "places") return runPlacesCommand(rest);
+    if (command == "devices" && rest.empty()) {
+        QCoreApplication app(argc, argv);
+        return runDevicesCommand();
+    }
 
     const bool session = (command == "run" && rest.empty()) ||
                          (command == "send" && rest.size() == 2) ||

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,6 +15,7 @@
 #include <canberra.h>
 
 #include "platform/canberra_sounds.h"
+#include "support/pulse_server.h"
 
 namespace merrowfax {
 namespace {
@@ -41,41 +41,20 @@ struct Outcomes {
     }
 };
 
-// A sound server of the test's own with one sink that plays into nothing.
-class PrivateSoundServer {
-public:
-    PrivateSoundServer() {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-        if (program.isEmpty()) return;
-        socket_ = dir_.filePath(QStringLiteral("native"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), dir_.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.path());
-        server_.setProcessEnvironment(env);
-        server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server_.start(program,
-                      {QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
-                       QStringLiteral("--use-pid-file=no"), QStringLiteral("--exit-idle-time=-1"),
-                       QStringLiteral("--log-level=0"),
-                       QStringLiteral("--load=module-null-sink sink_name=nowhere"),
-                       QStringLiteral("--load=module-native-protocol-unix socket=") + socket_ +
-                           QStringLiteral(" auth-anonymous=1")});
-        QElapsedTimer waited;
-        waited.start();
-        while (!QFile::exists(socket_) && waited.elapsed() < 10000) QThread::msleep(20);
+bool eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
     }
-    ~PrivateSoundServer() {
-        server_.kill();
-        server_.waitForFinished(5000);
-    }
-    bool running() const { return QFile::exists(socket_); }
-    QString address() const { return QStringLiteral("unix:") + socket_; }
+    return true;
+}
 
-private:
-    QTemporaryDir dir_;
-    QString socket_;
-    QProcess server_;
-};
+int loudest(const std::vector<std::int16_t>& samples) {
+    int most = 0;
+    for (std::int16_t s : samples) most = std::max(most, std::abs(static_cast<int>(s)));
+    return most;
+}
 
 // Points libpulse at `address` for one test.
 struct SoundServerAddress {
@@ -105,18 +84,21 @@ TEST(DesktopSounds, WithoutASoundServerPlayingReturnsAtOnceAndPlaysNothing) {
 }
 
 TEST(DesktopSounds, ThemeSoundsReachTheSoundServerAndARingCutsOffTheLast) {
-    PrivateSoundServer server;
-    if (!server.running()) GTEST_SKIP() << "no PulseAudio to start";
-    const SoundServerAddress address(server.address());
+    if (!testing::PulseServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+    const testing::PulseServer server;  // points PULSE_SERVER at itself
+    const testing::MonitorRecorder speaker(server);
+    // Recording before the first sound plays: parec takes a moment to connect.
+    ASSERT_TRUE(eventually([&] { return !speaker.samples().empty(); }, 10s));
     Outcomes outcomes;
     {
         CanberraSounds sounds(outcomes.recorder());
         sounds.play(SystemSound::newText);
         ASSERT_TRUE(outcomes.waitFor(1, 20s));
-        if (outcomes.played[0].second == CA_ERROR_NODRIVER) {
-            GTEST_SKIP() << "libcanberra has no PulseAudio driver here";
-        }
+        ASSERT_NE(outcomes.played[0].second, CA_ERROR_NODRIVER)
+            << "libcanberra's PulseAudio driver (libcanberra-pulse) is missing";
         EXPECT_EQ(outcomes.played[0], std::make_pair(SystemSound::newText, 0)) << "played through";
+        EXPECT_TRUE(eventually([&] { return loudest(speaker.samples()) > 1000; }, 3s))
+            << "the speaker played it";
 
         // The second ring is due while the first still plays: the first stops.
         sounds.play(SystemSound::ring);
