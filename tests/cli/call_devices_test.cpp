@@ -20,9 +20,10 @@ using rapidjson::Value;
 namespace {
 
 constexpr int kWindow = MonitorRecorder::kRate / 2;  // half a second heard
-// Below this a tone is not there. A tone fed at half of full scale reaches
-// the other speaker's monitor at about 2e-4 and a dropout in the window can
-// halve that; quiet is far under 1e-7.
+// Below this a tone is not there. A tone fed at half of full scale arrives
+// near full scale, but the pipe source's clock drifts it by about a hertz,
+// which a half-second window at the exact frequency sees as far weaker
+// (1e-4 to 1e-1), and a dropout can halve that; quiet is far under 1e-7.
 constexpr double kHeard = 1e-5;
 
 std::string str(const Value& v) {
