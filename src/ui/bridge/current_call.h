@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QVariant>
 
 #include "app/app_model.h"
 
@@ -24,8 +25,9 @@ class CurrentCall : public QObject {
     Q_PROPERTY(Direction direction READ direction NOTIFY directionChanged)
     Q_PROPERTY(double connectedAtMs READ connectedAtMs NOTIFY connectedAtMsChanged)
     // The call's pictures, straight from the media engine.
-    Q_PROPERTY(QImage remoteImage READ remoteImage NOTIFY remoteImageChanged)
-    Q_PROPERTY(QImage localPreview READ localPreview NOTIFY localPreviewChanged)
+    // Pictures (QImage) as variants, the one way QML carries them.
+    Q_PROPERTY(QVariant remoteImage READ remoteImage NOTIFY remoteImageChanged)
+    Q_PROPERTY(QVariant localPreview READ localPreview NOTIFY localPreviewChanged)
     Q_PROPERTY(int cameraCount READ cameraCount NOTIFY localPreviewChanged)
 
 public:
@@ -44,8 +46,8 @@ public:
     Direction direction() const { return direction_; }
     // When it connected, in Unix milliseconds; -1 until then.
     double connectedAtMs() const { return connectedAtMs_; }
-    QImage remoteImage() const { return model_.media().remoteImage(); }
-    QImage localPreview() const { return model_.media().localPreview(); }
+    QVariant remoteImage() const { return QVariant::fromValue(model_.media().remoteImage()); }
+    QVariant localPreview() const { return QVariant::fromValue(model_.media().localPreview()); }
     // Read again whenever the preview changes: cameras may come and go.
     int cameraCount() const { return model_.media().cameraCount(); }
 

@@ -3,6 +3,7 @@
 #include <QtQml/qqmlregistration.h>
 #include <QImage>
 #include <QQuickItem>
+#include <QVariant>
 
 namespace merrowfax::ui {
 
@@ -14,7 +15,8 @@ namespace merrowfax::ui {
 class VideoPicture : public QQuickItem {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(QImage image READ image WRITE setImage NOTIFY imageChanged)
+    // A QImage; declared as a variant, the one way QML carries a picture.
+    Q_PROPERTY(QVariant image READ imageValue WRITE setImageValue NOTIFY imageChanged)
     Q_PROPERTY(bool empty READ empty NOTIFY imageChanged)
     // Rounded corners: the picture is then cut to the item's size on the
     // CPU, which suits only small items such as the own preview.
@@ -25,6 +27,8 @@ public:
 
     const QImage& image() const { return image_; }
     void setImage(const QImage& image);
+    QVariant imageValue() const { return QVariant::fromValue(image_); }
+    void setImageValue(const QVariant& value) { setImage(value.value<QImage>()); }
     bool empty() const { return image_.isNull(); }
 
 Q_SIGNALS:
