@@ -30,6 +30,7 @@ struct Timings {
     ms waitingRetry{30'000};       // the oldest undelivered text of a chat is offered again
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window
+    ms voiceLimit{60'000};         // a voice message records at most this long
     ms videoFrame{120};            // at most one camera frame sent per interval (not scaled)
 };
 
