@@ -18,10 +18,11 @@ Composition compose(FrontEnd front) {
     parts.directory = std::make_unique<DirectoryClient>(parts.services.service);
     // The LAN link and the walkie join with their engines; until then the
     // defaults of AppComponents stand in for them.
-    DeviceCallMedia::Devices devices;
-    devices.microphone = [choice = front.audioInput] {
+    made.microphone = [choice = front.audioInput] {
         return openMicrophone(choice);
     };
+    DeviceCallMedia::Devices devices;
+    devices.microphone = made.microphone;
     devices.speaker = [choice = front.audioOutput] {
         return openSpeaker(choice);
     };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/app_components.h"
+#include "platform/audio_devices.h"
 #include "platform/notifier.h"
 
 namespace merrowfax {
@@ -35,6 +36,8 @@ struct Composition {
     AppComponents components;
     // The line in `components`, for a front end that waits for registration.
     InternetLine* line = nullptr;
+    // Opens the chosen microphone anew, for voice messages.
+    std::function<std::unique_ptr<AudioSource>()> microphone;
 };
 
 // The composition root: builds the components of a run, for the window and

@@ -52,6 +52,11 @@ public:
         if (!v || !v->IsInt64()) throw BadArgument{quoted(name) + " must be a whole number."};
         return v->GetInt64();
     }
+    double number(const char* name) const {
+        const Value* v = find(name);
+        if (!v || !v->IsNumber()) throw BadArgument{quoted(name) + " must be a number."};
+        return v->GetDouble();
+    }
     Uuid id(const char* name) const {
         auto parsed = Uuid::parse(text(name));
         if (!parsed) throw BadArgument{quoted(name) + " must be an id."};
@@ -189,7 +194,9 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
         {"state",
          [](Context& c) {
              c.reply->succeed([&](JsonLine& line) {
-                 line.with("state", [&](JsonWriter& w) { writeState(w, c.model); });
+                 line.with("state", [&](JsonWriter& w) {
+                     writeState(w, c.model, c.session.voice().recording());
+                 });
              });
          }},
         {"newNumber",
@@ -251,6 +258,31 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
                      if (watch.alert()) line.field("alert", *watch.alert());
                  });
              settle(c, watch);
+         }},
+        {"recordVoice",
+         [](Context& c) {
+             requireAccount(c.model);
+             const std::string to = numberArgument(c.args, "to");
+             const double seconds = c.args.number("seconds");
+             const double most = std::chrono::duration<double>(timings().voiceLimit).count();
+             if (!(seconds > 0 && seconds <= most)) {
+                 throw BadArgument{"\"seconds\" must be above 0 and at most the limit of " +
+                                   std::to_string(static_cast<int>(most)) + "."};
+             }
+             VoiceNotes& voice = c.session.voice();
+             if (c.model.active()) return c.reply->fail("A call is using the microphone.");
+             if (!voice.start(to)) return c.reply->fail("The microphone did not start.");
+             auto* wait = new QObject(&voice);
+             QObject::connect(&voice, &VoiceNotes::ended, wait, [wait, reply = c.reply](bool sent) {
+                 if (sent) {
+                     reply->succeed();
+                 } else {
+                     reply->fail("Nothing was recorded.");
+                 }
+                 wait->deleteLater();
+             });
+             QTimer::singleShot(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)),
+                                wait, [&voice] { voice.stop(); });
          }},
         {"deleteForMe",
          [](Context& c) {

@@ -137,12 +137,14 @@ std::span<const PublishedProperty> publishedProperties() {
     return kProperties;
 }
 
-void writeState(JsonWriter& w, const AppModel& model) {
+void writeState(JsonWriter& w, const AppModel& model, bool recording) {
     w.StartObject();
     for (const PublishedProperty& p : kProperties) {
         text(w, p.name);
         p.write(w, model);
     }
+    text(w, "recording");
+    w.Bool(recording);
     writeMedia(w, model.media());
     w.EndObject();
 }

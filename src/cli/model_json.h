@@ -20,6 +20,7 @@ std::span<const PublishedProperty> publishedProperties();
 
 // Every published property as one object, by name, and the call media's
 // state (muted, speakerOn, videoOn, audioReady, remoteImage).
-void writeState(JsonWriter& writer, const AppModel& model);
+// `recording`: whether a voice message is being recorded.
+void writeState(JsonWriter& writer, const AppModel& model, bool recording = false);
 
 }  // namespace merrowfax::cli

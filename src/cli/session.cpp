@@ -51,6 +51,7 @@ Session::Session(const Installation& installation) {
     Composition made = compose(std::move(commandLine));
     line_ = made.line;
     model_ = std::make_unique<AppModel>(installation.dataFolder, std::move(made.components));
+    voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));
 }
 
 Session::~Session() {
@@ -58,6 +59,7 @@ Session::~Session() {
     // of the session stands: replies still waiting for the directory fail
     // as its client goes.
     inputEnded_ = false;
+    voice_.reset();
     model_.reset();
 }
 
@@ -71,6 +73,13 @@ void Session::reportChanges() {
                 .print();
         });
     }
+    connect(voice_.get(), &VoiceNotes::recordingChanged, this, [this] {
+        JsonLine()
+            .field("event", "changed")
+            .field("property", "recording")
+            .field("value", voice_->recording())
+            .print();
+    });
     connect(model_.get(), &AppModel::alertMessageChanged, this, [this] {
         if (const auto& alert = model_->alertMessage()) {
             JsonLine().field("event", "alert").field("text", *alert).print();

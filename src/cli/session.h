@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app_model.h"
+#include "app/voice_notes.h"
 #include "cli/session_commands.h"
 #include "transport/directory_client.h"
 #include "transport/internet_line.h"
@@ -27,6 +28,7 @@ public:
 
     AppModel& model() { return *model_; }
     InternetLine& line() { return *line_; }
+    VoiceNotes& voice() { return *voice_; }
     DirectoryClient& directory() { return model_->directoryClient(); }
 
     // Prints change events from now on.
@@ -45,6 +47,7 @@ private:
 
     InternetLine* line_ = nullptr;
     std::unique_ptr<AppModel> model_;
+    std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<QSocketNotifier> input_;
     std::string pending_;        // input not yet ended by a newline
     bool skippingLong_ = false;  // inside a line too long to take
