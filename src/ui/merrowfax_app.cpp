@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 
 #include "app/composition.h"
+#include "app/voice_notes.h"
 
 namespace merrowfax::ui {
 
@@ -16,9 +17,11 @@ MerrowfaxApp::MerrowfaxApp(const std::filesystem::path& dataFolder, QObject* par
     window.audioOutput = qEnvironmentVariable("MERROWFAX_AUDIO_OUTPUT").toStdString();
     window.camera = qEnvironmentVariable("MERROWFAX_CAMERA").toStdString();
     window.sounds = true;
-    model_ =
-        std::make_unique<AppModel>(dataFolder, std::move(compose(std::move(window)).components));
+    Composition made = compose(std::move(window));
+    model_ = std::make_unique<AppModel>(dataFolder, std::move(made.components));
+    voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));
     bridge_ = std::make_unique<AppBridge>(*model_);
+    bridge_->setVoiceNotes(voice_.get());
 }
 
 MerrowfaxApp::~MerrowfaxApp() {

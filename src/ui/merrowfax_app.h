@@ -8,6 +8,10 @@
 #include "app/app_model.h"
 #include "ui/bridge/app_bridge.h"
 
+namespace merrowfax {
+class VoiceNotes;
+}
+
 namespace merrowfax::ui {
 
 // The application: one AppModel for the life of the process, with the
@@ -24,6 +28,7 @@ public:
 
 private:
     std::unique_ptr<AppModel> model_;
+    std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<AppBridge> bridge_;
 };
 

@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include "app/text_limits.h"
+#include "app/voice_notes.h"
 #include "base/privacy_text.h"
 #include "numbers/country.h"
 #include "numbers/places.h"
@@ -188,6 +189,26 @@ void AppBridge::sendPhoto(const QUrl& file, const QString& number) {
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "JPEG", 70)) return;
     model_.sendAttachment(bytesOf(jpeg), "image", "photo.jpg", std8(number));
+}
+
+void AppBridge::setVoiceNotes(VoiceNotes* voice) {
+    if (voice_) disconnect(voice_, nullptr, this, nullptr);
+    voice_ = voice;
+    if (voice_) connect(voice_, &VoiceNotes::recordingChanged, this, &AppBridge::recordingChanged);
+    Q_EMIT recordingChanged();
+}
+
+bool AppBridge::recording() const {
+    return voice_ && voice_->recording();
+}
+
+void AppBridge::toggleVoice(const QString& number) {
+    if (!voice_) return;
+    if (voice_->recording()) {
+        voice_->stop();
+    } else {
+        voice_->start(number.toStdString());
+    }
 }
 
 void AppBridge::sendFile(const QUrl& file, const QString& number) {

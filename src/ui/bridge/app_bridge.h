@@ -11,6 +11,10 @@
 #include "app/app_model.h"
 #include "ui/bridge/current_call.h"
 
+namespace merrowfax {
+class VoiceNotes;
+}
+
 namespace merrowfax::ui {
 
 // What the screens see of the model: its state in QML types, and one
@@ -38,11 +42,18 @@ class AppBridge : public QObject {
     Q_PROPERTY(bool muted READ muted NOTIFY mediaChanged)
     Q_PROPERTY(bool speakerOn READ speakerOn NOTIFY mediaChanged)
     Q_PROPERTY(bool videoOn READ videoOn NOTIFY mediaChanged)
+    Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
 
 public:
     explicit AppBridge(AppModel& model, QObject* parent = nullptr);
 
     AppModel* model() const { return &model_; }
+    // Voice messages record through `voice` (the window's); none: never.
+    void setVoiceNotes(VoiceNotes* voice);
+    bool recording() const;
+    // The microphone button: starts a voice message to `number`, or ends
+    // the one that records.
+    Q_INVOKABLE void toggleVoice(const QString& number);
     QObject* modelObject() const { return &model_; }
     bool hasAccount() const { return model_.account().has_value(); }
     QString accountName() const;
@@ -142,10 +153,12 @@ Q_SIGNALS:
     void onlineChanged();
     void linkStatusChanged();
     void mediaChanged();
+    void recordingChanged();
     void contactsChanged();
 
 private:
     AppModel& model_;
+    VoiceNotes* voice_ = nullptr;
     CurrentCall* call_;  // a child
     std::optional<VirtualNumber> offered_;
     int contactsRevision_ = 0;

@@ -161,6 +161,12 @@ Page {
                     onClicked: fileDialog.open()
                 }
                 SymbolButton {
+                    objectName: "voiceButton"
+                    app: chat.app
+                    symbol: chat.app.recording ? "stop.circle.fill" : "mic.fill"
+                    onClicked: chat.app.toggleVoice(chat.number)
+                }
+                SymbolButton {
                     objectName: "sendButton"
                     app: chat.app
                     symbol: "paperplane.fill"
