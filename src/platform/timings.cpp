@@ -11,10 +11,12 @@ Timings scaled(Timings t, double factor) {
         d = Timings::ms(std::max<long long>(1, static_cast<long long>(d.count() * factor)));
     };
     for (Timings::ms* d :
-         {&t.expirySweep, &t.reconnect, &t.keepAlive, &t.computerLookup, &t.noAnswer, &t.ringRepeat,
-          &t.pathCheck, &t.linkSearch, &t.audioRestart, &t.directoryRequest, &t.directorySearch,
-          &t.serviceAnswer, &t.bookUpload, &t.strangerWindow, &t.journalFold, &t.waitingRetry,
-          &t.saveRetry, &t.voiceLimit}) {
+         {&t.expirySweep,      &t.reconnect,        &t.keepAlive,       &t.computerLookup,
+          &t.noAnswer,         &t.ringRepeat,       &t.pathCheck,       &t.linkSearch,
+          &t.audioRestart,     &t.directoryRequest, &t.directorySearch, &t.serviceAnswer,
+          &t.bookUpload,       &t.strangerWindow,   &t.journalFold,     &t.waitingRetry,
+          &t.saveRetry,        &t.walkieTapDelay,   &t.walkieSilence,   &t.walkieTrailing,
+          &t.walkieSilenceMin, &t.voiceLimit}) {
         scale(*d);
     }
     return t;

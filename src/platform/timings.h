@@ -31,6 +31,10 @@ struct Timings {
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window
     ms voiceLimit{60'000};         // a voice message records at most this long
+    ms walkieTapDelay{180};        // walkie: from the press to the microphone opening
+    ms walkieSilence{1'200};       // walkie: a heard talk is over after this long without audio
+    ms walkieTrailing{800};        // walkie: the closing static, then the resting text
+    ms walkieSilenceMin{400};      // walkie: no silence timer is shorter
     ms videoFrame{120};            // at most one camera frame sent per interval (not scaled)
 };
 

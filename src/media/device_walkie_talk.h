@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "media/paced_player.h"
+#include "media/walkie_talk.h"
+#include "media/wire_audio.h"
+#include "platform/audio_devices.h"
+
+namespace merrowfax {
+
+// The walkie-talkie on the device seams of platform/, with its own speaker
+// and microphone apart from the call's. The speaker opens when there is
+// something to hear or say and stays open between talks; the microphone is
+// open only while the talk button is held. giveWay() closes both.
+//
+// Threads: everything but the capture step runs on the main thread; the
+// capture step runs on the microphone's thread and hands chunks to
+// onCaptured there. Playback is paced by the player's own thread, joined
+// before the speaker goes.
+class DeviceWalkieTalk final : public WalkieTalk {
+public:
+    struct Devices {
+        std::function<std::unique_ptr<AudioSource>()> microphone;
+        std::function<std::unique_ptr<AudioSink>()> speaker;
+    };
+
+    // Received clips waiting for the speaker.
+    static constexpr std::size_t kMaxQueuedClips = 40;
+
+    explicit DeviceWalkieTalk(Devices devices, QObject* parent = nullptr);
+    ~DeviceWalkieTalk() override;
+
+    void setCallbacks(Callbacks callbacks) override;
+    void setChannel(const Uuid& channel) override { channel_ = channel; }
+    bool hasAudio() const override;
+
+    bool pressTalk() override;
+    void releaseTalk() override;
+    void startHearing(const std::string& name) override;
+    void receiveChunk(std::span<const std::byte> chunk, const std::string& name) override;
+    void playClip(std::span<const std::byte> clip, const std::string& name) override;
+    void giveWay() override;
+    void setYielded(bool yielded) override { yielded_ = yielded; }
+
+    // The remote talk ended, or nothing came for a while: the closing static
+    // plays, and the next call returns the bar to rest.
+    void silenceEnded();
+
+    std::size_t queuedClips();
+    std::size_t playerBacklog() const { return player_ ? player_->backlog() : 0; }
+    const Uuid& channel() const { return channel_; }
+
+private:
+    struct Capture {
+        explicit Capture(AudioFormat f) : format(f) {}
+        AudioFormat format;
+        WireConverter converter;
+    };
+
+    void prepareEngine();
+    void startTap();
+    void stopTap();
+    void captureStep(std::span<const std::int16_t> frames);
+    void openWithStatic();
+    void playQueued();
+    void armSilence(std::chrono::milliseconds interval);
+    void resetHearing();
+    void stopEngine();
+
+    Devices devices_;
+    Uuid channel_;
+
+    std::mutex callbacksMutex_;
+    Callbacks callbacks_;
+
+    // Playback, main thread.
+    std::unique_ptr<AudioSink> speaker_;
+    std::unique_ptr<PacedPlayer> player_;
+    bool engineReady_ = false;
+    std::mutex audioLock_;  // guards queued_
+    std::deque<wire::Bytes> queued_;
+
+    // Capture: the microphone belongs to the main thread, capture_ to the
+    // capture step under captureMutex_.
+    std::unique_ptr<AudioSource> microphone_;
+    std::mutex captureMutex_;
+    std::unique_ptr<Capture> capture_;
+
+    std::atomic<bool> capturing_ = false;
+    bool yielded_ = false;
+    bool pressed_ = false;
+    bool hearingRemote_ = false;
+    bool openedWithStatic_ = false;
+    bool trailingQueued_ = false;
+    QTimer silence_;
+    QTimer tapDelay_;
+};
+
+}  // namespace merrowfax

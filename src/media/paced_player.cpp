@@ -1,0 +1,80 @@
+#include "media/paced_player.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace merrowfax {
+namespace {
+
+// The player wakes this often to feed the speaker.
+constexpr std::chrono::milliseconds kTick{10};
+
+std::chrono::nanoseconds durationOf(std::size_t samples) {
+    return std::chrono::nanoseconds(static_cast<long long>(samples) * 1'000'000'000LL /
+                                    kWireAudioFormat.sampleRate);
+}
+
+}  // namespace
+
+PacedPlayer::PacedPlayer(AudioSink& sink)
+    : sink_(sink), toSpeaker_(sink.format()), thread_([this] { run(); }) {}
+
+PacedPlayer::~PacedPlayer() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void PacedPlayer::play(std::span<const std::int16_t> wire) {
+    {
+        std::lock_guard lock(mutex_);
+        backlog_.insert(backlog_.end(), wire.begin(), wire.end());
+        if (backlog_.size() > kMaxBacklog) {
+            const auto excess = static_cast<std::ptrdiff_t>(backlog_.size() - kMaxBacklog);
+            backlog_.erase(backlog_.begin(), backlog_.begin() + excess);
+        }
+    }
+    wake_.notify_all();
+}
+
+void PacedPlayer::clear() {
+    std::lock_guard lock(mutex_);
+    backlog_.clear();
+}
+
+std::size_t PacedPlayer::backlog() const {
+    std::lock_guard lock(mutex_);
+    return backlog_.size();
+}
+
+void PacedPlayer::run() {
+    // When the audio handed to the speaker so far ends.
+    Clock::time_point playedUntil = Clock::now();
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        wake_.wait(lock, [this] { return stopping_ || !backlog_.empty(); });
+        if (stopping_) break;
+        const Clock::time_point now = Clock::now();
+        playedUntil = std::max(playedUntil, now);  // after a gap the speaker is empty
+        const auto room = now + kLead - playedUntil;
+        const auto due = static_cast<std::size_t>(std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::nanoseconds>(room).count() *
+                   kWireAudioFormat.sampleRate / 1'000'000'000LL));
+        const std::size_t count = std::min(due, backlog_.size());
+        if (count > 0) {
+            std::vector<std::int16_t> piece(backlog_.begin(),
+                                            backlog_.begin() + static_cast<std::ptrdiff_t>(count));
+            backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(count));
+            playedUntil += durationOf(count);
+            lock.unlock();
+            sink_.play(toSpeaker_.convert(piece));
+            lock.lock();
+        }
+        wake_.wait_for(lock, kTick, [this] { return stopping_; });
+    }
+}
+
+}  // namespace merrowfax

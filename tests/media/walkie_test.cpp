@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include <QElapsedTimer>
+
+#include "media/connection_tone.h"
+#include "media/device_walkie_talk.h"
+#include "media/walkie_audio.h"
+#include "media/wire_audio.h"
+#include "media_fakes.h"
+#include "platform/timings.h"
+
+namespace merrowfax::testing {
+namespace {
+
+TEST(WalkieStatic, IsTheFixedGeneratorsNoiseFadingOutOverItsLast1280Samples) {
+    const wire::Bytes& burst = staticBurst();
+    ASSERT_EQ(burst.size(), 12800u);
+    const std::vector<std::int16_t> s = wireSamples(burst);
+    // The first sample: state 0xA5A5F00D * 1664525 + 1013904223, its signed
+    // top half times 0.28.
+    EXPECT_EQ((std::vector<std::int16_t>(s.begin(), s.begin() + 4)),
+              (std::vector<std::int16_t>{3782, -1005, 965, 2631}));
+    // Full level up to 5119, then the fade: (6400 - i) / 1280.
+    EXPECT_EQ(s[5119], 1143);
+    EXPECT_EQ(s[5120], 5307);
+    EXPECT_EQ(s[5121], 4328);
+    EXPECT_EQ((std::vector<std::int16_t>(s.end() - 3, s.end())),
+              (std::vector<std::int16_t>{21, -3, -1}));
+    long long sum = 0;
+    for (std::int16_t v : s) sum += v;
+    EXPECT_EQ(sum, 581927);
+    EXPECT_EQ(peakOf(std::span<const std::int16_t>(s)), 9174);
+    EXPECT_EQ(&staticBurst(), &burst) << "made once";
+}
+
+TEST(WalkieBoost, MultipliesBy2Point75TruncatesAndClampsToTheFull16BitRange) {
+    const auto boosted = wireSamples(boostForSpeaker(
+        wireAudio({0, 1, -1, 1000, -1000, 11915, 11916, -11915, -11916, 20000, -20000})));
+    EXPECT_EQ(boosted, (std::vector<std::int16_t>{0, 2, -2, 2750, -2750, 32766, 32767, -32766,
+                                                  -32768, 32767, -32768}));
+    wire::Bytes odd = wireAudio({100});
+    odd.push_back(std::byte{7});
+    EXPECT_EQ(wireSamples(boostForSpeaker(odd)), std::vector<std::int16_t>{275});
+    EXPECT_TRUE(boostForSpeaker(wire::Bytes(1)).empty());
+}
+
+// A wire-format speaker that keeps everything it plays, as one stream.
+class TapeSpeaker final : public AudioSink {
+public:
+    explicit TapeSpeaker(std::atomic<int>& stops) : stops_(stops) {}
+    AudioFormat format() const override { return kWireAudioFormat; }
+    bool start() override {
+        ++starts;
+        return true;
+    }
+    void play(std::span<const std::int16_t> samples) override {
+        std::lock_guard lock(mutex_);
+        tape_.insert(tape_.end(), samples.begin(), samples.end());
+    }
+    void stop() override { ++stops_; }
+    std::vector<std::int16_t> tape() {
+        std::lock_guard lock(mutex_);
+        return tape_;
+    }
+    std::atomic<int> starts = 0;
+
+private:
+    std::atomic<int>& stops_;
+    std::mutex mutex_;
+    std::vector<std::int16_t> tape_;
+};
+
+// A wire-format microphone the test speaks into; it clears the test's pointer
+// to it when the engine lets it go.
+class TalkMicrophone final : public AudioSource {
+public:
+    explicit TalkMicrophone(TalkMicrophone** self) : self_(self) { *self_ = this; }
+    ~TalkMicrophone() override { *self_ = nullptr; }
+    AudioFormat format() const override { return kWireAudioFormat; }
+    bool start(OnChunk onChunk) override {
+        onChunk_ = std::move(onChunk);
+        return true;
+    }
+    void stop() override { onChunk_ = nullptr; }
+    void speak(std::span<const std::int16_t> frames) {
+        if (onChunk_) onChunk_(frames);
+    }
+
+private:
+    TalkMicrophone** self_;
+    OnChunk onChunk_;
+};
+
+const QString kResting = QStringLiteral("Hold to talk. It plays on the speaker.");
+
+class Walkie : public ::testing::Test {
+protected:
+    Walkie() : saved_(timings()) {
+        Timings t = saved_;
+        t.walkieTapDelay = std::chrono::milliseconds(200);
+        t.walkieSilence = std::chrono::milliseconds(300);
+        t.walkieTrailing = std::chrono::milliseconds(200);
+        t.walkieSilenceMin = std::chrono::milliseconds(50);
+        setTimings(t);
+        DeviceWalkieTalk::Devices devices;
+        devices.microphone = [this]() -> std::unique_ptr<AudioSource> {
+            ++micsOpened;
+            return std::make_unique<TalkMicrophone>(&microphone);
+        };
+        devices.speaker = [this]() -> std::unique_ptr<AudioSink> {
+            if (!speakerThere) return nullptr;
+            ++speakersOpened;
+            auto made = std::make_unique<TapeSpeaker>(speakerStops);
+            speaker = made.get();
+            return made;
+        };
+        walkie = std::make_unique<DeviceWalkieTalk>(std::move(devices));
+        walkie->setCallbacks({[this](wire::Bytes chunk) { sent.push_back(std::move(chunk)); },
+                              [this](bool on) {
+                                  talking.push_back(on);
+                              }});
+        QObject::connect(walkie.get(), &WalkieTalk::statusChanged,
+                         [this] { statuses.push_back(walkie->status()); });
+    }
+    ~Walkie() override {
+        walkie.reset();
+        setTimings(saved_);
+    }
+
+    static std::vector<std::int16_t> join(std::initializer_list<std::vector<std::int16_t>> parts) {
+        std::vector<std::int16_t> all;
+        for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    }
+
+    Timings saved_;
+    bool speakerThere = true;
+    int micsOpened = 0;
+    int speakersOpened = 0;
+    std::atomic<int> speakerStops = 0;
+    TalkMicrophone* microphone = nullptr;
+    TapeSpeaker* speaker = nullptr;
+    std::vector<wire::Bytes> sent;
+    std::vector<bool> talking;
+    std::vector<QString> statuses;
+    std::unique_ptr<DeviceWalkieTalk> walkie;
+};
+
+TEST_F(Walkie, TheMicrophoneOpensAfterTheDelayAndSendsEveryChunkUnchangedIncludingSilence) {
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(walkie->pressTalk());
+    EXPECT_TRUE(walkie->transmitting());
+    EXPECT_EQ(walkie->status(), QStringLiteral("Talking"));
+    EXPECT_EQ(talking, std::vector<bool>{true});
+    EXPECT_EQ(micsOpened, 0) << "nothing is captured before the delay";
+    ASSERT_TRUE(spinUntil([&] { return micsOpened == 1; }));
+    EXPECT_GE(clock.elapsed(), 150);  // a coarse timer may fire a little early
+
+    const std::vector<std::int16_t> voice{1000, -1000, 32767, -32768, 5};
+    const std::vector<std::int16_t> quiet(320, 0);
+    microphone->speak(voice);
+    microphone->speak(quiet);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], wireAudio(voice)) << "no gain";
+    EXPECT_EQ(sent[1], wireAudio(quiet)) << "silence is sent too";
+
+    walkie->releaseTalk();
+    EXPECT_FALSE(walkie->transmitting());
+    EXPECT_EQ(walkie->status(), kResting);
+    EXPECT_EQ(talking, (std::vector<bool>{true, false}));
+    EXPECT_EQ(microphone, nullptr) << "closed until the next press";
+}
+
+TEST_F(Walkie, AReleaseBeforeTheDelayNeverOpensTheMicrophone) {
+    ASSERT_TRUE(walkie->pressTalk());
+    walkie->releaseTalk();
+    QElapsedTimer clock;
+    clock.start();
+    spinUntil([&] { return clock.elapsed() > 400; }, 600);
+    EXPECT_EQ(micsOpened, 0);
+}
+
+TEST_F(Walkie, AHeardTalkIsFramedByStaticAndTheBarRestsAfterTheClosingStatic) {
+    QElapsedTimer clock;
+    clock.start();
+    const wire::Bytes chunk = wireAudio(std::vector<std::int16_t>(320, 1000));
+    walkie->receiveChunk(chunk, "Ann");
+    EXPECT_EQ(walkie->hearing(), QStringLiteral("Ann"));
+    EXPECT_EQ(walkie->status(), QStringLiteral("Ann on the speaker"));
+
+    const std::vector<std::int16_t> burst = wireSamples(staticBurst());
+    const std::vector<std::int16_t> voice(320, 2750);  // boosted
+    const auto handed = [&] {
+        return speaker->tape().size() + walkie->playerBacklog();
+    };
+    ASSERT_TRUE(spinUntil([&] { return walkie->status() == kResting; }));
+    // 0.3 s of quiet, then the closing static, and 0.2 s later the rest.
+    EXPECT_GE(clock.elapsed(), 450);
+    EXPECT_EQ(handed(), 2 * burst.size() + voice.size());
+    EXPECT_TRUE(walkie->hearing().isEmpty());
+    EXPECT_EQ(statuses, (std::vector<QString>{QStringLiteral("Ann on the speaker"), kResting}));
+
+    ASSERT_TRUE(spinUntil([&] { return walkie->playerBacklog() == 0; }));
+    EXPECT_EQ(speaker->tape(), join({burst, voice, burst}));
+    EXPECT_EQ(speakersOpened, 1);
+    EXPECT_EQ(speakerStops, 0) << "the speaker stays open between talks";
+
+    // A stored clip: static, clip, static, even from a nameless talker.
+    walkie->playClip(wireAudio({100, -100}), " ");
+    EXPECT_EQ(walkie->status(), QStringLiteral("Merrowfax on the speaker"));
+    ASSERT_TRUE(spinUntil([&] { return walkie->status() == kResting; }));
+    ASSERT_TRUE(spinUntil([&] { return walkie->playerBacklog() == 0; }));
+    EXPECT_EQ(speaker->tape(), join({burst, voice, burst, burst, {275, -275}, burst}));
+}
+
+TEST_F(Walkie, ChunksHeardWhileTalkingAreDropped) {
+    ASSERT_TRUE(walkie->pressTalk());
+    walkie->receiveChunk(wireAudio({1, 2, 3}), "Ann");
+    EXPECT_EQ(walkie->hearing(), QString());
+    EXPECT_EQ(walkie->queuedClips(), 0u);
+    EXPECT_EQ(walkie->playerBacklog(), 0u);
+    EXPECT_TRUE(speaker == nullptr || speaker->tape().empty());
+}
+
+TEST_F(Walkie, GivingWayStopsTalkingAndHearingAndAYieldedPressDoesNothing) {
+    walkie->receiveChunk(wireAudio(std::vector<std::int16_t>(320, 1000)), "Ann");
+    ASSERT_NE(speaker, nullptr);
+    ASSERT_TRUE(spinUntil([&] { return !speaker->tape().empty(); }));
+    walkie->setYielded(true);
+    walkie->giveWay();
+    EXPECT_EQ(walkie->status(), kResting);
+    EXPECT_TRUE(walkie->hearing().isEmpty());
+    EXPECT_EQ(speakerStops, 1);
+    EXPECT_EQ(walkie->playerBacklog(), 0u);
+
+    EXPECT_FALSE(walkie->pressTalk());
+    EXPECT_FALSE(walkie->transmitting());
+    walkie->receiveChunk(wireAudio({1, 2}), "Ann");
+    EXPECT_EQ(walkie->status(), kResting);
+    QElapsedTimer clock;
+    clock.start();
+    spinUntil([&] { return clock.elapsed() > 400; }, 600);
+    EXPECT_EQ(micsOpened, 0);
+    EXPECT_EQ(speakersOpened, 1) << "a call holds the audio";
+
+    // After the call the walkie talks again; giving way mid-talk ends it.
+    walkie->setYielded(false);
+    ASSERT_TRUE(walkie->pressTalk());
+    ASSERT_TRUE(spinUntil([&] { return micsOpened == 1; }));
+    walkie->setYielded(true);
+    walkie->giveWay();
+    EXPECT_FALSE(walkie->transmitting());
+    EXPECT_EQ(talking, (std::vector<bool>{true, false}));
+    EXPECT_EQ(microphone, nullptr);
+}
+
+TEST_F(Walkie, AFloodOfChunksKeepsMemoryBounded) {
+    const wire::Bytes chunk = wireAudio(std::vector<std::int16_t>(1000, 1));
+    for (int i = 0; i < 3000; ++i) walkie->receiveChunk(chunk, "Ann");  // over 3 minutes
+    EXPECT_LE(walkie->playerBacklog(), PacedPlayer::kMaxBacklog);
+
+    // With no speaker the clips wait, the newest 40 of them.
+    walkie->setYielded(true);
+    walkie->giveWay();
+    walkie->setYielded(false);
+    speakerThere = false;
+    for (int i = 0; i < 100; ++i) {
+        walkie->receiveChunk(wireAudio({static_cast<std::int16_t>(i), 0}), "Ann");
+    }
+    EXPECT_EQ(walkie->queuedClips(), DeviceWalkieTalk::kMaxQueuedClips);
+}
+
+}  // namespace
+}  // namespace merrowfax::testing
