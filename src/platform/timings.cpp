@@ -10,10 +10,11 @@ Timings scaled(Timings t, double factor) {
     auto scale = [factor](Timings::ms& d) {
         d = Timings::ms(std::max<long long>(1, static_cast<long long>(d.count() * factor)));
     };
-    for (Timings::ms* d : {&t.expirySweep, &t.reconnect, &t.keepAlive, &t.computerLookup,
-                           &t.noAnswer, &t.ringRepeat, &t.pathCheck, &t.linkSearch, &t.audioRestart,
-                           &t.directoryRequest, &t.directorySearch, &t.serviceAnswer, &t.bookUpload,
-                           &t.strangerWindow, &t.journalFold, &t.waitingRetry, &t.saveRetry}) {
+    for (Timings::ms* d :
+         {&t.expirySweep, &t.reconnect, &t.keepAlive, &t.computerLookup, &t.noAnswer, &t.ringRepeat,
+          &t.pathCheck, &t.linkSearch, &t.audioRestart, &t.directoryRequest, &t.directorySearch,
+          &t.serviceAnswer, &t.bookUpload, &t.strangerWindow, &t.journalFold, &t.waitingRetry,
+          &t.saveRetry, &t.walkieStall}) {
         scale(*d);
     }
     return t;

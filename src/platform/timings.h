@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 
 namespace merrowfax {
 
@@ -30,7 +31,11 @@ struct Timings {
     ms waitingRetry{30'000};       // the oldest undelivered text of a chat is offered again
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window
-    ms videoFrame{120};            // at most one camera frame sent per interval (not scaled)
+    ms walkieStall{5'000};         // a remote talk silent this long ends as if let go
+    // Walkie audio one press sends, or one received talk keeps: 60 s of
+    // wire audio. A press that reaches it ends by itself.
+    std::size_t walkieClipBytes = 1'920'000;
+    ms videoFrame{120};  // at most one camera frame sent per interval (not scaled)
 };
 
 const Timings& timings();
