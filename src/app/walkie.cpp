@@ -1,8 +1,11 @@
 // The walkie's model side: its operations, its wiring and its messages.
 
+#include <QThreadPool>
+
 #include <utility>
 
 #include "app/app_model.h"
+#include "media/audio_file_decoder.h"
 #include "media/walkie_wav.h"
 #include "platform/main_thread.h"
 
@@ -28,6 +31,34 @@ void AppModel::holdTalk(const std::string& number) {
 
 void AppModel::endTalk(const std::string& number) {
     walkie_->endTalk(number);
+}
+
+void AppModel::playWalkieMessage(const Uuid& id, const std::string& number) {
+    const Message* m = message(number, id);
+    std::optional<std::filesystem::path> file;
+    if (m && m->attachmentKind == "audio" && m->attachmentPath) {
+        file = store_.attachmentFile(*m->attachmentPath);
+    }
+    if (!file) {
+        setAlert("That recording could not be played.");
+        return;
+    }
+    std::string name =
+        m->sender == "me" && data_.account ? data_.account->displayName : displayName(number);
+    // Decoding a long file takes a while: not on the main thread.
+    std::weak_ptr<MainThreadHop> weakHop = hop_;
+    QThreadPool::globalInstance()->start([this, weakHop, file = *file, name = std::move(name)] {
+        auto clip = decodeAudioFile(file);
+        auto hop = weakHop.lock();
+        if (!hop) return;
+        hop->post([this, clip = std::move(clip), name] {
+            if (!clip) {
+                setAlert("That recording could not be played.");
+                return;
+            }
+            walkie_->playClip(*clip, name);
+        });
+    });
 }
 
 void AppModel::recordWalkieMessage(std::span<const std::byte> audio, const std::string& number,

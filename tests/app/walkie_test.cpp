@@ -241,6 +241,25 @@ TEST_F(Walkie, ACallEndsThePressAndTheWalkieStepsBack) {
     EXPECT_EQ(walkies().size(), 1u);
 }
 
+TEST_F(Walkie, AStoredRecordingReplaysThroughTheEngine) {
+    press(3200);
+    const Message kept = walkies().at(0);
+    model->playWalkieMessage(kept.id, kAlice);
+    ASSERT_TRUE(waitUntil([&] { return !walkie->clips.empty(); }));
+    EXPECT_EQ(walkie->clips[0].first, wire::Bytes(3200, std::byte{1}));
+    EXPECT_EQ(walkie->clips[0].second, "Me");
+
+    // A damaged file, or no such message: an alert and nothing plays.
+    std::ofstream(*model->attachmentFile(*kept.attachmentPath), std::ios::trunc) << "not audio";
+    model->playWalkieMessage(kept.id, kAlice);
+    ASSERT_TRUE(waitUntil([&] { return model->alertMessage().has_value(); }));
+    EXPECT_EQ(model->alertMessage(), "That recording could not be played.");
+    model->dismissAlert();
+    model->playWalkieMessage(Uuid::random(), kAlice);
+    EXPECT_EQ(model->alertMessage(), "That recording could not be played.");
+    EXPECT_EQ(walkie->clips.size(), 1u);
+}
+
 TEST_F(Walkie, TheLockScreenSwitchIsStored) {
     EXPECT_TRUE(model->lockScreenTalk());
     model->setLockScreenTalk(false);
