@@ -210,6 +210,7 @@ public:
     void setLockScreenTalk(bool on);
     // The walkie engine, as the screens show it.
     WalkieTalk& walkieEngine() { return *components_.walkie; }
+    const WalkieTalk& walkieEngine() const { return *components_.walkie; }
 
     // Number claim and PIN.
     static std::string normalizePIN(std::string_view text);
