@@ -20,13 +20,21 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
       router_(*components_.network, *components_.line),
       store_(std::move(dataFolder)),
       hop_(std::make_shared<MainThreadHop>(this)),
+      walkie_(std::make_unique<WalkieController>(
+          *this, WalkieDevices{*components_.line, router_, *components_.walkie})),
       calls_(std::make_unique<CallController>(
           *this,
-          CallDevices{*components_.line, router_, *components_.media, *components_.walkie,
+          CallDevices{*components_.line, router_, *components_.media, *walkie_,
                       *components_.sounds},
           hop_)) {
     connect(calls_.get(), &CallController::incomingChanged, this, &AppModel::incomingChanged);
     connect(calls_.get(), &CallController::activeChanged, this, &AppModel::activeChanged);
+    connect(walkie_.get(), &WalkieController::holdingTalkChanged, this,
+            &AppModel::holdingTalkChanged);
+    connect(walkie_.get(), &WalkieController::talkTargetChanged, this,
+            &AppModel::talkTargetChanged);
+    connect(walkie_.get(), &WalkieController::incomingTalkChanged, this,
+            &AppModel::incomingTalkChanged);
     // The store gives a fresh database when db.json is missing or unreadable,
     // and persists a new walkie channel at once.
     data_ = store_.loadAtStartup();
@@ -68,6 +76,8 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
 }
 
 AppModel::~AppModel() {
+    // The engine outlives the router its captured audio goes through.
+    components_.walkie->setCallbacks({});
     flushBook();
     hop_->close();
     fileSweeps_.waitForDone();
@@ -118,6 +128,7 @@ void AppModel::wireHandlers() {
         onMain([this, entries = std::move(entries)] { importBook(entries); });
     };
     components_.line->setCallbacks(std::move(line));
+    wireWalkie();
     // Call media and the system call screen are wired by the CallController.
 }
 
@@ -309,16 +320,19 @@ void AppModel::handleEvent(wire::PeerEvent event) {
                 calls_->receiveAudio(e);
             } else if constexpr (std::is_same_v<E, Video>) {
                 calls_->receiveVideo(e);
-            } else if constexpr (std::is_same_v<E, Walkie> || std::is_same_v<E, DeskFrame>) {
-                // A clip counts only from the number talking to us, a screen
-                // frame only from the screen being watched. Neither exchange
-                // exists yet (no walkie engine, no viewer), so none is taken.
+            } else if constexpr (std::is_same_v<E, Walkie>) {
+                walkie_->receiveWalkie(e);
+            } else if constexpr (std::is_same_v<E, Talk>) {
+                walkie_->receiveTalk(e);
+            } else if constexpr (std::is_same_v<E, DeskFrame>) {
+                // A screen frame counts only from the screen being watched;
+                // no viewer exists yet, so none is taken.
             } else if constexpr (std::is_same_v<E, Desk>) {
                 if (isBlocked(e.from)) return;
                 // Screen sharing is not built yet: nothing acts on desk events.
             } else {
-                // Talk signals and device linking are handled by the flows
-                // that own them, once they exist.
+                // Device linking is handled by the flow that owns it, once
+                // it exists.
             }
         },
         event);

@@ -18,6 +18,7 @@
 #include "app/app_components.h"
 #include "app/call_controller.h"
 #include "app/router.h"
+#include "app/walkie_controller.h"
 #include "media/call_media.h"
 #include "media/system_call_bridge.h"
 #include "media/walkie_talk.h"
@@ -74,8 +75,8 @@ class AppModel : public QObject {
 public:
     // A voice message lives this long, in seconds.
     static constexpr double recordingLife = 7200.0;
-    // Cap of a received walkie clip's audio bytes.
-    static constexpr std::size_t maxRecordingBytes = 1'920'000;
+    // A walkie exchange this short or shorter leaves no message (0.05 s).
+    static constexpr std::size_t minWalkieBytes = 1'600;
 
     // Starts up: loads the store in `dataFolder`, wires the components and
     // starts the transports (or asks the relay service for this computer's
@@ -97,9 +98,9 @@ public:
     const std::string& linkStatus() const { return linkStatus_; }
     const std::optional<std::string>& hostedLinkCode() const { return hostedLinkCode_; }
     int onNetworkCount() const { return static_cast<int>(online_.size()); }
-    const std::optional<std::string>& incomingTalk() const { return incomingTalk_; }
-    bool holdingTalk() const { return holdingTalk_; }
-    const std::optional<std::string>& talkTarget() const { return talkTarget_; }
+    const std::optional<std::string>& incomingTalk() const { return walkie_->incomingTalk(); }
+    bool holdingTalk() const { return walkie_->holdingTalk(); }
+    const std::optional<std::string>& talkTarget() const { return walkie_->talkTarget(); }
     bool restoring() const { return restoring_; }
     bool hasPin() const { return hasPin_; }
     bool lockScreenTalk() const { return data_.lockScreenTalk.value_or(true); }
@@ -196,6 +197,21 @@ public:
     // Where a system call screen reports back; nothing calls it on a desktop.
     SystemCallBridge& bridge() { return calls_->bridge(); }
 
+    // The walkie: thin forwards to the WalkieController, and its messages.
+    void holdTalk(const std::string& number);
+    void endTalk(const std::string& number);
+    // Replays a stored audio message (a walkie clip or a voice message)
+    // through the walkie engine; an alert when it cannot be played.
+    void playWalkieMessage(const Uuid& id, const std::string& number);
+    // Keeps a walkie exchange with `number` as a "Walkie" audio message of
+    // its chat; nothing for a short one or without a chat.
+    void recordWalkieMessage(std::span<const std::byte> audio, const std::string& number,
+                             bool outgoing);
+    void setLockScreenTalk(bool on);
+    // The walkie engine, as the screens show it.
+    WalkieTalk& walkieEngine() { return *components_.walkie; }
+    const WalkieTalk& walkieEngine() const { return *components_.walkie; }
+
     // Number claim and PIN.
     static std::string normalizePIN(std::string_view text);
     const std::string& computerIdentity() const { return components_.computerIdentity; }
@@ -288,6 +304,9 @@ private:
     std::vector<BookEntry> bookEntries() const;
     static bool sameBook(const std::vector<BookEntry>& a, const std::vector<BookEntry>& b);
 
+    // The walkie's captured audio goes out, then is kept for its message.
+    void wireWalkie();
+
     // Messaging.
     std::optional<std::string> checkSendTarget(const std::string& number);
     bool offerText(const Message& message, const std::string& number);
@@ -306,7 +325,9 @@ private:
     Router router_;  // everything that goes out to other numbers
     Store store_;
     std::shared_ptr<MainThreadHop> hop_;
-    // After the components: it drives them, and goes first.
+    // After the components: they drive them, and go first. The call flow
+    // steps the walkie back, so it goes before the walkie.
+    std::unique_ptr<WalkieController> walkie_;
     std::unique_ptr<CallController> calls_;
 
     // The stored state, live: save() writes it as it is. Its `channelId` is
@@ -317,9 +338,6 @@ private:
     std::optional<std::string> alertMessage_;
     std::string linkStatus_;
     std::optional<std::string> hostedLinkCode_;
-    std::optional<std::string> incomingTalk_;
-    bool holdingTalk_ = false;
-    std::optional<std::string> talkTarget_;
     bool restoring_ = false;
     bool hasPin_ = false;
     std::optional<std::string> deskShareTo_;

@@ -377,12 +377,11 @@ CallDirection CallController::directionOf(const ActiveCall& call) {
 }
 
 void CallController::giveWay() {
-    devices_.walkie.setYielded(true);
     devices_.walkie.giveWay();
 }
 
 void CallController::takeBack() {
-    devices_.walkie.setYielded(false);
+    devices_.walkie.takeBack();
 }
 
 void CallController::sendSignal(const std::string& word, const Uuid& id, const std::string& to,

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "app/router.h"
+#include "app/walkie_controller.h"
 #include "media/call_media.h"
 #include "media/system_call_bridge.h"
-#include "media/walkie_talk.h"
 #include "model/records.h"
 #include "platform/sounds.h"
 #include "transport/net_transport.h"
@@ -27,7 +27,7 @@ struct CallDevices {
     NetTransport& line;  // whether a path to the service is open, and opening it
     Router& router;      // everything that goes out
     CallMedia& media;
-    WalkieTalk& walkie;
+    WalkieController& walkie;
     Sounds& sounds;
 };
 
@@ -37,9 +37,9 @@ struct CallDevices {
 // AppModel owns it and forwards its call operations here; for the rest
 // (account, names, blocking, alerts, the stored call list) it asks the model.
 //
-// Its neighbours in AppModel, each a controller of its own: a walkie
-// controller (the push-to-talk flow; it takes over giveWay()/takeBack()
-// below), a desk session (screen sharing; it gives way through the same
+// Its neighbours in AppModel, each a controller of its own: the walkie
+// controller (the push-to-talk flow, which steps back through giveWay()/
+// takeBack() below), a desk session (screen sharing; it gives way through the same
 // hooks) and the device-linking flow. Everything the calls send to peers
 // leaves through the router.
 class CallController : public QObject {

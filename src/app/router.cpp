@@ -108,6 +108,23 @@ void Router::sendVideo(const wire::Bytes& frame) {
     line_.sendBinary(wire::FrameKind::video, route->number, frame);
 }
 
+void Router::setTalkTo(std::optional<std::string> number) {
+    std::lock_guard lock(mediaLock_);
+    talkTo_ = std::move(number);
+}
+
+void Router::sendWalkie(const wire::Bytes& chunk) {
+    std::optional<std::string> to;
+    {
+        std::lock_guard lock(mediaLock_);
+        to = talkTo_;
+    }
+    if (!to) return;
+    const auto peers = lan_.peers(*to);
+    if (!peers.empty()) lan_.sendMedia(wire::FrameKind::walkie, chunk, peers);
+    line_.sendBinary(wire::FrameKind::walkie, std::move(to), chunk);
+}
+
 void Router::setDeskTo(std::optional<std::string> number) {
     std::lock_guard lock(desk_->lock);
     desk_->to = std::move(number);

@@ -52,6 +52,12 @@ public:
     void sendAudio(const wire::Bytes& chunk);
     void sendVideo(const wire::Bytes& frame);
 
+    // Walkie audio goes to `number` (the one being talked to) on both
+    // paths; nothing ends the talk. Captured chunks, any thread; nothing
+    // goes out while no talk runs.
+    void setTalkTo(std::optional<std::string> number);
+    void sendWalkie(const wire::Bytes& chunk);
+
     // Screen frames go to `number` through the line; only the newest frame
     // waits while one is in flight, so frames never queue up.
     void setDeskTo(std::optional<std::string> number);
@@ -72,6 +78,7 @@ private:
     NetTransport& line_;
     mutable std::mutex mediaLock_;
     std::optional<MediaRoute> media_;
+    std::optional<std::string> talkTo_;  // under mediaLock_
     std::shared_ptr<DeskPump> desk_;
 };
 

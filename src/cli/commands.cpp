@@ -337,6 +337,25 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
                  if (c.model.active()) line.field("id", c.model.active()->id.text());
              });
          }},
+        {"holdTalk",
+         [](Context& c) {
+             requireAccount(c.model);
+             AlertWatch watch(c.model);
+             c.model.holdTalk(c.args.text("to"));
+             settle(c, watch);
+         }},
+        {"endTalk",
+         [](Context& c) {
+             c.model.endTalk(c.args.text("to"));
+             c.reply->succeed();
+         }},
+        {"playMessage",
+         [](Context& c) {
+             const Uuid id = c.args.id("id");
+             AlertWatch watch(c.model);
+             c.model.playWalkieMessage(id, c.args.text("number"));
+             settle(c, watch);
+         }},
         {"answer",
          [](Context& c) {
              if (!c.model.incoming()) return c.reply->fail("No call is ringing.");

@@ -88,6 +88,16 @@ void writeMedia(JsonWriter& w, const CallMedia& media) {
     w.EndObject();
 }
 
+// The walkie engine's state, as members of the state object.
+void writeWalkie(JsonWriter& w, const WalkieTalk& walkie) {
+    text(w, "transmitting");
+    w.Bool(walkie.transmitting());
+    text(w, "hearing");
+    text(w, walkie.hearing().toStdString());
+    text(w, "walkieStatus");
+    text(w, walkie.status().toStdString());
+}
+
 // The signal and the value of each property, by name.
 #define MERROWFAX_PROPERTY(name, writeValue)                                     \
     PublishedProperty {                                                          \
@@ -146,6 +156,7 @@ void writeState(JsonWriter& w, const AppModel& model, bool recording) {
     text(w, "recording");
     w.Bool(recording);
     writeMedia(w, model.media());
+    writeWalkie(w, model.walkieEngine());
     w.EndObject();
 }
 

@@ -16,7 +16,7 @@ Timings scaled(Timings t, double factor) {
           &t.audioRestart,     &t.directoryRequest, &t.directorySearch, &t.serviceAnswer,
           &t.bookUpload,       &t.strangerWindow,   &t.journalFold,     &t.waitingRetry,
           &t.saveRetry,        &t.walkieTapDelay,   &t.walkieSilence,   &t.walkieTrailing,
-          &t.walkieSilenceMin, &t.voiceLimit}) {
+          &t.walkieSilenceMin, &t.voiceLimit,       &t.walkieStall}) {
         scale(*d);
     }
     return t;

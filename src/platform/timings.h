@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 
 namespace merrowfax {
 
@@ -35,7 +36,11 @@ struct Timings {
     ms walkieSilence{1'200};       // walkie: a heard talk is over after this long without audio
     ms walkieTrailing{800};        // walkie: the closing static, then the resting text
     ms walkieSilenceMin{400};      // walkie: no silence timer is shorter
-    ms videoFrame{120};            // at most one camera frame sent per interval (not scaled)
+    ms walkieStall{5'000};         // a remote talk silent this long ends as if let go
+    // Walkie audio one press sends, or one received talk keeps: 60 s of
+    // wire audio. A press that reaches it ends by itself.
+    std::size_t walkieClipBytes = 1'920'000;
+    ms videoFrame{120};  // at most one camera frame sent per interval (not scaled)
 };
 
 const Timings& timings();

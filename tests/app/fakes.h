@@ -183,20 +183,50 @@ public:
     using CallMedia::publishRemoteImage;
 };
 
+// A walkie engine that records what the model asks of it; a test "speaks"
+// by calling the captured-audio callback the model installed.
 class RecordingWalkie final : public WalkieTalk {
 public:
     int givenWay = 0;
     bool yielded = false;
-    void setCallbacks(Callbacks) override {}
+    Callbacks callbacks;
+    int presses = 0;
+    int releases = 0;
+    bool capturing = false;
+    std::vector<std::string> hearings;  // names, one per startHearing
+    std::vector<wire::Bytes> chunks;    // received chunks, as handed over
+    std::vector<std::pair<wire::Bytes, std::string>> clips;
+
+    void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
     void setChannel(const Uuid&) override {}
     bool hasAudio() const override { return true; }
-    bool pressTalk() override { return !yielded; }
-    void releaseTalk() override {}
-    void startHearing(const std::string&) override {}
-    void receiveChunk(std::span<const std::byte>, const std::string&) override {}
-    void playClip(std::span<const std::byte>, const std::string&) override {}
-    void giveWay() override { ++givenWay; }
+    bool pressTalk() override {
+        ++presses;
+        capturing = !yielded;
+        return capturing;
+    }
+    void releaseTalk() override {
+        ++releases;
+        capturing = false;
+    }
+    void startHearing(const std::string& name) override { hearings.push_back(name); }
+    void receiveChunk(std::span<const std::byte> chunk, const std::string&) override {
+        chunks.emplace_back(chunk.begin(), chunk.end());
+    }
+    void playClip(std::span<const std::byte> clip, const std::string& name) override {
+        clips.emplace_back(wire::Bytes(clip.begin(), clip.end()), name);
+    }
+    void giveWay() override {
+        ++givenWay;
+        capturing = false;
+    }
     void setYielded(bool y) override { yielded = y; }
+
+    // The microphone hands over `bytes` bytes of audio, as the audio thread
+    // would (the model hops to its own thread).
+    void speak(std::size_t bytes, std::byte value = std::byte{1}) {
+        if (capturing && callbacks.onCaptured) callbacks.onCaptured(wire::Bytes(bytes, value));
+    }
 };
 
 class RecordingSounds final : public Sounds {

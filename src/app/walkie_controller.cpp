@@ -1,0 +1,188 @@
+#include "app/walkie_controller.h"
+
+#include <algorithm>
+
+#include "app/app_model.h"
+#include "platform/timings.h"
+#include "wire/envelope_builders.h"
+
+namespace merrowfax {
+namespace {
+
+// Frames ahead of their talk start: one second of wire audio is plenty.
+constexpr std::size_t kPendingBytes = 32'000;
+
+}  // namespace
+
+WalkieController::WalkieController(AppModel& model, WalkieDevices devices)
+    : model_(model), devices_(devices) {
+    stall_.setSingleShot(true);
+    connect(&stall_, &QTimer::timeout, this, [this] {
+        dropPending();
+        endedFrom_.reset();
+        if (incomingFrom_) finishIncoming();
+    });
+}
+
+WalkieController::~WalkieController() = default;
+
+void WalkieController::holdTalk(const std::string& number) {
+    if (number.empty()) return;
+    if (model_.isBlocked(number)) {
+        model_.setAlert(model_.displayName(number) + " is blocked. Unblock them first.");
+        return;
+    }
+    if (model_.active() || model_.incoming()) {
+        model_.setAlert("End the phone call before using the walkie.");
+        return;
+    }
+    if (!devices_.line.isOpen() && !model_.onLan(number)) {
+        devices_.line.connect();
+        model_.setAlert("Merrowfax is connecting. Hold the walkie again in a moment.");
+        return;
+    }
+    // A press to someone else while one runs: that one ends first.
+    if (holding_ && target_ && *target_ != number) endTalk(*target_);
+    if (holding_ && target_ == number) return;
+
+    setTarget(number);
+    setHolding(true);
+    outgoing_.clear();
+    dropPending();
+    devices_.router.setTalkTo(number);
+    sendTalk(true, number);
+    devices_.walkie.pressTalk();
+}
+
+void WalkieController::endTalk(const std::string& number) {
+    // A press already ended (the cap, a call) is not ended twice.
+    if (!holding_ && !target_) return;
+    const std::string to = target_.value_or(number);
+    setHolding(false);
+    setTarget(std::nullopt);
+    devices_.walkie.releaseTalk();
+    sendTalk(false, to);
+    devices_.router.setTalkTo(std::nullopt);
+    wire::Bytes audio = std::exchange(outgoing_, {});
+    model_.recordWalkieMessage(audio, to, true);
+}
+
+void WalkieController::appendOutgoing(std::span<const std::byte> chunk) {
+    if (!holding_ || !target_) return;
+    const std::size_t cap = timings().walkieClipBytes;
+    appendCapped(outgoing_, chunk, cap);
+    if (outgoing_.size() >= cap) endTalk(*target_);
+}
+
+void WalkieController::receiveTalk(const wire::events::Talk& talk) {
+    const std::string& from = talk.from;
+    if (from.empty() || model_.isBlocked(from)) return;
+    if (!talk.start) {
+        // The end comes over both paths; only the talk being heard ends.
+        if (incomingFrom_ != from) return;
+        finishIncoming();
+        endedFrom_ = from;
+        stall_.start(timings().walkieStall);
+        return;
+    }
+    // The same start over the second path.
+    if (incomingFrom_ == from) return;
+    // Someone else keys up over a talk being heard: that talk is kept as it
+    // stands, and the newest talker is heard.
+    if (incomingFrom_) finishIncoming();
+    endedFrom_.reset();
+    incoming_.clear();
+    if (pendingFrom_ == from) incoming_ = std::exchange(pending_, {});
+    dropPending();
+    const std::string shown = model_.displayName(from);
+    hearingName_ = shown != from || talk.name.empty() ? shown : talk.name;
+    setIncomingFrom(from);
+    devices_.walkie.startHearing(hearingName_);
+    if (!incoming_.empty()) devices_.walkie.receiveChunk(incoming_, hearingName_);
+    stall_.start(timings().walkieStall);
+}
+
+void WalkieController::receiveWalkie(const wire::events::Walkie& frame) {
+    if (frame.bytes.empty()) return;
+    if (!frame.from.empty() && model_.isBlocked(frame.from)) return;
+    if (incomingFrom_) {
+        if (!frame.from.empty() && frame.from != *incomingFrom_) return;
+        // Beyond the cap a talk is neither kept nor played.
+        auto kept = appendCapped(incoming_, frame.bytes, timings().walkieClipBytes);
+        if (kept.empty()) return;
+        devices_.walkie.receiveChunk(kept, hearingName_);
+        stall_.start(timings().walkieStall);
+        return;
+    }
+    // Ahead of a talk start: kept a moment for the start from the same number.
+    if (frame.from.empty() || frame.from == endedFrom_) return;
+    if (pendingFrom_ != frame.from) {
+        pending_.clear();
+        pendingFrom_ = frame.from;
+        stall_.start(timings().walkieStall);
+    }
+    appendCapped(pending_, frame.bytes, kPendingBytes);
+}
+
+void WalkieController::playClip(std::span<const std::byte> clip, const std::string& name) {
+    devices_.walkie.playClip(clip, name);
+}
+
+void WalkieController::giveWay() {
+    devices_.walkie.setYielded(true);
+    if (target_) endTalk(*target_);
+    devices_.walkie.giveWay();
+}
+
+void WalkieController::takeBack() {
+    devices_.walkie.setYielded(false);
+}
+
+void WalkieController::finishIncoming() {
+    if (!incomingFrom_) return;
+    const std::string from = *incomingFrom_;
+    wire::Bytes audio = std::exchange(incoming_, {});
+    setIncomingFrom(std::nullopt);
+    dropPending();
+    if (!model_.isBlocked(from)) model_.recordWalkieMessage(audio, from, false);
+}
+
+void WalkieController::dropPending() {
+    pendingFrom_.reset();
+    wire::Bytes().swap(pending_);
+}
+
+std::span<const std::byte> WalkieController::appendCapped(wire::Bytes& buffer,
+                                                          std::span<const std::byte> chunk,
+                                                          std::size_t cap) {
+    if (buffer.size() >= cap) return {};
+    const std::size_t n = std::min(chunk.size(), cap - buffer.size());
+    buffer.insert(buffer.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+    return chunk.first(n);
+}
+
+void WalkieController::sendTalk(bool start, const std::string& to) {
+    const auto& account = model_.account();
+    std::string name = account ? account->displayName : std::string("Merrowfax");
+    devices_.router.send(wire::talkEnvelope(start, to, std::move(name)), to);
+}
+
+void WalkieController::setHolding(bool holding) {
+    if (holding_ == holding) return;
+    holding_ = holding;
+    Q_EMIT holdingTalkChanged();
+}
+
+void WalkieController::setTarget(std::optional<std::string> target) {
+    if (target_ == target) return;
+    target_ = std::move(target);
+    Q_EMIT talkTargetChanged();
+}
+
+void WalkieController::setIncomingFrom(std::optional<std::string> number) {
+    if (incomingFrom_ == number) return;
+    incomingFrom_ = std::move(number);
+    Q_EMIT incomingTalkChanged();
+}
+
+}  // namespace merrowfax

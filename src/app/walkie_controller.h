@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+#include <span>
+#include <string>
+
+#include "app/router.h"
+#include "media/walkie_talk.h"
+#include "transport/net_transport.h"
+#include "wire/peer_event.h"
+
+namespace merrowfax {
+
+class AppModel;
+
+// What the walkie flow drives. All of it outlives the controller.
+struct WalkieDevices {
+    NetTransport& line;  // whether a path to the service is open, and opening it
+    Router& router;      // talk signals and captured audio go out here
+    WalkieTalk& walkie;
+};
+
+// The push-to-talk flow: who may talk to whom, the talk signals, the audio
+// of the press under way and of the talk being heard, and keeping each
+// exchange as a "Walkie" audio message in the chat. The engine captures and
+// plays; this decides. Network input is trusted for nothing: frames count
+// only from the number whose talk is heard, and every buffer is bounded.
+class WalkieController : public QObject {
+    Q_OBJECT
+
+public:
+    WalkieController(AppModel& model, WalkieDevices devices);
+    ~WalkieController() override;
+
+    bool holdingTalk() const { return holding_; }
+    const std::optional<std::string>& talkTarget() const { return target_; }
+    // Whose talk is being heard.
+    const std::optional<std::string>& incomingTalk() const { return incomingFrom_; }
+
+    void holdTalk(const std::string& number);
+    void endTalk(const std::string& number);
+    // A captured chunk, already sent; kept for the message of this press.
+    void appendOutgoing(std::span<const std::byte> chunk);
+    void receiveTalk(const wire::events::Talk& talk);
+    void receiveWalkie(const wire::events::Walkie& frame);
+    // The engine replays a stored clip.
+    void playClip(std::span<const std::byte> clip, const std::string& name);
+
+    // A phone call takes the audio: the press under way ends and the engine
+    // stands down until takeBack().
+    void giveWay();
+    void takeBack();
+
+Q_SIGNALS:
+    void holdingTalkChanged();
+    void talkTargetChanged();
+    void incomingTalkChanged();
+
+private:
+    void setHolding(bool holding);
+    void setTarget(std::optional<std::string> target);
+    void setIncomingFrom(std::optional<std::string> number);
+    void sendTalk(bool start, const std::string& to);
+    // The talk being heard is over: kept as a message, buffers emptied.
+    void finishIncoming();
+    void dropPending();
+    // Appends what still fits under the clip cap; the part appended.
+    static std::span<const std::byte> appendCapped(wire::Bytes& buffer,
+                                                   std::span<const std::byte> chunk,
+                                                   std::size_t cap);
+
+    AppModel& model_;
+    WalkieDevices devices_;
+
+    bool holding_ = false;
+    std::optional<std::string> target_;
+    wire::Bytes outgoing_;  // this press
+
+    std::optional<std::string> incomingFrom_;
+    std::string hearingName_;
+    wire::Bytes incoming_;  // the talk being heard
+    // Frames that overtook their talk start (the two paths race), from one
+    // number; a little, for a short while.
+    std::optional<std::string> pendingFrom_;
+    wire::Bytes pending_;
+    // Whose talk just ended: its late frames are not the start of another.
+    std::optional<std::string> endedFrom_;
+    QTimer stall_;  // ends a talk whose talker went quiet; forgets stale frames
+};
+
+}  // namespace merrowfax

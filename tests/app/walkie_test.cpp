@@ -1,0 +1,325 @@
+// The walkie's model side against a recording engine: who may talk, what
+// goes out, what is heard, and the "Walkie" messages both sides keep.
+#include <fstream>
+
+#include "loopback_lan.h"
+#include "model_fixture.h"
+#include "wire/frames.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+class Walkie : public ModelTest {
+protected:
+    void SetUp() override {
+        start();
+        line->open = true;
+        fromLine(text(kAlice, "hi"));  // a chat with Alice exists
+    }
+
+    static wire::events::Talk talk(bool start, const char* from = kAlice) {
+        return {start, "Alice", from};
+    }
+    static wire::events::Walkie frame(std::size_t bytes, const char* from = kAlice) {
+        return {wire::Bytes(bytes, std::byte{3}), from};
+    }
+
+    std::vector<wire::Envelope> talks() const { return line->sentWithOp("talk"); }
+    std::size_t walkieFrames() const {
+        return static_cast<std::size_t>(
+            std::count_if(line->frames.begin(), line->frames.end(),
+                          [](const auto& f) { return f.first == wire::FrameKind::walkie; }));
+    }
+    // The thread's "Walkie" messages.
+    std::vector<Message> walkies(const char* number = kAlice) const {
+        std::vector<Message> out;
+        if (const ChatThread* t = threadOf(number)) {
+            for (const auto& m : t->messages) {
+                if (m.text == "Walkie") out.push_back(m);
+            }
+        }
+        return out;
+    }
+    std::uintmax_t fileSize(const Message& m) const {
+        return std::filesystem::file_size(*model->attachmentFile(*m.attachmentPath));
+    }
+    // A press to Alice in which the microphone gives `bytes` bytes.
+    void press(std::size_t bytes) {
+        model->holdTalk(kAlice);
+        walkie->speak(bytes);
+        settle();
+        model->endTalk(kAlice);
+    }
+};
+
+TEST_F(Walkie, RefusalsExplainAndSendNothing) {
+    model->blockNumber(kAlice, true);
+    model->holdTalk(kAlice);
+    EXPECT_EQ(model->alertMessage(), "Alice is blocked. Unblock them first.");
+    model->blockNumber(kAlice, false);
+
+    model->startCall(kBob, false);
+    model->holdTalk(kAlice);
+    EXPECT_EQ(model->alertMessage(), "End the phone call before using the walkie.");
+    model->endCall();
+
+    line->open = false;
+    const int connects = line->connects;
+    model->holdTalk(kAlice);
+    EXPECT_EQ(model->alertMessage(), "Merrowfax is connecting. Hold the walkie again in a moment.");
+    EXPECT_EQ(line->connects, connects + 1);
+
+    EXPECT_TRUE(talks().empty());
+    EXPECT_FALSE(model->holdingTalk());
+    EXPECT_EQ(walkie->presses, 0);
+
+    // Alice on the LAN is a path even while the line is closed.
+    lan->connected = {{"peer-a", kAlice}};
+    lan->handler(wire::events::Online{{kAlice}});
+    settle();
+    model->holdTalk(kAlice);
+    EXPECT_TRUE(model->holdingTalk());
+}
+
+TEST_F(Walkie, APressSignalsSendsAudioAndKeepsAMessage) {
+    model->holdTalk(kAlice);
+    EXPECT_TRUE(model->holdingTalk());
+    EXPECT_EQ(model->talkTarget(), kAlice);
+    ASSERT_EQ(talks().size(), 1u);
+    EXPECT_EQ(talks()[0].call, "start");
+    EXPECT_EQ(talks()[0].name, "Me");
+    EXPECT_EQ(talks()[0].to, kAlice);
+    EXPECT_EQ(walkie->presses, 1);
+
+    walkie->speak(800);
+    walkie->speak(802);
+    settle();
+    EXPECT_EQ(walkieFrames(), 2u);
+    EXPECT_EQ(line->frames.back().second, kAlice);
+
+    model->endTalk(kAlice);
+    EXPECT_FALSE(model->holdingTalk());
+    EXPECT_FALSE(model->talkTarget());
+    EXPECT_EQ(walkie->releases, 1);
+    ASSERT_EQ(talks().size(), 2u);
+    EXPECT_EQ(talks()[1].call, "end");
+    // Nothing goes out once the talk ended.
+    walkie->capturing = true;
+    walkie->speak(640);
+    EXPECT_EQ(walkieFrames(), 2u);
+
+    const auto kept = walkies();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].sender, "me");
+    EXPECT_EQ(kept[0].status, MessageStatus::delivered);
+    EXPECT_EQ(kept[0].attachmentName, "walkie.wav");
+    EXPECT_EQ(kept[0].attachmentKind, "audio");
+    EXPECT_EQ(*kept[0].expiresAt, kept[0].sentAt + 7200);
+    EXPECT_EQ(fileSize(kept[0]), 1646u);
+
+    // A second release does not end the talk again.
+    model->endTalk(kAlice);
+    EXPECT_EQ(talks().size(), 2u);
+}
+
+TEST_F(Walkie, ShortExchangesAndChatlessNumbersLeaveNoMessage) {
+    press(1600);
+    EXPECT_TRUE(walkies().empty());
+    // Bob has no chat: his walkie is heard but not kept.
+    lan->connected = {{"peer-b", kBob}};
+    model->holdTalk(kBob);
+    walkie->speak(4000);
+    settle();
+    model->endTalk(kBob);
+    EXPECT_FALSE(threadOf(kBob));
+}
+
+TEST_F(Walkie, APressEndsItselfAtSixtySecondsOfAudio) {
+    model->holdTalk(kAlice);
+    for (int second = 0; second < 61; ++second) walkie->speak(32'000);
+    settle();
+    EXPECT_FALSE(model->holdingTalk());
+    ASSERT_EQ(talks().size(), 2u);
+    EXPECT_EQ(talks()[1].call, "end");
+    ASSERT_EQ(walkies().size(), 1u);
+    EXPECT_EQ(fileSize(walkies()[0]), 44u + 1'920'000u);
+    // The user lets go afterwards: nothing more happens.
+    model->endTalk(kAlice);
+    EXPECT_EQ(talks().size(), 2u);
+}
+
+TEST_F(Walkie, ATalkIsHeardAndKept) {
+    fromLan(frame(320));  // overtook its start
+    fromLine(talk(true));
+    fromLine(talk(true));  // the same start over the second path
+    EXPECT_EQ(model->incomingTalk(), kAlice);
+    ASSERT_EQ(walkie->hearings.size(), 1u);
+    EXPECT_EQ(walkie->hearings[0], "Alice");
+    for (int i = 0; i < 4; ++i) fromLine(frame(640));
+    fromLine(talk(false));
+    fromLan(talk(false));
+    EXPECT_FALSE(model->incomingTalk());
+
+    ASSERT_EQ(walkie->chunks.size(), 5u);
+    EXPECT_EQ(walkie->chunks[0].size(), 320u);
+    const auto kept = walkies();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].sender, "them");
+    EXPECT_EQ(*kept[0].expiresAt, kept[0].sentAt + 7200);
+    EXPECT_EQ(fileSize(kept[0]), 44u + 320u + 4 * 640u);
+}
+
+TEST_F(Walkie, HostileFramesAreDroppedAndMemoryStaysBounded) {
+    // Frames after the end are late, not the start of the next talk.
+    fromLine(talk(true));
+    fromLine(frame(2000));
+    fromLine(talk(false));
+    fromLine(frame(5000));
+    fromLine(talk(true));
+    EXPECT_EQ(walkie->chunks.size(), 1u);
+    fromLine(talk(false));
+
+    // From a number that is not talking, or is blocked.
+    walkie->chunks.clear();
+    fromLine(talk(true));
+    fromLine(frame(640, kBob));
+    model->blockNumber(kBob, true);
+    fromLine(talk(true, kBob));
+    fromLine(frame(640, kBob));
+    EXPECT_EQ(model->incomingTalk(), kAlice);
+    EXPECT_TRUE(walkie->chunks.empty());
+
+    // A flood: 100 MB in 1 MB frames keeps and plays at most 60 s.
+    std::size_t played = 0;
+    for (int i = 0; i < 100; ++i) fromLine(frame(1 << 20));
+    for (const auto& c : walkie->chunks) played += c.size();
+    EXPECT_EQ(played, 1'920'000u);
+    fromLine(talk(false));
+    EXPECT_EQ(fileSize(walkies().back()), 44u + 1'920'000u);
+}
+
+TEST_F(Walkie, ANewTalkerCutsInAndTheFirstTalkIsKept) {
+    fromLine(text(kBob, "hey", Uuid::random(), "Bob"));
+    fromLine(talk(true, kAlice));
+    fromLine(frame(4000, kAlice));
+    fromLine(talk(true, kBob));
+    fromLine(frame(3000, kAlice));  // Alice's talk is over for us
+    fromLine(frame(5000, kBob));
+    fromLine(talk(false, kAlice));  // not the talk being heard
+    EXPECT_EQ(model->incomingTalk(), kBob);
+    fromLine(talk(false, kBob));
+    ASSERT_EQ(walkies(kAlice).size(), 1u);
+    EXPECT_EQ(fileSize(walkies(kAlice)[0]), 44u + 4000u);
+    ASSERT_EQ(walkies(kBob).size(), 1u);
+    EXPECT_EQ(fileSize(walkies(kBob)[0]), 44u + 5000u);
+}
+
+TEST_F(Walkie, ATalkThatNeverEndsEndsWhenItGoesQuiet) {
+    TimingsOverride quick([](Timings& t) { t.walkieStall = std::chrono::milliseconds(50); });
+    fromLine(talk(true));
+    fromLine(frame(4000));
+    ASSERT_TRUE(waitUntil([&] { return !model->incomingTalk(); }, 2000));
+    ASSERT_EQ(walkies().size(), 1u);
+    // Frames without a start are forgotten too.
+    fromLine(frame(4000, kBob));
+    waitUntil([] { return false; }, 150);
+    fromLine(talk(true, kBob));
+    EXPECT_EQ(walkie->chunks.size(), 1u);
+}
+
+TEST_F(Walkie, ACallEndsThePressAndTheWalkieStepsBack) {
+    model->holdTalk(kAlice);
+    walkie->speak(4000);
+    settle();
+    fromLine(wire::events::Call{"invite", Uuid::random(), kBob, "Mac", "Bob", false, kBob});
+    EXPECT_FALSE(model->holdingTalk());
+    EXPECT_EQ(talks().back().call, "end");
+    EXPECT_EQ(walkie->givenWay, 1);
+    EXPECT_TRUE(walkie->yielded);
+    EXPECT_EQ(walkies().size(), 1u);
+}
+
+TEST_F(Walkie, AStoredRecordingReplaysThroughTheEngine) {
+    press(3200);
+    const Message kept = walkies().at(0);
+    model->playWalkieMessage(kept.id, kAlice);
+    ASSERT_TRUE(waitUntil([&] { return !walkie->clips.empty(); }));
+    EXPECT_EQ(walkie->clips[0].first, wire::Bytes(3200, std::byte{1}));
+    EXPECT_EQ(walkie->clips[0].second, "Me");
+
+    // A damaged file, or no such message: an alert and nothing plays.
+    std::ofstream(*model->attachmentFile(*kept.attachmentPath), std::ios::trunc) << "not audio";
+    model->playWalkieMessage(kept.id, kAlice);
+    ASSERT_TRUE(waitUntil([&] { return model->alertMessage().has_value(); }));
+    EXPECT_EQ(model->alertMessage(), "That recording could not be played.");
+    model->dismissAlert();
+    model->playWalkieMessage(Uuid::random(), kAlice);
+    EXPECT_EQ(model->alertMessage(), "That recording could not be played.");
+    EXPECT_EQ(walkie->clips.size(), 1u);
+}
+
+TEST_F(Walkie, TheLockScreenSwitchIsStored) {
+    EXPECT_TRUE(model->lockScreenTalk());
+    model->setLockScreenTalk(false);
+    EXPECT_FALSE(model->lockScreenTalk());
+    EXPECT_EQ(stored().lockScreenTalk, false);
+}
+
+}  // namespace
+
+namespace {
+
+// Two installations on the in-process LAN, each with a recording engine.
+struct Talker {
+    QTemporaryDir dir;
+    std::unique_ptr<AppModel> model;
+    RecordingWalkie* walkie = nullptr;
+
+    Talker(LoopbackLan& lan, const Account& account) {
+        StoredDatabase db = StoredDatabase::fresh();
+        db.account = account;
+        db.account->deviceId = db.deviceId;
+        Store(dir.path().toStdString()).save(db);
+        AppComponents parts;
+        auto engine = std::make_unique<RecordingWalkie>();
+        walkie = engine.get();
+        parts.walkie = std::move(engine);
+        parts.line = std::make_unique<FakeLine>();
+        parts.network = lan.join(account.displayName);
+        model = std::make_unique<AppModel>(dir.path().toStdString(), std::move(parts));
+    }
+};
+
+class WalkieOverTheLan : public ModelTest {
+protected:
+    LoopbackLan lan;
+    Talker ann{lan, account(kOwn, "Ann")};
+    Talker alice{lan, account(kAlice, "Alice")};
+};
+
+TEST_F(WalkieOverTheLan, AnExchangeIsHeardAndKeptOnBothSides) {
+    ASSERT_TRUE(waitUntil([&] { return ann.model->online().contains(kAlice); }));
+    ann.model->sendText("walkie?", kAlice);
+    ASSERT_TRUE(waitUntil([&] { return !alice.model->threads().empty(); }));
+
+    ann.model->holdTalk(kAlice);
+    ASSERT_TRUE(waitUntil([&] { return alice.model->incomingTalk() == kOwn; }));
+    for (int i = 0; i < 5; ++i) ann.walkie->speak(640);
+    ASSERT_TRUE(waitUntil([&] { return alice.walkie->chunks.size() == 5; }));
+    ann.model->endTalk(kAlice);
+    ASSERT_TRUE(waitUntil([&] { return !alice.model->incomingTalk(); }));
+    EXPECT_EQ(alice.walkie->hearings, std::vector<std::string>{"Ann"});
+
+    for (Talker* side : {&ann, &alice}) {
+        const auto& messages = side->model->threads().at(0).messages;
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[1].text, "Walkie");
+        EXPECT_EQ(messages[1].sender, side == &ann ? "me" : "them");
+        const auto file = side->model->attachmentFile(*messages[1].attachmentPath);
+        EXPECT_EQ(std::filesystem::file_size(*file), 44u + 5 * 640u);
+    }
+}
+
+}  // namespace
