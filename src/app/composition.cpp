@@ -1,6 +1,7 @@
 #include "app/composition.h"
 
 #include "media/device_call_media.h"
+#include "media/device_walkie_talk.h"
 #include "platform/computer_identity.h"
 #include "platform/device_choice.h"
 #include "transport/internet_line.h"
@@ -16,18 +17,22 @@ Composition compose(FrontEnd front) {
     made.line = line.get();
     parts.line = std::move(line);
     parts.directory = std::make_unique<DirectoryClient>(parts.services.service);
-    // The LAN link and the walkie join with their engines; until then the
-    // defaults of AppComponents stand in for them.
+    // The LAN link joins with its engine; until then the default of
+    // AppComponents stands in for it. Calls, the walkie and voice messages
+    // each open the chosen devices when they need them.
     made.microphone = [choice = front.audioInput] {
         return openMicrophone(choice);
     };
-    DeviceCallMedia::Devices devices;
-    devices.microphone = made.microphone;
-    devices.speaker = [choice = front.audioOutput] {
+    const auto speaker = [choice = front.audioOutput] {
         return openSpeaker(choice);
     };
+    DeviceCallMedia::Devices devices;
+    devices.microphone = made.microphone;
+    devices.speaker = speaker;
     devices.camera = openCamera(front.camera);
     parts.media = std::make_unique<DeviceCallMedia>(std::move(devices));
+    parts.walkie = std::make_unique<DeviceWalkieTalk>(
+        DeviceWalkieTalk::Devices{.microphone = made.microphone, .speaker = speaker});
     if (front.sounds) parts.sounds = makeDesktopSounds();
 
     parts.notifier = front.notifier ? std::move(front.notifier) : makeDesktopNotifier();

@@ -43,8 +43,8 @@ struct Composition {
 // The composition root: builds the components of a run, for the window and
 // the command-line client alike. The service addresses are read here, once
 // (MERROWFAX_SERVICE or the address built in), and the line and the
-// directory client get theirs from them. Call media opens the devices the
-// front end names; the walkie is the stand-in until its engine lands.
+// directory client get theirs from them. Call media, the walkie and voice
+// messages open the devices the front end names.
 Composition compose(FrontEnd front);
 
 }  // namespace merrowfax

@@ -7,6 +7,7 @@ extern "C" {
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cmath>
@@ -99,6 +100,10 @@ std::size_t voiceFilesInTemp() {
 class VoiceRecorderTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // A temporary folder of this test's own: other tests record in parallel.
+        ASSERT_TRUE(temp_.isValid());
+        savedTemp_ = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temp_.path().toUtf8());
         saved_ = timings();
         // 48 kHz stereo, so the recording goes through the conversion to 16 kHz mono.
         const AudioFormat format{48000, 2};
@@ -122,6 +127,7 @@ protected:
         setTimings(saved_);
         fs::remove(wav_);
         EXPECT_EQ(voiceFilesInTemp(), filesBefore_) << "a recording's file was left behind";
+        qputenv("TMPDIR", savedTemp_);
     }
     void setLimit(std::chrono::milliseconds limit) {
         Timings t = saved_;
@@ -129,6 +135,8 @@ protected:
         setTimings(t);
     }
 
+    QTemporaryDir temp_;
+    QByteArray savedTemp_;
     Timings saved_;
     fs::path wav_;
     std::size_t filesBefore_ = 0;

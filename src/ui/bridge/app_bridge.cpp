@@ -222,6 +222,10 @@ void AppBridge::deleteForMe(const QString& id, const QString& number) {
     if (auto uuid = idOf(id)) model_.deleteMessageForMe(*uuid, std8(number));
 }
 
+void AppBridge::playWalkieMessage(const QString& id, const QString& number) {
+    if (auto uuid = idOf(id)) model_.playWalkieMessage(*uuid, std8(number));
+}
+
 void AppBridge::deleteForEveryone(const QString& id, const QString& number) {
     if (auto uuid = idOf(id)) model_.deleteMessageForEveryone(*uuid, std8(number));
 }

@@ -103,6 +103,8 @@ public:
     Q_INVOKABLE void sendPhoto(const QUrl& file, const QString& number);
     Q_INVOKABLE void sendFile(const QUrl& file, const QString& number);
     Q_INVOKABLE void deleteForMe(const QString& id, const QString& number);
+    // Plays a voice message or a kept walkie exchange on the speaker.
+    Q_INVOKABLE void playWalkieMessage(const QString& id, const QString& number);
     Q_INVOKABLE void deleteForEveryone(const QString& id, const QString& number);
     Q_INVOKABLE void clearChat(const QString& number);
     Q_INVOKABLE bool hasContact(const QString& number) const;

@@ -116,6 +116,7 @@ Page {
                 width: ListView.view.width
                 app: chat.app
                 clock: chat.clock
+                onPlayRequested: (id) => chat.app.playWalkieMessage(id, chat.number)
                 onMenuRequested: (id, own, text) => {
                     bubbleMenu.messageId = id
                     bubbleMenu.own = own

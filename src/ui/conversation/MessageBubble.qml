@@ -18,6 +18,8 @@ Item {
     required property string statusLine
     required property double expiresAt
     signal menuRequested(string id, bool own, string text)
+    // A recording's row is its play button.
+    signal playRequested(string id)
 
     implicitHeight: column.implicitHeight
 
@@ -57,6 +59,8 @@ Item {
                 onClicked: (mouse) => {
                     if (mouse.button === Qt.RightButton)
                         bubble.menuRequested(bubble.messageId, bubble.mine && !bubble.deleted, bubble.text)
+                    else if (bubble.kind === "audio" && !bubble.deleted)
+                        bubble.playRequested(bubble.messageId)
                 }
             }
         }

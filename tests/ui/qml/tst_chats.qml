@@ -122,4 +122,22 @@ TestCase {
         seededApp.deleteContact(bob)
         verify(!remove.visible)
     }
+
+    function test_a_recordings_row_plays_it() {
+        const view = createTemporaryObject(conversation, test)
+        const list = findChild(view, "messageList")
+        let walkie = null
+        tryVerify(() => {
+            list.positionViewAtEnd()
+            const rows = list.contentItem.children
+            for (let i = 0; i < rows.length; ++i) {
+                if (rows[i].kind === "audio" && rows[i].text === "Walkie") walkie = rows[i]
+            }
+            return walkie !== null
+        })
+        // The seeded recording has no file: pressing it (as a tap does) tries,
+        // and says so.
+        walkie.playRequested(walkie.messageId)
+        tryCompare(seededApp, "alertMessage", "That recording could not be played.")
+    }
 }
