@@ -60,6 +60,10 @@ std::string newNumber(CliProcess& cli, const char* name, int city) {
         cli.command(std::string(R"({"cmd":"newNumber","name":")") + name +
                     R"(","country":"0","city":)" + std::to_string(city) + R"(,"pin":"1234"})");
     EXPECT_TRUE(cli.waitForChange("hasPin", [](const Value& v) { return v.IsTrue(); }));
+    EXPECT_TRUE(ok(reply)) << name << ": "
+                           << (reply.IsObject() && reply.HasMember("error")
+                                   ? str(reply["error"])
+                                   : std::string("no answer"));
     return ok(reply) ? str(reply["number"]) : std::string();
 }
 
