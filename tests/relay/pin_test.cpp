@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -146,11 +147,28 @@ TEST(PinTest, TrustAndUntrustAComputerFromAConnection) {
     RelayProcess relay;
     const std::string n = number(8);
     auto owner = join(relay, on(n, "mac-owner", "1234"));
+    // Trust is stored on the relay's storage pool, maybe after the pong: the
+    // linked computer knocks until it is let in (a knock without a PIN costs
+    // no attempt), and after the untrust until it is turned away.
+    const auto letIn = [&] {
+        const Device linked = on(n, "ipad-linked");
+        WsClient client(relay.port(), linked.target(), WsClient::Options{linked.from});
+        auto pin = client.waitFor("pin");
+        return pin && (*pin)["hasPin"].GetBool();
+    };
+    const auto settles = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 40; ++i) {
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    };
     owner.client->sendText(R"({"op":"trust","computer":"ipad-linked"})");
     drain(*owner.client);
-    EXPECT_TRUE(join(relay, on(n, "ipad-linked")).hasPin);
+    EXPECT_TRUE(settles(letIn));
     owner.client->sendText(R"({"op":"untrust","computer":"ipad-linked"})");
     drain(*owner.client);
+    EXPECT_TRUE(settles([&] { return !letIn(); }));
     EXPECT_EQ(refused(relay, on(n, "ipad-linked")).code, 1008);
 
     // Whoever walked onto a number that had no PIN cannot plant a computer
