@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_process.h"
+#include "cli_helpers.h"
 #include "support/goertzel.h"
 #include "support/pulse_server.h"
 
@@ -25,23 +25,6 @@ constexpr int kWindow = MonitorRecorder::kRate / 2;  // half a second heard
 // which a half-second window at the exact frequency sees as far weaker
 // (1e-4 to 1e-1), and a dropout can halve that; quiet is far under 1e-7.
 constexpr double kHeard = 1e-5;
-
-std::string str(const Value& v) {
-    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
-}
-
-bool ok(const Value& reply) {
-    return reply.IsObject() && reply.HasMember("ok") && reply["ok"].IsTrue();
-}
-
-std::string newNumber(CliProcess& cli, const char* name, int city) {
-    cli.mark();
-    auto reply =
-        cli.command(std::string(R"({"cmd":"newNumber","name":")") + name +
-                    R"(","country":"0","city":)" + std::to_string(city) + R"(,"pin":"1234"})");
-    EXPECT_TRUE(cli.waitForChange("hasPin", [](const Value& v) { return v.IsTrue(); }));
-    return ok(reply) ? str(reply["number"]) : std::string();
-}
 
 // Ann calls Ben and Ben answers; true once both see the call going on.
 bool callAndAnswer(CliProcess& ann, CliProcess& ben, const std::string& benNumber,

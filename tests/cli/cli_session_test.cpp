@@ -8,21 +8,12 @@
 
 #include <set>
 
-#include "cli_process.h"
+#include "cli_helpers.h"
 
 using namespace merrowfax::testing;
 using rapidjson::Value;
 
 namespace {
-
-std::string str(const Value& v) {
-    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
-}
-
-bool ok(const Value& reply) {
-    return reply.IsObject() && reply.HasMember("ok") && reply["ok"].IsBool() &&
-           reply["ok"].GetBool();
-}
 
 // The last message of the thread with `number`, from a "threads" value.
 const Value* lastMessage(const Value& threads, const std::string& number) {

@@ -8,45 +8,13 @@
 #include <filesystem>
 #include <numbers>
 
-#include "cli_process.h"
-#include "platform/wav_file.h"
+#include "cli_helpers.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
 using rapidjson::Value;
 
 namespace {
-
-std::string str(const Value& v) {
-    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
-}
-
-bool ok(const Value& reply) {
-    return reply.IsObject() && reply.HasMember("ok") && reply["ok"].IsTrue();
-}
-
-std::string writeTone(const QTemporaryDir& dir) {
-    std::vector<std::int16_t> samples(16000 * 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] =
-            static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * 440 * i / 16000));
-    }
-    const std::string path = dir.path().toStdString() + "/tone.wav";
-    const auto wav = makeWav(kWireAudioFormat, samples);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(wav.data(), 1, wav.size(), file);
-    std::fclose(file);
-    return path;
-}
-
-std::string newNumber(CliProcess& cli, const char* name, int city) {
-    cli.mark();
-    auto reply =
-        cli.command(std::string(R"({"cmd":"newNumber","name":")") + name +
-                    R"(","country":"0","city":)" + std::to_string(city) + R"(,"pin":"1234"})");
-    EXPECT_TRUE(cli.waitForChange("hasPin", [](const Value& v) { return v.IsTrue(); }));
-    return ok(reply) ? str(reply["number"]) : std::string();
-}
 
 // Whether `threads` holds a message with that attachment.
 bool hasAttachment(const Value& threads, const std::string& kind, const std::string& name) {
@@ -66,7 +34,7 @@ bool hasAttachment(const Value& threads, const std::string& kind, const std::str
 TEST(CliVoiceMessage, RecordedFromTheInputAndReceivedAsVoiceM4a) {
     RelayProcess relay;
     QTemporaryDir dir;
-    const std::string tone = writeTone(dir);
+    const std::string tone = writeTone(dir, "tone.wav", 440, 8000.0 / 32767, 2);
     CliProcess ann(relay,
                    {QStringLiteral("--audio-input"), QString::fromStdString("file:" + tone)});
     CliProcess ben(relay);

@@ -8,8 +8,7 @@
 #include <filesystem>
 #include <numbers>
 
-#include "cli_process.h"
-#include "platform/wav_file.h"
+#include "cli_helpers.h"
 #include "support/goertzel.h"
 
 using namespace merrowfax;
@@ -17,42 +16,6 @@ using namespace merrowfax::testing;
 using rapidjson::Value;
 
 namespace {
-
-std::string str(const Value& v) {
-    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
-}
-
-bool ok(const Value& reply) {
-    return reply.IsObject() && reply.HasMember("ok") && reply["ok"].IsTrue();
-}
-
-std::string writeTone(const QTemporaryDir& dir, const char* name, double level) {
-    std::vector<std::int16_t> samples(16000 * 4);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<std::int16_t>(32767 * level *
-                                               std::sin(2 * std::numbers::pi * 440 * i / 16000));
-    }
-    const std::string path = (std::filesystem::path(dir.path().toStdString()) / name).string();
-    const auto wav = makeWav(kWireAudioFormat, samples);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(wav.data(), 1, wav.size(), file);
-    std::fclose(file);
-    return path;
-}
-
-std::string newNumber(CliProcess& cli, const char* name, int city) {
-    cli.mark();
-    auto reply =
-        cli.command(std::string(R"({"cmd":"newNumber","name":")") + name +
-                    R"(","country":"0","city":)" + std::to_string(city) + R"(,"pin":"1234"})");
-    EXPECT_TRUE(cli.waitForChange("hasPin", [](const Value& v) { return v.IsTrue(); }));
-    return ok(reply) ? str(reply["number"]) : std::string();
-}
-
-QStringList devices(const std::string& in, const std::string& out) {
-    return {QStringLiteral("--audio-input"), QString::fromStdString("file:" + in),
-            QStringLiteral("--audio-output"), QString::fromStdString("file:" + out)};
-}
 
 // The id of the kept "Walkie" exchange in `threads`, or nothing.
 std::string walkieMessage(const Value& threads) {
@@ -94,11 +57,11 @@ bool voiceIn(std::span<const std::int16_t> samples) {
 TEST(CliWalkie, AHeldTalkIsHeardWithStaticKeptOnBothSidesAndPlaysAgain) {
     RelayProcess relay;
     QTemporaryDir dir;
-    const std::string tone = writeTone(dir, "tone.wav", 0.25);
-    const std::string quiet = writeTone(dir, "quiet.wav", 0);
+    const std::string tone = writeTone(dir, "tone.wav", 440, 0.25, 4);
+    const std::string quiet = writeTone(dir, "quiet.wav", 440, 0, 4);
     const std::string benHears = dir.path().toStdString() + "/ben-out.wav";
-    CliProcess ann(relay, devices(tone, dir.path().toStdString() + "/ann-out.wav"));
-    CliProcess ben(relay, devices(quiet, benHears));
+    CliProcess ann(relay, fileDevices(tone, dir.path().toStdString() + "/ann-out.wav"));
+    CliProcess ben(relay, fileDevices(quiet, benHears));
     const std::string annNumber = newNumber(ann, "Ann", 1);
     const std::string benNumber = newNumber(ben, "Ben", 2);
     ASSERT_FALSE(annNumber.empty());

@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "cli/cli_process.h"
+#include "cli/cli_helpers.h"
 #include "media/call_media.h"
 #include "numbers/virtual_number.h"
 #include "platform/paths.h"
@@ -29,10 +29,6 @@ using namespace merrowfax::testing;
 using rapidjson::Value;
 
 namespace {
-
-std::string str(const Value& v) {
-    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
-}
 
 // The window and what a user does to it.
 class Screen {

@@ -1,0 +1,67 @@
+#pragma once
+// What the command-line tests say to a merrowfax-cli again and again: reply
+// checks, a registered number, and WAV files to use as its devices.
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "cli_process.h"
+#include "platform/wav_file.h"
+
+namespace merrowfax::testing {
+
+inline std::string str(const rapidjson::Value& v) {
+    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
+}
+
+inline bool ok(const rapidjson::Value& reply) {
+    return reply.IsObject() && reply.HasMember("ok") && reply["ok"].IsTrue();
+}
+
+// A new number in country 0 for `cli`, once the service took it; empty (and
+// a failure that says why) when it did not.
+inline std::string newNumber(CliProcess& cli, const char* name, int city) {
+    cli.mark();
+    auto reply =
+        cli.command(std::string(R"({"cmd":"newNumber","name":")") + name +
+                    R"(","country":"0","city":)" + std::to_string(city) + R"(,"pin":"1234"})");
+    EXPECT_TRUE(cli.waitForChange("hasPin", [](const rapidjson::Value& v) { return v.IsTrue(); }));
+    EXPECT_TRUE(ok(reply)) << name << ": "
+                           << (reply.IsObject() && reply.HasMember("error")
+                                   ? str(reply["error"])
+                                   : std::string("no answer"));
+    return ok(reply) ? str(reply["number"]) : std::string();
+}
+
+// A WAV file of wire audio in `dir`: a sine of `hz` at `level` of full scale.
+inline std::string writeTone(const QTemporaryDir& dir, const char* name, double hz, double level,
+                             int seconds) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(16000 * seconds));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>(32767 * level *
+                                               std::sin(2 * std::numbers::pi * hz * i / 16000));
+    }
+    const std::string path = (std::filesystem::path(dir.path().toStdString()) / name).string();
+    const auto wav = makeWav(kWireAudioFormat, samples);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(wav.data(), 1, wav.size(), file);
+    std::fclose(file);
+    return path;
+}
+
+// The options that make WAV files a client's microphone and speaker.
+inline QStringList fileDevices(const std::string& in, const std::string& out) {
+    return {QStringLiteral("--audio-input"), QString::fromStdString("file:" + in),
+            QStringLiteral("--audio-output"), QString::fromStdString("file:" + out)};
+}
+
+}  // namespace merrowfax::testing
