@@ -11,10 +11,17 @@
 
 namespace merrowfax::testing {
 
-// A microphone the test speaks into by hand, on the test's thread.
+// A microphone the test speaks into by hand, on the test's thread. Given
+// `self`, it keeps the test's pointer to it while it lives.
 class HandMicrophone final : public AudioSource {
 public:
-    explicit HandMicrophone(AudioFormat format) : format_(format) {}
+    explicit HandMicrophone(AudioFormat format, HandMicrophone** self = nullptr)
+        : format_(format), self_(self) {
+        if (self_) *self_ = this;
+    }
+    ~HandMicrophone() override {
+        if (self_) *self_ = nullptr;
+    }
     AudioFormat format() const override { return format_; }
     bool start(OnChunk onChunk) override {
         onChunk_ = std::move(onChunk);
@@ -27,6 +34,7 @@ public:
 
 private:
     AudioFormat format_;
+    HandMicrophone** self_;
     OnChunk onChunk_;
 };
 

@@ -73,27 +73,6 @@ private:
     std::vector<std::int16_t> tape_;
 };
 
-// A wire-format microphone the test speaks into; it clears the test's pointer
-// to it when the engine lets it go.
-class TalkMicrophone final : public AudioSource {
-public:
-    explicit TalkMicrophone(TalkMicrophone** self) : self_(self) { *self_ = this; }
-    ~TalkMicrophone() override { *self_ = nullptr; }
-    AudioFormat format() const override { return kWireAudioFormat; }
-    bool start(OnChunk onChunk) override {
-        onChunk_ = std::move(onChunk);
-        return true;
-    }
-    void stop() override { onChunk_ = nullptr; }
-    void speak(std::span<const std::int16_t> frames) {
-        if (onChunk_) onChunk_(frames);
-    }
-
-private:
-    TalkMicrophone** self_;
-    OnChunk onChunk_;
-};
-
 const QString kResting = QStringLiteral("Hold to talk. It plays on the speaker.");
 
 class Walkie : public ::testing::Test {
@@ -108,7 +87,7 @@ protected:
         DeviceWalkieTalk::Devices devices;
         devices.microphone = [this]() -> std::unique_ptr<AudioSource> {
             ++micsOpened;
-            return std::make_unique<TalkMicrophone>(&microphone);
+            return std::make_unique<HandMicrophone>(kWireAudioFormat, &microphone);
         };
         devices.speaker = [this]() -> std::unique_ptr<AudioSink> {
             if (!speakerThere) return nullptr;
@@ -141,7 +120,7 @@ protected:
     int micsOpened = 0;
     int speakersOpened = 0;
     std::atomic<int> speakerStops = 0;
-    TalkMicrophone* microphone = nullptr;
+    HandMicrophone* microphone = nullptr;
     TapeSpeaker* speaker = nullptr;
     std::vector<wire::Bytes> sent;
     std::vector<bool> talking;
