@@ -35,6 +35,8 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
             &AppModel::talkTargetChanged);
     connect(walkie_.get(), &WalkieController::incomingTalkChanged, this,
             &AppModel::incomingTalkChanged);
+    connect(walkie_.get(), &WalkieController::partnerChanged, this,
+            &AppModel::walkiePartnerChanged);
     // The store gives a fresh database when db.json is missing or unreadable,
     // and persists a new walkie channel at once.
     data_ = store_.loadAtStartup();

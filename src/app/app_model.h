@@ -61,6 +61,8 @@ class AppModel : public QObject {
     Q_PROPERTY(std::optional<std::string> incomingTalk READ incomingTalk NOTIFY incomingTalkChanged)
     Q_PROPERTY(bool holdingTalk READ holdingTalk NOTIFY holdingTalkChanged)
     Q_PROPERTY(std::optional<std::string> talkTarget READ talkTarget NOTIFY talkTargetChanged)
+    Q_PROPERTY(
+        std::optional<std::string> walkiePartner READ walkiePartner NOTIFY walkiePartnerChanged)
     Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
     Q_PROPERTY(bool hasPin READ hasPin NOTIFY hasPinChanged)
     Q_PROPERTY(bool lockScreenTalk READ lockScreenTalk NOTIFY lockScreenTalkChanged)
@@ -101,6 +103,7 @@ public:
     const std::optional<std::string>& incomingTalk() const { return walkie_->incomingTalk(); }
     bool holdingTalk() const { return walkie_->holdingTalk(); }
     const std::optional<std::string>& talkTarget() const { return walkie_->talkTarget(); }
+    const std::optional<std::string>& walkiePartner() const { return walkie_->partner(); }
     bool restoring() const { return restoring_; }
     bool hasPin() const { return hasPin_; }
     bool lockScreenTalk() const { return data_.lockScreenTalk.value_or(true); }
@@ -271,6 +274,7 @@ Q_SIGNALS:
     void incomingTalkChanged();
     void holdingTalkChanged();
     void talkTargetChanged();
+    void walkiePartnerChanged();
     void restoringChanged();
     void hasPinChanged();
     void lockScreenTalkChanged();

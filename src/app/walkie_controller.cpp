@@ -46,6 +46,7 @@ void WalkieController::holdTalk(const std::string& number) {
     if (holding_ && target_ == number) return;
 
     setTarget(number);
+    setPartner(number);
     setHolding(true);
     outgoing_.clear();
     dropPending();
@@ -97,6 +98,7 @@ void WalkieController::receiveTalk(const wire::events::Talk& talk) {
     const std::string shown = model_.displayName(from);
     hearingName_ = shown != from || talk.name.empty() ? shown : talk.name;
     setIncomingFrom(from);
+    setPartner(from);
     devices_.walkie.startHearing(hearingName_);
     if (!incoming_.empty()) devices_.walkie.receiveChunk(incoming_, hearingName_);
     stall_.start(timings().walkieStall);
@@ -183,6 +185,12 @@ void WalkieController::setIncomingFrom(std::optional<std::string> number) {
     if (incomingFrom_ == number) return;
     incomingFrom_ = std::move(number);
     Q_EMIT incomingTalkChanged();
+}
+
+void WalkieController::setPartner(const std::string& number) {
+    if (partner_ == number) return;
+    partner_ = number;
+    Q_EMIT partnerChanged();
 }
 
 }  // namespace merrowfax

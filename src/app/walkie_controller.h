@@ -39,6 +39,9 @@ public:
     const std::optional<std::string>& talkTarget() const { return target_; }
     // Whose talk is being heard.
     const std::optional<std::string>& incomingTalk() const { return incomingFrom_; }
+    // The number last talked to or heard from: the calls tab's bar talks to
+    // it, since the target itself is cleared when a press ends.
+    const std::optional<std::string>& partner() const { return partner_; }
 
     void holdTalk(const std::string& number);
     void endTalk(const std::string& number);
@@ -58,11 +61,13 @@ Q_SIGNALS:
     void holdingTalkChanged();
     void talkTargetChanged();
     void incomingTalkChanged();
+    void partnerChanged();
 
 private:
     void setHolding(bool holding);
     void setTarget(std::optional<std::string> target);
     void setIncomingFrom(std::optional<std::string> number);
+    void setPartner(const std::string& number);
     void sendTalk(bool start, const std::string& to);
     // The talk being heard is over: kept as a message, buffers emptied.
     void finishIncoming();
@@ -77,6 +82,7 @@ private:
 
     bool holding_ = false;
     std::optional<std::string> target_;
+    std::optional<std::string> partner_;
     wire::Bytes outgoing_;  // this press
 
     std::optional<std::string> incomingFrom_;

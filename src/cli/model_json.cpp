@@ -128,6 +128,7 @@ const std::array kProperties = {
     MERROWFAX_PROPERTY(incomingTalk, optionalText(w, m.incomingTalk())),
     MERROWFAX_PROPERTY(holdingTalk, w.Bool(m.holdingTalk())),
     MERROWFAX_PROPERTY(talkTarget, optionalText(w, m.talkTarget())),
+    MERROWFAX_PROPERTY(walkiePartner, optionalText(w, m.walkiePartner())),
     MERROWFAX_PROPERTY(restoring, w.Bool(m.restoring())),
     MERROWFAX_PROPERTY(hasPin, w.Bool(m.hasPin())),
     MERROWFAX_PROPERTY(lockScreenTalk, w.Bool(m.lockScreenTalk())),

@@ -209,7 +209,10 @@ public:
         ++releases;
         capturing = false;
     }
-    void startHearing(const std::string& name) override { hearings.push_back(name); }
+    void startHearing(const std::string& name) override {
+        hearings.push_back(name);
+        publishHearing(QString::fromStdString(name));
+    }
     void receiveChunk(std::span<const std::byte> chunk, const std::string&) override {
         chunks.emplace_back(chunk.begin(), chunk.end());
     }

@@ -77,6 +77,11 @@ public:
         app_.media->publishLocalPreview(picture);
     }
     Q_INVOKABLE void setCameras(int count) { app_.media->cameras = count; }
+    // `number` keys the walkie up to this app (`start`) or lets go.
+    Q_INVOKABLE void talk(const QString& number, bool start) {
+        const std::string from = number.toStdString();
+        report(wire::events::Talk{start, "", from});
+    }
 
 private:
     void report(wire::PeerEvent event) {

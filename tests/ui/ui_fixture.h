@@ -21,6 +21,7 @@ struct UiParts {
     AppComponents components;
     testing::FakeLine* line = nullptr;
     testing::FakeMedia* media = nullptr;
+    testing::RecordingWalkie* walkie = nullptr;
 };
 
 // Components that reach nothing; the line and the media engine are fakes a
@@ -33,6 +34,9 @@ inline UiParts testParts() {
     auto media = std::make_unique<testing::FakeMedia>();
     parts.media = media.get();
     parts.components.media = std::move(media);
+    auto walkie = std::make_unique<testing::RecordingWalkie>();
+    parts.walkie = walkie.get();
+    parts.components.walkie = std::move(walkie);
     parts.components.computerIdentity = "mac-SCREENS";
     return parts;
 }

@@ -69,6 +69,16 @@ AppBridge::AppBridge(AppModel& model, QObject* parent)
     connect(&media, &CallMedia::mutedChanged, this, &AppBridge::mediaChanged);
     connect(&media, &CallMedia::speakerOnChanged, this, &AppBridge::mediaChanged);
     connect(&media, &CallMedia::videoOnChanged, this, &AppBridge::mediaChanged);
+    for (auto changed : {&AppModel::holdingTalkChanged, &AppModel::talkTargetChanged,
+                         &AppModel::walkiePartnerChanged}) {
+        connect(&model_, changed, this, &AppBridge::walkieChanged);
+    }
+    const WalkieTalk& walkie = model_.walkieEngine();
+    for (auto changed : {&WalkieTalk::statusChanged, &WalkieTalk::transmittingChanged,
+                         &WalkieTalk::hearingChanged}) {
+        connect(&walkie, changed, this, &AppBridge::walkieChanged);
+    }
+    connect(&model_, &AppModel::lockScreenTalkChanged, this, &AppBridge::lockScreenTalkChanged);
 }
 
 QString AppBridge::accountName() const {
@@ -224,6 +234,37 @@ void AppBridge::deleteForMe(const QString& id, const QString& number) {
 
 void AppBridge::playWalkieMessage(const QString& id, const QString& number) {
     if (auto uuid = idOf(id)) model_.playWalkieMessage(*uuid, std8(number));
+}
+
+QString AppBridge::talkTarget() const {
+    return QString::fromStdString(model_.talkTarget().value_or(std::string()));
+}
+
+QString AppBridge::walkiePartner() const {
+    return QString::fromStdString(model_.walkiePartner().value_or(std::string()));
+}
+
+void AppBridge::pressTalk(const QString& number) {
+    // A press already under way to this number (a repeated key) stays as it is.
+    if (model_.holdingTalk() && model_.talkTarget() == std8(number)) return;
+    model_.holdTalk(std8(number));
+}
+
+void AppBridge::releaseTalk(const QString& number) {
+    if (model_.talkTarget() == std8(number) || model_.holdingTalk()) model_.endTalk(std8(number));
+}
+
+void AppBridge::pressWalkieBar() {
+    if (model_.holdingTalk()) return;
+    if (const auto& partner = model_.walkiePartner()) {
+        model_.holdTalk(*partner);
+    } else {
+        model_.setAlert("Open a contact and hold Walkie to talk to that person.");
+    }
+}
+
+void AppBridge::releaseWalkieBar() {
+    if (const auto& target = model_.talkTarget()) model_.endTalk(*target);
 }
 
 void AppBridge::deleteForEveryone(const QString& id, const QString& number) {

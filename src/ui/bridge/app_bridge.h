@@ -43,6 +43,15 @@ class AppBridge : public QObject {
     Q_PROPERTY(bool speakerOn READ speakerOn NOTIFY mediaChanged)
     Q_PROPERTY(bool videoOn READ videoOn NOTIFY mediaChanged)
     Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
+    Q_PROPERTY(bool holdingTalk READ holdingTalk NOTIFY walkieChanged)
+    Q_PROPERTY(QString talkTarget READ talkTarget NOTIFY walkieChanged)
+    Q_PROPERTY(QString walkiePartner READ walkiePartner NOTIFY walkieChanged)
+    Q_PROPERTY(bool transmitting READ transmitting NOTIFY walkieChanged)
+    Q_PROPERTY(QString walkieHearing READ walkieHearing NOTIFY walkieChanged)
+    Q_PROPERTY(QString walkieStatus READ walkieStatus NOTIFY walkieChanged)
+    Q_PROPERTY(bool lockScreenTalk READ lockScreenTalk WRITE setLockScreenTalk NOTIFY
+                   lockScreenTalkChanged)
+    Q_PROPERTY(QString deviceLabel READ deviceLabel CONSTANT)
 
 public:
     explicit AppBridge(AppModel& model, QObject* parent = nullptr);
@@ -76,6 +85,15 @@ public:
     bool muted() const { return model_.media().muted(); }
     bool speakerOn() const { return model_.media().speakerOn(); }
     bool videoOn() const { return model_.media().videoOn(); }
+    bool holdingTalk() const { return model_.holdingTalk(); }
+    QString talkTarget() const;
+    QString walkiePartner() const;
+    bool transmitting() const { return model_.walkieEngine().transmitting(); }
+    QString walkieHearing() const { return model_.walkieEngine().hearing(); }
+    QString walkieStatus() const { return model_.walkieEngine().status(); }
+    bool lockScreenTalk() const { return model_.lockScreenTalk(); }
+    void setLockScreenTalk(bool on) { model_.setLockScreenTalk(on); }
+    QString deviceLabel() const { return QString::fromStdString(model_.deviceLabel()); }
 
     // Shared.
     Q_INVOKABLE void dismissAlert() { model_.dismissAlert(); }
@@ -136,6 +154,13 @@ public:
     Q_INVOKABLE void toggleSpeaker() { model_.media().setSpeaker(!model_.media().speakerOn()); }
     Q_INVOKABLE void toggleCallVideo() { model_.toggleCallVideo(); }
     Q_INVOKABLE void switchCamera() { model_.media().switchCamera(); }
+    // The walkie. A conversation's control talks to its number; the calls
+    // tab's bar to the last walkie partner.
+    Q_INVOKABLE void pressTalk(const QString& number);
+    Q_INVOKABLE void releaseTalk(const QString& number);
+    Q_INVOKABLE void pressWalkieBar();
+    Q_INVOKABLE void releaseWalkieBar();
+
     // "1:05" for the seconds since `startedAtMs` (Unix milliseconds).
     Q_INVOKABLE QString durationSince(double startedAtMs, double nowMs) const;
 
@@ -157,6 +182,8 @@ Q_SIGNALS:
     void mediaChanged();
     void recordingChanged();
     void contactsChanged();
+    void walkieChanged();
+    void lockScreenTalkChanged();
 
 private:
     AppModel& model_;

@@ -183,6 +183,20 @@ Page {
                 Item { Layout.fillHeight: true }
             }
         }
+
+        WalkieBar {
+            objectName: "walkieBar"
+            Layout.fillWidth: true
+            app: calls.app
+            talking: calls.app.holdingTalk
+            line: calls.app.walkieHearing !== ""
+                  ? calls.app.walkieHearing + " on the speaker"
+                  : calls.app.lockScreenTalk && calls.app.deviceLabel !== "Mac"
+                    ? "Walkie plays loud on the speaker, including the lock screen."
+                    : "Walkie plays loud on the speaker."
+            onTalkPressed: calls.app.pressWalkieBar()
+            onTalkReleased: calls.app.releaseWalkieBar()
+        }
     }
 
     PlaceSearch {

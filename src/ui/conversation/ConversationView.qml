@@ -138,6 +138,16 @@ Page {
             }
         }
 
+        WalkieBar {
+            objectName: "walkieBar"
+            Layout.fillWidth: true
+            app: chat.app
+            talking: chat.app.holdingTalk && chat.app.talkTarget === chat.number
+            line: chat.app.walkieStatus
+            onTalkPressed: chat.app.pressTalk(chat.number)
+            onTalkReleased: chat.app.releaseTalk(chat.number)
+        }
+
         Pane {
             Layout.fillWidth: true
             padding: 6

@@ -151,6 +151,25 @@ Page {
                       : "The directory lists this name with the number. Choose Business if this line is for a business."
             }
 
+            // A desktop has no lock screen button to switch.
+            ColumnLayout {
+                objectName: "walkieSection"
+                visible: settings.app.deviceLabel !== "Mac"
+                Layout.fillWidth: true
+                spacing: 8
+                SectionTitle { text: "Walkie" }
+                Switch {
+                    objectName: "lockScreenTalk"
+                    Layout.fillWidth: true
+                    text: "Push to talk on the lock screen"
+                    checked: settings.app.lockScreenTalk
+                    onToggled: settings.app.lockScreenTalk = checked
+                }
+                Footnote {
+                    text: "Turn this off if the lock screen button gets in the way. Hold to talk inside Merrowfax still works."
+                }
+            }
+
             SectionTitle { text: "About" }
             ItemDelegate {
                 Layout.fillWidth: true
