@@ -1,6 +1,6 @@
 // The real application window under Xvfb, against the real relay service:
-// onboarding by clicks and keys, then a text to a merrowfax-cli peer; and a
-// video call with a peer through a private sound server.
+// onboarding by clicks and keys, then a text to a merrowfax-cli peer; a video
+// call and walkie exchanges with a peer through a private sound server.
 #include <gtest/gtest.h>
 
 #include <QtQml/qqmlextensionplugin.h>
@@ -248,6 +248,129 @@ TEST(WindowEndToEnd, AVideoCallWithAPeerHasSoundAndPicturesBothWays) {
     // The window ends the call: its audio stops.
     screen.click(screen.shown("end"));
     EXPECT_TRUE(spinUntil([&] { return !app.model().media().audioReady(); }, 5000));
+}
+
+// How many "Walkie" messages the window keeps from `sender` ("me", "them").
+std::size_t walkieMessages(const AppModel& model, const std::string& sender) {
+    std::size_t n = 0;
+    for (const auto& thread : model.threads()) {
+        for (const auto& m : thread.messages) {
+            if (m.text == "Walkie" && m.sender == sender && m.attachmentKind == "audio") ++n;
+        }
+    }
+    return n;
+}
+
+TEST(WindowEndToEnd, WalkieExchangesWithAPeerAreHeardBothWaysAndKept) {
+    if (!PulseServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+    RelayProcess relay;
+    PulseServer pulse(PulseServer::Options{.clients = 2});
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
+    qputenv("MERROWFAX_SERVICE", QByteArray::fromStdString(relay.wsUrl("")));
+    qputenv("MERROWFAX_AUDIO_INPUT", QByteArray::fromStdString(PulseServer::microphoneName(0)));
+    qputenv("MERROWFAX_AUDIO_OUTPUT", QByteArray::fromStdString(PulseServer::speakerName(0)));
+    qunsetenv("MERROWFAX_CAMERA");
+
+    CliProcess peer(
+        relay,
+        {QStringLiteral("--audio-input"), QString::fromStdString(PulseServer::microphoneName(1)),
+         QStringLiteral("--audio-output"), QString::fromStdString(PulseServer::speakerName(1))});
+    auto claimed = peer.command(
+        R"({"cmd":"newNumber","name":"Bea","country":"44","city":1,"pin":"1111"})", 10000);
+    ASSERT_TRUE(claimed.IsObject() && claimed["ok"].IsTrue());
+
+    ui::MerrowfaxApp app(dataFolder());
+    QQmlApplicationEngine engine;
+    ui::prepareEngine(engine);
+    engine.setInitialProperties({{QStringLiteral("app"), QVariant::fromValue(&app.bridge())}});
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Merrowfax/Main.qml")));
+    ASSERT_FALSE(engine.rootObjects().isEmpty());
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    Screen screen(*window);
+
+    const auto number = VirtualNumber::parse("0-1-555-0102");
+    ASSERT_TRUE(number);
+    app.model().claimNewNumber("Ann", false, *number, "2468", "2468");
+    ASSERT_TRUE(spinUntil([&] { return app.bridge().hasPin(); }, 10000));
+
+    const ToneFeeder annSpeaks(pulse, 440, 0);
+    const ToneFeeder beaSpeaks(pulse, 1000, 1);
+    const MonitorRecorder annHears(pulse, 0);
+    const MonitorRecorder beaHears(pulse, 1);
+
+    // Bea writes first, so both sides have the chat the exchanges are kept in.
+    ASSERT_TRUE(peer.command(R"({"cmd":"sendText","to":")" + number->text() +
+                             R"(","text":"Over to you"})")["ok"]
+                    .IsTrue());
+    ASSERT_TRUE(spinUntil([&] { return !app.model().threads().empty(); }, 10000));
+    const std::string bea = app.model().threads().at(0).id;
+    screen.click(screen.row("threadList", 0));
+    QQuickItem* talk = screen.shown("talkButton");
+    ASSERT_TRUE(talk);
+    // The conversation slides in: press where the button comes to rest.
+    QPointF last(-1, -1);
+    spinUntil(
+        [&] {
+            const QPointF now = talk->mapToScene(QPointF(0, 0));
+            const bool still = now == last;
+            last = now;
+            spinUntil([] { return false; }, 100);
+            return still;
+        },
+        5000);
+
+    // The window holds the walkie by its button: Bea hears Ann's tone.
+    bool beaHeard = false;
+    {
+        const QPoint centre =
+            talk->mapToScene(QPointF(talk->width() / 2, talk->height() / 2)).toPoint();
+        QTest::mousePress(window, Qt::LeftButton, {}, centre);
+        EXPECT_TRUE(spinUntil([&] { return app.bridge().transmitting(); }, 3000))
+            << app.bridge().alertMessage().toStdString();
+        EXPECT_EQ(talk->property("text").toString(), QStringLiteral("Talking"));
+        beaHeard = spinUntil([&] { return hears(beaHears, 440, 1000); }, 6000);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, centre);
+    }
+    EXPECT_TRUE(beaHeard) << "Bea hears the window's walkie";
+    EXPECT_TRUE(spinUntil([&] { return !app.bridge().holdingTalk(); }, 3000));
+    EXPECT_TRUE(spinUntil([&] { return walkieMessages(app.model(), "me") == 1; }, 5000));
+
+    // Bea talks back: the window names her on the line and plays her tone.
+    ASSERT_TRUE(
+        peer.command(R"({"cmd":"holdTalk","to":")" + number->text() + R"("})")["ok"].IsTrue());
+    EXPECT_TRUE(spinUntil([&] { return !app.bridge().walkieHearing().isEmpty(); }, 5000));
+    EXPECT_TRUE(spinUntil([&] { return hears(annHears, 1000, 440); }, 6000))
+        << "the window hears Bea's walkie";
+    spinUntil([] { return false; }, 1500);  // enough of her tone to hear it again
+    ASSERT_TRUE(
+        peer.command(R"({"cmd":"endTalk","to":")" + number->text() + R"("})")["ok"].IsTrue());
+    EXPECT_TRUE(spinUntil([&] { return walkieMessages(app.model(), "them") == 1; }, 5000));
+    EXPECT_TRUE(spinUntil([&] { return !hears(annHears, 1000, 440); }, 8000));
+
+    // Her kept exchange plays again from its row.
+    const auto& messages = app.model().threads().at(0).messages;
+    int row = -1;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (messages[i].text == "Walkie" && messages[i].sender == "them") row = static_cast<int>(i);
+    }
+    ASSERT_GE(row, 0);
+    // Brought into view first: the list may hold more than the window shows.
+    QQuickItem* list = screen.shown("messageList");
+    ASSERT_TRUE(list);
+    QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, row), Q_ARG(int, 2));
+    spinUntil([] { return false; }, 200);
+    // Her bubble sits at the leading edge of its row.
+    QQuickItem* bubble = screen.row("messageList", row);
+    ASSERT_TRUE(bubble);
+    const QPoint onBubble = bubble->mapToScene(QPointF(60, 16)).toPoint();
+    QTest::mouseClick(window, Qt::LeftButton, {}, onBubble);
+    EXPECT_TRUE(spinUntil([&] { return hears(annHears, 1000, 440); }, 8000))
+        << "the kept exchange plays on the window";
+    EXPECT_EQ(app.model().threads().at(0).id, bea);
 }
 
 }  // namespace
