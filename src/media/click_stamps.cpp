@@ -54,6 +54,26 @@ void ClickStamps::played(std::span<const std::int16_t> wire) {
     if (const std::int64_t at = playedOnsets_.find(wire, start)) write("play", at);
 }
 
+void ClickStamps::walkie(WalkieMoment moment) {
+    const std::int64_t at = nowNs();
+    const char* what = "walkie-press";
+    switch (moment) {
+        case WalkieMoment::Press:
+            break;
+        case WalkieMoment::FirstSent:
+            what = "walkie-sent";
+            break;
+        case WalkieMoment::FirstQueued:
+            what = "walkie-queued";
+            break;
+        case WalkieMoment::FirstPlayed:
+            what = "walkie-played";
+            break;
+    }
+    std::lock_guard lock(mutex_);
+    write(what, at);
+}
+
 void ClickStamps::write(const char* what, std::int64_t nanoseconds) {
     std::fprintf(file_, "%s %lld\n", what, static_cast<long long>(nanoseconds));
     std::fflush(file_);

@@ -8,15 +8,25 @@
 
 namespace merrowfax {
 
-// Latency instrumentation for bench/call_latency, off unless
-// MERROWFAX_CLICK_LOG names a file: the steady-clock time (nanoseconds) of
-// every click onset the microphone captured and every one handed to the
-// speaker is appended to it as "capture NS" or "play NS". A click onset is a
-// sample of at least a quarter of full scale 50 ms or more after the last
-// such sample (by the clock: silence is never sent, so the gaps between
-// clicks are missing from what the far side plays).
+// Latency instrumentation for bench/call_latency and bench/walkie_latency,
+// off unless MERROWFAX_CLICK_LOG names a file: the steady-clock time
+// (nanoseconds) of every click onset the call microphone captured and every
+// one handed to the call speaker is appended to it as "capture NS" or
+// "play NS". A click onset is a sample of at least a quarter of full scale
+// 50 ms or more after the last such sample (by the clock: silence is never
+// sent, so the gaps between clicks are missing from what the far side plays).
+//
+// The walkie stamps moments instead of sounds, since what it plays first is
+// its own static: see WalkieMoment.
 class ClickStamps {
 public:
+    enum class WalkieMoment {
+        Press,        // "walkie-press": the talk button went down
+        FirstSent,    // "walkie-sent": the first captured chunk of a press goes out
+        FirstQueued,  // "walkie-queued": the first chunk of a heard talk is queued to play
+        FirstPlayed,  // "walkie-played": its first sample is handed to the speaker
+    };
+
     // Nothing when the variable is not set or the file does not open.
     static std::unique_ptr<ClickStamps> fromEnvironment();
     ~ClickStamps();
@@ -25,6 +35,8 @@ public:
     void captured(std::span<const std::int16_t> wire);
     // Wire samples whose first one is handed to the speaker just now.
     void played(std::span<const std::int16_t> wire);
+    // The walkie reached `moment` just now; from any thread.
+    void walkie(WalkieMoment moment);
 
 private:
     struct Onsets {

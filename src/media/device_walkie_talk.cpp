@@ -15,7 +15,7 @@ const QString kResting = QStringLiteral("Hold to talk. It plays on the speaker."
 }  // namespace
 
 DeviceWalkieTalk::DeviceWalkieTalk(Devices devices, QObject* parent)
-    : devices_(std::move(devices)) {
+    : devices_(std::move(devices)), stamps_(ClickStamps::fromEnvironment()) {
     setParent(parent);
     silence_.setSingleShot(true);
     tapDelay_.setSingleShot(true);
@@ -50,6 +50,7 @@ bool DeviceWalkieTalk::pressTalk() {
     pressed_ = true;
     if (capturing_) return true;
     capturing_ = true;
+    if (stamps_) stamps_->walkie(ClickStamps::WalkieMoment::Press);
     hearingRemote_ = false;
     // Talking and hearing exclude each other: what was still to be heard goes.
     if (player_) player_->clear();
@@ -127,6 +128,8 @@ void DeviceWalkieTalk::captureStep(std::span<const std::int16_t> frames) {
         if (wire.empty()) wire = capture_->converter.convert(frames, capture_->format);
     }
     if (wire.empty()) return;
+    if (stamps_ && !capture_->sentAny) stamps_->walkie(ClickStamps::WalkieMoment::FirstSent);
+    capture_->sentAny = true;
     std::function<void(wire::Bytes)> onCaptured;
     {
         std::lock_guard callbacksLock(callbacksMutex_);
@@ -139,6 +142,7 @@ void DeviceWalkieTalk::captureStep(std::span<const std::int16_t> frames) {
 
 void DeviceWalkieTalk::startHearing(const std::string& name) {
     if (capturing_ || yielded_) return;
+    if (!hearingRemote_) voiceQueued_ = false;
     hearingRemote_ = true;
     QString shown = QString::fromStdString(name);
     if (shown.trimmed().isEmpty()) shown = QStringLiteral("Merrowfax");
@@ -154,7 +158,7 @@ void DeviceWalkieTalk::openWithStatic() {
     openedWithStatic_ = true;
     {
         std::lock_guard lock(audioLock_);
-        queued_.push_front(staticBurst());
+        queued_.push_front({staticBurst()});
     }
     playQueued();
 }
@@ -163,9 +167,12 @@ void DeviceWalkieTalk::receiveChunk(std::span<const std::byte> chunk, const std:
     if (capturing_ || yielded_ || chunk.size() < 2) return;
     if (!hearingRemote_) startHearing(name);
     wire::Bytes boosted = boostForSpeaker(chunk);
+    const bool first = stamps_ && !voiceQueued_;
+    voiceQueued_ = true;
+    if (first) stamps_->walkie(ClickStamps::WalkieMoment::FirstQueued);
     {
         std::lock_guard lock(audioLock_);
-        queued_.push_back(std::move(boosted));
+        queued_.push_back({std::move(boosted), first});
         while (queued_.size() > kMaxQueuedClips) queued_.pop_front();
     }
     playQueued();
@@ -183,9 +190,9 @@ void DeviceWalkieTalk::playClip(std::span<const std::byte> clip, const std::stri
     {
         std::lock_guard lock(audioLock_);
         queued_.clear();
-        queued_.push_back(staticBurst());
-        queued_.push_back(std::move(boosted));
-        queued_.push_back(staticBurst());
+        queued_.push_back({staticBurst()});
+        queued_.push_back({std::move(boosted)});
+        queued_.push_back({staticBurst()});
     }
     playQueued();
     armSilence(duration + timings().walkieSilence);
@@ -193,12 +200,20 @@ void DeviceWalkieTalk::playClip(std::span<const std::byte> clip, const std::stri
 
 void DeviceWalkieTalk::playQueued() {
     if (!engineReady_ || capturing_) return;
-    std::deque<wire::Bytes> clips;
+    std::deque<Clip> clips;
     {
         std::lock_guard lock(audioLock_);
         clips.swap(queued_);
     }
-    for (const wire::Bytes& clip : clips) player_->play(wireSamples(clip));
+    for (const Clip& clip : clips) {
+        std::function<void()> onStart;
+        if (clip.firstVoice) {
+            onStart = [stamps = stamps_.get()] {
+                stamps->walkie(ClickStamps::WalkieMoment::FirstPlayed);
+            };
+        }
+        player_->play(wireSamples(clip.audio), std::move(onStart));
+    }
 }
 
 void DeviceWalkieTalk::armSilence(std::chrono::milliseconds interval) {
@@ -209,7 +224,7 @@ void DeviceWalkieTalk::silenceEnded() {
     if (hearingRemote_ && !trailingQueued_) {
         {
             std::lock_guard lock(audioLock_);
-            queued_.push_back(staticBurst());
+            queued_.push_back({staticBurst()});
         }
         playQueued();
         trailingQueued_ = true;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "media/click_stamps.h"
 #include "media/paced_player.h"
 #include "media/walkie_talk.h"
 #include "media/wire_audio.h"
@@ -63,6 +64,11 @@ private:
         explicit Capture(AudioFormat f) : format(f) {}
         AudioFormat format;
         WireConverter converter;
+        bool sentAny = false;  // a chunk of this press went out
+    };
+    struct Clip {
+        wire::Bytes audio;
+        bool firstVoice = false;  // the first chunk of a heard talk, stamped
     };
 
     void prepareEngine();
@@ -77,6 +83,7 @@ private:
 
     Devices devices_;
     Uuid channel_;
+    std::unique_ptr<ClickStamps> stamps_;  // latency stamps, usually none
 
     std::mutex callbacksMutex_;
     Callbacks callbacks_;
@@ -86,7 +93,7 @@ private:
     std::unique_ptr<PacedPlayer> player_;
     bool engineReady_ = false;
     std::mutex audioLock_;  // guards queued_
-    std::deque<wire::Bytes> queued_;
+    std::deque<Clip> queued_;
 
     // Capture: the microphone belongs to the main thread, capture_ to the
     // capture step under captureMutex_.
@@ -100,6 +107,7 @@ private:
     bool hearingRemote_ = false;
     bool openedWithStatic_ = false;
     bool trailingQueued_ = false;
+    bool voiceQueued_ = false;  // this hearing's first chunk is queued
     QTimer silence_;
     QTimer tapDelay_;
 };

@@ -28,13 +28,18 @@ PacedPlayer::~PacedPlayer() {
     thread_.join();
 }
 
-void PacedPlayer::play(std::span<const std::int16_t> wire) {
+void PacedPlayer::play(std::span<const std::int16_t> wire, std::function<void()> onStart) {
     {
         std::lock_guard lock(mutex_);
+        if (onStart && !wire.empty())
+            cues_.push_back({consumed_ + backlog_.size(), std::move(onStart)});
         backlog_.insert(backlog_.end(), wire.begin(), wire.end());
         if (backlog_.size() > kMaxBacklog) {
-            const auto excess = static_cast<std::ptrdiff_t>(backlog_.size() - kMaxBacklog);
-            backlog_.erase(backlog_.begin(), backlog_.begin() + excess);
+            const std::size_t excess = backlog_.size() - kMaxBacklog;
+            backlog_.erase(backlog_.begin(),
+                           backlog_.begin() + static_cast<std::ptrdiff_t>(excess));
+            consumed_ += excess;
+            while (!cues_.empty() && cues_.front().at < consumed_) cues_.pop_front();
         }
     }
     wake_.notify_all();
@@ -42,7 +47,9 @@ void PacedPlayer::play(std::span<const std::int16_t> wire) {
 
 void PacedPlayer::clear() {
     std::lock_guard lock(mutex_);
+    consumed_ += backlog_.size();
     backlog_.clear();
+    cues_.clear();
 }
 
 std::size_t PacedPlayer::backlog() const {
@@ -68,9 +75,17 @@ void PacedPlayer::run() {
             std::vector<std::int16_t> piece(backlog_.begin(),
                                             backlog_.begin() + static_cast<std::ptrdiff_t>(count));
             backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(count));
+            consumed_ += count;
+            std::vector<std::function<void()>> starting;
+            while (!cues_.empty() && cues_.front().at < consumed_) {
+                starting.push_back(std::move(cues_.front().run));
+                cues_.pop_front();
+            }
             playedUntil += durationOf(count);
             lock.unlock();
-            sink_.play(toSpeaker_.convert(piece));
+            const std::vector<std::int16_t> converted = toSpeaker_.convert(piece);
+            for (const auto& run : starting) run();
+            sink_.play(converted);
             lock.lock();
         }
         wake_.wait_for(lock, kTick, [this] { return stopping_; });

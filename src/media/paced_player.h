@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -31,7 +32,10 @@ public:
     PacedPlayer(const PacedPlayer&) = delete;
     PacedPlayer& operator=(const PacedPlayer&) = delete;
 
-    void play(std::span<const std::int16_t> wire);
+    // `onStart`, when given, runs on the player's thread just before the
+    // first sample of `wire` is handed to the speaker; never when that sample
+    // is cleared or pushed out of the backlog first.
+    void play(std::span<const std::int16_t> wire, std::function<void()> onStart = {});
     // Forgets what has not reached the speaker yet.
     void clear();
     std::size_t backlog() const;
@@ -45,6 +49,14 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::int16_t> backlog_;
+    // Samples ever taken off the front of the backlog: played, cleared or
+    // pushed out. Positions below count from the first sample ever queued.
+    std::uint64_t consumed_ = 0;
+    struct Cue {
+        std::uint64_t at;  // position of the sample it waits for
+        std::function<void()> run;
+    };
+    std::deque<Cue> cues_;  // in order of position
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -19,8 +19,13 @@ class CliProcess {
 public:
     using Match = std::function<bool(const rapidjson::Value& line)>;
 
+    // Timers shortened (MERROWFAX_TIME_SCALE=0.05), or as the program has
+    // them, for measurements that must not be scaled.
+    enum class Pace { Shortened, Real };
+
     // `options` go before the command, e.g. {"--audio-input", "file:a.wav"}.
-    explicit CliProcess(const RelayProcess& relay, const QStringList& options = {});
+    explicit CliProcess(const RelayProcess& relay, const QStringList& options = {},
+                        Pace pace = Pace::Shortened);
     ~CliProcess();
 
     // Writes `json` (a command object) with a fresh tag and returns its

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
+#include "media/click_stamps.h"
 #include "media/connection_tone.h"
 #include "media/device_walkie_talk.h"
 #include "media/walkie_audio.h"
@@ -251,6 +256,118 @@ TEST_F(Walkie, AFloodOfChunksKeepsMemoryBounded) {
         walkie->receiveChunk(wireAudio({static_cast<std::int16_t>(i), 0}), "Ann");
     }
     EXPECT_EQ(walkie->queuedClips(), DeviceWalkieTalk::kMaxQueuedClips);
+}
+
+// --- Latency stamps ------------------------------------------------------------
+
+std::int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST(PacedPlayerCue, RunsWhenTheClipsFirstSampleIsHandedOverAndNeverForAudioThatWentFirst) {
+    std::atomic<int> stops = 0;
+    TapeSpeaker speaker(stops);
+    PacedPlayer player(speaker);
+    const std::vector<std::int16_t> before(3200, 1);  // 0.2 s
+    const std::vector<std::int16_t> clip(320, 2);
+    std::atomic<std::int64_t> cuedAt = 0;
+    std::atomic<std::size_t> handedAtCue = 0;
+    const std::int64_t start = steadyNs();
+    player.play(before);
+    player.play(clip, [&] {
+        handedAtCue = speaker.tape().size();
+        cuedAt = steadyNs();
+    });
+    ASSERT_TRUE(spinUntil([&] { return speaker.tape().size() == before.size() + clip.size(); }));
+    ASSERT_NE(cuedAt, 0);
+    EXPECT_LE(handedAtCue, before.size()) << "the clip was not handed over yet";
+    // The clip is due once `before` has played, less the player's lead.
+    EXPECT_GE(cuedAt - start, (200 - PacedPlayer::kLead.count() - 15) * 1'000'000LL);
+
+    // Cleared, or pushed out of a full backlog: its cue never runs, while a
+    // cue queued after it still does.
+    bool dropped = false, later = false;
+    player.play(before);
+    player.play(clip, [&] { dropped = true; });
+    player.clear();
+    player.play(clip, [&] { later = true; });
+    ASSERT_TRUE(spinUntil([&] { return later; }));
+    player.play(clip, [&] { dropped = true; });
+    player.play(std::vector<std::int16_t>(PacedPlayer::kMaxBacklog, 3));
+    spinUntil([] { return false; }, 100);
+    EXPECT_FALSE(dropped);
+}
+
+// The fixture's walkie with its latency stamps written to a file.
+class StampLog {
+protected:
+    StampLog() : path_(dir_.path().toStdString() + "/stamps.log") {
+        qputenv("MERROWFAX_CLICK_LOG", QByteArray::fromStdString(path_));
+    }
+    std::vector<std::pair<std::string, std::int64_t>> stamps() const {
+        std::vector<std::pair<std::string, std::int64_t>> out;
+        std::ifstream in(path_);
+        std::string what;
+        long long ns;
+        while (in >> what >> ns) out.emplace_back(what, ns);
+        return out;
+    }
+    std::vector<std::string> moments() const {
+        std::vector<std::string> out;
+        for (const auto& [what, ns] : stamps()) out.push_back(what);
+        return out;
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::string path_;
+};
+
+class WalkieStamps : protected StampLog, public Walkie {
+protected:
+    WalkieStamps() { qunsetenv("MERROWFAX_CLICK_LOG"); }
+};
+
+TEST_F(WalkieStamps, EachPressStampsItsPressAndFirstChunkSentOnce) {
+    const std::vector<std::int16_t> voice(320, 1000);
+    for (int press = 0; press < 2; ++press) {
+        ASSERT_TRUE(walkie->pressTalk());
+        ASSERT_TRUE(walkie->pressTalk()) << "held down: still the same press";
+        ASSERT_TRUE(spinUntil([&] { return microphone != nullptr; }));
+        microphone->speak(voice);
+        microphone->speak(voice);
+        walkie->releaseTalk();
+    }
+    EXPECT_EQ(moments(), (std::vector<std::string>{"walkie-press", "walkie-sent", "walkie-press",
+                                                   "walkie-sent"}));
+    const auto s = stamps();
+    EXPECT_GE(s[1].second - s[0].second, 150'000'000) << "sent after the tap delay";
+}
+
+TEST_F(WalkieStamps, AHeardTalkStampsItsFirstChunkQueuedThenPlayedAfterTheStatic) {
+    const wire::Bytes chunk = wireAudio(std::vector<std::int16_t>(320, 1000));
+    for (int talk = 0; talk < 2; ++talk) {
+        walkie->startHearing("Ann");
+        for (int i = 0; i < 3; ++i) walkie->receiveChunk(chunk, "Ann");
+        ASSERT_TRUE(spinUntil([&] { return walkie->status() == kResting; }));
+        ASSERT_TRUE(spinUntil([&] { return walkie->playerBacklog() == 0; }));
+    }
+    // A chunk heard while talking is dropped, and so is its stamp.
+    ASSERT_TRUE(walkie->pressTalk());
+    walkie->receiveChunk(chunk, "Ann");
+    walkie->releaseTalk();
+
+    EXPECT_EQ(moments(),
+              (std::vector<std::string>{"walkie-queued", "walkie-played", "walkie-queued",
+                                        "walkie-played", "walkie-press"}));
+    const auto s = stamps();
+    ASSERT_EQ(s.size(), 5u);
+    // 0.4 s of static plays ahead of the voice, the player feeding 60 ms ahead.
+    const std::int64_t ahead = (400 - PacedPlayer::kLead.count() - 15) * 1'000'000LL;
+    EXPECT_GE(s[1].second - s[0].second, ahead);
+    EXPECT_GE(s[3].second - s[2].second, ahead);
 }
 
 }  // namespace
