@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <mutex>
 #include <vector>
@@ -82,7 +83,10 @@ inline bool spinUntil(const std::function<bool()>& done, int ms = 3000) {
     timer.start();
     while (!done()) {
         if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // Asleep until an event or a few milliseconds pass, not a busy loop.
+        QEventLoop nap;
+        QTimer::singleShot(2, &nap, &QEventLoop::quit);
+        nap.exec();
     }
     return true;
 }
