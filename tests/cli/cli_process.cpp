@@ -28,12 +28,11 @@ bool spinUntil(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-CliProcess::CliProcess(const RelayProcess& relay, const QStringList& options) {
+CliProcess::CliProcess(const RelayProcess& relay, const QStringList& options, double timeScale) {
     folderPath_ = dir_.path() + QStringLiteral("/data");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MERROWFAX_SERVICE"), QString::fromStdString(relay.wsUrl("")));
-    // Calls give up after 1.5 s instead of 30.
-    env.insert(QStringLiteral("MERROWFAX_TIME_SCALE"), QStringLiteral("0.05"));
+    env.insert(QStringLiteral("MERROWFAX_TIME_SCALE"), QString::number(timeScale));
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { readLines(); });

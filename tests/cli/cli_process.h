@@ -19,8 +19,13 @@ class CliProcess {
 public:
     using Match = std::function<bool(const rapidjson::Value& line)>;
 
+    // Calls give up after 1.5 s instead of 30.
+    static constexpr double kShortTimers = 0.05;
+
     // `options` go before the command, e.g. {"--audio-input", "file:a.wav"}.
-    explicit CliProcess(const RelayProcess& relay, const QStringList& options = {});
+    // Its timers run at `timeScale` of their length (MERROWFAX_TIME_SCALE).
+    explicit CliProcess(const RelayProcess& relay, const QStringList& options = {},
+                        double timeScale = kShortTimers);
     ~CliProcess();
 
     // Writes `json` (a command object) with a fresh tag and returns its
