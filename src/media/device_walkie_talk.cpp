@@ -19,6 +19,8 @@ DeviceWalkieTalk::DeviceWalkieTalk(Devices devices, QObject* parent)
     setParent(parent);
     silence_.setSingleShot(true);
     tapDelay_.setSingleShot(true);
+    // A coarse timer may fire 5 % early or late; the delay is heard.
+    tapDelay_.setTimerType(Qt::PreciseTimer);
     connect(&silence_, &QTimer::timeout, this, [this] { silenceEnded(); });
     connect(&tapDelay_, &QTimer::timeout, this, [this] { startTap(); });
 }
