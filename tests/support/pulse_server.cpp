@@ -292,6 +292,14 @@ MonitorRecorder::MonitorRecorder(const PulseServer& server, int client) {
                 reinterpret_cast<char*>(buffer)[0] = reinterpret_cast<char*>(buffer)[bytes - 1];
         }
     });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < until) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!samples_.empty()) return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 MonitorRecorder::~MonitorRecorder() {

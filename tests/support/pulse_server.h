@@ -88,6 +88,9 @@ class MonitorRecorder {
 public:
     static constexpr int kRate = 16000;
 
+    // Returns once the monitor delivers (at most a few seconds): a freshly
+    // loaded null sink plays nothing for its first second or two, and what a
+    // test plays into it then is lost.
     explicit MonitorRecorder(const PulseServer& server, int client = 0);
     ~MonitorRecorder();
     MonitorRecorder(const MonitorRecorder&) = delete;
