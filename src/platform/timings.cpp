@@ -18,7 +18,7 @@ Timings scaled(Timings t, double factor) {
           &t.audioRestart,   &t.directoryRequest, &t.directorySearch, &t.bookUpload,
           &t.strangerWindow, &t.journalFold,      &t.waitingRetry,    &t.saveRetry,
           &t.walkieTapDelay, &t.walkieSilence,    &t.walkieTrailing,  &t.walkieSilenceMin,
-          &t.voiceLimit,     &t.walkieStall}) {
+          &t.voiceLimit,     &t.walkieStall,      &t.lanInviteGuard,  &t.lanRetire}) {
         scale(*d);
     }
     return t;

@@ -41,6 +41,17 @@ struct Timings {
     // wire audio. A press that reaches it ends by itself.
     std::size_t walkieClipBytes = 1'920'000;
     ms videoFrame{120};  // at most one camera frame sent per interval (not scaled)
+    // The LAN link. Only the two that pace reconnection are scaled: the others
+    // bound what a stranger on the network may hold, and a loaded test machine
+    // is slower, not faster.
+    ms lanInviteGuard{20'000};  // a found device is invited again after this long
+    ms lanRetire{1'000};        // the spare of two sessions to one device is closed after this
+    ms lanInvite{15'000};       // an invitation gives up
+    ms lanHandshake{10'000};    // an accepted connection names itself within this
+    ms lanPing{5'000};          // a quiet session sends a ping this often
+    ms lanIdle{15'000};         // a session that hears nothing this long is closed
+    ms lanStall{10'000};        // a frame or transfer that stops arriving this long is dropped
+    ms lanUdpProbe{250};        // datagram probes until the peer says it hears them
 };
 
 const Timings& timings();

@@ -22,6 +22,8 @@ public:
     virtual void setHandler(std::function<void(wire::PeerEvent)> handler) = 0;
     // This device's label, sent to devices that link to it.
     virtual void setCompanionLabel(const std::string& label) = 0;
+    // This device's identity (the text of its device id); before start().
+    virtual void setDevice(const std::string& deviceId) = 0;
     // Stores the own number and name, then (re)starts discovery.
     virtual void start(const std::string& number, const std::string& name) = 0;
     // Stops advertising and browsing and drops every peer.
@@ -50,6 +52,7 @@ class NoLanTransport final : public LanTransport {
 public:
     void setHandler(std::function<void(wire::PeerEvent)>) override {}
     void setCompanionLabel(const std::string&) override {}
+    void setDevice(const std::string&) override {}
     void start(const std::string&, const std::string&) override {}
     void stop() override {}
     std::vector<std::string> peers(const std::string&) override { return {}; }

@@ -91,6 +91,7 @@ public:
 
     void setHandler(std::function<void(wire::PeerEvent)> h) override { handler = std::move(h); }
     void setCompanionLabel(const std::string&) override {}
+    void setDevice(const std::string&) override {}
     void start(const std::string& number, const std::string& name) override {
         starts.emplace_back(number, name);
     }

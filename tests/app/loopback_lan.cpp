@@ -33,6 +33,7 @@ public:
         handler_ = std::move(handler);
     }
     void setCompanionLabel(const std::string&) override {}
+    void setDevice(const std::string&) override {}
     void start(const std::string& number, const std::string& name) override {
         number_ = number;
         name_ = name;

@@ -1,0 +1,715 @@
+#include "transport/lan_sessions.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QTemporaryFile>
+#include <QTimer>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+
+#include "platform/timings.h"
+#include "transport/lan_connection.h"
+#include "transport/lan_limits.h"
+#include "transport/lan_media_socket.h"
+#include "wire/base64.h"
+#include "wire/bounded_json.h"
+
+namespace merrowfax::lan {
+namespace {
+
+// The sessions' own messages on a stream; the owner's open with a byte
+// under 0x80.
+constexpr std::byte kPing{0x80};
+constexpr std::byte kHeard{0x82};  // "your datagrams arrive"
+
+bool validKey(const std::string& key) {
+    static const std::regex pattern("^[a-z]-[0-9A-Za-z]{8}$");
+    return std::regex_match(key, pattern);
+}
+
+std::string hex64(std::uint64_t value) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::optional<std::uint64_t> parseHex64(const std::string& text) {
+    if (text.size() != 16 || text.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoull(text, nullptr, 16);
+}
+
+std::span<const std::byte> asBytes(const std::string& text) {
+    return {reinterpret_cast<const std::byte*>(text.data()), text.size()};
+}
+
+std::string stringOf(const rapidjson::Value& object, const char* name) {
+    const auto it = object.FindMember(name);
+    return it != object.MemberEnd() && it->value.IsString()
+               ? std::string(it->value.GetString(), it->value.GetStringLength())
+               : std::string();
+}
+
+std::optional<std::uint64_t> unsignedOf(const rapidjson::Value& object, const char* name) {
+    const auto it = object.FindMember(name);
+    if (it == object.MemberEnd() || !it->value.IsUint64()) return std::nullopt;
+    return it->value.GetUint64();
+}
+
+}  // namespace
+
+// Takes the connections of the listening port.
+class Sessions::Listener final : public QTcpServer {
+public:
+    explicit Listener(Sessions& owner) : owner_(owner) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override { owner_.accepted(descriptor); }
+
+private:
+    Sessions& owner_;
+};
+
+// A connection that has not named itself yet: accepted, or opened by an
+// invitation.
+struct Sessions::Pending {
+    std::unique_ptr<Connection> connection;
+    std::string invited;  // the key invited; empty for an accepted connection
+    std::uint32_t address = 0;
+    // What the peer is to seal its datagrams to us with.
+    Inbound inbound{newSessionId(), newSessionKey()};
+    QTimer deadline;
+};
+
+struct Sessions::Session {
+    std::string key;
+    bool weInvited = false;
+    std::unique_ptr<Connection> connection;
+    std::uint32_t peerIpv4 = 0;
+    std::uint16_t peerUdp = 0;
+    std::uint16_t peerPort = 0;  // where the peer takes connections
+    std::uint64_t inboundId = 0;
+    std::unique_ptr<DatagramSealer> sealer;  // for what we send
+    std::atomic<bool> theyHear = false;      // our datagrams reach the peer
+    std::atomic<int> queuedMedia = 0;
+    bool retiring = false;
+    QTimer ping, idle, probe, retire;
+};
+
+struct Sessions::Upload {
+    std::string key;
+    std::unique_ptr<Connection> connection;
+    QFile file;
+    std::uint64_t size = 0;
+    std::uint64_t sent = 0;
+    std::string hello;
+    bool named = false;  // the hello went out
+    QTimer stall;
+};
+
+struct Sessions::Download {
+    std::string key;
+    std::string name;
+    std::unique_ptr<Connection> connection;
+    std::unique_ptr<QTemporaryFile> file;
+    std::uint64_t size = 0;
+    std::uint64_t received = 0;
+    QTimer stall;
+};
+
+Sessions::Sessions(std::string ownKey, LanIdentity identity, std::filesystem::path folder)
+    : ownKey_(std::move(ownKey)), identity_(std::move(identity)), folder_(std::move(folder)) {}
+
+Sessions::~Sessions() {
+    disconnectAll();
+    media_.reset();  // its thread stops before the sessions it reports on go
+}
+
+void Sessions::setCallbacks(Callbacks callbacks) {
+    callbacks_ = std::move(callbacks);
+}
+
+std::uint16_t Sessions::listen() {
+    if (listener_) return port();
+    auto listener = std::make_unique<Listener>(*this);
+    listener->setMaxPendingConnections(static_cast<int>(kMaxConnections));
+    if (!listener->listen(QHostAddress::AnyIPv4, 0)) return 0;
+    listener_ = std::move(listener);
+    MediaSocket::Callbacks media;
+    media.message = [this](const std::string& key, std::span<const std::byte> message) {
+        if (callbacks_.media) callbacks_.media(key, message);
+    };
+    media.heard = [this](std::uint64_t sessionId) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, sessionId] {
+                for (const auto& [key, list] : sessions_) {
+                    for (const auto& session : list) {
+                        if (session->inboundId == sessionId) {
+                            session->connection->send({&kHeard, 1});
+                        }
+                    }
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    media_ = std::make_unique<MediaSocket>(std::move(media));
+    return port();
+}
+
+std::uint16_t Sessions::port() const {
+    return listener_ ? listener_->serverPort() : 0;
+}
+
+std::size_t Sessions::connectionCount() const {
+    std::size_t count = pending_.size() + uploads_.size() + downloads_.size();
+    for (const auto& [key, list] : sessions_) count += list.size();
+    return count;
+}
+
+// --- Opening -------------------------------------------------------------------
+
+void Sessions::accepted(qintptr descriptor) {
+    auto socket = std::make_unique<QSslSocket>();
+    if (!socket->setSocketDescriptor(descriptor)) return;
+    bool ok = false;
+    const std::uint32_t address = socket->peerAddress().toIPv4Address(&ok);
+    const auto sameAddress = std::count_if(pending_.begin(), pending_.end(),
+                                           [&](const auto& p) { return p->address == address; });
+    if (connectionCount() >= kMaxConnections ||
+        static_cast<std::size_t>(sameAddress) >= kMaxUnnamedPerAddress) {
+        socket->abort();
+        return;
+    }
+    configureTls(*socket, identity_.certificate, identity_.key);
+    auto pending = std::make_shared<Pending>();
+    pending->address = address;
+    QSslSocket* raw = socket.get();
+    pending->connection = std::make_unique<Connection>(std::move(socket), kMaxHello);
+    track(pending);
+    raw->startServerEncryption();
+}
+
+void Sessions::invite(const std::string& key, const std::string& host, std::uint16_t port) {
+    if (!listener_ || key == ownKey_ || port == 0 || !validKey(key)) return;
+    if (sessions_.contains(key) || inviting_.contains(key)) return;
+    if (connectionCount() >= kMaxConnections) return;
+    QHostAddress address(QString::fromStdString(host));
+    if (address.protocol() != QAbstractSocket::IPv4Protocol) return;
+    auto socket = std::make_unique<QSslSocket>();
+    configureTls(*socket, identity_.certificate, identity_.key);
+    auto pending = std::make_shared<Pending>();
+    pending->invited = key;
+    pending->address = address.toIPv4Address();
+    QSslSocket* raw = socket.get();
+    pending->connection = std::make_unique<Connection>(std::move(socket), kMaxHello);
+    inviting_.insert(key);
+    track(pending, timings().lanInvite);
+    report(key, State::connecting);
+    raw->connectToHostEncrypted(address.toString(), port);
+}
+
+void Sessions::track(const std::shared_ptr<Pending>& pending,
+                     std::optional<std::chrono::milliseconds> deadline) {
+    pending_.insert(pending);
+    std::weak_ptr<Pending> weak = pending;
+    Connection::Callbacks callbacks;
+    callbacks.encrypted = [this, weak] {
+        auto p = weak.lock();
+        if (!p) return;
+        if (p->connection->peerFingerprint().empty()) return drop(p);
+        // The inviter names itself first.
+        if (!p->invited.empty()) p->connection->send(asBytes(helloFor("session", &p->inbound)));
+    };
+    callbacks.message = [this, weak](std::span<const std::byte> hello) {
+        if (auto p = weak.lock()) greeted(p, hello);
+    };
+    callbacks.closed = [this, weak] {
+        if (auto p = weak.lock()) drop(p);
+    };
+    pending->connection->setCallbacks(std::move(callbacks));
+    pending->deadline.setSingleShot(true);
+    connect(&pending->deadline, &QTimer::timeout, this, [this, weak] {
+        if (auto p = weak.lock()) drop(p);
+    });
+    pending->deadline.start(deadline.value_or(timings().lanHandshake));
+}
+
+void Sessions::drop(const std::shared_ptr<Pending>& pending) {
+    if (!pending_.erase(pending)) return;
+    pending->deadline.stop();
+    pending->connection->close();
+    if (!pending->invited.empty()) {
+        inviting_.erase(pending->invited);
+        if (!sessions_.contains(pending->invited)) report(pending->invited, State::notConnected);
+    }
+    // Its own callbacks may be running: the connection goes later.
+    pending->connection.release()->deleteLater();
+}
+
+std::string Sessions::helloFor(const std::string& use, const Inbound* inbound) const {
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> out(text);
+    out.StartObject();
+    out.Key("key");
+    out.String(ownKey_.c_str());
+    out.Key("use");
+    out.String(use.c_str());
+    out.Key("port");
+    out.Uint(port());
+    if (inbound) {
+        out.Key("udp");
+        out.Uint(media_ ? media_->port() : 0);
+        out.Key("sid");
+        out.String(hex64(inbound->id).c_str());
+        out.Key("mk");
+        out.String(wire::encodeBase64({reinterpret_cast<const std::byte*>(inbound->key.data()),
+                                       inbound->key.size()})
+                       .c_str());
+    }
+    out.EndObject();
+    return text.GetString();
+}
+
+bool Sessions::trusted(const std::string& key, const std::string& fingerprint) {
+    if (fingerprint.empty()) return false;
+    const auto [it, first] = fingerprints_.try_emplace(key, fingerprint);
+    return first || it->second == fingerprint;
+}
+
+void Sessions::greeted(const std::shared_ptr<Pending>& pending, std::span<const std::byte> hello) {
+    rapidjson::Document document;
+    const std::string_view json(reinterpret_cast<const char*>(hello.data()), hello.size());
+    if (!wire::parseBoundedObject(json, document, kMaxHello)) return drop(pending);
+    const std::string key = stringOf(document, "key");
+    const std::string use = stringOf(document, "use");
+    const std::string fingerprint = pending->connection->peerFingerprint();
+    if (!validKey(key) || key == ownKey_) return drop(pending);
+    if (!pending->invited.empty() && key != pending->invited) return drop(pending);
+
+    if (use == "resource") {
+        const std::string name = stringOf(document, "name");
+        const auto size = unsignedOf(document, "size");
+        // Only a device in session, with the certificate of its session.
+        const auto known = fingerprints_.find(key);
+        if (!pending->invited.empty() || !sessions_.contains(key) || known == fingerprints_.end() ||
+            known->second != fingerprint || !size || resourceBound(name) == 0 ||
+            *size > resourceBound(name)) {
+            return drop(pending);
+        }
+        return startDownload(pending, key, name, *size);
+    }
+    if (use != "session") return drop(pending);
+    const auto udp = unsignedOf(document, "udp");
+    const auto tcp = unsignedOf(document, "port");
+    const auto sid = parseHex64(stringOf(document, "sid"));
+    const auto mk = wire::decodeBase64(stringOf(document, "mk"), sizeof(SessionKey));
+    if (!udp || *udp > 65535 || !tcp || *tcp > 65535 || !sid || *sid == 0 || !mk ||
+        mk->size() != sizeof(SessionKey) || !trusted(key, fingerprint)) {
+        return drop(pending);
+    }
+    SessionKey sealKey;
+    std::memcpy(sealKey.data(), mk->data(), sealKey.size());
+    startSession(pending, key, static_cast<std::uint16_t>(*udp), static_cast<std::uint16_t>(*tcp),
+                 *sid, sealKey);
+}
+
+// --- Sessions ------------------------------------------------------------------
+
+void Sessions::startSession(const std::shared_ptr<Pending>& pending, const std::string& key,
+                            std::uint16_t udpPort, std::uint16_t tcpPort, std::uint64_t sid,
+                            const SessionKey& sealKey) {
+    pending_.erase(pending);
+    pending->deadline.stop();
+    const bool weInvited = !pending->invited.empty();
+    if (weInvited) inviting_.erase(key);
+
+    auto session = std::make_shared<Session>();
+    session->key = key;
+    session->weInvited = weInvited;
+    session->connection = std::move(pending->connection);
+    session->connection->setMaxMessage(kMaxFrame);
+    session->peerIpv4 = session->connection->peerIpv4();
+    session->peerUdp = udpPort;
+    session->peerPort = tcpPort;
+    session->sealer = std::make_unique<DatagramSealer>(sid, sealKey);
+
+    session->inboundId = pending->inbound.id;
+    if (media_) media_->addInbound(pending->inbound.id, pending->inbound.key, key);
+    // The acceptor answers with its own names.
+    if (!weInvited) session->connection->send(asBytes(helloFor("session", &pending->inbound)));
+
+    std::weak_ptr<Session> weak = session;
+    Connection::Callbacks callbacks;
+    callbacks.message = [this, weak](std::span<const std::byte> message) {
+        if (auto s = weak.lock()) sessionMessage(s, message);
+    };
+    callbacks.closed = [this, weak] {
+        if (auto s = weak.lock()) sessionClosed(s);
+    };
+    session->connection->setCallbacks(std::move(callbacks));
+
+    session->ping.setInterval(timings().lanPing);
+    connect(&session->ping, &QTimer::timeout, this, [weak] {
+        if (auto s = weak.lock()) s->connection->send({&kPing, 1});
+    });
+    session->ping.start();
+    session->idle.setSingleShot(true);
+    session->idle.setInterval(timings().lanIdle);
+    connect(&session->idle, &QTimer::timeout, this, [this, weak] {
+        if (auto s = weak.lock()) sessionClosed(s);
+    });
+    session->idle.start();
+    // Probes until the peer says they arrive; media goes on the stream till then.
+    session->probe.setInterval(timings().lanUdpProbe);
+    connect(&session->probe, &QTimer::timeout, this, [this, weak] {
+        auto s = weak.lock();
+        if (!s || s->theyHear || !media_) return;
+        media_->send(*s->sealer, s->peerIpv4, s->peerUdp, {});
+    });
+    if (media_ && udpPort != 0) {
+        session->probe.start();
+        media_->send(*session->sealer, session->peerIpv4, session->peerUdp, {});
+    }
+
+    auto& list = sessions_[key];
+    const bool first = list.empty();
+    list.push_back(session);
+    promote(key);
+    if (first) report(key, State::connected);
+}
+
+void Sessions::sessionMessage(const std::shared_ptr<Session>& session,
+                              std::span<const std::byte> message) {
+    session->idle.start();
+    const std::byte kind = message.front();
+    if (kind == kPing) return;
+    if (kind == kHeard) {
+        session->theyHear = true;
+        session->probe.stop();
+        return;
+    }
+    if (static_cast<unsigned>(kind) >= 0x80) return;
+    const auto value = static_cast<unsigned>(kind);
+    if (value >= 2 && value <= 4) {
+        if (callbacks_.media) callbacks_.media(session->key, message);
+    } else if (callbacks_.received) {
+        callbacks_.received(session->key, message);
+    }
+}
+
+void Sessions::sessionClosed(const std::shared_ptr<Session>& session) {
+    const auto it = sessions_.find(session->key);
+    if (it == sessions_.end()) return;
+    auto& list = it->second;
+    const auto found = std::find(list.begin(), list.end(), session);
+    if (found == list.end()) return;
+    list.erase(found);
+    if (media_) media_->removeInbound(session->inboundId);
+    session->ping.stop();
+    session->idle.stop();
+    session->probe.stop();
+    session->retire.stop();
+    session->connection->close();
+    session->connection.release()->deleteLater();
+    const std::string key = session->key;
+    {
+        std::lock_guard lock(activeLock_);
+        if (active_[key] == session) active_.erase(key);
+    }
+    if (list.empty()) {
+        sessions_.erase(it);
+        {
+            std::lock_guard lock(activeLock_);
+            active_.erase(key);
+        }
+        report(key, State::notConnected);
+    } else {
+        promote(key);
+    }
+}
+
+// Of two sessions to one device, both ends keep the one the lower key
+// invited; of two alike (a device that came back), the newer.
+void Sessions::promote(const std::string& key) {
+    auto& list = sessions_[key];
+    const bool weAreLower = ownKey_ < key;
+    std::shared_ptr<Session> keeper;
+    for (const auto& session : list) {
+        if (session->retiring) continue;
+        if (!keeper || session->weInvited == weAreLower || keeper->weInvited != weAreLower) {
+            keeper = session;
+        }
+    }
+    if (!keeper) keeper = list.back();
+    {
+        std::lock_guard lock(activeLock_);
+        active_[key] = keeper;
+    }
+    for (const auto& session : list) {
+        if (session == keeper || session->retiring) continue;
+        session->retiring = true;
+        session->retire.setSingleShot(true);
+        std::weak_ptr<Session> weak = session;
+        connect(&session->retire, &QTimer::timeout, this, [this, weak] {
+            if (auto s = weak.lock()) sessionClosed(s);
+        });
+        session->retire.start(timings().lanRetire);
+    }
+}
+
+std::shared_ptr<Sessions::Session> Sessions::active(const std::string& key) const {
+    std::lock_guard lock(activeLock_);
+    const auto it = active_.find(key);
+    return it == active_.end() ? nullptr : it->second;
+}
+
+void Sessions::report(const std::string& key, State state) {
+    if (callbacks_.stateChanged) callbacks_.stateChanged(key, state);
+}
+
+bool Sessions::isConnected(const std::string& key) const {
+    std::lock_guard lock(activeLock_);
+    return active_.contains(key);
+}
+
+std::size_t Sessions::openSessions(const std::string& key) const {
+    const auto it = sessions_.find(key);
+    return it == sessions_.end() ? 0 : it->second.size();
+}
+
+std::vector<std::string> Sessions::connected() const {
+    std::lock_guard lock(activeLock_);
+    std::vector<std::string> keys;
+    for (const auto& [key, session] : active_) keys.push_back(key);
+    return keys;
+}
+
+bool Sessions::send(const std::string& key, std::span<const std::byte> message) {
+    const auto session = active(key);
+    return session && session->connection->send(message);
+}
+
+bool Sessions::sendMedia(const std::string& key, std::span<const std::byte> message) {
+    std::weak_ptr<Session> weak;
+    {
+        std::lock_guard lock(activeLock_);
+        const auto it = active_.find(key);
+        if (it == active_.end()) return false;
+        Session& session = *it->second;
+        if (session.theyHear && message.size() <= kMaxSealedMessage && media_) {
+            return media_->send(*session.sealer, session.peerIpv4, session.peerUdp, message);
+        }
+        // The stream is the main thread's; a backed-up main thread drops media.
+        if (session.queuedMedia.fetch_add(1) >= kMaxQueuedMedia) {
+            --session.queuedMedia;
+            return false;
+        }
+        // Weak, so that only the main thread ever lets go of a session.
+        weak = it->second;
+    }
+    std::vector<std::byte> copy(message.begin(), message.end());
+    QMetaObject::invokeMethod(
+        this,
+        [weak, copy = std::move(copy)] {
+            auto session = weak.lock();
+            if (!session || !session->connection) return;
+            --session->queuedMedia;
+            // Never queued behind a file or a backlog: late media is no use.
+            if (session->connection->backlog() < kMediaBusyBacklog) session->connection->send(copy);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+// --- Resources -----------------------------------------------------------------
+
+bool Sessions::validResourceName(const std::string& name) {
+    static const std::regex pattern(
+        "^(file-[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}|"
+        "snap-[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\.json)"
+        "$");
+    return std::regex_match(name, pattern);
+}
+
+std::uint64_t Sessions::resourceBound(const std::string& name) {
+    if (!validResourceName(name)) return 0;
+    return name.starts_with("snap-") ? kMaxSnapshotResource : kMaxFileResource;
+}
+
+bool Sessions::sendResource(const std::string& key, const std::string& name,
+                            const std::filesystem::path& file) {
+    const auto session = active(key);
+    if (!session || !validResourceName(name) || connectionCount() >= kMaxConnections) return false;
+    auto upload = std::make_shared<Upload>();
+    upload->key = key;
+    upload->file.setFileName(QString::fromStdString(file.string()));
+    if (!upload->file.open(QIODevice::ReadOnly)) return false;
+    upload->size = static_cast<std::uint64_t>(upload->file.size());
+    if (upload->size > resourceBound(name)) return false;
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> out(text);
+    out.StartObject();
+    out.Key("key");
+    out.String(ownKey_.c_str());
+    out.Key("use");
+    out.String("resource");
+    out.Key("name");
+    out.String(name.c_str());
+    out.Key("size");
+    out.Uint64(upload->size);
+    out.EndObject();
+    upload->hello = text.GetString();
+
+    auto socket = std::make_unique<QSslSocket>();
+    configureTls(*socket, identity_.certificate, identity_.key);
+    QSslSocket* raw = socket.get();
+    upload->connection = std::make_unique<Connection>(std::move(socket), kMaxHello);
+    uploads_.insert(upload);
+    std::weak_ptr<Upload> weak = upload;
+    const std::string expected = fingerprints_[key];
+    auto pump = [this, weak] {
+        auto u = weak.lock();
+        // Handshake bytes going out are reported too; the file waits for its hello.
+        if (!u || !u->named) return;
+        u->stall.start();
+        while (u->sent < u->size && u->connection->backlog() < 4 * kResourceChunk) {
+            const QByteArray chunk = u->file.read(
+                static_cast<qint64>(std::min<std::uint64_t>(kResourceChunk, u->size - u->sent)));
+            if (chunk.isEmpty()) return endUpload(u);
+            u->sent += static_cast<std::uint64_t>(chunk.size());
+            u->connection->sendRaw({reinterpret_cast<const std::byte*>(chunk.constData()),
+                                    static_cast<std::size_t>(chunk.size())});
+        }
+        if (u->sent >= u->size && u->connection->backlog() == 0) u->connection->finish();
+    };
+    Connection::Callbacks callbacks;
+    callbacks.encrypted = [this, weak, expected, pump] {
+        auto u = weak.lock();
+        if (!u) return;
+        // The device of the session, not whoever answers at its address now.
+        if (u->connection->peerFingerprint() != expected) return endUpload(u);
+        u->connection->send(asBytes(u->hello));
+        u->named = true;
+        pump();
+    };
+    callbacks.written = pump;
+    callbacks.closed = [this, weak] {
+        if (auto u = weak.lock()) endUpload(u);
+    };
+    upload->connection->setCallbacks(std::move(callbacks));
+    upload->stall.setSingleShot(true);
+    connect(&upload->stall, &QTimer::timeout, this, [this, weak] {
+        if (auto u = weak.lock()) endUpload(u);
+    });
+    upload->stall.start(timings().lanInvite);
+    raw->connectToHostEncrypted(QHostAddress(session->peerIpv4).toString(), session->peerPort);
+    return true;
+}
+
+void Sessions::endUpload(const std::shared_ptr<Upload>& upload) {
+    if (!uploads_.erase(upload)) return;
+    upload->stall.stop();
+    upload->connection->close();
+    upload->connection.release()->deleteLater();
+}
+
+void Sessions::startDownload(const std::shared_ptr<Pending>& pending, const std::string& key,
+                             const std::string& name, std::uint64_t size) {
+    const auto fromPeer = std::count_if(downloads_.begin(), downloads_.end(),
+                                        [&](const auto& d) { return d->key == key; });
+    if (downloads_.size() >= kMaxDownloads ||
+        static_cast<std::size_t>(fromPeer) >= kMaxDownloadsPerPeer) {
+        return drop(pending);
+    }
+    auto download = std::make_shared<Download>();
+    download->key = key;
+    download->name = name;
+    download->size = size;
+    download->file = std::make_unique<QTemporaryFile>(
+        QString::fromStdString((folder_ / "merrowfax-incoming-XXXXXX").string()));
+    if (!download->file->open()) return drop(pending);
+    pending_.erase(pending);
+    pending->deadline.stop();
+    download->connection = std::move(pending->connection);
+    downloads_.insert(download);
+
+    std::weak_ptr<Download> weak = download;
+    Connection::Callbacks callbacks;
+    callbacks.raw = [this, weak](std::span<const std::byte> bytes) {
+        auto d = weak.lock();
+        if (!d) return;
+        d->stall.start();
+        if (d->received + bytes.size() > d->size ||
+            d->file->write(reinterpret_cast<const char*>(bytes.data()),
+                           static_cast<qint64>(bytes.size())) !=
+                static_cast<qint64>(bytes.size())) {
+            return endDownload(d, false);
+        }
+        d->received += bytes.size();
+        if (d->received == d->size) endDownload(d, true);
+    };
+    callbacks.closed = [this, weak] {
+        if (auto d = weak.lock()) endDownload(d, false);
+    };
+    download->connection->setCallbacks(std::move(callbacks));
+    download->stall.setSingleShot(true);
+    download->stall.setInterval(timings().lanStall);
+    connect(&download->stall, &QTimer::timeout, this, [this, weak] {
+        if (auto d = weak.lock()) endDownload(d, false);
+    });
+    download->stall.start();
+    download->connection->switchToRaw();
+    if (size == 0) endDownload(download, true);
+}
+
+void Sessions::endDownload(const std::shared_ptr<Download>& download, bool whole) {
+    if (!downloads_.erase(download)) return;
+    download->stall.stop();
+    download->connection->close();
+    download->connection.release()->deleteLater();
+    if (!whole || !download->file->flush()) return;
+    const std::filesystem::path path = download->file->fileName().toStdString();
+    download->file->close();
+    // The callee may move the file away; what it leaves is removed.
+    if (callbacks_.resource) callbacks_.resource(download->key, download->name, path);
+}
+
+void Sessions::disconnectAll() {
+    for (const auto& pending : std::set(pending_)) {
+        pending->connection->setCallbacks({});
+        pending->connection->close();
+    }
+    pending_.clear();
+    inviting_.clear();
+    for (auto& [key, list] : sessions_) {
+        for (const auto& session : list) {
+            if (media_) media_->removeInbound(session->inboundId);
+            session->connection->setCallbacks({});
+            session->connection->close();
+        }
+    }
+    {
+        std::lock_guard lock(activeLock_);
+        active_.clear();
+    }
+    sessions_.clear();
+    for (const auto& upload : uploads_) {
+        upload->connection->setCallbacks({});
+        upload->connection->close();
+    }
+    uploads_.clear();
+    for (const auto& download : downloads_) {
+        download->connection->setCallbacks({});
+        download->connection->close();
+    }
+    downloads_.clear();
+}
+
+}  // namespace merrowfax::lan

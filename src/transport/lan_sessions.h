@@ -1,0 +1,159 @@
+#pragma once
+
+#include <QObject>
+#include <QTcpServer>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "transport/lan_identity.h"
+#include "transport/media_seal.h"
+
+namespace merrowfax::lan {
+
+class Connection;
+class MediaSocket;
+
+// Sessions with the other devices on the network, each known by its key.
+//
+// A session is a TLS 1.3 connection both ends authenticate with their
+// self-signed certificates. The inviter names itself first ({"key",
+// "use":"session", "udp", "sid", "mk"}), the acceptor answers with its own
+// names; a key always comes with the same certificate for the life of the
+// object, so a device cannot take over another's key. On the stream travel
+// length-prefixed messages: a byte under 0x80 opens a message for the
+// owner, 0x80 and up are the sessions' own (ping, "your datagrams arrive").
+// Each side tells the other a UDP port, a session id and a key for the
+// datagrams it takes; media goes as sealed datagrams once the peer said
+// they arrive, and until then on the stream, dropped when the stream is
+// busy. Files and snapshots ("resources") each take a connection of their
+// own, {"key", "use":"resource", "name", "size"} and then the bytes, so a
+// big file never delays a message or media.
+//
+// Two devices that find each other invite each other, so a pair may hold
+// two sessions. Both keep the one whose inviter has the lower key; the spare
+// is still read for lanRetire, then closed.
+//
+// Everything but sendMedia() and the `media` callback runs on the thread
+// that made the object, which runs a Qt event loop.
+class Sessions final : public QObject {
+public:
+    enum class State { connecting, connected, notConnected };
+
+    struct Callbacks {
+        std::function<void(const std::string& key, State state)> stateChanged;
+        // A message from the stream of a session.
+        std::function<void(const std::string& key, std::span<const std::byte> message)> received;
+        // A message that came as a datagram, on the media thread, or a media
+        // message (first byte 2 to 4) that came on the stream.
+        std::function<void(const std::string& key, std::span<const std::byte> message)> media;
+        // A resource arrived whole into `file`, a temporary file that is
+        // removed after the call unless the callee moved it.
+        std::function<void(const std::string& key, const std::string& name,
+                           const std::filesystem::path& file)>
+            resource;
+    };
+
+    // `ownKey` names this device; `folder` takes incoming resources.
+    Sessions(std::string ownKey, LanIdentity identity, std::filesystem::path folder);
+    ~Sessions() override;
+
+    void setCallbacks(Callbacks callbacks);
+    // Starts taking sessions on every IPv4 address: the TCP port, 0 when
+    // none could be had. A second call returns the same port.
+    std::uint16_t listen();
+    std::uint16_t port() const;
+
+    // Opens a session to the device `key` at `host`:`port`, unless one is
+    // open or being opened; gives up after lanInvite.
+    void invite(const std::string& key, const std::string& host, std::uint16_t port);
+
+    bool isConnected(const std::string& key) const;  // any thread
+    std::vector<std::string> connected() const;      // any thread
+    // Sessions open to `key`: 2 while a spare is being retired.
+    std::size_t openSessions(const std::string& key) const;
+
+    // A message on the session's stream, in order; false when not connected.
+    bool send(const std::string& key, std::span<const std::byte> message);
+    // A media message, never retried: a datagram when they arrive, else on
+    // the stream unless it is busy. Any thread; false when not sent.
+    bool sendMedia(const std::string& key, std::span<const std::byte> message);
+    // The file as a resource named `name` (a safe file name); false when not
+    // connected or the file cannot be opened. Best effort from then on.
+    bool sendResource(const std::string& key, const std::string& name,
+                      const std::filesystem::path& file);
+
+    // Closes every session and transfer; nothing is reported.
+    void disconnectAll();
+
+    // Names a resource may have: "file-" or "snap-" followed by a UUID text,
+    // a snapshot's ending in ".json".
+    static bool validResourceName(const std::string& name);
+    // The largest resource of that name taken; 0 for an invalid name.
+    static std::uint64_t resourceBound(const std::string& name);
+
+private:
+    struct Session;
+    struct Pending;
+    struct Upload;
+    struct Download;
+    class Listener;
+    struct Inbound {
+        std::uint64_t id;
+        SessionKey key;
+    };
+
+    void accepted(qintptr descriptor);
+    void track(const std::shared_ptr<Pending>& pending,
+               std::optional<std::chrono::milliseconds> deadline = std::nullopt);
+    void greeted(const std::shared_ptr<Pending>& pending, std::span<const std::byte> hello);
+    void startSession(const std::shared_ptr<Pending>& pending, const std::string& key,
+                      std::uint16_t udpPort, std::uint16_t tcpPort, std::uint64_t sid,
+                      const SessionKey& sealKey);
+    void startDownload(const std::shared_ptr<Pending>& pending, const std::string& key,
+                       const std::string& name, std::uint64_t size);
+    void endDownload(const std::shared_ptr<Download>& download, bool whole);
+    void endUpload(const std::shared_ptr<Upload>& upload);
+    std::size_t connectionCount() const;
+    void sessionMessage(const std::shared_ptr<Session>& session,
+                        std::span<const std::byte> message);
+    void sessionClosed(const std::shared_ptr<Session>& session);
+    void promote(const std::string& key);
+    bool trusted(const std::string& key, const std::string& fingerprint);
+    std::shared_ptr<Session> active(const std::string& key) const;
+    void report(const std::string& key, State state);
+    void drop(const std::shared_ptr<Pending>& pending);
+    std::string helloFor(const std::string& use, const Inbound* inbound) const;
+
+    const std::string ownKey_;
+    const LanIdentity identity_;
+    const std::filesystem::path folder_;
+    Callbacks callbacks_;
+    std::unique_ptr<Listener> listener_;
+    std::unique_ptr<MediaSocket> media_;
+
+    std::set<std::shared_ptr<Pending>> pending_;  // not named yet
+    std::map<std::string, std::vector<std::shared_ptr<Session>>> sessions_;
+    std::set<std::string> inviting_;
+    std::map<std::string, std::string> fingerprints_;  // the certificate each key came with
+    std::set<std::shared_ptr<Upload>> uploads_;
+    std::set<std::shared_ptr<Download>> downloads_;
+
+    // The session in use per key, for sendMedia() from other threads.
+    mutable std::mutex activeLock_;
+    std::map<std::string, std::shared_ptr<Session>> active_;
+};
+
+}  // namespace merrowfax::lan

@@ -1,0 +1,423 @@
+#include "transport/peer_link.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <system_error>
+
+#include "base/date.h"
+#include "platform/diagnostic_log.h"
+#include "platform/timings.h"
+#include "wire/envelope_json.h"
+#include "wire/frames.h"
+
+namespace merrowfax {
+namespace {
+
+// The first `count` characters of UTF-8 text.
+std::string firstCharacters(const std::string& text, std::size_t count) {
+    std::size_t i = 0;
+    for (std::size_t seen = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) != 0x80 && seen++ == count) break;
+    }
+    return text.substr(0, i);
+}
+
+std::filesystem::path temporaryFolder() {
+    return QDir::tempPath().toStdString();
+}
+
+// Moves `from` to `to`, replacing what is there; copies across file systems.
+bool moveFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code error;
+    std::filesystem::remove(to, error);
+    std::filesystem::rename(from, to, error);
+    if (!error) return true;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    return !error;
+}
+
+}  // namespace
+
+PeerLink::PeerLink(std::unique_ptr<Discovery> discovery, std::optional<LanIdentity> identity)
+    : discovery_(std::move(discovery)), identity_(std::move(identity)) {
+    Discovery::Callbacks callbacks;
+    callbacks.found = [this](const Discovery::Service& service) {
+        found(service);
+    };
+    callbacks.lost = [this](const std::string& key) {
+        lost(key);
+    };
+    discovery_->setCallbacks(std::move(callbacks));
+    if (!identity_)
+        diagnosticLog("LAN link without a certificate: no sessions with nearby devices");
+    // An invitation that failed is tried again while the device is in sight.
+    connect(&retry_, &QTimer::timeout, this, [this] {
+        std::vector<std::string> keys;
+        {
+            std::lock_guard lock(lock_);
+            for (const auto& [key, service] : peerByKey_) {
+                if (service.port != 0) keys.push_back(key);
+            }
+        }
+        for (const std::string& key : keys) invite(key);
+    });
+}
+
+PeerLink::~PeerLink() {
+    discovery_->stop();
+    sessions_.reset();
+}
+
+void PeerLink::setHandler(std::function<void(wire::PeerEvent)> handler) {
+    std::lock_guard lock(lock_);
+    handler_ = std::move(handler);
+}
+
+void PeerLink::setCompanionLabel(const std::string& label) {
+    std::lock_guard lock(lock_);
+    companionLabel_ = label;
+}
+
+void PeerLink::setDevice(const std::string& deviceId) {
+    const std::string key = "m-" + firstCharacters(deviceId, 8);
+    {
+        std::lock_guard lock(lock_);
+        deviceId_ = deviceId;
+        if (key == ownKey_) return;
+        ownKey_ = key;
+    }
+    sessions_.reset();
+    if (!identity_) return;
+    sessions_ = std::make_unique<lan::Sessions>(key, *identity_, temporaryFolder());
+    lan::Sessions::Callbacks callbacks;
+    callbacks.stateChanged = [this](const std::string& peer, lan::Sessions::State state) {
+        stateChanged(peer, state);
+    };
+    callbacks.received = [this](const std::string& peer, std::span<const std::byte> message) {
+        received(peer, message);
+    };
+    callbacks.media = [this](const std::string& peer, std::span<const std::byte> message) {
+        receivedMedia(peer, message);
+    };
+    callbacks.resource = [this](const std::string& peer, const std::string& name,
+                                const std::filesystem::path& file) {
+        resourceArrived(peer, name, file);
+    };
+    sessions_->setCallbacks(std::move(callbacks));
+}
+
+std::string PeerLink::ownKey() const {
+    std::lock_guard lock(lock_);
+    return ownKey_;
+}
+
+std::uint16_t PeerLink::port() const {
+    return sessions_ ? sessions_->port() : 0;
+}
+
+void PeerLink::start(const std::string& number, const std::string& name) {
+    {
+        std::lock_guard lock(lock_);
+        myNumber_ = number;
+        myName_ = name;
+    }
+    startDiscovery();
+}
+
+void PeerLink::startDiscovery() {
+    Discovery::TextMap text;
+    std::string key;
+    bool browse = false;
+    {
+        std::lock_guard lock(lock_);
+        if (ownKey_.empty()) return;
+        key = ownKey_;
+        text["n"] = myNumber_;
+        text["a"] = firstCharacters(myName_, 24);
+        browse = !myNumber_.empty();
+        started_ = true;
+    }
+    const std::uint16_t sessionPort = sessions_ ? sessions_->listen() : 0;
+    discovery_->advertise(key, sessionPort, text);
+    discovery_->browse(browse);
+    retry_.start(timings().lanInviteGuard);
+}
+
+void PeerLink::stop() {
+    retry_.stop();
+    discovery_->stop();
+    if (sessions_) sessions_->disconnectAll();
+    {
+        std::lock_guard lock(lock_);
+        started_ = false;
+        peerByKey_.clear();
+        numberByKey_.clear();
+        nameByKey_.clear();
+        invitedAt_.clear();
+    }
+    publishOnline();
+}
+
+// --- What discovery and the sessions report -------------------------------------
+
+void PeerLink::found(const Discovery::Service& service) {
+    const std::string& key = service.name;
+    {
+        std::lock_guard lock(lock_);
+        if (key == ownKey_ || !started_) return;
+        peerByKey_[key] = service;
+        const auto number = service.text.find("n");
+        if (number != service.text.end() && !number->second.empty()) {
+            numberByKey_[key] = number->second;
+        }
+        const auto name = service.text.find("a");
+        if (name != service.text.end()) nameByKey_[key] = name->second;
+    }
+    invite(key);
+    publishOnline();
+}
+
+void PeerLink::invite(const std::string& key) {
+    if (!sessions_ || sessions_->isConnected(key)) return;
+    Discovery::Service service;
+    {
+        std::lock_guard lock(lock_);
+        const auto seen = peerByKey_.find(key);
+        if (seen == peerByKey_.end() || seen->second.port == 0) return;
+        service = seen->second;
+        const auto now = std::chrono::steady_clock::now();
+        const auto last = invitedAt_.find(key);
+        if (last != invitedAt_.end() && now - last->second < timings().lanInviteGuard) return;
+        invitedAt_[key] = now;
+    }
+    sessions_->invite(key, service.host, service.port);
+}
+
+void PeerLink::lost(const std::string& key) {
+    {
+        std::lock_guard lock(lock_);
+        peerByKey_.erase(key);
+        numberByKey_.erase(key);
+        nameByKey_.erase(key);
+    }
+    publishOnline();
+}
+
+void PeerLink::stateChanged(const std::string& key, lan::Sessions::State state) {
+    switch (state) {
+        case lan::Sessions::State::notConnected: {
+            std::lock_guard lock(lock_);
+            numberByKey_.erase(key);
+            break;
+        }
+        case lan::Sessions::State::connecting:
+            break;
+        case lan::Sessions::State::connected: {
+            {
+                std::lock_guard lock(lock_);
+                peerByKey_.try_emplace(key, Discovery::Service{key, {}, 0, {}});
+            }
+            sendRoster(key);
+            break;
+        }
+    }
+    publishOnline();
+}
+
+void PeerLink::received(const std::string& key, std::span<const std::byte> message) {
+    const auto frame = wire::parseLanFrame(message);
+    if (!frame) return;
+    if (frame->kind == static_cast<std::uint8_t>(wire::FrameKind::envelope)) {
+        if (auto envelope = wire::decodeEnvelope(frame->body)) handleEnvelope(key, *envelope);
+        return;
+    }
+    receivedMedia(key, message);
+}
+
+void PeerLink::receivedMedia(const std::string& key, std::span<const std::byte> message) {
+    const auto frame = wire::parseLanFrame(message);
+    if (!frame || frame->kind == static_cast<std::uint8_t>(wire::FrameKind::envelope)) return;
+    if (auto event = wire::eventFromFrame(*frame, numberOf(key))) emit(std::move(*event));
+}
+
+void PeerLink::handleEnvelope(const std::string& key, const wire::Envelope& envelope) {
+    auto incoming = wire::receiveEnvelope(envelope, wire::Transport::lan, key, now());
+    if (!incoming) return;
+    if (auto* roster = std::get_if<wire::RosterUpdate>(&*incoming)) {
+        {
+            std::lock_guard lock(lock_);
+            peerByKey_.try_emplace(key, Discovery::Service{key, {}, 0, {}});
+            if (!roster->number.empty()) numberByKey_[key] = roster->number;
+            if (!roster->name.empty()) nameByKey_[key] = roster->name;
+        }
+        publishOnline();
+    } else if (auto* file = std::get_if<wire::IncomingFile>(&*incoming)) {
+        std::lock_guard lock(lock_);
+        if (pendingFiles_.size() >= kMaxPendingFiles && !pendingFiles_.contains(file->resource)) {
+            const auto oldest = std::min_element(
+                pendingFiles_.begin(), pendingFiles_.end(),
+                [](const auto& a, const auto& b) { return a.second.order < b.second.order; });
+            pendingFiles_.erase(oldest);
+        }
+        const std::string resource = file->resource;
+        pendingFiles_[resource] = PendingFile{key, std::move(*file), nextPendingOrder_++};
+    } else {
+        emit(std::get<wire::PeerEvent>(std::move(*incoming)));
+    }
+}
+
+void PeerLink::resourceArrived(const std::string& key, const std::string& name,
+                               const std::filesystem::path& file) {
+    const std::filesystem::path folder = temporaryFolder();
+    if (name.starts_with("snap-")) {
+        const std::filesystem::path copy = folder / name;
+        if (moveFile(file, copy)) emit(wire::events::Snapshot{copy.string()});
+        return;
+    }
+    std::optional<PendingFile> pending;
+    {
+        std::lock_guard lock(lock_);
+        const auto it = pendingFiles_.find(name);
+        // Only the device that announced the file may deliver its bytes.
+        if (it == pendingFiles_.end() || it->second.from != key) return;
+        pending = std::move(it->second);
+        pendingFiles_.erase(it);
+    }
+    const std::filesystem::path copy = folder / pending->file.localName;
+    if (moveFile(file, copy)) emit(std::move(pending->file).arrived(copy.string()));
+}
+
+// --- Sending -------------------------------------------------------------------
+
+std::vector<std::string> PeerLink::connectedAmong(const std::vector<std::string>& keys) const {
+    std::vector<std::string> connected;
+    if (!sessions_) return connected;
+    for (const std::string& key : keys) {
+        if (sessions_->isConnected(key) &&
+            std::find(connected.begin(), connected.end(), key) == connected.end()) {
+            connected.push_back(key);
+        }
+    }
+    return connected;
+}
+
+std::vector<std::string> PeerLink::peers(const std::string& number) {
+    std::vector<std::string> keys;
+    if (number.empty()) return keys;
+    {
+        std::lock_guard lock(lock_);
+        for (const auto& [key, served] : numberByKey_) {
+            if (served == number) keys.push_back(key);
+        }
+    }
+    return connectedAmong(keys);
+}
+
+bool PeerLink::sendEnvelope(const wire::Envelope& envelope,
+                            const std::vector<std::string>& peerKeys) {
+    const std::vector<std::string> targets = connectedAmong(peerKeys);
+    if (targets.empty()) return false;
+    wire::Envelope filled = envelope;
+    {
+        std::lock_guard lock(lock_);
+        if (!filled.device) filled.device = deviceId_;
+        if (!filled.number) filled.number = myNumber_;
+        if (!filled.name) filled.name = myName_;
+    }
+    const auto json = wire::encodeEnvelope(filled);
+    if (!json) return false;
+    const auto frame =
+        wire::encodeLanFrame(wire::FrameKind::envelope,
+                             {reinterpret_cast<const std::byte*>(json->data()), json->size()});
+    bool any = false;
+    for (const std::string& key : targets) any = sessions_->send(key, frame) || any;
+    return any;
+}
+
+bool PeerLink::sendMedia(wire::FrameKind kind, const wire::Bytes& data,
+                         const std::vector<std::string>& peerKeys) {
+    if (!sessions_) return false;
+    const auto frame = wire::encodeLanFrame(kind, data);
+    bool any = false;
+    for (const std::string& key : connectedAmong(peerKeys)) {
+        any = sessions_->sendMedia(key, frame) || any;
+    }
+    return any;
+}
+
+bool PeerLink::sendFile(const wire::Envelope& envelope, const std::filesystem::path& file,
+                        const std::vector<std::string>& peerKeys) {
+    if (!envelope.resource || !lan::Sessions::validResourceName(*envelope.resource)) return false;
+    bool any = false;
+    for (const std::string& key : connectedAmong(peerKeys)) {
+        // The envelope first: the bytes are only taken once it is known.
+        if (sendEnvelope(envelope, {key}) &&
+            sessions_->sendResource(key, *envelope.resource, file)) {
+            any = true;
+        }
+    }
+    return any;
+}
+
+bool PeerLink::sendSnapshot(const std::filesystem::path& file, const std::string& peerKey) {
+    if (!sessions_) return false;
+    return sessions_->sendResource(peerKey, "snap-" + Uuid::random().text() + ".json", file);
+}
+
+void PeerLink::sendRoster(const std::string& key) {
+    wire::Envelope roster;
+    roster.op = "roster";
+    sendEnvelope(roster, {key});
+}
+
+// --- Reporting -----------------------------------------------------------------
+
+std::string PeerLink::numberOf(const std::string& key) const {
+    std::lock_guard lock(lock_);
+    const auto it = numberByKey_.find(key);
+    return it == numberByKey_.end() ? std::string() : it->second;
+}
+
+void PeerLink::publishOnline() {
+    wire::events::Online online;
+    {
+        std::lock_guard lock(lock_);
+        for (const auto& [key, number] : numberByKey_) {
+            if (!number.empty()) online.numbers.insert(number);
+        }
+    }
+    emit(std::move(online));
+}
+
+void PeerLink::emit(wire::PeerEvent event) {
+    std::function<void(wire::PeerEvent)> handler;
+    {
+        std::lock_guard lock(lock_);
+        handler = handler_;
+    }
+    if (handler) handler(std::move(event));
+}
+
+std::vector<PeerLink::PeerInfo> PeerLink::peerList() const {
+    std::vector<PeerInfo> list;
+    std::lock_guard lock(lock_);
+    for (const auto& [key, service] : peerByKey_) {
+        PeerInfo info;
+        info.key = key;
+        if (const auto it = numberByKey_.find(key); it != numberByKey_.end())
+            info.number = it->second;
+        if (const auto it = nameByKey_.find(key); it != nameByKey_.end()) info.name = it->second;
+        info.connected = sessions_ && sessions_->isConnected(key);
+        list.push_back(std::move(info));
+    }
+    return list;
+}
+
+std::size_t PeerLink::pendingFileCount() const {
+    std::lock_guard lock(lock_);
+    return pendingFiles_.size();
+}
+
+}  // namespace merrowfax

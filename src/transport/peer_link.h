@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "transport/discovery.h"
+#include "transport/lan_identity.h"
+#include "transport/lan_sessions.h"
+#include "transport/lan_transport.h"
+#include "wire/receive.h"
+
+namespace merrowfax {
+
+// The direct link to devices of this service on the same network. It
+// advertises this device, browses for the others, invites every device it
+// finds into a session (TLS over TCP, with call media as sealed datagrams),
+// learns from each session's "roster" which number the device serves, and
+// turns what arrives into events.
+//
+// Lives on the main thread, which runs a Qt event loop: discovery, sessions
+// and envelopes are handled there. peers() and sendMedia() may be called from
+// any thread; the handler is called on the main thread, except for received
+// call audio, video and walkie clips, which it gets on the link's media
+// thread.
+class PeerLink final : public QObject, public LanTransport {
+public:
+    // What the command-line client shows of each device it knows.
+    struct PeerInfo {
+        std::string key, number, name;
+        bool connected = false;
+        bool operator==(const PeerInfo&) const = default;
+    };
+
+    // Without an identity (its file could be neither read nor made) the
+    // device is still found and finds others, but takes and makes no
+    // sessions.
+    PeerLink(std::unique_ptr<Discovery> discovery, std::optional<LanIdentity> identity);
+    ~PeerLink() override;
+    PeerLink(const PeerLink&) = delete;
+    PeerLink& operator=(const PeerLink&) = delete;
+
+    void setHandler(std::function<void(wire::PeerEvent)> handler) override;
+    void setCompanionLabel(const std::string& label) override;
+    void setDevice(const std::string& deviceId) override;
+    void start(const std::string& number, const std::string& name) override;
+    void stop() override;
+    std::vector<std::string> peers(const std::string& number) override;
+    bool sendEnvelope(const wire::Envelope& envelope,
+                      const std::vector<std::string>& peerKeys) override;
+    bool sendMedia(wire::FrameKind kind, const wire::Bytes& data,
+                   const std::vector<std::string>& peerKeys) override;
+    bool sendFile(const wire::Envelope& envelope, const std::filesystem::path& file,
+                  const std::vector<std::string>& peerKeys) override;
+
+    // (Re)starts advertising, and browsing when this device has a number.
+    void startDiscovery();
+    // A sync snapshot file to one peer.
+    bool sendSnapshot(const std::filesystem::path& file, const std::string& peerKey);
+
+    // "m-" and the first 8 characters of the device id: this device's name
+    // on the network.
+    std::string ownKey() const;
+    // Every device seen or connected, by key.
+    std::vector<PeerInfo> peerList() const;
+    // The TCP port sessions are taken on; 0 without an identity.
+    std::uint16_t port() const;
+
+    // "file" envelopes still waiting for their bytes, by resource name. At
+    // most this many are kept; the oldest goes first.
+    static constexpr std::size_t kMaxPendingFiles = 256;
+    std::size_t pendingFileCount() const;
+
+private:
+    void found(const Discovery::Service& service);
+    void lost(const std::string& key);
+    void invite(const std::string& key);
+    void stateChanged(const std::string& key, lan::Sessions::State state);
+    void received(const std::string& key, std::span<const std::byte> message);
+    void receivedMedia(const std::string& key, std::span<const std::byte> message);
+    void resourceArrived(const std::string& key, const std::string& name,
+                         const std::filesystem::path& file);
+    void handleEnvelope(const std::string& key, const wire::Envelope& envelope);
+    void sendRoster(const std::string& key);
+    void publishOnline();
+    void emit(wire::PeerEvent event);
+    std::string numberOf(const std::string& key) const;
+    std::vector<std::string> connectedAmong(const std::vector<std::string>& keys) const;
+
+    std::unique_ptr<Discovery> discovery_;
+    const std::optional<LanIdentity> identity_;
+    // Made by setDevice(), on the main thread, before any other thread
+    // calls in; null without an identity.
+    std::unique_ptr<lan::Sessions> sessions_;
+    QTimer retry_;  // invites found devices that are not connected
+
+    // Guards every field below.
+    mutable std::mutex lock_;
+    std::function<void(wire::PeerEvent)> handler_;
+    std::string companionLabel_ = "Merrowfax";
+    std::string ownKey_;
+    std::string deviceId_;
+    std::string myNumber_, myName_;
+    bool started_ = false;
+    std::map<std::string, Discovery::Service> peerByKey_;  // seen on the network
+    std::map<std::string, std::string> numberByKey_;
+    std::map<std::string, std::string> nameByKey_;
+    std::map<std::string, std::chrono::steady_clock::time_point> invitedAt_;
+    struct PendingFile {
+        std::string from;  // the peer that announced it
+        wire::IncomingFile file;
+        std::uint64_t order = 0;
+    };
+    std::map<std::string, PendingFile> pendingFiles_;
+    std::uint64_t nextPendingOrder_ = 0;
+};
+
+}  // namespace merrowfax

@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "lan_test_support.h"
+#include "transport/lan_connection.h"
+#include "transport/lan_limits.h"
+#include "transport/lan_media_socket.h"
+#include "transport/lan_sessions.h"
+
+using namespace merrowfax;
+using namespace merrowfax::lan;
+using namespace merrowfax::testing;
+
+namespace {
+
+using State = Sessions::State;
+
+// One device: its sessions and what they reported.
+struct Device {
+    explicit Device(const std::string& key)
+        : sessions(key, id.identity, inbox.path().toStdString()) {
+        Sessions::Callbacks callbacks;
+        callbacks.stateChanged = [this](const std::string& peer, State state) {
+            states[peer].push_back(state);
+        };
+        callbacks.received = [this](const std::string&, std::span<const std::byte> message) {
+            messages.push_back(textOf(message));
+        };
+        callbacks.media = [this](const std::string&, std::span<const std::byte> message) {
+            std::lock_guard lock(mediaLock);
+            media.push_back(textOf(message));
+            if (QThread::currentThread() != QCoreApplication::instance()->thread()) ++datagrams;
+        };
+        callbacks.resource = [this](const std::string&, const std::string& name,
+                                    const std::filesystem::path& file) {
+            QFile in(QString::fromStdString(file.string()));
+            if (in.open(QIODevice::ReadOnly)) resources[name] = in.readAll().toStdString();
+        };
+        sessions.setCallbacks(std::move(callbacks));
+        port = sessions.listen();
+    }
+
+    std::size_t mediaCount() {
+        std::lock_guard lock(mediaLock);
+        return media.size();
+    }
+
+    TestIdentity id;
+    QTemporaryDir inbox;
+    Sessions sessions;
+    std::uint16_t port = 0;
+    std::map<std::string, std::vector<State>> states;
+    std::vector<std::string> messages;
+    std::map<std::string, std::string> resources;
+    std::mutex mediaLock;
+    std::vector<std::string> media;
+    std::atomic<int> datagrams = 0;
+};
+
+// A stranger that speaks TLS to a device and then whatever a test makes it say.
+struct RawPeer {
+    explicit RawPeer(std::uint16_t port) {
+        configureTls(socket, id.identity.certificate, id.identity.key);
+        QObject::connect(&socket, &QAbstractSocket::disconnected, [this] { closed = true; });
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    }
+    bool encrypted() {
+        return spinFor([this] { return socket.isEncrypted() || closed; }) && socket.isEncrypted();
+    }
+    void frame(const std::string& body) {
+        const auto n = static_cast<std::uint32_t>(body.size());
+        const char prefix[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+        socket.write(prefix, 4);
+        socket.write(body.data(), static_cast<qint64>(body.size()));
+    }
+    bool closedWithin(int ms) {
+        return spinFor(
+            [this] { return closed || socket.state() == QAbstractSocket::UnconnectedState; }, ms);
+    }
+
+    TestIdentity id;
+    QSslSocket socket;
+    bool closed = false;
+};
+
+std::string sessionHello(const std::string& key) {
+    return R"({"key":")" + key +
+           R"(","use":"session","port":1,"udp":1,"sid":"00000000000000ab",)"
+           R"("mk":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="})";
+}
+
+constexpr const char* kUuid = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+
+class LanSessions : public ::testing::Test {
+protected:
+    QuickLanTimings quick_;
+};
+
+bool connectedBoth(Device& a, Device& b, const std::string& aKey, const std::string& bKey) {
+    return spinFor([&] { return a.sessions.isConnected(bKey) && b.sessions.isConnected(aKey); });
+}
+
+}  // namespace
+
+TEST_F(LanSessions, InvitingEachOtherAtOnceLeavesOneSessionEachWayThatCarriesEverything) {
+    Device a("m-aaaaaaaa"), b("m-bbbbbbbb");
+    ASSERT_NE(a.port, 0);
+    a.sessions.invite("m-bbbbbbbb", "127.0.0.1", b.port);
+    b.sessions.invite("m-aaaaaaaa", "127.0.0.1", a.port);
+    ASSERT_TRUE(connectedBoth(a, b, "m-aaaaaaaa", "m-bbbbbbbb"));
+    // Both ends keep the same one and close the spare without a word.
+    ASSERT_TRUE(spinFor([&] {
+        return a.sessions.openSessions("m-bbbbbbbb") == 1 &&
+               b.sessions.openSessions("m-aaaaaaaa") == 1;
+    }));
+    spinAWhile(300);
+    EXPECT_EQ(a.states["m-bbbbbbbb"], (std::vector{State::connecting, State::connected}));
+    EXPECT_EQ(b.states["m-aaaaaaaa"], (std::vector{State::connecting, State::connected}));
+
+    // Inviting a connected device does nothing.
+    a.sessions.invite("m-bbbbbbbb", "127.0.0.1", b.port);
+    spinAWhile(100);
+    EXPECT_EQ(a.states["m-bbbbbbbb"].size(), 2u);
+
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(a.sessions.send("m-bbbbbbbb", bytesOf(kinded(1, std::to_string(i)))));
+    ASSERT_TRUE(b.sessions.send("m-aaaaaaaa", bytesOf(kinded(1, "back"))));
+    ASSERT_TRUE(spinFor([&] { return b.messages.size() == 50 && a.messages.size() == 1; }));
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(b.messages[i], kinded(1, std::to_string(i)));
+
+    // Media crosses on the stream at once, and as datagrams once they are heard.
+    ASSERT_TRUE(spinFor([&] {
+        a.sessions.sendMedia("m-bbbbbbbb", bytesOf(kinded(2, "voice")));
+        spinAWhile(20);
+        return b.datagrams > 0;
+    }));
+    EXPECT_EQ(b.media.front(), kinded(2, "voice"));
+
+    // A resource on a connection of its own, whole.
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/photo";
+    std::string content(300'000, 'x');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+    {
+        QFile out(QString::fromStdString(path));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(content.data(), static_cast<qint64>(content.size()));
+    }
+    const std::string name = std::string("file-") + kUuid;
+    ASSERT_TRUE(a.sessions.sendResource("m-bbbbbbbb", name, path));
+    ASSERT_TRUE(spinFor([&] { return b.resources.contains(name); }));
+    EXPECT_EQ(b.resources[name], content);
+    EXPECT_FALSE(a.sessions.sendResource("m-bbbbbbbb", "../file", path));
+
+    // The other end going away is reported once, at once.
+    b.sessions.disconnectAll();
+    ASSERT_TRUE(spinFor([&] { return !a.sessions.isConnected("m-bbbbbbbb"); }, 2000));
+    EXPECT_EQ(a.states["m-bbbbbbbb"].back(), State::notConnected);
+}
+
+TEST_F(LanSessions, StrangersThatBreakTheRulesAreCutOffAndTheDeviceStillServes) {
+    Device a("m-aaaaaaaa");
+
+    {  // a length prefix of 4 GB
+        RawPeer peer(a.port);
+        ASSERT_TRUE(peer.encrypted());
+        peer.socket.write("\xff\xff\xff\xff", 4);
+        EXPECT_TRUE(peer.closedWithin(1000));
+    }
+    {  // a frame that stops half way, or nothing at all
+        RawPeer slow(a.port), silent(a.port);
+        ASSERT_TRUE(slow.encrypted());
+        ASSERT_TRUE(silent.encrypted());
+        slow.socket.write("\x00\x00", 2);
+        EXPECT_TRUE(slow.closedWithin(2000));
+        EXPECT_TRUE(silent.closedWithin(2000));
+    }
+    {  // names that are not keys, or this device's own
+        RawPeer bad(a.port), own(a.port), notJson(a.port);
+        ASSERT_TRUE(bad.encrypted() && own.encrypted() && notJson.encrypted());
+        bad.frame(sessionHello("../../etc"));
+        own.frame(sessionHello("m-aaaaaaaa"));
+        notJson.frame("{\"key\":");
+        EXPECT_TRUE(bad.closedWithin(1000));
+        EXPECT_TRUE(own.closedWithin(1000));
+        EXPECT_TRUE(notJson.closedWithin(1000));
+    }
+    {  // a resource from a device not in session
+        RawPeer peer(a.port);
+        ASSERT_TRUE(peer.encrypted());
+        peer.frame(std::string(R"({"key":"m-cccccccc","use":"resource","name":"file-)") + kUuid +
+                   R"(","size":3})");
+        EXPECT_TRUE(peer.closedWithin(1000));
+    }
+    // A real device in session, then someone else with its key.
+    Device b("m-bbbbbbbb");
+    b.sessions.invite("m-aaaaaaaa", "127.0.0.1", a.port);
+    ASSERT_TRUE(connectedBoth(a, b, "m-aaaaaaaa", "m-bbbbbbbb"));
+    {
+        RawPeer impostor(a.port);
+        ASSERT_TRUE(impostor.encrypted());
+        impostor.frame(sessionHello("m-bbbbbbbb"));
+        EXPECT_TRUE(impostor.closedWithin(1000));
+    }
+    {  // a resource with a bad name, or too big, even from that device's certificate
+        auto resourceFromB = [&](const std::string& name, std::uint64_t size) {
+            QSslSocket socket;
+            configureTls(socket, b.id.identity.certificate, b.id.identity.key);
+            bool closed = false;
+            QObject::connect(&socket, &QAbstractSocket::disconnected, [&] { closed = true; });
+            socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), a.port);
+            if (!spinFor([&] { return socket.isEncrypted(); })) return false;
+            const std::string hello = R"({"key":"m-bbbbbbbb","use":"resource","name":")" + name +
+                                      R"(","size":)" + std::to_string(size) + "}";
+            const auto n = static_cast<std::uint32_t>(hello.size());
+            const char prefix[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+            socket.write(prefix, 4);
+            socket.write(hello.data(), static_cast<qint64>(hello.size()));
+            socket.write("abc", 3);
+            return spinFor([&] { return closed; }, 1000);
+        };
+        EXPECT_TRUE(resourceFromB("../../file", 3));
+        EXPECT_TRUE(resourceFromB(std::string("file-") + kUuid + "/x", 3));
+        EXPECT_TRUE(resourceFromB(std::string("file-") + kUuid, kMaxFileResource + 1));
+        EXPECT_TRUE(
+            resourceFromB(std::string("snap-") + kUuid + ".json", kMaxSnapshotResource + 1));
+        EXPECT_TRUE(a.resources.empty());
+    }
+    EXPECT_TRUE(a.sessions.isConnected("m-bbbbbbbb"));
+
+    // A flood of connections is cut to the bound; the session carries on.
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    for (int i = 0; i < 300; ++i) {
+        flood.push_back(std::make_unique<QTcpSocket>());
+        flood.back()->connectToHost(QStringLiteral("127.0.0.1"), a.port);
+    }
+    spinAWhile(300);
+    const auto open = std::count_if(flood.begin(), flood.end(), [](const auto& s) {
+        return s->state() == QAbstractSocket::ConnectedState;
+    });
+    EXPECT_LE(open, static_cast<long>(kMaxUnnamedPerAddress));
+    ASSERT_TRUE(b.sessions.send("m-aaaaaaaa", bytesOf(kinded(1, "still here"))));
+    ASSERT_TRUE(spinFor([&] { return !a.messages.empty(); }));
+    EXPECT_EQ(a.messages.back(), kinded(1, "still here"));
+    flood.clear();
+}
+
+TEST(LanMediaSocket, OnlyAuthenticFreshDatagramsOfAKnownSessionGetThrough) {
+    std::mutex lock;
+    std::vector<std::string> got;
+    std::atomic<int> heard = 0;
+    MediaSocket socket({.message =
+                            [&](const std::string& peer, std::span<const std::byte> message) {
+                                std::lock_guard guard(lock);
+                                got.push_back(peer + ":" + textOf(message));
+                            },
+                        .heard =
+                            [&](std::uint64_t) {
+                                ++heard;
+                            }});
+    ASSERT_NE(socket.port(), 0);
+    const std::uint64_t id = newSessionId();
+    const SessionKey key = newSessionKey();
+    socket.addInbound(id, key, "m-bbbbbbbb");
+    MediaSocket sender({});
+    const std::uint32_t loopback = 0x7f000001;
+
+    DatagramSealer right(id, key), wrongKey(id, newSessionKey()), otherSession(newSessionId(), key);
+    ASSERT_TRUE(sender.send(wrongKey, loopback, socket.port(), bytesOf("forged")));
+    ASSERT_TRUE(sender.send(otherSession, loopback, socket.port(), bytesOf("stray")));
+    ASSERT_TRUE(sender.send(right, loopback, socket.port(), {}));  // a probe: heard, not handed on
+    ASSERT_TRUE(sender.send(right, loopback, socket.port(), bytesOf("one")));
+    ASSERT_TRUE(sender.send(right, loopback, socket.port(), bytesOf("two")));
+    ASSERT_TRUE(spinFor([&] {
+        std::lock_guard guard(lock);
+        return got.size() >= 2;
+    }));
+    spinAWhile(50);
+    {
+        std::lock_guard guard(lock);
+        EXPECT_EQ(got, (std::vector<std::string>{"m-bbbbbbbb:one", "m-bbbbbbbb:two"}));
+    }
+    EXPECT_EQ(heard, 1);
+
+    // A removed session's datagrams go nowhere.
+    socket.removeInbound(id);
+    ASSERT_TRUE(sender.send(right, loopback, socket.port(), bytesOf("late")));
+    spinAWhile(50);
+    std::lock_guard guard(lock);
+    EXPECT_EQ(got.size(), 2u);
+}

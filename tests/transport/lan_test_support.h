@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstring>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/timings.h"
+#include "transport/lan_identity.h"
+
+namespace merrowfax::testing {
+
+inline bool spinFor(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+inline void spinAWhile(int ms) {
+    spinFor([] { return false; }, ms);
+}
+
+inline std::vector<std::byte> bytesOf(const std::string& text) {
+    std::vector<std::byte> out(text.size());
+    std::memcpy(out.data(), text.data(), text.size());
+    return out;
+}
+
+// A message for the link's owner: its kind byte, then the body.
+inline std::string kinded(int kind, const std::string& body) {
+    return std::string(1, static_cast<char>(kind)) + body;
+}
+
+inline std::string textOf(std::span<const std::byte> bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A device's certificate in a folder of its own.
+struct TestIdentity {
+    QTemporaryDir folder;
+    LanIdentity identity = *loadOrCreateLanIdentity(folder.path().toStdString() + "/lan.pem");
+};
+
+// The LAN timers short enough for tests, restored afterwards.
+class QuickLanTimings {
+public:
+    QuickLanTimings() {
+        Timings t = saved_;
+        t.lanInviteGuard = std::chrono::milliseconds(300);
+        t.lanRetire = std::chrono::milliseconds(150);
+        t.lanInvite = std::chrono::milliseconds(2000);
+        t.lanHandshake = std::chrono::milliseconds(400);
+        t.lanPing = std::chrono::milliseconds(200);
+        t.lanIdle = std::chrono::milliseconds(1500);
+        t.lanStall = std::chrono::milliseconds(400);
+        t.lanUdpProbe = std::chrono::milliseconds(20);
+        setTimings(t);
+    }
+    ~QuickLanTimings() { setTimings(saved_); }
+
+private:
+    Timings saved_ = timings();
+};
+
+}  // namespace merrowfax::testing

@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
+#include <mutex>
+
+#include "lan_test_support.h"
+#include "support/discovery_double.h"
+#include "transport/peer_link.h"
+#include "wire/envelope_builders.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+
+namespace {
+
+constexpr const char* kUuid = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+
+// One installation on the test network: its link and what it heard.
+struct Device {
+    Device(DiscoveryNetwork& network, const std::string& deviceId) {
+        auto member = network.join();
+        discovery = member.get();
+        link = std::make_unique<PeerLink>(std::move(member), id.identity);
+        link->setDevice(deviceId);
+        link->setHandler([this](wire::PeerEvent event) {
+            std::lock_guard lock(eventLock);
+            events.push_back(std::move(event));
+        });
+    }
+
+    template <typename T>
+    std::vector<T> all() {
+        std::lock_guard lock(eventLock);
+        std::vector<T> out;
+        for (const auto& event : events) {
+            if (const auto* e = std::get_if<T>(&event)) out.push_back(*e);
+        }
+        return out;
+    }
+    std::set<std::string> online() {
+        const auto list = all<wire::events::Online>();
+        return list.empty() ? std::set<std::string>() : list.back().numbers;
+    }
+    bool connectedTo(const Device& other) {
+        return !link->peers(other.number).empty() || [&] {
+            for (const auto& peer : link->peerList()) {
+                if (peer.key == other.link->ownKey()) return peer.connected;
+            }
+            return false;
+        }();
+    }
+
+    TestIdentity id;
+    DiscoveryNetwork::Member* discovery = nullptr;
+    std::unique_ptr<PeerLink> link;
+    std::string number;
+    std::mutex eventLock;
+    std::vector<wire::PeerEvent> events;
+};
+
+class PeerLinkTest : public ::testing::Test {
+protected:
+    QuickLanTimings quick_;
+    std::shared_ptr<DiscoveryNetwork> network_ = DiscoveryNetwork::make();
+
+    void start(Device& device, const std::string& number, const std::string& name) {
+        device.number = number;
+        device.link->start(number, name);
+    }
+};
+
+}  // namespace
+
+TEST_F(PeerLinkTest, DevicesWithNumbersFindEachOtherAndCarryTextsFilesAndMedia) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    Device ben(*network_, "BBBBBBBB-0000-4000-8000-000000000002");
+    EXPECT_EQ(ann.link->ownKey(), "m-AAAAAAAA");
+    start(ann, "0-1-234-5678", "Ann with a name much longer than twenty-four");
+    start(ben, "0-1-234-9999", "Ben");
+    EXPECT_EQ(ann.discovery->advertised()->text.at("a"), "Ann with a name much lon");
+    ASSERT_TRUE(spinFor([&] {
+        return ann.online() == std::set<std::string>{"0-1-234-9999"} &&
+               ben.online() == std::set<std::string>{"0-1-234-5678"} && ann.connectedTo(ben) &&
+               ben.connectedTo(ann);
+    }));
+    const auto annPeers = ann.link->peers("0-1-234-9999");
+    ASSERT_EQ(annPeers, std::vector<std::string>{"m-BBBBBBBB"});
+    EXPECT_TRUE(ann.link->peers("").empty());
+
+    // The sender's identity is filled in from the link.
+    wire::Envelope text;
+    text.op = "text";
+    text.id = kUuid;
+    text.to = "0-1-234-9999";
+    text.text = "hello over the LAN";
+    text.sent = 1000;
+    ASSERT_TRUE(ann.link->sendEnvelope(text, annPeers));
+    ASSERT_TRUE(spinFor([&] { return !ben.all<wire::events::Text>().empty(); }));
+    const auto got = ben.all<wire::events::Text>().front();
+    EXPECT_EQ(got.body, "hello over the LAN");
+    EXPECT_EQ(got.from, "0-1-234-5678");
+    EXPECT_EQ(got.device, "AAAAAAAA-0000-4000-8000-000000000001");
+    EXPECT_EQ(got.peerKey, "m-AAAAAAAA");
+
+    // A file: the envelope, then its bytes under the envelope's name.
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/report.pdf";
+    const std::string content(1'500'000, 'r');
+    {
+        QFile out(QString::fromStdString(path));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(content.data(), static_cast<qint64>(content.size()));
+    }
+    wire::Envelope file;
+    file.op = "file";
+    file.id = "11111111-2222-4333-8444-555555555555";
+    file.to = "0-1-234-9999";
+    file.fileName = "report.pdf";
+    file.fileKind = "file";
+    file.resource = std::string("file-") + kUuid;
+    ASSERT_TRUE(ann.link->sendFile(file, path, annPeers));
+    ASSERT_TRUE(spinFor([&] { return !ben.all<wire::events::File>().empty(); }));
+    const auto arrived = ben.all<wire::events::File>().front();
+    EXPECT_EQ(arrived.fileName, "report.pdf");
+    QFile in(QString::fromStdString(arrived.url));
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    EXPECT_EQ(in.readAll().toStdString(), content);
+    in.remove();
+    EXPECT_EQ(ben.link->pendingFileCount(), 0u);
+
+    // Call audio, named by the number the link knows for its sender.
+    ASSERT_TRUE(spinFor([&] {
+        ann.link->sendMedia(wire::FrameKind::audio, wire::Bytes(640, std::byte{7}), annPeers);
+        spinAWhile(20);
+        return !ben.all<wire::events::Audio>().empty();
+    }));
+    EXPECT_EQ(ben.all<wire::events::Audio>().front().from, "0-1-234-5678");
+    EXPECT_EQ(ben.all<wire::events::Audio>().front().bytes.size(), 640u);
+
+    // Stopping one end: the other hears of it at once.
+    ben.link->stop();
+    ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 2000));
+    EXPECT_TRUE(ann.link->peers("0-1-234-9999").empty());
+    EXPECT_FALSE(ann.link->sendEnvelope(text, annPeers));
+}
+
+TEST_F(PeerLinkTest, ADeviceWithoutANumberOnlyAdvertisesAndIsLeftOutOfOnline) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    Device fresh(*network_, "CCCCCCCC-0000-4000-8000-000000000003");
+    start(fresh, "", "New");
+    start(ann, "0-1-234-5678", "Ann");
+    EXPECT_TRUE(fresh.discovery->advertising());
+    EXPECT_FALSE(fresh.discovery->browsing());
+    // Ann finds it and invites it; it accepts and tells its empty number.
+    ASSERT_TRUE(spinFor([&] { return ann.connectedTo(fresh); }));
+    spinAWhile(100);
+    EXPECT_TRUE(ann.online().empty());
+    EXPECT_EQ(fresh.online(), std::set<std::string>{"0-1-234-5678"});
+    EXPECT_TRUE(ann.link->peers("").empty());
+}
+
+TEST_F(PeerLinkTest, AFoundDeviceIsInvitedAgainOnlyAfterTheGuardAndAConnectedOneNever) {
+    // Something that takes connections and never finishes a handshake.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (auto* s = silent.nextPendingConnection()) {
+            ++connections;
+            s->setParent(&silent);
+        }
+    });
+    Timings t = timings();
+    t.lanInvite = std::chrono::milliseconds(200);  // so that the first one is over in time
+    setTimings(t);
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    start(ann, "0-1-234-5678", "Ann");
+    const Discovery::Service ghost{
+        "m-GGGGGGGG", "127.0.0.1", silent.serverPort(), {{"n", "0-9-9"}}};
+    ann.discovery->report(ghost);
+    ann.discovery->report(ghost);
+    ann.discovery->report(ghost);
+    ASSERT_TRUE(spinFor([&] { return connections >= 1; }));
+    // Seen but not connected: in online by its advertised number, not routable.
+    EXPECT_EQ(ann.online(), std::set<std::string>{"0-9-9"});
+    EXPECT_TRUE(ann.link->peers("0-9-9").empty());
+    spinAWhile(100);
+    EXPECT_EQ(connections, 1);
+    // Past the guard, a device still in sight is invited again.
+    ASSERT_TRUE(spinFor([&] { return connections >= 2; }, 2000));
+
+    // Gone from the network: no longer invited.
+    ann.discovery->reportLost("m-GGGGGGGG");
+    spinAWhile(300);
+    const int ghostConnections = connections;
+    spinAWhile(400);
+    EXPECT_EQ(connections, ghostConnections);
+
+    // A connected device reported again is left alone.
+    Device ben(*network_, "BBBBBBBB-0000-4000-8000-000000000002");
+    start(ben, "0-1-234-9999", "Ben");
+    ASSERT_TRUE(spinFor([&] { return ann.connectedTo(ben) && ben.connectedTo(ann); }));
+    spinAWhile(200);  // the rosters
+    const std::size_t onlineReports = ann.all<wire::events::Online>().size();
+    spinAWhile(350);
+    ann.discovery->report(*ben.discovery->advertised());
+    spinAWhile(200);
+    EXPECT_TRUE(ann.connectedTo(ben));
+    // One report for the sighting; no connecting, no reconnecting.
+    EXPECT_EQ(ann.all<wire::events::Online>().size(), onlineReports + 1);
+    EXPECT_EQ(ann.link->peerList().size(), 1u);
+}
+
+TEST_F(PeerLinkTest, ADroppedSessionLeavesOnlineAtOnceWhileTheSightingStays) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    // Ben's sessions without his link, so they can end while he is still advertised.
+    TestIdentity benId;
+    QTemporaryDir inbox;
+    auto ben =
+        std::make_unique<lan::Sessions>("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
+    const std::uint16_t port = ben->listen();
+    auto benDiscovery = network_->join();
+    std::vector<std::string> benGot;
+    lan::Sessions::Callbacks callbacks;
+    callbacks.received = [&](const std::string&, std::span<const std::byte> m) {
+        benGot.push_back(textOf(m));
+    };
+    ben->setCallbacks(callbacks);
+    start(ann, "0-1-234-5678", "Ann");
+    benDiscovery->advertise("m-BBBBBBBB", port, {{"n", "0-1-234-9999"}, {"a", "Ben"}});
+    ASSERT_TRUE(spinFor([&] { return ben->isConnected("m-AAAAAAAA"); }));
+    // Ann's roster comes first.
+    ASSERT_TRUE(spinFor([&] { return !benGot.empty(); }));
+    EXPECT_NE(benGot.front().find("\"op\":\"roster\""), std::string::npos);
+    EXPECT_NE(benGot.front().find("\"number\":\"0-1-234-5678\""), std::string::npos);
+    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
+
+    // Ben's program ends; his advertisement lingers, as it may on a network.
+    ben.reset();
+    ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 2000));
+    spinAWhile(400);  // invitations of a device in sight fail quietly
+    const auto peers = ann.link->peerList();
+    ASSERT_EQ(peers.size(), 1u);
+    EXPECT_EQ(peers.front().key, "m-BBBBBBBB");
+    EXPECT_FALSE(peers.front().connected);
+    EXPECT_EQ(peers.front().number, "");
+
+    // Lost from the network: gone.
+    benDiscovery->stop();
+    ASSERT_TRUE(spinFor([&] { return ann.link->peerList().empty(); }, 2000));
+}
+
+TEST_F(PeerLinkTest, FileBytesNeedTheirEnvelopeFromTheSameDeviceAndWaitingEnvelopesAreBounded) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    TestIdentity benId;
+    QTemporaryDir inbox;
+    lan::Sessions ben("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
+    const std::uint16_t port = ben.listen();
+    auto benDiscovery = network_->join();
+    start(ann, "0-1-234-5678", "Ann");
+    benDiscovery->advertise("m-BBBBBBBB", port, {{"n", "0-1-234-9999"}});
+    ASSERT_TRUE(spinFor([&] { return ben.isConnected("m-AAAAAAAA"); }));
+
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/bytes";
+    {
+        QFile out(QString::fromStdString(path));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("orphan");
+    }
+    // Bytes nobody announced are dropped.
+    ASSERT_TRUE(ben.sendResource("m-AAAAAAAA", std::string("file-") + kUuid, path));
+    spinAWhile(300);
+    EXPECT_TRUE(ann.all<wire::events::File>().empty());
+
+    // Announcements whose bytes never come wait, up to a bound.
+    auto announce = [&](int i) {
+        char resource[64];
+        std::snprintf(resource, sizeof resource, "file-00000000-0000-4000-8000-%012d", i);
+        wire::Envelope file;
+        file.op = "file";
+        file.id = Uuid::random().text();
+        file.number = "0-1-234-9999";
+        file.to = "0-1-234-5678";
+        file.fileName = "x";
+        file.fileKind = "file";
+        file.resource = resource;
+        const auto json = *wire::encodeEnvelope(file);
+        return ben.send("m-AAAAAAAA",
+                        wire::encodeLanFrame(wire::FrameKind::envelope, bytesOf(json)));
+    };
+    ASSERT_TRUE(announce(1));
+    ASSERT_TRUE(spinFor([&] { return ann.link->pendingFileCount() == 1; }));
+    for (int i = 2; i <= 300; ++i) ASSERT_TRUE(announce(i));
+    ASSERT_TRUE(
+        spinFor([&] { return ann.link->pendingFileCount() == PeerLink::kMaxPendingFiles; }));
+    spinAWhile(100);
+    EXPECT_EQ(ann.link->pendingFileCount(), PeerLink::kMaxPendingFiles);
+    EXPECT_TRUE(ann.all<wire::events::File>().empty());
+
+    // Undecodable envelopes and unknown kinds are dropped without harm.
+    ASSERT_TRUE(ben.send("m-AAAAAAAA", bytesOf(kinded(1, "{not json"))));
+    ASSERT_TRUE(ben.send("m-AAAAAAAA", bytesOf(kinded(9, "whatever"))));
+    ASSERT_TRUE(ben.send("m-AAAAAAAA", bytesOf("\x01{\"op\":\"mystery\"}")));
+    spinAWhile(100);
+    EXPECT_TRUE(ann.link->peers("0-1-234-9999").size() == 1);
+}
