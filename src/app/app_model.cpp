@@ -139,6 +139,7 @@ void AppModel::startTransports(const Account& account, const std::string& pin,
     const std::string number = account.number.text();
     const std::string name = cleanName(account.displayName);
     components_.network->setCompanionLabel(deviceLabel());
+    components_.network->setDevice(deviceId().text());
     components_.network->start(number, name);
 
     LineIdentity identity;

@@ -4,7 +4,11 @@
 #include "media/device_walkie_talk.h"
 #include "platform/computer_identity.h"
 #include "platform/device_choice.h"
+#include "platform/paths.h"
+#include "transport/avahi_discovery.h"
 #include "transport/internet_line.h"
+#include "transport/lan_identity.h"
+#include "transport/peer_link.h"
 
 namespace merrowfax {
 
@@ -17,9 +21,8 @@ Composition compose(FrontEnd front) {
     made.line = line.get();
     parts.line = std::move(line);
     parts.directory = std::make_unique<DirectoryClient>(parts.services.service);
-    // The LAN link joins with its engine; until then the default of
-    // AppComponents stands in for it. Calls, the walkie and voice messages
-    // each open the chosen devices when they need them.
+    // Calls, the walkie and voice messages each open the chosen devices
+    // when they need them.
     made.microphone = [choice = front.audioInput] {
         return openMicrophone(choice);
     };
@@ -39,6 +42,16 @@ Composition compose(FrontEnd front) {
     if (front.isActive) parts.isActive = std::move(front.isActive);
     parts.computerIdentity =
         front.identityFolder ? computerIdentityIn(*front.identityFolder) : computerIdentity();
+    if (front.lan) {
+        // The LAN certificate is kept beside the computer identity.
+        const std::filesystem::path folder =
+            front.identityFolder ? *front.identityFolder : configFolder();
+        auto link =
+            std::make_unique<PeerLink>(std::make_unique<AvahiDiscovery>(),
+                                       loadOrCreateLanIdentity(folder / "lan-identity.pem"));
+        made.lan = link.get();
+        parts.network = std::move(link);
+    }
     return made;
 }
 

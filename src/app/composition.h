@@ -13,6 +13,7 @@
 namespace merrowfax {
 
 class InternetLine;
+class PeerLink;
 
 // What differs between the window and the command-line client.
 struct FrontEnd {
@@ -30,12 +31,16 @@ struct FrontEnd {
     std::string camera;
     // Whether the desktop's sounds play; otherwise the program is silent.
     bool sounds = false;
+    // Whether devices on the same network are found and talked to directly.
+    bool lan = true;
 };
 
 struct Composition {
     AppComponents components;
     // The line in `components`, for a front end that waits for registration.
     InternetLine* line = nullptr;
+    // The LAN link in `components`; null when the front end turned it off.
+    PeerLink* lan = nullptr;
     // Opens the chosen microphone anew, for voice messages.
     std::function<std::unique_ptr<AudioSource>()> microphone;
 };

@@ -195,7 +195,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
          [](Context& c) {
              c.reply->succeed([&](JsonLine& line) {
                  line.with("state", [&](JsonWriter& w) {
-                     writeState(w, c.model, c.session.voice().recording());
+                     writeState(w, c.model, c.session.voice().recording(), c.session.lan());
                  });
              });
          }},

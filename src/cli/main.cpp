@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: merrowfax-cli [--data DIR] [--audio-input ID] [--audio-output ID] [--camera ID] "
-    "[--sounds] run | send TO TEXT | state | devices | number ... | places ...";
+    "[--sounds] [--no-lan] run | send TO TEXT | state | devices | number ... | places ...";
 
 }  // namespace
 
@@ -28,11 +28,16 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
     std::optional<std::filesystem::path> data;
     CallDevices devices;
+    bool lan = true;
     // Options in any order, before the command.
     while (!args.empty() && args.front().starts_with("--")) {
         const std::string_view option = args.front();
-        if (option == "--sounds") {
-            devices.sounds = true;
+        if (option == "--sounds" || option == "--no-lan") {
+            if (option == "--sounds") {
+                devices.sounds = true;
+            } else {
+                lan = false;
+            }
             args.erase(args.begin());
             continue;
         }
@@ -68,6 +73,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Installation installation = installationAt(data);
     installation.devices = std::move(devices);
+    installation.lan = lan;
     if (command == "run") return runSession(installation);
     if (command == "send") {
         return runSend(installation, std::string(rest[0]), std::string(rest[1]));

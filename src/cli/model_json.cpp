@@ -148,7 +148,7 @@ std::span<const PublishedProperty> publishedProperties() {
     return kProperties;
 }
 
-void writeState(JsonWriter& w, const AppModel& model, bool recording) {
+void writeState(JsonWriter& w, const AppModel& model, bool recording, const PeerLink* lan) {
     w.StartObject();
     for (const PublishedProperty& p : kProperties) {
         text(w, p.name);
@@ -158,6 +158,23 @@ void writeState(JsonWriter& w, const AppModel& model, bool recording) {
     w.Bool(recording);
     writeMedia(w, model.media());
     writeWalkie(w, model.walkieEngine());
+    text(w, "lanPeers");
+    w.StartArray();
+    if (lan) {
+        for (const PeerLink::PeerInfo& peer : lan->peerList()) {
+            w.StartObject();
+            text(w, "key");
+            text(w, peer.key);
+            text(w, "number");
+            text(w, peer.number);
+            text(w, "name");
+            text(w, peer.name);
+            text(w, "connected");
+            w.Bool(peer.connected);
+            w.EndObject();
+        }
+    }
+    w.EndArray();
     w.EndObject();
 }
 

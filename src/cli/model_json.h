@@ -4,6 +4,7 @@
 
 #include "app/app_model.h"
 #include "cli/json_lines.h"
+#include "transport/peer_link.h"
 
 namespace merrowfax::cli {
 
@@ -20,7 +21,9 @@ std::span<const PublishedProperty> publishedProperties();
 
 // Every published property as one object, by name, and the call media's
 // state (muted, speakerOn, videoOn, audioReady, remoteImage).
-// `recording`: whether a voice message is being recorded.
-void writeState(JsonWriter& writer, const AppModel& model, bool recording = false);
+// `recording`: whether a voice message is being recorded; `lan`: the LAN
+// link whose devices are listed as "lanPeers" (none without it).
+void writeState(JsonWriter& writer, const AppModel& model, bool recording = false,
+                const PeerLink* lan = nullptr);
 
 }  // namespace merrowfax::cli

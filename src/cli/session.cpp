@@ -48,8 +48,10 @@ Session::Session(const Installation& installation) {
     commandLine.audioOutput = installation.devices.audioOutput;
     commandLine.camera = installation.devices.camera;
     commandLine.sounds = installation.devices.sounds;
+    commandLine.lan = installation.lan;
     Composition made = compose(std::move(commandLine));
     line_ = made.line;
+    lan_ = made.lan;
     model_ = std::make_unique<AppModel>(installation.dataFolder, std::move(made.components));
     voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));
 }

@@ -12,6 +12,7 @@
 #include "cli/session_commands.h"
 #include "transport/directory_client.h"
 #include "transport/internet_line.h"
+#include "transport/peer_link.h"
 
 namespace merrowfax::cli {
 
@@ -29,6 +30,7 @@ public:
     AppModel& model() { return *model_; }
     InternetLine& line() { return *line_; }
     VoiceNotes& voice() { return *voice_; }
+    const PeerLink* lan() const { return lan_; }
     DirectoryClient& directory() { return model_->directoryClient(); }
 
     // Prints change events from now on.
@@ -46,6 +48,7 @@ private:
     void readInput();
 
     InternetLine* line_ = nullptr;
+    PeerLink* lan_ = nullptr;  // null with --no-lan
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<QSocketNotifier> input_;

@@ -23,6 +23,7 @@ struct Installation {
     std::filesystem::path dataFolder;
     std::optional<std::filesystem::path> identityFolder;
     CallDevices devices;
+    bool lan = true;  // --no-lan turns the LAN link off
 };
 Installation installationAt(const std::optional<std::filesystem::path>& dataFolder);
 

@@ -1,5 +1,7 @@
 #include "platform/computer_identity.h"
 
+#include "platform/paths.h"
+
 #include <QStandardPaths>
 #include <QString>
 
@@ -56,8 +58,7 @@ std::string computerIdentityIn(const std::filesystem::path& folder) {
 }
 
 std::string computerIdentity() {
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return computerIdentityIn(std::filesystem::path(config.toStdString()) / "Merrowfax");
+    return computerIdentityIn(configFolder());
 }
 
 }  // namespace merrowfax

@@ -10,4 +10,9 @@ std::filesystem::path dataFolder() {
     return std::filesystem::path(base.toStdString()) / "Merrowfax";
 }
 
+std::filesystem::path configFolder() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return std::filesystem::path(base.toStdString()) / "Merrowfax";
+}
+
 }  // namespace merrowfax

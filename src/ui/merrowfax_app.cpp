@@ -17,6 +17,8 @@ MerrowfaxApp::MerrowfaxApp(const std::filesystem::path& dataFolder, QObject* par
     window.audioOutput = qEnvironmentVariable("MERROWFAX_AUDIO_OUTPUT").toStdString();
     window.camera = qEnvironmentVariable("MERROWFAX_CAMERA").toStdString();
     window.sounds = true;
+    // MERROWFAX_NO_LAN set: no direct link to devices on the network.
+    window.lan = qEnvironmentVariableIsEmpty("MERROWFAX_NO_LAN");
     Composition made = compose(std::move(window));
     model_ = std::make_unique<AppModel>(dataFolder, std::move(made.components));
     voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));

@@ -7,6 +7,7 @@
 #include "app/fakes.h"
 #include "platform/computer_identity.h"
 #include "transport/internet_line.h"
+#include "transport/peer_link.h"
 
 namespace merrowfax::testing {
 namespace {
@@ -27,9 +28,19 @@ TEST(Composition, TheServiceAddressIsReadOnceForEveryPartThatNeedsIt) {
     EXPECT_TRUE(dynamic_cast<RecordingNotifier*>(made.components.notifier.get()));
     EXPECT_EQ(made.components.computerIdentity, computerIdentityIn(folder));
 
+    // The LAN link, with its certificate beside the computer identity.
+    ASSERT_TRUE(made.lan);
+    EXPECT_EQ(made.components.network.get(), static_cast<LanTransport*>(made.lan));
+    EXPECT_EQ(std::filesystem::status(folder / "lan-identity.pem").permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
     // Plain sockets only to this machine: no service, so no privacy page.
     qputenv("MERROWFAX_SERVICE", "ws://relay.example.net");
-    Composition refused = compose({});
+    FrontEnd plain;
+    plain.lan = false;
+    Composition refused = compose(std::move(plain));
+    EXPECT_FALSE(refused.lan);
     EXPECT_FALSE(refused.components.services.service);
     EXPECT_TRUE(refused.components.services.privacy.isEmpty());
     EXPECT_TRUE(refused.components.notifier) << "the desktop's notifications";

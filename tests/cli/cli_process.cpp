@@ -47,8 +47,13 @@ CliProcess::CliProcess(const RelayProcess& relay, const QStringList& options, Pa
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { readLines(); });
+    // The LAN link only where the test runs a private Avahi daemon (which
+    // points the system bus there): never on the machine's own network.
+    const QStringList lan = qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS")
+                                ? QStringList()
+                                : QStringList{QStringLiteral("--no-lan")};
     process_.start(QStringLiteral(MERROWFAX_CLI_BINARY),
-                   QStringList{QStringLiteral("--data"), folderPath_} + options +
+                   QStringList{QStringLiteral("--data"), folderPath_} + lan + options +
                        QStringList{QStringLiteral("run")});
     process_.waitForStarted();
 }

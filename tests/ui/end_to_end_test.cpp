@@ -105,6 +105,7 @@ TEST(WindowEndToEnd, OnboardingThenATextToAPeer) {
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
     qputenv("MERROWFAX_SERVICE", QByteArray::fromStdString(relay.wsUrl("")));
+    qputenv("MERROWFAX_NO_LAN", "1");
 
     // The peer takes a number first.
     CliProcess peer(relay);
@@ -186,6 +187,7 @@ TEST(WindowEndToEnd, AVideoCallWithAPeerHasSoundAndPicturesBothWays) {
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
     qputenv("MERROWFAX_SERVICE", QByteArray::fromStdString(relay.wsUrl("")));
+    qputenv("MERROWFAX_NO_LAN", "1");
     qputenv("MERROWFAX_AUDIO_INPUT", QByteArray::fromStdString(PulseServer::microphoneName(0)));
     qputenv("MERROWFAX_AUDIO_OUTPUT", QByteArray::fromStdString(PulseServer::speakerName(0)));
     qputenv("MERROWFAX_CAMERA", "pattern");
@@ -269,6 +271,7 @@ TEST(WindowEndToEnd, WalkieExchangesWithAPeerAreHeardBothWaysAndKept) {
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
     qputenv("MERROWFAX_SERVICE", QByteArray::fromStdString(relay.wsUrl("")));
+    qputenv("MERROWFAX_NO_LAN", "1");
     qputenv("MERROWFAX_AUDIO_INPUT", QByteArray::fromStdString(PulseServer::microphoneName(0)));
     qputenv("MERROWFAX_AUDIO_OUTPUT", QByteArray::fromStdString(PulseServer::speakerName(0)));
     qunsetenv("MERROWFAX_CAMERA");
