@@ -1,0 +1,454 @@
+// The LAN link between merrowfax-cli processes: found through a private Avahi
+// daemon (loopback only, in a namespace of its own), sessions on 127.0.0.1.
+// Each test starts the relay too, since numbers are only issued there; the
+// LAN-only cases stop it once both clients have their numbers.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "cli_helpers.h"
+#include "support/avahi_server.h"
+#include "support/goertzel.h"
+#include "support/pulse_server.h"
+
+using namespace merrowfax;
+using namespace merrowfax::testing;
+using rapidjson::Value;
+
+namespace {
+
+// A first Avahi resolve takes most of a second, then the TLS session.
+constexpr int kFound = 10000;
+constexpr int kCrossing = 5000;
+
+void pause(int ms) {
+    spinUntil([] { return false; }, ms);
+}
+
+rapidjson::Document state(CliProcess& cli) {
+    auto reply = cli.command(R"({"cmd":"state"})");
+    rapidjson::Document out;
+    if (ok(reply)) out.CopyFrom(reply["state"], out.GetAllocator());
+    return out;
+}
+
+bool lowerEqual(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// The device's name on the network: "m-" and the start of its device id.
+std::string lanKeyOf(CliProcess& cli) {
+    const auto s = state(cli);
+    if (!s.IsObject() || !s.HasMember("deviceId")) return {};
+    return "m-" + str(s["deviceId"]).substr(0, 8);
+}
+
+// The entry of `lanPeers` that serves `number`, or null.
+const Value* lanPeerServing(const Value& state, const std::string& number) {
+    if (!state.IsObject() || !state.HasMember("lanPeers") || !state["lanPeers"].IsArray()) {
+        return nullptr;
+    }
+    for (const Value& peer : state["lanPeers"].GetArray()) {
+        if (peer.HasMember("number") && str(peer["number"]) == number) return &peer;
+    }
+    return nullptr;
+}
+
+bool isOnline(const Value& state, const std::string& number) {
+    if (!state.IsObject() || !state.HasMember("online") || !state["online"].IsArray()) {
+        return false;
+    }
+    const auto& list = state["online"].GetArray();
+    return std::any_of(list.begin(), list.end(), [&](const Value& n) { return str(n) == number; });
+}
+
+// `cli` has a session with the device serving `number`, and counts it online.
+bool connectedTo(CliProcess& cli, const std::string& number) {
+    const auto s = state(cli);
+    const Value* peer = lanPeerServing(s, number);
+    return peer && (*peer)["connected"].IsTrue() && isOnline(s, number);
+}
+
+std::string lanPeersText(CliProcess& cli) {
+    const auto s = state(cli);
+    if (!s.IsObject() || !s.HasMember("lanPeers")) return "no lanPeers";
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    s["lanPeers"].Accept(writer);
+    return buffer.GetString();
+}
+
+// The messages of the chat with `number`.
+std::vector<rapidjson::Document> messages(CliProcess& cli, const std::string& number) {
+    std::vector<rapidjson::Document> out;
+    const auto s = state(cli);
+    if (!s.IsObject() || !s.HasMember("threads") || !s["threads"].IsArray()) return out;
+    for (const Value& thread : s["threads"].GetArray()) {
+        if (str(thread["id"]) != number || !thread["messages"].IsArray()) continue;
+        for (const Value& m : thread["messages"].GetArray()) {
+            out.emplace_back().CopyFrom(m, out.back().GetAllocator());
+        }
+    }
+    return out;
+}
+
+std::optional<rapidjson::Document> message(CliProcess& cli, const std::string& number,
+                                           const std::string& id) {
+    for (auto& m : messages(cli, number)) {
+        if (str(m["id"]) == id) return std::move(m);
+    }
+    return std::nullopt;
+}
+
+// Waits until the message `id` in the chat with `number` has that status.
+bool reachesStatus(CliProcess& cli, const std::string& number, const std::string& id,
+                   const std::string& status, int ms = kCrossing) {
+    return spinUntil(
+        [&] {
+            auto m = message(cli, number, id);
+            return m && str((*m)["status"]) == status;
+        },
+        ms);
+}
+
+std::string send(CliProcess& cli, const std::string& to, const std::string& text) {
+    auto reply = cli.command(R"({"cmd":"sendText","to":")" + to + R"(","text":")" + text + "\"}");
+    EXPECT_TRUE(ok(reply)) << text;
+    return ok(reply) ? str(reply["id"]) : std::string();
+}
+
+std::vector<char> readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::filesystem::path writeRandomFile(const QTemporaryDir& dir, const std::string& name,
+                                      std::size_t size) {
+    std::vector<char> bytes(size);
+    std::mt19937 random(20240607);
+    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+    const auto path = std::filesystem::path(dir.path().toStdString()) / name;
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+    return path;
+}
+
+std::filesystem::path attachment(const CliProcess& cli, const Value& message) {
+    return std::filesystem::path(cli.folder().toStdString()) / "Files" /
+           str(message["attachmentPath"]);
+}
+
+std::size_t storedFiles(const CliProcess& cli) {
+    std::error_code error;
+    const auto folder = std::filesystem::path(cli.folder().toStdString()) / "Files";
+    std::size_t n = 0;
+    for (auto it = std::filesystem::directory_iterator(folder, error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        ++n;
+    }
+    return n;
+}
+
+std::size_t countEvents(const CliProcess& cli, const std::string& event, const std::string& body) {
+    return static_cast<std::size_t>(
+        std::count_if(cli.lines().begin(), cli.lines().end(), [&](const std::string& line) {
+            rapidjson::Document d;
+            d.Parse(line.c_str());
+            return !d.HasParseError() && d.IsObject() && d.HasMember("event") &&
+                   str(d["event"]) == event && d.HasMember("body") && str(d["body"]) == body;
+        }));
+}
+
+bool callAndAnswer(CliProcess& ann, CliProcess& ben, const std::string& benNumber,
+                   std::string* incomingPeerKey = nullptr) {
+    ben.mark();
+    if (!ok(ann.command(R"({"cmd":"startCall","to":")" + benNumber + R"("})"))) return false;
+    auto ringing = ben.waitForChange("incoming", [](const Value& v) { return v.IsObject(); });
+    if (!ringing) return false;
+    if (incomingPeerKey) *incomingPeerKey = str((*ringing)["value"]["peerKey"]);
+    ann.mark();
+    if (!ok(ben.command(R"({"cmd":"answer"})"))) return false;
+    return ann
+        .waitForChange("active",
+                       [](const Value& v) { return v.IsObject() && str(v["phase"]) == "active"; })
+        .has_value();
+}
+
+// Ann and Ben, each with a number, on a private Avahi. Everything the
+// clients inherit (the system bus, PulseAudio) exists before they start.
+class LanLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root";
+        if (!AvahiServer::available()) GTEST_SKIP() << "avahi-daemon or dbus-daemon is missing";
+        avahi_.emplace();
+    }
+
+    void start(const QStringList& annOptions = {}, const QStringList& benOptions = {}) {
+        ann_.emplace(relay_, annOptions);
+        ben_.emplace(relay_, benOptions);
+        annNumber_ = newNumber(*ann_, "Ann", 1);
+        benNumber_ = newNumber(*ben_, "Ben", 2);
+        ASSERT_FALSE(annNumber_.empty());
+        ASSERT_FALSE(benNumber_.empty());
+    }
+
+    // Both hold a session with the other.
+    void waitForSessions() {
+        ASSERT_TRUE(spinUntil([&] { return connectedTo(*ann_, benNumber_); }, kFound))
+            << "Ann's peers: " << lanPeersText(*ann_) << "\n"
+            << avahi_->log();
+        ASSERT_TRUE(spinUntil([&] { return connectedTo(*ben_, annNumber_); }, kFound))
+            << "Ben's peers: " << lanPeersText(*ben_);
+    }
+
+    // The relay goes: from now on only the LAN joins them.
+    void stopRelay() {
+        ASSERT_TRUE(relay_.stop());
+        pause(200);  // the lines see it close
+    }
+
+    std::optional<AvahiServer> avahi_;
+    std::optional<PulseServer> pulse_;
+    RelayProcess relay_;
+    std::optional<CliProcess> ann_, ben_;
+    std::string annNumber_, benNumber_;
+};
+
+TEST_F(LanLink, WithoutTheRelayTheyFindEachOtherAndTextsAreDeliveredAndDeleted) {
+    start();
+    const std::string annKey = lanKeyOf(*ann_);
+    const std::string benKey = lanKeyOf(*ben_);
+    stopRelay();
+    waitForSessions();
+
+    // Each names the other by its key, number and name.
+    const auto annSees = state(*ann_);
+    const Value* ben = lanPeerServing(annSees, benNumber_);
+    ASSERT_NE(ben, nullptr);
+    EXPECT_TRUE(lowerEqual(str((*ben)["key"]), benKey)) << str((*ben)["key"]) << " vs " << benKey;
+    EXPECT_EQ(str((*ben)["name"]), "Ben");
+    const auto benSees = state(*ben_);
+    const Value* ann = lanPeerServing(benSees, annNumber_);
+    ASSERT_NE(ann, nullptr);
+    EXPECT_TRUE(lowerEqual(str((*ann)["key"]), annKey)) << str((*ann)["key"]) << " vs " << annKey;
+    EXPECT_EQ(str((*ann)["name"]), "Ann");
+    // Never itself.
+    for (const Value& peer : annSees["lanPeers"].GetArray()) {
+        EXPECT_FALSE(lowerEqual(str(peer["key"]), annKey));
+    }
+
+    // Texts both ways, each acknowledged.
+    const std::string hello = send(*ann_, benNumber_, "Over the LAN");
+    ASSERT_FALSE(hello.empty());
+    EXPECT_TRUE(reachesStatus(*ann_, benNumber_, hello, "delivered"));
+    auto got = message(*ben_, annNumber_, hello);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(str((*got)["text"]), "Over the LAN");
+    const std::string back = send(*ben_, annNumber_, "And back");
+    ASSERT_FALSE(back.empty());
+    EXPECT_TRUE(reachesStatus(*ben_, annNumber_, back, "delivered"));
+    EXPECT_TRUE(message(*ann_, benNumber_, back));
+
+    // Ann takes hers back: Ben's copy goes too.
+    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"deleteForEveryone","id":")" + hello +
+                                 R"(","number":")" + benNumber_ + R"("})")));
+    EXPECT_TRUE(reachesStatus(*ben_, annNumber_, hello, "deleted"));
+    got = message(*ben_, annNumber_, hello);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(str((*got)["text"]), "This message was deleted");
+    EXPECT_EQ(str((*message(*ben_, annNumber_, back))["status"]), "delivered") << "Ben's stays";
+}
+
+TEST_F(LanLink, WithoutTheRelayAFiveMegabyteFileArrivesIntact) {
+    start();
+    stopRelay();
+    waitForSessions();
+
+    QTemporaryDir dir;
+    const auto file = writeRandomFile(dir, "survey.bin", 5'000'000);
+    ben_->mark();
+    auto reply = ann_->command(R"({"cmd":"sendFile","to":")" + benNumber_ + R"(","path":")" +
+                               file.string() + R"(","kind":"file"})");
+    ASSERT_TRUE(ok(reply));
+    EXPECT_FALSE(reply.HasMember("alert")) << "the LAN took it: " << str(reply["alert"]);
+    const std::string id = str(reply["id"]);
+    EXPECT_EQ(str((*message(*ann_, benNumber_, id))["status"]), "sent");
+
+    std::optional<rapidjson::Document> got;
+    ASSERT_TRUE(spinUntil([&] { return (got = message(*ben_, annNumber_, id)).has_value(); },
+                          3 * kCrossing));
+    EXPECT_EQ(str((*got)["attachmentName"]), "survey.bin");
+    EXPECT_EQ(str((*got)["attachmentKind"]), "file");
+    const auto bytes = readAll(attachment(*ben_, *got));
+    EXPECT_EQ(bytes.size(), 5'000'000u);
+    EXPECT_TRUE(bytes == readAll(file)) << "the same bytes";
+}
+
+TEST_F(LanLink, APeerThatStopsGoesOfflineAndOnItsReturnGetsWhatWaited) {
+    start();
+    stopRelay();
+    waitForSessions();
+
+    ASSERT_EQ(ben_->closeAndWait(), 0);
+    EXPECT_TRUE(spinUntil([&] { return !isOnline(state(*ann_), benNumber_); }, kCrossing))
+        << "Ann's peers: " << lanPeersText(*ann_);
+    const auto s = state(*ann_);
+    const Value* ben = lanPeerServing(s, benNumber_);
+    EXPECT_TRUE(ben == nullptr || (*ben)["connected"].IsFalse()) << lanPeersText(*ann_);
+    const std::string later = send(*ann_, benNumber_, "Still there?");
+    EXPECT_EQ(str((*message(*ann_, benNumber_, later))["status"]), "waiting");
+
+    // Ben starts again on his data folder: the same device and certificate.
+    CliProcess benAgain(relay_, {QStringLiteral("--data"), ben_->folder()});
+    EXPECT_TRUE(spinUntil([&] { return connectedTo(*ann_, benNumber_); }, kFound))
+        << "Ann's peers: " << lanPeersText(*ann_);
+    EXPECT_TRUE(reachesStatus(*ann_, benNumber_, later, "delivered"));
+    EXPECT_TRUE(message(benAgain, annNumber_, later));
+}
+
+// The call signals and audio, over the LAN only; a private PulseAudio for
+// sound, as in the relay call tests.
+constexpr std::size_t kWindow = MonitorRecorder::kRate / 2;
+constexpr double kHeard = 1e-5;  // see call_devices_test.cpp
+
+QStringList pulseDevices(int client) {
+    return {QStringLiteral("--audio-input"),
+            QString::fromStdString(PulseServer::microphoneName(client)),
+            QStringLiteral("--audio-output"),
+            QString::fromStdString(PulseServer::speakerName(client))};
+}
+
+// `hz` is loud in the last half second heard and ten times the other tone.
+bool hearsOnly(const MonitorRecorder& monitor, double hz, double other) {
+    const auto samples = monitor.samples();
+    if (samples.size() < kWindow) return false;
+    const std::span<const std::int16_t> window =
+        std::span<const std::int16_t>(samples).last(kWindow);
+    const double power = tonePower(window, MonitorRecorder::kRate, hz);
+    return power > kHeard && power > 10 * tonePower(window, MonitorRecorder::kRate, other);
+}
+
+bool audioReady(CliProcess& cli) {
+    const auto s = state(cli);
+    return s.IsObject() && s["audioReady"].IsTrue();
+}
+
+TEST_F(LanLink, WithoutTheRelayACallRingsIsAnsweredAndCarriesTonesBothWays) {
+    if (!PulseServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+    pulse_.emplace(PulseServer::Options{.clients = 2});
+    start(pulseDevices(0), pulseDevices(1));
+    const std::string annKey = lanKeyOf(*ann_);
+    const ToneFeeder annSpeaks(*pulse_, 440, 0);
+    const ToneFeeder benSpeaks(*pulse_, 1000, 1);
+    const MonitorRecorder annHears(*pulse_, 0);
+    const MonitorRecorder benHears(*pulse_, 1);
+    stopRelay();
+    waitForSessions();
+
+    std::string peerKey;
+    ASSERT_TRUE(callAndAnswer(*ann_, *ben_, benNumber_, &peerKey));
+    EXPECT_TRUE(lowerEqual(peerKey, annKey)) << "rang from Ann's device: " << peerKey;
+    ASSERT_TRUE(spinUntil([&] { return audioReady(*ann_) && audioReady(*ben_); }, kCrossing))
+        << pulse_->log();
+    EXPECT_TRUE(spinUntil([&] { return hearsOnly(benHears, 440, 1000); }, kCrossing))
+        << "Ben hears Ann";
+    EXPECT_TRUE(spinUntil([&] { return hearsOnly(annHears, 1000, 440); }, kCrossing))
+        << "Ann hears Ben";
+
+    ben_->mark();
+    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"end"})")));
+    EXPECT_TRUE(ben_->waitForChange("active", [](const Value& v) { return v.IsNull(); }))
+        << "the end reaches Ben";
+    EXPECT_TRUE(spinUntil([&] { return !audioReady(*ben_); }, kCrossing));
+}
+
+TEST_F(LanLink, OnBothPathsATextAFileAndACallArriveOnce) {
+    QTemporaryDir dir;
+    const std::string quiet = writeTone(dir, "quiet.wav", 440, 0, 10);
+    start(fileDevices(quiet, dir.path().toStdString() + "/ann-out.wav"),
+          fileDevices(quiet, dir.path().toStdString() + "/ben-out.wav"));
+    waitForSessions();
+
+    const std::string id = send(*ann_, benNumber_, "Twice sent, once kept");
+    ASSERT_FALSE(id.empty());
+    EXPECT_TRUE(reachesStatus(*ann_, benNumber_, id, "delivered"));
+    const auto photo = writeRandomFile(dir, "small.bin", 100'000);  // small enough for the relay
+    auto reply = ann_->command(R"({"cmd":"sendFile","to":")" + benNumber_ + R"(","path":")" +
+                               photo.string() + R"(","kind":"file"})");
+    ASSERT_TRUE(ok(reply));
+    const std::string fileId = str(reply["id"]);
+    ASSERT_TRUE(
+        spinUntil([&] { return message(*ben_, annNumber_, fileId).has_value(); }, kCrossing));
+    pause(1000);  // the slower path's copies land too
+
+    const auto kept = messages(*ben_, annNumber_);
+    EXPECT_EQ(kept.size(), 2u);
+    EXPECT_EQ(std::count_if(kept.begin(), kept.end(),
+                            [&](const rapidjson::Document& m) { return str(m["id"]) == id; }),
+              1);
+    EXPECT_EQ(countEvents(*ben_, "notification", "New text"), 1u);
+    EXPECT_EQ(storedFiles(*ben_), 1u) << "a copy leaves no second file";
+
+    // Both invites ring once; the call holds after the answer, and ends on
+    // both sides with one record each.
+    ASSERT_TRUE(callAndAnswer(*ann_, *ben_, benNumber_));
+    ann_->mark();
+    pause(500);
+    EXPECT_TRUE(state(*ann_)["active"].IsObject()) << "the call holds";
+    EXPECT_TRUE(state(*ben_)["active"].IsObject()) << "the call holds";
+    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"end"})")));
+    EXPECT_TRUE(spinUntil([&] { return state(*ben_)["active"].IsNull(); }, kCrossing));
+    pause(300);
+    for (CliProcess* cli : {&*ann_, &*ben_}) {
+        const auto s = state(*cli);
+        ASSERT_TRUE(s["calls"].IsArray());
+        EXPECT_EQ(s["calls"].Size(), 1u);
+    }
+}
+
+TEST_F(LanLink, AClientRunWithNoLanIsNeverAPeer) {
+    const QStringList noLan{QStringLiteral("--no-lan")};
+    start({}, {});
+    CliProcess carl(relay_, noLan);
+    const std::string carlNumber = newNumber(carl, "Carl", 3);
+    ASSERT_FALSE(carlNumber.empty());
+    const std::string carlKey = lanKeyOf(carl);
+    // Ann and Ben find each other meanwhile: discovery works here.
+    waitForSessions();
+    pause(1000);
+
+    for (CliProcess* cli : {&*ann_, &*ben_}) {
+        const auto s = state(*cli);
+        EXPECT_EQ(lanPeerServing(s, carlNumber), nullptr) << lanPeersText(*cli);
+        ASSERT_TRUE(s["lanPeers"].IsArray());
+        for (const Value& peer : s["lanPeers"].GetArray()) {
+            EXPECT_FALSE(lowerEqual(str(peer["key"]), carlKey)) << lanPeersText(*cli);
+        }
+    }
+    const auto s = state(carl);
+    EXPECT_TRUE(!s.HasMember("lanPeers") || (s["lanPeers"].IsArray() && s["lanPeers"].Empty()))
+        << lanPeersText(carl);
+    // Carl still reaches Ann through the relay.
+    const std::string id = send(carl, annNumber_, "Relay only");
+    EXPECT_TRUE(reachesStatus(carl, annNumber_, id, "delivered"));
+}
+
+}  // namespace
