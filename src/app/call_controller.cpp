@@ -191,7 +191,11 @@ void CallController::handleSignal(const wire::events::Call& signal) {
         incoming_ && incoming_->id == signal.id && incoming_->number == signal.from;
 
     if (signal.signal == "invite") {
-        if (incoming_ && incoming_->id == signal.id) return;  // the copy from the other path
+        if (std::find(invitesSeen_.begin(), invitesSeen_.end(), signal.id) != invitesSeen_.end()) {
+            return;  // the copy from the other path
+        }
+        invitesSeen_.push_back(signal.id);
+        if (invitesSeen_.size() > kRememberedInvites) invitesSeen_.pop_front();
         if (active_ || incoming_) {
             sendSignal("busy", signal.id, signal.from, false, nonEmpty(signal.peerKey));
             return;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -126,6 +127,10 @@ private:
 
     std::optional<IncomingCall> incoming_;
     std::optional<ActiveCall> active_;
+    // Invitations lately taken, by call: each comes on both paths, and the
+    // slower copy may come after the call was answered or even ended.
+    static constexpr std::size_t kRememberedInvites = 32;
+    std::deque<Uuid> invitesSeen_;
     bool closing_ = false;  // endCall() is running
 
     QTimer ringTimer_;                  // repeats the ring sound

@@ -146,6 +146,26 @@ TEST_F(Calls, AnInvitationRingsOnceAndKeepsRinging) {
     for (auto sound : sounds->played) EXPECT_EQ(sound, SystemSound::ring);
 }
 
+TEST_F(Calls, TheSlowerCopyOfAnInvitationNeverRingsAgainOrAnswersBusy) {
+    lan->connected = {{"peer-a", kAlice}};
+    const Uuid answered = Uuid::random();
+    fromLan(signal("invite", answered, kAlice, "peer-a"));
+    model->answerCall();
+    fromLine(signal("invite", answered));  // after the answer
+    ASSERT_TRUE(model->active());
+    EXPECT_EQ(model->active()->id, answered);
+    EXPECT_FALSE(model->incoming());
+    EXPECT_TRUE(callsSent("busy").empty());
+
+    model->endCall();
+    const Uuid declined = Uuid::random();
+    fromLan(signal("invite", declined, kAlice, "peer-a"));
+    model->declineCall();
+    fromLine(signal("invite", declined));  // after the call is over
+    EXPECT_FALSE(model->incoming());
+    EXPECT_TRUE(callsSent("busy").empty());
+}
+
 TEST_F(Calls, ASecondCallerHearsBusyAndTheRunningCallIsUntouched) {
     lan->connected = {{"peer-b", kBob}};
     const Uuid first = connectedToAlice();
