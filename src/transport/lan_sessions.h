@@ -84,6 +84,8 @@ public:
     std::vector<std::string> connected() const;      // any thread
     // Sessions open to `key`: 2 while a spare is being retired.
     std::size_t openSessions(const std::string& key) const;
+    // Connections held now: sessions, transfers and those not named yet.
+    std::size_t connectionCount() const;
 
     // A message on the session's stream, in order; false when not connected.
     bool send(const std::string& key, std::span<const std::byte> message);
@@ -126,7 +128,7 @@ private:
                        const std::string& name, std::uint64_t size);
     void endDownload(const std::shared_ptr<Download>& download, bool whole);
     void endUpload(const std::shared_ptr<Upload>& upload);
-    std::size_t connectionCount() const;
+
     void sessionMessage(const std::shared_ptr<Session>& session,
                         std::span<const std::byte> message);
     void sessionClosed(const std::shared_ptr<Session>& session);

@@ -181,7 +181,7 @@ TEST_F(LanSessions, StrangersThatBreakTheRulesAreCutOffAndTheDeviceStillServes) 
         ASSERT_TRUE(silent.encrypted());
         slow.socket.write("\x00\x00", 2);
         EXPECT_TRUE(slow.closedWithin(2000));
-        EXPECT_TRUE(silent.closedWithin(2000));
+        EXPECT_TRUE(silent.closedWithin(8000));
     }
     {  // names that are not keys, or this device's own
         RawPeer bad(a.port), own(a.port), notJson(a.port);
@@ -225,7 +225,7 @@ TEST_F(LanSessions, StrangersThatBreakTheRulesAreCutOffAndTheDeviceStillServes) 
             socket.write(prefix, 4);
             socket.write(hello.data(), static_cast<qint64>(hello.size()));
             socket.write("abc", 3);
-            return spinFor([&] { return closed; }, 1000);
+            return spinFor([&] { return closed; }, 3000);
         };
         EXPECT_TRUE(resourceFromB("../../file", 3));
         EXPECT_TRUE(resourceFromB(std::string("file-") + kUuid + "/x", 3));
@@ -236,17 +236,22 @@ TEST_F(LanSessions, StrangersThatBreakTheRulesAreCutOffAndTheDeviceStillServes) 
     }
     EXPECT_TRUE(a.sessions.isConnected("m-bbbbbbbb"));
 
-    // A flood of connections is cut to the bound; the session carries on.
+    // A flood of connections from one address is held to the bound on
+    // unnamed ones; the session carries on.
     std::vector<std::unique_ptr<QTcpSocket>> flood;
     for (int i = 0; i < 300; ++i) {
         flood.push_back(std::make_unique<QTcpSocket>());
         flood.back()->connectToHost(QStringLiteral("127.0.0.1"), a.port);
     }
-    spinAWhile(300);
-    const auto open = std::count_if(flood.begin(), flood.end(), [](const auto& s) {
-        return s->state() == QAbstractSocket::ConnectedState;
-    });
-    EXPECT_LE(open, static_cast<long>(kMaxUnnamedPerAddress));
+    std::size_t most = 0;
+    spinFor(
+        [&] {
+            most = std::max(most, a.sessions.connectionCount());
+            return false;
+        },
+        1000);
+    EXPECT_GT(most, 1u);
+    EXPECT_LE(most, 1 + kMaxUnnamedPerAddress);
     ASSERT_TRUE(b.sessions.send("m-aaaaaaaa", bytesOf(kinded(1, "still here"))));
     ASSERT_TRUE(spinFor([&] { return !a.messages.empty(); }));
     EXPECT_EQ(a.messages.back(), kinded(1, "still here"));

@@ -195,6 +195,8 @@ TEST_F(PeerLinkTest, AFoundDeviceIsInvitedAgainOnlyAfterTheGuardAndAConnectedOne
 
     // Gone from the network: no longer invited.
     ann.discovery->reportLost("m-GGGGGGGG");
+    t.lanInvite = std::chrono::milliseconds(5000);
+    setTimings(t);
     spinAWhile(300);
     const int ghostConnections = connections;
     spinAWhile(400);
