@@ -21,6 +21,14 @@ bool millis(const std::string& text, Millis& out) {
     return true;
 }
 
+// Whole seconds, at least one and at most a year.
+bool validity(const std::string& text, std::chrono::seconds& out) {
+    long long value = 0;
+    if (!number(text, value) || value < 1 || value > 365LL * 24 * 60 * 60) return false;
+    out = std::chrono::seconds{value};
+    return true;
+}
+
 bool decimal(const std::string& text, double& out) {
     char* end = nullptr;
     out = std::strtod(text.c_str(), &end);
@@ -65,6 +73,10 @@ const std::map<std::string, Setter>& setters() {
         {"--new-numbers-per-hour",
          [](const std::string& v, Config& c) {
              return number(v, c.newNumbersPerWindow);
+         }},
+        {"--statement-validity",
+         [](const std::string& v, Config& c) {
+             return validity(v, c.statementValidity);
          }},
         // Test knobs (not in --help).
         {"--new-number-window-ms",
@@ -178,6 +190,12 @@ std::optional<Config> parseArgs(const std::vector<std::string>& args, std::strin
     if (const char* fast = std::getenv("MERROWFAX_RELAY_FAST_HASH");
         fast && std::string(fast) == "1")
         c.fastHash = true;
+    // A flag given as well wins.
+    if (const char* seconds = std::getenv("MERROWFAX_RELAY_STATEMENT_VALIDITY");
+        seconds && !validity(seconds, c.statementValidity)) {
+        error = "bad value for MERROWFAX_RELAY_STATEMENT_VALIDITY";
+        return std::nullopt;
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& flag = args[i];
         if (flag == "--fast-hash") {
@@ -205,14 +223,16 @@ std::optional<Config> parseArgs(const std::vector<std::string>& args, std::strin
 std::string usage() {
     return "usage: merrowfax-relay [--listen HOST:PORT] [--data DIR] [--secret FILE]\n"
            "                       [--tls-cert FILE --tls-key FILE] [--threads N]\n"
-           "                       [--new-numbers-per-hour N]\n"
+           "                       [--new-numbers-per-hour N] [--statement-validity SECONDS]\n"
            "  --listen   address and port (default 127.0.0.1:8088; port 0 picks one)\n"
            "  --data     folder for the database (created when missing)\n"
            "  --secret   server key file (default DIR/server.key, made at first start)\n"
            "  --tls-*    serve wss:// and https:// with this certificate chain and key\n"
            "  --threads  I/O threads (default 2)\n"
            "  --new-numbers-per-hour  numbers one network may create per hour\n"
-           "             (default 10; 0: no limit)\n";
+           "             (default 10; 0: no limit)\n"
+           "  --statement-validity  how long a signed number statement holds\n"
+           "             (default 1209600, 14 days; at most a year)\n";
 }
 
 }  // namespace merrowfax::relay

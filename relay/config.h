@@ -77,6 +77,9 @@ struct Config {
     std::size_t storeQueue = 4096;
     Millis storeRetry{200};  // a connection's book work waits this long when the queue is full
 
+    // Number statements: how long one holds once signed.
+    std::chrono::seconds statementValidity{14 * 24 * 60 * 60};
+
     std::size_t pageSize = 50;
     Millis shutdownGrace{2'000};
 };

@@ -11,6 +11,7 @@
 #include "relay/query.h"
 #include "relay/web_pages.h"
 #include "relay/ws_session.h"
+#include "wire/number_statement.h"
 
 namespace merrowfax::relay {
 namespace net = boost::asio;
@@ -23,6 +24,7 @@ constexpr const char* kLive = "/merrowfax/live";
 constexpr const char* kDirectory = "/merrowfax/directory";
 constexpr const char* kAbout = "/merrowfax/";
 constexpr const char* kPrivacy = "/merrowfax/privacy";
+constexpr const char* kKey = "/merrowfax/key";
 
 template <class Stream>
 constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
@@ -192,6 +194,12 @@ void HttpSession<Stream>::answer(const Request& request) {
         response.set(http::field::content_type, "text/html; charset=utf-8");
         response.set(http::field::cache_control, "max-age=3600");
         response.body() = target->path == kAbout ? aboutPage() : privacyPage();
+        response.prepare_payload();
+        return send(std::move(response));
+    }
+    if (target->path == kKey) {
+        // The public key that number statements verify against.
+        response.body() = json::verifyKey(wire::encodeVerifyKey(services_.secrets.verifyKey()));
         response.prepare_payload();
         return send(std::move(response));
     }

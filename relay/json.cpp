@@ -158,6 +158,18 @@ std::string denied(const std::string& reason) {
     return done(b);
 }
 
+std::string cert(const std::string& statement) {
+    rapidjson::StringBuffer b;
+    Writer w(b);
+    w.StartObject();
+    key(w, "op");
+    str(w, "cert");
+    key(w, "cert");
+    str(w, statement);
+    w.EndObject();
+    return done(b);
+}
+
 std::string book(const std::string& contactsJson) {
     return R"({"op":"book","contacts":)" + contactsJson + "}";
 }
@@ -216,6 +228,18 @@ std::string lookup(const std::string& number, const std::string& name) {
     str(w, number);
     key(w, "name");
     str(w, name);
+    w.EndObject();
+    return done(b);
+}
+
+std::string verifyKey(const std::string& publicKey) {
+    rapidjson::StringBuffer b;
+    Writer w(b);
+    w.StartObject();
+    key(w, "key");
+    str(w, publicKey);
+    key(w, "alg");
+    str(w, "ed25519");
     w.EndObject();
     return done(b);
 }

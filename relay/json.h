@@ -30,6 +30,7 @@ std::string miss(const std::string& to);
 std::string presence(const std::vector<std::string>& numbers);
 std::string pin(bool hasPin, bool business, const std::string& error);
 std::string denied(const std::string& reason);
+std::string cert(const std::string& statement);     // {"op":"cert","cert":statement}
 std::string book(const std::string& contactsJson);  // contacts: stored JSON array
 
 // A stored contact book re-encoded from what a client sent: at most `limit`
@@ -43,6 +44,7 @@ std::optional<Book> cleanBook(const rapidjson::Value& contacts, std::size_t limi
 BookNumbers bookNumbers(const std::string& json);
 
 std::string lookup(const std::string& number, const std::string& name);
+std::string verifyKey(const std::string& publicKey);  // {"key":publicKey,"alg":"ed25519"}
 std::string error(std::string_view message);
 
 struct PageRow {

@@ -5,6 +5,7 @@
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 #include "relay/fold.h"
+#include "wire/number_statement.h"
 
 namespace merrowfax::relay {
 namespace {
@@ -158,6 +159,8 @@ std::optional<Registration> parseRegistration(const Target& target, std::string&
     if (const auto* kind = target.find("kind");
         kind && (*kind == "personal" || *kind == "business"))
         r.kind = *kind;
+    if (const auto* cert = target.find("lancert"); cert && wire::isCertFingerprint(*cert))
+        r.lanCert = *cert;
     return r;
 }
 

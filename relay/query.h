@@ -46,6 +46,7 @@ struct Registration {
     std::string pin;       // empty or 4 digits
     std::string newPin;    // empty or 4 digits
     std::string kind;      // empty, "personal" or "business"
+    std::string lanCert;   // empty or a LAN certificate's SHA-256, 64 lower-case hex
 };
 
 // Why the service refuses a registration it cannot read, in words for the
@@ -63,8 +64,8 @@ inline constexpr const char* kBadDeviceReason =
 
 // Absent when the number is not canonical, `computer` is missing or empty, or
 // a value is not clean text; `refusal` then says which (one of the reasons
-// above). A `pin`, `newpin` or `kind` that fails its form counts as absent, as
-// the client never sends one.
+// above). A `pin`, `newpin`, `kind` or `lancert` that fails its form counts as
+// absent, as the client never sends one.
 std::optional<Registration> parseRegistration(const Target& target, std::string& refusal);
 std::optional<Registration> parseRegistration(const Target& target);
 

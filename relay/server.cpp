@@ -76,8 +76,8 @@ Server::Server(Config config)
       addresses_(config_.maxPerAddress),
       storeWork_(static_cast<std::size_t>(std::max(1, config_.storeThreads)), config_.storeQueue),
       sendBudget_(config_.sendBudgetBytes, config_.addressSendBudgetBytes),
-      services_{config_,  store_, hub_,     registrar_, directory_,
-                lookups_, pages_, tracker_, storeWork_, sendBudget_},
+      services_{config_, store_,   hub_,       registrar_,  directory_, lookups_,
+                pages_,  tracker_, storeWork_, sendBudget_, secrets_},
       io_(config_.threads) {
     registrar_.onRevoke([this](const Revocation& revocation) {
         hub_.closeComputers(revocation.number, revocation.computers, revocation.allBut);

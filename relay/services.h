@@ -11,6 +11,7 @@
 #include "relay/hub.h"
 #include "relay/limits.h"
 #include "relay/registrar.h"
+#include "relay/secrets.h"
 #include "relay/send_budget.h"
 #include "relay/store.h"
 #include "relay/work_pool.h"
@@ -65,6 +66,7 @@ struct Services {
     Tracker& tracker;
     WorkPool& storeWork;  // every Store call from a session goes through it
     SendBudget& sendBudget;
+    const Secrets& secrets;  // signs number statements
     std::atomic<std::uint64_t> nextPeer{1};
 };
 

@@ -8,6 +8,7 @@
 #include "relay/json.h"
 #include "relay/log.h"
 #include "wire/frames.h"
+#include "wire/number_statement.h"
 
 namespace merrowfax::relay {
 namespace net = boost::asio;
@@ -107,6 +108,7 @@ template <class Stream>
 void WsSession<Stream>::onVerdict(Verdict verdict) {
     if (finished_ || closing_) return;
     const std::string number = registration_->number;
+    std::string lanCert = std::move(registration_->lanCert);
     registration_.reset();  // the PINs and the computer id go no further
     if (verdict.retry) {
         logLine(label_ + " refused: registrations queue full");
@@ -126,6 +128,7 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     // posted to this strand, so "pin" still goes out first.
     services_.hub.attach(id_, number_, computer_, this->weak_from_this(), verdict.book);
     sendRecord(json::pin(verdict.hasPin, verdict.business, verdict.error));
+    sendStatement(std::move(lanCert));
     confirmProof();
     read();
 }
@@ -152,6 +155,21 @@ void WsSession<Stream>::confirmProof() {
     proofRetry_.async_wait([self](beast::error_code ec) {
         if (!ec) self->confirmProof();
     });
+}
+
+// Signed once per connection, right after "pin", for the LAN certificate it
+// registered with (empty: none): peers on the LAN check its number with the
+// relay's public key. A revocation that crossed the decision still closes the
+// connection (confirmProof) but cannot take the statement back; no statement
+// can be, before it expires.
+template <class Stream>
+void WsSession<Stream>::sendStatement(std::string lanCert) {
+    if (lanCert.empty()) return;
+    const Seconds now = unixNow();
+    const wire::NumberStatement statement{
+        number_, std::move(lanCert), now,
+        now + static_cast<Seconds>(services_.config.statementValidity.count())};
+    sendRecord(json::cert(services_.secrets.signStatement(statement)));
 }
 
 template <class Stream>

@@ -61,6 +61,7 @@ private:
     void handleBook(const rapidjson::Value& record);
     void handleTrust(bool trust, const rapidjson::Value& record);
     void confirmProof();
+    void sendStatement(std::string lanCert);
     void bookWork();
     void forward(rapidjson::Document& record, const std::string& to, std::string_view op);
     void handleBinary(std::string_view frame);

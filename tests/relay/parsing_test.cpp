@@ -1,4 +1,6 @@
 // Tables through the parsers that see outside input before anything else.
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "relay/config.h"
@@ -63,6 +65,13 @@ TEST(QueryTest, Registration) {
     EXPECT_FALSE(reg("number=0-1-234-56789&computer=c"));
     EXPECT_FALSE(reg("number=0-1-234-5678&computer=c&name=a%09b"));
     EXPECT_FALSE(reg("number=0-1-234-5678&computer=" + std::string(201, 'c')));
+
+    // A LAN certificate's fingerprint is taken only in its one form.
+    const std::string cert = "0123456789abcdef" + std::string(48, 'e');
+    EXPECT_EQ(reg("number=0-1-234-5678&computer=c&lancert=" + cert)->lanCert, cert);
+    for (const std::string& bad :
+         {std::string(64, 'E'), cert.substr(1), cert + "0", std::string(64, 'g')})
+        EXPECT_EQ(reg("number=0-1-234-5678&computer=c&lancert=" + bad)->lanCert, "") << bad;
 }
 
 TEST(FoldTest, NamesFoldToTheirBaseLatinLetter) {
@@ -107,6 +116,17 @@ TEST(ConfigTest, FlagsAndTestKnobs) {
     EXPECT_FALSE(parseArgs({"--idle-ms"}, error));
     EXPECT_FALSE(parseArgs({"--tls-cert", "a.pem"}, error));  // needs its key
     EXPECT_FALSE(parseArgs({"--bogus", "1"}, error));
+
+    EXPECT_EQ(c->statementValidity.count(), 14 * 24 * 3600);
+    EXPECT_EQ(parseArgs({"--statement-validity", "60"}, error)->statementValidity.count(), 60);
+    for (const char* bad : {"0", "-5", "31536001", "1.5", "ten"})
+        EXPECT_FALSE(parseArgs({"--statement-validity", bad}, error)) << bad;
+    ::setenv("MERROWFAX_RELAY_STATEMENT_VALIDITY", "120", 1);
+    EXPECT_EQ(parseArgs({}, error)->statementValidity.count(), 120);
+    EXPECT_EQ(parseArgs({"--statement-validity", "60"}, error)->statementValidity.count(), 60);
+    ::setenv("MERROWFAX_RELAY_STATEMENT_VALIDITY", "0", 1);
+    EXPECT_FALSE(parseArgs({}, error));
+    ::unsetenv("MERROWFAX_RELAY_STATEMENT_VALIDITY");
 }
 
 }  // namespace

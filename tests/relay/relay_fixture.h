@@ -27,6 +27,7 @@ struct Device {
     std::string newPin;
     std::string kind;
     std::string device = "Mac";
+    std::string lanCert;             // sent as "lancert" when not empty
     std::string from = "127.0.0.1";  // the client's loopback address
 
     std::string target() const {
@@ -35,6 +36,7 @@ struct Device {
         if (!pin.empty()) items.emplace_back("pin", pin);
         if (!newPin.empty()) items.emplace_back("newpin", newPin);
         if (!kind.empty()) items.emplace_back("kind", kind);
+        if (!lanCert.empty()) items.emplace_back("lancert", lanCert);
         return liveTarget(items);
     }
 };
