@@ -18,6 +18,8 @@ inline constexpr std::uint64_t kMaxSnapshotResource = 64ull * 1024 * 1024;
 inline constexpr std::size_t kMaxConnections = 128;
 // Connections from one address that have not named themselves yet.
 inline constexpr std::size_t kMaxUnnamedPerAddress = 16;
+// Devices whose certificate is remembered by key.
+inline constexpr std::size_t kMaxKnownDevices = 1024;
 // Resources arriving at once, in all and from one device.
 inline constexpr std::size_t kMaxDownloads = 16;
 inline constexpr std::size_t kMaxDownloadsPerPeer = 4;

@@ -249,8 +249,8 @@ void Sessions::drop(const std::shared_ptr<Pending>& pending) {
         inviting_.erase(pending->invited);
         if (!sessions_.contains(pending->invited)) report(pending->invited, State::notConnected);
     }
-    // Its own callbacks may be running: the connection goes later.
-    pending->connection.release()->deleteLater();
+    // Its own callbacks or timer may be running: it goes later.
+    releaseLater(pending);
 }
 
 std::string Sessions::helloFor(const std::string& use, const Inbound* inbound) const {
@@ -279,6 +279,12 @@ std::string Sessions::helloFor(const std::string& use, const Inbound* inbound) c
 
 bool Sessions::trusted(const std::string& key, const std::string& fingerprint) {
     if (fingerprint.empty()) return false;
+    // Strangers may name themselves anything: only so many names are
+    // remembered, those of devices in session always.
+    if (fingerprints_.size() >= kMaxKnownDevices && !fingerprints_.contains(key)) {
+        std::erase_if(fingerprints_,
+                      [this](const auto& entry) { return !sessions_.contains(entry.first); });
+    }
     const auto [it, first] = fingerprints_.try_emplace(key, fingerprint);
     return first || it->second == fingerprint;
 }
@@ -417,7 +423,7 @@ void Sessions::sessionClosed(const std::shared_ptr<Session>& session) {
     session->probe.stop();
     session->retire.stop();
     session->connection->close();
-    session->connection.release()->deleteLater();
+    releaseLater(session);
     const std::string key = session->key;
     {
         std::lock_guard lock(activeLock_);
@@ -617,7 +623,7 @@ void Sessions::endUpload(const std::shared_ptr<Upload>& upload) {
     if (!uploads_.erase(upload)) return;
     upload->stall.stop();
     upload->connection->close();
-    upload->connection.release()->deleteLater();
+    releaseLater(upload);
 }
 
 void Sessions::startDownload(const std::shared_ptr<Pending>& pending, const std::string& key,
@@ -673,7 +679,7 @@ void Sessions::endDownload(const std::shared_ptr<Download>& download, bool whole
     if (!downloads_.erase(download)) return;
     download->stall.stop();
     download->connection->close();
-    download->connection.release()->deleteLater();
+    releaseLater(download);
     if (!whole || !download->file->flush()) return;
     const std::filesystem::path path = download->file->fileName().toStdString();
     download->file->close();

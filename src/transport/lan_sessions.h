@@ -138,6 +138,13 @@ private:
     void report(const std::string& key, State state);
     void drop(const std::shared_ptr<Pending>& pending);
     std::string helloFor(const std::string& use, const Inbound* inbound) const;
+    // Keeps `held` until the event loop runs again: its own callbacks or
+    // timers may be on the stack.
+    template <typename T>
+    void releaseLater(std::shared_ptr<T> held) {
+        QMetaObject::invokeMethod(
+            this, [held = std::move(held)] {}, Qt::QueuedConnection);
+    }
 
     const std::string ownKey_;
     const LanIdentity identity_;
