@@ -26,6 +26,8 @@ namespace {
 // under 0x80.
 constexpr std::byte kPing{0x80};
 constexpr std::byte kHeard{0x82};  // "your datagrams arrive"
+// Datagram probes at lanUdpProbe before they slow to lanPing.
+constexpr int kQuickProbes = 40;
 
 bool validKey(const std::string& key) {
     static const std::regex pattern("^[a-z]-[0-9A-Za-z]{8}$");
@@ -98,6 +100,7 @@ struct Sessions::Session {
     std::unique_ptr<DatagramSealer> sealer;  // for what we send
     std::atomic<bool> theyHear = false;      // our datagrams reach the peer
     std::atomic<int> queuedMedia = 0;
+    int probes = 0;
     bool retiring = false;
     QTimer ping, idle, probe, retire;
 };
@@ -378,6 +381,9 @@ void Sessions::startSession(const std::shared_ptr<Pending>& pending, const std::
         auto s = weak.lock();
         if (!s || s->theyHear || !media_) return;
         media_->send(*s->sealer, s->peerIpv4, s->peerUdp, {});
+        // Datagrams that do not arrive in the first seconds may be blocked:
+        // then a probe now and then is enough to notice a change.
+        if (++s->probes == kQuickProbes) s->probe.setInterval(timings().lanPing);
     });
     if (media_ && udpPort != 0) {
         session->probe.start();
