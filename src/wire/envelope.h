@@ -40,6 +40,7 @@ struct Envelope {
     std::optional<std::string> phase;
     std::optional<std::int64_t> n;  // click count
     std::optional<std::string> key;
+    std::optional<std::string> cert;  // "roster": the sender's number statement
 
     bool operator==(const Envelope&) const = default;
 };

@@ -29,7 +29,7 @@ struct Field {
 };
 
 // Every optional field with its JSON key, in the order they are written.
-const std::array<Field, 26> kFields{{
+const std::array<Field, 27> kFields{{
     {"id", &Envelope::id},
     {"number", &Envelope::number},
     {"name", &Envelope::name},
@@ -56,6 +56,7 @@ const std::array<Field, 26> kFields{{
     {"phase", &Envelope::phase},
     {"n", &Envelope::n},
     {"key", &Envelope::key},
+    {"cert", &Envelope::cert},
 }};
 
 constexpr int kOpSlot = static_cast<int>(kFields.size());

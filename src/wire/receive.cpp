@@ -99,7 +99,7 @@ Result desk(const Envelope& e, const Context&) {
 
 Result roster(const Envelope& e, const Context& c) {
     return RosterUpdate{std::string(c.peerKey), orEmpty(e.number), orEmpty(e.name),
-                        orEmpty(e.device)};
+                        orEmpty(e.device), orEmpty(e.cert)};
 }
 
 Result linkHello(const Envelope& e, const Context& c) {

@@ -26,6 +26,7 @@ inline constexpr std::size_t kMaxPayloadBytes = kMaxEnvelopeBytes / 4 * 3;
 struct RosterUpdate {
     std::string peerKey;
     std::string number, name, device;  // empty when absent
+    std::string cert;                  // the number statement; empty when absent
     bool operator==(const RosterUpdate&) const = default;
 };
 

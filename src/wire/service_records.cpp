@@ -58,6 +58,7 @@ public:
                                 error_.value_or("")};
         }
         if (*op_ == "denied") return service::Denied{reason_.value_or("Wrong PIN.")};
+        if (*op_ == "cert") return service::Statement{cert_.value_or("")};
         return std::nullopt;
     }
 
@@ -76,6 +77,7 @@ public:
                                                 : slot_ == kTo     ? &to_
                                                 : slot_ == kError  ? &error_
                                                 : slot_ == kReason ? &reason_
+                                                : slot_ == kCert   ? &cert_
                                                                    : nullptr;
             if (field) return keep(*field, v);
         } else if (depth_ == 2 && inNumbers_) {
@@ -131,9 +133,9 @@ public:
 
 private:
     static constexpr int kIgnored = -1;
-    enum Top { kOp, kNumbers, kTo, kContacts, kHasPin, kBusiness, kError, kReason };
-    static constexpr std::array<std::string_view, 8> kTopKeys{
-        "op", "numbers", "to", "contacts", "hasPin", "business", "error", "reason"};
+    enum Top { kOp, kNumbers, kTo, kContacts, kHasPin, kBusiness, kError, kReason, kCert };
+    static constexpr std::array<std::string_view, 9> kTopKeys{
+        "op", "numbers", "to", "contacts", "hasPin", "business", "error", "reason", "cert"};
     enum Entry { kName, kNumber, kBlocked };
     static constexpr std::array<std::string_view, 3> kEntryKeys{"name", "number", "blocked"};
 
@@ -163,7 +165,7 @@ private:
     unsigned entrySeen_ = 0;
     bool complete_ = false;
 
-    std::optional<std::string> op_, to_, error_, reason_;
+    std::optional<std::string> op_, to_, error_, reason_, cert_;
     std::optional<bool> hasPin_, business_;
     std::set<std::string> numbers_;
     bool numbersBad_ = false;

@@ -45,13 +45,19 @@ struct Denied {
     std::string reason;  // "Wrong PIN." when absent
     bool operator==(const Denied&) const = default;
 };
+// The service's signed word for the number this connection proved
+// (wire/number_statement.h); empty when absent.
+struct Statement {
+    std::string cert;
+    bool operator==(const Statement&) const = default;
+};
 
 }  // namespace service
 
 // "presence" reads straight as the `online` event: its `numbers` when they
 // are a list of texts, else the empty set.
 using ServiceRecord = std::variant<events::Online, service::Miss, service::Pong, service::Book,
-                                   service::Pin, service::Denied>;
+                                   service::Pin, service::Denied, service::Statement>;
 
 // A JSON object whose string `op` is one of the service's records; nothing
 // otherwise, and the text may then be an envelope. Same bounds as envelopes

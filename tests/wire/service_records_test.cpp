@@ -20,6 +20,8 @@ TEST(ServiceRecords, ReadLenientlyWithTheLinesDefaults) {
         {R"({"op":"pin","hasPin":"yes"})", service::Pin{false, false, ""}},
         {R"({"op":"denied"})", service::Denied{"Wrong PIN."}},
         {R"({"op":"denied","reason":"Locked"})", service::Denied{"Locked"}},
+        {R"({"op":"cert","cert":"v1.a.b"})", service::Statement{"v1.a.b"}},
+        {R"({"op":"cert","cert":7})", service::Statement{""}},
         {R"({"op":"book"})", service::Book{}},
         {R"({"op":"book","contacts":[{"name":"Bo","number":"1","blocked":true},{"name":3}]})",
          service::Book{{{"Bo", "1", true}, {std::nullopt, std::nullopt, std::nullopt}}}},
