@@ -43,6 +43,9 @@ struct AppComponents {
     std::string deviceLabel = "Mac";
     // The secret identity of this computer for the relay service.
     std::string computerIdentity;
+    // The fingerprint of the LAN certificate, which the service signs
+    // statements of this device's number for; empty without a LAN link.
+    std::string lanCertificate;
 
     AppComponents() = default;
     AppComponents(AppComponents&&) = default;

@@ -3,16 +3,31 @@
 #include "app/app_model.h"
 
 #include <algorithm>
+#include <fstream>
 #include <type_traits>
 #include <utility>
 
 #include "app/text_limits.h"
+#include "model/atomic_file.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 #include "platform/main_thread.h"
 #include "platform/timings.h"
+#include "wire/number_statement.h"
 
 namespace merrowfax {
+
+std::filesystem::path AppModel::statementFile() const {
+    return store_.folder() / "lan-statement";
+}
+
+std::string AppModel::storedStatement() const {
+    std::ifstream in(statementFile(), std::ios::binary);
+    std::string text(wire::kMaxStatementBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return text.size() > wire::kMaxStatementBytes ? std::string() : text;
+}
 
 AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, QObject* parent)
     : QObject(parent),
@@ -129,6 +144,14 @@ void AppModel::wireHandlers() {
     line.onBook = [this, onMain](std::vector<BookEntry> entries) {
         onMain([this, entries = std::move(entries)] { importBook(entries); });
     };
+    // Each registration renews the statement of our number that LAN peers
+    // need; the newest is kept for runs that do not reach the service.
+    line.onStatement = [this, onMain](std::string statement) {
+        onMain([this, statement = std::move(statement)] {
+            replaceFileDurably(statementFile(), statement);
+            components_.network->setStatement(statement);
+        });
+    };
     components_.line->setCallbacks(std::move(line));
     wireWalkie();
     // Call media and the system call screen are wired by the CallController.
@@ -140,6 +163,7 @@ void AppModel::startTransports(const Account& account, const std::string& pin,
     const std::string name = cleanName(account.displayName);
     components_.network->setCompanionLabel(deviceLabel());
     components_.network->setDevice(deviceId().text());
+    components_.network->setStatement(storedStatement());
     components_.network->start(number, name);
 
     LineIdentity identity;
@@ -150,6 +174,7 @@ void AppModel::startTransports(const Account& account, const std::string& pin,
     identity.pin = pin;
     identity.newPin = newPin;
     identity.accountKind = includeKind ? account.accountKind : std::string();
+    identity.lanCert = components_.lanCertificate;
     components_.line->start(identity);
 }
 

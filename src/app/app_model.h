@@ -128,6 +128,10 @@ public:
     // "delivered"). Any other change since the last save needs save().
     void saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber = {},
                      std::function<void()> then = {});
+    // The newest statement of our number the service gave, kept beside the
+    // store for LAN peers; empty when there is none.
+    std::filesystem::path statementFile() const;
+    std::string storedStatement() const;
     void startTransports(const Account& account, const std::string& pin, const std::string& newPin,
                          bool includeKind);
     void refreshOnline();

@@ -9,6 +9,7 @@
 #include "transport/internet_line.h"
 #include "transport/lan_identity.h"
 #include "transport/peer_link.h"
+#include "transport/service_key.h"
 
 namespace merrowfax {
 
@@ -46,9 +47,18 @@ Composition compose(FrontEnd front) {
         // The LAN certificate is kept beside the computer identity.
         const std::filesystem::path folder =
             front.identityFolder ? *front.identityFolder : configFolder();
-        auto link =
-            std::make_unique<PeerLink>(std::make_unique<AvahiDiscovery>(),
-                                       loadOrCreateLanIdentity(folder / "lan-identity.pem"));
+        auto identity = loadOrCreateLanIdentity(folder / "lan-identity.pem");
+        if (identity) parts.lanCertificate = identity->fingerprint;
+        auto link = std::make_unique<PeerLink>(std::make_unique<AvahiDiscovery>(),
+                                               std::move(identity));
+        // Peers' numbers are proven by the service's statements: its key is
+        // pinned, or fetched from it once.
+        const std::filesystem::path keyFile = folder / "service-key";
+        if (const auto key = pinnedServiceKey(keyFile)) {
+            link->setServiceKey(*key);
+        } else if (parts.services.service) {
+            link->fetchServiceKey(keyUrl(*parts.services.service), keyFile);
+        }
         made.lan = link.get();
         parts.network = std::move(link);
     }

@@ -41,7 +41,9 @@ constexpr std::array kSections = std::to_array<Section>({
     {"How text and calls move",
      "Calls and texts go over the internet while both people have Merrowfax open. The relay "
      "service forwards the live call, text, or walkie between the two phones. On the same Wi-Fi, "
-     "phones can also reach each other directly. Messages stay on the phones in the conversation. "
+     "phones can also reach each other directly; the local network carries messages only between "
+     "devices whose numbers the service has confirmed within the last 14 days. Messages stay on "
+     "the phones in the conversation. "
      "We keep the virtual number, the profile name, the kind of device (iPhone, iPad, or Mac), "
      "when the number was first and last seen, and how many calls it placed and answered. Call "
      "audio and message contents are not stored. Merrowfax uses no tracking SDK."},

@@ -15,6 +15,7 @@
 #include "transport/service_address.h"
 #include "wire/envelope_builders.h"
 #include "wire/envelope_json.h"
+#include "wire/number_statement.h"
 #include "wire/receive.h"
 
 namespace merrowfax {
@@ -69,6 +70,9 @@ QUrl registrationUrl(const QUrl& service, const LineIdentity& identity) {
     }
     if (identity.accountKind == "business" || identity.accountKind == "personal") {
         query += QStringLiteral("&kind=") + encoded(identity.accountKind);
+    }
+    if (wire::isCertFingerprint(identity.lanCert)) {
+        query += QStringLiteral("&lancert=") + encoded(identity.lanCert);
     }
     QUrl url = liveSocketUrl(service);
     url.setQuery(query, QUrl::StrictMode);
@@ -261,6 +265,11 @@ void InternetLine::handleText(QWebSocket* socket, const QString& message) {
                     socket_.reset();
                 }
                 if (callbacks_.onDenied) callbacks_.onDenied(r.reason);
+            } else if constexpr (std::is_same_v<R, wire::service::Statement>) {
+                if (!r.cert.empty() && r.cert.size() <= wire::kMaxStatementBytes &&
+                    callbacks_.onStatement) {
+                    callbacks_.onStatement(std::move(r.cert));
+                }
             }
         },
         std::get<wire::ServiceRecord>(*record));

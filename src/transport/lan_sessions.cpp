@@ -491,6 +491,11 @@ bool Sessions::isConnected(const std::string& key) const {
     return active_.contains(key);
 }
 
+std::string Sessions::peerFingerprint(const std::string& key) const {
+    const auto it = fingerprints_.find(key);
+    return it == fingerprints_.end() ? std::string() : it->second;
+}
+
 std::size_t Sessions::openSessions(const std::string& key) const {
     const auto it = sessions_.find(key);
     return it == sessions_.end() ? 0 : it->second.size();

@@ -84,6 +84,8 @@ public:
     std::vector<std::string> connected() const;      // any thread
     // Sessions open to `key`: 2 while a spare is being retired.
     std::size_t openSessions(const std::string& key) const;
+    // The fingerprint of the certificate `key` came with; empty when none.
+    std::string peerFingerprint(const std::string& key) const;
     // Connections held now: sessions, transfers and those not named yet.
     std::size_t connectionCount() const;
 

@@ -24,6 +24,9 @@ public:
     virtual void setCompanionLabel(const std::string& label) = 0;
     // This device's identity (the text of its device id); before start().
     virtual void setDevice(const std::string& deviceId) = 0;
+    // The service's latest statement of this device's number, which peers
+    // need before they take anything from it but linking; empty: none.
+    virtual void setStatement(const std::string& statement) = 0;
     // Stores the own number and name, then (re)starts discovery.
     virtual void start(const std::string& number, const std::string& name) = 0;
     // Stops advertising and browsing and drops every peer.
@@ -53,6 +56,7 @@ public:
     void setHandler(std::function<void(wire::PeerEvent)>) override {}
     void setCompanionLabel(const std::string&) override {}
     void setDevice(const std::string&) override {}
+    void setStatement(const std::string&) override {}
     void start(const std::string&, const std::string&) override {}
     void stop() override {}
     std::vector<std::string> peers(const std::string&) override { return {}; }

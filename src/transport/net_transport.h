@@ -23,6 +23,7 @@ struct LineIdentity {
     std::string pin;          // presented once, when 4 digits
     std::string newPin;       // set once, when 4 digits
     std::string accountKind;  // registered once when "personal" or "business"
+    std::string lanCert;      // fingerprint of the LAN certificate, for a number statement
 };
 
 // The account the relay service remembers for this computer.
@@ -42,6 +43,9 @@ public:
         std::function<void(std::vector<BookEntry>)> onBook;
         std::function<void(std::string)> onDenied;  // reason
         std::function<void(bool hasPin, std::string error, bool business)> onPin;
+        // The service vouched for this connection's number (a statement
+        // for the LAN certificate it registered with).
+        std::function<void(std::string statement)> onStatement;
     };
 
     virtual ~NetTransport() = default;

@@ -8,6 +8,7 @@
 #include "base/date.h"
 #include "platform/diagnostic_log.h"
 #include "platform/timings.h"
+#include "transport/service_key.h"
 #include "wire/envelope_json.h"
 #include "wire/frames.h"
 
@@ -52,6 +53,11 @@ PeerLink::PeerLink(std::unique_ptr<Discovery> discovery, std::optional<LanIdenti
     discovery_->setCallbacks(std::move(callbacks));
     if (!identity_)
         diagnosticLog("LAN link without a certificate: no sessions with nearby devices");
+    expiry_.setSingleShot(true);
+    connect(&expiry_, &QTimer::timeout, this, [this] {
+        proveClaims();
+        publishOnline();
+    });
     // An invitation that failed is tried again while the device is in sight.
     connect(&retry_, &QTimer::timeout, this, [this] {
         std::vector<std::string> keys;
@@ -167,11 +173,8 @@ void PeerLink::found(const Discovery::Service& service) {
     {
         std::lock_guard lock(lock_);
         if (key == ownKey_ || !started_) return;
+        // What it advertises is only a hint: its number counts once proven.
         peerByKey_[key] = service;
-        const auto number = service.text.find("n");
-        if (number != service.text.end() && !number->second.empty()) {
-            numberByKey_[key] = number->second;
-        }
         const auto name = service.text.find("a");
         if (name != service.text.end()) nameByKey_[key] = name->second;
     }
@@ -210,6 +213,7 @@ void PeerLink::stateChanged(const std::string& key, lan::Sessions::State state) 
         case lan::Sessions::State::notConnected: {
             std::lock_guard lock(lock_);
             numberByKey_.erase(key);
+            claimByKey_.erase(key);
             break;
         }
         case lan::Sessions::State::connecting:
@@ -239,19 +243,34 @@ void PeerLink::received(const std::string& key, std::span<const std::byte> messa
 void PeerLink::receivedMedia(const std::string& key, std::span<const std::byte> message) {
     const auto frame = wire::parseLanFrame(message);
     if (!frame || frame->kind == static_cast<std::uint8_t>(wire::FrameKind::envelope)) return;
-    if (auto event = wire::eventFromFrame(*frame, numberOf(key))) emit(std::move(*event));
+    const std::string from = numberOf(key);
+    if (from.empty()) return;  // media only from a proven number
+    if (auto event = wire::eventFromFrame(*frame, from)) emit(std::move(*event));
 }
 
-void PeerLink::handleEnvelope(const std::string& key, const wire::Envelope& envelope) {
+void PeerLink::handleEnvelope(const std::string& key, const wire::Envelope& received) {
+    wire::Envelope envelope = received;
+    if (envelope.op != "roster") {
+        // From the number the session proved, whatever it says; from no
+        // number, only what linking needs.
+        const std::string proven = numberOf(key);
+        if (!proven.empty()) {
+            envelope.number = proven;
+        } else if (envelope.op != "link-hello" && envelope.op != "link-account" &&
+                   envelope.op != "link-joined") {
+            return;
+        }
+    }
     auto incoming = wire::receiveEnvelope(envelope, wire::Transport::lan, key, now());
     if (!incoming) return;
     if (auto* roster = std::get_if<wire::RosterUpdate>(&*incoming)) {
         {
             std::lock_guard lock(lock_);
             peerByKey_.try_emplace(key, Discovery::Service{key, {}, 0, {}});
-            if (!roster->number.empty()) numberByKey_[key] = roster->number;
+            claimByKey_[key] = Claim{roster->number, roster->cert};
             if (!roster->name.empty()) nameByKey_[key] = roster->name;
         }
+        proveClaims();
         publishOnline();
     } else if (auto* file = std::get_if<wire::IncomingFile>(&*incoming)) {
         std::lock_guard lock(lock_);
@@ -369,7 +388,71 @@ bool PeerLink::sendSnapshot(const std::filesystem::path& file, const std::string
 void PeerLink::sendRoster(const std::string& key) {
     wire::Envelope roster;
     roster.op = "roster";
+    {
+        std::lock_guard lock(lock_);
+        if (!ownStatement_.empty()) roster.cert = ownStatement_;
+    }
     sendEnvelope(roster, {key});
+}
+
+void PeerLink::setStatement(const std::string& statement) {
+    {
+        std::lock_guard lock(lock_);
+        if (statement == ownStatement_) return;
+        ownStatement_ = statement;
+    }
+    // A renewed statement goes to every device in session.
+    if (sessions_) {
+        for (const std::string& key : sessions_->connected()) sendRoster(key);
+    }
+}
+
+void PeerLink::setServiceKey(const wire::VerifyKey& key) {
+    {
+        std::lock_guard lock(lock_);
+        serviceKey_ = key;
+    }
+    proveClaims();
+    publishOnline();
+}
+
+void PeerLink::fetchServiceKey(const QUrl& keyUrl, const std::filesystem::path& file) {
+    if (!http_) http_ = std::make_unique<QNetworkAccessManager>();
+    merrowfax::fetchServiceKey(*http_, keyUrl, file,
+                               [this](const wire::VerifyKey& key) { setServiceKey(key); });
+}
+
+void PeerLink::proveClaims() {
+    const auto unixNow = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    std::optional<std::int64_t> firstExpiry;
+    {
+        std::lock_guard lock(lock_);
+        for (const auto& [key, claim] : claimByKey_) {
+            std::optional<wire::NumberStatement> statement;
+            if (serviceKey_ && sessions_ && !claim.number.empty()) {
+                statement = wire::verifyStatement(claim.statement, *serviceKey_, unixNow);
+            }
+            // Signed for this number and for the certificate this session
+            // came with: a statement copied from another device proves nothing.
+            if (statement && statement->number == claim.number &&
+                statement->lanCert == sessions_->peerFingerprint(key)) {
+                numberByKey_[key] = claim.number;
+                if (!firstExpiry || statement->expires < *firstExpiry) {
+                    firstExpiry = statement->expires;
+                }
+            } else {
+                numberByKey_.erase(key);
+            }
+        }
+    }
+    expiry_.stop();
+    if (firstExpiry) {
+        const auto wait = std::chrono::seconds(std::max<std::int64_t>(0, *firstExpiry - unixNow));
+        // Timers take int milliseconds: a far expiry is checked again later.
+        expiry_.start(std::min<std::chrono::milliseconds>(wait, std::chrono::hours(24 * 20)));
+    }
 }
 
 // --- Reporting -----------------------------------------------------------------

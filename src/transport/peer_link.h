@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QNetworkAccessManager>
 #include <QObject>
+#include <QUrl>
 #include <QTimer>
 
 #include <chrono>
@@ -19,6 +21,7 @@
 #include "transport/lan_identity.h"
 #include "transport/lan_sessions.h"
 #include "transport/lan_transport.h"
+#include "wire/number_statement.h"
 #include "wire/receive.h"
 
 namespace merrowfax {
@@ -28,6 +31,14 @@ namespace merrowfax {
 // finds into a session (TLS over TCP, with call media as sealed datagrams),
 // learns from each session's "roster" which number the device serves, and
 // turns what arrives into events.
+//
+// A number is taken only with proof: the roster's statement, signed by the
+// relay service, must verify against the service's key, name that number,
+// be unexpired and name the certificate the session came with. Until then
+// (and again once it expires) the peer serves no number: nothing is routed
+// to it, and of what it sends only linking records and snapshots count.
+// Whatever number its envelopes carry, they are taken as from the number it
+// proved.
 //
 // Lives on the main thread, which runs a Qt event loop: discovery, sessions
 // and envelopes are handled there. peers() and sendMedia() may be called from
@@ -54,6 +65,7 @@ public:
     void setHandler(std::function<void(wire::PeerEvent)> handler) override;
     void setCompanionLabel(const std::string& label) override;
     void setDevice(const std::string& deviceId) override;
+    void setStatement(const std::string& statement) override;
     void start(const std::string& number, const std::string& name) override;
     void stop() override;
     std::vector<std::string> peers(const std::string& number) override;
@@ -66,6 +78,11 @@ public:
 
     // (Re)starts advertising, and browsing when this device has a number.
     void startDiscovery();
+    // The key statements verify against; rosters already heard are checked
+    // again with it.
+    void setServiceKey(const wire::VerifyKey& key);
+    // Fetches that key from the service once, keeping it in `file`.
+    void fetchServiceKey(const QUrl& keyUrl, const std::filesystem::path& file);
     // A sync snapshot file to one peer.
     bool sendSnapshot(const std::filesystem::path& file, const std::string& peerKey);
 
@@ -93,6 +110,9 @@ private:
                          const std::filesystem::path& file);
     void handleEnvelope(const std::string& key, const wire::Envelope& envelope);
     void sendRoster(const std::string& key);
+    // Checks the claims heard against the key and the clock, and plans the
+    // next check for when the first proof runs out.
+    void proveClaims();
     void publishOnline();
     void emit(wire::PeerEvent event);
     std::string numberOf(const std::string& key) const;
@@ -103,7 +123,9 @@ private:
     // Made by setDevice(), on the main thread, before any other thread
     // calls in; null without an identity.
     std::unique_ptr<lan::Sessions> sessions_;
-    QTimer retry_;  // invites found devices that are not connected
+    QTimer retry_;   // invites found devices that are not connected
+    QTimer expiry_;  // the first proof runs out
+    std::unique_ptr<QNetworkAccessManager> http_;  // for the service's key
 
     // Guards every field below.
     mutable std::mutex lock_;
@@ -117,6 +139,12 @@ private:
     std::map<std::string, std::string> numberByKey_;
     std::map<std::string, std::string> nameByKey_;
     std::map<std::string, std::chrono::steady_clock::time_point> invitedAt_;
+    struct Claim {
+        std::string number, statement;
+    };
+    std::map<std::string, Claim> claimByKey_;  // the latest roster of each session
+    std::optional<wire::VerifyKey> serviceKey_;
+    std::string ownStatement_;
     struct PendingFile {
         std::string from;  // the peer that announced it
         wire::IncomingFile file;

@@ -29,6 +29,8 @@ QUrl liveSocketUrl(const QUrl& service);
 QUrl liveHttpUrl(const QUrl& service);
 QUrl directoryUrl(const QUrl& service);
 QUrl privacyUrl(const QUrl& service);
+// The public key that the service's number statements verify against.
+QUrl keyUrl(const QUrl& service);
 
 // A GET to the service that always goes to the network (no cache either
 // way) and gives up after `timeout`.

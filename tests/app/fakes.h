@@ -91,7 +91,9 @@ public:
 
     void setHandler(std::function<void(wire::PeerEvent)> h) override { handler = std::move(h); }
     void setCompanionLabel(const std::string&) override {}
-    void setDevice(const std::string&) override {}
+    void setDevice(const std::string& id) override { device = id; }
+    void setStatement(const std::string& s) override { statement = s; }
+    std::string device, statement;
     void start(const std::string& number, const std::string& name) override {
         starts.emplace_back(number, name);
     }

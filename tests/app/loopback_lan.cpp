@@ -34,6 +34,7 @@ public:
     }
     void setCompanionLabel(const std::string&) override {}
     void setDevice(const std::string&) override {}
+    void setStatement(const std::string&) override {}
     void start(const std::string& number, const std::string& name) override {
         number_ = number;
         name_ = name;

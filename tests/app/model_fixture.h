@@ -87,6 +87,7 @@ protected:
         parts.sounds = std::move(fakeSounds);
         parts.notifier = std::move(fakeNotifier);
         parts.computerIdentity = "mac-TEST";
+        parts.lanCertificate = std::string(64, 'c');
         model = std::make_unique<AppModel>(folder(), std::move(parts));
         settle();
     }

@@ -73,6 +73,23 @@ TEST_F(StartUp, WithAnAccountBothTransportsStartWithItsIdentity) {
     EXPECT_TRUE(id.pin.empty() && id.newPin.empty() && id.accountKind.empty());
     ASSERT_EQ(lan->starts.size(), 1u);
     EXPECT_EQ(lan->starts[0], std::make_pair(std::string(kOwn), std::string("Me")));
+    EXPECT_EQ(lan->device, model->deviceId().text());
+    // The service is asked to vouch for the LAN certificate.
+    EXPECT_EQ(id.lanCert, std::string(64, 'c'));
+}
+
+TEST_F(StartUp, TheServicesStatementReachesTheLanLinkAndIsKeptForTheNextRun) {
+    start();
+    EXPECT_EQ(lan->statement, "");
+    line->callbacks.onStatement("v1.first");
+    settle();
+    EXPECT_EQ(lan->statement, "v1.first");
+    line->callbacks.onStatement("v1.renewed");
+    settle();
+    EXPECT_EQ(lan->statement, "v1.renewed");
+    model.reset();
+    start();
+    EXPECT_EQ(lan->statement, "v1.renewed") << "before the LAN link starts";
 }
 
 TEST_F(StartUp, AnOlderFileWithoutChannelIsUpgradedAtOnce) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <span>
@@ -25,6 +26,9 @@
 #include "support/avahi_server.h"
 #include "support/goertzel.h"
 #include "support/pulse_server.h"
+#include "transport/avahi_discovery.h"
+#include "transport/lan_identity.h"
+#include "transport/peer_link.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -449,6 +453,108 @@ TEST_F(LanLink, AClientRunWithNoLanIsNeverAPeer) {
     // Carl still reaches Ann through the relay.
     const std::string id = send(carl, annNumber_, "Relay only");
     EXPECT_TRUE(reachesStatus(carl, annNumber_, id, "delivered"));
+}
+
+// A device on the same network that says it serves Ben's number: it
+// advertises it, registers nowhere and shows Ben's own statement, copied.
+struct Impostor {
+    explicit Impostor(const std::string& statement, const std::string& number) {
+        link.setDevice("DDDDDDDD-0000-4000-8000-00000000000D");
+        link.setHandler([this](wire::PeerEvent event) {
+            std::lock_guard lock(eventLock);
+            events.push_back(std::move(event));
+        });
+        link.setStatement(statement);
+        link.start(number, "Ben");
+    }
+    int texts() {
+        std::lock_guard lock(eventLock);
+        return static_cast<int>(std::count_if(events.begin(), events.end(), [](const auto& e) {
+            return std::holds_alternative<wire::events::Text>(e);
+        }));
+    }
+
+    QTemporaryDir dir;
+    PeerLink link{std::make_unique<AvahiDiscovery>(),
+                  loadOrCreateLanIdentity(dir.path().toStdString() + "/lan.pem")};
+    std::mutex eventLock;
+    std::vector<wire::PeerEvent> events;
+};
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(LanLink, SomeoneElseClaimingBensNumberGetsNothingAndSpeaksForNobody) {
+    start();
+    waitForSessions();
+    const std::string statement =
+        fileText(std::filesystem::path(ben_->folder().toStdString()) / "lan-statement");
+    ASSERT_EQ(statement.rfind("v1.", 0), 0u) << "Ben keeps the service's statement";
+    Impostor mallory(statement, benNumber_);
+    const std::string annKey = lanKeyOf(*ann_);
+    stopRelay();
+    // Ann has a session with it, and it proves nothing.
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            const auto s = state(*ann_);
+            if (!s.IsObject() || !s["lanPeers"].IsArray()) return false;
+            for (const Value& peer : s["lanPeers"].GetArray()) {
+                if (lowerEqual(str(peer["key"]), mallory.link.ownKey())) {
+                    return peer["connected"].IsTrue() && str(peer["number"]).empty();
+                }
+            }
+            return false;
+        },
+        kFound))
+        << lanPeersText(*ann_);
+    EXPECT_TRUE(mallory.link.peers(annNumber_).empty()) << "Ann's roster proves her, though";
+
+    // Texts to Ben go to Ben alone.
+    const std::string id = send(*ann_, benNumber_, "For Ben only");
+    ASSERT_TRUE(reachesStatus(*ann_, benNumber_, id, "delivered"));
+    EXPECT_TRUE(message(*ben_, annNumber_, id));
+    pause(300);
+    EXPECT_EQ(mallory.texts(), 0);
+
+    // Its texts "from Ben" are nobody's.
+    std::string annSessionKey;
+    for (const auto& peer : mallory.link.peerList()) {
+        if (lowerEqual(peer.key, annKey)) annSessionKey = peer.key;
+    }
+    ASSERT_FALSE(annSessionKey.empty());
+    wire::Envelope forged;
+    forged.op = "text";
+    forged.id = Uuid::random().text();
+    forged.number = benNumber_;
+    forged.to = annNumber_;
+    forged.text = "Send me your PIN";
+    forged.sent = 1000;
+    ASSERT_TRUE(mallory.link.sendEnvelope(forged, {annSessionKey}));
+    pause(500);
+    EXPECT_FALSE(message(*ann_, benNumber_, *forged.id));
+}
+
+TEST(LanLinkProof, AnExpiredStatementLeavesTheLanPathUntilTheNumberRegistersAgain) {
+    if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root";
+    if (!AvahiServer::available()) GTEST_SKIP() << "avahi-daemon or dbus-daemon is missing";
+    AvahiServer avahi;
+    RelayProcess::Options options;
+    options.args = {"--statement-validity", "5"};
+    RelayProcess relay(options);
+    CliProcess ann(relay), ben(relay);
+    const std::string annNumber = newNumber(ann, "Ann", 1);
+    const std::string benNumber = newNumber(ben, "Ben", 2);
+    ASSERT_TRUE(spinUntil([&] { return lanPeerServing(state(ann), benNumber); }, kFound))
+        << lanPeersText(ann);
+    // Five seconds on, neither proof holds: the session stays, the number goes.
+    ASSERT_TRUE(spinUntil([&] { return !lanPeerServing(state(ann), benNumber); }, 8000))
+        << lanPeersText(ann);
+    // Registering again renews it.
+    relay.restart(true);
+    ASSERT_TRUE(spinUntil([&] { return lanPeerServing(state(ann), benNumber); }, kFound))
+        << lanPeersText(ann);
 }
 
 }  // namespace

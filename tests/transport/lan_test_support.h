@@ -13,6 +13,7 @@
 
 #include "platform/timings.h"
 #include "transport/lan_identity.h"
+#include "wire/number_statement.h"
 
 namespace merrowfax::testing {
 
@@ -50,6 +51,25 @@ inline std::string textOf(std::span<const std::byte> bytes) {
 struct TestIdentity {
     QTemporaryDir folder;
     LanIdentity identity = *loadOrCreateLanIdentity(folder.path().toStdString() + "/lan.pem");
+};
+
+// The relay service as far as LAN proofs go: it vouches for numbers.
+struct TestService {
+    std::pair<wire::VerifyKey, wire::SigningKey> keys = wire::newSigningKeys();
+    const wire::VerifyKey& key() const { return keys.first; }
+
+    static std::int64_t unixNow() {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+    // A statement of `number` for the certificate `fingerprint`, valid for
+    // `seconds` from now.
+    std::string vouch(const std::string& number, const std::string& fingerprint,
+                      std::int64_t seconds = 3600) const {
+        const std::int64_t now = unixNow();
+        return wire::signStatement({number, fingerprint, now - 1, now + seconds}, keys.second);
+    }
 };
 
 // The LAN timers short enough for tests, restored afterwards.

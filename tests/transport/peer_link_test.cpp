@@ -67,9 +67,25 @@ protected:
     QuickLanTimings quick_;
     std::shared_ptr<DiscoveryNetwork> network_ = DiscoveryNetwork::make();
 
+    TestService service_;
+
     void start(Device& device, const std::string& number, const std::string& name) {
         device.number = number;
+        device.link->setServiceKey(service_.key());
+        if (!number.empty()) {
+            device.link->setStatement(service_.vouch(number, device.id.identity.fingerprint));
+        }
         device.link->start(number, name);
+    }
+    // What a device's roster says, sent from bare sessions.
+    static bool roster(lan::Sessions& from, const std::string& to, const std::string& number,
+                       const std::string& statement) {
+        wire::Envelope envelope;
+        envelope.op = "roster";
+        envelope.number = number;
+        if (!statement.empty()) envelope.cert = statement;
+        return from.send(to, wire::encodeLanFrame(wire::FrameKind::envelope,
+                                                  bytesOf(*wire::encodeEnvelope(envelope))));
     }
 };
 
@@ -185,8 +201,8 @@ TEST_F(PeerLinkTest, AFoundDeviceIsInvitedAgainOnlyAfterTheGuardAndAConnectedOne
     ann.discovery->report(ghost);
     ann.discovery->report(ghost);
     ASSERT_TRUE(spinFor([&] { return connections >= 1; }));
-    // Seen but not connected: in online by its advertised number, not routable.
-    EXPECT_EQ(ann.online(), std::set<std::string>{"0-9-9"});
+    // Seen but not connected: neither online by its advertised number nor routable.
+    EXPECT_TRUE(ann.online().empty());
     EXPECT_TRUE(ann.link->peers("0-9-9").empty());
     spinAWhile(100);
     EXPECT_EQ(connections, 1);
@@ -235,10 +251,13 @@ TEST_F(PeerLinkTest, ADroppedSessionLeavesOnlineAtOnceWhileTheSightingStays) {
     start(ann, "0-1-234-5678", "Ann");
     benDiscovery->advertise("m-BBBBBBBB", port, {{"n", "0-1-234-9999"}, {"a", "Ben"}});
     ASSERT_TRUE(spinFor([&] { return ben->isConnected("m-AAAAAAAA"); }));
+    ASSERT_TRUE(roster(*ben, "m-AAAAAAAA", "0-1-234-9999",
+                       service_.vouch("0-1-234-9999", benId.identity.fingerprint)));
     // Ann's roster comes first.
     ASSERT_TRUE(spinFor([&] { return !benGot.empty(); }));
     EXPECT_NE(benGot.front().find("\"op\":\"roster\""), std::string::npos);
     EXPECT_NE(benGot.front().find("\"number\":\"0-1-234-5678\""), std::string::npos);
+    EXPECT_NE(benGot.front().find("\"cert\":\"v1."), std::string::npos);
     ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
 
     // Ben's program ends; his advertisement lingers, as it may on a network.
@@ -266,6 +285,9 @@ TEST_F(PeerLinkTest, FileBytesNeedTheirEnvelopeFromTheSameDeviceAndWaitingEnvelo
     start(ann, "0-1-234-5678", "Ann");
     benDiscovery->advertise("m-BBBBBBBB", port, {{"n", "0-1-234-9999"}});
     ASSERT_TRUE(spinFor([&] { return ben.isConnected("m-AAAAAAAA"); }));
+    ASSERT_TRUE(roster(ben, "m-AAAAAAAA", "0-1-234-9999",
+                       service_.vouch("0-1-234-9999", benId.identity.fingerprint)));
+    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
 
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString() + "/bytes";
@@ -310,4 +332,89 @@ TEST_F(PeerLinkTest, FileBytesNeedTheirEnvelopeFromTheSameDeviceAndWaitingEnvelo
     ASSERT_TRUE(ben.send("m-AAAAAAAA", bytesOf("\x01{\"op\":\"mystery\"}")));
     spinAWhile(100);
     EXPECT_TRUE(ann.link->peers("0-1-234-9999").size() == 1);
+}
+
+TEST_F(PeerLinkTest, OnlyANumberTheServiceVouchedForThisCertificateIsTaken) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    TestIdentity carlId, benId;
+    QTemporaryDir inbox;
+    lan::Sessions carl("m-CCCCCCCC", carlId.identity, inbox.path().toStdString());
+    const std::uint16_t port = carl.listen();
+    auto carlDiscovery = network_->join();
+    std::vector<std::string> carlGot;
+    lan::Sessions::Callbacks callbacks;
+    callbacks.received = [&](const std::string&, std::span<const std::byte> m) {
+        carlGot.push_back(textOf(m));
+    };
+    carl.setCallbacks(callbacks);
+    start(ann, "0-1-234-5678", "Ann");
+    // Carl advertises Ben's number.
+    carlDiscovery->advertise("m-CCCCCCCC", port, {{"n", "0-1-234-9999"}});
+    ASSERT_TRUE(spinFor([&] { return carl.isConnected("m-AAAAAAAA"); }));
+
+    const std::string ben = "0-1-234-9999";
+    const std::string carlCert = carlId.identity.fingerprint;
+    const std::string good = service_.vouch(ben, carlCert);
+    TestService stranger;
+    std::string flipped = good;
+    flipped[flipped.size() / 2] = flipped[flipped.size() / 2] == 'A' ? 'B' : 'A';
+    const std::vector<std::pair<std::string, std::string>> unproven = {
+        {"no statement", ""},
+        {"truncated", good.substr(0, good.size() - 5)},
+        {"altered", flipped},
+        {"signed by another key", stranger.vouch(ben, carlCert)},
+        {"expired", wire::signStatement({ben, carlCert, 1000, 2000}, service_.keys.second)},
+        {"for another number", service_.vouch("0-1-234-0000", carlCert)},
+        {"for another certificate (Ben's own, replayed)",
+         service_.vouch(ben, benId.identity.fingerprint)},
+        {"1 MB long", good + std::string(1'000'000, 'x')},
+    };
+    auto text = [&](const std::string& from, const std::string& body) {
+        wire::Envelope e;
+        e.op = "text";
+        e.id = Uuid::random().text();
+        e.number = from;
+        e.to = "0-1-234-5678";
+        e.text = body;
+        return carl.send("m-AAAAAAAA", wire::encodeLanFrame(wire::FrameKind::envelope,
+                                                            bytesOf(*wire::encodeEnvelope(e))));
+    };
+    for (const auto& [what, statement] : unproven) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(roster(carl, "m-AAAAAAAA", ben, statement));
+        ASSERT_TRUE(text(ben, "from " + what));
+        spinAWhile(60);
+        EXPECT_TRUE(ann.online().empty());
+        EXPECT_TRUE(ann.link->peers(ben).empty());
+    }
+    EXPECT_TRUE(ann.all<wire::events::Text>().empty()) << "texts of an unproven peer count";
+    // Linking is open to devices that have proved nothing.
+    wire::Envelope hello;
+    hello.op = "link-hello";
+    hello.linkCode = "123456";
+    hello.device = "CCCCCCCC-0000-4000-8000-000000000003";
+    ASSERT_TRUE(carl.send("m-AAAAAAAA", wire::encodeLanFrame(wire::FrameKind::envelope,
+                                                             bytesOf(*wire::encodeEnvelope(hello)))));
+    ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::LinkHello>().empty(); }));
+    // Nothing of Ann's went to it but her roster.
+    EXPECT_EQ(carlGot.size(), 1u);
+
+    // Proven: its texts are its own number's, whatever they claim.
+    ASSERT_TRUE(roster(carl, "m-AAAAAAAA", ben, good));
+    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{ben}; }));
+    ASSERT_TRUE(text("0-1-234-0000", "who am I"));
+    ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::Text>().empty(); }));
+    EXPECT_EQ(ann.all<wire::events::Text>().front().from, ben);
+
+    // A roster that changes its number mid-session proves nothing.
+    ASSERT_TRUE(roster(carl, "m-AAAAAAAA", "0-1-234-0000", good));
+    ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }));
+
+    // A proof lasts as long as its statement.
+    const std::int64_t now = TestService::unixNow();
+    ASSERT_TRUE(roster(carl, "m-AAAAAAAA", ben,
+                       wire::signStatement({ben, carlCert, now - 1, now + 2}, service_.keys.second)));
+    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{ben}; }));
+    ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 4000));
+    EXPECT_TRUE(ann.link->peers(ben).empty());
 }

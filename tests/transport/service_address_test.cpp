@@ -34,7 +34,8 @@ TEST(RegistrationUrl, SendsPinsAndKindOnlyWhenWellFormed) {
     auto query = [&](LineIdentity id) {
         return QUrlQuery(registrationUrl(base, id).query(QUrl::FullyEncoded));
     };
-    LineIdentity id{"0-1-234-5678", "Zoë & Co+", "Mac", "mac-X", "12a4", "123", "Personal"};
+    LineIdentity id{"0-1-234-5678", "Zoë & Co+", "Mac", "mac-X", "12a4", "123", "Personal",
+                    std::string(64, 'A')};
     QUrlQuery q = query(id);
     EXPECT_EQ(q.queryItemValue(QStringLiteral("number")), QStringLiteral("0-1-234-5678"));
     EXPECT_EQ(q.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded),
@@ -42,14 +43,17 @@ TEST(RegistrationUrl, SendsPinsAndKindOnlyWhenWellFormed) {
     EXPECT_FALSE(q.hasQueryItem(QStringLiteral("pin")));
     EXPECT_FALSE(q.hasQueryItem(QStringLiteral("newpin")));
     EXPECT_FALSE(q.hasQueryItem(QStringLiteral("kind")));
+    EXPECT_FALSE(q.hasQueryItem(QStringLiteral("lancert")));
 
     id.pin = "1234";
+    id.lanCert = std::string(64, 'a');
     id.newPin = "5678";
     id.accountKind = "business";
     q = query(id);
     EXPECT_EQ(q.queryItemValue(QStringLiteral("pin")), QStringLiteral("1234"));
     EXPECT_EQ(q.queryItemValue(QStringLiteral("newpin")), QStringLiteral("5678"));
     EXPECT_EQ(q.queryItemValue(QStringLiteral("kind")), QStringLiteral("business"));
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("lancert")), QString(64, QLatin1Char('a')));
     // The order the service reads them in.
     EXPECT_TRUE(
         registrationUrl(base, id).query().startsWith(QStringLiteral("number=0-1-234-5678&name=")));
@@ -60,7 +64,7 @@ TEST(RegistrationUrl, TheNameLeavesWithoutControlsTrimmedAndCut) {
     // never offers one, whatever its caller stored.
     const QUrl base(QStringLiteral("ws://127.0.0.1:8088"));
     auto sentName = [&](const std::string& name) {
-        LineIdentity id{"0-1-234-5678", name, "Mac", "mac-X", "", "", ""};
+        LineIdentity id{"0-1-234-5678", name, "Mac", "mac-X", "", "", "", ""};
         return QUrlQuery(registrationUrl(base, id).query(QUrl::FullyEncoded))
             .queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded);
     };
