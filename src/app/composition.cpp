@@ -49,8 +49,8 @@ Composition compose(FrontEnd front) {
             front.identityFolder ? *front.identityFolder : configFolder();
         auto identity = loadOrCreateLanIdentity(folder / "lan-identity.pem");
         if (identity) parts.lanCertificate = identity->fingerprint;
-        auto link = std::make_unique<PeerLink>(std::make_unique<AvahiDiscovery>(),
-                                               std::move(identity));
+        auto link =
+            std::make_unique<PeerLink>(std::make_unique<AvahiDiscovery>(), std::move(identity));
         // Peers' numbers are proven by the service's statements: its key is
         // pinned, or fetched from it once.
         const std::filesystem::path keyFile = folder / "service-key";

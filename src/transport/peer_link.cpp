@@ -160,6 +160,7 @@ void PeerLink::stop() {
         started_ = false;
         peerByKey_.clear();
         numberByKey_.clear();
+        claimByKey_.clear();
         nameByKey_.clear();
         invitedAt_.clear();
     }
@@ -173,6 +174,8 @@ void PeerLink::found(const Discovery::Service& service) {
     {
         std::lock_guard lock(lock_);
         if (key == ownKey_ || !started_) return;
+        // A network full of strangers' advertisements fills no memory.
+        if (peerByKey_.size() >= kMaxSeenDevices && !peerByKey_.contains(key)) return;
         // What it advertises is only a hint: its number counts once proven.
         peerByKey_[key] = service;
         const auto name = service.text.find("a");
@@ -203,7 +206,9 @@ void PeerLink::lost(const std::string& key) {
         std::lock_guard lock(lock_);
         peerByKey_.erase(key);
         numberByKey_.erase(key);
+        claimByKey_.erase(key);  // a later check must not bring it back
         nameByKey_.erase(key);
+        invitedAt_.erase(key);
     }
     publishOnline();
 }

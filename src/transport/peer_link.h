@@ -2,8 +2,8 @@
 
 #include <QNetworkAccessManager>
 #include <QObject>
-#include <QUrl>
 #include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 #include <filesystem>
@@ -97,6 +97,8 @@ public:
     // "file" envelopes still waiting for their bytes, by resource name. At
     // most this many are kept; the oldest goes first.
     static constexpr std::size_t kMaxPendingFiles = 256;
+    // Devices seen on the network that are kept track of; more are ignored.
+    static constexpr std::size_t kMaxSeenDevices = 256;
     std::size_t pendingFileCount() const;
 
 private:
@@ -123,8 +125,8 @@ private:
     // Made by setDevice(), on the main thread, before any other thread
     // calls in; null without an identity.
     std::unique_ptr<lan::Sessions> sessions_;
-    QTimer retry_;   // invites found devices that are not connected
-    QTimer expiry_;  // the first proof runs out
+    QTimer retry_;                                 // invites found devices that are not connected
+    QTimer expiry_;                                // the first proof runs out
     std::unique_ptr<QNetworkAccessManager> http_;  // for the service's key
 
     // Guards every field below.

@@ -2,8 +2,8 @@
 
 #include <QNetworkReply>
 
-#include <fstream>
 #include <rapidjson/document.h>
+#include <fstream>
 
 #include "model/atomic_file.h"
 #include "platform/timings.h"
@@ -49,8 +49,7 @@ std::optional<wire::VerifyKey> pinnedServiceKey(const std::filesystem::path& fil
 }
 
 void fetchServiceKey(QNetworkAccessManager& network, const QUrl& keyUrl,
-                     const std::filesystem::path& file,
-                     std::function<void(wire::VerifyKey)> done) {
+                     const std::filesystem::path& file, std::function<void(wire::VerifyKey)> done) {
     QNetworkReply* reply = network.get(serviceRequest(keyUrl, timings().serviceAnswer));
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, file, done = std::move(done)] {
         reply->deleteLater();

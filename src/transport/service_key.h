@@ -23,7 +23,6 @@ std::optional<wire::VerifyKey> pinnedServiceKey(const std::filesystem::path& fil
 // the line's is (TLS, or plain to a loopback host). Pinned from then on: the
 // file is never fetched again while it is there.
 void fetchServiceKey(QNetworkAccessManager& network, const QUrl& keyUrl,
-                     const std::filesystem::path& file,
-                     std::function<void(wire::VerifyKey)> done);
+                     const std::filesystem::path& file, std::function<void(wire::VerifyKey)> done);
 
 }  // namespace merrowfax

@@ -393,8 +393,9 @@ TEST_F(PeerLinkTest, OnlyANumberTheServiceVouchedForThisCertificateIsTaken) {
     hello.op = "link-hello";
     hello.linkCode = "123456";
     hello.device = "CCCCCCCC-0000-4000-8000-000000000003";
-    ASSERT_TRUE(carl.send("m-AAAAAAAA", wire::encodeLanFrame(wire::FrameKind::envelope,
-                                                             bytesOf(*wire::encodeEnvelope(hello)))));
+    ASSERT_TRUE(carl.send(
+        "m-AAAAAAAA",
+        wire::encodeLanFrame(wire::FrameKind::envelope, bytesOf(*wire::encodeEnvelope(hello)))));
     ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::LinkHello>().empty(); }));
     // Nothing of Ann's went to it but her roster.
     EXPECT_EQ(carlGot.size(), 1u);
@@ -412,8 +413,9 @@ TEST_F(PeerLinkTest, OnlyANumberTheServiceVouchedForThisCertificateIsTaken) {
 
     // A proof lasts as long as its statement.
     const std::int64_t now = TestService::unixNow();
-    ASSERT_TRUE(roster(carl, "m-AAAAAAAA", ben,
-                       wire::signStatement({ben, carlCert, now - 1, now + 2}, service_.keys.second)));
+    ASSERT_TRUE(
+        roster(carl, "m-AAAAAAAA", ben,
+               wire::signStatement({ben, carlCert, now - 1, now + 2}, service_.keys.second)));
     ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{ben}; }));
     ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 4000));
     EXPECT_TRUE(ann.link->peers(ben).empty());

@@ -34,8 +34,8 @@ TEST(RegistrationUrl, SendsPinsAndKindOnlyWhenWellFormed) {
     auto query = [&](LineIdentity id) {
         return QUrlQuery(registrationUrl(base, id).query(QUrl::FullyEncoded));
     };
-    LineIdentity id{"0-1-234-5678", "Zoë & Co+", "Mac", "mac-X", "12a4", "123", "Personal",
-                    std::string(64, 'A')};
+    LineIdentity id{"0-1-234-5678", "Zoë & Co+", "Mac",      "mac-X",
+                    "12a4",         "123",       "Personal", std::string(64, 'A')};
     QUrlQuery q = query(id);
     EXPECT_EQ(q.queryItemValue(QStringLiteral("number")), QStringLiteral("0-1-234-5678"));
     EXPECT_EQ(q.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded),

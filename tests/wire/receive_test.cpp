@@ -268,9 +268,9 @@ TEST(Receive, RosterReportsThePeersNumber) {
     auto roster = std::get<RosterUpdate>(*receive(
         {{"op", "\"roster\""}, {"number", "\"1\""}, {"name", "\"Ann\""}}, Transport::lan, "M-1"));
     EXPECT_EQ(roster, (RosterUpdate{"M-1", "1", "Ann", "", ""}));
-    auto proven = std::get<RosterUpdate>(*receive(
-        {{"op", "\"roster\""}, {"number", "\"1\""}, {"cert", "\"v1.a.b\""}}, Transport::lan,
-        "M-1"));
+    auto proven = std::get<RosterUpdate>(
+        *receive({{"op", "\"roster\""}, {"number", "\"1\""}, {"cert", "\"v1.a.b\""}},
+                 Transport::lan, "M-1"));
     EXPECT_EQ(proven.cert, "v1.a.b");
 }
 
