@@ -32,6 +32,7 @@
 #include "transport/lan_identity.h"
 #include "transport/peer_link.h"
 #include "wire/envelope_builders.h"
+#include "wire/number_statement.h"
 
 using namespace merrowfax;
 using Clock = std::chrono::steady_clock;
@@ -124,13 +125,22 @@ struct Device {
     // Last, so that it goes first: its threads call the handler until then.
     std::unique_ptr<PeerLink> link;
 
+    // `service` vouches for the number, as the relay service would.
     Device(testing::DiscoveryNetwork& network, const std::filesystem::path& folder,
-           std::string number_, std::string name_)
+           std::string number_, std::string name_,
+           const std::pair<wire::VerifyKey, wire::SigningKey>& service)
         : number(std::move(number_)), name(std::move(name_)) {
         auto identity = loadOrCreateLanIdentity(folder / (name + "-lan.pem"));
         if (!identity) std::fprintf(stderr, "%s has no LAN identity\n", name.c_str());
+        const std::string fingerprint = identity ? identity->fingerprint : std::string();
         link = std::make_unique<PeerLink>(network.join(), std::move(identity));
         link->setDevice(Uuid::random().text());
+        const auto unixNow = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+        link->setServiceKey(service.first);
+        link->setStatement(wire::signStatement({number, fingerprint, unixNow - 1, unixNow + 3600},
+                                               service.second));
         link->setHandler([this](wire::PeerEvent event) {
             if (auto* audio = std::get_if<wire::events::Audio>(&event)) {
                 const std::int64_t at = nanosNow();
@@ -154,8 +164,9 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const std::filesystem::path folder = dir.path().toStdString();
     auto network = testing::DiscoveryNetwork::make();
-    Device ann(*network, folder, "0-1-234-5678", "Ann");
-    Device ben(*network, folder, "0-2-345-6789", "Ben");
+    const auto service = wire::newSigningKeys();
+    Device ann(*network, folder, "0-1-234-5678", "Ann", service);
+    Device ben(*network, folder, "0-2-345-6789", "Ben", service);
     ann.link->start(ann.number, ann.name);
     ben.link->start(ben.number, ben.name);
 
