@@ -5,10 +5,7 @@
 // frame every 20 ms from a thread of its own, as a microphone sends, timed
 // to its arrival on the receiver's media thread.
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -29,12 +26,14 @@
 #include "base/date.h"
 #include "base/uuid.h"
 #include "support/discovery_double.h"
+#include "support/event_wait.h"
 #include "transport/lan_identity.h"
 #include "transport/peer_link.h"
 #include "wire/envelope_builders.h"
 #include "wire/number_statement.h"
 
 using namespace merrowfax;
+using merrowfax::testing::spinUntil;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -52,18 +51,6 @@ constexpr auto kUnderTransferLimit = std::chrono::seconds(60);
 std::int64_t nanosNow() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
         .count();
-}
-
-bool spinUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QEventLoop nap;
-        QTimer::singleShot(1, &nap, &QEventLoop::quit);
-        nap.exec();
-    }
-    return true;
 }
 
 struct Stats {

@@ -1,7 +1,5 @@
 #include "cli_process.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QProcessEnvironment>
 #include <QTimer>
 
@@ -18,21 +16,6 @@ std::string text(const rapidjson::Value& object, const char* key) {
 }
 
 }  // namespace
-
-bool spinUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        // Asleep until an event or a few milliseconds pass: processEvents()
-        // alone returns at once when nothing is pending, and that busy loop
-        // takes a core from the programs under test.
-        QEventLoop nap;
-        QTimer::singleShot(2, &nap, &QEventLoop::quit);
-        nap.exec();
-    }
-    return true;
-}
 
 CliProcess::CliProcess(const RelayProcess& relay, const QStringList& options, Pace pace) {
     folderPath_ = dir_.path() + QStringLiteral("/data");

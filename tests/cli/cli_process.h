@@ -10,6 +10,7 @@
 
 #include <rapidjson/document.h>
 
+#include "support/event_wait.h"
 #include "support/relay_process.h"
 
 namespace merrowfax::testing {
@@ -61,8 +62,5 @@ private:
     std::size_t mark_ = 0;
     int nextTag_ = 1;
 };
-
-// Runs the event loop until `done` or `ms` milliseconds.
-bool spinUntil(const std::function<bool()>& done, int ms);
 
 }  // namespace merrowfax::testing

@@ -1,14 +1,11 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
-
 #include <mutex>
 #include <vector>
 
 #include "platform/audio_devices.h"
 #include "platform/camera.h"
+#include "support/event_wait.h"
 
 namespace merrowfax::testing {
 
@@ -77,18 +74,5 @@ public:
 private:
     OnFrame onFrame_;
 };
-
-inline bool spinUntil(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        // Asleep until an event or a few milliseconds pass, not a busy loop.
-        QEventLoop nap;
-        QTimer::singleShot(2, &nap, &QEventLoop::quit);
-        nap.exec();
-    }
-    return true;
-}
 
 }  // namespace merrowfax::testing

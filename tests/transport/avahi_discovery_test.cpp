@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "support/avahi_server.h"
+#include "support/event_wait.h"
 #include "transport/avahi_discovery.h"
 
 using namespace merrowfax;
@@ -27,17 +26,7 @@ using TextMap = Discovery::TextMap;
 
 namespace {
 
-bool spinUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QEventLoop nap;
-        QTimer::singleShot(2, &nap, &QEventLoop::quit);
-        nap.exec();
-    }
-    return true;
-}
+using merrowfax::testing::spinUntil;
 
 void spinFor(int ms) {
     spinUntil([] { return false; }, ms);

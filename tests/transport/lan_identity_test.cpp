@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -15,6 +12,7 @@
 #include <iterator>
 #include <set>
 
+#include "support/event_wait.h"
 #include "transport/lan_identity.h"
 
 using namespace merrowfax;
@@ -39,18 +37,7 @@ unsigned modeOf(const std::filesystem::path& file) {
     return ::stat(file.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 
-// Sleeps in the event loop until `done` or `ms` pass.
-bool spinUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QEventLoop nap;
-        QTimer::singleShot(2, &nap, &QEventLoop::quit);
-        nap.exec();
-    }
-    return true;
-}
+using merrowfax::testing::spinUntil;
 
 QSslConfiguration tlsConfig(const LanIdentity& own) {
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
@@ -178,7 +165,8 @@ TEST(LanIdentity, TwoIdentitiesShakeHandsOverTls13) {
     });
     client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.serverPort());
 
-    ASSERT_TRUE(spinUntil([&] { return client.isEncrypted() && server.hasPendingConnections(); }))
+    ASSERT_TRUE(
+        spinUntil([&] { return client.isEncrypted() && server.hasPendingConnections(); }, 5000))
         << client.errorString().toStdString();
     auto* accepted = qobject_cast<QSslSocket*>(server.nextPendingConnection());
     ASSERT_NE(accepted, nullptr);
@@ -192,9 +180,9 @@ TEST(LanIdentity, TwoIdentitiesShakeHandsOverTls13) {
 
     // Data passes both ways under the session's keys.
     client.write("ping");
-    ASSERT_TRUE(spinUntil([&] { return accepted->bytesAvailable() >= 4; }));
+    ASSERT_TRUE(spinUntil([&] { return accepted->bytesAvailable() >= 4; }, 5000));
     EXPECT_EQ(accepted->readAll(), QByteArray("ping"));
     accepted->write("pong");
-    ASSERT_TRUE(spinUntil([&] { return client.bytesAvailable() >= 4; }));
+    ASSERT_TRUE(spinUntil([&] { return client.bytesAvailable() >= 4; }, 5000));
     EXPECT_EQ(client.readAll(), QByteArray("pong"));
 }

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstring>
 #include <functional>
@@ -12,20 +10,14 @@
 #include <vector>
 
 #include "platform/timings.h"
+#include "support/event_wait.h"
 #include "transport/lan_identity.h"
 #include "wire/number_statement.h"
 
 namespace merrowfax::testing {
 
 inline bool spinFor(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::usleep(200);
-    }
-    return true;
+    return spinUntil(done, ms);
 }
 
 inline void spinAWhile(int ms) {
