@@ -22,8 +22,9 @@ void dropSocket(QSslSocket* socket) {
     socket->deleteLater();
 }
 
-std::uint32_t readLength(const QByteArray& buffer) {
-    const auto* p = reinterpret_cast<const unsigned char*>(buffer.constData());
+// The big-endian length that opens a message at `at`.
+std::uint32_t readLength(const char* at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(at);
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
            std::uint32_t{p[3]};
 }
@@ -111,7 +112,7 @@ void Connection::readAvailable() {
     qsizetype offset = 0;
     while (self && !closing_ && !raw_) {
         if (buffer_.size() - offset < 4) break;
-        const std::uint32_t length = readLength(buffer_.mid(offset, 4));
+        const std::uint32_t length = readLength(buffer_.constData() + offset);
         if (length == 0 || length > maxMessage_) {
             fail();
             break;
