@@ -49,7 +49,8 @@ public:
     // way audioReady() tells what came of it.
     virtual bool startAudio() = 0;
     virtual void stopAudio() = 0;
-    // One received chunk; kept for the next start while audio is stopped.
+    // One received chunk, from any thread; kept for the next start while
+    // audio is stopped.
     virtual void receiveAudio(std::span<const std::byte> chunk) = 0;
     virtual void setSpeaker(bool on) = 0;
 

@@ -54,6 +54,19 @@ void ClickStamps::played(std::span<const std::int16_t> wire) {
     if (const std::int64_t at = playedOnsets_.find(wire, start)) write("play", at);
 }
 
+void ClickStamps::underrun() {
+    const std::int64_t at = nowNs();
+    std::lock_guard lock(mutex_);
+    write("underrun", at);
+}
+
+void ClickStamps::playout(const JitterBuffer::Stats& stats) {
+    std::lock_guard lock(mutex_);
+    std::fprintf(file_, "playout %zu %zu %zu %zu\n", stats.pulled, stats.silence, stats.dropped,
+                 stats.underruns);
+    std::fflush(file_);
+}
+
 void ClickStamps::walkie(WalkieMoment moment) {
     const std::int64_t at = nowNs();
     const char* what = "walkie-press";

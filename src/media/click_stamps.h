@@ -6,15 +6,18 @@
 #include <mutex>
 #include <span>
 
+#include "platform/jitter_buffer.h"
+
 namespace merrowfax {
 
 // Latency instrumentation for bench/call_latency and bench/walkie_latency,
 // off unless MERROWFAX_CLICK_LOG names a file: the steady-clock time
 // (nanoseconds) of every click onset the call microphone captured and every
-// one handed to the call speaker is appended to it as "capture NS" or
-// "play NS". A click onset is a sample of at least a quarter of full scale
-// 50 ms or more after the last such sample (by the clock: silence is never
-// sent, so the gaps between clicks are missing from what the far side plays).
+// one the call speaker took to play is appended to it as "capture NS" or
+// "play NS", and every time the call speaker ran out of audio while playing
+// as "underrun NS". A click onset is a sample of at least a quarter of full
+// scale 50 ms or more after the last such sample (by the clock: silence is
+// never sent, so the gaps between clicks are missing from what arrives).
 //
 // The walkie stamps moments instead of sounds, since what it plays first is
 // its own static: see WalkieMoment.
@@ -33,8 +36,13 @@ public:
 
     // Wire samples whose last one was captured just now.
     void captured(std::span<const std::int16_t> wire);
-    // Wire samples whose first one is handed to the speaker just now.
+    // Wire samples whose first one the speaker takes to play just now.
     void played(std::span<const std::int16_t> wire);
+    // The call speaker ran out of audio just now; from any thread.
+    void underrun();
+    // What the call speaker's jitter buffer did while it played, as
+    // "playout PULLED SILENCE DROPPED UNDERRUNS" (samples, and a count).
+    void playout(const JitterBuffer::Stats& stats);
     // The walkie reached `moment` just now; from any thread.
     void walkie(WalkieMoment moment);
 

@@ -47,12 +47,13 @@ bool DeviceCallMedia::startAudio() {
     auto microphone = devices_.microphone ? devices_.microphone() : nullptr;
     auto speaker = devices_.speaker ? devices_.speaker() : nullptr;
     const AudioFormat format = microphone ? microphone->format() : AudioFormat{0, 0};
+    auto echo = std::make_shared<Echo>();
+    if (speaker) watchSpeaker(*speaker, echo);
     bool started = speaker && format.sampleRate > 0 && format.channels > 0 && speaker->start();
     if (started) {
-        toSpeaker_ = std::make_unique<SpeakerConverter>(speaker->format());
         {
             std::lock_guard lock(captureMutex_);
-            capture_ = std::make_unique<Capture>(format);
+            capture_ = std::make_unique<Capture>(format, echo);
         }
         started = microphone->start(
             [this](std::span<const std::int16_t> frames) { captureStep(frames); });
@@ -64,16 +65,22 @@ bool DeviceCallMedia::startAudio() {
         return false;
     }
     microphone_ = std::move(microphone);
-    speaker_ = std::move(speaker);
-    speakerRunning_ = true;
+    {
+        std::lock_guard lock(playMutex_);
+        toSpeaker_ = std::make_unique<SpeakerConverter>(speaker->format());
+        speaker_ = std::move(speaker);
+        // Under the lock, so chunks arriving meanwhile queue behind these.
+        for (const wire::Bytes& chunk : std::exchange(pendingPlay_, {})) playChunk(chunk);
+    }
     publishAudioReady(true);
-    ensurePlaying();
-    flushPending();
     return true;
 }
 
 void DeviceCallMedia::stopAudio() {
-    pendingPlay_.clear();
+    {
+        std::lock_guard lock(playMutex_);
+        pendingPlay_.clear();
+    }
     if (!audioReady()) return;
     stopDevices();
     publishAudioReady(false);
@@ -87,24 +94,59 @@ void DeviceCallMedia::stopDevices() {
         capture_.reset();
     }
     microphone_.reset();
-    if (speaker_) speaker_->stop();
-    speaker_.reset();
-    speakerRunning_ = false;
-    toSpeaker_.reset();
+    std::unique_ptr<AudioSink> speaker;
+    {
+        std::lock_guard lock(playMutex_);
+        speaker = std::move(speaker_);
+        toSpeaker_.reset();
+    }
+    // Outside the lock: a receiving thread never waits for the device.
+    if (!speaker) return;
+    if (stamps_) {
+        if (auto stats = speaker->playoutStats()) stamps_->playout(*stats);
+    }
+    speaker->stop();
+}
+
+void DeviceCallMedia::watchSpeaker(AudioSink& speaker, std::shared_ptr<Echo> echo) {
+    const AudioFormat format = speaker.format();
+    ClickStamps* stamps = stamps_.get();  // outlives the speaker
+    speaker.setOnPlayed([echo = std::move(echo), stamps,
+                         format](std::span<const std::int16_t> samples) {
+        // The far end exactly as the speaker takes it, silence included, so
+        // it stays in step with the microphone.
+        const bool hearing = echo->hearing.load(std::memory_order_acquire);
+        if (format == kWireAudioFormat) {
+            if (hearing) echo->canceller.played(samples);
+            if (stamps) stamps->played(samples);
+            return;
+        }
+        // A headless speaker of its own format: back to wire audio.
+        std::vector<std::int16_t> wire = resampleToWire(samples, format);
+        if (wire.empty() && format.sampleRate > 0 && format.channels > 0) {
+            wire.resize(samples.size() / static_cast<std::size_t>(format.channels) *
+                        kWireAudioFormat.sampleRate / static_cast<std::size_t>(format.sampleRate));
+        }
+        if (hearing) echo->canceller.played(wire);
+        if (stamps) stamps->played(wire);
+    });
+    if (stamps) speaker.setOnUnderrun([stamps] { stamps->underrun(); });
 }
 
 void DeviceCallMedia::captureStep(std::span<const std::int16_t> frames) {
     std::lock_guard lock(captureMutex_);
     if (!capture_) return;
     const AudioFormat format = capture_->format;
+    capture_->echo->hearing.store(true, std::memory_order_release);
     if (muted()) {
         // Not converted at all; the echo canceller's far end moves on.
         const std::size_t wireSamples = frames.size() / static_cast<std::size_t>(format.channels) *
                                         kWireAudioFormat.sampleRate /
                                         static_cast<std::size_t>(format.sampleRate);
-        capture_->echo.skip(wireSamples);
+        capture_->echo->canceller.skip(wireSamples);
         return;
     }
+    // One conversion to wire samples; everything after works on them.
     std::vector<std::int16_t> wire = resampleToWire(frames, format);
     if (wire.empty()) wire = capture_->converter.convert(frames, format);
     if (wire.empty()) return;
@@ -112,12 +154,15 @@ void DeviceCallMedia::captureStep(std::span<const std::int16_t> frames) {
     const bool silent = peakOf(std::span<const std::int16_t>(wire)) == 0;
     // Silence still runs through the canceller, which keeps it in step with
     // the far end.
-    const std::vector<std::int16_t> clean = capture_->echo.process(wire);
+    std::vector<std::int16_t> clean = capture_->echo->canceller.process(wire);
     if (silent || clean.empty()) return;
-    wire::Bytes chunk = applyGain(wireAudio(clean), kMicrophoneGain);
-    const int peak = peakOf(std::span<const std::byte>(chunk));
+    applyGain(clean, kMicrophoneGain);
+    const int peak = peakOf(std::span<const std::int16_t>(clean));
     if (peak == 0) return;  // silence is never sent
-    diagnosticLog("mic peak " + std::to_string(peak) + " bytes " + std::to_string(chunk.size()));
+    wire::Bytes chunk = wireAudio(clean);
+    diagnosticLog([&] {
+        return "mic peak " + std::to_string(peak) + " bytes " + std::to_string(chunk.size());
+    });
     std::function<void(wire::Bytes)> onAudio;
     {
         std::lock_guard callbacksLock(callbacksMutex_);
@@ -128,30 +173,19 @@ void DeviceCallMedia::captureStep(std::span<const std::int16_t> frames) {
 
 void DeviceCallMedia::receiveAudio(std::span<const std::byte> chunk) {
     if (chunk.size() < 2) return;
-    if (audioReady() && speakerRunning_) return playChunk(chunk);
+    std::lock_guard lock(playMutex_);
+    if (speaker_) return playChunk(chunk);
     pendingPlay_.emplace_back(chunk.begin(), chunk.end());
     while (pendingPlay_.size() > kMaxPendingChunks) pendingPlay_.pop_front();
 }
 
 void DeviceCallMedia::playChunk(std::span<const std::byte> chunk) {
-    if (!audioReady() || !speakerRunning_ || !speaker_ || !toSpeaker_) return;
+    if (!speaker_ || !toSpeaker_) return;
     const std::vector<std::int16_t> samples = wireSamples(chunk);
     if (samples.empty()) return;
-    if (stamps_) stamps_->played(samples);
+    // The speaker reports when it actually takes them (watchSpeaker).
     speaker_->play(toSpeaker_->convert(samples));
-    // capture_ is written on this thread only; the canceller locks itself.
-    if (capture_) capture_->echo.played(samples);
-    diagnosticLog("play " + std::to_string(samples.size()) + " frames");
-}
-
-void DeviceCallMedia::flushPending() {
-    std::deque<wire::Bytes> chunks = std::exchange(pendingPlay_, {});
-    for (const wire::Bytes& chunk : chunks) playChunk(chunk);
-}
-
-void DeviceCallMedia::ensurePlaying() {
-    if (!audioReady() || !speaker_) return;
-    if (!speakerRunning_) speakerRunning_ = speaker_->start();
+    diagnosticLog([&] { return "play " + std::to_string(samples.size()) + " frames"; });
 }
 
 void DeviceCallMedia::setSpeaker(bool) {

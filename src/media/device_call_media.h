@@ -22,11 +22,14 @@ class ClickStamps;
 // Call media on the device seams of platform/: a microphone and a speaker
 // opened anew for every start of audio, and one camera.
 //
-// Threads: the published state, starting and stopping, and playback run on
-// the main thread; the capture step on the microphone's thread; frame
-// encoding on the video worker and decoding on the decode worker, whose
-// pictures are published on the main thread. Workers are joined before the
-// engine goes, so no job meets a destroyed engine.
+// Threads: the published state, starting and stopping run on the main
+// thread; receiveAudio() on any thread (a network thread, while the main
+// thread starts or stops audio); the capture step on the microphone's
+// thread; what the speaker takes to play reaches the echo canceller and the
+// latency stamps on the speaker's thread; frame encoding on the video worker
+// and decoding on the decode worker, whose pictures are published on the
+// main thread. Workers are joined before the engine goes, so no job meets a
+// destroyed engine.
 class DeviceCallMedia final : public CallMedia {
 public:
     using Clock = std::chrono::steady_clock;
@@ -69,18 +72,27 @@ public:
     CameraPosition cameraPosition() const { return position_; }
 
 private:
+    // The echo canceller, shared by the capture step and the speaker's
+    // thread. Its far end counts from the microphone's first chunk: what a
+    // speaker started earlier took before then would put the reference
+    // ahead of its own echo, where the canceller cannot find it.
+    struct Echo {
+        EchoCanceller canceller;
+        std::atomic<bool> hearing = false;
+    };
     // What the capture step keeps while the microphone runs.
     struct Capture {
-        explicit Capture(AudioFormat f) : format(f) {}
+        Capture(AudioFormat f, std::shared_ptr<Echo> e) : format(f), echo(std::move(e)) {}
         AudioFormat format;
         WireConverter converter;
-        EchoCanceller echo;
+        std::shared_ptr<Echo> echo;
     };
 
+    // What the speaker takes goes to the echo canceller and the stamps.
+    void watchSpeaker(AudioSink& speaker, std::shared_ptr<Echo> echo);
     void captureStep(std::span<const std::int16_t> frames);
+    // With playMutex_ held.
     void playChunk(std::span<const std::byte> chunk);
-    void flushPending();
-    void ensurePlaying();
     void stopDevices();
 
     void startCamera();
@@ -94,14 +106,17 @@ private:
     std::mutex callbacksMutex_;
     Callbacks callbacks_;
 
-    // Audio; the devices and the pending chunks belong to the main thread.
+    // Audio. The microphone belongs to the main thread; capture_ is the
+    // capture step's, written on the main thread under captureMutex_.
     std::unique_ptr<AudioSource> microphone_;
+    std::mutex captureMutex_;
+    std::unique_ptr<Capture> capture_;
+    // Playback, reached from any thread under its own lock (never the
+    // capture one): the speaker while it runs, and what waits for it.
+    std::mutex playMutex_;
     std::unique_ptr<AudioSink> speaker_;
     std::unique_ptr<SpeakerConverter> toSpeaker_;
-    bool speakerRunning_ = false;
     std::deque<wire::Bytes> pendingPlay_;
-    std::mutex captureMutex_;  // written on the main thread only
-    std::unique_ptr<Capture> capture_;
 
     // Video.
     CameraPosition position_ = CameraPosition::front;

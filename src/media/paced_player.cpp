@@ -3,8 +3,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/jitter_buffer.h"
+
 namespace merrowfax {
 namespace {
+
+// A sound-server speaker holds what it is fed in a jitter buffer, which
+// trims audio that stays above its target by more than its margin: a
+// steady lead within that is playout delay, never excess.
+static_assert(PacedPlayer::kLead <= JitterBuffer::kStartDelay + JitterBuffer::kTrimMargin);
 
 // The player wakes this often to feed the speaker.
 constexpr std::chrono::milliseconds kTick{10};

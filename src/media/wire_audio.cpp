@@ -87,10 +87,14 @@ std::vector<std::int16_t> WireConverter::convert(std::span<const std::int16_t> f
     return out;
 }
 
+void applyGain(std::span<std::int16_t> samples, double gain) {
+    for (std::int16_t& s : samples) s = clampSample(static_cast<int>(s * gain));
+}
+
 wire::Bytes applyGain(std::span<const std::byte> chunk, double gain) {
     if (chunk.size() < 2) return {chunk.begin(), chunk.end()};
     std::vector<std::int16_t> samples = wireSamples(chunk);
-    for (std::int16_t& s : samples) s = clampSample(static_cast<int>(s * gain));
+    applyGain(samples, gain);
     return wireAudio(samples);
 }
 

@@ -41,8 +41,11 @@ private:
     std::vector<std::int16_t> mono_;
 };
 
-// Every 16-bit sample times `gain`, truncated and clamped to +-32767. A
-// trailing odd byte is dropped; fewer than 2 bytes come back unchanged.
+// Every 16-bit sample times `gain`, truncated and clamped to +-32767, in
+// place.
+void applyGain(std::span<std::int16_t> samples, double gain);
+// The same on wire bytes. A trailing odd byte is dropped; fewer than 2 bytes
+// come back unchanged.
 wire::Bytes applyGain(std::span<const std::byte> chunk, double gain);
 
 // The largest absolute sample value.

@@ -76,6 +76,7 @@ void WavFileSpeaker::play(std::span<const std::int16_t> samples) {
         out_.write(bytes, 2);
     }
     dataBytes_ += static_cast<std::uint32_t>(samples.size() * 2);
+    reportPlayed(samples);
 }
 
 void WavFileSpeaker::stop() {

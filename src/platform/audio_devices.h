@@ -9,10 +9,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "platform/audio_format.h"
+#include "platform/jitter_buffer.h"
 
 namespace merrowfax {
 
@@ -32,12 +34,37 @@ public:
 // A speaker: plays 16-bit PCM of its format.
 class AudioSink {
 public:
+    using OnPlayed = std::function<void(std::span<const std::int16_t>)>;
+
     virtual ~AudioSink() = default;
     virtual AudioFormat format() const = 0;
     virtual bool start() = 0;
     // Queues samples (whole frames) to play; from any thread.
     virtual void play(std::span<const std::int16_t> samples) = 0;
     virtual void stop() = 0;
+
+    // What the device takes to play, when it takes it. A device with a
+    // clock of its own (the sound server) reports everything it takes,
+    // silence included, so the report keeps the device's pace; the headless
+    // ones report what play() is given. Set before start(); it runs on the
+    // device's thread and must not call into the sink.
+    void setOnPlayed(OnPlayed onPlayed) { onPlayed_ = std::move(onPlayed); }
+    // The device ran out of audio while playing; same rules.
+    void setOnUnderrun(std::function<void()> onUnderrun) { onUnderrun_ = std::move(onUnderrun); }
+    // What its jitter buffer did since start(), for a device that has one.
+    virtual std::optional<JitterBuffer::Stats> playoutStats() const { return std::nullopt; }
+
+protected:
+    void reportPlayed(std::span<const std::int16_t> samples) const {
+        if (onPlayed_) onPlayed_(samples);
+    }
+    void reportUnderrun() const {
+        if (onUnderrun_) onUnderrun_();
+    }
+
+private:
+    OnPlayed onPlayed_;
+    std::function<void()> onUnderrun_;
 };
 
 // The headless microphone: a clip of samples (none is silence) delivered on
@@ -72,7 +99,10 @@ public:
     explicit NullSpeaker(AudioFormat format = kWireAudioFormat) : format_(format) {}
     AudioFormat format() const override { return format_; }
     bool start() override { return true; }
-    void play(std::span<const std::int16_t> samples) override { played_ += samples.size(); }
+    void play(std::span<const std::int16_t> samples) override {
+        played_ += samples.size();
+        reportPlayed(samples);
+    }
     void stop() override {}
     std::size_t samplesPlayed() const { return played_; }
 

@@ -205,11 +205,7 @@ PulseSpeaker::~PulseSpeaker() {
 bool PulseSpeaker::start() {
     std::lock_guard lifecycle(lifecycle_);
     stream_.close();
-    {
-        std::lock_guard queue(queueMutex_);
-        queue_.clear();
-    }
-    underruns_ = 0;
+    jitter_.reset();
     const pa_sample_spec spec = specOf(kWireAudioFormat);
     const pa_buffer_attr wanted{static_cast<std::uint32_t>(-1), bytesFor(kPlaybackTarget, spec),
                                 bytesFor(kPlaybackStart, spec), static_cast<std::uint32_t>(-1),
@@ -228,51 +224,54 @@ std::optional<PulseStreamReport> PulseSpeaker::report() const {
 }
 
 void PulseSpeaker::play(std::span<const std::int16_t> samples) {
-    {
-        std::lock_guard queue(queueMutex_);
-        queue_.insert(queue_.end(), samples.begin(), samples.end());
-        if (queue_.size() > kMaxQueued) {
-            const std::size_t excess = queue_.size() - kMaxQueued;
-            queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(excess));
-            dropped_ += excess;
-        }
-    }
-    // While start() or stop() runs the audio just waits in the queue: a
-    // caller on a network thread is never held up by the sound server.
-    std::unique_lock lifecycle(lifecycle_, std::try_to_lock);
-    if (!lifecycle || !stream_.connection()) return;
-    PulseLock lock(*stream_.connection());
-    if (pa_stream* stream = stream_.live()) feed(stream);
+    jitter_.push(samples, std::chrono::steady_clock::now());
 }
 
 void PulseSpeaker::setup(pa_stream* stream, void* self) {
     pa_stream_set_write_callback(
         stream, [](pa_stream* s, std::size_t, void* d) { static_cast<PulseSpeaker*>(d)->feed(s); },
         self);
+    // The stream is always fed, so this means the server's thread itself
+    // fell behind.
     pa_stream_set_underflow_callback(
-        stream,
-        [](pa_stream*, void* d) {
-            auto* speaker = static_cast<PulseSpeaker*>(d);
-            ++speaker->underruns_;
-            std::lock_guard queue(speaker->queueMutex_);
-            diagnosticLog("speaker underrun; dropped so far " + std::to_string(speaker->dropped_) +
-                          " samples");
-        },
+        stream, [](pa_stream*, void*) { diagnosticLog("sound server ran out of speaker audio"); },
         self);
 }
 
 void PulseSpeaker::feed(pa_stream* stream) {
-    const std::size_t room = pa_stream_writable_size(stream);
-    if (room == static_cast<std::size_t>(-1) || room < sizeof(std::int16_t)) return;
-    std::lock_guard queue(queueMutex_);
-    const std::size_t samples = std::min(room / sizeof(std::int16_t), queue_.size());
-    if (samples == 0) return;
-    scratch_.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(samples));
-    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(samples));
-    if (pa_stream_write(stream, scratch_.data(), samples * sizeof(std::int16_t), nullptr, 0,
-                        PA_SEEK_RELATIVE) < 0) {
-        diagnosticLog("speaker write failed");
+    std::size_t room = pa_stream_writable_size(stream);
+    if (room == static_cast<std::size_t>(-1)) return;
+    const std::size_t underrunsBefore = jitter_.underruns();
+    // Straight into the server's memory: nothing is allocated or copied
+    // twice on its thread.
+    while (room >= sizeof(std::int16_t)) {
+        void* data = nullptr;
+        std::size_t bytes = room;
+        if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data) break;
+        bytes = std::min(bytes, room) / sizeof(std::int16_t) * sizeof(std::int16_t);
+        if (bytes == 0) {
+            pa_stream_cancel_write(stream);
+            break;
+        }
+        const std::span<std::int16_t> out(static_cast<std::int16_t*>(data),
+                                          bytes / sizeof(std::int16_t));
+        jitter_.pull(out, std::chrono::steady_clock::now());
+        reportPlayed(out);
+        if (pa_stream_write(stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            diagnosticLog("speaker write failed");
+            break;
+        }
+        room -= bytes;
     }
+    const std::size_t underrunsAfter = jitter_.underruns();
+    if (underrunsAfter == underrunsBefore) return;
+    for (std::size_t i = underrunsBefore; i < underrunsAfter; ++i) reportUnderrun();
+    diagnosticLog([&] {
+        const JitterBuffer::Stats stats = jitter_.stats();
+        return "speaker underrun " + std::to_string(underrunsAfter) + "; dropped so far " +
+               std::to_string(stats.dropped) + " samples, target " +
+               std::to_string(jitter_.target().count()) + " ms";
+    });
 }
 
 std::unique_ptr<PulseMicrophone> openPulseMicrophone(const std::string& choice) {

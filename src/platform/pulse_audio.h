@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/audio_devices.h"
+#include "platform/jitter_buffer.h"
 #include "platform/pulse_context.h"
 
 namespace merrowfax {
@@ -79,11 +79,10 @@ private:
     std::vector<std::int16_t> chunk_;
 };
 
-// A sound-server sink fed 16 kHz mono (the server converts). A small queue
-// in front of the server's buffer takes what does not fit yet; when it grows
-// beyond its bound the oldest audio goes, so a late burst never turns into
-// lasting delay. An empty queue is an underrun: the server waits for audio
-// again instead of playing padding.
+// A sound-server sink fed 16 kHz mono (the server converts). play() only
+// puts the audio in a jitter buffer; the server's write callback takes from
+// it exactly what it writes, silence when the buffer has nothing to play, so
+// the server's own buffer stays small and never waits for the network.
 class PulseSpeaker final : public AudioSink {
 public:
     explicit PulseSpeaker(std::string device,
@@ -92,27 +91,23 @@ public:
 
     AudioFormat format() const override { return kWireAudioFormat; }
     bool start() override;
+    // From any thread; never waits for the sound server.
     void play(std::span<const std::int16_t> samples) override;
     void stop() override;
     std::optional<PulseStreamReport> report() const;
-    // Times the server ran out of audio since start().
-    std::size_t underruns() const { return underruns_; }
-
-    // Most samples waiting in front of the server.
-    static constexpr std::size_t kMaxQueued = kWireAudioFormat.sampleRate / 10;  // 100 ms
+    // Times playing audio ran out since start().
+    std::size_t underruns() const { return jitter_.underruns(); }
+    JitterBuffer::Stats jitterStats() const { return jitter_.stats(); }
+    std::optional<JitterBuffer::Stats> playoutStats() const override { return jitter_.stats(); }
 
 private:
     static void setup(pa_stream* stream, void* self);
     void feed(pa_stream* stream);
 
     const std::string device_;
-    mutable std::mutex lifecycle_;  // before the loop lock, before queueMutex_
+    mutable std::mutex lifecycle_;  // before the loop lock
     PulseStream stream_;
-    std::mutex queueMutex_;
-    std::deque<std::int16_t> queue_;
-    std::vector<std::int16_t> scratch_;
-    std::size_t dropped_ = 0;
-    std::atomic<std::size_t> underruns_ = 0;
+    JitterBuffer jitter_;
 };
 
 // Looks the device up and makes it; nothing when there is no server or no

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 
 #include "media/connection_tone.h"
 #include "media/device_call_media.h"
 #include "media_fakes.h"
+#include "support/goertzel.h"
 
 namespace merrowfax::testing {
 namespace {
@@ -31,13 +34,23 @@ protected:
     }
 
     // One 1 024-frame buffer at 48 kHz stereo: a 1 kHz tone of `peak`.
-    void speak(std::int16_t peak) {
-        std::vector<std::int16_t> frames(2048);
-        for (std::size_t i = 0; i < 1024; ++i, ++clock) {
+    void speak(std::int16_t peak) { speakTone(1024, 1000, peak); }
+    // `count` frames at 48 kHz stereo of a tone that goes on from the last.
+    void speakTone(std::size_t count, double hz, double peak) {
+        std::vector<std::int16_t> frames(2 * count);
+        for (std::size_t i = 0; i < count; ++i, ++clock) {
             frames[2 * i] = frames[2 * i + 1] = static_cast<std::int16_t>(
-                peak * std::sin(2 * std::numbers::pi * 1000 * static_cast<double>(clock) / 48000));
+                peak * std::sin(2 * std::numbers::pi * hz * static_cast<double>(clock) / 48000));
         }
         microphone->speak(frames);
+    }
+    std::vector<std::int16_t> sentSamples() const {
+        std::vector<std::int16_t> all;
+        for (const auto& chunk : sent) {
+            const auto samples = wireSamples(chunk);
+            all.insert(all.end(), samples.begin(), samples.end());
+        }
+        return all;
     }
 
     bool microphoneThere = true;
@@ -71,6 +84,48 @@ TEST_F(CallAudio, TheMicrophoneIsSentWithGainButNeverSilenceNorWhileMuted) {
     media->setMuted(false);
     for (int i = 0; i < 3; ++i) speak(1000);
     EXPECT_FALSE(sent.empty());
+}
+
+TEST_F(CallAudio, AToneStaysOneSineAcrossBuffersOfAnySize) {
+    ASSERT_TRUE(media->startAudio());
+    // Buffers that end mid-frame of the echo canceller and mid-step of the
+    // rate conversion.
+    for (std::size_t size : {1024, 480, 999, 441, 1500, 960, 333, 2048, 1024, 777, 1200}) {
+        speakTone(size, 700, 6000);
+    }
+    const auto wire = sentSamples();
+    ASSERT_GE(wire.size(), 3000u);
+    // After the canceller's first frames, nearly all power sits at 700 Hz: a
+    // lost, repeated or misplaced piece at a boundary would spread it.
+    const std::span<const std::int16_t> settled(wire.begin() + 800, wire.end());
+    double meanSquare = 0;
+    for (std::int16_t v : settled) meanSquare += (v / 32768.0) * (v / 32768.0);
+    meanSquare /= static_cast<double>(settled.size());
+    EXPECT_GT(2 * tonePower(settled, 16000, 700) / meanSquare, 0.9);
+    EXPECT_NEAR(peakOf(settled), 6000 * DeviceCallMedia::kMicrophoneGain, 1500) << "the gain";
+}
+
+TEST_F(CallAudio, GainClampsAtFullScaleAndSilenceIsNeverSent) {
+    ASSERT_TRUE(media->startAudio());
+    for (int i = 0; i < 10; ++i) speakTone(960, 700, 30000);
+    speakTone(960, 700, 0);
+    speakTone(960, 700, 0.6);  // rounds to 0 and +-1 only
+    const auto wire = sentSamples();
+    ASSERT_FALSE(wire.empty());
+    EXPECT_EQ(*std::max_element(wire.begin(), wire.end()), 32767);
+    EXPECT_EQ(*std::min_element(wire.begin(), wire.end()), -32767);
+    // A wrapped sample would jump across the range; clipping only flattens
+    // the sine, which moves at most its slope at a zero crossing a sample.
+    const double slope =
+        2 * std::numbers::pi * 700 / 16000 * 30000 * DeviceCallMedia::kMicrophoneGain;
+    int largestStep = 0;
+    for (std::size_t i = 1; i < wire.size(); ++i) {
+        largestStep = std::max(largestStep, std::abs(wire[i] - wire[i - 1]));
+    }
+    EXPECT_LT(largestStep, 1.1 * slope);
+    for (const auto& chunk : sent) {
+        EXPECT_GT(peakOf(std::span<const std::byte>(chunk)), 0) << "digital silence was sent";
+    }
 }
 
 TEST_F(CallAudio, ChunksWaitingForTheStartKeepTheNewest40InOrder) {

@@ -44,6 +44,7 @@ public:
     void play(std::span<const std::int16_t> samples) override {
         std::lock_guard lock(mutex_);
         chunks_.emplace_back(samples.begin(), samples.end());
+        reportPlayed(samples);
     }
     void stop() override {}
     std::vector<std::vector<std::int16_t>> chunks() {

@@ -3,10 +3,12 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <numbers>
 #include <thread>
@@ -140,6 +142,40 @@ TEST(PulseDevices, DefaultSpeakerIsHeardAtTheSinkMonitor) {
                                    [](std::int16_t s) { return std::abs(s) > 1000; });
     ASSERT_GE(recorded.end() - loud, 2000) << server.log();
     expectTone440(std::span(&*loud, 2000), testing::MonitorRecorder::kRate);
+}
+
+TEST(PulseDevices, TheSpeakerReportsEverySampleItTakesSilenceIncludedAndCountsTheUnderrun) {
+    SKIP_WITHOUT_PULSEAUDIO();
+    PulseServer server;
+    auto speaker = openPulseSpeaker(PulseServer::speakerName());
+    ASSERT_TRUE(speaker);
+    std::mutex mutex;
+    std::vector<std::int16_t> taken;
+    std::atomic<int> underruns = 0;
+    speaker->setOnPlayed([&](std::span<const std::int16_t> samples) {
+        std::lock_guard lock(mutex);
+        taken.insert(taken.end(), samples.begin(), samples.end());
+    });
+    speaker->setOnUnderrun([&] { ++underruns; });
+    ASSERT_TRUE(speaker->start());
+
+    // 100 ms at once, every sample different and none silent.
+    std::vector<std::int16_t> ramp(1600);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(i + 1);
+    speaker->play(ramp);
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard lock(mutex);
+        return taken.size() >= 16000u;  // a second, at the device's pace
+    })) << server.log();
+    speaker->stop();
+
+    std::lock_guard lock(mutex);
+    std::vector<std::int16_t> audio;
+    std::copy_if(taken.begin(), taken.end(), std::back_inserter(audio),
+                 [](std::int16_t s) { return s != 0; });
+    EXPECT_EQ(audio, ramp) << "in order, once, and silence around it";
+    EXPECT_EQ(speaker->underruns(), 1u) << "the audio ran out once";
+    EXPECT_EQ(underruns, 1);
 }
 
 TEST(PulseDevices, DevicesAreChosenByNameOrDescriptionAndMissingOnesFailFast) {
