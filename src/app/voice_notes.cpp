@@ -1,5 +1,7 @@
 #include "app/voice_notes.h"
 
+#include <utility>
+
 #include "app/app_model.h"
 #include "media/voice_recorder.h"
 
@@ -7,6 +9,7 @@ namespace merrowfax {
 
 VoiceNotes::VoiceNotes(AppModel& model, Microphone microphone, QObject* parent)
     : QObject(parent), model_(model), microphone_(std::move(microphone)) {
+    // Placing a call and answering one both make it the active call.
     connect(&model_, &AppModel::activeChanged, this, [this] {
         if (model_.active()) stop();
     });
@@ -15,27 +18,43 @@ VoiceNotes::VoiceNotes(AppModel& model, Microphone microphone, QObject* parent)
 VoiceNotes::~VoiceNotes() = default;
 
 bool VoiceNotes::start(const std::string& number) {
-    if (recorder_ || model_.active() || !microphone_) return false;
+    if (number.empty() || model_.active() || !microphone_) return false;
+    if (recorder_) {
+        if (number == number_) return false;
+        // The other chat's recording is sent as it stands; this one follows.
+        next_ = number;
+        recorder_->stop();
+        return true;
+    }
     auto recorder = std::make_unique<VoiceRecorder>(
         microphone_(),
         [this, number](std::optional<wire::Bytes> bytes) { finished(number, std::move(bytes)); });
     if (!recorder->start()) return false;
     recorder_ = std::move(recorder);
+    number_ = number;
     Q_EMIT recordingChanged();
     return true;
 }
 
 void VoiceNotes::stop() {
+    next_.reset();
     if (recorder_) recorder_->stop();
+}
+
+void VoiceNotes::leaveChat(const std::string& number) {
+    if (next_ == number) next_.reset();
+    if (recorder_ && number_ == number) recorder_->stop();
 }
 
 void VoiceNotes::finished(const std::string& number, std::optional<wire::Bytes> bytes) {
     // This runs inside the recorder's own callback: it goes once that returns.
     recorder_.release()->deleteLater();
+    number_.clear();
     Q_EMIT recordingChanged();
     std::optional<Uuid> id;
     if (bytes && !bytes->empty()) id = model_.sendAttachment(*bytes, "audio", "voice.m4a", number);
     Q_EMIT ended(id.has_value());
+    if (auto next = std::exchange(next_, std::nullopt)) start(*next);
 }
 
 }  // namespace merrowfax

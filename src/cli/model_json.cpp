@@ -148,14 +148,18 @@ std::span<const PublishedProperty> publishedProperties() {
     return kProperties;
 }
 
-void writeState(JsonWriter& w, const AppModel& model, bool recording, const PeerLink* lan) {
+void writeState(JsonWriter& w, const AppModel& model, const VoiceNotes* voice,
+                const PeerLink* lan) {
     w.StartObject();
     for (const PublishedProperty& p : kProperties) {
         text(w, p.name);
         p.write(w, model);
     }
     text(w, "recording");
-    w.Bool(recording);
+    w.Bool(voice && voice->recording());
+    text(w, "recordingFor");
+    optionalText(w,
+                 voice && voice->recording() ? std::optional(voice->recordingFor()) : std::nullopt);
     writeMedia(w, model.media());
     writeWalkie(w, model.walkieEngine());
     text(w, "lanPeers");

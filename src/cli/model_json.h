@@ -3,6 +3,7 @@
 #include <span>
 
 #include "app/app_model.h"
+#include "app/voice_notes.h"
 #include "cli/json_lines.h"
 #include "transport/peer_link.h"
 
@@ -21,9 +22,10 @@ std::span<const PublishedProperty> publishedProperties();
 
 // Every published property as one object, by name, and the call media's
 // state (muted, speakerOn, videoOn, audioReady, remoteImage).
-// `recording`: whether a voice message is being recorded; `lan`: the LAN
-// link whose devices are listed as "lanPeers" (none without it).
-void writeState(JsonWriter& writer, const AppModel& model, bool recording = false,
+// `voice`: whose voice message is being recorded ("recording" and
+// "recordingFor", the number or null); `lan`: the LAN link whose devices are
+// listed as "lanPeers" (none without it).
+void writeState(JsonWriter& writer, const AppModel& model, const VoiceNotes* voice = nullptr,
                 const PeerLink* lan = nullptr);
 
 }  // namespace merrowfax::cli

@@ -1,7 +1,8 @@
 // Qt Quick Test of the screens on the offscreen platform. Two bridges go to
 // every test file: `freshApp` (no account yet) and `seededApp` (an account
 // with two chats), both over fake transports; `seededPeers` plays the other
-// side of the seeded app's calls.
+// side of the seeded app's calls. Voice messages record from a microphone
+// that hears nothing, so none is ever sent.
 
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
@@ -11,6 +12,7 @@
 
 #include <memory>
 
+#include "app/voice_notes.h"
 #include "ui/bridge/app_bridge.h"
 #include "ui/bridge/icons.h"
 #include "ui/engine_setup.h"
@@ -22,10 +24,18 @@ namespace {
 
 using namespace merrowfax;
 
+class QuietMicrophone final : public AudioSource {
+public:
+    AudioFormat format() const override { return kWireAudioFormat; }
+    bool start(OnChunk) override { return true; }
+    void stop() override {}
+};
+
 struct TestApp {
     QTemporaryDir dir;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<ui::AppBridge> bridge;
+    std::unique_ptr<VoiceNotes> voice;
     testing::FakeLine* line = nullptr;
     testing::FakeMedia* media = nullptr;
 
@@ -40,6 +50,9 @@ struct TestApp {
         media = parts.media;
         model = std::make_unique<AppModel>(folder, std::move(parts.components));
         bridge = std::make_unique<ui::AppBridge>(*model);
+        voice = std::make_unique<VoiceNotes>(*model,
+                                             [] { return std::make_unique<QuietMicrophone>(); });
+        bridge->setVoiceNotes(voice.get());
     }
 };
 

@@ -212,13 +212,22 @@ bool AppBridge::recording() const {
     return voice_ && voice_->recording();
 }
 
+QString AppBridge::recordingFor() const {
+    return voice_ ? qt(voice_->recordingFor()) : QString();
+}
+
 void AppBridge::toggleVoice(const QString& number) {
     if (!voice_) return;
-    if (voice_->recording()) {
+    const std::string chat = std8(number);
+    if (voice_->recordingFor() == chat) {
         voice_->stop();
     } else {
-        voice_->start(number.toStdString());
+        voice_->start(chat);
     }
+}
+
+void AppBridge::leaveChat(const QString& number) {
+    if (voice_) voice_->leaveChat(std8(number));
 }
 
 void AppBridge::sendFile(const QUrl& file, const QString& number) {

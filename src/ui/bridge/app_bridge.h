@@ -43,6 +43,7 @@ class AppBridge : public QObject {
     Q_PROPERTY(bool speakerOn READ speakerOn NOTIFY mediaChanged)
     Q_PROPERTY(bool videoOn READ videoOn NOTIFY mediaChanged)
     Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
+    Q_PROPERTY(QString recordingFor READ recordingFor NOTIFY recordingChanged)
     Q_PROPERTY(bool holdingTalk READ holdingTalk NOTIFY walkieChanged)
     Q_PROPERTY(QString talkTarget READ talkTarget NOTIFY walkieChanged)
     Q_PROPERTY(QString walkiePartner READ walkiePartner NOTIFY walkieChanged)
@@ -60,9 +61,14 @@ public:
     // Voice messages record through `voice` (the window's); none: never.
     void setVoiceNotes(VoiceNotes* voice);
     bool recording() const;
-    // The microphone button: starts a voice message to `number`, or ends
-    // the one that records.
+    // The chat whose voice message records; empty when none.
+    QString recordingFor() const;
+    // The microphone button of the chat with `number`: ends that chat's
+    // voice message, or starts one there (a recording of another chat is
+    // sent first).
     Q_INVOKABLE void toggleVoice(const QString& number);
+    // The chat with `number` is no longer shown: its voice message is sent.
+    Q_INVOKABLE void leaveChat(const QString& number);
     QObject* modelObject() const { return &model_; }
     bool hasAccount() const { return model_.account().has_value(); }
     QString accountName() const;

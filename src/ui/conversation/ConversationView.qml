@@ -41,6 +41,15 @@ Page {
         onTriggered: chat.clock = Date.now()
     }
 
+    // Shown to the user: the top of its stack, in the tab on view.
+    readonly property bool shown: visible
+                                  && (StackView.view === null || StackView.status === StackView.Active)
+    // A voice message belongs to the chat it is recorded in: leaving the
+    // chat (popped, covered by another page, its tab left) sends it as the
+    // stop button would.
+    onShownChanged: if (!shown) chat.app.leaveChat(chat.number)
+    Component.onDestruction: if (shown) chat.app.leaveChat(chat.number)
+
     function send() {
         app.sendText(draft.text, number)
         draft.text = ""
@@ -174,7 +183,7 @@ Page {
                 SymbolButton {
                     objectName: "voiceButton"
                     app: chat.app
-                    symbol: chat.app.recording ? "stop.circle.fill" : "mic.fill"
+                    symbol: chat.app.recordingFor === chat.number ? "stop.circle.fill" : "mic.fill"
                     onClicked: chat.app.toggleVoice(chat.number)
                 }
                 SymbolButton {

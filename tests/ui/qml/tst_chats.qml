@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import Merrowfax
 
@@ -21,6 +22,10 @@ TestCase {
     Component {
         id: bobsChat
         ConversationView { app: seededApp; number: "1-1-222-2222"; width: 402; height: 844 }
+    }
+    Component {
+        id: stack
+        StackView { width: 402; height: 844 }
     }
     Component {
         id: deleteDialog
@@ -139,5 +144,30 @@ TestCase {
         // and says so.
         walkie.playRequested(walkie.messageId)
         tryCompare(seededApp, "alertMessage", "That recording could not be played.")
+    }
+
+    function test_a_voice_message_records_in_its_own_chat_until_the_chat_is_left() {
+        const alice = "44-1-555-0001"
+        // Shown in the window: a TestCase and what it holds are never visible.
+        const view = createTemporaryObject(stack, test.parent)
+        const chat = view.push(conversation, {}, StackView.Immediate)
+        const other = createTemporaryObject(bobsChat, test)
+        const button = findChild(chat, "voiceButton")
+        button.clicked()
+        compare(seededApp.recordingFor, alice)
+        compare(button.symbol, "stop.circle.fill")
+        compare(findChild(other, "voiceButton").symbol, "mic.fill")
+
+        // Covered by another page: the recording ends.
+        view.push(bobsChat, {}, StackView.Immediate)
+        tryCompare(seededApp, "recordingFor", "")
+        compare(button.symbol, "mic.fill")
+
+        // Its tab left: the same.
+        view.pop(StackView.Immediate)
+        button.clicked()
+        compare(seededApp.recordingFor, alice)
+        view.visible = false
+        tryCompare(seededApp, "recordingFor", "")
     }
 }
