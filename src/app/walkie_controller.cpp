@@ -82,6 +82,8 @@ void WalkieController::receiveTalk(const wire::events::Talk& talk) {
         // The end comes over both paths; only the talk being heard ends.
         if (incomingFrom_ != from) return;
         finishIncoming();
+        // The closing static now, not after the engine's silence timer.
+        devices_.walkie.silenceEnded();
         endedFrom_ = from;
         stall_.start(timings().walkieStall);
         return;
@@ -124,6 +126,12 @@ void WalkieController::receiveWalkie(const wire::events::Walkie& frame) {
         stall_.start(timings().walkieStall);
     }
     appendCapped(pending_, frame.bytes, kPendingBytes);
+}
+
+void WalkieController::keepHeard(const wire::events::Walkie& frame) {
+    if (!incomingFrom_ || frame.from != *incomingFrom_) return;
+    appendCapped(incoming_, frame.bytes, timings().walkieClipBytes);
+    stall_.start(timings().walkieStall);
 }
 
 void WalkieController::playClip(std::span<const std::byte> clip, const std::string& name) {
@@ -183,6 +191,7 @@ void WalkieController::setTarget(std::optional<std::string> target) {
 
 void WalkieController::setIncomingFrom(std::optional<std::string> number) {
     if (incomingFrom_ == number) return;
+    devices_.intake.setTalkPeer(number);
     incomingFrom_ = std::move(number);
     Q_EMIT incomingTalkChanged();
 }

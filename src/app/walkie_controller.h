@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "app/media_intake.h"
 #include "app/router.h"
 #include "media/walkie_talk.h"
 #include "transport/net_transport.h"
@@ -21,6 +22,7 @@ struct WalkieDevices {
     NetTransport& line;  // whether a path to the service is open, and opening it
     Router& router;      // talk signals and captured audio go out here
     WalkieTalk& walkie;
+    MediaIntake& intake;  // told whose talk is heard, for its clips' path
 };
 
 // The push-to-talk flow: who may talk to whom, the talk signals, the audio
@@ -49,6 +51,9 @@ public:
     void appendOutgoing(std::span<const std::byte> chunk);
     void receiveTalk(const wire::events::Talk& talk);
     void receiveWalkie(const wire::events::Walkie& frame);
+    // A clip of the talk being heard that the engine already played as it
+    // came: kept for the talk's message.
+    void keepHeard(const wire::events::Walkie& frame);
     // The engine replays a stored clip.
     void playClip(std::span<const std::byte> clip, const std::string& name);
 

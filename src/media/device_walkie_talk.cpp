@@ -54,6 +54,7 @@ bool DeviceWalkieTalk::pressTalk() {
     capturing_ = true;
     if (stamps_) stamps_->walkie(ClickStamps::WalkieMoment::Press);
     hearingRemote_ = false;
+    hearingLive_ = false;
     // Talking and hearing exclude each other: what was still to be heard goes.
     if (player_) player_->clear();
     publishTransmitting(true);
@@ -153,6 +154,8 @@ void DeviceWalkieTalk::startHearing(const std::string& name) {
     prepareEngine();
     openWithStatic();
     armSilence(timings().walkieSilence);
+    // The opening static is with the player: chunks may follow it directly.
+    hearingLive_ = engineReady_ && !trailingQueued_;
 }
 
 void DeviceWalkieTalk::openWithStatic() {
@@ -169,8 +172,7 @@ void DeviceWalkieTalk::receiveChunk(std::span<const std::byte> chunk, const std:
     if (capturing_ || yielded_ || chunk.size() < 2) return;
     if (!hearingRemote_) startHearing(name);
     wire::Bytes boosted = boostForSpeaker(chunk);
-    const bool first = stamps_ && !voiceQueued_;
-    voiceQueued_ = true;
+    const bool first = !voiceQueued_.exchange(true) && stamps_;
     if (first) stamps_->walkie(ClickStamps::WalkieMoment::FirstQueued);
     {
         std::lock_guard lock(audioLock_);
@@ -179,6 +181,32 @@ void DeviceWalkieTalk::receiveChunk(std::span<const std::byte> chunk, const std:
     }
     playQueued();
     armSilence(timings().walkieSilence);
+}
+
+bool DeviceWalkieTalk::hearChunk(std::span<const std::byte> chunk) {
+    if (chunk.size() < 2 || !hearingLive_ || capturing_ || yielded_) return false;
+    const wire::Bytes boosted = boostForSpeaker(chunk);
+    std::function<void()> onStart;
+    if (!voiceQueued_.exchange(true) && stamps_) {
+        stamps_->walkie(ClickStamps::WalkieMoment::FirstQueued);
+        onStart = [stamps = stamps_.get()] {
+            stamps->walkie(ClickStamps::WalkieMoment::FirstPlayed);
+        };
+    }
+    {
+        std::lock_guard lock(playerLock_);
+        if (!player_ || !hearingLive_) return false;
+        player_->play(wireSamples(boosted), std::move(onStart));
+    }
+    // The silence timer belongs to the main thread: it learns of the chunk
+    // there (dropped by Qt once the engine is gone).
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (hearingLive_) armSilence(timings().walkieSilence);
+        },
+        Qt::QueuedConnection);
+    return true;
 }
 
 void DeviceWalkieTalk::playClip(std::span<const std::byte> clip, const std::string& name) {
@@ -223,20 +251,27 @@ void DeviceWalkieTalk::armSilence(std::chrono::milliseconds interval) {
 }
 
 void DeviceWalkieTalk::silenceEnded() {
+    // Whatever comes after the closing static is not heard.
+    hearingLive_ = false;
     if (hearingRemote_ && !trailingQueued_) {
+        // The talk may end while some of it still waits in the player: the
+        // static goes behind it, and the bar rests once both have played.
+        const auto unplayed = std::chrono::milliseconds(static_cast<long long>(
+            playerBacklog() * 1000 / static_cast<std::size_t>(kWireAudioFormat.sampleRate)));
         {
             std::lock_guard lock(audioLock_);
             queued_.push_back({staticBurst()});
         }
         playQueued();
         trailingQueued_ = true;
-        armSilence(timings().walkieTrailing);
+        armSilence(unplayed + timings().walkieTrailing);
         return;
     }
     resetHearing();
 }
 
 void DeviceWalkieTalk::resetHearing() {
+    hearingLive_ = false;
     silence_.stop();
     trailingQueued_ = false;
     hearingRemote_ = false;
@@ -259,12 +294,19 @@ void DeviceWalkieTalk::prepareEngine() {
     auto speaker = devices_.speaker ? devices_.speaker() : nullptr;
     if (!speaker || !speaker->start()) return;
     speaker_ = std::move(speaker);
-    player_ = std::make_unique<PacedPlayer>(*speaker_);
+    {
+        std::lock_guard lock(playerLock_);
+        player_ = std::make_unique<PacedPlayer>(*speaker_);
+    }
     engineReady_ = true;
 }
 
 void DeviceWalkieTalk::stopEngine() {
-    player_.reset();  // joined before its speaker goes
+    hearingLive_ = false;
+    {
+        std::lock_guard lock(playerLock_);
+        player_.reset();  // joined before its speaker goes
+    }
     if (speaker_) speaker_->stop();
     speaker_.reset();
     engineReady_ = false;

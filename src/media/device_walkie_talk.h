@@ -22,9 +22,10 @@ namespace merrowfax {
 // something to hear or say and stays open between talks; the microphone is
 // open only while the talk button is held. giveWay() closes both.
 //
-// Threads: everything but the capture step runs on the main thread; the
-// capture step runs on the microphone's thread and hands chunks to
-// onCaptured there. Playback is paced by the player's own thread, joined
+// Threads: everything but the capture step and hearChunk() runs on the main
+// thread; the capture step runs on the microphone's thread and hands chunks
+// to onCaptured there, and hearChunk() feeds the player from the network
+// thread that received the chunk. Playback is paced by the player's own thread, joined
 // before the speaker goes.
 class DeviceWalkieTalk final : public WalkieTalk {
 public:
@@ -47,13 +48,16 @@ public:
     void releaseTalk() override;
     void startHearing(const std::string& name) override;
     void receiveChunk(std::span<const std::byte> chunk, const std::string& name) override;
+    // Any thread: straight to the player while a heard talk has it.
+    bool hearChunk(std::span<const std::byte> chunk) override;
     void playClip(std::span<const std::byte> clip, const std::string& name) override;
     void giveWay() override;
     void setYielded(bool yielded) override { yielded_ = yielded; }
 
     // The remote talk ended, or nothing came for a while: the closing static
-    // plays, and the next call returns the bar to rest.
-    void silenceEnded();
+    // is queued behind the audio still to be played, and the next call (once
+    // both have played) returns the bar to rest.
+    void silenceEnded() override;
 
     std::size_t queuedClips();
     std::size_t playerBacklog() const { return player_ ? player_->backlog() : 0; }
@@ -102,12 +106,15 @@ private:
     std::unique_ptr<Capture> capture_;
 
     std::atomic<bool> capturing_ = false;
-    bool yielded_ = false;
+    std::atomic<bool> yielded_ = false;
+    // A heard talk has the player: hearChunk() may feed it from any thread.
+    std::atomic<bool> hearingLive_ = false;
+    std::mutex playerLock_;  // held by hearChunk(), and by the main thread to replace player_
     bool pressed_ = false;
     bool hearingRemote_ = false;
     bool openedWithStatic_ = false;
     bool trailingQueued_ = false;
-    bool voiceQueued_ = false;  // this hearing's first chunk is queued
+    std::atomic<bool> voiceQueued_ = false;  // this hearing's first chunk is queued
     QTimer silence_;
     QTimer tapDelay_;
 };

@@ -48,7 +48,14 @@ public:
     // talk arrived, or a whole clip is to be played (a stored walkie message).
     virtual void startHearing(const std::string& name) = 0;
     virtual void receiveChunk(std::span<const std::byte> chunk, const std::string& name) = 0;
+    // A chunk of the talk being heard, from the thread that received it:
+    // played at once, and true, while a heard talk has the speaker open;
+    // false (nothing done) otherwise, and receiveChunk() takes it instead.
+    virtual bool hearChunk(std::span<const std::byte>) { return false; }
     virtual void playClip(std::span<const std::byte> clip, const std::string& name) = 0;
+    // The talk being heard is over (its talker let go): the closing static
+    // follows whatever of it is still to be played, then the bar rests.
+    virtual void silenceEnded() = 0;
 
     // A phone call takes the audio: stop talking and hearing, tear the
     // engine down.
@@ -102,6 +109,7 @@ public:
     void startHearing(const std::string&) override {}
     void receiveChunk(std::span<const std::byte>, const std::string&) override {}
     void playClip(std::span<const std::byte>, const std::string&) override {}
+    void silenceEnded() override {}
     void giveWay() override {}
     void setYielded(bool) override {}
 };

@@ -199,6 +199,7 @@ public:
     std::vector<std::string> hearings;  // names, one per startHearing
     std::vector<wire::Bytes> chunks;    // received chunks, as handed over
     std::vector<std::pair<wire::Bytes, std::string>> clips;
+    int silences = 0;  // heard talks ended by their talker
 
     void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
     void setChannel(const Uuid&) override {}
@@ -222,6 +223,7 @@ public:
     void playClip(std::span<const std::byte> clip, const std::string& name) override {
         clips.emplace_back(wire::Bytes(clip.begin(), clip.end()), name);
     }
+    void silenceEnded() override { ++silences; }
     void giveWay() override {
         ++givenWay;
         capturing = false;

@@ -161,6 +161,7 @@ TEST_F(Walkie, ATalkIsHeardAndKept) {
     fromLine(talk(false));
     fromLan(talk(false));
     EXPECT_FALSE(model->incomingTalk());
+    EXPECT_EQ(walkie->silences, 1) << "the end closes the talk at once, and only once";
 
     ASSERT_EQ(walkie->chunks.size(), 5u);
     EXPECT_EQ(walkie->chunks[0].size(), 320u);
@@ -209,7 +210,9 @@ TEST_F(Walkie, ANewTalkerCutsInAndTheFirstTalkIsKept) {
     fromLine(frame(5000, kBob));
     fromLine(talk(false, kAlice));  // not the talk being heard
     EXPECT_EQ(model->incomingTalk(), kBob);
+    EXPECT_EQ(walkie->silences, 0) << "Bob is still on the speaker";
     fromLine(talk(false, kBob));
+    EXPECT_EQ(walkie->silences, 1);
     ASSERT_EQ(walkies(kAlice).size(), 1u);
     EXPECT_EQ(fileSize(walkies(kAlice)[0]), 44u + 4000u);
     ASSERT_EQ(walkies(kBob).size(), 1u);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -159,6 +160,31 @@ TEST_F(Walkie, TheMicrophoneOpensAfterTheDelayAndSendsEveryChunkUnchangedIncludi
     EXPECT_EQ(microphone, nullptr) << "closed until the next press";
 }
 
+TEST_F(Walkie, AHeardTalkTakesChunksFromANetworkThreadBehindItsOpeningStatic) {
+    const wire::Bytes chunk = wireAudio(std::vector<std::int16_t>(320, 1000));
+    const auto fromThread = [&] {
+        bool played = false;
+        std::thread network([&] { played = walkie->hearChunk(chunk); });
+        network.join();
+        return played;
+    };
+    EXPECT_FALSE(fromThread()) << "no talk is heard yet";
+    walkie->startHearing("Ann");
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(fromThread());
+    const std::vector<std::int16_t> burst = wireSamples(staticBurst());
+    const std::vector<std::int16_t> voice(3 * 320, 2750);  // boosted
+    const std::vector<std::int16_t> opening = join({burst, voice});
+    ASSERT_TRUE(spinUntil([&] { return speaker->tape().size() >= opening.size(); }));
+    const auto tape = speaker->tape();
+    EXPECT_EQ(std::vector<std::int16_t>(tape.begin(), tape.begin() + opening.size()), opening);
+
+    walkie->silenceEnded();
+    EXPECT_FALSE(fromThread()) << "nothing follows the closing static";
+    ASSERT_TRUE(walkie->pressTalk());
+    walkie->startHearing("Ann");
+    EXPECT_FALSE(fromThread()) << "talking and hearing exclude each other";
+}
+
 TEST_F(Walkie, AReleaseBeforeTheDelayNeverOpensTheMicrophone) {
     ASSERT_TRUE(walkie->pressTalk());
     walkie->releaseTalk();
@@ -199,6 +225,30 @@ TEST_F(Walkie, AHeardTalkIsFramedByStaticAndTheBarRestsAfterTheClosingStatic) {
     ASSERT_TRUE(spinUntil([&] { return walkie->status() == kResting; }));
     ASSERT_TRUE(spinUntil([&] { return walkie->playerBacklog() == 0; }));
     EXPECT_EQ(speaker->tape(), join({burst, voice, burst, burst, {275, -275}, burst}));
+}
+
+TEST_F(Walkie, ATalkEndedByItsTalkerGetsItsStaticAtOnceBehindTheAudioStillToPlay) {
+    const std::vector<std::int16_t> burst = wireSamples(staticBurst());
+    // A second of talk that arrived in a rush: most of it waits in the player.
+    const std::vector<std::int16_t> piece(1600, 1000);
+    for (int i = 0; i < 10; ++i) walkie->receiveChunk(wireAudio(piece), "Ann");
+    ASSERT_NE(speaker, nullptr);
+
+    const std::size_t before = walkie->playerBacklog();
+    walkie->silenceEnded();
+    const std::size_t after = walkie->playerBacklog();
+    // Queued now, not 0.3 s later; the player may take a few ms meanwhile.
+    EXPECT_LE(after, before + burst.size());
+    EXPECT_GE(after + 1600, before + burst.size());
+
+    // The bar rests only once the talk has been heard, not 0.2 s after the end.
+    const std::size_t talk = burst.size() + 10 * piece.size();
+    ASSERT_TRUE(spinUntil([&] { return walkie->status() == kResting; }));
+    EXPECT_GE(speaker->tape().size(), talk);
+
+    ASSERT_TRUE(spinUntil([&] { return walkie->playerBacklog() == 0; }));
+    const std::vector<std::int16_t> voice(10 * piece.size(), 2750);  // boosted
+    EXPECT_EQ(speaker->tape(), join({burst, voice, burst})) << "nothing of the talk is cut";
 }
 
 TEST_F(Walkie, ChunksHeardWhileTalkingAreDropped) {
