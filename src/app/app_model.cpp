@@ -35,12 +35,13 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
       router_(*components_.network, *components_.line),
       store_(std::move(dataFolder)),
       hop_(std::make_shared<MainThreadHop>(this)),
+      intake_(std::make_shared<MediaIntake>(*components_.media, *components_.walkie)),
       walkie_(std::make_unique<WalkieController>(
-          *this, WalkieDevices{*components_.line, router_, *components_.walkie})),
+          *this, WalkieDevices{*components_.line, router_, *components_.walkie, *intake_})),
       calls_(std::make_unique<CallController>(
           *this,
-          CallDevices{*components_.line, router_, *components_.media, *walkie_,
-                      *components_.sounds},
+          CallDevices{*components_.line, router_, *components_.media, *walkie_, *components_.sounds,
+                      *intake_},
           hop_)) {
     connect(calls_.get(), &CallController::incomingChanged, this, &AppModel::incomingChanged);
     connect(calls_.get(), &CallController::activeChanged, this, &AppModel::activeChanged);
@@ -93,6 +94,9 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
 }
 
 AppModel::~AppModel() {
+    // Media a network thread is handing over now still finds the engine;
+    // later chunks are dropped.
+    intake_->close();
     // The engine outlives the router its captured audio goes through.
     components_.walkie->setCallbacks({});
     flushBook();
@@ -109,12 +113,20 @@ void AppModel::wireHandlers() {
         if (auto hop = weakHop.lock()) hop->post(std::move(work));
     };
 
-    components_.network->setHandler([this, onMain](wire::PeerEvent event) {
+    // Call and walkie audio are taken on the thread that brought them,
+    // straight to the engines; what a walkie talk keeps follows here.
+    std::shared_ptr<MediaIntake> intake = intake_;
+    intake->setKeepHeard([this, onMain](wire::events::Walkie clip) {
+        onMain([this, clip = std::move(clip)] { walkie_->keepHeard(clip); });
+    });
+    components_.network->setHandler([this, onMain, intake](wire::PeerEvent event) {
+        if (intake->take(event, MediaPath::lan)) return;
         onMain([this, event = std::move(event)]() mutable { handleEvent(std::move(event)); });
     });
 
     NetTransport::Callbacks line;
-    line.handler = [this, onMain](wire::PeerEvent event) {
+    line.handler = [this, onMain, intake](wire::PeerEvent event) {
+        if (intake->take(event, MediaPath::relay)) return;
         onMain([this, event = std::move(event)]() mutable {
             if (auto* online = std::get_if<wire::events::Online>(&event)) {
                 setNetOnline(std::move(online->numbers));
@@ -291,12 +303,14 @@ std::optional<std::string> AppModel::ownNumber() const {
 void AppModel::setNetOnline(std::set<std::string> numbers) {
     if (auto own = ownNumber()) numbers.erase(*own);
     netOnline_ = std::move(numbers);
+    intake_->pathLeft(MediaPath::relay, netOnline_);
     refreshOnline();
     flushWaiting();
 }
 
 void AppModel::setLanOnline(std::set<std::string> numbers) {
     lanOnline_ = std::move(numbers);
+    intake_->pathLeft(MediaPath::lan, lanOnline_);
     refreshOnline();
     flushWaiting();
 }
@@ -311,6 +325,7 @@ void AppModel::refreshOnline() {
     online_ = std::move(merged);
     Q_EMIT onlineChanged();
     if (countChanged) Q_EMIT onNetworkCountChanged();
+    calls_->onlineChanged(online_);
 }
 
 std::string AppModel::displayName(const std::string& number) const {
@@ -344,10 +359,8 @@ void AppModel::handleEvent(wire::PeerEvent event) {
                 receiveFile(e);
             } else if constexpr (std::is_same_v<E, Call>) {
                 handleCallSignal(e);
-            } else if constexpr (std::is_same_v<E, Audio>) {
-                calls_->receiveAudio(e);
-            } else if constexpr (std::is_same_v<E, Video>) {
-                calls_->receiveVideo(e);
+            } else if constexpr (std::is_same_v<E, Audio> || std::is_same_v<E, Video>) {
+                // Taken on the way in, by the media intake.
             } else if constexpr (std::is_same_v<E, Walkie>) {
                 walkie_->receiveWalkie(e);
             } else if constexpr (std::is_same_v<E, Talk>) {
@@ -364,6 +377,15 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             }
         },
         event);
+}
+
+void AppModel::prepareToQuit(std::function<void()> done) {
+    if (!calls_->hangUpForQuit()) {
+        done();
+        return;
+    }
+    // The "end" is queued on both paths; the event loop writes it out.
+    QTimer::singleShot(timings().quitDrain, this, std::move(done));
 }
 
 void AppModel::waitForBackgroundWork() {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -17,6 +18,7 @@
 
 #include "app/app_components.h"
 #include "app/call_controller.h"
+#include "app/media_intake.h"
 #include "app/router.h"
 #include "app/walkie_controller.h"
 #include "media/call_media.h"
@@ -258,6 +260,11 @@ public:
     // Tests: write failures of the store (model/atomic_file.h).
     void setStoreFaults(WriteFaultHook hook) { store_.setFaultHook(std::move(hook)); }
 
+    // The program is about to close: a call under way is hung up (its record
+    // kept, the peer told), and `done` runs once that had time to go out;
+    // at once when nothing runs.
+    void prepareToQuit(std::function<void()> done);
+
     // Tests: waits until background file sweeps are done.
     void waitForBackgroundWork();
 
@@ -333,6 +340,9 @@ private:
     Router router_;  // everything that goes out to other numbers
     Store store_;
     std::shared_ptr<MainThreadHop> hop_;
+    // Received media on the threads that bring it; shared with the
+    // transports' handlers, which may outlive the model by a chunk.
+    std::shared_ptr<MediaIntake> intake_;
     // After the components: they drive them, and go first. The call flow
     // steps the walkie back, so it goes before the walkie.
     std::unique_ptr<WalkieController> walkie_;

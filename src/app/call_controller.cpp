@@ -34,6 +34,7 @@ CallController::CallController(AppModel& model, CallDevices devices,
         if (auto id = std::exchange(noAnswerCall_, std::nullopt)) noAnswer(*id);
     });
     connect(&pathTimer_, &QTimer::timeout, this, &CallController::checkPath);
+    connect(&peerTimer_, &QTimer::timeout, this, &CallController::checkPeer);
     audioRestartTimer_.setSingleShot(true);
     connect(&audioRestartTimer_, &QTimer::timeout, this, [this] {
         const auto id = std::exchange(audioRestartCall_, std::nullopt);
@@ -93,12 +94,6 @@ std::optional<std::string> CallController::ownNumber() const {
 
 bool CallController::isActive(const Uuid& id) const {
     return active_ && active_->id == id && active_->phase == CallPhase::active;
-}
-
-bool CallController::isCallPeer(const std::string& number) const {
-    // Anyone can address media to this number; only the other party of the
-    // connected call is heard or seen.
-    return active_ && active_->phase == CallPhase::active && active_->number == number;
 }
 
 void CallController::startCall(const std::string& numberText, bool video) {
@@ -237,12 +232,39 @@ void CallController::handleSignal(const wire::events::Call& signal) {
     }
 }
 
-void CallController::receiveAudio(const wire::events::Audio& audio) {
-    if (isCallPeer(audio.from)) devices_.media.receiveAudio(audio.bytes);
+void CallController::onlineChanged(const std::set<std::string>& online) {
+    if (!active_) return;
+    const bool reachable = online.contains(active_->number);
+    peerReachable_ = reachable;
+    if (reachable) {
+        peerSeen_ = true;
+        return;
+    }
+    // A callee who was there and went will not answer.
+    if (active_->phase == CallPhase::dialing && peerSeen_) {
+        model_.setAlert("No answer.");
+        endCall();
+    }
 }
 
-void CallController::receiveVideo(const wire::events::Video& video) {
-    if (isCallPeer(video.from)) devices_.media.receiveVideo(video.bytes);
+void CallController::checkPeer() {
+    if (!active_ || active_->phase != CallPhase::active) {
+        peerTimer_.stop();
+        return;
+    }
+    if (!peerSeen_ || peerReachable_) return;
+    if (MediaIntake::Clock::now() - devices_.intake.lastCallMedia() < timings().callPeerGone) {
+        return;
+    }
+    endCall();
+}
+
+bool CallController::hangUpForQuit() {
+    // A ringing call is kept as missed and left to ring on; another device
+    // of this number may still answer it.
+    const bool tellPeer = active_.has_value();
+    if (active_ || incoming_) endCall();
+    return tellPeer;
 }
 
 void CallController::ring() {
@@ -415,7 +437,18 @@ void CallController::setIncoming(std::optional<IncomingCall> call) {
 
 void CallController::setActive(std::optional<ActiveCall> call) {
     if (active_ == call) return;
+    const bool samePeer = active_ && call && active_->id == call->id;
     active_ = std::move(call);
+    const bool connected = active_ && active_->phase == CallPhase::active;
+    devices_.intake.setCallPeer(connected ? std::optional(active_->number) : std::nullopt);
+    if (!samePeer) {
+        peerSeen_ = peerReachable_ = active_ && model_.online().contains(active_->number);
+    }
+    if (connected && !peerTimer_.isActive()) {
+        peerTimer_.start(timings().callPeerCheck);
+    } else if (!connected) {
+        peerTimer_.stop();
+    }
     Q_EMIT activeChanged();
 }
 

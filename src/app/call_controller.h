@@ -6,8 +6,10 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
+#include "app/media_intake.h"
 #include "app/router.h"
 #include "app/walkie_controller.h"
 #include "media/call_media.h"
@@ -30,6 +32,7 @@ struct CallDevices {
     CallMedia& media;
     WalkieController& walkie;
     Sounds& sounds;
+    MediaIntake& intake;  // takes the connected call's media from its peer only
 };
 
 // The call state machine: placing, ringing, answering, declining, ending,
@@ -52,8 +55,6 @@ public:
 
     const std::optional<IncomingCall>& incoming() const { return incoming_; }
     const std::optional<ActiveCall>& active() const { return active_; }
-    // Connected with `number` now: only its media is heard and seen.
-    bool isCallPeer(const std::string& number) const;
     SystemCallBridge& bridge() { return bridge_; }
 
     void startCall(const std::string& number, bool video);
@@ -62,8 +63,12 @@ public:
     void toggleCallVideo();
     void endCall();
     void handleSignal(const wire::events::Call& signal);
-    void receiveAudio(const wire::events::Audio& audio);
-    void receiveVideo(const wire::events::Video& video);
+    // The numbers reachable now changed: a call whose peer went may end.
+    void onlineChanged(const std::set<std::string>& online);
+    // The program is closing: a call under way is hung up as the user would,
+    // a ringing one kept as missed. True when an "end" went out that needs a
+    // moment to reach the peer.
+    bool hangUpForQuit();
     // The no-answer timer ran out for the call `id`.
     void noAnswer(const Uuid& id);
     // The relay service found nobody under `number`.
@@ -93,6 +98,9 @@ private:
     void placeCall(const std::string& number, bool video);
     void ring();
     void startNoAnswerTimer(const Uuid& id);
+    // A connected call ends once its peer is gone from every path and has
+    // sent nothing for a while.
+    void checkPeer();
     void stopCallTimers();
     void releaseCallDevices();
     void setIncoming(std::optional<IncomingCall> call);
@@ -138,6 +146,11 @@ private:
     std::optional<Uuid> noAnswerCall_;  // the call it gives up
     QTimer pathTimer_;                  // waits for a path before dialing
     std::optional<PathWait> pathWait_;
+    QTimer peerTimer_;  // looks for the peer of a connected call
+    // The call's peer was seen reachable since the call began: only a peer
+    // seen to go counts as gone, never one the paths do not report at all.
+    bool peerSeen_ = false;
+    bool peerReachable_ = false;
     QTimer audioRestartTimer_;              // call audio comes back after a pause
     std::optional<Uuid> audioRestartCall_;  // the call whose audio it restarts
 };

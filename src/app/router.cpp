@@ -80,10 +80,11 @@ std::optional<std::string> Router::mediaTo() const {
     return media_->number;
 }
 
-void Router::sendMedia(wire::FrameKind kind, const wire::Bytes& data, const MediaRoute& route) {
-    if (route.peerKey && lan_.sendMedia(kind, data, {*route.peerKey})) return;
+bool Router::sendMediaOnLan(wire::FrameKind kind, const wire::Bytes& data,
+                            const MediaRoute& route) {
+    if (route.peerKey && lan_.sendMedia(kind, data, {*route.peerKey})) return true;
     const auto peers = lan_.peers(route.number);
-    if (!peers.empty()) lan_.sendMedia(kind, data, peers);
+    return !peers.empty() && lan_.sendMedia(kind, data, peers);
 }
 
 void Router::sendAudio(const wire::Bytes& chunk) {
@@ -92,9 +93,8 @@ void Router::sendAudio(const wire::Bytes& chunk) {
         std::lock_guard lock(mediaLock_);
         route = media_;
     }
-    if (!route) return;
+    if (!route || sendMediaOnLan(wire::FrameKind::audio, chunk, *route)) return;
     line_.sendAudio(wire::encodeBase64(chunk));
-    sendMedia(wire::FrameKind::audio, chunk, *route);
 }
 
 void Router::sendVideo(const wire::Bytes& frame) {
@@ -103,8 +103,7 @@ void Router::sendVideo(const wire::Bytes& frame) {
         std::lock_guard lock(mediaLock_);
         route = media_;
     }
-    if (!route) return;
-    sendMedia(wire::FrameKind::video, frame, *route);
+    if (!route || sendMediaOnLan(wire::FrameKind::video, frame, *route)) return;
     line_.sendBinary(wire::FrameKind::video, route->number, frame);
 }
 
@@ -119,9 +118,9 @@ void Router::sendWalkie(const wire::Bytes& chunk) {
         std::lock_guard lock(mediaLock_);
         to = talkTo_;
     }
-    if (!to) return;
-    const auto peers = lan_.peers(*to);
-    if (!peers.empty()) lan_.sendMedia(wire::FrameKind::walkie, chunk, peers);
+    if (!to || sendMediaOnLan(wire::FrameKind::walkie, chunk, MediaRoute{*to, std::nullopt})) {
+        return;
+    }
     line_.sendBinary(wire::FrameKind::walkie, std::move(to), chunk);
 }
 

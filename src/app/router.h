@@ -14,10 +14,14 @@
 
 namespace merrowfax {
 
-// Everything that goes out to other numbers: the same record over the LAN
-// link (to the connected devices serving the number) and the internet line
-// (addressed by its `to`) at once. A record counts as sent when either path
-// took it. Records go out on the main thread; media from any thread.
+// Everything that goes out to other numbers. Records go over the LAN link (to
+// the connected devices serving the number) and the internet line (addressed
+// by its `to`) at once, and count as sent when either path took it; the
+// receiver drops the second copy by its id. Media (call audio and video,
+// walkie clips) takes one path: the LAN session of the number's proven
+// device while there is one, else the relay, chunk by chunk, so a session
+// that drops mid-call hands the next chunk to the relay. Records go out on
+// the main thread; media from any thread.
 class Router {
 public:
     Router(LanTransport& lan, NetTransport& line);
@@ -48,13 +52,13 @@ public:
     void routeMedia(std::optional<std::string> number, std::optional<std::string> peerKey = {});
     std::optional<std::string> mediaTo() const;
     // Call audio in the wire format and video frames, along the media
-    // route; nothing without one. Any thread.
+    // route on one path; nothing without a route. Any thread.
     void sendAudio(const wire::Bytes& chunk);
     void sendVideo(const wire::Bytes& frame);
 
-    // Walkie audio goes to `number` (the one being talked to) on both
-    // paths; nothing ends the talk. Captured chunks, any thread; nothing
-    // goes out while no talk runs.
+    // Walkie audio goes to `number` (the one being talked to) on one path;
+    // nothing ends the talk. Captured chunks, any thread; nothing goes out
+    // while no talk runs.
     void setTalkTo(std::optional<std::string> number);
     void sendWalkie(const wire::Bytes& chunk);
 
@@ -71,7 +75,9 @@ private:
     struct DeskPump;
 
     bool sendOnLan(const wire::Envelope& envelope, const std::vector<std::string>& peers);
-    void sendMedia(wire::FrameKind kind, const wire::Bytes& data, const MediaRoute& route);
+    // On the LAN to the route's device, else to the number's devices; false
+    // when no session took it.
+    bool sendMediaOnLan(wire::FrameKind kind, const wire::Bytes& data, const MediaRoute& route);
     static void pumpDesk(const std::shared_ptr<DeskPump>& pump, NetTransport& line);
 
     LanTransport& lan_;

@@ -195,7 +195,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
          [](Context& c) {
              c.reply->succeed([&](JsonLine& line) {
                  line.with("state", [&](JsonWriter& w) {
-                     writeState(w, c.model, c.session.voice().recording(), c.session.lan());
+                     writeState(w, c.model, &c.session.voice(), c.session.lan());
                  });
              });
          }},
@@ -271,6 +271,8 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              }
              VoiceNotes& voice = c.session.voice();
              if (c.model.active()) return c.reply->fail("A call is using the microphone.");
+             // The reply waits for this recording alone: a second is refused.
+             if (voice.recording()) return c.reply->fail("A voice message is being recorded.");
              if (!voice.start(to)) return c.reply->fail("The microphone did not start.");
              auto* wait = new QObject(&voice);
              QObject::connect(&voice, &VoiceNotes::ended, wait, [wait, reply = c.reply](bool sent) {
@@ -442,6 +444,20 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
         {"reset",
          [](Context& c) {
              c.model.resetDevice();
+             c.reply->succeed();
+         }},
+        {"lan",
+         [](Context& c) {
+             // The direct link to devices on this network, off or on again.
+             PeerLink* lan = c.session.lan();
+             if (!lan) return c.reply->fail("This client runs without the LAN link.");
+             if (!c.args.flag("on", true)) {
+                 lan->stop();
+                 return c.reply->succeed();
+             }
+             requireAccount(c.model);
+             const Account& account = *c.model.account();
+             lan->start(account.number.text(), cleanName(account.displayName));
              c.reply->succeed();
          }},
         {"dismissAlert",

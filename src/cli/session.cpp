@@ -54,6 +54,8 @@ Session::Session(const Installation& installation) {
     lan_ = made.lan;
     model_ = std::make_unique<AppModel>(installation.dataFolder, std::move(made.components));
     voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));
+    // Asked to stop: as "quit" does, without waiting for replies still due.
+    quitSignals_ = std::make_unique<QuitSignals>([this] { finish(); });
 }
 
 Session::~Session() {
@@ -80,6 +82,18 @@ void Session::reportChanges() {
             .field("event", "changed")
             .field("property", "recording")
             .field("value", voice_->recording())
+            .print();
+        JsonLine()
+            .field("event", "changed")
+            .field("property", "recordingFor")
+            .with("value",
+                  [this](JsonWriter& w) {
+                      if (voice_->recording()) {
+                          writeString(w, voice_->recordingFor());
+                      } else {
+                          w.Null();
+                      }
+                  })
             .print();
     });
     connect(model_.get(), &AppModel::alertMessageChanged, this, [this] {
@@ -163,9 +177,12 @@ void Session::finish(int status) {
     if (finished_) return;
     finished_ = true;
     if (input_) input_->setEnabled(false);
-    model_->save();
-    model_->waitForBackgroundWork();
-    QCoreApplication::exit(status);
+    // A call under way is hung up first, and its "end" given time to go.
+    model_->prepareToQuit([this, status] {
+        model_->save();
+        model_->waitForBackgroundWork();
+        QCoreApplication::exit(status);
+    });
 }
 
 }  // namespace merrowfax::cli

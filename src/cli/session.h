@@ -10,6 +10,7 @@
 #include "app/app_model.h"
 #include "app/voice_notes.h"
 #include "cli/session_commands.h"
+#include "platform/quit_signals.h"
 #include "transport/directory_client.h"
 #include "transport/internet_line.h"
 #include "transport/peer_link.h"
@@ -31,6 +32,7 @@ public:
     InternetLine& line() { return *line_; }
     VoiceNotes& voice() { return *voice_; }
     const PeerLink* lan() const { return lan_; }
+    PeerLink* lan() { return lan_; }
     DirectoryClient& directory() { return model_->directoryClient(); }
 
     // Prints change events from now on.
@@ -41,7 +43,8 @@ public:
     void handleLine(std::string_view line);
     // No more commands: finishes once every reply is out.
     void endInput();
-    // Saves and leaves the event loop with `status`.
+    // Hangs up a call under way, saves and leaves the event loop with
+    // `status`.
     void finish(int status = 0);
 
 private:
@@ -52,6 +55,7 @@ private:
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<QSocketNotifier> input_;
+    std::unique_ptr<QuitSignals> quitSignals_;
     std::string pending_;        // input not yet ended by a newline
     bool skippingLong_ = false;  // inside a line too long to take
     int unanswered_ = 0;         // commands whose reply is still to come

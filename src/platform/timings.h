@@ -12,16 +12,20 @@ namespace merrowfax {
 struct Timings {
     using ms = std::chrono::milliseconds;
 
-    ms expirySweep{30'000};        // voice-message expiry sweep
-    ms reconnect{2'000};           // internet line: retry after a failure
-    ms keepAlive{15'000};          // internet line: ping interval
-    ms computerLookup{6'000};      // start-up account lookup timeout
-    ms noAnswer{30'000};           // an outgoing call nobody answers
-    ms ringRepeat{2'200};          // ring sound while a call rings
-    ms pathCheck{200};             // waiting for a path before dialing
-    ms linkSearch{20'000};         // device linking gives up
-    ms audioRestart{250};          // pause before call audio restarts
-    ms soundServer{2'000};         // a request to the sound server gives up
+    ms expirySweep{30'000};    // voice-message expiry sweep
+    ms reconnect{2'000};       // internet line: retry after a failure
+    ms keepAlive{15'000};      // internet line: ping interval
+    ms computerLookup{6'000};  // start-up account lookup timeout
+    ms noAnswer{30'000};       // an outgoing call nobody answers
+    ms ringRepeat{2'200};      // ring sound while a call rings
+    ms pathCheck{200};         // waiting for a path before dialing
+    ms linkSearch{20'000};     // device linking gives up
+    ms audioRestart{250};      // pause before call audio restarts
+    ms callPeerGone{10'000};   // a connected call whose peer is offline and silent this long ends
+    ms callPeerCheck{1'000};   // how often a connected call looks for its peer
+    ms quitDrain{300};         // a call hung up on quitting: time for its "end" to go out
+    ms mediaPathHold{300};     // received media keeps to the path of its latest chunk this long
+    ms soundServer{2'000};     // a request to the sound server gives up
     ms directoryRequest{60'000};   // a directory page request gives up
     ms directorySearch{300};       // directory search: typing pause before it asks
     ms serviceAnswer{10'000};      // command-line client: waits for the service

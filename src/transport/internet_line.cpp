@@ -118,8 +118,9 @@ void InternetLine::connect() {
     }
     reconnect_.stop();
     discardSocket();
-    open_ = false;
+    const bool wasOpen = open_.exchange(false);
     registered_ = false;
+    if (wasOpen) forgetPresence();
     if (!service_) return;
 
     const QUrl url = registrationUrl(*service_, identity);
@@ -170,9 +171,15 @@ void InternetLine::stop() {
         shouldRun_ = false;
     }
     reconnect_.stop();
-    open_ = false;
+    const bool wasOpen = open_.exchange(false);
     registered_ = false;
     discardSocket();
+    if (wasOpen) forgetPresence();
+}
+
+void InternetLine::forgetPresence() {
+    // What the service reported holds only while it can report changes.
+    if (callbacks_.handler) callbacks_.handler(wire::events::Online{});
 }
 
 void InternetLine::scheduleReconnect() {
@@ -203,9 +210,10 @@ void InternetLine::handleOpened(QWebSocket* socket) {
 
 void InternetLine::handleClosed(QWebSocket* socket) {
     if (socket != socket_.get()) return;
-    open_ = false;
+    const bool wasOpen = open_.exchange(false);
     registered_ = false;
     scheduleReconnect();
+    if (wasOpen) forgetPresence();
 }
 
 void InternetLine::sendPing() {
@@ -255,8 +263,9 @@ void InternetLine::handleText(QWebSocket* socket, const QString& message) {
                     shouldRun_ = false;
                     identity_.pin.clear();
                 }
-                open_ = false;
+                const bool wasOpen = open_.exchange(false);
                 registered_ = false;
+                if (wasOpen) forgetPresence();
                 // Closed before the app hears of it: it may start the
                 // line again at once, on a new socket.
                 if (socket_) {

@@ -70,6 +70,9 @@ private:
     void scheduleReconnect();
     void handleOpened(QWebSocket* socket);
     void handleClosed(QWebSocket* socket);
+    // The connection that reported presence is gone: nobody is online
+    // through it until the next registration says who is.
+    void forgetPresence();
     void handleText(QWebSocket* socket, const QString& message);
     void handleBinary(QWebSocket* socket, const QByteArray& message);
     void handleEnvelope(const wire::Envelope& envelope);

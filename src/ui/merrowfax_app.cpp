@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 
+#include <utility>
+
 #include "app/composition.h"
 #include "app/voice_notes.h"
 
@@ -24,6 +26,18 @@ MerrowfaxApp::MerrowfaxApp(const std::filesystem::path& dataFolder, QObject* par
     voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));
     bridge_ = std::make_unique<AppBridge>(*model_);
     bridge_->setVoiceNotes(voice_.get());
+    // The last window closing is a quit of ours, so a call can be hung up
+    // before the event loop ends.
+    if (qGuiApp) {
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        connect(qGuiApp, &QGuiApplication::lastWindowClosed, this, &MerrowfaxApp::quit);
+    }
+    quitSignals_ = std::make_unique<QuitSignals>([this] { quit(); });
+}
+
+void MerrowfaxApp::quit() {
+    if (std::exchange(quitting_, true)) return;
+    model_->prepareToQuit([] { QCoreApplication::quit(); });
 }
 
 MerrowfaxApp::~MerrowfaxApp() {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/app_model.h"
+#include "platform/quit_signals.h"
 #include "ui/bridge/app_bridge.h"
 
 namespace merrowfax {
@@ -26,7 +27,13 @@ public:
     AppModel& model() { return *model_; }
     AppBridge& bridge() { return *bridge_; }
 
+    // The window closed or the system asked the program to stop: a call
+    // under way is hung up, then the event loop ends.
+    void quit();
+
 private:
+    bool quitting_ = false;
+    std::unique_ptr<QuitSignals> quitSignals_;
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<AppBridge> bridge_;

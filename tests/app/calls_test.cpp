@@ -271,12 +271,12 @@ TEST_F(Calls, AnsweringSendsAcceptAndAnsweredThenStartsAudioAndTheTone) {
     EXPECT_EQ(media->audioStarts, 1);
     EXPECT_EQ(media->videoStarts, 0);
     EXPECT_FALSE(model->alertMessage());
-    // The tone is heard here and sent both ways.
+    // The tone is heard here and goes to the caller's device, on the LAN
+    // while it is in session there.
     const wire::Bytes tone = wireAudio(makeTone(kConnectionToneSamples));
     ASSERT_EQ(media->received.size(), 1u);
     EXPECT_EQ(media->received[0], tone);
-    ASSERT_EQ(line->audio.size(), 1u);
-    EXPECT_EQ(line->audio[0], wire::encodeBase64(tone));
+    EXPECT_TRUE(line->audio.empty());
     ASSERT_EQ(lan->media.size(), 1u);
     EXPECT_EQ(lan->media[0],
               std::make_pair(wire::FrameKind::audio, std::vector<std::string>{"peer-a"}));
@@ -416,11 +416,16 @@ TEST_F(Calls, MediaFlowsOnlyDuringAConnectedCall) {
     lan->media.clear();
     media->callbacks.onAudio(chunk);
     media->callbacks.onVideo(chunk);
+    // Alice's device is in session: the LAN alone carries the call.
+    EXPECT_EQ(lan->media.size(), 2u);
+    EXPECT_TRUE(line->audio.empty());
+    lan->connected.clear();
+    media->callbacks.onAudio(chunk);
+    media->callbacks.onVideo(chunk);
     ASSERT_EQ(line->audio.size(), 1u);
     ASSERT_EQ(line->frames.size(), 1u);
     EXPECT_EQ(line->frames[0].first, wire::FrameKind::video);
     EXPECT_EQ(line->frames[0].second, kAlice);
-    EXPECT_EQ(lan->media.size(), 2u);
     fromLine(wire::events::Audio{chunk, kAlice});
     EXPECT_EQ(media->received.size(), 1u);
 }
@@ -551,6 +556,110 @@ TEST(ConnectionTone, RampsAn880HzToneAt45PercentOfFullScale) {
     const wire::Bytes expected = {std::byte{0x34}, std::byte{0x12}, std::byte{0xFE},
                                   std::byte{0xFF}};
     EXPECT_EQ(bytes, expected);
+}
+
+}  // namespace
+
+namespace {
+
+// Both paths up: an older peer sends every chunk on both, and a path switch
+// races the last chunks of the old one.
+TEST_F(Calls, EachChunkIsHeardOnceFromOnePathAtATime) {
+    TimingsOverride hold([](Timings& t) { t.mediaPathHold = std::chrono::milliseconds(150); });
+    model.reset();
+    start();
+    connectedToAlice();
+    settle();
+    media->received.clear();
+    const wire::Bytes chunk(640, std::byte{1});
+    for (int i = 0; i < 5; ++i) {
+        fromLan(wire::events::Audio{chunk, kAlice});
+        fromLine(wire::events::Audio{chunk, kAlice});
+    }
+    EXPECT_EQ(media->received.size(), 5u) << "the LAN brought them first and keeps them";
+    // The LAN went quiet: once it has been for the hold, the relay takes over.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            fromLine(wire::events::Audio{chunk, kAlice});
+            return media->received.size() > 5;
+        },
+        1000));
+    const std::size_t taken = media->received.size();
+    fromLan(wire::events::Audio{chunk, kAlice});  // a late copy from the old path
+    EXPECT_EQ(media->received.size(), taken);
+}
+
+class CallPeer : public Calls {
+protected:
+    void SetUp() override {
+        quick_.emplace([](Timings& t) {
+            t.callPeerGone = std::chrono::milliseconds(200);
+            t.callPeerCheck = std::chrono::milliseconds(20);
+            t.quitDrain = std::chrono::milliseconds(50);
+        });
+        start();
+    }
+    void online(std::set<std::string> numbers) {
+        fromLine(wire::events::Online{std::move(numbers)});
+    }
+    std::optional<TimingsOverride> quick_;
+};
+
+TEST_F(CallPeer, AConnectedCallEndsOnlyOnceItsPeerIsGoneAndSilent) {
+    online({kAlice});
+    connectedToAlice();
+    settle();
+    // Quiet but reachable (a muted microphone sends nothing): the call holds.
+    EXPECT_FALSE(waitUntil([&] { return !model->active(); }, 400));
+
+    // Gone from every path, but its audio still comes: the call holds.
+    online({});
+    const wire::Bytes chunk(640, std::byte{1});
+    EXPECT_FALSE(waitUntil(
+        [&] {
+            fromLine(wire::events::Audio{chunk, kAlice});
+            return !model->active();
+        },
+        400));
+    // Gone and silent: the call ends on its own and is kept with its time.
+    ASSERT_TRUE(waitUntil([&] { return !model->active(); }, 2000));
+    ASSERT_EQ(model->calls().size(), 1u);
+    EXPECT_EQ(model->calls().front().direction, CallDirection::outgoing);
+    EXPECT_GT(model->calls().front().duration, 0.5);
+}
+
+TEST_F(CallPeer, APeerThePathsNeverReportedDoesNotEndTheCall) {
+    connectedToAlice();
+    EXPECT_FALSE(waitUntil([&] { return !model->active(); }, 500));
+}
+
+TEST_F(CallPeer, ARingingCalleeWhoGoesOfflineDidNotAnswer) {
+    online({kAlice});
+    line->open = true;
+    model->startCall(kAlice, false);
+    ASSERT_TRUE(model->active());
+    online({});
+    EXPECT_FALSE(model->active());
+    EXPECT_EQ(model->alertMessage(), "No answer.");
+    ASSERT_EQ(model->calls().size(), 1u);
+    EXPECT_EQ(model->calls().front().duration, 0);
+}
+
+TEST_F(CallPeer, QuittingHangsUpAsTheUserWouldAndWaitsForTheEndToGo) {
+    connectedToAlice();
+    settle();
+    bool done = false;
+    model->prepareToQuit([&] { done = true; });
+    EXPECT_FALSE(model->active());
+    EXPECT_EQ(callsSent("end").size(), 1u);
+    EXPECT_EQ(model->calls().size(), 1u);
+    EXPECT_FALSE(done) << "the end gets its moment on the wire";
+    EXPECT_TRUE(waitUntil([&] { return done; }, 1000));
+
+    // Nothing under way: nothing to wait for.
+    bool atOnce = false;
+    model->prepareToQuit([&] { atOnce = true; });
+    EXPECT_TRUE(atOnce);
 }
 
 }  // namespace

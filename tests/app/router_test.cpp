@@ -50,35 +50,68 @@ TEST_F(Routing, AnAnswerPrefersTheAskingDeviceWhileItIsConnected) {
     EXPECT_EQ(lan.envelopes.back().second, std::vector<std::string>{"alice-phone"});
 }
 
-TEST_F(Routing, CallMediaFollowsTheRouteAndStopsWithIt) {
+TEST_F(Routing, MediaTakesOnePathFollowingTheLanSessionAndStopsWithTheRoute) {
     const wire::Bytes chunk(640, std::byte{3});
     lan.connected = {{"alice-phone", kAlice}, {"alice-mac", kAlice}};
     router.sendAudio(chunk);
     EXPECT_TRUE(lan.media.empty());
     EXPECT_TRUE(line.audio.empty());
 
+    // In session with the call's device: the LAN alone carries the call.
     router.routeMedia(kAlice, std::string("alice-mac"));
     EXPECT_EQ(line.routedTo, kAlice);
+    router.sendAudio(chunk);
+    router.sendVideo(chunk);
+    EXPECT_TRUE(line.audio.empty());
+    EXPECT_TRUE(line.frames.empty());
+    ASSERT_EQ(lan.media.size(), 2u);
+    EXPECT_EQ(lan.media[1],
+              std::make_pair(wire::FrameKind::video, std::vector<std::string>{"alice-mac"}));
+
+    // The call's device left the LAN: another device of the number in
+    // session still takes it; with none, the relay takes the next chunk.
+    lan.connected.erase("alice-mac");
+    router.sendAudio(chunk);
+    EXPECT_EQ(lan.media.back().second, std::vector<std::string>{"alice-phone"});
+    lan.connected.clear();
     router.sendAudio(chunk);
     router.sendVideo(chunk);
     EXPECT_EQ(line.audio, std::vector<std::string>{wire::encodeBase64(chunk)});
     ASSERT_EQ(line.frames.size(), 1u);
     EXPECT_EQ(line.frames[0],
               std::make_pair(wire::FrameKind::video, std::optional<std::string>(kAlice)));
-    ASSERT_EQ(lan.media.size(), 2u);
-    EXPECT_EQ(lan.media[1],
-              std::make_pair(wire::FrameKind::video, std::vector<std::string>{"alice-mac"}));
+    EXPECT_EQ(lan.media.size(), 3u);
 
-    // The call's device left: every device of the number gets the media.
-    lan.connected.erase("alice-mac");
+    // The session is back: so is the LAN, and the relay hears no more.
+    lan.connected = {{"alice-mac", kAlice}};
     router.sendAudio(chunk);
-    EXPECT_EQ(lan.media.back().second, std::vector<std::string>{"alice-phone"});
+    EXPECT_EQ(lan.media.size(), 4u);
+    EXPECT_EQ(line.audio.size(), 1u);
 
     router.routeMedia(std::nullopt);
     EXPECT_FALSE(line.routedTo);
     router.sendAudio(chunk);
-    EXPECT_EQ(lan.media.size(), 3u);
-    EXPECT_EQ(line.audio.size(), 2u);
+    EXPECT_EQ(lan.media.size(), 4u);
+    EXPECT_EQ(line.audio.size(), 1u);
+}
+
+TEST_F(Routing, WalkieClipsTakeOnePathToTheNumberTalkedTo) {
+    const wire::Bytes chunk(640, std::byte{5});
+    router.sendWalkie(chunk);  // no talk
+    router.setTalkTo(kAlice);
+    router.sendWalkie(chunk);
+    ASSERT_EQ(line.frames.size(), 1u);
+    EXPECT_EQ(line.frames[0],
+              std::make_pair(wire::FrameKind::walkie, std::optional<std::string>(kAlice)));
+    lan.connected = {{"alice-phone", kAlice}, {"bob-mac", kBob}};
+    router.sendWalkie(chunk);
+    EXPECT_EQ(line.frames.size(), 1u);
+    ASSERT_EQ(lan.media.size(), 1u);
+    EXPECT_EQ(lan.media[0],
+              std::make_pair(wire::FrameKind::walkie, std::vector<std::string>{"alice-phone"}));
+    router.setTalkTo(std::nullopt);
+    router.sendWalkie(chunk);
+    EXPECT_EQ(lan.media.size(), 1u);
 }
 
 class EventHop : public ModelTest {

@@ -9,10 +9,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <numbers>
 #include <optional>
 #include <random>
 #include <span>
@@ -384,11 +387,62 @@ TEST_F(LanLink, WithoutTheRelayACallRingsIsAnsweredAndCarriesTonesBothWays) {
     EXPECT_TRUE(spinUntil([&] { return !audioReady(*ben_); }, kCrossing));
 }
 
-TEST_F(LanLink, OnBothPathsATextAFileAndACallArriveOnce) {
+// Seconds of wire audio in a WAV file a client wrote, its sizes settled or not.
+double secondsIn(const std::filesystem::path& wav) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(wav, error);
+    return error || size < 44 ? 0.0 : static_cast<double>(size - 44) / 32000.0;
+}
+
+// A voice that is never silent (a quiet 440 Hz) with a loud 1 kHz burst every
+// 100 ms, whose onsets the far side stamps as it plays them.
+std::string writeBursts(const QTemporaryDir& dir, const char* name, int seconds) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(16000 * seconds));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const bool burst = i % 1600 < 160;
+        const double hz = burst ? 1000 : 440, level = burst ? 0.5 : 0.08;
+        samples[i] = static_cast<std::int16_t>(32767 * level *
+                                               std::sin(2 * std::numbers::pi * hz * i / 16000));
+    }
+    const std::string path = (std::filesystem::path(dir.path().toStdString()) / name).string();
+    const auto wav = makeWav(kWireAudioFormat, samples);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
+    return path;
+}
+
+// The steady-clock times (ms) of the "play" stamps in a click log.
+std::vector<double> playStamps(const std::string& log) {
+    std::vector<double> out;
+    std::ifstream in(log);
+    std::string word;
+    long long ns = 0;
+    while (in >> word >> ns) {
+        if (word == "play") out.push_back(static_cast<double>(ns) / 1e6);
+    }
+    return out;
+}
+
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST_F(LanLink, OnBothPathsRecordsArriveOnceAndMediaIsHeardOnce) {
     QTemporaryDir dir;
+    const std::string voice = writeBursts(dir, "voice.wav", 40);
     const std::string quiet = writeTone(dir, "quiet.wav", 440, 0, 10);
-    start(fileDevices(quiet, dir.path().toStdString() + "/ann-out.wav"),
-          fileDevices(quiet, dir.path().toStdString() + "/ben-out.wav"));
+    const std::string benOut = dir.path().toStdString() + "/ben-out.wav";
+    const std::string benLog = dir.path().toStdString() + "/ben-clicks.log";
+    ann_.emplace(relay_, fileDevices(voice, dir.path().toStdString() + "/ann-out.wav"));
+    qputenv("MERROWFAX_CLICK_LOG", QByteArray::fromStdString(benLog));
+    ben_.emplace(relay_, fileDevices(quiet, benOut));
+    qunsetenv("MERROWFAX_CLICK_LOG");
+    annNumber_ = newNumber(*ann_, "Ann", 1);
+    benNumber_ = newNumber(*ben_, "Ben", 2);
+    ASSERT_FALSE(annNumber_.empty());
+    ASSERT_FALSE(benNumber_.empty());
     waitForSessions();
 
     const std::string id = send(*ann_, benNumber_, "Twice sent, once kept");
@@ -411,21 +465,59 @@ TEST_F(LanLink, OnBothPathsATextAFileAndACallArriveOnce) {
     EXPECT_EQ(countEvents(*ben_, "notification", "New text"), 1u);
     EXPECT_EQ(storedFiles(*ben_), 1u) << "a copy leaves no second file";
 
-    // Both invites ring once; the call holds after the answer, and ends on
-    // both sides with one record each.
+    // A call: both invites ring once, and Ben's speaker gets as many seconds
+    // as the call lasted, not twice as many. (Both connection tones, 0.4 s,
+    // come on top.)
     ASSERT_TRUE(callAndAnswer(*ann_, *ben_, benNumber_));
-    ann_->mark();
-    pause(500);
+    const std::int64_t answered = steadyMs();
+    pause(4000);
     EXPECT_TRUE(state(*ann_)["active"].IsObject()) << "the call holds";
     EXPECT_TRUE(state(*ben_)["active"].IsObject()) << "the call holds";
     ASSERT_TRUE(ok(ann_->command(R"({"cmd":"end"})")));
+    const double lasted = static_cast<double>(steadyMs() - answered) / 1000.0;
     EXPECT_TRUE(spinUntil([&] { return state(*ben_)["active"].IsNull(); }, kCrossing));
     pause(300);
+    EXPECT_NEAR(secondsIn(benOut), lasted + 0.4, 0.2 * lasted) << "seconds heard by Ben";
     for (CliProcess* cli : {&*ann_, &*ben_}) {
         const auto s = state(*cli);
         ASSERT_TRUE(s["calls"].IsArray());
         EXPECT_EQ(s["calls"].Size(), 1u);
     }
+
+    // A 2-second press of the walkie is kept as about 2 seconds.
+    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"holdTalk","to":")" + benNumber_ + R"("})")));
+    pause(2000);
+    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"endTalk","to":")" + benNumber_ + R"("})")));
+    std::optional<std::filesystem::path> clip;
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            for (const auto& m : messages(*ben_, annNumber_)) {
+                if (str(m["text"]) == "Walkie") clip = attachment(*ben_, m);
+            }
+            return clip.has_value();
+        },
+        kCrossing));
+    EXPECT_NEAR(secondsIn(*clip), 2.0, 0.4) << "the walkie clip Ben keeps";
+
+    // A call whose LAN session drops: the relay carries on without a gap
+    // and without doubling.
+    ASSERT_TRUE(callAndAnswer(*ann_, *ben_, benNumber_));
+    pause(1500);
+    const double dropAt = static_cast<double>(steadyMs());
+    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"lan","on":false})")));
+    pause(2000);
+    const std::vector<double> stamps = playStamps(benLog);
+    std::vector<double> around;
+    std::copy_if(stamps.begin(), stamps.end(), std::back_inserter(around),
+                 [&](double t) { return t > dropAt - 500 && t < dropAt + 1500; });
+    ASSERT_GE(around.size(), 10u) << "the bursts play on";
+    double widest = 0;
+    for (std::size_t i = 1; i < around.size(); ++i)
+        widest = std::max(widest, around[i] - around[i - 1]);
+    // Bursts come every 100 ms: a wider space is audio that went missing.
+    EXPECT_LE(widest, 300.0) << "the widest space between bursts around the drop";
+    EXPECT_LE(around.size(), 21u) << "no burst is heard twice";
+    EXPECT_TRUE(state(*ben_)["active"].IsObject()) << "the call holds";
 }
 
 TEST_F(LanLink, AClientRunWithNoLanIsNeverAPeer) {

@@ -228,17 +228,21 @@ TEST_F(ThroughTheRelay, ContactsAddedByHandShowOnlineAndComeBackWithTheirBlockFl
     EXPECT_TRUE(again.model->contacts()[1].blocked);
 }
 
-TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestarts) {
+TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestartsAndPresenceFollowsIt) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
+    ann.model->addContact("Ben", kBen);
+    ASSERT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }, 3000));
     relay.restart(/*samePort=*/true);
     // Both notice the restart (they reconnect only after a pause), then
-    // register again.
+    // register again. Meanwhile nobody the service reported is online.
     ASSERT_TRUE(waitFor([&] { return !ann.line->isRegistered(); }));
     ASSERT_TRUE(waitFor([&] { return !ben.line->isRegistered(); }));
+    EXPECT_TRUE(waitFor([&] { return ann.model->online().empty(); }, 2000));
     ASSERT_TRUE(
         waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }, 10000));
+    EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }, 3000));
     ann.model->sendText("still there?", kBen);
     ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
     EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
