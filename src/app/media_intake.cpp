@@ -22,7 +22,13 @@ bool PathGate::accept(MediaPath path, Clock::time_point now) {
     std::uint64_t current = state_.load(std::memory_order_relaxed);
     for (;;) {
         const std::uint64_t latest = current >> 1;
-        if (current != 0 && (current & 1U) != bit && at < latest + hold) return false;
+        // The relay takes over only from a LAN quiet for the hold; the LAN
+        // at once, as it is the faster path: its chunks are never behind
+        // the relay's copies, so nothing plays twice.
+        if (current != 0 && (current & 1U) != bit && path == MediaPath::relay &&
+            at < latest + hold) {
+            return false;
+        }
         // The time on record never goes back: chunks of both threads race.
         const std::uint64_t next = (std::max(at, latest) << 1) | bit;
         if (state_.compare_exchange_weak(current, next, std::memory_order_relaxed)) return true;

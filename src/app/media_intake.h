@@ -19,10 +19,12 @@ namespace merrowfax {
 enum class MediaPath : std::uint8_t { lan, relay };
 
 // Which path one stream of media is taken from. Senders use one path, but an
-// older sender uses both, and a switch of path races its last chunks: the
-// path that brought the latest chunk keeps the stream until it has been quiet
-// for `hold`, and the other path's copies are dropped meanwhile. Lock-free:
-// the network threads of both paths ask at once.
+// older sender uses both, and a switch of path races its last chunks. The
+// LAN, the faster path, takes the stream whenever a chunk comes on it: its
+// chunks are never behind the relay's copies, and a sender back on the LAN
+// is heard at once. The relay takes it only from a LAN quiet for `hold`, or
+// known gone (release()); meanwhile its chunks are copies, or behind, and are
+// dropped. Lock-free: the network threads of both paths ask at once.
 class PathGate {
 public:
     using Clock = std::chrono::steady_clock;

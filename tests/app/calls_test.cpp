@@ -576,7 +576,7 @@ TEST_F(Calls, EachChunkIsHeardOnceFromOnePathAtATime) {
         fromLan(wire::events::Audio{chunk, kAlice});
         fromLine(wire::events::Audio{chunk, kAlice});
     }
-    EXPECT_EQ(media->received.size(), 5u) << "the LAN brought them first and keeps them";
+    EXPECT_EQ(media->received.size(), 5u) << "the LAN keeps them; the relay's are copies";
     // The LAN went quiet: once it has been for the hold, the relay takes over.
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -584,9 +584,16 @@ TEST_F(Calls, EachChunkIsHeardOnceFromOnePathAtATime) {
             return media->received.size() > 5;
         },
         1000));
+    // Back on the LAN: heard at once, and the relay's copies go again.
     const std::size_t taken = media->received.size();
-    fromLan(wire::events::Audio{chunk, kAlice});  // a late copy from the old path
-    EXPECT_EQ(media->received.size(), taken);
+    fromLan(wire::events::Audio{chunk, kAlice});
+    fromLine(wire::events::Audio{chunk, kAlice});
+    EXPECT_EQ(media->received.size(), taken + 1);
+
+    // The LAN session closes: the relay is heard at once, not after the hold.
+    fromLan(wire::events::Online{});
+    fromLine(wire::events::Audio{chunk, kAlice});
+    EXPECT_EQ(media->received.size(), taken + 2);
 }
 
 class CallPeer : public Calls {

@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-TEST(PathGate, ThePathOfTheLatestChunkKeepsTheStreamForTheHold) {
+TEST(PathGate, TheLanTakesTheStreamAtOnceAndTheRelayOnlyFromAQuietLan) {
     const auto t0 = PathGate::Clock::now();
     struct Step {
         MediaPath path;
@@ -22,12 +22,14 @@ TEST(PathGate, ThePathOfTheLatestChunkKeepsTheStreamForTheHold) {
     };
     const Step steps[] = {
         {MediaPath::relay, 0ms, true, "the first chunk picks the path"},
-        {MediaPath::lan, 10ms, false, "a copy from the other path"},
         {MediaPath::relay, 20ms, true, "the same path again"},
-        {MediaPath::lan, 310ms, false, "the hold counts from the latest chunk"},
-        {MediaPath::lan, 320ms, true, "the relay was quiet for the hold: a switch"},
-        {MediaPath::relay, 330ms, false, "the old path's late chunk"},
-        {MediaPath::lan, 200ms, true, "a clock read late on another thread"},
+        {MediaPath::lan, 30ms, true, "the sender is back on the LAN: heard at once"},
+        {MediaPath::relay, 40ms, false, "the relay's copy, behind the LAN's"},
+        {MediaPath::lan, 50ms, true, "the LAN keeps it"},
+        {MediaPath::relay, 340ms, false, "the hold counts from the LAN's latest chunk"},
+        {MediaPath::relay, 350ms, true, "the LAN was quiet for the hold: the relay"},
+        {MediaPath::relay, 360ms, true, "and keeps it"},
+        {MediaPath::lan, 200ms, true, "a LAN chunk, its clock read late on another thread"},
         {MediaPath::relay, 600ms, false, "the hold runs from the latest time seen"},
         {MediaPath::relay, 700ms, true, "and then it is over"},
     };
@@ -35,16 +37,16 @@ TEST(PathGate, ThePathOfTheLatestChunkKeepsTheStreamForTheHold) {
     for (const Step& step : steps) {
         EXPECT_EQ(gate.accept(step.path, t0 + step.at), step.taken) << step.why;
     }
-    gate.reset();
-    EXPECT_TRUE(gate.accept(MediaPath::lan, t0 + 701ms)) << "a new stream takes any path";
 
-    // A path known to be gone hands over at once; releasing the other one
-    // changes nothing.
+    // A LAN known to be gone hands over at once; releasing the path not in
+    // use changes nothing.
+    EXPECT_TRUE(gate.accept(MediaPath::lan, t0 + 701ms));
     gate.release(MediaPath::relay);
     EXPECT_FALSE(gate.accept(MediaPath::relay, t0 + 710ms));
     gate.release(MediaPath::lan);
     EXPECT_TRUE(gate.accept(MediaPath::relay, t0 + 720ms));
-    EXPECT_FALSE(gate.accept(MediaPath::lan, t0 + 730ms));
+    gate.reset();
+    EXPECT_TRUE(gate.accept(MediaPath::relay, t0 + 721ms)) << "a new stream takes any path";
 }
 
 TEST(PublishedNumber, NetworkThreadsNeverSeeAHalfWrittenNumber) {
