@@ -562,40 +562,6 @@ TEST(ConnectionTone, RampsAn880HzToneAt45PercentOfFullScale) {
 
 namespace {
 
-// Both paths up: an older peer sends every chunk on both, and a path switch
-// races the last chunks of the old one.
-TEST_F(Calls, EachChunkIsHeardOnceFromOnePathAtATime) {
-    TimingsOverride hold([](Timings& t) { t.mediaPathHold = std::chrono::milliseconds(150); });
-    model.reset();
-    start();
-    connectedToAlice();
-    settle();
-    media->received.clear();
-    const wire::Bytes chunk(640, std::byte{1});
-    for (int i = 0; i < 5; ++i) {
-        fromLan(wire::events::Audio{chunk, kAlice});
-        fromLine(wire::events::Audio{chunk, kAlice});
-    }
-    EXPECT_EQ(media->received.size(), 5u) << "the LAN keeps them; the relay's are copies";
-    // The LAN went quiet: once it has been for the hold, the relay takes over.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            fromLine(wire::events::Audio{chunk, kAlice});
-            return media->received.size() > 5;
-        },
-        1000));
-    // Back on the LAN: heard at once, and the relay's copies go again.
-    const std::size_t taken = media->received.size();
-    fromLan(wire::events::Audio{chunk, kAlice});
-    fromLine(wire::events::Audio{chunk, kAlice});
-    EXPECT_EQ(media->received.size(), taken + 1);
-
-    // The LAN session closes: the relay is heard at once, not after the hold.
-    fromLan(wire::events::Online{});
-    fromLine(wire::events::Audio{chunk, kAlice});
-    EXPECT_EQ(media->received.size(), taken + 2);
-}
-
 class CallPeer : public Calls {
 protected:
     void SetUp() override {

@@ -121,31 +121,4 @@ TEST_F(VoiceNotesTest, APlacedOrAnsweredCallSendsTheRecordingOnce) {
     EXPECT_EQ(ends, 2);
 }
 
-TEST_F(VoiceNotesTest, RecordingInAnotherChatSendsTheFirstThenRecordsThere) {
-    ASSERT_TRUE(voice->start(kAlice));
-    speak();
-    ASSERT_TRUE(voice->start(kBob));
-    EXPECT_FALSE(mics.back()->open);
-    ASSERT_TRUE(waitUntil([&] { return voice->recordingFor() == kBob; }, 10000));
-    EXPECT_EQ(voiceMessages(kAlice), 1u);
-    ASSERT_EQ(mics.size(), 2u);
-    EXPECT_TRUE(mics.back()->open);
-    speak();
-    voice->stop();
-    ASSERT_TRUE(finished());
-    EXPECT_EQ(voiceMessages(kBob), 1u);
-    EXPECT_EQ(changes, (std::vector<std::string>{kAlice, "", kBob, ""}));
-
-    // Bob's chat is left before his recording could start: it never does.
-    ASSERT_TRUE(voice->start(kAlice));
-    speak();
-    ASSERT_TRUE(voice->start(kBob));
-    voice->leaveChat(kBob);
-    ASSERT_TRUE(finished());
-    settle();
-    EXPECT_FALSE(voice->recording());
-    EXPECT_EQ(mics.size(), 3u);
-    EXPECT_EQ(voiceMessages(kAlice), 2u);
-}
-
 }  // namespace
