@@ -437,11 +437,11 @@ void CallController::setIncoming(std::optional<IncomingCall> call) {
 
 void CallController::setActive(std::optional<ActiveCall> call) {
     if (active_ == call) return;
-    const bool samePeer = active_ && call && active_->id == call->id;
+    const bool sameCall = active_ && call && active_->id == call->id;
     active_ = std::move(call);
     const bool connected = active_ && active_->phase == CallPhase::active;
     devices_.intake.setCallPeer(connected ? std::optional(active_->number) : std::nullopt);
-    if (!samePeer) {
+    if (!sameCall) {
         peerSeen_ = peerReachable_ = active_ && model_.online().contains(active_->number);
     }
     if (connected && !peerTimer_.isActive()) {

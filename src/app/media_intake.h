@@ -91,12 +91,11 @@ public:
 
 private:
     bool takeCall(const std::string& from, MediaPath path, PathGate& gate);
+    bool takeWalkie(const wire::events::Walkie& clip, MediaPath path);
 
     // The main thread's copies of the published peers.
     std::optional<std::string> callPeerText_;
     std::optional<std::string> talkPeerText_;
-
-    bool takeWalkie(const wire::events::Walkie& clip, MediaPath path);
 
     CallMedia& media_;
     WalkieTalk& walkieEngine_;

@@ -185,7 +185,8 @@ void DeviceWalkieTalk::receiveChunk(std::span<const std::byte> chunk, const std:
 
 bool DeviceWalkieTalk::hearChunk(std::span<const std::byte> chunk) {
     if (chunk.size() < 2 || !hearingLive_ || capturing_ || yielded_) return false;
-    const wire::Bytes boosted = boostForSpeaker(chunk);
+    std::vector<std::int16_t> samples = wireSamples(chunk);
+    boostForSpeaker(samples);
     std::function<void()> onStart;
     if (!voiceQueued_.exchange(true) && stamps_) {
         stamps_->walkie(ClickStamps::WalkieMoment::FirstQueued);
@@ -196,7 +197,7 @@ bool DeviceWalkieTalk::hearChunk(std::span<const std::byte> chunk) {
     {
         std::lock_guard lock(playerLock_);
         if (!player_ || !hearingLive_) return false;
-        player_->play(wireSamples(boosted), std::move(onStart));
+        player_->play(samples, std::move(onStart));
     }
     // The silence timer belongs to the main thread: it learns of the chunk
     // there (dropped by Qt once the engine is gone).

@@ -37,9 +37,13 @@ const wire::Bytes& staticBurst() {
     return burst;
 }
 
+void boostForSpeaker(std::span<std::int16_t> samples) {
+    for (std::int16_t& s : samples) s = clampTo16(s * kWalkieBoost);
+}
+
 wire::Bytes boostForSpeaker(std::span<const std::byte> chunk) {
     std::vector<std::int16_t> samples = wireSamples(chunk);
-    for (std::int16_t& s : samples) s = clampTo16(s * kWalkieBoost);
+    boostForSpeaker(samples);
     return wireAudio(samples);
 }
 

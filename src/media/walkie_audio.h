@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "wire/peer_event.h"
@@ -21,5 +22,7 @@ inline constexpr double kWalkieBoost = 2.75;
 // Every sample times kWalkieBoost, truncated and clamped to the 16-bit range.
 // A trailing odd byte is dropped.
 wire::Bytes boostForSpeaker(std::span<const std::byte> chunk);
+// The same, in place, on samples.
+void boostForSpeaker(std::span<std::int16_t> samples);
 
 }  // namespace merrowfax

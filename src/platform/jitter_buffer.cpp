@@ -1,7 +1,9 @@
 #include "platform/jitter_buffer.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
+#include <string_view>
 
 namespace merrowfax {
 namespace {
@@ -29,15 +31,12 @@ JitterBuffer::JitterBuffer() : ring_(samplesIn(kMaxBuffered)) {}
 
 void JitterBuffer::push(std::span<const std::int16_t> chunk, Clock::time_point now) {
     if (chunk.empty()) return;
-    // FNV-1a over the bytes stands in for them when looking for copies.
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    bool silent = true;
-    for (std::int16_t sample : chunk) {
-        const auto bits = static_cast<std::uint16_t>(sample);
-        hash = (hash ^ (bits & 0xFFu)) * 0x100000001b3ULL;
-        hash = (hash ^ (bits >> 8)) * 0x100000001b3ULL;
-        silent = silent && sample == 0;
-    }
+    // The standard hash of the bytes stands in for them when looking for
+    // copies.
+    const std::uint64_t hash = std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(chunk.data()), chunk.size_bytes()));
+    const bool silent =
+        std::all_of(chunk.begin(), chunk.end(), [](std::int16_t sample) { return sample == 0; });
 
     std::lock_guard lock(mutex_);
     const bool inBurst = scheduled_ && now - lastArrival_ < kBurstGap;

@@ -118,9 +118,7 @@ void InternetLine::connect() {
     }
     reconnect_.stop();
     discardSocket();
-    const bool wasOpen = open_.exchange(false);
-    registered_ = false;
-    if (wasOpen) forgetPresence();
+    markClosed();
     if (!service_) return;
 
     const QUrl url = registrationUrl(*service_, identity);
@@ -171,15 +169,14 @@ void InternetLine::stop() {
         shouldRun_ = false;
     }
     reconnect_.stop();
-    const bool wasOpen = open_.exchange(false);
-    registered_ = false;
     discardSocket();
-    if (wasOpen) forgetPresence();
+    markClosed();
 }
 
-void InternetLine::forgetPresence() {
+void InternetLine::markClosed() {
+    registered_ = false;
     // What the service reported holds only while it can report changes.
-    if (callbacks_.handler) callbacks_.handler(wire::events::Online{});
+    if (open_.exchange(false) && callbacks_.handler) callbacks_.handler(wire::events::Online{});
 }
 
 void InternetLine::scheduleReconnect() {
@@ -210,10 +207,8 @@ void InternetLine::handleOpened(QWebSocket* socket) {
 
 void InternetLine::handleClosed(QWebSocket* socket) {
     if (socket != socket_.get()) return;
-    const bool wasOpen = open_.exchange(false);
-    registered_ = false;
     scheduleReconnect();
-    if (wasOpen) forgetPresence();
+    markClosed();
 }
 
 void InternetLine::sendPing() {
@@ -263,9 +258,7 @@ void InternetLine::handleText(QWebSocket* socket, const QString& message) {
                     shouldRun_ = false;
                     identity_.pin.clear();
                 }
-                const bool wasOpen = open_.exchange(false);
-                registered_ = false;
-                if (wasOpen) forgetPresence();
+                markClosed();
                 // Closed before the app hears of it: it may start the
                 // line again at once, on a new socket.
                 if (socket_) {

@@ -70,9 +70,10 @@ private:
     void scheduleReconnect();
     void handleOpened(QWebSocket* socket);
     void handleClosed(QWebSocket* socket);
-    // The connection that reported presence is gone: nobody is online
-    // through it until the next registration says who is.
-    void forgetPresence();
+    // The connection is no longer open or registered. When it was open,
+    // nobody it reported is online through it until the next registration
+    // says who is.
+    void markClosed();
     void handleText(QWebSocket* socket, const QString& message);
     void handleBinary(QWebSocket* socket, const QByteArray& message);
     void handleEnvelope(const wire::Envelope& envelope);
