@@ -35,6 +35,8 @@ struct Timings {
     ms waitingRetry{30'000};       // the oldest undelivered text of a chat is offered again
     ms strangerWindow{3'600'000};  // strangers' texts add contacts at most...
     int strangerContacts = 200;    // ...this many times per window
+    ms strangerRing{300'000};      // a caller who is not a contact rings at most once per this
+    ms strangerTalk{60'000};       // strangers' walkie talks: at most one heard per this
     ms voiceLimit{60'000};         // a voice message records at most this long
     ms walkieTapDelay{180};        // walkie: from the press to the microphone opening
     ms walkieSilence{1'200};       // walkie: a heard talk is over after this long without audio
@@ -56,6 +58,9 @@ struct Timings {
     ms lanIdle{15'000};         // a session that hears nothing this long is closed
     ms lanStall{10'000};        // a frame or transfer that stops arriving this long is dropped
     ms lanUdpProbe{250};        // datagram probes until the peer says it hears them
+    ms lanProof{30'000};        // a session without a proven number is closed after this
+    ms lanRateWindow{10'000};   // a resource's arrival rate is judged over this
+    ms lanFileRetry{1'000};     // a failed file transfer is tried again after this, then doubling
 };
 
 const Timings& timings();

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSslConfiguration>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/timings.h"
@@ -30,6 +31,31 @@ std::uint32_t readLength(const char* at) {
 }
 
 }  // namespace
+
+void FrameBudget::hold(Connection& connection, std::size_t bytes) {
+    const auto it = held_.find(&connection);
+    if (it != held_.end()) {
+        total_ -= it->second;
+        if (bytes == 0) {
+            held_.erase(it);
+        } else {
+            it->second = bytes;
+        }
+    } else if (bytes != 0) {
+        held_.emplace(&connection, bytes);
+    }
+    total_ += bytes;
+    while (total_ > limit_ && !held_.empty()) {
+        const auto largest =
+            std::max_element(held_.begin(), held_.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
+        Connection* cut = largest->first;
+        total_ -= largest->second;
+        held_.erase(largest);
+        // fail() gives its share back through hold(..., 0), which finds nothing left.
+        cut->fail();
+    }
+}
 
 void configureTls(QSslSocket& socket, const QSslCertificate& certificate, const QSslKey& key) {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
@@ -82,7 +108,19 @@ Connection::Connection(std::unique_ptr<QSslSocket> socket, std::size_t maxMessag
             [ended](QAbstractSocket::SocketError) { ended(); });
 }
 
-Connection::~Connection() = default;
+Connection::~Connection() {
+    if (budget_) budget_->hold(*this, 0);
+}
+
+// What the incomplete message costs: the buffer's allocation, which the
+// peer decided by the length it announced.
+void Connection::account() {
+    if (!budget_) return;
+    if (buffer_.isEmpty() && buffer_.capacity() > 64 * 1024) buffer_ = QByteArray();
+    budget_->hold(*this, closing_ || raw_ || buffer_.isEmpty()
+                             ? 0
+                             : static_cast<std::size_t>(buffer_.capacity()));
+}
 
 void Connection::switchToRaw() {
     raw_ = true;
@@ -130,6 +168,7 @@ void Connection::readAvailable() {
     if (!self) return;
     buffer_.remove(0, offset);
     reading_ = false;
+    account();
     if (closing_) return;
     if (raw_) {
         if (!buffer_.isEmpty()) {
@@ -176,6 +215,7 @@ void Connection::close() {
     closing_ = true;
     stall_.stop();
     socket_->abort();
+    account();
 }
 
 void Connection::fail() {
@@ -183,6 +223,7 @@ void Connection::fail() {
     closing_ = true;
     stall_.stop();
     socket_->abort();
+    account();
     QMetaObject::invokeMethod(
         this,
         [this] {

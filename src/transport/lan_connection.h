@@ -9,11 +9,31 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
 
 namespace merrowfax::lan {
+
+class Connection;
+
+// The memory the connections sharing it hold in messages that have not
+// arrived whole. A peer may start a message as big as the bound and never
+// finish it; past `limit` bytes in all, the connection holding the most is
+// cut, so many half-sent messages cannot add up. Main thread only.
+class FrameBudget {
+public:
+    explicit FrameBudget(std::size_t limit) : limit_(limit) {}
+    // `connection` now holds `bytes` (0: nothing).
+    void hold(Connection& connection, std::size_t bytes);
+    std::size_t held() const { return total_; }
+
+private:
+    std::size_t limit_;
+    std::size_t total_ = 0;
+    std::map<Connection*, std::size_t> held_;
+};
 
 // One TLS connection to another device carrying length-prefixed messages: a
 // 4-byte big-endian length, then that many bytes. A length of 0 or over the
@@ -39,6 +59,8 @@ public:
 
     void setCallbacks(Callbacks callbacks) { callbacks_ = std::move(callbacks); }
     void setMaxMessage(std::size_t bound) { maxMessage_ = bound; }
+    // What it holds of incomplete messages counts against `budget`.
+    void setBudget(std::shared_ptr<FrameBudget> budget) { budget_ = std::move(budget); }
     void switchToRaw();
 
     // False, and nothing sent, when closed or the message is empty or too big;
@@ -59,13 +81,16 @@ public:
     std::uint32_t peerIpv4() const;
 
 private:
+    friend class FrameBudget;
     void readAvailable();
     void fail();
+    void account();
 
     std::unique_ptr<QSslSocket, void (*)(QSslSocket*)> socket_;
     Callbacks callbacks_;
     std::size_t maxMessage_;
     QByteArray buffer_;
+    std::shared_ptr<FrameBudget> budget_;
     bool raw_ = false;
     bool closing_ = false;
     bool reading_ = false;

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QNetworkInterface>
 #include <QTemporaryFile>
 #include <QTimer>
 
@@ -26,6 +27,8 @@ namespace {
 // under 0x80.
 constexpr std::byte kPing{0x80};
 constexpr std::byte kHeard{0x82};  // "your datagrams arrive"
+// What a resource's receiver answers once it has it all.
+constexpr std::byte kTaken{0x01};
 // Datagram probes at lanUdpProbe before they slow to lanPing.
 constexpr int kQuickProbes = 40;
 
@@ -45,6 +48,22 @@ std::optional<std::uint64_t> parseHex64(const std::string& text) {
         return std::nullopt;
     }
     return std::stoull(text, nullptr, 16);
+}
+
+// Loopback, or inside the subnet of one of this machine's interfaces: an
+// advertisement naming any other address is not followed.
+bool onLocalNetwork(const QHostAddress& address) {
+    if (address.isLoopback()) return true;
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        if (!(interface.flags() & QNetworkInterface::IsUp)) continue;
+        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol &&
+                address.isInSubnet(entry.ip(), entry.prefixLength())) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 std::span<const std::byte> asBytes(const std::string& text) {
@@ -103,16 +122,21 @@ struct Sessions::Session {
     int probes = 0;
     bool retiring = false;
     QTimer ping, idle, probe, retire;
+    QTimer proof;  // closes the session unless its device proves a number
 };
 
 struct Sessions::Upload {
     std::string key;
+    std::string name;
+    std::filesystem::path path;
+    int attempt = 1;
     std::unique_ptr<Connection> connection;
     QFile file;
     std::uint64_t size = 0;
     std::uint64_t sent = 0;
     std::string hello;
-    bool named = false;  // the hello went out
+    bool named = false;         // the hello went out
+    bool acknowledged = false;  // the peer took it all
     QTimer stall;
 };
 
@@ -123,11 +147,15 @@ struct Sessions::Download {
     std::unique_ptr<QTemporaryFile> file;
     std::uint64_t size = 0;
     std::uint64_t received = 0;
-    QTimer stall;
+    std::uint64_t receivedBefore = 0;  // when the current rate window began
+    QTimer rate;
 };
 
 Sessions::Sessions(std::string ownKey, LanIdentity identity, std::filesystem::path folder)
-    : ownKey_(std::move(ownKey)), identity_(std::move(identity)), folder_(std::move(folder)) {}
+    : ownKey_(std::move(ownKey)),
+      identity_(std::move(identity)),
+      folder_(std::move(folder)),
+      budget_(std::make_shared<FrameBudget>(kMaxIncompleteBytes)) {}
 
 Sessions::~Sessions() {
     disconnectAll();
@@ -183,10 +211,14 @@ void Sessions::accepted(qintptr descriptor) {
     if (!socket->setSocketDescriptor(descriptor)) return;
     bool ok = false;
     const std::uint32_t address = socket->peerAddress().toIPv4Address(&ok);
-    const auto sameAddress = std::count_if(pending_.begin(), pending_.end(),
-                                           [&](const auto& p) { return p->address == address; });
-    if (connectionCount() >= kMaxConnections ||
-        static_cast<std::size_t>(sameAddress) >= kMaxUnnamedPerAddress) {
+    std::size_t unnamed = 0, sameAddress = 0;
+    for (const auto& p : pending_) {
+        if (!p->invited.empty()) continue;
+        ++unnamed;
+        if (p->address == address) ++sameAddress;
+    }
+    if (connectionCount() >= kMaxConnections || unnamed >= kMaxUnnamed ||
+        sameAddress >= kMaxUnnamedPerAddress) {
         socket->abort();
         return;
     }
@@ -195,16 +227,20 @@ void Sessions::accepted(qintptr descriptor) {
     pending->address = address;
     QSslSocket* raw = socket.get();
     pending->connection = std::make_unique<Connection>(std::move(socket), kMaxHello);
+    pending->connection->setBudget(budget_);
     track(pending);
     raw->startServerEncryption();
 }
 
-void Sessions::invite(const std::string& key, const std::string& host, std::uint16_t port) {
-    if (!listener_ || key == ownKey_ || port == 0 || !validKey(key)) return;
-    if (sessions_.contains(key) || inviting_.contains(key)) return;
-    if (connectionCount() >= kMaxConnections) return;
+bool Sessions::invite(const std::string& key, const std::string& host, std::uint16_t port) {
+    if (!listener_ || key == ownKey_ || port == 0 || !validKey(key)) return false;
+    if (sessions_.contains(key) || inviting_.contains(key)) return false;
+    if (connectionCount() >= kMaxConnections) return false;
+    if (inviting_.size() >= (wasProven(key) ? kMaxInvitations : kStrangerInvitations)) return false;
     QHostAddress address(QString::fromStdString(host));
-    if (address.protocol() != QAbstractSocket::IPv4Protocol) return;
+    if (address.protocol() != QAbstractSocket::IPv4Protocol || !onLocalNetwork(address)) {
+        return false;
+    }
     auto socket = std::make_unique<QSslSocket>();
     configureTls(*socket, identity_.certificate, identity_.key);
     auto pending = std::make_shared<Pending>();
@@ -212,10 +248,12 @@ void Sessions::invite(const std::string& key, const std::string& host, std::uint
     pending->address = address.toIPv4Address();
     QSslSocket* raw = socket.get();
     pending->connection = std::make_unique<Connection>(std::move(socket), kMaxHello);
+    pending->connection->setBudget(budget_);
     inviting_.insert(key);
     track(pending, timings().lanInvite);
     report(key, State::connecting);
     raw->connectToHostEncrypted(address.toString(), port);
+    return true;
 }
 
 void Sessions::track(const std::shared_ptr<Pending>& pending,
@@ -280,16 +318,67 @@ std::string Sessions::helloFor(const std::string& use, const Inbound* inbound) c
     return text.GetString();
 }
 
-bool Sessions::trusted(const std::string& key, const std::string& fingerprint) {
+bool Sessions::proven(const std::string& key) const {
+    const auto it = pins_.find(key);
+    return it != pins_.end() && it->second.proven;
+}
+
+bool Sessions::wasProven(const std::string& key) const {
+    return proven(key);
+}
+
+// Whether `key` may open a session with `fingerprint` now. A key is held
+// to the certificate its device proved a number with; one only seen so far
+// is taken over by another certificate, whose proof then counts, and the
+// sessions of the old one are closed. Strangers get only so many sessions.
+bool Sessions::admitSession(const std::shared_ptr<Pending>& pending, const std::string& key,
+                            const std::string& fingerprint) {
     if (fingerprint.empty()) return false;
-    // Strangers may name themselves anything: only so many names are
-    // remembered, those of devices in session always.
-    if (fingerprints_.size() >= kMaxKnownDevices && !fingerprints_.contains(key)) {
-        std::erase_if(fingerprints_,
-                      [this](const auto& entry) { return !sessions_.contains(entry.first); });
+    const auto pin = pins_.find(key);
+    if (pin != pins_.end() && pin->second.fingerprint == fingerprint && pin->second.proven) {
+        pin->second.used = ++pinClock_;
+        return true;
     }
-    const auto [it, first] = fingerprints_.try_emplace(key, fingerprint);
-    return first || it->second == fingerprint;
+    if (pin != pins_.end() && pin->second.proven) return false;
+    std::size_t unproven = 0, fromAddress = 0;
+    for (const auto& [other, list] : sessions_) {
+        if (proven(other)) continue;
+        for (const auto& session : list) {
+            ++unproven;
+            if (session->peerIpv4 == pending->connection->peerIpv4()) ++fromAddress;
+        }
+    }
+    if (unproven >= kMaxUnprovenSessions || fromAddress >= kMaxUnprovenPerAddress) return false;
+    if (pin != pins_.end() && pin->second.fingerprint != fingerprint) closeSessions(key);
+    pins_[key] = Pin{fingerprint, false, ++pinClock_};
+    return true;
+}
+
+void Sessions::setProven(const std::string& key) {
+    const auto list = sessions_.find(key);
+    const auto pin = pins_.find(key);
+    if (list == sessions_.end() || pin == pins_.end() || pin->second.proven) return;
+    for (const auto& session : list->second) session->proof.stop();
+    pin->second.proven = true;
+    pin->second.used = ++pinClock_;
+    std::size_t kept = 0;
+    for (const auto& [other, p] : pins_) kept += p.proven ? 1 : 0;
+    if (kept <= kMaxKnownDevices) return;
+    // The proven device unused for longest, and not in session, is forgotten.
+    auto oldest = pins_.end();
+    for (auto it = pins_.begin(); it != pins_.end(); ++it) {
+        if (it->second.proven && !sessions_.contains(it->first) &&
+            (oldest == pins_.end() || it->second.used < oldest->second.used)) {
+            oldest = it;
+        }
+    }
+    if (oldest != pins_.end()) pins_.erase(oldest);
+}
+
+void Sessions::closeSessions(const std::string& key) {
+    const auto it = sessions_.find(key);
+    if (it == sessions_.end()) return;
+    for (const auto& session : std::vector(it->second)) sessionClosed(session);
 }
 
 void Sessions::greeted(const std::shared_ptr<Pending>& pending, std::span<const std::byte> hello) {
@@ -305,11 +394,13 @@ void Sessions::greeted(const std::shared_ptr<Pending>& pending, std::span<const 
     if (use == "resource") {
         const std::string name = stringOf(document, "name");
         const auto size = unsignedOf(document, "size");
-        // Only a device in session, with the certificate of its session.
-        const auto known = fingerprints_.find(key);
-        if (!pending->invited.empty() || !sessions_.contains(key) || known == fingerprints_.end() ||
-            known->second != fingerprint || !size || resourceBound(name) == 0 ||
-            *size > resourceBound(name)) {
+        // Only a device in session, with the certificate of its session,
+        // and only what its owner waits for.
+        const auto pin = pins_.find(key);
+        if (!pending->invited.empty() || !sessions_.contains(key) || pin == pins_.end() ||
+            pin->second.fingerprint != fingerprint || !size || resourceBound(name) == 0 ||
+            *size > resourceBound(name) || !callbacks_.wanted ||
+            !callbacks_.wanted(key, name, *size)) {
             return drop(pending);
         }
         return startDownload(pending, key, name, *size);
@@ -320,7 +411,7 @@ void Sessions::greeted(const std::shared_ptr<Pending>& pending, std::span<const 
     const auto sid = parseHex64(stringOf(document, "sid"));
     const auto mk = wire::decodeBase64(stringOf(document, "mk"), sizeof(SessionKey));
     if (!udp || *udp > 65535 || !tcp || *tcp > 65535 || !sid || *sid == 0 || !mk ||
-        mk->size() != sizeof(SessionKey) || !trusted(key, fingerprint)) {
+        mk->size() != sizeof(SessionKey) || !admitSession(pending, key, fingerprint)) {
         return drop(pending);
     }
     SessionKey sealKey;
@@ -389,6 +480,11 @@ void Sessions::startSession(const std::shared_ptr<Pending>& pending, const std::
         session->probe.start();
         media_->send(*session->sealer, session->peerIpv4, session->peerUdp, {});
     }
+    session->proof.setSingleShot(true);
+    connect(&session->proof, &QTimer::timeout, this, [this, weak] {
+        if (auto s = weak.lock()) sessionClosed(s);
+    });
+    if (!proven(key)) session->proof.start(timings().lanProof);
 
     auto& list = sessions_[key];
     const bool first = list.empty();
@@ -428,6 +524,7 @@ void Sessions::sessionClosed(const std::shared_ptr<Session>& session) {
     session->idle.stop();
     session->probe.stop();
     session->retire.stop();
+    session->proof.stop();
     session->connection->close();
     releaseLater(session);
     const std::string key = session->key;
@@ -441,6 +538,8 @@ void Sessions::sessionClosed(const std::shared_ptr<Session>& session) {
             std::lock_guard lock(activeLock_);
             active_.erase(key);
         }
+        // A key only seen in session is forgotten with it.
+        if (!proven(key)) pins_.erase(key);
         report(key, State::notConnected);
     } else {
         promote(key);
@@ -460,9 +559,11 @@ void Sessions::promote(const std::string& key) {
         }
     }
     if (!keeper) keeper = list.back();
+    std::shared_ptr<Session> before;
     {
         std::lock_guard lock(activeLock_);
-        active_[key] = keeper;
+        auto& current = active_[key];
+        before = std::exchange(current, keeper);
     }
     for (const auto& session : list) {
         if (session == keeper || session->retiring) continue;
@@ -474,6 +575,7 @@ void Sessions::promote(const std::string& key) {
         });
         session->retire.start(timings().lanRetire);
     }
+    if (before && before != keeper && callbacks_.kept) callbacks_.kept(key);
 }
 
 std::shared_ptr<Sessions::Session> Sessions::active(const std::string& key) const {
@@ -492,8 +594,8 @@ bool Sessions::isConnected(const std::string& key) const {
 }
 
 std::string Sessions::peerFingerprint(const std::string& key) const {
-    const auto it = fingerprints_.find(key);
-    return it == fingerprints_.end() ? std::string() : it->second;
+    const auto it = pins_.find(key);
+    return it == pins_.end() ? std::string() : it->second.fingerprint;
 }
 
 std::size_t Sessions::openSessions(const std::string& key) const {
@@ -562,14 +664,29 @@ std::uint64_t Sessions::resourceBound(const std::string& name) {
 
 bool Sessions::sendResource(const std::string& key, const std::string& name,
                             const std::filesystem::path& file) {
+    if (!active(key) || !validResourceName(name) || connectionCount() >= kMaxConnections) {
+        return false;
+    }
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (error || size > resourceBound(name)) return false;
+    startUpload(key, name, file, 1);
+    return true;
+}
+
+void Sessions::startUpload(const std::string& key, const std::string& name,
+                           const std::filesystem::path& file, int attempt) {
     const auto session = active(key);
-    if (!session || !validResourceName(name) || connectionCount() >= kMaxConnections) return false;
+    if (!session || connectionCount() >= kMaxConnections) return;
     auto upload = std::make_shared<Upload>();
     upload->key = key;
+    upload->name = name;
+    upload->path = file;
+    upload->attempt = attempt;
     upload->file.setFileName(QString::fromStdString(file.string()));
-    if (!upload->file.open(QIODevice::ReadOnly)) return false;
+    if (!upload->file.open(QIODevice::ReadOnly)) return;
     upload->size = static_cast<std::uint64_t>(upload->file.size());
-    if (upload->size > resourceBound(name)) return false;
+    if (upload->size > resourceBound(name)) return;
     rapidjson::StringBuffer text;
     rapidjson::Writer<rapidjson::StringBuffer> out(text);
     out.StartObject();
@@ -590,7 +707,7 @@ bool Sessions::sendResource(const std::string& key, const std::string& name,
     upload->connection = std::make_unique<Connection>(std::move(socket), kMaxHello);
     uploads_.insert(upload);
     std::weak_ptr<Upload> weak = upload;
-    const std::string expected = fingerprints_[key];
+    const std::string expected = peerFingerprint(key);
     auto pump = [this, weak] {
         auto u = weak.lock();
         // Handshake bytes going out are reported too; the file waits for its hello.
@@ -613,21 +730,39 @@ bool Sessions::sendResource(const std::string& key, const std::string& name,
         // The device of the session, not whoever answers at its address now.
         if (u->connection->peerFingerprint() != expected) return endUpload(u);
         u->connection->send(asBytes(u->hello));
+        u->connection->switchToRaw();
         u->named = true;
         pump();
     };
     callbacks.written = pump;
-    callbacks.closed = [this, weak] {
-        if (auto u = weak.lock()) endUpload(u);
+    callbacks.raw = [weak](std::span<const std::byte> bytes) {
+        auto u = weak.lock();
+        if (u && bytes.front() == kTaken) u->acknowledged = true;
     };
+    // Refused, stalled, or cut before the peer took it all: offered again later.
+    auto ended = [this, weak] {
+        auto u = weak.lock();
+        if (!u) return;
+        endUpload(u);
+        if (!u->acknowledged) retryUpload(u);
+    };
+    callbacks.closed = ended;
     upload->connection->setCallbacks(std::move(callbacks));
     upload->stall.setSingleShot(true);
-    connect(&upload->stall, &QTimer::timeout, this, [this, weak] {
-        if (auto u = weak.lock()) endUpload(u);
-    });
+    connect(&upload->stall, &QTimer::timeout, this, ended);
     upload->stall.start(timings().lanInvite);
     raw->connectToHostEncrypted(QHostAddress(session->peerIpv4).toString(), session->peerPort);
-    return true;
+}
+
+void Sessions::retryUpload(const std::shared_ptr<Upload>& upload) {
+    if (upload->attempt >= kResourceAttempts) return;
+    const auto wait = timings().lanFileRetry * (1 << (upload->attempt - 1));
+    QTimer::singleShot(wait, this,
+                       [this, key = upload->key, name = upload->name, path = upload->path,
+                        attempt = upload->attempt + 1] {
+                           // Only to the same device while its session lasts.
+                           if (isConnected(key)) startUpload(key, name, path, attempt);
+                       });
 }
 
 void Sessions::endUpload(const std::shared_ptr<Upload>& upload) {
@@ -662,7 +797,6 @@ void Sessions::startDownload(const std::shared_ptr<Pending>& pending, const std:
     callbacks.raw = [this, weak](std::span<const std::byte> bytes) {
         auto d = weak.lock();
         if (!d) return;
-        d->stall.start();
         if (d->received + bytes.size() > d->size ||
             d->file->write(reinterpret_cast<const char*>(bytes.data()),
                            static_cast<qint64>(bytes.size())) !=
@@ -676,20 +810,35 @@ void Sessions::startDownload(const std::shared_ptr<Pending>& pending, const std:
         if (auto d = weak.lock()) endDownload(d, false);
     };
     download->connection->setCallbacks(std::move(callbacks));
-    download->stall.setSingleShot(true);
-    download->stall.setInterval(timings().lanStall);
-    connect(&download->stall, &QTimer::timeout, this, [this, weak] {
-        if (auto d = weak.lock()) endDownload(d, false);
+    // Not an idle timer, which a byte now and then would keep running: each
+    // window must bring the minimum rate's worth, or what is left if less.
+    const auto window = timings().lanRateWindow;
+    const std::uint64_t perWindow =
+        kMinResourceRate * static_cast<std::uint64_t>(window.count()) / 1000;
+    download->rate.setInterval(window);
+    connect(&download->rate, &QTimer::timeout, this, [this, weak, perWindow] {
+        auto d = weak.lock();
+        if (!d) return;
+        const std::uint64_t due = std::min(perWindow, d->size - d->receivedBefore);
+        if (d->received - d->receivedBefore < due) return endDownload(d, false);
+        d->receivedBefore = d->received;
     });
-    download->stall.start();
+    download->rate.start();
     download->connection->switchToRaw();
     if (size == 0) endDownload(download, true);
 }
 
 void Sessions::endDownload(const std::shared_ptr<Download>& download, bool whole) {
     if (!downloads_.erase(download)) return;
-    download->stall.stop();
-    download->connection->close();
+    download->rate.stop();
+    if (whole) {
+        // The sender offers again what it does not hear was taken.
+        download->connection->sendRaw({&kTaken, 1});
+        download->connection->socket().flush();
+        download->connection->finish();
+    } else {
+        download->connection->close();
+    }
     releaseLater(download);
     if (!whole || !download->file->flush()) return;
     const std::filesystem::path path = download->file->fileName().toStdString();

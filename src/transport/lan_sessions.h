@@ -24,6 +24,7 @@
 namespace merrowfax::lan {
 
 class Connection;
+class FrameBudget;
 class MediaSocket;
 
 // Sessions with the other devices on the network, each known by its key.
@@ -46,6 +47,11 @@ class MediaSocket;
 // two sessions. Both keep the one whose inviter has the lower key; the spare
 // is still read for lanRetire, then closed.
 //
+// Every device is a stranger until its owner calls setProven(): a key is
+// pinned to a certificate only once proven, a session still unproven after
+// lanProof is closed, and strangers get only so many sessions, invitations
+// and unnamed connections, so that room is always left for proven devices.
+//
 // Everything but sendMedia() and the `media` callback runs on the thread
 // that made the object, which runs a Qt event loop.
 class Sessions final : public QObject {
@@ -54,6 +60,13 @@ public:
 
     struct Callbacks {
         std::function<void(const std::string& key, State state)> stateChanged;
+        // Another session to `key` became the one in use: what the peer must
+        // know of this device should go again, on this one.
+        std::function<void(const std::string& key)> kept;
+        // Whether a resource announced by a device in session is wanted;
+        // without this callback none is.
+        std::function<bool(const std::string& key, const std::string& name, std::uint64_t size)>
+            wanted;
         // A message from the stream of a session.
         std::function<void(const std::string& key, std::span<const std::byte> message)> received;
         // A message that came as a datagram, on the media thread, or a media
@@ -77,8 +90,16 @@ public:
     std::uint16_t port() const;
 
     // Opens a session to the device `key` at `host`:`port`, unless one is
-    // open or being opened; gives up after lanInvite.
-    void invite(const std::string& key, const std::string& host, std::uint16_t port);
+    // open or being opened; gives up after lanInvite. Only addresses on a
+    // network of this machine are invited. False when no invitation went
+    // out, for example because too many are waiting already.
+    bool invite(const std::string& key, const std::string& host, std::uint16_t port);
+
+    // The device of `key` proved a number with the certificate of its
+    // session: the key stays pinned to that certificate, its sessions are
+    // no longer strangers'.
+    void setProven(const std::string& key);
+    bool wasProven(const std::string& key) const;
 
     bool isConnected(const std::string& key) const;  // any thread
     std::vector<std::string> connected() const;      // any thread
@@ -131,11 +152,17 @@ private:
     void endDownload(const std::shared_ptr<Download>& download, bool whole);
     void endUpload(const std::shared_ptr<Upload>& upload);
 
+    bool admitSession(const std::shared_ptr<Pending>& pending, const std::string& key,
+                      const std::string& fingerprint);
+    void startUpload(const std::string& key, const std::string& name,
+                     const std::filesystem::path& file, int attempt);
+    void retryUpload(const std::shared_ptr<Upload>& upload);
+    void closeSessions(const std::string& key);
     void sessionMessage(const std::shared_ptr<Session>& session,
                         std::span<const std::byte> message);
     void sessionClosed(const std::shared_ptr<Session>& session);
     void promote(const std::string& key);
-    bool trusted(const std::string& key, const std::string& fingerprint);
+    bool proven(const std::string& key) const;
     std::shared_ptr<Session> active(const std::string& key) const;
     void report(const std::string& key, State state);
     void drop(const std::shared_ptr<Pending>& pending);
@@ -158,7 +185,16 @@ private:
     std::set<std::shared_ptr<Pending>> pending_;  // not named yet
     std::map<std::string, std::vector<std::shared_ptr<Session>>> sessions_;
     std::set<std::string> inviting_;
-    std::map<std::string, std::string> fingerprints_;  // the certificate each key came with
+    // The certificate each key came with: while in session, and for proven
+    // devices (at most kMaxKnownDevices of them) after.
+    struct Pin {
+        std::string fingerprint;
+        bool proven = false;
+        std::uint64_t used = 0;  // for letting go of the longest unused
+    };
+    std::map<std::string, Pin> pins_;
+    std::uint64_t pinClock_ = 0;
+    std::shared_ptr<FrameBudget> budget_;
     std::set<std::shared_ptr<Upload>> uploads_;
     std::set<std::shared_ptr<Download>> downloads_;
 

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/date.h"
+#include "numbers/unicode_text.h"
 #include "platform/diagnostic_log.h"
 #include "platform/timings.h"
 #include "transport/service_key.h"
@@ -14,6 +15,9 @@
 
 namespace merrowfax {
 namespace {
+
+// Names other devices give themselves are cut like our own advertised one.
+constexpr std::size_t kNameLimit = 24;
 
 // The first `count` characters of UTF-8 text.
 std::string firstCharacters(const std::string& text, std::size_t count) {
@@ -58,7 +62,8 @@ PeerLink::PeerLink(std::unique_ptr<Discovery> discovery, std::optional<LanIdenti
         proveClaims();
         publishOnline();
     });
-    // An invitation that failed is tried again while the device is in sight.
+    // An invitation that failed is tried again while the device is in sight:
+    // devices proven before first, as invitations at once are few.
     connect(&retry_, &QTimer::timeout, this, [this] {
         std::vector<std::string> keys;
         {
@@ -66,6 +71,11 @@ PeerLink::PeerLink(std::unique_ptr<Discovery> discovery, std::optional<LanIdenti
             for (const auto& [key, service] : peerByKey_) {
                 if (service.port != 0) keys.push_back(key);
             }
+        }
+        if (sessions_) {
+            std::stable_partition(keys.begin(), keys.end(), [this](const std::string& key) {
+                return sessions_->wasProven(key);
+            });
         }
         for (const std::string& key : keys) invite(key);
     });
@@ -100,6 +110,13 @@ void PeerLink::setDevice(const std::string& deviceId) {
     lan::Sessions::Callbacks callbacks;
     callbacks.stateChanged = [this](const std::string& peer, lan::Sessions::State state) {
         stateChanged(peer, state);
+    };
+    // The peer may have missed our roster on a session it let go of.
+    callbacks.kept = [this](const std::string& peer) {
+        sendRoster(peer);
+    };
+    callbacks.wanted = [this](const std::string& peer, const std::string& name, std::uint64_t) {
+        return resourceWanted(peer, name);
     };
     callbacks.received = [this](const std::string& peer, std::span<const std::byte> message) {
         received(peer, message);
@@ -141,7 +158,7 @@ void PeerLink::startDiscovery() {
         if (ownKey_.empty()) return;
         key = ownKey_;
         text["n"] = myNumber_;
-        text["a"] = firstCharacters(myName_, 24);
+        text["a"] = firstCharacters(myName_, kNameLimit);
         browse = !myNumber_.empty();
         started_ = true;
     }
@@ -179,7 +196,8 @@ void PeerLink::found(const Discovery::Service& service) {
         // What it advertises is only a hint: its number counts once proven.
         peerByKey_[key] = service;
         const auto name = service.text.find("a");
-        if (name != service.text.end()) nameByKey_[key] = name->second;
+        if (name != service.text.end())
+            nameByKey_[key] = unicode::cleanName(name->second, kNameLimit);
     }
     invite(key);
     publishOnline();
@@ -198,7 +216,11 @@ void PeerLink::invite(const std::string& key) {
         if (last != invitedAt_.end() && now - last->second < timings().lanInviteGuard) return;
         invitedAt_[key] = now;
     }
-    sessions_->invite(key, service.host, service.port);
+    if (!sessions_->invite(key, service.host, service.port)) {
+        // Not tried (too many invitations waiting): the next round may.
+        std::lock_guard lock(lock_);
+        invitedAt_.erase(key);
+    }
 }
 
 void PeerLink::lost(const std::string& key) {
@@ -219,18 +241,21 @@ void PeerLink::stateChanged(const std::string& key, lan::Sessions::State state) 
             std::lock_guard lock(lock_);
             numberByKey_.erase(key);
             claimByKey_.erase(key);
+            // A device known only from its session goes with it.
+            const auto seen = peerByKey_.find(key);
+            if (seen != peerByKey_.end() && seen->second.port == 0) {
+                peerByKey_.erase(seen);
+                nameByKey_.erase(key);
+                invitedAt_.erase(key);
+            }
             break;
         }
         case lan::Sessions::State::connecting:
             break;
-        case lan::Sessions::State::connected: {
-            {
-                std::lock_guard lock(lock_);
-                peerByKey_.try_emplace(key, Discovery::Service{key, {}, 0, {}});
-            }
+        case lan::Sessions::State::connected:
+            rememberSessionPeer(key);
             sendRoster(key);
             break;
-        }
     }
     publishOnline();
 }
@@ -271,9 +296,12 @@ void PeerLink::handleEnvelope(const std::string& key, const wire::Envelope& rece
     if (auto* roster = std::get_if<wire::RosterUpdate>(&*incoming)) {
         {
             std::lock_guard lock(lock_);
-            peerByKey_.try_emplace(key, Discovery::Service{key, {}, 0, {}});
-            claimByKey_[key] = Claim{roster->number, roster->cert};
-            if (!roster->name.empty()) nameByKey_[key] = roster->name;
+            // A statement is small; anything bigger proves nothing and is not kept.
+            const bool plausible =
+                roster->number.size() <= 64 && roster->cert.size() <= 2 * wire::kMaxStatementBytes;
+            claimByKey_[key] = plausible ? Claim{roster->number, roster->cert} : Claim{};
+            std::string name = unicode::cleanName(roster->name, kNameLimit);
+            if (!name.empty() && peerByKey_.contains(key)) nameByKey_[key] = std::move(name);
         }
         proveClaims();
         publishOnline();
@@ -292,10 +320,34 @@ void PeerLink::handleEnvelope(const std::string& key, const wire::Envelope& rece
     }
 }
 
+void PeerLink::rememberSessionPeer(const std::string& key) {
+    std::lock_guard lock(lock_);
+    // Sessions are bounded, but the sighted list keeps its own bound too.
+    if (peerByKey_.size() < kMaxSeenDevices) {
+        peerByKey_.try_emplace(key, Discovery::Service{key, {}, 0, {}});
+    }
+}
+
+void PeerLink::setSeekingLink(bool seeking) {
+    std::lock_guard lock(lock_);
+    seekingLink_ = seeking;
+}
+
+// A file only from the proven device that announced it; a snapshot only
+// while this device is being linked.
+bool PeerLink::resourceWanted(const std::string& key, const std::string& name) const {
+    std::lock_guard lock(lock_);
+    if (name.starts_with("snap-")) return seekingLink_;
+    const auto pending = pendingFiles_.find(name);
+    return numberByKey_.contains(key) && pending != pendingFiles_.end() &&
+           pending->second.from == key;
+}
+
 void PeerLink::resourceArrived(const std::string& key, const std::string& name,
                                const std::filesystem::path& file) {
     const std::filesystem::path folder = temporaryFolder();
     if (name.starts_with("snap-")) {
+        if (!resourceWanted(key, name)) return;  // the transfer's file is removed
         const std::filesystem::path copy = folder / name;
         if (moveFile(file, copy)) emit(wire::events::Snapshot{copy.string()});
         return;
@@ -432,6 +484,7 @@ void PeerLink::proveClaims() {
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
     std::optional<std::int64_t> firstExpiry;
+    std::vector<std::string> proven;
     {
         std::lock_guard lock(lock_);
         for (const auto& [key, claim] : claimByKey_) {
@@ -444,6 +497,7 @@ void PeerLink::proveClaims() {
             if (statement && statement->number == claim.number &&
                 statement->lanCert == sessions_->peerFingerprint(key)) {
                 numberByKey_[key] = claim.number;
+                proven.push_back(key);
                 if (!firstExpiry || statement->expires < *firstExpiry) {
                     firstExpiry = statement->expires;
                 }
@@ -452,6 +506,7 @@ void PeerLink::proveClaims() {
             }
         }
     }
+    for (const std::string& key : proven) sessions_->setProven(key);
     expiry_.stop();
     if (firstExpiry) {
         const auto wait = std::chrono::seconds(std::max<std::int64_t>(0, *firstExpiry - unixNow));

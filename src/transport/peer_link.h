@@ -85,6 +85,9 @@ public:
     void fetchServiceKey(const QUrl& keyUrl, const std::filesystem::path& file);
     // A sync snapshot file to one peer.
     bool sendSnapshot(const std::filesystem::path& file, const std::string& peerKey);
+    // Snapshots are taken only while this device is seeking to be linked;
+    // any other is refused before its bytes come.
+    void setSeekingLink(bool seeking);
 
     // "m-" and the first 8 characters of the device id: this device's name
     // on the network.
@@ -111,6 +114,8 @@ private:
     void resourceArrived(const std::string& key, const std::string& name,
                          const std::filesystem::path& file);
     void handleEnvelope(const std::string& key, const wire::Envelope& envelope);
+    void rememberSessionPeer(const std::string& key);
+    bool resourceWanted(const std::string& key, const std::string& name) const;
     void sendRoster(const std::string& key);
     // Checks the claims heard against the key and the clock, and plans the
     // next check for when the first proof runs out.
@@ -137,6 +142,7 @@ private:
     std::string deviceId_;
     std::string myNumber_, myName_;
     bool started_ = false;
+    bool seekingLink_ = false;
     std::map<std::string, Discovery::Service> peerByKey_;  // seen on the network
     std::map<std::string, std::string> numberByKey_;
     std::map<std::string, std::string> nameByKey_;

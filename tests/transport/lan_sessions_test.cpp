@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QHostAddress>
 #include <QSslSocket>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -39,6 +41,9 @@ struct Device {
             media.push_back(textOf(message));
             if (QThread::currentThread() != QCoreApplication::instance()->thread()) ++datagrams;
         };
+        callbacks.wanted = [this](const std::string&, const std::string&, std::uint64_t) {
+            return wantResources;
+        };
         callbacks.resource = [this](const std::string&, const std::string& name,
                                     const std::filesystem::path& file) {
             QFile in(QString::fromStdString(file.string()));
@@ -60,16 +65,19 @@ struct Device {
     std::map<std::string, std::vector<State>> states;
     std::vector<std::string> messages;
     std::map<std::string, std::string> resources;
+    bool wantResources = true;
     std::mutex mediaLock;
     std::vector<std::string> media;
     std::atomic<int> datagrams = 0;
 };
 
 // A stranger that speaks TLS to a device and then whatever a test makes it say.
+// `from` is the loopback address it comes from, as if another machine.
 struct RawPeer {
-    explicit RawPeer(std::uint16_t port) {
+    explicit RawPeer(std::uint16_t port, const char* from = "127.0.0.1") {
         configureTls(socket, id.identity.certificate, id.identity.key);
         QObject::connect(&socket, &QAbstractSocket::disconnected, [this] { closed = true; });
+        socket.bind(QHostAddress(QString::fromLatin1(from)));
         socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
     }
     bool encrypted() {
@@ -200,15 +208,25 @@ TEST_F(LanSessions, StrangersThatBreakTheRulesAreCutOffAndTheDeviceStillServes) 
                    R"(","size":3})");
         EXPECT_TRUE(peer.closedWithin(1000));
     }
-    // A real device in session, then someone else with its key.
+    // A device that proved a number, then someone else with its key.
     Device b("m-bbbbbbbb");
     b.sessions.invite("m-aaaaaaaa", "127.0.0.1", a.port);
     ASSERT_TRUE(connectedBoth(a, b, "m-aaaaaaaa", "m-bbbbbbbb"));
+    a.sessions.setProven("m-bbbbbbbb");
     {
         RawPeer impostor(a.port);
         ASSERT_TRUE(impostor.encrypted());
         impostor.frame(sessionHello("m-bbbbbbbb"));
         EXPECT_TRUE(impostor.closedWithin(1000));
+    }
+    {  // a key only seen so far goes to the next certificate that claims it
+        RawPeer first(a.port), second(a.port);
+        ASSERT_TRUE(first.encrypted() && second.encrypted());
+        first.frame(sessionHello("m-dddddddd"));
+        ASSERT_TRUE(spinFor([&] { return a.sessions.isConnected("m-dddddddd"); }));
+        second.frame(sessionHello("m-dddddddd"));
+        EXPECT_TRUE(first.closedWithin(1000));
+        EXPECT_EQ(a.sessions.peerFingerprint("m-dddddddd"), second.id.identity.fingerprint);
     }
     {  // a resource with a bad name, or too big, even from that device's certificate
         auto resourceFromB = [&](const std::string& name, std::uint64_t size) {
@@ -256,6 +274,128 @@ TEST_F(LanSessions, StrangersThatBreakTheRulesAreCutOffAndTheDeviceStillServes) 
     ASSERT_TRUE(spinFor([&] { return !a.messages.empty(); }));
     EXPECT_EQ(a.messages.back(), kinded(1, "still here"));
     flood.clear();
+}
+
+TEST_F(LanSessions, StrangersGetFewSessionsAndInvitationsAndOnlyUntilTheyProveNothing) {
+    Timings t = timings();
+    t.lanProof = std::chrono::milliseconds(1200);
+    setTimings(t);
+    Device a("m-aaaaaaaa");
+
+    // Strangers on one machine: four sessions, the rest refused.
+    std::vector<std::unique_ptr<RawPeer>> strangers;
+    for (int i = 0; i < 8; ++i) {
+        strangers.push_back(std::make_unique<RawPeer>(a.port, "127.0.0.2"));
+        ASSERT_TRUE(strangers.back()->encrypted());
+        strangers.back()->frame(sessionHello("m-strange" + std::string(1, char('a' + i))));
+    }
+    auto open = [&] {
+        std::size_t count = 0;
+        for (const auto& stranger : strangers) {
+            if (!stranger->closed) {
+                stranger->frame("\x80");  // pings keep a session from going idle
+                ++count;
+            }
+        }
+        return count;
+    };
+    spinAWhile(400);
+    EXPECT_EQ(open(), kMaxUnprovenPerAddress);
+
+    // A device from elsewhere still gets in; once proven it stays, while the
+    // strangers, pinging but proving nothing, are closed.
+    Device b("m-bbbbbbbb");
+    ASSERT_TRUE(b.sessions.invite("m-aaaaaaaa", "127.0.0.1", a.port));
+    ASSERT_TRUE(connectedBoth(a, b, "m-aaaaaaaa", "m-bbbbbbbb"));
+    a.sessions.setProven("m-bbbbbbbb");
+    EXPECT_TRUE(spinFor([&] { return open() == 0; }, 4000));
+    spinAWhile(300);
+    EXPECT_TRUE(a.sessions.isConnected("m-bbbbbbbb"));
+
+    // Devices that take a connection and never answer hold only so many
+    // invitations at once.
+    QTcpServer tarpit;
+    ASSERT_TRUE(tarpit.listen(QHostAddress::LocalHost));
+    int invited = 0;
+    for (int i = 0; i < 40; ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "m-t%07d", i);
+        invited += a.sessions.invite(key, "127.0.0.1", tarpit.serverPort()) ? 1 : 0;
+    }
+    EXPECT_EQ(invited, static_cast<int>(kStrangerInvitations));
+}
+
+TEST_F(LanSessions, HalfSentMessagesAndDrippingTransfersCannotHoldTheDevice) {
+    Timings t = timings();
+    t.lanStall = std::chrono::milliseconds(8000);
+    setTimings(t);
+    Device a("m-aaaaaaaa"), b("m-bbbbbbbb");
+    ASSERT_TRUE(b.sessions.invite("m-aaaaaaaa", "127.0.0.1", a.port));
+    ASSERT_TRUE(connectedBoth(a, b, "m-aaaaaaaa", "m-bbbbbbbb"));
+    a.sessions.setProven("m-bbbbbbbb");
+
+    // Strangers from several machines each start a message of the largest
+    // size and stop 100 KB short: together more than the device holds.
+    std::vector<std::unique_ptr<RawPeer>> strangers;
+    const std::string half(kMaxFrame - 100'000, 'h');
+    const auto length = static_cast<std::uint32_t>(kMaxFrame);
+    const char prefix[4] = {char(length >> 24), char(length >> 16), char(length >> 8),
+                            char(length)};
+    for (int i = 0; i < 18; ++i) {
+        const std::string from = "127.0.0." + std::to_string(3 + i / 4);
+        strangers.push_back(std::make_unique<RawPeer>(a.port, from.c_str()));
+        RawPeer& s = *strangers.back();
+        ASSERT_TRUE(s.encrypted());
+        s.frame(sessionHello("m-half000" + std::string(1, char('a' + i))));
+        s.socket.write(prefix, 4);
+        s.socket.write(half.data(), static_cast<qint64>(half.size()));
+    }
+    const auto cut = [&] {
+        return std::count_if(strangers.begin(), strangers.end(),
+                             [](const auto& s) { return s->closed; });
+    };
+    EXPECT_TRUE(spinFor([&] { return cut() >= 2; }, 6000));
+    EXPECT_GE(strangers.size() - static_cast<std::size_t>(cut()), 8u);
+
+    // A transfer that drips a byte now and then is cut, and frees its slot.
+    QSslSocket drip;
+    configureTls(drip, b.id.identity.certificate, b.id.identity.key);
+    bool dripClosed = false;
+    QObject::connect(&drip, &QAbstractSocket::disconnected, [&] { dripClosed = true; });
+    drip.connectToHostEncrypted(QStringLiteral("127.0.0.1"), a.port);
+    ASSERT_TRUE(spinFor([&] { return drip.isEncrypted(); }));
+    const std::string hello = R"({"key":"m-bbbbbbbb","use":"resource","name":"file-)" +
+                              std::string(kUuid) + R"(","size":20000000})";
+    const auto n = static_cast<std::uint32_t>(hello.size());
+    const char helloPrefix[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    drip.write(helloPrefix, 4);
+    drip.write(hello.data(), static_cast<qint64>(hello.size()));
+    EXPECT_TRUE(spinFor(
+        [&] {
+            drip.write("x", 1);
+            spinAWhile(100);
+            return dripClosed;
+        },
+        3000));
+
+    // A file the other end refused at first is offered again, and the
+    // device's own messages got through all along.
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/note";
+    {
+        QFile out(QString::fromStdString(path));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("second time lucky");
+    }
+    a.wantResources = false;
+    const std::string name = std::string("file-") + kUuid;
+    ASSERT_TRUE(b.sessions.sendResource("m-aaaaaaaa", name, path));
+    spinAWhile(150);
+    a.wantResources = true;
+    ASSERT_TRUE(spinFor([&] { return a.resources.contains(name); }, 3000));
+    EXPECT_EQ(a.resources[name], "second time lucky");
+    ASSERT_TRUE(b.sessions.send("m-aaaaaaaa", bytesOf(kinded(1, "still here"))));
+    ASSERT_TRUE(spinFor([&] { return !a.messages.empty(); }));
 }
 
 TEST(LanMediaSocket, OnlyAuthenticFreshDatagramsOfAKnownSessionGetThrough) {

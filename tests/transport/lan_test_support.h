@@ -78,6 +78,8 @@ public:
         t.lanIdle = std::chrono::milliseconds(1500);
         t.lanStall = std::chrono::milliseconds(400);
         t.lanUdpProbe = std::chrono::milliseconds(20);
+        t.lanRateWindow = std::chrono::milliseconds(400);
+        t.lanFileRetry = std::chrono::milliseconds(100);
         setTimings(t);
     }
     ~QuickLanTimings() { setTimings(saved_); }

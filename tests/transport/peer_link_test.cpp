@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 
@@ -419,4 +422,82 @@ TEST_F(PeerLinkTest, OnlyANumberTheServiceVouchedForThisCertificateIsTaken) {
     ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{ben}; }));
     ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 4000));
     EXPECT_TRUE(ann.link->peers(ben).empty());
+}
+
+TEST_F(PeerLinkTest, StrangersLeaveNoTraceAndADeviceThatComesBackIsToldWhoWeAre) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    start(ann, "0-1-234-5678", "Ann");
+    QTemporaryDir inbox;
+
+    // Strangers, each with a fresh key and a roster with a huge name: listed
+    // while in session, under a name cut short, and gone with the session.
+    TestIdentity strangerId;
+    for (char c = 'a'; c < 'a' + 12; ++c) {
+        const std::string key = std::string("m-S000000") + c;
+        lan::Sessions stranger(key, strangerId.identity, inbox.path().toStdString());
+        stranger.listen();
+        ASSERT_TRUE(stranger.invite("m-AAAAAAAA", "127.0.0.1", ann.link->port()));
+        ASSERT_TRUE(spinFor([&] { return stranger.isConnected("m-AAAAAAAA"); }));
+        wire::Envelope roster;
+        roster.op = "roster";
+        roster.number = "0-1-234-9999";
+        roster.name = "\u202e" + std::string(1'900'000, 'n');
+        ASSERT_TRUE(stranger.send("m-AAAAAAAA",
+                                  wire::encodeLanFrame(wire::FrameKind::envelope,
+                                                       bytesOf(*wire::encodeEnvelope(roster)))));
+        std::string listedAs;
+        ASSERT_TRUE(spinFor([&] {
+            for (const auto& peer : ann.link->peerList()) {
+                if (peer.key == key) listedAs = peer.name;
+            }
+            return !listedAs.empty();
+        }));
+        EXPECT_EQ(listedAs, std::string(24, 'n'));
+    }
+    ASSERT_TRUE(spinFor([&] { return ann.link->peerList().empty(); }, 2000));
+
+    // Ben proves his number; a snapshot he sends unasked is refused.
+    TestIdentity benId;
+    auto ben =
+        std::make_unique<lan::Sessions>("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
+    ben->listen();
+    ASSERT_TRUE(ben->invite("m-AAAAAAAA", "127.0.0.1", ann.link->port()));
+    ASSERT_TRUE(spinFor([&] { return ben->isConnected("m-AAAAAAAA"); }));
+    const std::string statement = service_.vouch("0-1-234-9999", benId.identity.fingerprint);
+    ASSERT_TRUE(roster(*ben, "m-AAAAAAAA", "0-1-234-9999", statement));
+    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
+    QTemporaryDir dir;
+    const std::string snapshot = dir.path().toStdString() + "/snap";
+    {
+        QFile out(QString::fromStdString(snapshot));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("{}");
+    }
+    const std::string unasked = std::string("snap-") + kUuid + ".json";
+    ASSERT_TRUE(ben->sendResource("m-AAAAAAAA", unasked, snapshot));
+    spinAWhile(500);
+    EXPECT_TRUE(ann.all<wire::events::Snapshot>().empty());
+    EXPECT_FALSE(std::filesystem::exists(QDir::tempPath().toStdString() + "/" + unasked));
+    ann.link->setSeekingLink(true);
+    ASSERT_TRUE(ben->sendResource("m-AAAAAAAA", unasked, snapshot));
+    ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::Snapshot>().empty(); }));
+    std::filesystem::remove(ann.all<wire::events::Snapshot>().front().path);
+
+    // Ben's program starts again while Ann still holds his old session: the
+    // new one becomes Ann's, and she tells it her number again.
+    lan::Sessions again("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
+    std::vector<std::string> heard;
+    lan::Sessions::Callbacks callbacks;
+    callbacks.received = [&](const std::string&, std::span<const std::byte> m) {
+        heard.push_back(textOf(m));
+    };
+    again.setCallbacks(callbacks);
+    again.listen();
+    ASSERT_TRUE(again.invite("m-AAAAAAAA", "127.0.0.1", ann.link->port()));
+    ASSERT_TRUE(spinFor([&] {
+        return std::any_of(heard.begin(), heard.end(), [](const std::string& m) {
+            return m.find("\"op\":\"roster\"") != std::string::npos &&
+                   m.find("\"cert\":\"v1.") != std::string::npos;
+        });
+    }));
 }
