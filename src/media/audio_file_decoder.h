@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace merrowfax {
@@ -14,12 +15,19 @@ struct AudioDecodeLimits {
     std::size_t maxOutputBytes = 300 * 32'000;
 };
 
-// Decodes an audio file of any common container and codec (WAV, AIFF, CAF,
-// M4A/AAC, MP3) to wire audio: 16 kHz mono signed 16-bit little-endian PCM.
-// Nothing for a file that cannot be read, holds no audio stream, decodes to
+// Decodes a recording to wire audio: 16 kHz mono signed 16-bit little-endian
+// PCM. Only the containers recordings come in are read (MP4/M4A/3GP, WAV,
+// MP3, ADTS AAC, AIFF, CAF) and only AAC, MP3, ALAC and PCM audio in them:
+// the file comes from other people, and FFmpeg's other demuxers include
+// playlists that open further files named inside. Nothing for a file that
+// cannot be read, is of another kind, holds no such audio stream, decodes to
 // nothing, or exceeds the limits (refused, not cut: a long file is not a
 // walkie clip). Slow for large files: call it off the main thread.
 std::optional<std::vector<std::byte>> decodeAudioFile(const std::filesystem::path& file,
                                                       const AudioDecodeLimits& limits = {});
+
+// The same for a file's bytes already in memory.
+std::optional<std::vector<std::byte>> decodeAudioBytes(std::span<const std::byte> bytes,
+                                                       const AudioDecodeLimits& limits = {});
 
 }  // namespace merrowfax
