@@ -2,11 +2,6 @@
 
 #include <QTemporaryDir>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
-
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -45,61 +40,9 @@ protected:
         return pcm;
     }
 
-    // Wire audio encoded as AAC by FFmpeg, in the container the name asks
-    // for (".m4a": MP4, ".aac": ADTS), the same in every channel. Empty when
-    // encoding failed.
-    std::filesystem::path writeAac(const std::string& name, std::span<const std::byte> pcm,
-                                   int channels = 1) {
-        const std::filesystem::path path = dir.path().toStdString() + "/" + name;
-        AVFormatContext* out = nullptr;
-        if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0) return {};
-        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-        AVCodecContext* encoder = avcodec_alloc_context3(codec);
-        AVStream* stream = avformat_new_stream(out, nullptr);
-        AVPacket* packet = av_packet_alloc();
-        AVFrame* frame = av_frame_alloc();
-        encoder->sample_rate = 16000;
-        encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        av_channel_layout_default(&encoder->ch_layout, channels);
-        encoder->time_base = {1, 16000};
-        if (out->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        bool ok = avcodec_open2(encoder, codec, nullptr) >= 0 &&
-                  avcodec_parameters_from_context(stream->codecpar, encoder) >= 0 &&
-                  avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 &&
-                  avformat_write_header(out, nullptr) >= 0;
-        auto write = [&](const AVFrame* f) {
-            ok = ok && avcodec_send_frame(encoder, f) >= 0;
-            while (ok && avcodec_receive_packet(encoder, packet) >= 0) {
-                av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
-                ok = av_interleaved_write_frame(out, packet) >= 0;
-            }
-        };
-        const std::size_t samples = pcm.size() / 2;
-        for (std::size_t at = 0; ok && at < samples;) {
-            const auto n = std::min<std::size_t>(encoder->frame_size, samples - at);
-            frame->nb_samples = static_cast<int>(n);
-            frame->format = encoder->sample_fmt;
-            frame->ch_layout = encoder->ch_layout;
-            frame->pts = static_cast<std::int64_t>(at);
-            ok = av_frame_get_buffer(frame, 0) >= 0;
-            for (std::size_t i = 0; ok && i < n; ++i, ++at) {
-                std::int16_t s;
-                std::memcpy(&s, pcm.data() + at * 2, 2);
-                for (int c = 0; c < channels; ++c) {
-                    reinterpret_cast<float*>(frame->extended_data[c])[i] = s / 32768.0F;
-                }
-            }
-            write(frame);
-            av_frame_unref(frame);
-        }
-        write(nullptr);
-        ok = ok && av_write_trailer(out) >= 0;
-        avio_closep(&out->pb);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&encoder);
-        avformat_free_context(out);
-        return ok ? path : std::filesystem::path();
+    // Recordings made by FFmpeg's AAC encoder, kept with the fuzzer's seeds.
+    static std::filesystem::path sample(const std::string& name) {
+        return std::filesystem::path(MERROWFAX_AUDIO_SAMPLES) / name;
     }
 
     static std::vector<std::byte> contents(const std::filesystem::path& path) {
@@ -148,40 +91,24 @@ TEST_F(AudioFileDecoder, BrokenOrOversizedFilesGiveNothing) {
 }
 
 TEST_F(AudioFileDecoder, RecordingsInAacDecodeFromFilesAndFromMemory) {
-    const auto pcm = tone(1.0);
-    for (const char* name : {"voice.m4a", "voice.aac"}) {
-        const auto file = writeAac(name, pcm);
-        ASSERT_FALSE(file.empty()) << name;
-        const auto decoded = decodeAudioFile(file);
+    for (const char* name : {"tone.m4a", "tone.aac"}) {
+        const auto decoded = decodeAudioFile(sample(name));
         ASSERT_TRUE(decoded) << name;
-        // The encoder's delay and padding make the length inexact.
-        EXPECT_NEAR(static_cast<double>(decoded->size()), pcm.size(), 4096.0) << name;
-        EXPECT_TRUE(decodeAudioBytes(contents(file)) == decoded) << name;
+        EXPECT_GT(decoded->size(), 8000u) << name;
+        EXPECT_TRUE(decodeAudioBytes(contents(sample(name))) == decoded) << name;
     }
-    const auto wav = makeWalkieWav(pcm);
+    const auto wav = makeWalkieWav(tone(1.0));
     EXPECT_TRUE(decodeAudioBytes(wav) == std::vector(wav.begin() + 44, wav.end()));
     EXPECT_FALSE(decodeAudioBytes({}));
     EXPECT_FALSE(decodeAudioBytes(wav, {wav.size() - 1, 300 * 32'000}));
-}
-
-// Each ADTS frame names its own channels: a stream may change them midway.
-TEST_F(AudioFileDecoder, AChangeOfChannelsMidStreamKeepsDecoding) {
-    const auto pcm = tone(0.5);
-    auto bytes = contents(writeAac("stereo.aac", pcm, 2));
-    const auto mono = contents(writeAac("mono.aac", pcm));
-    ASSERT_FALSE(bytes.empty());
-    ASSERT_FALSE(mono.empty());
-    bytes.insert(bytes.end(), mono.begin(), mono.end());
-    const auto decoded = decodeAudioFile(write("both.aac", bytes));
-    ASSERT_TRUE(decoded);
-    EXPECT_NEAR(static_cast<double>(decoded->size()), 2.0 * pcm.size(), 8192.0);
+    // Each ADTS frame names its own channels: this one changes them midway.
+    EXPECT_TRUE(decodeAudioFile(sample("adts-channels-change")));
 }
 
 // A playlist naming a recording elsewhere on this machine: playing a received
 // file must never read another one in its place.
 TEST_F(AudioFileDecoder, APlaylistNamingALocalFileIsRefused) {
-    const auto other = writeAac("private.aac", tone(0.5));
-    ASSERT_FALSE(other.empty());
+    const auto other = write("private.aac", contents(sample("tone.aac")));
     ASSERT_TRUE(decodeAudioFile(other));
     const std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10.0,\n" +
                                  other.string() + "\n#EXT-X-ENDLIST\n";
