@@ -316,7 +316,9 @@ void AppModel::receiveFile(const wire::events::File& file) {
     if (ownCopy && (!isCanonicalNumber(file.to) || file.to == own)) return;
     auto bytes = readFile(file.url, kAttachmentLimit);
     if (!bytes) return;
-    auto stored = store_.storeFile(*bytes, file.fileName);
+    // What is stored is what is shown: the extension comes from the clean name.
+    const std::string fileName = cleanFileName(file.fileName);
+    auto stored = store_.storeFile(*bytes, fileName);
     if (!stored) return;
     data_.directory[file.from] = cleanName(file.name);
     Q_EMIT directoryChanged();
@@ -325,9 +327,9 @@ void AppModel::receiveFile(const wire::events::File& file) {
     message.id = file.id;
     message.sender = ownCopy ? kMe : kThem;
     message.sentAt = file.sent;
-    message.text = captionFor(file.kind, file.fileName);
+    message.text = captionFor(file.kind, fileName);
     message.status = MessageStatus::delivered;
-    message.attachmentName = file.fileName;
+    message.attachmentName = fileName;
     message.attachmentKind = file.kind;
     message.attachmentPath = *stored;
     if (file.kind == "audio") message.expiresAt = file.sent + recordingLife;

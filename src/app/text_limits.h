@@ -17,6 +17,17 @@ inline std::string cleanName(std::string_view name) {
     return unicode::cleanName(name, kNameLimit);
 }
 
+// A file name as shown holds at most this many characters; no file system
+// takes longer ones.
+inline constexpr std::size_t kFileNameLimit = 255;
+// An attachment's name as this program keeps and shows it, cleaned as names
+// are: a right-to-left override must not make "invoice\u202Efdp.exe" read as
+// a PDF. "File" when nothing is left to read.
+inline std::string cleanFileName(std::string_view name) {
+    std::string clean = unicode::cleanName(name, kFileNameLimit);
+    return clean.empty() ? std::string("File") : clean;
+}
+
 // A text message holds at most this many characters.
 inline constexpr std::size_t kTextLimit = 4000;
 // An attachment may not be larger than this.

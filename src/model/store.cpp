@@ -55,6 +55,19 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
 // process's save in progress.
 constexpr auto kStaleAfter = std::chrono::hours(1);
 
+// Whether a picked name's extension can end a stored name. A real one is a
+// few letters; a long one could push the name past what the file system
+// takes (255 bytes, fewer on some), and a control character has no place in
+// a name (a NUL would even cut it short on its way to the system).
+bool usableExtension(std::string_view extension) {
+    constexpr std::size_t kLongest = 32;
+    if (extension.empty() || extension.size() > kLongest) return false;
+    for (const char c : extension) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 StoredDatabase StoredDatabase::fresh() {
@@ -324,9 +337,8 @@ std::optional<std::string> Store::storeFile(std::span<const std::byte> bytes,
                                             std::string_view named) {
     std::string name = Uuid::random().text();
     const std::string_view extension = fileExtension(named);
-    // A NUL would cut the name short on its way to the system; such an
-    // extension is dropped rather than losing the file.
-    if (!extension.empty() && extension.find('\0') == std::string_view::npos) {
+    // An unusable extension is dropped rather than losing the file.
+    if (usableExtension(extension)) {
         name += '.';
         name += extension;
     }

@@ -92,7 +92,8 @@ public:
 
     // Stores attachment bytes under a new name: a random upper-case UUID,
     // plus "." and the picked name's extension when it has one ("IMG_1.JPG"
-    // becomes "<UUID>.JPG"). The stored name, or nothing when the write fails.
+    // becomes "<UUID>.JPG") that is usable: at most 32 bytes and without
+    // control characters. The stored name, or nothing when the write fails.
     std::optional<std::string> storeFile(std::span<const std::byte> bytes, std::string_view named);
 
     // Full path of a stored attachment (Message::attachmentPath). Nothing for

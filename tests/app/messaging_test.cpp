@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/text_limits.h"
 #include "model_fixture.h"
+#include "wire/envelope_builders.h"
+#include "wire/receive.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -316,6 +319,53 @@ TEST_F(Receiving, AFileIsStoredUnderItsOwnNameAndTheTemporaryCopyGoes) {
 
     fromLine(file);  // again, from a file that is gone now: nothing changes
     EXPECT_EQ(threadOf(kAlice)->messages.size(), 1u);
+}
+
+// File records from other people, read by the wire on either transport: the
+// name shown hides nothing, and a name no file system takes costs the stored
+// file its extension, not the message.
+TEST_F(Receiving, FileNamesAreShownCleanAndAnUnusableExtensionIsLeftOff) {
+    struct Case {
+        std::string picked, shown, suffix;
+    };
+    const std::string longName = "report." + std::string(300, 'x');
+    const Case cases[] = {
+        {"invoice\u202Efdp.exe", "invoicefdp.exe", ".exe"},
+        {"a.p\u2066df\u2069", "a.pdf", ".pdf"},
+        {" \u200B\n", "File", ""},
+        {longName, longName.substr(0, kFileNameLimit), ""},
+    };
+    for (const auto transport : {wire::Transport::net, wire::Transport::lan}) {
+        for (const Case& c : cases) {
+            const Uuid id = Uuid::random();
+            const auto content = bytesOf(5);
+            wire::Envelope envelope =
+                transport == wire::Transport::net
+                    ? wire::netFileEnvelope(id, kOwn, c.picked, "file", now(), content)
+                    : wire::lanFileEnvelope(id, kOwn, c.picked, "file", now(), "file-1");
+            envelope.number = kAlice;
+            auto incoming = wire::receiveEnvelope(envelope, transport, kAlice, now());
+            ASSERT_TRUE(incoming);
+            auto file = std::get<wire::IncomingFile>(std::move(*incoming));
+            const std::string temporary = (folder() / file.localName).string();
+            std::ofstream(temporary, std::ios::binary) << "12345";
+            if (transport == wire::Transport::net) {
+                fromLine(std::move(file).arrived(temporary));
+            } else {
+                fromLan(std::move(file).arrived(temporary));
+            }
+
+            const Message& m = threadOf(kAlice)->messages.back();
+            ASSERT_EQ(m.id, id) << c.picked;
+            EXPECT_EQ(m.attachmentName, c.shown);
+            EXPECT_EQ(m.text, c.shown);
+            EXPECT_EQ(m.attachmentPath->substr(36), c.suffix);
+            const auto stored = model->attachmentFile(*m.attachmentPath);
+            ASSERT_TRUE(stored);
+            EXPECT_EQ(std::filesystem::file_size(*stored), 5u);
+        }
+    }
+    EXPECT_EQ(threadOf(kAlice)->messages.size(), 2 * std::size(cases));
 }
 
 class Deleting : public ModelTest {

@@ -176,9 +176,19 @@ TEST(Store, AttachmentNamesAndLookup) {
         const char* picked;
         const char* suffix;
     };
+    // The last three: an extension that cannot end a name is left off, not the file.
     const Case cases[] = {
-        {"IMG_1.JPG", ".JPG"}, {"archive.tar.gz", ".gz"}, {"README", ""},     {"trailing.", ""},
-        {".hidden", ""},       {"../../x.sh", ".sh"},     {"dir.d/file", ""}, {"", ""}};
+        {"IMG_1.JPG", ".JPG"},
+        {"archive.tar.gz", ".gz"},
+        {"README", ""},
+        {"trailing.", ""},
+        {".hidden", ""},
+        {"../../x.sh", ".sh"},
+        {"dir.d/file", ""},
+        {"", ""},
+        {"a.abcdefghijklmnopqrstuvwxyz012345", ".abcdefghijklmnopqrstuvwxyz012345"},
+        {"a.abcdefghijklmnopqrstuvwxyz0123456", ""},
+        {"a.t\nt", ""}};
     std::set<std::string> names;
     for (const auto& c : cases) {
         auto name = store.storeFile(bytes, c.picked);
