@@ -371,6 +371,10 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, Desk>) {
                 if (isBlocked(e.from)) return;
                 // Screen sharing is not built yet: nothing acts on desk events.
+            } else if constexpr (std::is_same_v<E, Snapshot>) {
+                // Nothing takes a snapshot yet: its file must not pile up.
+                std::error_code ignored;
+                std::filesystem::remove(e.path, ignored);
             } else {
                 // Device linking is handled by the flow that owns it, once
                 // it exists.
