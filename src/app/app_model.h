@@ -68,6 +68,7 @@ class AppModel : public QObject {
     Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
     Q_PROPERTY(bool hasPin READ hasPin NOTIFY hasPinChanged)
     Q_PROPERTY(bool lockScreenTalk READ lockScreenTalk NOTIFY lockScreenTalkChanged)
+    Q_PROPERTY(bool walkieContactsOnly READ walkieContactsOnly NOTIFY walkieContactsOnlyChanged)
     Q_PROPERTY(std::optional<std::string> deskShareTo READ deskShareTo NOTIFY deskShareToChanged)
     Q_PROPERTY(bool deskControl READ deskControl NOTIFY deskControlChanged)
     Q_PROPERTY(
@@ -109,6 +110,7 @@ public:
     bool restoring() const { return restoring_; }
     bool hasPin() const { return hasPin_; }
     bool lockScreenTalk() const { return data_.lockScreenTalk.value_or(true); }
+    bool walkieContactsOnly() const { return data_.walkieContactsOnly.value_or(true); }
     const std::optional<std::string>& deskShareTo() const { return deskShareTo_; }
     bool deskControl() const { return deskControl_; }
     const std::optional<std::string>& deskWatchFrom() const { return deskWatchFrom_; }
@@ -139,6 +141,8 @@ public:
     void refreshOnline();
     std::string displayName(const std::string& number) const;
     bool isBlocked(const std::string& number) const;
+    // A contact of this account: what a stranger's call or talk may not pose as.
+    bool isContact(const std::string& number) const { return contactWithNumber(number); }
     // The LAN link reports `number` online.
     bool onLan(const std::string& number) const { return lanOnline_.contains(number); }
     const std::string& deviceLabel() const { return components_.deviceLabel; }
@@ -217,6 +221,8 @@ public:
     void recordWalkieMessage(std::span<const std::byte> audio, const std::string& number,
                              bool outgoing);
     void setLockScreenTalk(bool on);
+    // "Walkie from contacts only": strangers' talk is ignored entirely.
+    void setWalkieContactsOnly(bool on);
     // The walkie engine, as the screens show it.
     WalkieTalk& walkieEngine() { return *components_.walkie; }
     const WalkieTalk& walkieEngine() const { return *components_.walkie; }
@@ -289,6 +295,7 @@ Q_SIGNALS:
     void restoringChanged();
     void hasPinChanged();
     void lockScreenTalkChanged();
+    void walkieContactsOnlyChanged();
     void deskShareToChanged();
     void deskControlChanged();
     void deskWatchFromChanged();
@@ -349,8 +356,8 @@ private:
     std::unique_ptr<CallController> calls_;
 
     // The stored state, live: save() writes it as it is. Its `channelId` is
-    // the walkie channel and `lockScreenTalk` the published flag; both are
-    // always set after start-up.
+    // the walkie channel, `lockScreenTalk` and `walkieContactsOnly` the
+    // published switches; all are always set after start-up.
     StoredDatabase data_;
     std::set<std::string> online_;
     std::optional<std::string> alertMessage_;

@@ -158,7 +158,7 @@ void CallController::placeCall(const std::string& number, bool video) {
     call.phase = CallPhase::dialing;
     setActive(call);
 
-    sendSignal("invite", id, number, video, std::nullopt);
+    inviteOnLan_ = sendSignal("invite", id, number, video, std::nullopt).lan;
     startNoAnswerTimer(id);
 }
 
@@ -191,7 +191,12 @@ void CallController::handleSignal(const wire::events::Call& signal) {
         }
         invitesSeen_.push_back(signal.id);
         if (invitesSeen_.size() > kRememberedInvites) invitesSeen_.pop_front();
-        if (active_ || incoming_) {
+        if (!model_.isContact(signal.from)) {
+            // Never "busy" to a stranger: that would tell it the user is on a call.
+            if (!strangerMayRing(signal)) return;
+        } else if (incoming_ && !active_ && !model_.isContact(incoming_->number)) {
+            yieldStrangerRing();
+        } else if (active_ || incoming_) {
             sendSignal("busy", signal.id, signal.from, false, nonEmpty(signal.peerKey));
             return;
         }
@@ -348,8 +353,39 @@ void CallController::noAnswer(const Uuid& id) {
     }
 }
 
+bool CallController::strangerMayRing(const wire::events::Call& invite) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto window = timings().strangerRing;
+    std::erase_if(strangers_,
+                  [&](const auto& entry) { return now - entry.second.since >= window; });
+    auto it = strangers_.find(invite.from);
+    if (it == strangers_.end()) {
+        if (strangers_.size() >= kRememberedStrangers) {
+            strangers_.erase(std::min_element(
+                strangers_.begin(), strangers_.end(),
+                [](const auto& a, const auto& b) { return a.second.since < b.second.since; }));
+        }
+        it = strangers_.emplace(invite.from, StrangerCalls{now, false}).first;
+        if (!active_ && !incoming_) return true;
+    }
+    if (!it->second.missedKept) {
+        it->second.missedKept = true;
+        model_.recordCall(invite.from, model_.displayName(invite.from), invite.video,
+                          CallDirection::missed, 0);
+    }
+    return false;
+}
+
+void CallController::yieldStrangerRing() {
+    const IncomingCall in = *incoming_;
+    model_.recordCall(in.number, in.name, in.video, CallDirection::missed, 0);
+    setIncoming(std::nullopt);
+    stopCallTimers();
+}
+
 void CallController::callNotDelivered(const std::string& number) {
     if (!active_ || active_->phase != CallPhase::dialing || active_->number != number) return;
+    if (inviteOnLan_) return;
     model_.setAlert(model_.displayName(number) + " does not have Merrowfax open.");
     endCall();
 }
@@ -410,18 +446,19 @@ void CallController::takeBack() {
     devices_.walkie.takeBack();
 }
 
-void CallController::sendSignal(const std::string& word, const Uuid& id, const std::string& to,
-                                bool video, const std::optional<std::string>& peerKey) {
+Router::Taken CallController::sendSignal(const std::string& word, const Uuid& id,
+                                         const std::string& to, bool video,
+                                         const std::optional<std::string>& peerKey) {
     wire::Envelope envelope = wire::callEnvelope(word, id, to, video);
     // Every signal names its sender, as the LAN does anyway: the other side
     // remembers the name of whoever calls.
     if (model_.account()) envelope.name = model_.account()->displayName;
-    send(envelope, to, peerKey);
+    return send(envelope, to, peerKey);
 }
 
-void CallController::send(const wire::Envelope& envelope, const std::string& to,
-                          const std::optional<std::string>& peerKey) {
-    devices_.router.sendToDevice(envelope, to, peerKey);
+Router::Taken CallController::send(const wire::Envelope& envelope, const std::string& to,
+                                   const std::optional<std::string>& peerKey) {
+    return devices_.router.sendToDevice(envelope, to, peerKey);
 }
 
 void CallController::routeMedia(const std::string& number,

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -38,6 +40,12 @@ struct CallDevices {
 // The call state machine: placing, ringing, answering, declining, ending,
 // timing out and "busy", and when call media starts and stops. Signals
 // travel as "call" envelopes over both paths; the call id ties them together.
+//
+// A caller who is not a contact cannot hold the user: it rings at most once
+// per timings().strangerRing (later invitations go unanswered and are kept
+// as one missed call), never hears "busy", and its ringing gives way to a
+// contact's call.
+//
 // AppModel owns it and forwards its call operations here; for the rest
 // (account, names, blocking, alerts, the stored call list) it asks the model.
 //
@@ -118,14 +126,21 @@ private:
     void giveWay();
     void takeBack();
 
+    // An invitation from a caller who is not a contact: true when it may
+    // ring now. One that may not is kept as a missed call, once a window.
+    bool strangerMayRing(const wire::events::Call& invite);
+    // The ringing stranger gives way to a contact's call: no word to it, a
+    // missed call kept.
+    void yieldStrangerRing();
+
     // A signal word for the call `id` to `to`, named with our display name.
-    void sendSignal(const std::string& word, const Uuid& id, const std::string& to, bool video,
-                    const std::optional<std::string>& peerKey);
+    Router::Taken sendSignal(const std::string& word, const Uuid& id, const std::string& to,
+                             bool video, const std::optional<std::string>& peerKey);
     // The one way out for call envelopes, through the router: to the LAN
     // peer `peerKey` while it is connected (the device the call came from),
     // else every LAN peer of `to`, and through the internet line.
-    void send(const wire::Envelope& envelope, const std::string& to,
-              const std::optional<std::string>& peerKey);
+    Router::Taken send(const wire::Envelope& envelope, const std::string& to,
+                       const std::optional<std::string>& peerKey);
     // Both paths carry this call's media to and from `number`.
     void routeMedia(const std::string& number, const std::optional<std::string>& peerKey);
 
@@ -140,6 +155,18 @@ private:
     static constexpr std::size_t kRememberedInvites = 32;
     std::deque<Uuid> invitesSeen_;
     bool closing_ = false;  // endCall() is running
+    // The dialing call's invitation reached a LAN device, which rings: the
+    // relay service finding nobody does not end it.
+    bool inviteOnLan_ = false;
+
+    // Callers who are not contacts, by number, from their first invitation
+    // of the current window; bounded.
+    struct StrangerCalls {
+        std::chrono::steady_clock::time_point since;
+        bool missedKept = false;  // the window's unanswered invitations are in the list
+    };
+    static constexpr std::size_t kRememberedStrangers = 512;
+    std::map<std::string, StrangerCalls> strangers_;
 
     QTimer ringTimer_;                  // repeats the ring sound
     QTimer noAnswerTimer_;              // gives up a call nobody answers

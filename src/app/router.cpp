@@ -30,13 +30,14 @@ bool Router::send(const wire::Envelope& envelope, const std::string& to) {
     return lan || line;
 }
 
-bool Router::sendToDevice(const wire::Envelope& envelope, const std::string& to,
-                          const std::optional<std::string>& peerKey) {
+Router::Taken Router::sendToDevice(const wire::Envelope& envelope, const std::string& to,
+                                   const std::optional<std::string>& peerKey) {
     // The asking device while it is connected; else every device of `to`.
-    const bool lan =
+    Taken taken;
+    taken.lan =
         (peerKey && lan_.sendEnvelope(envelope, {*peerKey})) || sendOnLan(envelope, lan_.peers(to));
-    const bool line = line_.send(envelope);
-    return lan || line;
+    taken.line = line_.send(envelope);
+    return taken;
 }
 
 bool Router::sendWithOwnCopies(const wire::Envelope& envelope, const std::string& to,

@@ -31,10 +31,17 @@ public:
 
     // To the devices of `to`; true when either path took it.
     bool send(const wire::Envelope& envelope, const std::string& to);
+    // Which paths took a record.
+    struct Taken {
+        bool lan = false;
+        bool line = false;
+    };
     // The same, preferring on the LAN the device `peerKey` while it is
-    // connected: an answer goes back to the device that asked.
-    bool sendToDevice(const wire::Envelope& envelope, const std::string& to,
-                      const std::optional<std::string>& peerKey);
+    // connected: an answer goes back to the device that asked. Says which
+    // paths took it: the relay's word that nobody is there does not undo
+    // what a LAN device took.
+    Taken sendToDevice(const wire::Envelope& envelope, const std::string& to,
+                       const std::optional<std::string>& peerKey);
     // The same, and on the LAN also to the other devices of `ownNumber`,
     // which keep a copy of what this number wrote or deleted.
     bool sendWithOwnCopies(const wire::Envelope& envelope, const std::string& to,

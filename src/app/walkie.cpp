@@ -90,4 +90,11 @@ void AppModel::setLockScreenTalk(bool on) {
     save();
 }
 
+void AppModel::setWalkieContactsOnly(bool on) {
+    if (walkieContactsOnly() == on) return;
+    data_.walkieContactsOnly = on;
+    Q_EMIT walkieContactsOnlyChanged();
+    save();
+}
+
 }  // namespace merrowfax

@@ -1,6 +1,7 @@
 #include "app/walkie_controller.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "app/app_model.h"
 #include "platform/timings.h"
@@ -75,6 +76,17 @@ void WalkieController::appendOutgoing(std::span<const std::byte> chunk) {
     if (outgoing_.size() >= cap) endTalk(*target_);
 }
 
+bool WalkieController::mayHearStranger() {
+    if (model_.walkieContactsOnly()) return false;
+    // A stranger never cuts into a talk, heard or under way, and is heard
+    // seldom, so a flood neither holds the speaker nor fills the chat.
+    if (incomingFrom_ || holding_) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (lastStrangerTalk_ && now - *lastStrangerTalk_ < timings().strangerTalk) return false;
+    lastStrangerTalk_ = now;
+    return true;
+}
+
 void WalkieController::receiveTalk(const wire::events::Talk& talk) {
     const std::string& from = talk.from;
     if (from.empty() || model_.isBlocked(from)) return;
@@ -90,17 +102,21 @@ void WalkieController::receiveTalk(const wire::events::Talk& talk) {
     }
     // The same start over the second path.
     if (incomingFrom_ == from) return;
-    // Someone else keys up over a talk being heard: that talk is kept as it
+    const bool contact = model_.isContact(from);
+    if (!contact && !mayHearStranger()) return;
+    // A contact keys up over a talk being heard: that talk is kept as it
     // stands, and the newest talker is heard.
     if (incomingFrom_) finishIncoming();
     endedFrom_.reset();
     incoming_.clear();
     if (pendingFrom_ == from) incoming_ = std::exchange(pending_, {});
     dropPending();
-    const std::string shown = model_.displayName(from);
-    hearingName_ = shown != from || talk.name.empty() ? shown : talk.name;
+    // A stranger shows as its number: a name it chose (or one learnt from
+    // its calls) could be a contact's. Nor does the walkie bar's next press
+    // go back to it.
+    hearingName_ = contact ? model_.displayName(from) : from;
     setIncomingFrom(from);
-    setPartner(from);
+    if (contact) setPartner(from);
     devices_.walkie.startHearing(hearingName_);
     if (!incoming_.empty()) devices_.walkie.receiveChunk(incoming_, hearingName_);
     stall_.start(timings().walkieStall);
@@ -118,8 +134,9 @@ void WalkieController::receiveWalkie(const wire::events::Walkie& frame) {
         stall_.start(timings().walkieStall);
         return;
     }
-    // Ahead of a talk start: kept a moment for the start from the same number.
-    if (frame.from.empty() || frame.from == endedFrom_) return;
+    // Ahead of a talk start: kept a moment for the start from the same
+    // contact. A stranger's talk has its start first or is not heard.
+    if (frame.from.empty() || frame.from == endedFrom_ || !model_.isContact(frame.from)) return;
     if (pendingFrom_ != frame.from) {
         pending_.clear();
         pendingFrom_ = frame.from;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +31,9 @@ struct WalkieDevices {
 // exchange as a "Walkie" audio message in the chat. The engine captures and
 // plays; this decides. Network input is trusted for nothing: frames count
 // only from the number whose talk is heard, and every buffer is bounded.
+// A number that is not a contact is heard only with "Walkie from contacts
+// only" off, by its number, when nothing else is heard or said, and at most
+// once per timings().strangerTalk; it never becomes the partner.
 class WalkieController : public QObject {
     Q_OBJECT
 
@@ -73,6 +77,8 @@ private:
     void setTarget(std::optional<std::string> target);
     void setIncomingFrom(std::optional<std::string> number);
     void setPartner(const std::string& number);
+    // Whether a stranger's talk start is heard now; counted when so.
+    bool mayHearStranger();
     void sendTalk(bool start, const std::string& to);
     // The talk being heard is over: kept as a message, buffers emptied.
     void finishIncoming();
@@ -100,6 +106,8 @@ private:
     // Whose talk just ended: its late frames are not the start of another.
     std::optional<std::string> endedFrom_;
     QTimer stall_;  // ends a talk whose talker went quiet; forgets stale frames
+    // When a stranger's talk was last heard.
+    std::optional<std::chrono::steady_clock::time_point> lastStrangerTalk_;
 };
 
 }  // namespace merrowfax

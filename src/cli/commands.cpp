@@ -351,6 +351,11 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              c.model.endTalk(c.args.text("to"));
              c.reply->succeed();
          }},
+        {"walkieContactsOnly",
+         [](Context& c) {
+             c.model.setWalkieContactsOnly(c.args.flag("on"));
+             c.reply->succeed();
+         }},
         {"playMessage",
          [](Context& c) {
              const Uuid id = c.args.id("id");

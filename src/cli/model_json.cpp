@@ -132,6 +132,7 @@ const std::array kProperties = {
     MERROWFAX_PROPERTY(restoring, w.Bool(m.restoring())),
     MERROWFAX_PROPERTY(hasPin, w.Bool(m.hasPin())),
     MERROWFAX_PROPERTY(lockScreenTalk, w.Bool(m.lockScreenTalk())),
+    MERROWFAX_PROPERTY(walkieContactsOnly, w.Bool(m.walkieContactsOnly())),
     MERROWFAX_PROPERTY(deskShareTo, optionalText(w, m.deskShareTo())),
     MERROWFAX_PROPERTY(deskControl, w.Bool(m.deskControl())),
     MERROWFAX_PROPERTY(deskWatchFrom, optionalText(w, m.deskWatchFrom())),

@@ -77,6 +77,22 @@ void Session::reportChanges() {
                 .print();
         });
     }
+    // The walkie bar as a window would show it: who is heard, and its line.
+    const WalkieTalk& walkie = model_->walkieEngine();
+    connect(&walkie, &WalkieTalk::hearingChanged, this, [&walkie] {
+        JsonLine()
+            .field("event", "changed")
+            .field("property", "hearing")
+            .field("value", walkie.hearing().toStdString())
+            .print();
+    });
+    connect(&walkie, &WalkieTalk::statusChanged, this, [&walkie] {
+        JsonLine()
+            .field("event", "changed")
+            .field("property", "walkieStatus")
+            .field("value", walkie.status().toStdString())
+            .print();
+    });
     connect(voice_.get(), &VoiceNotes::recordingChanged, this, [this] {
         JsonLine()
             .field("event", "changed")

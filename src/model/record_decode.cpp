@@ -225,7 +225,7 @@ bool readValue(Cursor& c, CallRecord& out) {
 
 bool readValue(Cursor& c, StoredDatabase& out) {
     using R = StoredDatabase;
-    static constexpr std::array<Field<R>, 8> kFields{{
+    static constexpr std::array<Field<R>, 9> kFields{{
         {"deviceId", member<&R::deviceId>},
         {"account", member<&R::account>, false},
         {"contacts", member<&R::contacts>},
@@ -234,6 +234,7 @@ bool readValue(Cursor& c, StoredDatabase& out) {
         {"directory", member<&R::directory>},
         {"channelId", member<&R::channelId>, false},
         {"lockScreenTalk", member<&R::lockScreenTalk>, false},
+        {"walkieContactsOnly", member<&R::walkieContactsOnly>, false},
     }};
     return readRecord(c, out, kFields);
 }

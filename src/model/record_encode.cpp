@@ -306,6 +306,7 @@ void write(Writer& w, const StoredDatabase& db) {
     write(w, db.directory);
     field(w, "channelId", db.channelId);
     field(w, "lockScreenTalk", db.lockScreenTalk);
+    field(w, "walkieContactsOnly", db.walkieContactsOnly);
     w.EndObject();
 }
 

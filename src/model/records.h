@@ -161,6 +161,8 @@ struct StoredDatabase {
     Directory directory;
     std::optional<Uuid> channelId;  // the walkie channel
     std::optional<bool> lockScreenTalk;
+    // Walkie talks only from contacts; strangers' talk is ignored.
+    std::optional<bool> walkieContactsOnly;
 
     // No account, nothing stored, a new random device id.
     static StoredDatabase fresh();

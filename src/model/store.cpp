@@ -152,6 +152,9 @@ void Store::replayJournal(StoredDatabase& database, std::uint64_t databaseHash) 
 StoredDatabase Store::loadAtStartup() {
     StoredDatabase db = load();
     if (!db.lockScreenTalk) db.lockScreenTalk = true;
+    // A new installation hears walkie talks from its contacts only; a file
+    // from before the switch keeps hearing everyone, as its user knew it.
+    if (!db.walkieContactsOnly) db.walkieContactsOnly = !baseOnDisk_;
     if (!db.channelId) {
         db.channelId = Uuid::random();
         save(db);

@@ -55,9 +55,11 @@ public:
     // removed.
     StoredDatabase load();
 
-    // load() as the application starts: `channelId` and `lockScreenTalk` are
-    // always set in the result (a new random channel, true). When the file had
-    // no `channelId` the result is saved at once, so the new id persists.
+    // load() as the application starts: `channelId`, `lockScreenTalk` and
+    // `walkieContactsOnly` are always set in the result (a new random channel,
+    // true, and true for a new installation but false for a file written
+    // before the switch existed). When the file had no `channelId` the result
+    // is saved at once, so the new id persists.
     StoredDatabase loadAtStartup();
 
     // Rewrites db.json whole, atomically and durably, and empties the

@@ -1,6 +1,8 @@
 // The call state machine against fake transports: what each step sends,
 // records and shows. End-to-end calls through the relay service live with
 // the transport tests.
+#include <algorithm>
+
 #include "media/connection_tone.h"
 #include "model_fixture.h"
 #include "platform/timings.h"
@@ -147,6 +149,7 @@ TEST_F(Calls, AnInvitationRingsOnceAndKeepsRinging) {
 }
 
 TEST_F(Calls, TheSlowerCopyOfAnInvitationNeverRingsAgainOrAnswersBusy) {
+    model->addContact("Alice", kAlice);
     lan->connected = {{"peer-a", kAlice}};
     const Uuid answered = Uuid::random();
     fromLan(signal("invite", answered, kAlice, "peer-a"));
@@ -167,6 +170,7 @@ TEST_F(Calls, TheSlowerCopyOfAnInvitationNeverRingsAgainOrAnswersBusy) {
 }
 
 TEST_F(Calls, ASecondCallerHearsBusyAndTheRunningCallIsUntouched) {
+    model->addContact("Bob", kBob);
     lan->connected = {{"peer-b", kBob}};
     const Uuid first = connectedToAlice();
     const ActiveCall running = *model->active();
@@ -217,6 +221,21 @@ TEST_F(Calls, TheCallerSeesBusyDeclineAndMissAsAlertsAndRecords) {
         EXPECT_FALSE(walkie->yielded);
         EXPECT_FALSE(line->routedTo);
     }
+}
+
+TEST_F(Calls, TheServicesMissEndsOnlyACallNoPathDelivered) {
+    // Alice is reachable on the LAN alone: her device rings there.
+    lan->connected = {{"peer-a", kAlice}};
+    line->open = true;
+    model->startCall(kAlice, false);
+    ASSERT_EQ(lan->sentWithOp("call").size(), 1u);
+    line->callbacks.onMiss(kAlice);
+    settle();
+    ASSERT_TRUE(model->active());
+    EXPECT_EQ(model->active()->phase, CallPhase::dialing);
+    EXPECT_FALSE(model->alertMessage());
+    fromLan(signal("accept", model->active()->id, kAlice, "peer-a"));
+    EXPECT_EQ(model->active()->phase, CallPhase::active);
 }
 
 TEST_F(Calls, SignalsFromAnyoneButTheOtherPartyChangeNothing) {
@@ -324,6 +343,7 @@ TEST_F(Calls, MissingDevicesGiveTheirAlerts) {
 }
 
 TEST_F(Calls, DecliningAndEndingWhileRingingLeaveMissedRecords) {
+    model->addContact("Alice", kAlice);  // rings again at once
     const Uuid first = ringFromAlice(true);
     model->declineCall();
     EXPECT_FALSE(model->incoming());
@@ -633,6 +653,83 @@ TEST_F(CallPeer, QuittingHangsUpAsTheUserWouldAndWaitsForTheEndToGo) {
     bool atOnce = false;
     model->prepareToQuit([&] { atOnce = true; });
     EXPECT_TRUE(atOnce);
+}
+
+}  // namespace
+
+namespace {
+
+// Bob is no contact; Alice is.
+class StrangerCalls : public Calls {
+protected:
+    void SetUp() override {
+        Calls::SetUp();
+        model->addContact("Alice", kAlice);
+    }
+    Uuid bobInvites() {
+        const Uuid id = Uuid::random();
+        fromLine(signal("invite", id, kBob, kBob));
+        return id;
+    }
+    // What went to Bob: every call signal, on either path.
+    std::size_t sentToBob() const {
+        std::size_t n = 0;
+        for (const auto& e : line->sentWithOp("call")) n += e.to == kBob;
+        return n;
+    }
+    std::size_t missedFrom(const char* number) const {
+        return static_cast<std::size_t>(
+            std::count_if(model->calls().begin(), model->calls().end(), [&](const CallRecord& r) {
+                return r.number == number && r.direction == CallDirection::missed;
+            }));
+    }
+};
+
+TEST_F(StrangerCalls, RingsOnceAWindowAndLaterInvitationsAreOneSilentMissedCall) {
+    TimingsOverride window([](Timings& t) { t.strangerRing = std::chrono::milliseconds(1500); });
+    const Uuid first = bobInvites();
+    ASSERT_TRUE(model->incoming());
+    model->noAnswer(first, true);  // the 30 seconds ran out
+    EXPECT_EQ(callsSent("decline").size(), 1u);
+    const std::size_t told = sentToBob();
+
+    // Re-inviting at once, again and again: no ring, no answer, one record.
+    for (int i = 0; i < 150; ++i) bobInvites();
+    EXPECT_FALSE(model->incoming());
+    EXPECT_EQ(sentToBob(), told);
+    EXPECT_EQ(missedFrom(kBob), 2u);
+
+    // A contact rings as ever meanwhile.
+    fromLine(signal("invite", Uuid::random()));
+    ASSERT_TRUE(model->incoming());
+    EXPECT_EQ(model->incoming()->number, kAlice);
+    model->declineCall();
+
+    // Once the window is over Bob may ring again.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            bobInvites();
+            return model->incoming().has_value();
+        },
+        4000));
+    EXPECT_EQ(model->incoming()->number, kBob);
+}
+
+TEST_F(StrangerCalls, NeverHearBusyWhileContactsDo) {
+    connectedToAlice();
+    for (int i = 0; i < 20; ++i) bobInvites();
+    EXPECT_EQ(sentToBob(), 0u);
+    EXPECT_TRUE(callsSent("busy").empty());
+    EXPECT_EQ(missedFrom(kBob), 1u);
+    EXPECT_EQ(model->active()->number, kAlice);
+
+    // A contact ringing is not a stranger's ring: another contact hears busy.
+    model->endCall();
+    fromLine(signal("invite", Uuid::random()));
+    model->addContact("Bob", kBob);
+    bobInvites();
+    EXPECT_EQ(model->incoming()->number, kAlice);
+    EXPECT_EQ(callsSent("busy").size(), 1u);
 }
 
 }  // namespace

@@ -221,6 +221,7 @@ TEST_F(Walkie, ANewTalkerCutsInAndTheFirstTalkIsKept) {
 
 TEST_F(Walkie, ATalkThatNeverEndsEndsWhenItGoesQuiet) {
     TimingsOverride quick([](Timings& t) { t.walkieStall = std::chrono::milliseconds(50); });
+    model->addContact("Bob", kBob);
     fromLine(talk(true));
     fromLine(frame(4000));
     ASSERT_TRUE(waitUntil([&] { return !model->incomingTalk(); }, 2000));
@@ -268,6 +269,75 @@ TEST_F(Walkie, TheLockScreenSwitchIsStored) {
     model->setLockScreenTalk(false);
     EXPECT_FALSE(model->lockScreenTalk());
     EXPECT_EQ(stored().lockScreenTalk, false);
+}
+
+// Bob is no contact. With "Walkie from contacts only" off he may be heard,
+// but never as someone else, never over another talk, and seldom.
+class WalkieStranger : public Walkie {
+protected:
+    void SetUp() override {
+        Walkie::SetUp();
+        model->setWalkieContactsOnly(false);
+        model->sendText("hello?", kBob);  // a chat, so his talks could be kept
+    }
+    // Bob keys up calling himself "Ben", says `bytes`, and lets go.
+    void bobTalks(std::size_t bytes = 4000) {
+        fromLine(wire::events::Talk{true, "Ben", kBob});
+        fromLine(frame(bytes, kBob));
+        fromLine(talk(false, kBob));
+    }
+};
+
+TEST_F(WalkieStranger, NeverCutsIntoATalkButAContactCutsIntoHis) {
+    fromLine(talk(true));
+    fromLine(wire::events::Talk{true, "Ben", kBob});
+    fromLine(frame(4000, kBob));
+    EXPECT_EQ(model->incomingTalk(), kAlice);
+    EXPECT_TRUE(walkie->chunks.empty());
+    fromLine(talk(false));
+
+    // Nor over the user's own press.
+    model->holdTalk(kAlice);
+    fromLine(wire::events::Talk{true, "Ben", kBob});
+    EXPECT_FALSE(model->incomingTalk());
+    model->endTalk(kAlice);
+
+    // Once all is quiet he is heard, and Alice keying up takes the speaker.
+    fromLine(wire::events::Talk{true, "Ben", kBob});
+    ASSERT_EQ(model->incomingTalk(), kBob);
+    fromLine(talk(true));
+    EXPECT_EQ(model->incomingTalk(), kAlice);
+}
+
+TEST_F(WalkieStranger, AFloodIsHeardOnceAMinuteAndKeptOnce) {
+    TimingsOverride window([](Timings& t) { t.strangerTalk = std::chrono::milliseconds(1000); });
+    for (int i = 0; i < 100; ++i) bobTalks();
+    EXPECT_EQ(walkie->hearings.size(), 1u);
+    EXPECT_EQ(walkies(kBob).size(), 1u);
+    // Frames of a talk not heard never reach the speaker.
+    EXPECT_EQ(walkie->chunks.size(), 1u);
+
+    ASSERT_TRUE(waitUntil([&] {
+        bobTalks();
+        return walkie->hearings.size() == 2;
+    }));
+    EXPECT_EQ(walkies(kBob).size(), 2u);
+}
+
+TEST_F(WalkieStranger, FromContactsOnlyIgnoresHimEntirelyAndIsStored) {
+    model->setWalkieContactsOnly(true);
+    EXPECT_TRUE(stored().walkieContactsOnly.value_or(false));
+    fromLine(frame(4000, kBob));  // ahead of a start
+    bobTalks();
+    EXPECT_FALSE(model->incomingTalk());
+    EXPECT_TRUE(walkie->hearings.empty());
+    EXPECT_TRUE(walkie->chunks.empty());
+    EXPECT_TRUE(walkies(kBob).empty());
+    EXPECT_FALSE(model->walkiePartner());
+
+    // Contacts are heard as before.
+    fromLine(talk(true));
+    EXPECT_EQ(model->incomingTalk(), kAlice);
 }
 
 }  // namespace

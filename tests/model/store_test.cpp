@@ -43,6 +43,7 @@ TEST(Store, FirstLaunchSavesANewChannelAtOnce) {
     EXPECT_FALSE(db.account);
     ASSERT_TRUE(db.channelId);
     EXPECT_EQ(db.lockScreenTalk, true);
+    EXPECT_EQ(db.walkieContactsOnly, true) << "a new installation hears contacts only";
     // On disk before onboarding, and the next start keeps the same identity.
     EXPECT_EQ(Store(folder).loadAtStartup(), db);
 }
@@ -58,8 +59,12 @@ TEST(Store, OldDocumentGainsChannelAndKeepsData) {
     const StoredDatabase db = store.loadAtStartup();
     EXPECT_EQ(db.threads, old.threads);
     EXPECT_EQ(db.lockScreenTalk, true);
+    // Strangers' walkie stays as its user knew it until they switch it off.
+    EXPECT_EQ(db.walkieContactsOnly, false);
     ASSERT_TRUE(db.channelId);
-    EXPECT_EQ(decodeDatabase(fileText(store.databasePath()))->channelId, db.channelId);
+    const auto written = decodeDatabase(fileText(store.databasePath()));
+    EXPECT_EQ(written->channelId, db.channelId);
+    EXPECT_EQ(written->walkieContactsOnly, false);
 }
 
 TEST(Store, UndecodableFileGivesFreshStartAndIsSetAsideNotDestroyed) {

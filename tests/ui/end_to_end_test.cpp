@@ -310,6 +310,10 @@ TEST(WindowEndToEnd, WalkieExchangesWithAPeerAreHeardBothWaysAndKept) {
                              R"(","text":"Over to you"})")["ok"]
                     .IsTrue());
     ASSERT_TRUE(spinUntil([&] { return !app.model().threads().empty(); }, 10000));
+    // Bea hears walkie talk from her contacts only.
+    ASSERT_TRUE(peer.command(R"({"cmd":"addContact","name":"Ann","number":")" + number->text() +
+                             R"("})")["ok"]
+                    .IsTrue());
     const std::string bea = app.model().threads().at(0).id;
     screen.click(screen.row("threadList", 0));
     QQuickItem* talk = screen.shown("talkButton");

@@ -79,6 +79,8 @@ AppBridge::AppBridge(AppModel& model, QObject* parent)
         connect(&walkie, changed, this, &AppBridge::walkieChanged);
     }
     connect(&model_, &AppModel::lockScreenTalkChanged, this, &AppBridge::lockScreenTalkChanged);
+    connect(&model_, &AppModel::walkieContactsOnlyChanged, this,
+            &AppBridge::walkieContactsOnlyChanged);
 }
 
 QString AppBridge::accountName() const {

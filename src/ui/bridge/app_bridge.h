@@ -52,6 +52,8 @@ class AppBridge : public QObject {
     Q_PROPERTY(QString walkieStatus READ walkieStatus NOTIFY walkieChanged)
     Q_PROPERTY(bool lockScreenTalk READ lockScreenTalk WRITE setLockScreenTalk NOTIFY
                    lockScreenTalkChanged)
+    Q_PROPERTY(bool walkieContactsOnly READ walkieContactsOnly WRITE setWalkieContactsOnly NOTIFY
+                   walkieContactsOnlyChanged)
     Q_PROPERTY(QString deviceLabel READ deviceLabel CONSTANT)
 
 public:
@@ -99,6 +101,8 @@ public:
     QString walkieStatus() const { return model_.walkieEngine().status(); }
     bool lockScreenTalk() const { return model_.lockScreenTalk(); }
     void setLockScreenTalk(bool on) { model_.setLockScreenTalk(on); }
+    bool walkieContactsOnly() const { return model_.walkieContactsOnly(); }
+    void setWalkieContactsOnly(bool on) { model_.setWalkieContactsOnly(on); }
     QString deviceLabel() const { return QString::fromStdString(model_.deviceLabel()); }
 
     // Shared.
@@ -190,6 +194,7 @@ Q_SIGNALS:
     void contactsChanged();
     void walkieChanged();
     void lockScreenTalkChanged();
+    void walkieContactsOnlyChanged();
 
 private:
     AppModel& model_;

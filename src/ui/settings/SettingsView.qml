@@ -151,13 +151,24 @@ Page {
                       : "The directory lists this name with the number. Choose Business if this line is for a business."
             }
 
+            SectionTitle { text: "Walkie" }
+            Switch {
+                objectName: "walkieContactsOnly"
+                Layout.fillWidth: true
+                text: "Walkie from contacts only"
+                checked: settings.app.walkieContactsOnly
+                onToggled: settings.app.walkieContactsOnly = checked
+            }
+            Footnote {
+                text: "Talk from numbers that are not your contacts is not played. With this off, it plays now and then, shown by its number."
+            }
+
             // A desktop has no lock screen button to switch.
             ColumnLayout {
-                objectName: "walkieSection"
+                objectName: "lockScreenSection"
                 visible: settings.app.deviceLabel !== "Mac"
                 Layout.fillWidth: true
                 spacing: 8
-                SectionTitle { text: "Walkie" }
                 Switch {
                     objectName: "lockScreenTalk"
                     Layout.fillWidth: true

@@ -15,6 +15,15 @@ TestCase {
         CallScreen { app: seededApp; visible: seededApp.call.present }
     }
 
+    // Bob rings in more than one test, and a caller who is not a contact
+    // rings once in five minutes.
+    function initTestCase() {
+        verify(seededApp.addContact("Bob's Bakery", "1-1-222-2222"))
+    }
+    function cleanupTestCase() {
+        seededApp.deleteContact("1-1-222-2222")
+    }
+
     // A failed test leaves no call behind for the next.
     function cleanup() {
         seededApp.endCall()

@@ -4,7 +4,8 @@ import Merrowfax
 
 // The walkie bars of a conversation and of the calls tab: press and release
 // by pointer and by the space bar, the partner the calls tab talks to, the
-// line that names who is heard; no walkie section in a desktop's settings.
+// line that names who is heard; in a desktop's settings the strangers switch
+// but no lock-screen switch.
 // The pointer needs a visible item to press: the screens go into one.
 Item {
     id: screen
@@ -85,7 +86,9 @@ Item {
 
         function test_d_the_calls_bar_talks_to_the_last_partner() {
             seededPeers.openLine()
-            // Bob keys up: he is the last partner, and the line says he is heard.
+            // Bob keys up: he is the last partner, and the line says he is
+            // heard. Only a contact is either.
+            verify(seededApp.addContact("Bob's Bakery", test.bob))
             const view = createTemporaryObject(calls, screen)
             seededPeers.talk(test.bob, true)
             compare(findChild(view, "walkieLine").text, "Bob's Bakery on the speaker")
@@ -100,12 +103,24 @@ Item {
             mouseRelease(button)
             verify(!seededApp.holdingTalk)
             compare(seededApp.alertMessage, "")
+            seededApp.deleteContact(test.bob)
         }
 
-        function test_e_a_desktop_has_no_walkie_section_in_settings() {
+        function test_e_a_desktop_has_no_lock_screen_switch_but_keeps_strangers_off() {
             const view = createTemporaryObject(settings, screen)
             compare(seededApp.deviceLabel, "Mac")
-            verify(!findChild(view, "walkieSection").visible)
+            verify(!findChild(view, "lockScreenSection").visible)
+            // The switch that keeps strangers off is there on every device.
+            const contactsOnly = findChild(view, "walkieContactsOnly")
+            verify(contactsOnly.visible)
+            const before = seededApp.walkieContactsOnly
+            compare(contactsOnly.checked, before)
+            for (const expected of [!before, before]) {
+                contactsOnly.toggle()
+                contactsOnly.toggled()
+                compare(seededApp.walkieContactsOnly, expected)
+                compare(contactsOnly.checked, expected)
+            }
         }
     }
 }
