@@ -324,22 +324,6 @@ TEST_F(WalkieStranger, AFloodIsHeardOnceAMinuteAndKeptOnce) {
     EXPECT_EQ(walkies(kBob).size(), 2u);
 }
 
-TEST_F(WalkieStranger, FromContactsOnlyIgnoresHimEntirelyAndIsStored) {
-    model->setWalkieContactsOnly(true);
-    EXPECT_TRUE(stored().walkieContactsOnly.value_or(false));
-    fromLine(frame(4000, kBob));  // ahead of a start
-    bobTalks();
-    EXPECT_FALSE(model->incomingTalk());
-    EXPECT_TRUE(walkie->hearings.empty());
-    EXPECT_TRUE(walkie->chunks.empty());
-    EXPECT_TRUE(walkies(kBob).empty());
-    EXPECT_FALSE(model->walkiePartner());
-
-    // Contacts are heard as before.
-    fromLine(talk(true));
-    EXPECT_EQ(model->incomingTalk(), kAlice);
-}
-
 }  // namespace
 
 namespace {
