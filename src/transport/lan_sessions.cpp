@@ -318,13 +318,9 @@ std::string Sessions::helloFor(const std::string& use, const Inbound* inbound) c
     return text.GetString();
 }
 
-bool Sessions::proven(const std::string& key) const {
+bool Sessions::wasProven(const std::string& key) const {
     const auto it = pins_.find(key);
     return it != pins_.end() && it->second.proven;
-}
-
-bool Sessions::wasProven(const std::string& key) const {
-    return proven(key);
 }
 
 // Whether `key` may open a session with `fingerprint` now. A key is held
@@ -342,7 +338,7 @@ bool Sessions::admitSession(const std::shared_ptr<Pending>& pending, const std::
     if (pin != pins_.end() && pin->second.proven) return false;
     std::size_t unproven = 0, fromAddress = 0;
     for (const auto& [other, list] : sessions_) {
-        if (proven(other)) continue;
+        if (wasProven(other)) continue;
         for (const auto& session : list) {
             ++unproven;
             if (session->peerIpv4 == pending->connection->peerIpv4()) ++fromAddress;
@@ -484,7 +480,7 @@ void Sessions::startSession(const std::shared_ptr<Pending>& pending, const std::
     connect(&session->proof, &QTimer::timeout, this, [this, weak] {
         if (auto s = weak.lock()) sessionClosed(s);
     });
-    if (!proven(key)) session->proof.start(timings().lanProof);
+    if (!wasProven(key)) session->proof.start(timings().lanProof);
 
     auto& list = sessions_[key];
     const bool first = list.empty();
@@ -539,7 +535,7 @@ void Sessions::sessionClosed(const std::shared_ptr<Session>& session) {
             active_.erase(key);
         }
         // A key only seen in session is forgotten with it.
-        if (!proven(key)) pins_.erase(key);
+        if (!wasProven(key)) pins_.erase(key);
         report(key, State::notConnected);
     } else {
         promote(key);

@@ -32,8 +32,8 @@ class MediaSocket;
 // A session is a TLS 1.3 connection both ends authenticate with their
 // self-signed certificates. The inviter names itself first ({"key",
 // "use":"session", "udp", "sid", "mk"}), the acceptor answers with its own
-// names; a key always comes with the same certificate for the life of the
-// object, so a device cannot take over another's key. On the stream travel
+// names; once its device is proven, a key always comes with the same
+// certificate, so no device can take over another's key. On the stream travel
 // length-prefixed messages: a byte under 0x80 opens a message for the
 // owner, 0x80 and up are the sessions' own (ping, "your datagrams arrive").
 // Each side tells the other a UDP port, a session id and a key for the
@@ -162,7 +162,6 @@ private:
                         std::span<const std::byte> message);
     void sessionClosed(const std::shared_ptr<Session>& session);
     void promote(const std::string& key);
-    bool proven(const std::string& key) const;
     std::shared_ptr<Session> active(const std::string& key) const;
     void report(const std::string& key, State state);
     void drop(const std::shared_ptr<Pending>& pending);
