@@ -304,6 +304,7 @@ TEST_F(LanSessions, StrangersGetFewSessionsAndInvitationsAndOnlyUntilTheyProveNo
     ASSERT_TRUE(b.sessions.invite("m-aaaaaaaa", "127.0.0.1", a.port));
     ASSERT_TRUE(connectedBoth(a, b, "m-aaaaaaaa", "m-bbbbbbbb"));
     a.sessions.setProven("m-bbbbbbbb");
+    b.sessions.setProven("m-aaaaaaaa");
     EXPECT_TRUE(spinFor([&] { return open() == 0u; }, 8000));
     spinAWhile(300);
     EXPECT_TRUE(a.sessions.isConnected("m-bbbbbbbb"));
