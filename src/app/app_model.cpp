@@ -7,8 +7,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "app/text_limits.h"
 #include "model/atomic_file.h"
+#include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 #include "platform/main_thread.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/app_model.h"
-#include "app/text_limits.h"
 #include "media/connection_tone.h"
+#include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 #include "platform/main_thread.h"

@@ -13,7 +13,7 @@
 
 #include "app/app_model.h"
 #include "app/photo_fit.h"
-#include "app/text_limits.h"
+#include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 #include "wire/envelope_builders.h"

@@ -3,7 +3,7 @@
 // (pin.cpp).
 
 #include "app/app_model.h"
-#include "app/text_limits.h"
+#include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 
 namespace merrowfax {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/app_model.h"
-#include "app/text_limits.h"
+#include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
 

@@ -9,10 +9,10 @@
 #include <functional>
 #include <map>
 
-#include "app/text_limits.h"
 #include "cli/model_json.h"
 #include "cli/reply.h"
 #include "cli/session.h"
+#include "model/text_limits.h"
 #include "numbers/country.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <QUrlQuery>
 
-#include "app/text_limits.h"
+#include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "platform/timings.h"
 #include "transport/service_address.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "app/text_limits.h"
+#include "model/text_limits.h"
 #include "model_fixture.h"
 #include "wire/envelope_builders.h"
 #include "wire/receive.h"

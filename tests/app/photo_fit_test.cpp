@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "app/photo_fit.h"
-#include "app/text_limits.h"
+#include "model/text_limits.h"
 #include "model_fixture.h"
 
 using namespace merrowfax;

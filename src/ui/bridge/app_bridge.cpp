@@ -8,9 +8,9 @@
 #include <QGuiApplication>
 #include <QImage>
 
-#include "app/text_limits.h"
 #include "app/voice_notes.h"
 #include "base/privacy_text.h"
+#include "model/text_limits.h"
 #include "numbers/country.h"
 #include "numbers/places.h"
 #include "ui/bridge/icons.h"
