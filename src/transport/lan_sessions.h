@@ -151,6 +151,7 @@ private:
                        const std::string& name, std::uint64_t size);
     void endDownload(const std::shared_ptr<Download>& download, bool whole);
     void endUpload(const std::shared_ptr<Upload>& upload);
+    void closeTransfers();
 
     bool admitSession(const std::shared_ptr<Pending>& pending, const std::string& key,
                       const std::string& fingerprint);
