@@ -37,11 +37,9 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
       hop_(std::make_shared<MainThreadHop>(this)),
       intake_(std::make_shared<MediaIntake>(*components_.media, *components_.walkie)),
       walkie_(std::make_unique<WalkieController>(
-          *this, WalkieDevices{*components_.line, router_, *components_.walkie, *intake_})),
+          *this, WalkieDevices{router_, *components_.walkie, *intake_})),
       calls_(std::make_unique<CallController>(
-          *this,
-          CallDevices{*components_.line, router_, *components_.media, *walkie_, *components_.sounds,
-                      *intake_},
+          *this, CallDevices{router_, *components_.media, *walkie_, *components_.sounds, *intake_},
           hop_)) {
     connect(calls_.get(), &CallController::incomingChanged, this, &AppModel::incomingChanged);
     connect(calls_.get(), &CallController::activeChanged, this, &AppModel::activeChanged);

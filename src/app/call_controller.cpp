@@ -115,11 +115,11 @@ void CallController::startCall(const std::string& numberText, bool video) {
         model_.setAlert(model_.displayName(to) + " is blocked. Unblock them first.");
         return;
     }
-    if (model_.onLan(to) || devices_.line.isOpen()) {
+    if (devices_.router.canReach(to)) {
         placeCall(to, video);
         return;
     }
-    devices_.line.connect();
+    devices_.router.wake();
     pathWait_ = PathWait{to, video, 0};
     pathTimer_.start(timings().pathCheck);
 }
@@ -129,7 +129,7 @@ void CallController::checkPath() {
         pathTimer_.stop();
         return;
     }
-    const bool reachable = devices_.line.isOpen() || model_.onLan(pathWait_->number);
+    const bool reachable = devices_.router.canReach(pathWait_->number);
     if (!reachable && ++pathWait_->checks < kPathChecks) return;
     pathTimer_.stop();
     const PathWait wait = *std::exchange(pathWait_, std::nullopt);

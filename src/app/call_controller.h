@@ -18,7 +18,6 @@
 #include "media/system_call_bridge.h"
 #include "model/records.h"
 #include "platform/sounds.h"
-#include "transport/net_transport.h"
 #include "wire/envelope.h"
 #include "wire/peer_event.h"
 
@@ -29,8 +28,7 @@ class MainThreadHop;
 
 // What the call flow drives. All of it outlives the controller.
 struct CallDevices {
-    NetTransport& line;  // whether a path to the service is open, and opening it
-    Router& router;      // everything that goes out
+    Router& router;  // everything that goes out, and whether it can
     CallMedia& media;
     WalkieController& walkie;
     Sounds& sounds;

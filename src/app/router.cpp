@@ -24,6 +24,14 @@ bool Router::sendOnLan(const wire::Envelope& envelope, const std::vector<std::st
     return !peers.empty() && lan_.sendEnvelope(envelope, peers);
 }
 
+bool Router::canReach(const std::string& number) const {
+    return line_.isOpen() || !lan_.peers(number).empty();
+}
+
+void Router::wake() {
+    if (!line_.isOpen()) line_.connect();
+}
+
 bool Router::send(const wire::Envelope& envelope, const std::string& to) {
     const bool lan = sendOnLan(envelope, lan_.peers(to));
     const bool line = line_.send(envelope);

@@ -29,6 +29,12 @@ public:
     Router(const Router&) = delete;
     Router& operator=(const Router&) = delete;
 
+    // Whether a record to `number` can go out now: the line is open, or a
+    // proven device of the number is in session on the LAN.
+    bool canReach(const std::string& number) const;
+    // Opens the line when it is closed; the LAN needs no waking.
+    void wake();
+
     // To the devices of `to`; true when either path took it.
     bool send(const wire::Envelope& envelope, const std::string& to);
     // Which paths took a record.

@@ -37,8 +37,8 @@ void WalkieController::holdTalk(const std::string& number) {
         model_.setAlert("End the phone call before using the walkie.");
         return;
     }
-    if (!devices_.line.isOpen() && !model_.onLan(number)) {
-        devices_.line.connect();
+    if (!devices_.router.canReach(number)) {
+        devices_.router.wake();
         model_.setAlert("Merrowfax is connecting. Hold the walkie again in a moment.");
         return;
     }

@@ -11,7 +11,6 @@
 #include "app/media_intake.h"
 #include "app/router.h"
 #include "media/walkie_talk.h"
-#include "transport/net_transport.h"
 #include "wire/peer_event.h"
 
 namespace merrowfax {
@@ -20,8 +19,7 @@ class AppModel;
 
 // What the walkie flow drives. All of it outlives the controller.
 struct WalkieDevices {
-    NetTransport& line;  // whether a path to the service is open, and opening it
-    Router& router;      // talk signals and captured audio go out here
+    Router& router;  // talk signals and captured audio go out here, and whether they can
     WalkieTalk& walkie;
     MediaIntake& intake;  // told whose talk is heard, for its clips' path
 };
