@@ -79,20 +79,17 @@ void Session::reportChanges() {
     }
     // The walkie bar as a window would show it: who is heard, and its line.
     const WalkieTalk& walkie = model_->walkieEngine();
-    connect(&walkie, &WalkieTalk::hearingChanged, this, [&walkie] {
+    auto changed = [](const char* property, const QString& value) {
         JsonLine()
             .field("event", "changed")
-            .field("property", "hearing")
-            .field("value", walkie.hearing().toStdString())
+            .field("property", property)
+            .field("value", value.toStdString())
             .print();
-    });
-    connect(&walkie, &WalkieTalk::statusChanged, this, [&walkie] {
-        JsonLine()
-            .field("event", "changed")
-            .field("property", "walkieStatus")
-            .field("value", walkie.status().toStdString())
-            .print();
-    });
+    };
+    connect(&walkie, &WalkieTalk::hearingChanged, this,
+            [&walkie, changed] { changed("hearing", walkie.hearing()); });
+    connect(&walkie, &WalkieTalk::statusChanged, this,
+            [&walkie, changed] { changed("walkieStatus", walkie.status()); });
     connect(voice_.get(), &VoiceNotes::recordingChanged, this, [this] {
         JsonLine()
             .field("event", "changed")
