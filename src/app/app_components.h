@@ -6,6 +6,7 @@
 
 #include "media/call_media.h"
 #include "media/walkie_talk.h"
+#include "platform/audio_devices.h"
 #include "platform/notifier.h"
 #include "platform/sounds.h"
 #include "transport/directory_client.h"
@@ -33,6 +34,9 @@ struct AppComponents {
     std::unique_ptr<Notifier> notifier = std::make_unique<NoNotifier>();
     // The public directory, for the screens and the command-line client.
     std::unique_ptr<DirectoryClient> directory = std::make_unique<DirectoryClient>(std::nullopt);
+    // Opens the chosen microphone anew, for voice messages; none: they
+    // never record.
+    std::function<std::unique_ptr<AudioSource>()> microphone;
     // Where the services are (the line and the directory already know).
     ServiceAddresses services;
     // Whether a window of the program is the active one.

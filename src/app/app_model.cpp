@@ -36,24 +36,18 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
       store_(std::move(dataFolder)),
       hop_(std::make_shared<MainThreadHop>(this)),
       intake_(std::make_shared<MediaIntake>(*components_.media, *components_.walkie)),
-      walkie_(std::make_unique<WalkieController>(
-          *this, WalkieDevices{router_, *components_.walkie, *intake_})),
-      calls_(std::make_unique<CallController>(
-          *this, CallDevices{router_, *components_.media, *walkie_, *components_.sounds, *intake_},
-          hop_)) {
-    connect(calls_.get(), &CallController::incomingChanged, this, &AppModel::incomingChanged);
-    connect(calls_.get(), &CallController::activeChanged, this, &AppModel::activeChanged);
-    connect(walkie_.get(), &WalkieController::holdingTalkChanged, this,
-            &AppModel::holdingTalkChanged);
-    connect(walkie_.get(), &WalkieController::talkTargetChanged, this,
-            &AppModel::talkTargetChanged);
-    connect(walkie_.get(), &WalkieController::incomingTalkChanged, this,
-            &AppModel::incomingTalkChanged);
-    connect(walkie_.get(), &WalkieController::partnerChanged, this,
-            &AppModel::walkiePartnerChanged);
-    // The store gives a fresh database when db.json is missing or unreadable,
-    // and persists a new walkie channel at once.
-    data_ = store_.loadAtStartup();
+      // The store gives a fresh database when db.json is missing or
+      // unreadable, and persists a new walkie channel at once.
+      data_(store_.loadAtStartup()) {
+    ControllerHost& host = *this;
+    walkie_ = std::make_unique<WalkieController>(
+        host, WalkieDevices{router_, *components_.walkie, *intake_}, hop_,
+        data_.lockScreenTalk.value_or(true), data_.walkieContactsOnly.value_or(true));
+    calls_ = std::make_unique<CallController>(
+        host, CallDevices{router_, *components_.media, *walkie_, *components_.sounds, *intake_},
+        hop_);
+    voice_ = std::make_unique<VoiceNotes>(host, *calls_, std::move(components_.microphone));
+    indexThreads();
     // A name kept by an older version may hold invisible characters; what
     // goes out from now on is clean.
     if (data_.account) {
@@ -92,11 +86,11 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
 }
 
 AppModel::~AppModel() {
+    // A recording still running is sent while the model stands.
+    voice_.reset();
     // Media a network thread is handing over now still finds the engine;
     // later chunks are dropped.
     intake_->close();
-    // The engine outlives the router its captured audio goes through.
-    components_.walkie->setCallbacks({});
     flushBook();
     hop_->close();
     fileSweeps_.waitForDone();
@@ -134,7 +128,7 @@ void AppModel::wireHandlers() {
         });
     };
     line.onMiss = [this, onMain](std::string number) {
-        onMain([this, number = std::move(number)] { callNotDelivered(number); });
+        onMain([this, number = std::move(number)] { calls_->callNotDelivered(number); });
     };
     line.onDenied = [this, onMain](std::string reason) {
         onMain([this, reason = std::move(reason)] { handleDenied(reason); });
@@ -163,8 +157,8 @@ void AppModel::wireHandlers() {
         });
     };
     components_.line->setCallbacks(std::move(line));
-    wireWalkie();
-    // Call media and the system call screen are wired by the CallController.
+    // Call media, the system call screen and the walkie's capture are wired
+    // by their controllers.
 }
 
 void AppModel::startTransports(const Account& account, const std::string& pin,
@@ -277,6 +271,15 @@ void AppModel::dismissAlert() {
     Q_EMIT alertMessageChanged();
 }
 
+std::optional<std::string> AppModel::ownName() const {
+    if (!data_.account) return std::nullopt;
+    return data_.account->displayName;
+}
+
+bool AppModel::isContact(const std::string& number) const {
+    return contactWithNumber(number) != nullptr;
+}
+
 void AppModel::setAlert(std::string text) {
     alertMessage_ = std::move(text);
     Q_EMIT alertMessageChanged();
@@ -356,7 +359,7 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, File>) {
                 receiveFile(e);
             } else if constexpr (std::is_same_v<E, Call>) {
-                handleCallSignal(e);
+                calls_->handleSignal(e);
             } else if constexpr (std::is_same_v<E, Audio> || std::is_same_v<E, Video>) {
                 // Taken on the way in, by the media intake.
             } else if constexpr (std::is_same_v<E, Walkie>) {

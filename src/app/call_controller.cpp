@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/app_model.h"
 #include "media/connection_tone.h"
 #include "model/text_limits.h"
 #include "numbers/unicode_text.h"
@@ -24,9 +23,9 @@ std::optional<std::string> nonEmpty(const std::string& text) {
 
 }  // namespace
 
-CallController::CallController(AppModel& model, CallDevices devices,
+CallController::CallController(ControllerHost& host, CallDevices devices,
                                std::weak_ptr<MainThreadHop> hop)
-    : model_(model), devices_(devices) {
+    : host_(host), devices_(devices) {
     connect(&ringTimer_, &QTimer::timeout, this,
             [this] { devices_.sounds.play(SystemSound::ring); });
     noAnswerTimer_.setSingleShot(true);
@@ -87,32 +86,27 @@ void CallController::wireDevices(std::weak_ptr<MainThreadHop> hop) {
     };
 }
 
-std::optional<std::string> CallController::ownNumber() const {
-    if (!model_.account()) return std::nullopt;
-    return model_.account()->number.text();
-}
-
 bool CallController::isActive(const Uuid& id) const {
     return active_ && active_->id == id && active_->phase == CallPhase::active;
 }
 
 void CallController::startCall(const std::string& numberText, bool video) {
-    if (!model_.account()) return;
+    if (!host_.ownNumber()) return;
     const auto number = VirtualNumber::parse(numberText);
     if (!number) {
-        model_.setAlert("That number is not a Merrowfax number.");
+        host_.setAlert("That number is not a Merrowfax number.");
         return;
     }
     const std::string to = number->text();
-    if (to == ownNumber()) {
-        model_.setAlert("That is your number.");
+    if (to == host_.ownNumber()) {
+        host_.setAlert("That is your number.");
         return;
     }
     // One call at a time; a call still looking for a path counts as one, or
     // a second press would place two.
     if (active_ || incoming_ || pathWait_) return;
-    if (model_.isBlocked(to)) {
-        model_.setAlert(model_.displayName(to) + " is blocked. Unblock them first.");
+    if (host_.isBlocked(to)) {
+        host_.setAlert(host_.displayName(to) + " is blocked. Unblock them first.");
         return;
     }
     if (devices_.router.canReach(to)) {
@@ -134,14 +128,14 @@ void CallController::checkPath() {
     pathTimer_.stop();
     const PathWait wait = *std::exchange(pathWait_, std::nullopt);
     // Meanwhile a call may have come in, or the account gone.
-    if (!model_.account() || active_ || incoming_) return;
+    if (!host_.ownNumber() || active_ || incoming_) return;
     if (reachable) {
         placeCall(wait.number, wait.video);
         return;
     }
-    model_.setAlert("Merrowfax cannot reach the internet right now.");
-    model_.recordCall(wait.number, model_.displayName(wait.number), wait.video,
-                      CallDirection::outgoing, 0);
+    host_.setAlert("Merrowfax cannot reach the internet right now.");
+    host_.recordCall(wait.number, host_.displayName(wait.number), wait.video,
+                     CallDirection::outgoing, 0);
 }
 
 void CallController::placeCall(const std::string& number, bool video) {
@@ -152,7 +146,7 @@ void CallController::placeCall(const std::string& number, bool video) {
     ActiveCall call;
     call.id = id;
     call.number = number;
-    call.name = model_.displayName(number);
+    call.name = host_.displayName(number);
     call.video = video;
     call.outgoing = true;
     call.phase = CallPhase::dialing;
@@ -163,12 +157,12 @@ void CallController::placeCall(const std::string& number, bool video) {
 }
 
 void CallController::handleSignal(const wire::events::Call& signal) {
-    if (!model_.account() || !isCanonicalNumber(signal.from)) return;
+    if (!host_.ownNumber() || !isCanonicalNumber(signal.from)) return;
     // A signal without a name reads as named by its number; that must not
     // replace a name learnt before.
-    if (signal.name != signal.from) model_.learnName(signal.from, cleanName(signal.name));
+    if (signal.name != signal.from) host_.learnName(signal.from, cleanName(signal.name));
 
-    if (signal.from == ownNumber()) {
+    if (signal.from == host_.ownNumber()) {
         // Another device of this account answered: stop ringing here. No
         // record; the call is that device's.
         if (signal.signal == "answered" && incoming_ && incoming_->id == signal.id) {
@@ -178,7 +172,7 @@ void CallController::handleSignal(const wire::events::Call& signal) {
         }
         return;
     }
-    if (model_.isBlocked(signal.from)) return;
+    if (host_.isBlocked(signal.from)) return;
 
     // Only the other party of a call may change it.
     const bool ourActive = active_ && active_->id == signal.id && active_->number == signal.from;
@@ -191,10 +185,10 @@ void CallController::handleSignal(const wire::events::Call& signal) {
         }
         invitesSeen_.push_back(signal.id);
         if (invitesSeen_.size() > kRememberedInvites) invitesSeen_.pop_front();
-        if (!model_.isContact(signal.from)) {
+        if (!host_.isContact(signal.from)) {
             // Never "busy" to a stranger: that would tell it the user is on a call.
             if (!strangerMayRing(signal)) return;
-        } else if (incoming_ && !active_ && !model_.isContact(incoming_->number)) {
+        } else if (incoming_ && !active_ && !host_.isContact(incoming_->number)) {
             yieldStrangerRing();
         } else if (active_ || incoming_) {
             sendSignal("busy", signal.id, signal.from, false, nonEmpty(signal.peerKey));
@@ -205,7 +199,7 @@ void CallController::handleSignal(const wire::events::Call& signal) {
         IncomingCall call;
         call.id = signal.id;
         call.number = signal.from;
-        call.name = model_.displayName(signal.from);
+        call.name = host_.displayName(signal.from);
         call.video = signal.video;
         call.peerKey = signal.peerKey;
         setIncoming(call);
@@ -217,7 +211,7 @@ void CallController::handleSignal(const wire::events::Call& signal) {
         noAnswerCall_.reset();
         ActiveCall call = *active_;
         // The answer may have taught us the callee's name.
-        call.name = model_.displayName(call.number);
+        call.name = host_.displayName(call.number);
         call.phase = CallPhase::active;
         call.startedAt = now();
         call.peerKey = nonEmpty(signal.peerKey);
@@ -226,11 +220,11 @@ void CallController::handleSignal(const wire::events::Call& signal) {
         startCallMedia();
     } else if (signal.signal == "decline") {
         if (!ourActive) return;
-        model_.setAlert(model_.displayName(signal.from) + " declined.");
+        host_.setAlert(host_.displayName(signal.from) + " declined.");
         endCall();
     } else if (signal.signal == "busy") {
         if (!ourActive) return;
-        model_.setAlert(model_.displayName(signal.from) + " is on another call.");
+        host_.setAlert(host_.displayName(signal.from) + " is on another call.");
         endCall();
     } else if (signal.signal == "end") {
         if (ourActive || ourIncoming) endCall();
@@ -247,7 +241,7 @@ void CallController::onlineChanged(const std::set<std::string>& online) {
     }
     // A callee who was there and went will not answer.
     if (active_->phase == CallPhase::dialing && peerSeen_) {
-        model_.setAlert("No answer.");
+        host_.setAlert("No answer.");
         endCall();
     }
 }
@@ -290,7 +284,7 @@ void CallController::stopCallTimers() {
 }
 
 void CallController::answerCall() {
-    if (!model_.account() || !incoming_) return;
+    if (!host_.ownNumber() || !incoming_) return;
     const IncomingCall in = *incoming_;
     ActiveCall call;
     call.id = in.id;
@@ -308,16 +302,16 @@ void CallController::answerCall() {
     routeMedia(in.number, call.peerKey);
 
     sendSignal("accept", in.id, in.number, in.video, call.peerKey);
-    const std::string own = *ownNumber();
+    const std::string own = *host_.ownNumber();
     sendSignal("answered", in.id, own, in.video, std::nullopt);
     startCallMedia();
 }
 
 void CallController::declineCall() {
-    if (!incoming_ || !model_.account()) return;
+    if (!incoming_ || !host_.ownNumber()) return;
     const IncomingCall in = *incoming_;
     sendSignal("decline", in.id, in.number, in.video, nonEmpty(in.peerKey));
-    model_.recordCall(in.number, in.name, in.video, CallDirection::missed, 0);
+    host_.recordCall(in.number, in.name, in.video, CallDirection::missed, 0);
     setIncoming(std::nullopt);
     stopCallTimers();
     releaseCallDevices();
@@ -334,8 +328,7 @@ void CallController::toggleCallVideo() {
         return;
     }
     if (!media.hasCamera()) {
-        model_.setAlert(
-            "Merrowfax needs the camera for video calls. You can allow it in Settings.");
+        host_.setAlert("Merrowfax needs the camera for video calls. You can allow it in Settings.");
         return;
     }
     media.startVideo();
@@ -348,7 +341,7 @@ void CallController::noAnswer(const Uuid& id) {
     if (incoming_ && incoming_->id == id) {
         declineCall();
     } else if (active_ && active_->id == id && active_->phase == CallPhase::dialing) {
-        model_.setAlert("No answer.");
+        host_.setAlert("No answer.");
         endCall();
     }
 }
@@ -370,15 +363,15 @@ bool CallController::strangerMayRing(const wire::events::Call& invite) {
     }
     if (!it->second.missedKept) {
         it->second.missedKept = true;
-        model_.recordCall(invite.from, model_.displayName(invite.from), invite.video,
-                          CallDirection::missed, 0);
+        host_.recordCall(invite.from, host_.displayName(invite.from), invite.video,
+                         CallDirection::missed, 0);
     }
     return false;
 }
 
 void CallController::yieldStrangerRing() {
     const IncomingCall in = *incoming_;
-    model_.recordCall(in.number, in.name, in.video, CallDirection::missed, 0);
+    host_.recordCall(in.number, in.name, in.video, CallDirection::missed, 0);
     setIncoming(std::nullopt);
     stopCallTimers();
 }
@@ -386,7 +379,7 @@ void CallController::yieldStrangerRing() {
 void CallController::callNotDelivered(const std::string& number) {
     if (!active_ || active_->phase != CallPhase::dialing || active_->number != number) return;
     if (inviteOnLan_) return;
-    model_.setAlert(model_.displayName(number) + " does not have Merrowfax open.");
+    host_.setAlert(host_.displayName(number) + " does not have Merrowfax open.");
     endCall();
 }
 
@@ -397,13 +390,13 @@ void CallController::endCall() {
 
     if (active_) {
         const ActiveCall call = *active_;
-        model_.recordCall(call.number, call.name, call.video, directionOf(call),
-                          duration(call, now()));
+        host_.recordCall(call.number, call.name, call.video, directionOf(call),
+                         duration(call, now()));
         sendSignal("end", call.id, call.number, call.video, call.peerKey);
     }
     if (incoming_) {
-        model_.recordCall(incoming_->number, incoming_->name, incoming_->video,
-                          CallDirection::missed, 0);
+        host_.recordCall(incoming_->number, incoming_->name, incoming_->video,
+                         CallDirection::missed, 0);
     }
 
     setIncoming(std::nullopt);
@@ -452,7 +445,7 @@ Router::Taken CallController::sendSignal(const std::string& word, const Uuid& id
     wire::Envelope envelope = wire::callEnvelope(word, id, to, video);
     // Every signal names its sender, as the LAN does anyway: the other side
     // remembers the name of whoever calls.
-    if (model_.account()) envelope.name = model_.account()->displayName;
+    if (auto name = host_.ownName()) envelope.name = *name;
     return send(envelope, to, peerKey);
 }
 
@@ -479,7 +472,7 @@ void CallController::setActive(std::optional<ActiveCall> call) {
     const bool connected = active_ && active_->phase == CallPhase::active;
     devices_.intake.setCallPeer(connected ? std::optional(active_->number) : std::nullopt);
     if (!sameCall) {
-        peerSeen_ = peerReachable_ = active_ && model_.online().contains(active_->number);
+        peerSeen_ = peerReachable_ = active_ && host_.online().contains(active_->number);
     }
     if (connected && !peerTimer_.isActive()) {
         peerTimer_.start(timings().callPeerCheck);
@@ -499,21 +492,21 @@ void CallController::startCallMedia() {
             if (!isActive(id)) return;
             CallMedia& media = devices_.media;
             if (!media.microphoneAllowed()) {
-                model_.setAlert(
+                host_.setAlert(
                     "Merrowfax needs the microphone for calls. You can allow it in Settings.");
                 endCall();
                 return;
             }
             startCallAudio(false, true);
             if (!media.audioReady()) {
-                model_.setAlert("The call is connected, but the microphone did not start.");
+                host_.setAlert("The call is connected, but the microphone did not start.");
             }
             sendConnectionTone();
             if (!active_->video) return;
             if (media.hasCamera()) {
                 media.startVideo();
             } else {
-                model_.setAlert("The camera is off, so this call stays on voice.");
+                host_.setAlert("The camera is off, so this call stays on voice.");
             }
         },
         Qt::QueuedConnection);

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "app/controller_host.h"
 #include "app/media_intake.h"
 #include "app/router.h"
 #include "app/walkie_controller.h"
@@ -23,7 +24,6 @@
 
 namespace merrowfax {
 
-class AppModel;
 class MainThreadHop;
 
 // What the call flow drives. All of it outlives the controller.
@@ -44,29 +44,40 @@ struct CallDevices {
 // as one missed call), never hears "busy", and its ringing gives way to a
 // contact's call.
 //
-// AppModel owns it and forwards its call operations here; for the rest
-// (account, names, blocking, alerts, the stored call list) it asks the model.
+// The model owns it and publishes it as `calls`; screens and the command-line
+// client call it directly. For the rest (account, names, blocking, alerts,
+// the stored call list) it asks its host.
 //
-// Its neighbours in AppModel, each a controller of its own: the walkie
+// Its neighbours in the model, each a controller of its own: the walkie
 // controller (the push-to-talk flow, which steps back through giveWay()/
 // takeBack() below), a desk session (screen sharing; it gives way through the same
 // hooks) and the device-linking flow. Everything the calls send to peers
 // leaves through the router.
 class CallController : public QObject {
     Q_OBJECT
+    Q_PROPERTY(std::optional<merrowfax::IncomingCall> incoming READ incoming NOTIFY incomingChanged)
+    Q_PROPERTY(std::optional<merrowfax::ActiveCall> active READ active NOTIFY activeChanged)
 
 public:
-    CallController(AppModel& model, CallDevices devices, std::weak_ptr<MainThreadHop> hop);
+    CallController(ControllerHost& host, CallDevices devices, std::weak_ptr<MainThreadHop> hop);
     ~CallController() override;
 
     const std::optional<IncomingCall>& incoming() const { return incoming_; }
     const std::optional<ActiveCall>& active() const { return active_; }
+    // Where a system call screen reports back; nothing calls it on a desktop.
     SystemCallBridge& bridge() { return bridge_; }
+    // The engine the call screen shows and controls.
+    CallMedia& media() { return devices_.media; }
+    const CallMedia& media() const { return devices_.media; }
 
     void startCall(const std::string& number, bool video);
     void answerCall();
     void declineCall();
+    // The call screen's camera button: turns the own camera off, or on when
+    // the device has one, and the call becomes voice or video with it.
     void toggleCallVideo();
+    // Hangs up the current call, or gives up a ringing one; also the common
+    // clean-up of every other way a call ends.
     void endCall();
     void handleSignal(const wire::events::Call& signal);
     // The numbers reachable now changed: a call whose peer went may end.
@@ -115,7 +126,6 @@ private:
     void startCallAudio(bool systemSession, bool restart);
     void restartCallAudio();
     void sendConnectionTone();
-    std::optional<std::string> ownNumber() const;
     bool isActive(const Uuid& id) const;
 
     // What else holds the microphone or the user's attention steps back while
@@ -142,7 +152,7 @@ private:
     // Both paths carry this call's media to and from `number`.
     void routeMedia(const std::string& number, const std::optional<std::string>& peerKey);
 
-    AppModel& model_;
+    ControllerHost& host_;
     CallDevices devices_;
     SystemCallBridge bridge_;
 

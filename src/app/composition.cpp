@@ -24,19 +24,19 @@ Composition compose(FrontEnd front) {
     parts.directory = std::make_unique<DirectoryClient>(parts.services.service);
     // Calls, the walkie and voice messages each open the chosen devices
     // when they need them.
-    made.microphone = [choice = front.audioInput] {
+    parts.microphone = [choice = front.audioInput] {
         return openMicrophone(choice);
     };
     const auto speaker = [choice = front.audioOutput] {
         return openSpeaker(choice);
     };
     DeviceCallMedia::Devices devices;
-    devices.microphone = made.microphone;
+    devices.microphone = parts.microphone;
     devices.speaker = speaker;
     devices.camera = openCamera(front.camera);
     parts.media = std::make_unique<DeviceCallMedia>(std::move(devices));
     parts.walkie = std::make_unique<DeviceWalkieTalk>(
-        DeviceWalkieTalk::Devices{.microphone = made.microphone, .speaker = speaker});
+        DeviceWalkieTalk::Devices{.microphone = parts.microphone, .speaker = speaker});
     if (front.sounds) parts.sounds = makeDesktopSounds();
 
     parts.notifier = front.notifier ? std::move(front.notifier) : makeDesktopNotifier();

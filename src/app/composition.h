@@ -41,8 +41,6 @@ struct Composition {
     InternetLine* line = nullptr;
     // The LAN link in `components`; null when the front end turned it off.
     PeerLink* lan = nullptr;
-    // Opens the chosen microphone anew, for voice messages.
-    std::function<std::unique_ptr<AudioSource>()> microphone;
 };
 
 // The composition root: builds the components of a run, for the window and

@@ -19,6 +19,12 @@ namespace {
 constexpr const char* kBadNumber = "Enter a Merrowfax number such as 0-1-234-5678.";
 constexpr const char* kOwnNumber = "That is your number.";
 
+void sortByName(std::vector<Contact>& contacts) {
+    std::stable_sort(contacts.begin(), contacts.end(), [](const Contact& a, const Contact& b) {
+        return unicode::compareCaseInsensitive(a.name, b.name) < 0;
+    });
+}
+
 }  // namespace
 
 const Contact* AppModel::contactWithNumber(const std::string& number) const {
@@ -26,14 +32,6 @@ const Contact* AppModel::contactWithNumber(const std::string& number) const {
         if (contact.number == number) return &contact;
     }
     return nullptr;
-}
-
-void AppModel::sortContacts() {
-    std::stable_sort(data_.contacts.begin(), data_.contacts.end(),
-                     [](const Contact& a, const Contact& b) {
-                         return unicode::compareCaseInsensitive(a.name, b.name) < 0;
-                     });
-    Q_EMIT contactsChanged();
 }
 
 void AppModel::addContact(const std::string& name, const std::string& number) {
@@ -51,7 +49,8 @@ void AppModel::addContact(const std::string& name, const std::string& number) {
     } else {
         data_.contacts.push_back(Contact{Uuid::random(), trimmedName, text, false});
     }
-    sortContacts();
+    sortByName(data_.contacts);
+    Q_EMIT contactsChanged();
     save();
     bookChanged();
 }
@@ -75,7 +74,8 @@ void AppModel::updateContact(const Uuid& id, const std::string& name, const std:
     const std::string oldNumber = contact->number;
     contact->number = text;
     if (oldNumber != text) moveConversation(oldNumber, text);
-    sortContacts();
+    sortByName(data_.contacts);
+    Q_EMIT contactsChanged();
     save();
     bookChanged();
 }
@@ -99,6 +99,8 @@ void AppModel::moveConversation(const std::string& from, const std::string& to) 
         data_.threads.push_back(std::move(moved));
     }
     sortThreads();
+    indexThreads();
+    Q_EMIT threadsChanged();
 }
 
 void AppModel::deleteContact(const Uuid& id) {
@@ -134,7 +136,8 @@ void AppModel::blockNumber(const std::string& number, bool blocked) {
     std::string name = cleanName(displayName(text));
     if (name.empty()) name = text;
     data_.contacts.push_back(Contact{Uuid::random(), std::move(name), text, true});
-    sortContacts();
+    sortByName(data_.contacts);
+    Q_EMIT contactsChanged();
     save();
     bookChanged();
 }
@@ -147,7 +150,8 @@ bool AppModel::autoAddContact(const std::string& name, const std::string& number
     const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return false;
     data_.contacts.push_back(Contact{Uuid::random(), trimmedName, text, false});
-    sortContacts();
+    sortByName(data_.contacts);
+    Q_EMIT contactsChanged();
     return true;
 }
 
@@ -223,11 +227,11 @@ std::vector<std::tuple<std::string, std::string, bool>> normalized(
     return out;
 }
 
-}  // namespace
-
-bool AppModel::sameBook(const std::vector<BookEntry>& a, const std::vector<BookEntry>& b) {
+bool sameBook(const std::vector<BookEntry>& a, const std::vector<BookEntry>& b) {
     return normalized(a) == normalized(b);
 }
+
+}  // namespace
 
 void AppModel::importBook(const std::vector<BookEntry>& entries) {
     bool added = false;

@@ -54,23 +54,39 @@ ChatThread* AppModel::thread(const std::string& number) {
 Message* AppModel::message(const std::string& number, const Uuid& id) {
     ChatThread* t = thread(number);
     if (!t) return nullptr;
-    auto m = std::find_if(t->messages.begin(), t->messages.end(),
+    // Newest last: the message asked about is usually near the end.
+    auto m = std::find_if(t->messages.rbegin(), t->messages.rend(),
                           [&](const Message& x) { return x.id == id; });
-    return m == t->messages.end() ? nullptr : &*m;
+    return m == t->messages.rend() ? nullptr : &*m;
 }
 
-bool AppModel::hasMessage(const Uuid& id) const {
-    return std::any_of(data_.threads.begin(), data_.threads.end(), [&](const ChatThread& t) {
-        return std::any_of(t.messages.begin(), t.messages.end(),
-                           [&](const Message& m) { return m.id == id; });
-    });
+Message* AppModel::message(const Uuid& id) {
+    auto it = threadOf_.find(id);
+    return it == threadOf_.end() ? nullptr : message(it->second, id);
+}
+
+void AppModel::indexThreads() {
+    threadOf_.clear();
+    for (const ChatThread& t : data_.threads) {
+        for (const Message& m : t.messages) threadOf_.emplace(m.id, t.id);
+    }
 }
 
 void AppModel::sortThreads() {
     std::stable_sort(
         data_.threads.begin(), data_.threads.end(),
         [](const ChatThread& a, const ChatThread& b) { return a.updatedAt > b.updatedAt; });
-    Q_EMIT threadsChanged();
+}
+
+void AppModel::placeThread(const std::string& number, bool added) {
+    const auto place = [&] {
+        return std::find_if(data_.threads.begin(), data_.threads.end(),
+                            [&](const ChatThread& t) { return t.id == number; }) -
+               data_.threads.begin();
+    };
+    const auto before = place();
+    sortThreads();
+    if (added || place() != before) Q_EMIT threadMoved(number);
 }
 
 std::optional<std::string> AppModel::checkSendTarget(const std::string& number) {
@@ -170,7 +186,10 @@ std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
 }
 
 void AppModel::appendMessage(Message message, const std::string& number, const std::string& title) {
-    if (ChatThread* existing = thread(number)) {
+    const Uuid id = message.id;
+    threadOf_.insert_or_assign(id, number);
+    ChatThread* existing = thread(number);
+    if (existing) {
         existing->updatedAt = message.sentAt;
         if (existing->title == number) existing->title = title;
         existing->messages.push_back(std::move(message));
@@ -182,22 +201,19 @@ void AppModel::appendMessage(Message message, const std::string& number, const s
         created.messages.push_back(std::move(message));
         data_.threads.push_back(std::move(created));
     }
-    sortThreads();
+    placeThread(number, !existing);
+    Q_EMIT messageAdded(number, id);
 }
 
 bool AppModel::setStatus(MessageStatus status, const Uuid& id) {
-    for (ChatThread& t : data_.threads) {
-        for (Message& m : t.messages) {
-            if (m.id != id) continue;
-            // A message deleted for everyone stays deleted, whatever arrives.
-            if (m.status != MessageStatus::deleted && m.status != status) {
-                m.status = status;
-                Q_EMIT threadsChanged();
-            }
-            return true;
-        }
+    Message* m = message(id);
+    if (!m) return false;
+    // A message deleted for everyone stays deleted, whatever arrives.
+    if (m->status != MessageStatus::deleted && m->status != status) {
+        m->status = status;
+        Q_EMIT messageChanged(threadOf_.at(id), id);
     }
-    return false;
+    return true;
 }
 
 void AppModel::flushWaiting() {
@@ -212,12 +228,12 @@ void AppModel::flushWaiting() {
             if (offerText(m, t.id) && m.status == MessageStatus::waiting) {
                 m.status = MessageStatus::sent;
                 changed = true;
+                Q_EMIT messageChanged(t.id, m.id);
             }
         }
     }
     // Nothing changed, nothing to write: this runs on every presence change.
     if (!changed) return;
-    Q_EMIT threadsChanged();
     save();
 }
 
@@ -242,22 +258,21 @@ void AppModel::retryWaiting() {
             if (offerText(m, t.id) && m.status == MessageStatus::waiting) {
                 m.status = MessageStatus::sent;
                 changed = true;
+                Q_EMIT messageChanged(t.id, m.id);
             }
             break;
         }
     }
     if (!changed) return;
-    Q_EMIT threadsChanged();
     save();
 }
 
 void AppModel::receiveText(const wire::events::Text& text) {
-    if (!data_.account || isBlocked(text.from) || hasMessage(text.id)) return;
+    if (!data_.account || isBlocked(text.from) || threadOf_.contains(text.id)) return;
     if (!isCanonicalNumber(text.from)) return;
     const std::string own = data_.account->number.text();
     const std::string name = cleanName(text.name);
-    data_.directory[text.from] = name;
-    Q_EMIT directoryChanged();
+    learnName(text.from, name);
 
     Message message;
     message.id = text.id;
@@ -310,7 +325,7 @@ void AppModel::receiveFile(const wire::events::File& file) {
     } temporary{file.url};
 
     if (!data_.account || isBlocked(file.from) || !isCanonicalNumber(file.from)) return;
-    if (hasMessage(file.id)) return;  // before storing: a duplicate leaves no file behind
+    if (threadOf_.contains(file.id)) return;  // before storing: a duplicate leaves no file behind
     const std::string own = data_.account->number.text();
     const bool ownCopy = file.from == own;
     if (ownCopy && (!isCanonicalNumber(file.to) || file.to == own)) return;
@@ -320,8 +335,7 @@ void AppModel::receiveFile(const wire::events::File& file) {
     const std::string fileName = cleanFileName(file.fileName);
     auto stored = store_.storeFile(*bytes, fileName);
     if (!stored) return;
-    data_.directory[file.from] = cleanName(file.name);
-    Q_EMIT directoryChanged();
+    learnName(file.from, cleanName(file.name));
 
     Message message;
     message.id = file.id;
@@ -351,16 +365,12 @@ void AppModel::receiveDeletion(const wire::events::Deleted& deleted) {
 }
 
 void AppModel::receiveDelivered(const wire::events::Delivered& ack) {
-    for (const ChatThread& t : data_.threads) {
-        const bool found = std::any_of(t.messages.begin(), t.messages.end(),
-                                       [&](const Message& m) { return m.id == ack.id; });
-        if (!found) continue;
-        // Only the number it went to, or another device of this account,
-        // can tell that it arrived.
-        if (ack.from != t.id && ack.from != ownNumber()) return;
-        if (setStatus(MessageStatus::delivered, ack.id)) saveMessage(ack.id);
-        return;
-    }
+    auto it = threadOf_.find(ack.id);
+    if (it == threadOf_.end()) return;
+    // Only the number it went to, or another device of this account, can
+    // tell that it arrived.
+    if (ack.from != it->second && ack.from != ownNumber()) return;
+    if (setStatus(MessageStatus::delivered, ack.id)) saveMessage(ack.id);
 }
 
 void AppModel::removeStoredFile(const std::optional<std::string>& storedName) {
@@ -383,7 +393,8 @@ void AppModel::markDeleted(const Uuid& id, const std::string& number) {
     m->deletedForEveryone = true;
     m->status = MessageStatus::deleted;
     thread(number)->updatedAt = now();
-    sortThreads();
+    placeThread(number, false);
+    Q_EMIT messageChanged(number, id);
     save();
 }
 
@@ -400,6 +411,7 @@ void AppModel::deleteMessageForMe(const Uuid& id, const std::string& number) {
     removeStoredFile(m->attachmentPath);
     auto& messages = thread(number)->messages;
     messages.erase(messages.begin() + (m - messages.data()));
+    threadOf_.erase(id);
     Q_EMIT threadsChanged();
     save();
 }
@@ -408,7 +420,10 @@ void AppModel::clearChat(const std::string& number) {
     auto it = std::find_if(data_.threads.begin(), data_.threads.end(),
                            [&](const ChatThread& t) { return t.id == number; });
     if (it == data_.threads.end()) return;
-    for (const Message& m : it->messages) removeStoredFile(m.attachmentPath);
+    for (const Message& m : it->messages) {
+        removeStoredFile(m.attachmentPath);
+        threadOf_.erase(m.id);
+    }
     data_.threads.erase(it);
     Q_EMIT threadsChanged();
     save();
@@ -421,7 +436,10 @@ void AppModel::purgeExpired() {
         auto expired = std::stable_partition(
             t.messages.begin(), t.messages.end(),
             [&](const Message& m) { return !m.expiresAt || *m.expiresAt > current; });
-        for (auto m = expired; m != t.messages.end(); ++m) removeStoredFile(m->attachmentPath);
+        for (auto m = expired; m != t.messages.end(); ++m) {
+            removeStoredFile(m->attachmentPath);
+            threadOf_.erase(m->id);
+        }
         if (expired != t.messages.end()) {
             t.messages.erase(expired, t.messages.end());
             removed = true;

@@ -136,18 +136,11 @@ void AppModel::resetDevice() {
     data_.threads.clear();
     data_.calls.clear();
     data_.directory.clear();
+    threadOf_.clear();
     Q_EMIT contactsChanged();
     Q_EMIT threadsChanged();
-    Q_EMIT callsChanged();
+    Q_EMIT callListChanged();
     Q_EMIT directoryChanged();
-    if (hostedLinkCode_) {
-        hostedLinkCode_.reset();
-        Q_EMIT hostedLinkCodeChanged();
-    }
-    if (!linkStatus_.empty()) {
-        linkStatus_.clear();
-        Q_EMIT linkStatusChanged();
-    }
     if (hasPin_) {
         hasPin_ = false;
         Q_EMIT hasPinChanged();

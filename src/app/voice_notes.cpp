@@ -2,23 +2,25 @@
 
 #include <utility>
 
-#include "app/app_model.h"
+#include "app/call_controller.h"
+#include "app/controller_host.h"
 #include "media/voice_recorder.h"
 
 namespace merrowfax {
 
-VoiceNotes::VoiceNotes(AppModel& model, Microphone microphone, QObject* parent)
-    : QObject(parent), model_(model), microphone_(std::move(microphone)) {
+VoiceNotes::VoiceNotes(ControllerHost& host, const CallController& calls, Microphone microphone,
+                       QObject* parent)
+    : QObject(parent), host_(host), calls_(calls), microphone_(std::move(microphone)) {
     // Placing a call and answering one both make it the active call.
-    connect(&model_, &AppModel::activeChanged, this, [this] {
-        if (model_.active()) stop();
+    connect(&calls_, &CallController::activeChanged, this, [this] {
+        if (calls_.active()) stop();
     });
 }
 
 VoiceNotes::~VoiceNotes() = default;
 
 bool VoiceNotes::start(const std::string& number) {
-    if (number.empty() || model_.active() || !microphone_) return false;
+    if (number.empty() || calls_.active() || !microphone_) return false;
     if (recorder_) {
         if (number == number_) return false;
         // The other chat's recording is sent as it stands; this one follows.
@@ -52,7 +54,7 @@ void VoiceNotes::finished(const std::string& number, std::optional<wire::Bytes> 
     number_.clear();
     Q_EMIT recordingChanged();
     std::optional<Uuid> id;
-    if (bytes && !bytes->empty()) id = model_.sendAttachment(*bytes, "audio", "voice.m4a", number);
+    if (bytes && !bytes->empty()) id = host_.sendAttachment(*bytes, "audio", "voice.m4a", number);
     Q_EMIT ended(id.has_value());
     if (auto next = std::exchange(next_, std::nullopt)) start(*next);
 }

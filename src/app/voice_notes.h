@@ -12,7 +12,8 @@
 
 namespace merrowfax {
 
-class AppModel;
+class CallController;
+class ControllerHost;
 class VoiceRecorder;
 
 // Voice messages: one recording at a time from the chosen microphone, sent
@@ -26,10 +27,13 @@ class VoiceRecorder;
 class VoiceNotes final : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
+    Q_PROPERTY(std::string recordingFor READ recordingFor NOTIFY recordingChanged)
 public:
     using Microphone = std::function<std::unique_ptr<AudioSource>()>;
 
-    VoiceNotes(AppModel& model, Microphone microphone, QObject* parent = nullptr);
+    // No `microphone`: nothing records.
+    VoiceNotes(ControllerHost& host, const CallController& calls, Microphone microphone,
+               QObject* parent = nullptr);
     ~VoiceNotes() override;
 
     // Starts recording a message to `number`. A recording for another number
@@ -57,7 +61,8 @@ Q_SIGNALS:
 private:
     void finished(const std::string& number, std::optional<wire::Bytes> bytes);
 
-    AppModel& model_;
+    ControllerHost& host_;
+    const CallController& calls_;
     Microphone microphone_;
     std::unique_ptr<VoiceRecorder> recorder_;
     std::string number_;

@@ -1,4 +1,4 @@
-// The walkie's model side: its operations, its wiring and its messages.
+// The walkie's stored side: its messages and its switches.
 
 #include <QThreadPool>
 
@@ -10,28 +10,6 @@
 #include "platform/main_thread.h"
 
 namespace merrowfax {
-
-void AppModel::wireWalkie() {
-    std::weak_ptr<MainThreadHop> weakHop = hop_;
-    WalkieTalk::Callbacks callbacks;
-    // Each chunk goes out at once, from the audio thread; the main thread
-    // keeps it for the message of this press.
-    callbacks.onCaptured = [this, weakHop](wire::Bytes chunk) {
-        auto hop = weakHop.lock();
-        if (!hop) return;
-        router_.sendWalkie(chunk);
-        hop->post([this, chunk = std::move(chunk)] { walkie_->appendOutgoing(chunk); });
-    };
-    components_.walkie->setCallbacks(std::move(callbacks));
-}
-
-void AppModel::holdTalk(const std::string& number) {
-    walkie_->holdTalk(number);
-}
-
-void AppModel::endTalk(const std::string& number) {
-    walkie_->endTalk(number);
-}
 
 void AppModel::playWalkieMessage(const Uuid& id, const std::string& number) {
     const Message* m = message(number, id);
@@ -83,17 +61,9 @@ void AppModel::recordWalkieMessage(std::span<const std::byte> audio, const std::
     saveMessage(message.id);
 }
 
-void AppModel::setLockScreenTalk(bool on) {
-    if (data_.lockScreenTalk == on) return;
-    data_.lockScreenTalk = on;
-    Q_EMIT lockScreenTalkChanged();
-    save();
-}
-
-void AppModel::setWalkieContactsOnly(bool on) {
-    if (walkieContactsOnly() == on) return;
-    data_.walkieContactsOnly = on;
-    Q_EMIT walkieContactsOnlyChanged();
+void AppModel::keepWalkieSettings(bool lockScreenTalk, bool contactsOnly) {
+    data_.lockScreenTalk = lockScreenTalk;
+    data_.walkieContactsOnly = contactsOnly;
     save();
 }
 

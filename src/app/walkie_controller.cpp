@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/app_model.h"
+#include "platform/main_thread.h"
 #include "platform/timings.h"
 #include "wire/envelope_builders.h"
 
@@ -15,8 +15,20 @@ constexpr std::size_t kPendingBytes = 32'000;
 
 }  // namespace
 
-WalkieController::WalkieController(AppModel& model, WalkieDevices devices)
-    : model_(model), devices_(devices) {
+WalkieController::WalkieController(ControllerHost& host, WalkieDevices devices,
+                                   std::weak_ptr<MainThreadHop> hop, bool lockScreenTalk,
+                                   bool contactsOnly)
+    : host_(host), devices_(devices), lockScreenTalk_(lockScreenTalk), contactsOnly_(contactsOnly) {
+    // Each chunk goes out at once, from the audio thread; the main thread
+    // keeps it for the message of this press.
+    WalkieTalk::Callbacks callbacks;
+    callbacks.onCaptured = [this, hop, router = &devices_.router](wire::Bytes chunk) {
+        auto alive = hop.lock();
+        if (!alive) return;
+        router->sendWalkie(chunk);
+        alive->post([this, chunk = std::move(chunk)] { appendOutgoing(chunk); });
+    };
+    devices_.walkie.setCallbacks(std::move(callbacks));
     stall_.setSingleShot(true);
     connect(&stall_, &QTimer::timeout, this, [this] {
         dropPending();
@@ -25,21 +37,38 @@ WalkieController::WalkieController(AppModel& model, WalkieDevices devices)
     });
 }
 
-WalkieController::~WalkieController() = default;
+WalkieController::~WalkieController() {
+    // The engine outlives the router its captured audio goes through.
+    devices_.walkie.setCallbacks({});
+}
+
+void WalkieController::setLockScreenTalk(bool on) {
+    if (lockScreenTalk_ == on) return;
+    lockScreenTalk_ = on;
+    Q_EMIT lockScreenTalkChanged();
+    host_.keepWalkieSettings(lockScreenTalk_, contactsOnly_);
+}
+
+void WalkieController::setContactsOnly(bool on) {
+    if (contactsOnly_ == on) return;
+    contactsOnly_ = on;
+    Q_EMIT contactsOnlyChanged();
+    host_.keepWalkieSettings(lockScreenTalk_, contactsOnly_);
+}
 
 void WalkieController::holdTalk(const std::string& number) {
     if (number.empty()) return;
-    if (model_.isBlocked(number)) {
-        model_.setAlert(model_.displayName(number) + " is blocked. Unblock them first.");
+    if (host_.isBlocked(number)) {
+        host_.setAlert(host_.displayName(number) + " is blocked. Unblock them first.");
         return;
     }
-    if (model_.active() || model_.incoming()) {
-        model_.setAlert("End the phone call before using the walkie.");
+    if (yielded_) {
+        host_.setAlert("End the phone call before using the walkie.");
         return;
     }
     if (!devices_.router.canReach(number)) {
         devices_.router.wake();
-        model_.setAlert("Merrowfax is connecting. Hold the walkie again in a moment.");
+        host_.setAlert("Merrowfax is connecting. Hold the walkie again in a moment.");
         return;
     }
     // A press to someone else while one runs: that one ends first.
@@ -66,7 +95,7 @@ void WalkieController::endTalk(const std::string& number) {
     sendTalk(false, to);
     devices_.router.setTalkTo(std::nullopt);
     wire::Bytes audio = std::exchange(outgoing_, {});
-    model_.recordWalkieMessage(audio, to, true);
+    host_.recordWalkieMessage(audio, to, true);
 }
 
 void WalkieController::appendOutgoing(std::span<const std::byte> chunk) {
@@ -77,7 +106,7 @@ void WalkieController::appendOutgoing(std::span<const std::byte> chunk) {
 }
 
 bool WalkieController::mayHearStranger() {
-    if (model_.walkieContactsOnly()) return false;
+    if (contactsOnly_) return false;
     // A stranger never cuts into a talk, heard or under way, and is heard
     // seldom, so a flood neither holds the speaker nor fills the chat.
     if (incomingFrom_ || holding_) return false;
@@ -89,7 +118,7 @@ bool WalkieController::mayHearStranger() {
 
 void WalkieController::receiveTalk(const wire::events::Talk& talk) {
     const std::string& from = talk.from;
-    if (from.empty() || model_.isBlocked(from)) return;
+    if (from.empty() || host_.isBlocked(from)) return;
     if (!talk.start) {
         // The end comes over both paths; only the talk being heard ends.
         if (incomingFrom_ != from) return;
@@ -102,7 +131,7 @@ void WalkieController::receiveTalk(const wire::events::Talk& talk) {
     }
     // The same start over the second path.
     if (incomingFrom_ == from) return;
-    const bool contact = model_.isContact(from);
+    const bool contact = host_.isContact(from);
     if (!contact && !mayHearStranger()) return;
     // A contact keys up over a talk being heard: that talk is kept as it
     // stands, and the newest talker is heard.
@@ -114,7 +143,7 @@ void WalkieController::receiveTalk(const wire::events::Talk& talk) {
     // A stranger shows as its number: a name it chose (or one learnt from
     // its calls) could be a contact's. Nor does the walkie bar's next press
     // go back to it.
-    hearingName_ = contact ? model_.displayName(from) : from;
+    hearingName_ = contact ? host_.displayName(from) : from;
     setIncomingFrom(from);
     if (contact) setPartner(from);
     devices_.walkie.startHearing(hearingName_);
@@ -124,7 +153,7 @@ void WalkieController::receiveTalk(const wire::events::Talk& talk) {
 
 void WalkieController::receiveWalkie(const wire::events::Walkie& frame) {
     if (frame.bytes.empty()) return;
-    if (!frame.from.empty() && model_.isBlocked(frame.from)) return;
+    if (!frame.from.empty() && host_.isBlocked(frame.from)) return;
     if (incomingFrom_) {
         if (!frame.from.empty() && frame.from != *incomingFrom_) return;
         // Beyond the cap a talk is neither kept nor played.
@@ -136,7 +165,7 @@ void WalkieController::receiveWalkie(const wire::events::Walkie& frame) {
     }
     // Ahead of a talk start: kept a moment for the start from the same
     // contact. A stranger's talk has its start first or is not heard.
-    if (frame.from.empty() || frame.from == endedFrom_ || !model_.isContact(frame.from)) return;
+    if (frame.from.empty() || frame.from == endedFrom_ || !host_.isContact(frame.from)) return;
     if (pendingFrom_ != frame.from) {
         pending_.clear();
         pendingFrom_ = frame.from;
@@ -156,12 +185,14 @@ void WalkieController::playClip(std::span<const std::byte> clip, const std::stri
 }
 
 void WalkieController::giveWay() {
+    yielded_ = true;
     devices_.walkie.setYielded(true);
     if (target_) endTalk(*target_);
     devices_.walkie.giveWay();
 }
 
 void WalkieController::takeBack() {
+    yielded_ = false;
     devices_.walkie.setYielded(false);
 }
 
@@ -171,7 +202,7 @@ void WalkieController::finishIncoming() {
     wire::Bytes audio = std::exchange(incoming_, {});
     setIncomingFrom(std::nullopt);
     dropPending();
-    if (!model_.isBlocked(from)) model_.recordWalkieMessage(audio, from, false);
+    if (!host_.isBlocked(from)) host_.recordWalkieMessage(audio, from, false);
 }
 
 void WalkieController::dropPending() {
@@ -189,8 +220,7 @@ std::span<const std::byte> WalkieController::appendCapped(wire::Bytes& buffer,
 }
 
 void WalkieController::sendTalk(bool start, const std::string& to) {
-    const auto& account = model_.account();
-    std::string name = account ? account->displayName : std::string("Merrowfax");
+    std::string name = host_.ownName().value_or("Merrowfax");
     devices_.router.send(wire::talkEnvelope(start, to, std::move(name)), to);
 }
 

@@ -4,10 +4,12 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
+#include "app/controller_host.h"
 #include "app/media_intake.h"
 #include "app/router.h"
 #include "media/walkie_talk.h"
@@ -15,7 +17,7 @@
 
 namespace merrowfax {
 
-class AppModel;
+class MainThreadHop;
 
 // What the walkie flow drives. All of it outlives the controller.
 struct WalkieDevices {
@@ -32,11 +34,23 @@ struct WalkieDevices {
 // A number that is not a contact is heard only with "Walkie from contacts
 // only" off, by its number, when nothing else is heard or said, and at most
 // once per timings().strangerTalk; it never becomes the partner.
+//
+// The model owns it and publishes it as `walkie`, with the walkie's two
+// stored switches.
 class WalkieController : public QObject {
     Q_OBJECT
+    Q_PROPERTY(std::optional<std::string> incomingTalk READ incomingTalk NOTIFY incomingTalkChanged)
+    Q_PROPERTY(bool holdingTalk READ holdingTalk NOTIFY holdingTalkChanged)
+    Q_PROPERTY(std::optional<std::string> talkTarget READ talkTarget NOTIFY talkTargetChanged)
+    Q_PROPERTY(std::optional<std::string> partner READ partner NOTIFY partnerChanged)
+    Q_PROPERTY(bool lockScreenTalk READ lockScreenTalk NOTIFY lockScreenTalkChanged)
+    Q_PROPERTY(bool contactsOnly READ contactsOnly NOTIFY contactsOnlyChanged)
 
 public:
-    WalkieController(AppModel& model, WalkieDevices devices);
+    // The switches start as stored; captured audio goes out through the
+    // router and is kept, on the main thread through `hop`, for its message.
+    WalkieController(ControllerHost& host, WalkieDevices devices, std::weak_ptr<MainThreadHop> hop,
+                     bool lockScreenTalk, bool contactsOnly);
     ~WalkieController() override;
 
     bool holdingTalk() const { return holding_; }
@@ -46,6 +60,15 @@ public:
     // The number last talked to or heard from: the calls tab's bar talks to
     // it, since the target itself is cleared when a press ends.
     const std::optional<std::string>& partner() const { return partner_; }
+    // Talk from the lock screen; "Walkie from contacts only" (strangers'
+    // talk is ignored entirely).
+    bool lockScreenTalk() const { return lockScreenTalk_; }
+    bool contactsOnly() const { return contactsOnly_; }
+    void setLockScreenTalk(bool on);
+    void setContactsOnly(bool on);
+    // The engine, as the screens show it.
+    WalkieTalk& engine() { return devices_.walkie; }
+    const WalkieTalk& engine() const { return devices_.walkie; }
 
     void holdTalk(const std::string& number);
     void endTalk(const std::string& number);
@@ -59,8 +82,8 @@ public:
     // The engine replays a stored clip.
     void playClip(std::span<const std::byte> clip, const std::string& name);
 
-    // A phone call takes the audio: the press under way ends and the engine
-    // stands down until takeBack().
+    // A phone call takes the audio: the press under way ends, no press
+    // starts and the engine stands down until takeBack().
     void giveWay();
     void takeBack();
 
@@ -69,6 +92,8 @@ Q_SIGNALS:
     void talkTargetChanged();
     void incomingTalkChanged();
     void partnerChanged();
+    void lockScreenTalkChanged();
+    void contactsOnlyChanged();
 
 private:
     void setHolding(bool holding);
@@ -86,8 +111,11 @@ private:
                                                    std::span<const std::byte> chunk,
                                                    std::size_t cap);
 
-    AppModel& model_;
+    ControllerHost& host_;
     WalkieDevices devices_;
+    bool lockScreenTalk_;
+    bool contactsOnly_;
+    bool yielded_ = false;  // a call holds the audio
 
     bool holding_ = false;
     std::optional<std::string> target_;

@@ -194,9 +194,8 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
         {"state",
          [](Context& c) {
              c.reply->succeed([&](JsonLine& line) {
-                 line.with("state", [&](JsonWriter& w) {
-                     writeState(w, c.model, &c.session.voice(), c.session.lan());
-                 });
+                 line.with("state",
+                           [&](JsonWriter& w) { writeState(w, c.model, c.session.lan()); });
              });
          }},
         {"newNumber",
@@ -269,8 +268,8 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
                  throw BadArgument{"\"seconds\" must be above 0 and at most the limit of " +
                                    std::to_string(static_cast<int>(most)) + "."};
              }
-             VoiceNotes& voice = c.session.voice();
-             if (c.model.active()) return c.reply->fail("A call is using the microphone.");
+             VoiceNotes& voice = c.model.voice();
+             if (c.model.calls().active()) return c.reply->fail("A call is using the microphone.");
              // The reply waits for this recording alone: a second is refused.
              if (voice.recording()) return c.reply->fail("A voice message is being recorded.");
              if (!voice.start(to)) return c.reply->fail("The microphone did not start.");
@@ -334,26 +333,27 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              requireAccount(c.model);
              AlertWatch watch(c.model);
              const std::string to = c.args.text("to");
-             c.model.startCall(to, c.args.flag("video", false));
+             c.model.calls().startCall(to, c.args.flag("video", false));
              settle(c, watch, [&](JsonLine& line) {
-                 if (c.model.active()) line.field("id", c.model.active()->id.text());
+                 if (c.model.calls().active())
+                     line.field("id", c.model.calls().active()->id.text());
              });
          }},
         {"holdTalk",
          [](Context& c) {
              requireAccount(c.model);
              AlertWatch watch(c.model);
-             c.model.holdTalk(c.args.text("to"));
+             c.model.walkie().holdTalk(c.args.text("to"));
              settle(c, watch);
          }},
         {"endTalk",
          [](Context& c) {
-             c.model.endTalk(c.args.text("to"));
+             c.model.walkie().endTalk(c.args.text("to"));
              c.reply->succeed();
          }},
         {"walkieContactsOnly",
          [](Context& c) {
-             c.model.setWalkieContactsOnly(c.args.flag("on"));
+             c.model.walkie().setContactsOnly(c.args.flag("on"));
              c.reply->succeed();
          }},
         {"playMessage",
@@ -365,44 +365,45 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
          }},
         {"answer",
          [](Context& c) {
-             if (!c.model.incoming()) return c.reply->fail("No call is ringing.");
-             c.model.answerCall();
+             if (!c.model.calls().incoming()) return c.reply->fail("No call is ringing.");
+             c.model.calls().answerCall();
              c.reply->succeed();
          }},
         {"decline",
          [](Context& c) {
-             if (!c.model.incoming()) return c.reply->fail("No call is ringing.");
-             c.model.declineCall();
+             if (!c.model.calls().incoming()) return c.reply->fail("No call is ringing.");
+             c.model.calls().declineCall();
              c.reply->succeed();
          }},
         {"end",
          [](Context& c) {
-             if (!c.model.incoming() && !c.model.active()) return c.reply->fail("No call to end.");
-             c.model.endCall();
+             if (!c.model.calls().incoming() && !c.model.calls().active())
+                 return c.reply->fail("No call to end.");
+             c.model.calls().endCall();
              c.reply->succeed();
          }},
         {"mute",
          [](Context& c) {
-             c.model.media().setMuted(c.args.flag("on"));
+             c.model.calls().media().setMuted(c.args.flag("on"));
              c.reply->succeed();
          }},
         {"speaker",
          [](Context& c) {
              // A desktop plays aloud whatever is asked; the state says so.
-             c.model.media().setSpeaker(c.args.flag("on"));
+             c.model.calls().media().setSpeaker(c.args.flag("on"));
              c.reply->succeed();
          }},
         {"video",
          [](Context& c) {
              const bool on = c.args.flag("on");
-             if (!c.model.active()) return c.reply->fail("No call is going on.");
+             if (!c.model.calls().active()) return c.reply->fail("No call is going on.");
              AlertWatch watch(c.model);
-             if (on != c.model.media().videoOn()) c.model.toggleCallVideo();
+             if (on != c.model.calls().media().videoOn()) c.model.calls().toggleCallVideo();
              settle(c, watch);
          }},
         {"flipCamera",
          [](Context& c) {
-             c.model.media().switchCamera();
+             c.model.calls().media().switchCamera();
              c.reply->succeed();
          }},
         {"setPIN",

@@ -88,60 +88,116 @@ void writeMedia(JsonWriter& w, const CallMedia& media) {
     w.EndObject();
 }
 
-// The walkie engine's state, as members of the state object.
-void writeWalkie(JsonWriter& w, const WalkieTalk& walkie) {
-    text(w, "transmitting");
-    w.Bool(walkie.transmitting());
-    text(w, "hearing");
-    text(w, walkie.hearing().toStdString());
-    text(w, "walkieStatus");
-    text(w, walkie.status().toStdString());
+// Connects the change signals of the model or of one of its controllers.
+template <typename Source, typename... Signals>
+auto watch(Source& (*source)(const AppModel&), Signals... signals) {
+    return
+        [source, signals...](const AppModel& m, QObject* context, std::function<void()> changed) {
+            (QObject::connect(&source(m), signals, context, changed), ...);
+        };
 }
 
-// The signal and the value of each property, by name.
-#define MERROWFAX_PROPERTY(name, writeValue)                                     \
-    PublishedProperty {                                                          \
-#name, &AppModel::name##Changed, [](JsonWriter & w, const AppModel& m) { \
-            writeValue;                                                          \
-        }                                                                        \
+const AppModel& model(const AppModel& m) {
+    return m;
+}
+const CallController& calls(const AppModel& m) {
+    return m.calls();
+}
+const WalkieController& walkie(const AppModel& m) {
+    return m.walkie();
+}
+const WalkieTalk& engine(const AppModel& m) {
+    return m.walkie().engine();
+}
+const VoiceNotes& voice(const AppModel& m) {
+    return m.voice();
+}
+
+// Each property: its name in the state, where its change signal is and how
+// its value is written. The names are what scripts read; they stay.
+#define MERROWFAX_PROPERTY(name, source, signal, writeValue)                \
+    PublishedProperty {                                                     \
+        name, watch(source, signal), [](JsonWriter& w, const AppModel& m) { \
+            writeValue;                                                     \
+        }                                                                   \
     }
 
 const std::array kProperties = {
-    MERROWFAX_PROPERTY(deviceId, text(w, m.deviceId().text())),
-    MERROWFAX_PROPERTY(account, m.account() ? raw(w, encodeAccount(*m.account())) : (void)w.Null()),
-    MERROWFAX_PROPERTY(contacts, raw(w, encodeContacts(m.contacts()))),
-    MERROWFAX_PROPERTY(threads, raw(w, encodeThreads(m.threads()))),
-    MERROWFAX_PROPERTY(calls, raw(w, encodeCalls(m.calls()))),
-    MERROWFAX_PROPERTY(directory, raw(w, encodeDirectory(m.directory()))),
-    MERROWFAX_PROPERTY(online,
+    MERROWFAX_PROPERTY("deviceId", model, &AppModel::deviceIdChanged, text(w, m.deviceId().text())),
+    MERROWFAX_PROPERTY("account", model, &AppModel::accountChanged,
+                       m.account() ? raw(w, encodeAccount(*m.account())) : (void)w.Null()),
+    MERROWFAX_PROPERTY("contacts", model, &AppModel::contactsChanged,
+                       raw(w, encodeContacts(m.contacts()))),
+    // A single message's change comes last, once the list is as it stays.
+    PublishedProperty{
+        "threads",
+        watch(model, &AppModel::threadsChanged, &AppModel::messageAdded, &AppModel::messageChanged),
+        [](JsonWriter& w, const AppModel& m) {
+            raw(w, encodeThreads(m.threads()));
+        }},
+    MERROWFAX_PROPERTY("calls", model, &AppModel::callListChanged,
+                       raw(w, encodeCalls(m.callList()))),
+    MERROWFAX_PROPERTY("directory", model, &AppModel::directoryChanged,
+                       raw(w, encodeDirectory(m.directory()))),
+    MERROWFAX_PROPERTY("online", model, &AppModel::onlineChanged,
                        {
                            w.StartArray();
                            for (const auto& n : m.online()) text(w, n);
                            w.EndArray();
                        }),
-    MERROWFAX_PROPERTY(incoming, incoming(w, m.incoming())),
-    MERROWFAX_PROPERTY(active, active(w, m.active())),
-    MERROWFAX_PROPERTY(alertMessage, optionalText(w, m.alertMessage())),
-    MERROWFAX_PROPERTY(linkStatus, text(w, m.linkStatus())),
-    MERROWFAX_PROPERTY(hostedLinkCode, optionalText(w, m.hostedLinkCode())),
-    MERROWFAX_PROPERTY(onNetworkCount, w.Int(m.onNetworkCount())),
-    MERROWFAX_PROPERTY(incomingTalk, optionalText(w, m.incomingTalk())),
-    MERROWFAX_PROPERTY(holdingTalk, w.Bool(m.holdingTalk())),
-    MERROWFAX_PROPERTY(talkTarget, optionalText(w, m.talkTarget())),
-    MERROWFAX_PROPERTY(walkiePartner, optionalText(w, m.walkiePartner())),
-    MERROWFAX_PROPERTY(restoring, w.Bool(m.restoring())),
-    MERROWFAX_PROPERTY(hasPin, w.Bool(m.hasPin())),
-    MERROWFAX_PROPERTY(lockScreenTalk, w.Bool(m.lockScreenTalk())),
-    MERROWFAX_PROPERTY(walkieContactsOnly, w.Bool(m.walkieContactsOnly())),
-    MERROWFAX_PROPERTY(deskShareTo, optionalText(w, m.deskShareTo())),
-    MERROWFAX_PROPERTY(deskControl, w.Bool(m.deskControl())),
-    MERROWFAX_PROPERTY(deskWatchFrom, optionalText(w, m.deskWatchFrom())),
-    MERROWFAX_PROPERTY(deskWatchName, text(w, m.deskWatchName())),
-    MERROWFAX_PROPERTY(deskCanControl, w.Bool(m.deskCanControl())),
-    MERROWFAX_PROPERTY(deskHostKind, text(w, m.deskHostKind())),
+    MERROWFAX_PROPERTY("incoming", calls, &CallController::incomingChanged,
+                       incoming(w, m.calls().incoming())),
+    MERROWFAX_PROPERTY("active", calls, &CallController::activeChanged,
+                       active(w, m.calls().active())),
+    MERROWFAX_PROPERTY("alertMessage", model, &AppModel::alertMessageChanged,
+                       optionalText(w, m.alertMessage())),
+    MERROWFAX_PROPERTY("onNetworkCount", model, &AppModel::onNetworkCountChanged,
+                       w.Int(m.onNetworkCount())),
+    MERROWFAX_PROPERTY("incomingTalk", walkie, &WalkieController::incomingTalkChanged,
+                       optionalText(w, m.walkie().incomingTalk())),
+    MERROWFAX_PROPERTY("holdingTalk", walkie, &WalkieController::holdingTalkChanged,
+                       w.Bool(m.walkie().holdingTalk())),
+    MERROWFAX_PROPERTY("talkTarget", walkie, &WalkieController::talkTargetChanged,
+                       optionalText(w, m.walkie().talkTarget())),
+    MERROWFAX_PROPERTY("walkiePartner", walkie, &WalkieController::partnerChanged,
+                       optionalText(w, m.walkie().partner())),
+    MERROWFAX_PROPERTY("restoring", model, &AppModel::restoringChanged, w.Bool(m.restoring())),
+    MERROWFAX_PROPERTY("hasPin", model, &AppModel::hasPinChanged, w.Bool(m.hasPin())),
+    MERROWFAX_PROPERTY("lockScreenTalk", walkie, &WalkieController::lockScreenTalkChanged,
+                       w.Bool(m.walkie().lockScreenTalk())),
+    MERROWFAX_PROPERTY("walkieContactsOnly", walkie, &WalkieController::contactsOnlyChanged,
+                       w.Bool(m.walkie().contactsOnly())),
+    MERROWFAX_PROPERTY("recording", voice, &VoiceNotes::recordingChanged,
+                       w.Bool(m.voice().recording())),
+    MERROWFAX_PROPERTY(
+        "recordingFor", voice, &VoiceNotes::recordingChanged,
+        optionalText(
+            w, m.voice().recording() ? std::optional(m.voice().recordingFor()) : std::nullopt)),
+    // The walkie bar as a window shows it: who is heard, and its line.
+    MERROWFAX_PROPERTY("hearing", engine, &WalkieTalk::hearingChanged,
+                       text(w, m.walkie().engine().hearing().toStdString())),
+    MERROWFAX_PROPERTY("walkieStatus", engine, &WalkieTalk::statusChanged,
+                       text(w, m.walkie().engine().status().toStdString())),
 };
 
 #undef MERROWFAX_PROPERTY
+
+// Device linking and screen sharing publish these once they exist; until
+// then their state fields keep the shape scripts know, at rest.
+void writeResting(JsonWriter& w) {
+    for (const char* name : {"hostedLinkCode", "deskShareTo", "deskWatchFrom"}) {
+        text(w, name);
+        w.Null();
+    }
+    for (const char* name : {"linkStatus", "deskWatchName", "deskHostKind"}) {
+        text(w, name);
+        text(w, "");
+    }
+    for (const char* name : {"deskControl", "deskCanControl"}) {
+        text(w, name);
+        w.Bool(false);
+    }
+}
 
 }  // namespace
 
@@ -149,20 +205,16 @@ std::span<const PublishedProperty> publishedProperties() {
     return kProperties;
 }
 
-void writeState(JsonWriter& w, const AppModel& model, const VoiceNotes* voice,
-                const PeerLink* lan) {
+void writeState(JsonWriter& w, const AppModel& model, const PeerLink* lan) {
     w.StartObject();
     for (const PublishedProperty& p : kProperties) {
         text(w, p.name);
         p.write(w, model);
     }
-    text(w, "recording");
-    w.Bool(voice && voice->recording());
-    text(w, "recordingFor");
-    optionalText(w,
-                 voice && voice->recording() ? std::optional(voice->recordingFor()) : std::nullopt);
-    writeMedia(w, model.media());
-    writeWalkie(w, model.walkieEngine());
+    writeResting(w);
+    writeMedia(w, model.calls().media());
+    text(w, "transmitting");
+    w.Bool(model.walkie().engine().transmitting());
     text(w, "lanPeers");
     w.StartArray();
     if (lan) {

@@ -53,7 +53,6 @@ Session::Session(const Installation& installation) {
     line_ = made.line;
     lan_ = made.lan;
     model_ = std::make_unique<AppModel>(installation.dataFolder, std::move(made.components));
-    voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));
     // Asked to stop: as "quit" does, without waiting for replies still due.
     quitSignals_ = std::make_unique<QuitSignals>([this] { finish(); });
 }
@@ -63,13 +62,12 @@ Session::~Session() {
     // of the session stands: replies still waiting for the directory fail
     // as its client goes.
     inputEnded_ = false;
-    voice_.reset();
     model_.reset();
 }
 
 void Session::reportChanges() {
     for (const PublishedProperty& property : publishedProperties()) {
-        connect(model_.get(), property.changed, this, [this, &property] {
+        property.watch(*model_, this, [this, &property] {
             JsonLine()
                 .field("event", "changed")
                 .field("property", property.name)
@@ -77,38 +75,6 @@ void Session::reportChanges() {
                 .print();
         });
     }
-    // The walkie bar as a window would show it: who is heard, and its line.
-    const WalkieTalk& walkie = model_->walkieEngine();
-    auto changed = [](const char* property, const QString& value) {
-        JsonLine()
-            .field("event", "changed")
-            .field("property", property)
-            .field("value", value.toStdString())
-            .print();
-    };
-    connect(&walkie, &WalkieTalk::hearingChanged, this,
-            [&walkie, changed] { changed("hearing", walkie.hearing()); });
-    connect(&walkie, &WalkieTalk::statusChanged, this,
-            [&walkie, changed] { changed("walkieStatus", walkie.status()); });
-    connect(voice_.get(), &VoiceNotes::recordingChanged, this, [this] {
-        JsonLine()
-            .field("event", "changed")
-            .field("property", "recording")
-            .field("value", voice_->recording())
-            .print();
-        JsonLine()
-            .field("event", "changed")
-            .field("property", "recordingFor")
-            .with("value",
-                  [this](JsonWriter& w) {
-                      if (voice_->recording()) {
-                          writeString(w, voice_->recordingFor());
-                      } else {
-                          w.Null();
-                      }
-                  })
-            .print();
-    });
     connect(model_.get(), &AppModel::alertMessageChanged, this, [this] {
         if (const auto& alert = model_->alertMessage()) {
             JsonLine().field("event", "alert").field("text", *alert).print();

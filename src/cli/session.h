@@ -8,7 +8,6 @@
 #include <string>
 
 #include "app/app_model.h"
-#include "app/voice_notes.h"
 #include "cli/session_commands.h"
 #include "platform/quit_signals.h"
 #include "transport/directory_client.h"
@@ -30,7 +29,6 @@ public:
 
     AppModel& model() { return *model_; }
     InternetLine& line() { return *line_; }
-    VoiceNotes& voice() { return *voice_; }
     const PeerLink* lan() const { return lan_; }
     PeerLink* lan() { return lan_; }
     DirectoryClient& directory() { return model_->directoryClient(); }
@@ -53,7 +51,6 @@ private:
     InternetLine* line_ = nullptr;
     PeerLink* lan_ = nullptr;  // null with --no-lan
     std::unique_ptr<AppModel> model_;
-    std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<QSocketNotifier> input_;
     std::unique_ptr<QuitSignals> quitSignals_;
     std::string pending_;        // input not yet ended by a newline

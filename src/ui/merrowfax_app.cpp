@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "app/composition.h"
-#include "app/voice_notes.h"
 
 namespace merrowfax::ui {
 
@@ -23,9 +22,7 @@ MerrowfaxApp::MerrowfaxApp(const std::filesystem::path& dataFolder, QObject* par
     window.lan = qEnvironmentVariableIsEmpty("MERROWFAX_NO_LAN");
     Composition made = compose(std::move(window));
     model_ = std::make_unique<AppModel>(dataFolder, std::move(made.components));
-    voice_ = std::make_unique<VoiceNotes>(*model_, std::move(made.microphone));
     bridge_ = std::make_unique<AppBridge>(*model_);
-    bridge_->setVoiceNotes(voice_.get());
     // The last window closing is a quit of ours, so a call can be hung up
     // before the event loop ends.
     if (qGuiApp) {

@@ -9,10 +9,6 @@
 #include "platform/quit_signals.h"
 #include "ui/bridge/app_bridge.h"
 
-namespace merrowfax {
-class VoiceNotes;
-}
-
 namespace merrowfax::ui {
 
 // The application: one AppModel for the life of the process, with the
@@ -35,7 +31,6 @@ private:
     bool quitting_ = false;
     std::unique_ptr<QuitSignals> quitSignals_;
     std::unique_ptr<AppModel> model_;
-    std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<AppBridge> bridge_;
 };
 

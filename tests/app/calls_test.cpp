@@ -44,8 +44,8 @@ protected:
     // A call from here to Alice that she answered.
     Uuid connectedToAlice(bool video = false) {
         line->open = true;
-        model->startCall(kAlice, video);
-        const Uuid id = model->active()->id;
+        model->calls().startCall(kAlice, video);
+        const Uuid id = model->calls().active()->id;
         fromLine(signal("accept", id));
         return id;
     }
@@ -60,23 +60,23 @@ protected:
 };
 
 TEST_F(Calls, ChecksBeforeDialingAlertOrStaySilent) {
-    model->startCall("12", false);
+    model->calls().startCall("12", false);
     EXPECT_EQ(model->alertMessage(), "That number is not a Merrowfax number.");
-    model->startCall("0 1 234 5678", false);
+    model->calls().startCall("0 1 234 5678", false);
     EXPECT_EQ(model->alertMessage(), "That is your number.");
     model->dismissAlert();
 
     model->addContact("Bob", kBob);
     model->setBlocked(model->contacts().front().id, true);
-    model->startCall(kBob, false);
+    model->calls().startCall(kBob, false);
     EXPECT_EQ(model->alertMessage(), "Bob is blocked. Unblock them first.");
     model->dismissAlert();
 
     // Ringing here: a new call is neither placed nor explained.
     ringFromAlice();
     line->open = true;
-    model->startCall(kBob, false);
-    EXPECT_FALSE(model->active());
+    model->calls().startCall(kBob, false);
+    EXPECT_FALSE(model->calls().active());
     EXPECT_FALSE(model->alertMessage());
     EXPECT_TRUE(callsSent("invite").empty());
 }
@@ -84,18 +84,18 @@ TEST_F(Calls, ChecksBeforeDialingAlertOrStaySilent) {
 TEST_F(Calls, PlacingACallInvitesBothPathsAndRoutesMedia) {
     lan->connected = {{"peer-a", kAlice}, {"peer-b", kBob}};
     line->open = true;
-    model->startCall("44 1 555 0001", true);
+    model->calls().startCall("44 1 555 0001", true);
 
-    ASSERT_TRUE(model->active());
-    EXPECT_EQ(model->active()->number, kAlice);
-    EXPECT_EQ(model->active()->phase, CallPhase::dialing);
-    EXPECT_TRUE(model->active()->outgoing);
-    EXPECT_TRUE(model->active()->video);
+    ASSERT_TRUE(model->calls().active());
+    EXPECT_EQ(model->calls().active()->number, kAlice);
+    EXPECT_EQ(model->calls().active()->phase, CallPhase::dialing);
+    EXPECT_TRUE(model->calls().active()->outgoing);
+    EXPECT_TRUE(model->calls().active()->video);
     const auto invites = callsSent("invite");
     ASSERT_EQ(invites.size(), 1u);
     EXPECT_EQ(invites[0].to, kAlice);
     EXPECT_EQ(invites[0].name, "Me");
-    EXPECT_EQ(invites[0].id, model->active()->id.text());
+    EXPECT_EQ(invites[0].id, model->calls().active()->id.text());
     ASSERT_EQ(lan->envelopes.size(), 1u);
     EXPECT_EQ(lan->envelopes[0].second, std::vector<std::string>{"peer-a"});
     EXPECT_EQ(line->routedTo, kAlice);
@@ -103,27 +103,27 @@ TEST_F(Calls, PlacingACallInvitesBothPathsAndRoutesMedia) {
     EXPECT_TRUE(walkie->yielded);
 
     // A second press while dialing does nothing.
-    model->startCall(kBob, false);
+    model->calls().startCall(kBob, false);
     EXPECT_EQ(callsSent("invite").size(), 1u);
 }
 
 TEST_F(Calls, WithoutAPathTheCallWaitsThenGivesUpWithARecord) {
-    model->startCall(kAlice, false);
+    model->calls().startCall(kAlice, false);
     EXPECT_EQ(line->connects, 1);
-    EXPECT_FALSE(model->active());
-    model->startCall(kAlice, false);  // still waiting: not a second call
+    EXPECT_FALSE(model->calls().active());
+    model->calls().startCall(kAlice, false);  // still waiting: not a second call
     ASSERT_TRUE(runUntil([&] { return model->alertMessage().has_value(); }));
     EXPECT_EQ(model->alertMessage(), "Merrowfax cannot reach the internet right now.");
-    ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls()[0].direction, CallDirection::outgoing);
-    EXPECT_EQ(model->calls()[0].duration, 0);
+    ASSERT_EQ(model->callList().size(), 1u);
+    EXPECT_EQ(model->callList()[0].direction, CallDirection::outgoing);
+    EXPECT_EQ(model->callList()[0].duration, 0);
     EXPECT_TRUE(line->sent.empty());
-    EXPECT_EQ(stored().calls, model->calls());
+    EXPECT_EQ(stored().calls, model->callList());
 
     // The line opening during the wait places the call.
-    model->startCall(kAlice, false);
+    model->calls().startCall(kAlice, false);
     line->open = true;
-    ASSERT_TRUE(runUntil([&] { return model->active().has_value(); }));
+    ASSERT_TRUE(runUntil([&] { return model->calls().active().has_value(); }));
     EXPECT_EQ(callsSent("invite").size(), 1u);
 }
 
@@ -135,10 +135,10 @@ TEST_F(Calls, AnInvitationRingsOnceAndKeepsRinging) {
     fromLan(invite);
     fromLine(signal("invite", id));  // the copy over the relay service
 
-    ASSERT_TRUE(model->incoming());
-    EXPECT_EQ(model->incoming()->id, id);
-    EXPECT_EQ(model->incoming()->name, "Alice Liddell");
-    EXPECT_EQ(model->incoming()->peerKey, "peer-a");
+    ASSERT_TRUE(model->calls().incoming());
+    EXPECT_EQ(model->calls().incoming()->id, id);
+    EXPECT_EQ(model->calls().incoming()->name, "Alice Liddell");
+    EXPECT_EQ(model->calls().incoming()->peerKey, "peer-a");
     EXPECT_EQ(walkie->givenWay, 1);
     EXPECT_EQ(line->routedTo, kAlice);
     media->callbacks.onAudio(wire::Bytes(640, std::byte{1}));  // call media prefers that device
@@ -153,19 +153,19 @@ TEST_F(Calls, TheSlowerCopyOfAnInvitationNeverRingsAgainOrAnswersBusy) {
     lan->connected = {{"peer-a", kAlice}};
     const Uuid answered = Uuid::random();
     fromLan(signal("invite", answered, kAlice, "peer-a"));
-    model->answerCall();
+    model->calls().answerCall();
     fromLine(signal("invite", answered));  // after the answer
-    ASSERT_TRUE(model->active());
-    EXPECT_EQ(model->active()->id, answered);
-    EXPECT_FALSE(model->incoming());
+    ASSERT_TRUE(model->calls().active());
+    EXPECT_EQ(model->calls().active()->id, answered);
+    EXPECT_FALSE(model->calls().incoming());
     EXPECT_TRUE(callsSent("busy").empty());
 
-    model->endCall();
+    model->calls().endCall();
     const Uuid declined = Uuid::random();
     fromLan(signal("invite", declined, kAlice, "peer-a"));
-    model->declineCall();
+    model->calls().declineCall();
     fromLine(signal("invite", declined));  // after the call is over
-    EXPECT_FALSE(model->incoming());
+    EXPECT_FALSE(model->calls().incoming());
     EXPECT_TRUE(callsSent("busy").empty());
 }
 
@@ -173,18 +173,18 @@ TEST_F(Calls, ASecondCallerHearsBusyAndTheRunningCallIsUntouched) {
     model->addContact("Bob", kBob);
     lan->connected = {{"peer-b", kBob}};
     const Uuid first = connectedToAlice();
-    const ActiveCall running = *model->active();
+    const ActiveCall running = *model->calls().active();
     const Uuid second = Uuid::random();
     fromLan(signal("invite", second, kBob, "peer-b"));
 
-    EXPECT_EQ(model->active(), running);
-    EXPECT_FALSE(model->incoming());
+    EXPECT_EQ(model->calls().active(), running);
+    EXPECT_FALSE(model->calls().incoming());
     const auto busy = callsSent("busy");
     ASSERT_EQ(busy.size(), 1u);
     EXPECT_EQ(busy[0].to, kBob);
     EXPECT_EQ(busy[0].id, second.text());
     EXPECT_EQ(lan->envelopes.back().second, std::vector<std::string>{"peer-b"});
-    EXPECT_EQ(model->active()->id, first);
+    EXPECT_EQ(model->calls().active()->id, first);
 }
 
 TEST_F(Calls, TheCallerSeesBusyDeclineAndMissAsAlertsAndRecords) {
@@ -200,11 +200,11 @@ TEST_F(Calls, TheCallerSeesBusyDeclineAndMissAsAlertsAndRecords) {
     model->addContact("Alice", kAlice);
     line->open = true;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        model->startCall(kAlice, false);
-        const Uuid id = model->active()->id;
+        model->calls().startCall(kAlice, false);
+        const Uuid id = model->calls().active()->id;
         line->callbacks.onMiss(kBob);  // another number: not this call
         settle();
-        ASSERT_TRUE(model->active());
+        ASSERT_TRUE(model->calls().active());
         if (cases[i].word) {
             fromLine(signal(cases[i].word, id));
         } else {
@@ -212,11 +212,11 @@ TEST_F(Calls, TheCallerSeesBusyDeclineAndMissAsAlertsAndRecords) {
             settle();
         }
         EXPECT_EQ(model->alertMessage(), cases[i].alert);
-        EXPECT_FALSE(model->active());
-        ASSERT_EQ(model->calls().size(), i + 1);
-        EXPECT_EQ(model->calls()[0].direction, CallDirection::outgoing);
-        EXPECT_EQ(model->calls()[0].name, "Alice");
-        EXPECT_EQ(model->calls()[0].duration, 0);
+        EXPECT_FALSE(model->calls().active());
+        ASSERT_EQ(model->callList().size(), i + 1);
+        EXPECT_EQ(model->callList()[0].direction, CallDirection::outgoing);
+        EXPECT_EQ(model->callList()[0].name, "Alice");
+        EXPECT_EQ(model->callList()[0].duration, 0);
         EXPECT_EQ(callsSent("end").size(), i + 1);
         EXPECT_FALSE(walkie->yielded);
         EXPECT_FALSE(line->routedTo);
@@ -227,15 +227,15 @@ TEST_F(Calls, TheServicesMissEndsOnlyACallNoPathDelivered) {
     // Alice is reachable on the LAN alone: her device rings there.
     lan->connected = {{"peer-a", kAlice}};
     line->open = true;
-    model->startCall(kAlice, false);
+    model->calls().startCall(kAlice, false);
     ASSERT_EQ(lan->sentWithOp("call").size(), 1u);
     line->callbacks.onMiss(kAlice);
     settle();
-    ASSERT_TRUE(model->active());
-    EXPECT_EQ(model->active()->phase, CallPhase::dialing);
+    ASSERT_TRUE(model->calls().active());
+    EXPECT_EQ(model->calls().active()->phase, CallPhase::dialing);
     EXPECT_FALSE(model->alertMessage());
-    fromLan(signal("accept", model->active()->id, kAlice, "peer-a"));
-    EXPECT_EQ(model->active()->phase, CallPhase::active);
+    fromLan(signal("accept", model->calls().active()->id, kAlice, "peer-a"));
+    EXPECT_EQ(model->calls().active()->phase, CallPhase::active);
 }
 
 TEST_F(Calls, SignalsFromAnyoneButTheOtherPartyChangeNothing) {
@@ -243,12 +243,12 @@ TEST_F(Calls, SignalsFromAnyoneButTheOtherPartyChangeNothing) {
     fromLine(signal("end", id, kBob, kBob));
     fromLine(signal("decline", id, kBob, kBob));
     fromLine(signal("hello", id));
-    ASSERT_TRUE(model->active());
-    EXPECT_EQ(model->active()->phase, CallPhase::active);
+    ASSERT_TRUE(model->calls().active());
+    EXPECT_EQ(model->calls().active()->phase, CallPhase::active);
 
     // Our own number: only "answered" means anything, and only while ringing.
     fromLine(signal("end", id, kOwn, kOwn));
-    EXPECT_TRUE(model->active());
+    EXPECT_TRUE(model->calls().active());
 }
 
 TEST_F(Calls, CallersNamesAreRememberedButNeverReplacedByTheirNumber) {
@@ -258,12 +258,12 @@ TEST_F(Calls, CallersNamesAreRememberedButNeverReplacedByTheirNumber) {
     nameless.name = kAlice;  // how a signal without a name arrives
     fromLine(nameless);
     EXPECT_EQ(model->directory().at(kAlice), "Alice");
-    EXPECT_EQ(model->calls().at(0).name, "Alice");
+    EXPECT_EQ(model->callList().at(0).name, "Alice");
 
     // Our own signals always carry our name.
     line->open = true;
-    model->startCall(kAlice, false);
-    model->endCall();
+    model->calls().startCall(kAlice, false);
+    model->calls().endCall();
     for (const auto& e : line->sentWithOp("call")) EXPECT_EQ(e.name, "Me") << *e.call;
 }
 
@@ -271,13 +271,13 @@ TEST_F(Calls, AnsweringSendsAcceptAndAnsweredThenStartsAudioAndTheTone) {
     lan->connected = {{"peer-a", kAlice}, {"peer-own", kOwn}};
     const Uuid id = Uuid::random();
     fromLan(signal("invite", id, kAlice, "peer-a"));
-    model->answerCall();
+    model->calls().answerCall();
 
-    ASSERT_TRUE(model->active());
-    EXPECT_FALSE(model->incoming());
-    EXPECT_EQ(model->active()->phase, CallPhase::active);
-    EXPECT_FALSE(model->active()->outgoing);
-    EXPECT_TRUE(model->active()->startedAt);
+    ASSERT_TRUE(model->calls().active());
+    EXPECT_FALSE(model->calls().incoming());
+    EXPECT_EQ(model->calls().active()->phase, CallPhase::active);
+    EXPECT_FALSE(model->calls().active()->outgoing);
+    EXPECT_TRUE(model->calls().active()->startedAt);
     ASSERT_EQ(callsSent("accept").size(), 1u);
     EXPECT_EQ(callsSent("accept")[0].to, kAlice);
     ASSERT_EQ(callsSent("answered").size(), 1u);
@@ -312,17 +312,17 @@ TEST_F(Calls, MissingDevicesGiveTheirAlerts) {
     settle();
     EXPECT_EQ(model->alertMessage(),
               "Merrowfax needs the microphone for calls. You can allow it in Settings.");
-    EXPECT_FALSE(model->active());
+    EXPECT_FALSE(model->calls().active());
     EXPECT_EQ(media->audioStarts, 0);
-    ASSERT_EQ(model->calls().size(), 1u);
+    ASSERT_EQ(model->callList().size(), 1u);
 
     media->microphone = true;
     media->starts = false;
     connectedToAlice();
     settle();
     EXPECT_EQ(model->alertMessage(), "The call is connected, but the microphone did not start.");
-    EXPECT_TRUE(model->active());
-    model->endCall();
+    EXPECT_TRUE(model->calls().active());
+    model->calls().endCall();
 
     media->starts = true;
     media->camera = false;
@@ -330,14 +330,14 @@ TEST_F(Calls, MissingDevicesGiveTheirAlerts) {
     settle();
     EXPECT_EQ(model->alertMessage(), "The camera is off, so this call stays on voice.");
     EXPECT_EQ(media->videoStarts, 0);
-    model->endCall();
+    model->calls().endCall();
 
     media->camera = true;
     connectedToAlice(true);
     settle();
     EXPECT_EQ(media->videoStarts, 1);
     EXPECT_TRUE(media->videoOn());
-    model->endCall();
+    model->calls().endCall();
     EXPECT_FALSE(media->videoOn());
     EXPECT_FALSE(media->audioReady());
 }
@@ -345,13 +345,13 @@ TEST_F(Calls, MissingDevicesGiveTheirAlerts) {
 TEST_F(Calls, DecliningAndEndingWhileRingingLeaveMissedRecords) {
     model->addContact("Alice", kAlice);  // rings again at once
     const Uuid first = ringFromAlice(true);
-    model->declineCall();
-    EXPECT_FALSE(model->incoming());
+    model->calls().declineCall();
+    EXPECT_FALSE(model->calls().incoming());
     ASSERT_EQ(callsSent("decline").size(), 1u);
     EXPECT_EQ(callsSent("decline")[0].id, first.text());
-    ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls()[0].direction, CallDirection::missed);
-    EXPECT_TRUE(model->calls()[0].video);
+    ASSERT_EQ(model->callList().size(), 1u);
+    EXPECT_EQ(model->callList()[0].direction, CallDirection::missed);
+    EXPECT_TRUE(model->callList()[0].video);
     // The walkie may talk again once nothing rings.
     EXPECT_FALSE(walkie->yielded);
     EXPECT_FALSE(line->routedTo);
@@ -359,19 +359,19 @@ TEST_F(Calls, DecliningAndEndingWhileRingingLeaveMissedRecords) {
     // The caller hung up while it rang.
     const Uuid second = ringFromAlice();
     fromLine(signal("end", second));
-    EXPECT_FALSE(model->incoming());
-    ASSERT_EQ(model->calls().size(), 2u);
-    EXPECT_EQ(model->calls()[0].direction, CallDirection::missed);
+    EXPECT_FALSE(model->calls().incoming());
+    ASSERT_EQ(model->callList().size(), 2u);
+    EXPECT_EQ(model->callList()[0].direction, CallDirection::missed);
     EXPECT_TRUE(callsSent("end").empty());
 }
 
 TEST_F(Calls, AnsweredOnAnotherDeviceStopsTheRingWithoutARecord) {
     const Uuid id = ringFromAlice();
     fromLine(signal("answered", Uuid::random(), kOwn, kOwn));  // some other call
-    EXPECT_TRUE(model->incoming());
+    EXPECT_TRUE(model->calls().incoming());
     fromLine(signal("answered", id, kOwn, kOwn));
-    EXPECT_FALSE(model->incoming());
-    EXPECT_TRUE(model->calls().empty());
+    EXPECT_FALSE(model->calls().incoming());
+    EXPECT_TRUE(model->callList().empty());
     EXPECT_FALSE(walkie->yielded);
     const auto rings = sounds->played.size();
     runUntil([] { return false; }, 150);
@@ -381,43 +381,43 @@ TEST_F(Calls, AnsweredOnAnotherDeviceStopsTheRingWithoutARecord) {
 TEST_F(Calls, NobodyAnsweringEndsTheCallOnBothSides) {
     TimingsOverride quick([](Timings& t) { t.noAnswer = std::chrono::milliseconds(100); });
     ringFromAlice();
-    ASSERT_TRUE(runUntil([&] { return !model->incoming(); }));
+    ASSERT_TRUE(runUntil([&] { return !model->calls().incoming(); }));
     EXPECT_EQ(callsSent("decline").size(), 1u);
-    EXPECT_EQ(model->calls().at(0).direction, CallDirection::missed);
+    EXPECT_EQ(model->callList().at(0).direction, CallDirection::missed);
 
     line->open = true;
-    model->startCall(kAlice, false);
-    ASSERT_TRUE(runUntil([&] { return !model->active(); }));
+    model->calls().startCall(kAlice, false);
+    ASSERT_TRUE(runUntil([&] { return !model->calls().active(); }));
     EXPECT_EQ(model->alertMessage(), "No answer.");
-    EXPECT_EQ(model->calls().at(0).direction, CallDirection::outgoing);
+    EXPECT_EQ(model->callList().at(0).direction, CallDirection::outgoing);
 
     // Answered in time: the timer is gone.
     connectedToAlice();
     runUntil([] { return false; }, 300);
-    EXPECT_TRUE(model->active());
+    EXPECT_TRUE(model->calls().active());
 }
 
 TEST_F(Calls, EndingRecordsTheConnectedTimeAndTellsTheOtherSide) {
     lan->connected = {{"peer-a", kAlice}};
     const Uuid id = Uuid::random();
     fromLan(signal("invite", id, kAlice, "peer-a"));
-    model->answerCall();
+    model->calls().answerCall();
     runUntil([] { return false; }, 120);
-    model->endCall();
-    model->endCall();  // nothing left to end
+    model->calls().endCall();
+    model->calls().endCall();  // nothing left to end
 
-    ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls()[0].direction, CallDirection::incoming);
-    EXPECT_GE(model->calls()[0].duration, 0.1);
-    EXPECT_LT(model->calls()[0].duration, 5);
+    ASSERT_EQ(model->callList().size(), 1u);
+    EXPECT_EQ(model->callList()[0].direction, CallDirection::incoming);
+    EXPECT_GE(model->callList()[0].duration, 0.1);
+    EXPECT_LT(model->callList()[0].duration, 5);
     ASSERT_EQ(callsSent("end").size(), 1u);
     EXPECT_EQ(lan->envelopes.back().first.call, "end");
     EXPECT_EQ(lan->envelopes.back().second, std::vector<std::string>{"peer-a"});
 
     ActiveCall future;
     future.startedAt = now() + 3600;
-    EXPECT_EQ(AppModel::callDuration(future, now()), 0);
-    EXPECT_EQ(AppModel::callDuration(ActiveCall{}, now()), 0);
+    EXPECT_EQ(CallController::duration(future, now()), 0);
+    EXPECT_EQ(CallController::duration(ActiveCall{}, now()), 0);
 }
 
 TEST_F(Calls, MediaFlowsOnlyDuringAConnectedCall) {
@@ -470,7 +470,7 @@ TEST_F(Calls, OnlyTheOtherPartysMediaIsHeardOrSeen) {
     EXPECT_EQ(media->framesShown, 1);
 
     // Once the call is over, not even the other party is heard.
-    model->endCall();
+    model->calls().endCall();
     fromLine(wire::events::Audio{chunk, kAlice});
     EXPECT_EQ(media->received.size(), 1u);
 }
@@ -490,24 +490,24 @@ TEST_F(Calls, TheCallListKeepsTheNewest200) {
     seed(db);
     start();
     ringFromAlice();
-    model->declineCall();
-    ASSERT_EQ(model->calls().size(), 200u);
-    EXPECT_EQ(model->calls().front().number, kAlice);
-    EXPECT_EQ(model->calls().back().name, "old 198");
+    model->calls().declineCall();
+    ASSERT_EQ(model->callList().size(), 200u);
+    EXPECT_EQ(model->callList().front().number, kAlice);
+    EXPECT_EQ(model->callList().back().name, "old 198");
     EXPECT_EQ(stored().calls.size(), 200u);
 }
 
 TEST_F(Calls, TheSystemCallScreenAnswersEndsMutesAndMovesAudio) {
-    SystemCallBridge& bridge = model->bridge();
+    SystemCallBridge& bridge = model->calls().bridge();
     EXPECT_FALSE(bridge.sessionActive);
 
     const Uuid id = ringFromAlice();
     bridge.onAnswered(Uuid::random());
     settle();
-    EXPECT_TRUE(model->incoming());
+    EXPECT_TRUE(model->calls().incoming());
     bridge.onAnswered(id);
     settle();
-    ASSERT_TRUE(model->active());
+    ASSERT_TRUE(model->calls().active());
     EXPECT_EQ(media->audioStarts, 1);
 
     bridge.onMute(true);
@@ -527,30 +527,30 @@ TEST_F(Calls, TheSystemCallScreenAnswersEndsMutesAndMovesAudio) {
 
     bridge.onEnded(Uuid::random());
     settle();
-    EXPECT_TRUE(model->active());
+    EXPECT_TRUE(model->calls().active());
     bridge.onEnded(id);
     settle();
-    EXPECT_FALSE(model->active());
-    EXPECT_EQ(model->calls().at(0).direction, CallDirection::incoming);
+    EXPECT_FALSE(model->calls().active());
+    EXPECT_EQ(model->callList().at(0).direction, CallDirection::incoming);
 }
 
 TEST_F(Calls, TheCameraButtonTurnsACallIntoVideoAndBack) {
-    model->toggleCallVideo();  // no call: nothing
+    model->calls().toggleCallVideo();  // no call: nothing
     EXPECT_EQ(media->videoStarts, 0);
     connectedToAlice();
     settle();
-    model->toggleCallVideo();
+    model->calls().toggleCallVideo();
     EXPECT_TRUE(media->videoOn());
-    EXPECT_TRUE(model->active()->video);
-    model->toggleCallVideo();
+    EXPECT_TRUE(model->calls().active()->video);
+    model->calls().toggleCallVideo();
     EXPECT_FALSE(media->videoOn());
-    EXPECT_FALSE(model->active()->video);
+    EXPECT_FALSE(model->calls().active()->video);
 
     media->camera = false;
-    model->toggleCallVideo();
+    model->calls().toggleCallVideo();
     EXPECT_EQ(model->alertMessage(),
               "Merrowfax needs the camera for video calls. You can allow it in Settings.");
-    EXPECT_FALSE(model->active()->video);
+    EXPECT_FALSE(model->calls().active()->video);
 }
 
 TEST(ConnectionTone, RampsAn880HzToneAt45PercentOfFullScale) {
@@ -603,7 +603,7 @@ TEST_F(CallPeer, AConnectedCallEndsOnlyOnceItsPeerIsGoneAndSilent) {
     connectedToAlice();
     settle();
     // Quiet but reachable (a muted microphone sends nothing): the call holds.
-    EXPECT_FALSE(waitUntil([&] { return !model->active(); }, 400));
+    EXPECT_FALSE(waitUntil([&] { return !model->calls().active(); }, 400));
 
     // Gone from every path, but its audio still comes: the call holds.
     online({});
@@ -611,31 +611,31 @@ TEST_F(CallPeer, AConnectedCallEndsOnlyOnceItsPeerIsGoneAndSilent) {
     EXPECT_FALSE(waitUntil(
         [&] {
             fromLine(wire::events::Audio{chunk, kAlice});
-            return !model->active();
+            return !model->calls().active();
         },
         400));
     // Gone and silent: the call ends on its own and is kept with its time.
-    ASSERT_TRUE(waitUntil([&] { return !model->active(); }, 2000));
-    ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls().front().direction, CallDirection::outgoing);
-    EXPECT_GT(model->calls().front().duration, 0.5);
+    ASSERT_TRUE(waitUntil([&] { return !model->calls().active(); }, 2000));
+    ASSERT_EQ(model->callList().size(), 1u);
+    EXPECT_EQ(model->callList().front().direction, CallDirection::outgoing);
+    EXPECT_GT(model->callList().front().duration, 0.5);
 }
 
 TEST_F(CallPeer, APeerThePathsNeverReportedDoesNotEndTheCall) {
     connectedToAlice();
-    EXPECT_FALSE(waitUntil([&] { return !model->active(); }, 500));
+    EXPECT_FALSE(waitUntil([&] { return !model->calls().active(); }, 500));
 }
 
 TEST_F(CallPeer, ARingingCalleeWhoGoesOfflineDidNotAnswer) {
     online({kAlice});
     line->open = true;
-    model->startCall(kAlice, false);
-    ASSERT_TRUE(model->active());
+    model->calls().startCall(kAlice, false);
+    ASSERT_TRUE(model->calls().active());
     online({});
-    EXPECT_FALSE(model->active());
+    EXPECT_FALSE(model->calls().active());
     EXPECT_EQ(model->alertMessage(), "No answer.");
-    ASSERT_EQ(model->calls().size(), 1u);
-    EXPECT_EQ(model->calls().front().duration, 0);
+    ASSERT_EQ(model->callList().size(), 1u);
+    EXPECT_EQ(model->callList().front().duration, 0);
 }
 
 TEST_F(CallPeer, QuittingHangsUpAsTheUserWouldAndWaitsForTheEndToGo) {
@@ -643,9 +643,9 @@ TEST_F(CallPeer, QuittingHangsUpAsTheUserWouldAndWaitsForTheEndToGo) {
     settle();
     bool done = false;
     model->prepareToQuit([&] { done = true; });
-    EXPECT_FALSE(model->active());
+    EXPECT_FALSE(model->calls().active());
     EXPECT_EQ(callsSent("end").size(), 1u);
-    EXPECT_EQ(model->calls().size(), 1u);
+    EXPECT_EQ(model->callList().size(), 1u);
     EXPECT_FALSE(done) << "the end gets its moment on the wire";
     EXPECT_TRUE(waitUntil([&] { return done; }, 1000));
 
@@ -674,29 +674,30 @@ TEST_F(Calls, AStrangerRingsOnceAWindowAndLaterInvitationsAreOneSilentMissedCall
                              [](const wire::Envelope& e) { return e.to == kBob; });
     };
     auto missedFromBob = [&] {
-        return std::count_if(model->calls().begin(), model->calls().end(), [](const CallRecord& r) {
-            return r.number == kBob && r.direction == CallDirection::missed;
-        });
+        return std::count_if(model->callList().begin(), model->callList().end(),
+                             [](const CallRecord& r) {
+                                 return r.number == kBob && r.direction == CallDirection::missed;
+                             });
     };
-    model->noAnswer(bobInvites(), true);  // the 30 seconds ran out
+    model->calls().noAnswer(bobInvites());  // the 30 seconds ran out
     const auto told = sentToBob();
     for (int i = 0; i < 150; ++i) bobInvites();
-    EXPECT_FALSE(model->incoming());
+    EXPECT_FALSE(model->calls().incoming());
     EXPECT_EQ(sentToBob(), told);
     EXPECT_EQ(missedFromBob(), 2);
 
     // A contact rings as ever meanwhile; once the window is over Bob may too.
     fromLine(signal("invite", Uuid::random()));
-    ASSERT_TRUE(model->incoming());
-    EXPECT_EQ(model->incoming()->number, kAlice);
-    model->declineCall();
+    ASSERT_TRUE(model->calls().incoming());
+    EXPECT_EQ(model->calls().incoming()->number, kAlice);
+    model->calls().declineCall();
     ASSERT_TRUE(waitUntil(
         [&] {
             bobInvites();
-            return model->incoming().has_value();
+            return model->calls().incoming().has_value();
         },
         4000));
-    EXPECT_EQ(model->incoming()->number, kBob);
+    EXPECT_EQ(model->calls().incoming()->number, kBob);
 }
 
 }  // namespace

@@ -133,7 +133,7 @@ TEST_F(Contacts, NamesCannotHideOrReorderTextWhereverTheyComeFrom) {
     wire::events::Call invite{"invite", Uuid::random(), "0-1-000-0043", "", kPosing, false, ""};
     fromLine(invite);
     EXPECT_EQ(model->directory().at("0-1-000-0043"), kPosingCleaned);
-    EXPECT_EQ(model->incoming()->name, kPosingCleaned);
+    EXPECT_EQ(model->calls().incoming()->name, kPosingCleaned);
     EXPECT_EQ(stored().contacts, model->contacts());
 }
 

@@ -73,13 +73,13 @@ TEST_F(OverTheLan, AStoppedLinkTakesNothingAndTheTextWaits) {
 }
 
 TEST_F(OverTheLan, ACallRingsConnectsCarriesAudioAndEnds) {
-    ann.model->startCall(kAlice, false);  // on the LAN: no wait for the line
-    ASSERT_TRUE(ann.model->active());
-    ASSERT_TRUE(waitUntil([&] { return alice.model->incoming().has_value(); }));
-    EXPECT_EQ(alice.model->incoming()->name, "Ann");
+    ann.model->calls().startCall(kAlice, false);  // on the LAN: no wait for the line
+    ASSERT_TRUE(ann.model->calls().active());
+    ASSERT_TRUE(waitUntil([&] { return alice.model->calls().incoming().has_value(); }));
+    EXPECT_EQ(alice.model->calls().incoming()->name, "Ann");
 
-    alice.model->answerCall();
-    ASSERT_TRUE(waitUntil([&] { return ann.model->active()->phase == CallPhase::active; }));
+    alice.model->calls().answerCall();
+    ASSERT_TRUE(waitUntil([&] { return ann.model->calls().active()->phase == CallPhase::active; }));
 
     // Ann's microphone reaches Alice as a LAN media frame.
     alice.media->received.clear();
@@ -90,11 +90,11 @@ TEST_F(OverTheLan, ACallRingsConnectsCarriesAudioAndEnds) {
                alice.media->received.end();
     }));
 
-    alice.model->endCall();
-    ASSERT_TRUE(waitUntil([&] { return !ann.model->active(); }));
-    ASSERT_EQ(ann.model->calls().size(), 1u);
-    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::outgoing);
-    EXPECT_EQ(alice.model->calls().at(0).direction, CallDirection::incoming);
+    alice.model->calls().endCall();
+    ASSERT_TRUE(waitUntil([&] { return !ann.model->calls().active(); }));
+    ASSERT_EQ(ann.model->callList().size(), 1u);
+    EXPECT_EQ(ann.model->callList()[0].direction, CallDirection::outgoing);
+    EXPECT_EQ(alice.model->callList().at(0).direction, CallDirection::incoming);
 }
 
 }  // namespace

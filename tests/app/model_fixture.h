@@ -60,6 +60,9 @@ protected:
         return a;
     }
 
+    // What voice messages record from; none: they never record.
+    std::function<std::unique_ptr<AudioSource>()> microphone;
+
     // Seeds an account (unless told otherwise) and starts the model.
     void start(bool withAccount = true) {
         if (withAccount && !std::filesystem::exists(folder() / "db.json")) {
@@ -88,6 +91,7 @@ protected:
         parts.notifier = std::move(fakeNotifier);
         parts.computerIdentity = "mac-TEST";
         parts.lanCertificate = std::string(64, 'c');
+        parts.microphone = microphone;
         model = std::make_unique<AppModel>(folder(), std::move(parts));
         settle();
     }

@@ -121,15 +121,15 @@ TEST_F(Erasing, ResetLeavesNothingOfTheNumberOnThisDevice) {
     model->addContact("Alice", kAlice);
     fromLine(text(kAlice, "hello"));
     fromLine(wire::events::Call{"invite", Uuid::random(), kAlice, "", "Alice", false, kAlice});
-    ASSERT_TRUE(model->incoming());
+    ASSERT_TRUE(model->calls().incoming());
     ASSERT_FALSE(model->threads().empty());
 
     model->resetDevice();
     EXPECT_FALSE(model->account());
-    EXPECT_FALSE(model->incoming());
+    EXPECT_FALSE(model->calls().incoming());
     EXPECT_TRUE(model->contacts().empty());
     EXPECT_TRUE(model->threads().empty());
-    EXPECT_TRUE(model->calls().empty());  // the missed call went with the rest
+    EXPECT_TRUE(model->callList().empty());  // the missed call went with the rest
     EXPECT_TRUE(model->directory().empty());
     EXPECT_EQ(line->forgotten, std::vector<std::string>{"mac-TEST"});
     EXPECT_EQ(line->stops, 1);

@@ -98,7 +98,7 @@ TEST_F(StartUp, AnOlderFileWithoutChannelIsUpgradedAtOnce) {
     seed(db);  // no channelId, no lockScreenTalk
     ASSERT_FALSE(stored().channelId);
     start();
-    EXPECT_TRUE(model->lockScreenTalk());
+    EXPECT_TRUE(model->walkie().lockScreenTalk());
     EXPECT_TRUE(stored().channelId);
 }
 

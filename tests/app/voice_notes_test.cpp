@@ -38,22 +38,23 @@ private:
 class VoiceNotesTest : public ModelTest {
 protected:
     std::vector<std::shared_ptr<Mic>> mics;  // one per recording, in order
-    std::unique_ptr<VoiceNotes> voice;
+    VoiceNotes* voice = nullptr;
     std::vector<std::string> changes;  // recordingFor() at each change
     int ends = 0;
 
     void SetUp() override {
+        microphone = [this] {
+            mics.push_back(std::make_shared<Mic>());
+            return std::make_unique<HandMic>(mics.back());
+        };
         start();
         line->open = true;
         fromLine(text(kAlice, "hi"));
         fromLine(text(kBob, "hey", Uuid::random(), "Bob"));
-        voice = std::make_unique<VoiceNotes>(*model, [this] {
-            mics.push_back(std::make_shared<Mic>());
-            return std::make_unique<HandMic>(mics.back());
-        });
-        QObject::connect(voice.get(), &VoiceNotes::recordingChanged,
+        voice = &model->voice();
+        QObject::connect(voice, &VoiceNotes::recordingChanged,
                          [this] { changes.push_back(voice->recordingFor()); });
-        QObject::connect(voice.get(), &VoiceNotes::ended, [this] { ++ends; });
+        QObject::connect(voice, &VoiceNotes::ended, [this] { ++ends; });
     }
 
     // A tenth of a second of sound into the microphone last opened.
@@ -97,25 +98,25 @@ TEST_F(VoiceNotesTest, TheRecordingNamesItsChatAndLeavingThatChatSendsIt) {
 TEST_F(VoiceNotesTest, APlacedOrAnsweredCallSendsTheRecordingOnce) {
     ASSERT_TRUE(voice->start(kAlice));
     speak();
-    model->startCall(kBob, false);
-    ASSERT_TRUE(model->active());
+    model->calls().startCall(kBob, false);
+    ASSERT_TRUE(model->calls().active());
     EXPECT_FALSE(mics.back()->open);
     ASSERT_TRUE(finished());
     EXPECT_EQ(voiceMessages(kAlice), 1u);
     EXPECT_FALSE(voice->start(kAlice)) << "the call holds the microphone";
-    model->endCall();
+    model->calls().endCall();
 
     // Ringing leaves the recording alone; answering ends it.
     ASSERT_TRUE(voice->start(kAlice));
     speak();
     fromLine(wire::events::Call{"invite", Uuid::random(), kBob, "Mac", "Bob", false, kBob});
-    ASSERT_TRUE(model->incoming());
+    ASSERT_TRUE(model->calls().incoming());
     EXPECT_TRUE(mics.back()->open);
-    model->answerCall();
+    model->calls().answerCall();
     EXPECT_FALSE(mics.back()->open);
     ASSERT_TRUE(finished());
     // Later changes of the call (its media, the end) end nothing more.
-    model->endCall();
+    model->calls().endCall();
     settle();
     EXPECT_EQ(voiceMessages(kAlice), 2u);
     EXPECT_EQ(ends, 2);

@@ -47,46 +47,46 @@ protected:
     }
     // A press to Alice in which the microphone gives `bytes` bytes.
     void press(std::size_t bytes) {
-        model->holdTalk(kAlice);
+        model->walkie().holdTalk(kAlice);
         walkie->speak(bytes);
         settle();
-        model->endTalk(kAlice);
+        model->walkie().endTalk(kAlice);
     }
 };
 
 TEST_F(Walkie, RefusalsExplainAndSendNothing) {
     model->blockNumber(kAlice, true);
-    model->holdTalk(kAlice);
+    model->walkie().holdTalk(kAlice);
     EXPECT_EQ(model->alertMessage(), "Alice is blocked. Unblock them first.");
     model->blockNumber(kAlice, false);
 
-    model->startCall(kBob, false);
-    model->holdTalk(kAlice);
+    model->calls().startCall(kBob, false);
+    model->walkie().holdTalk(kAlice);
     EXPECT_EQ(model->alertMessage(), "End the phone call before using the walkie.");
-    model->endCall();
+    model->calls().endCall();
 
     line->open = false;
     const int connects = line->connects;
-    model->holdTalk(kAlice);
+    model->walkie().holdTalk(kAlice);
     EXPECT_EQ(model->alertMessage(), "Merrowfax is connecting. Hold the walkie again in a moment.");
     EXPECT_EQ(line->connects, connects + 1);
 
     EXPECT_TRUE(talks().empty());
-    EXPECT_FALSE(model->holdingTalk());
+    EXPECT_FALSE(model->walkie().holdingTalk());
     EXPECT_EQ(walkie->presses, 0);
 
     // Alice on the LAN is a path even while the line is closed.
     lan->connected = {{"peer-a", kAlice}};
     lan->handler(wire::events::Online{{kAlice}});
     settle();
-    model->holdTalk(kAlice);
-    EXPECT_TRUE(model->holdingTalk());
+    model->walkie().holdTalk(kAlice);
+    EXPECT_TRUE(model->walkie().holdingTalk());
 }
 
 TEST_F(Walkie, APressSignalsSendsAudioAndKeepsAMessage) {
-    model->holdTalk(kAlice);
-    EXPECT_TRUE(model->holdingTalk());
-    EXPECT_EQ(model->talkTarget(), kAlice);
+    model->walkie().holdTalk(kAlice);
+    EXPECT_TRUE(model->walkie().holdingTalk());
+    EXPECT_EQ(model->walkie().talkTarget(), kAlice);
     ASSERT_EQ(talks().size(), 1u);
     EXPECT_EQ(talks()[0].call, "start");
     EXPECT_EQ(talks()[0].name, "Me");
@@ -99,9 +99,9 @@ TEST_F(Walkie, APressSignalsSendsAudioAndKeepsAMessage) {
     EXPECT_EQ(walkieFrames(), 2u);
     EXPECT_EQ(line->frames.back().second, kAlice);
 
-    model->endTalk(kAlice);
-    EXPECT_FALSE(model->holdingTalk());
-    EXPECT_FALSE(model->talkTarget());
+    model->walkie().endTalk(kAlice);
+    EXPECT_FALSE(model->walkie().holdingTalk());
+    EXPECT_FALSE(model->walkie().talkTarget());
     EXPECT_EQ(walkie->releases, 1);
     ASSERT_EQ(talks().size(), 2u);
     EXPECT_EQ(talks()[1].call, "end");
@@ -120,7 +120,7 @@ TEST_F(Walkie, APressSignalsSendsAudioAndKeepsAMessage) {
     EXPECT_EQ(fileSize(kept[0]), 1646u);
 
     // A second release does not end the talk again.
-    model->endTalk(kAlice);
+    model->walkie().endTalk(kAlice);
     EXPECT_EQ(talks().size(), 2u);
 }
 
@@ -129,24 +129,24 @@ TEST_F(Walkie, ShortExchangesAndChatlessNumbersLeaveNoMessage) {
     EXPECT_TRUE(walkies().empty());
     // Bob has no chat: his walkie is heard but not kept.
     lan->connected = {{"peer-b", kBob}};
-    model->holdTalk(kBob);
+    model->walkie().holdTalk(kBob);
     walkie->speak(4000);
     settle();
-    model->endTalk(kBob);
+    model->walkie().endTalk(kBob);
     EXPECT_FALSE(threadOf(kBob));
 }
 
 TEST_F(Walkie, APressEndsItselfAtSixtySecondsOfAudio) {
-    model->holdTalk(kAlice);
+    model->walkie().holdTalk(kAlice);
     for (int second = 0; second < 61; ++second) walkie->speak(32'000);
     settle();
-    EXPECT_FALSE(model->holdingTalk());
+    EXPECT_FALSE(model->walkie().holdingTalk());
     ASSERT_EQ(talks().size(), 2u);
     EXPECT_EQ(talks()[1].call, "end");
     ASSERT_EQ(walkies().size(), 1u);
     EXPECT_EQ(fileSize(walkies()[0]), 44u + 1'920'000u);
     // The user lets go afterwards: nothing more happens.
-    model->endTalk(kAlice);
+    model->walkie().endTalk(kAlice);
     EXPECT_EQ(talks().size(), 2u);
 }
 
@@ -154,13 +154,13 @@ TEST_F(Walkie, ATalkIsHeardAndKept) {
     fromLan(frame(320));  // overtook its start
     fromLine(talk(true));
     fromLine(talk(true));  // the same start over the second path
-    EXPECT_EQ(model->incomingTalk(), kAlice);
+    EXPECT_EQ(model->walkie().incomingTalk(), kAlice);
     ASSERT_EQ(walkie->hearings.size(), 1u);
     EXPECT_EQ(walkie->hearings[0], "Alice");
     for (int i = 0; i < 4; ++i) fromLine(frame(640));
     fromLine(talk(false));
     fromLan(talk(false));
-    EXPECT_FALSE(model->incomingTalk());
+    EXPECT_FALSE(model->walkie().incomingTalk());
     EXPECT_EQ(walkie->silences, 1) << "the end closes the talk at once, and only once";
 
     ASSERT_EQ(walkie->chunks.size(), 5u);
@@ -189,7 +189,7 @@ TEST_F(Walkie, HostileFramesAreDroppedAndMemoryStaysBounded) {
     model->blockNumber(kBob, true);
     fromLine(talk(true, kBob));
     fromLine(frame(640, kBob));
-    EXPECT_EQ(model->incomingTalk(), kAlice);
+    EXPECT_EQ(model->walkie().incomingTalk(), kAlice);
     EXPECT_TRUE(walkie->chunks.empty());
 
     // A flood: 100 MB in 1 MB frames keeps and plays at most 60 s.
@@ -209,7 +209,7 @@ TEST_F(Walkie, ANewTalkerCutsInAndTheFirstTalkIsKept) {
     fromLine(frame(3000, kAlice));  // Alice's talk is over for us
     fromLine(frame(5000, kBob));
     fromLine(talk(false, kAlice));  // not the talk being heard
-    EXPECT_EQ(model->incomingTalk(), kBob);
+    EXPECT_EQ(model->walkie().incomingTalk(), kBob);
     EXPECT_EQ(walkie->silences, 0) << "Bob is still on the speaker";
     fromLine(talk(false, kBob));
     EXPECT_EQ(walkie->silences, 1);
@@ -224,7 +224,7 @@ TEST_F(Walkie, ATalkThatNeverEndsEndsWhenItGoesQuiet) {
     model->addContact("Bob", kBob);
     fromLine(talk(true));
     fromLine(frame(4000));
-    ASSERT_TRUE(waitUntil([&] { return !model->incomingTalk(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return !model->walkie().incomingTalk(); }, 2000));
     ASSERT_EQ(walkies().size(), 1u);
     // Frames without a start are forgotten too.
     fromLine(frame(4000, kBob));
@@ -234,11 +234,11 @@ TEST_F(Walkie, ATalkThatNeverEndsEndsWhenItGoesQuiet) {
 }
 
 TEST_F(Walkie, ACallEndsThePressAndTheWalkieStepsBack) {
-    model->holdTalk(kAlice);
+    model->walkie().holdTalk(kAlice);
     walkie->speak(4000);
     settle();
     fromLine(wire::events::Call{"invite", Uuid::random(), kBob, "Mac", "Bob", false, kBob});
-    EXPECT_FALSE(model->holdingTalk());
+    EXPECT_FALSE(model->walkie().holdingTalk());
     EXPECT_EQ(talks().back().call, "end");
     EXPECT_EQ(walkie->givenWay, 1);
     EXPECT_TRUE(walkie->yielded);
@@ -265,9 +265,9 @@ TEST_F(Walkie, AStoredRecordingReplaysThroughTheEngine) {
 }
 
 TEST_F(Walkie, TheLockScreenSwitchIsStored) {
-    EXPECT_TRUE(model->lockScreenTalk());
-    model->setLockScreenTalk(false);
-    EXPECT_FALSE(model->lockScreenTalk());
+    EXPECT_TRUE(model->walkie().lockScreenTalk());
+    model->walkie().setLockScreenTalk(false);
+    EXPECT_FALSE(model->walkie().lockScreenTalk());
     EXPECT_EQ(stored().lockScreenTalk, false);
 }
 
@@ -277,7 +277,7 @@ class WalkieStranger : public Walkie {
 protected:
     void SetUp() override {
         Walkie::SetUp();
-        model->setWalkieContactsOnly(false);
+        model->walkie().setContactsOnly(false);
         model->sendText("hello?", kBob);  // a chat, so his talks could be kept
     }
     // Bob keys up calling himself "Ben", says `bytes`, and lets go.
@@ -292,21 +292,21 @@ TEST_F(WalkieStranger, NeverCutsIntoATalkButAContactCutsIntoHis) {
     fromLine(talk(true));
     fromLine(wire::events::Talk{true, "Ben", kBob});
     fromLine(frame(4000, kBob));
-    EXPECT_EQ(model->incomingTalk(), kAlice);
+    EXPECT_EQ(model->walkie().incomingTalk(), kAlice);
     EXPECT_TRUE(walkie->chunks.empty());
     fromLine(talk(false));
 
     // Nor over the user's own press.
-    model->holdTalk(kAlice);
+    model->walkie().holdTalk(kAlice);
     fromLine(wire::events::Talk{true, "Ben", kBob});
-    EXPECT_FALSE(model->incomingTalk());
-    model->endTalk(kAlice);
+    EXPECT_FALSE(model->walkie().incomingTalk());
+    model->walkie().endTalk(kAlice);
 
     // Once all is quiet he is heard, and Alice keying up takes the speaker.
     fromLine(wire::events::Talk{true, "Ben", kBob});
-    ASSERT_EQ(model->incomingTalk(), kBob);
+    ASSERT_EQ(model->walkie().incomingTalk(), kBob);
     fromLine(talk(true));
-    EXPECT_EQ(model->incomingTalk(), kAlice);
+    EXPECT_EQ(model->walkie().incomingTalk(), kAlice);
 }
 
 TEST_F(WalkieStranger, AFloodIsHeardOnceAMinuteAndKeptOnce) {
@@ -361,12 +361,12 @@ TEST_F(WalkieOverTheLan, AnExchangeIsHeardAndKeptOnBothSides) {
     ann.model->sendText("walkie?", kAlice);
     ASSERT_TRUE(waitUntil([&] { return !alice.model->threads().empty(); }));
 
-    ann.model->holdTalk(kAlice);
-    ASSERT_TRUE(waitUntil([&] { return alice.model->incomingTalk() == kOwn; }));
+    ann.model->walkie().holdTalk(kAlice);
+    ASSERT_TRUE(waitUntil([&] { return alice.model->walkie().incomingTalk() == kOwn; }));
     for (int i = 0; i < 5; ++i) ann.walkie->speak(640);
     ASSERT_TRUE(waitUntil([&] { return alice.walkie->chunks.size() == 5; }));
-    ann.model->endTalk(kAlice);
-    ASSERT_TRUE(waitUntil([&] { return !alice.model->incomingTalk(); }));
+    ann.model->walkie().endTalk(kAlice);
+    ASSERT_TRUE(waitUntil([&] { return !alice.model->walkie().incomingTalk(); }));
     EXPECT_EQ(alice.walkie->hearings, std::vector<std::string>{"Ann"});
 
     for (Talker* side : {&ann, &alice}) {

@@ -34,14 +34,14 @@ protected:
 
     // `from` calls `to`'s number and waits until `to` rings.
     static void ring(Device& from, Device& to, const char* number, bool video = false) {
-        from.model->startCall(number, video);
-        ASSERT_TRUE(from.model->active());
-        ASSERT_TRUE(waitFor([&] { return to.model->incoming().has_value(); }));
-        EXPECT_EQ(to.model->incoming()->id, from.model->active()->id);
+        from.model->calls().startCall(number, video);
+        ASSERT_TRUE(from.model->calls().active());
+        ASSERT_TRUE(waitFor([&] { return to.model->calls().incoming().has_value(); }));
+        EXPECT_EQ(to.model->calls().incoming()->id, from.model->calls().active()->id);
     }
 
     static bool connected(const Device& d) {
-        return d.model->active() && d.model->active()->phase == CallPhase::active;
+        return d.model->calls().active() && d.model->calls().active()->phase == CallPhase::active;
     }
 };
 
@@ -51,8 +51,8 @@ TEST_F(CallsThroughTheRelay, AnsweredCallsEndFromEitherSideWithRecordsOnBoth) {
     allRegistered({&ann, &ben});
 
     ring(ann, ben, kBen);
-    EXPECT_EQ(ben.model->incoming()->name, "Ann");
-    ben.model->answerCall();
+    EXPECT_EQ(ben.model->calls().incoming()->name, "Ann");
+    ben.model->calls().answerCall();
     ASSERT_TRUE(waitFor([&] { return connected(ann); }));
     EXPECT_TRUE(connected(ben));
     // Both hear the connection tone: their own, then the other side's.
@@ -62,32 +62,32 @@ TEST_F(CallsThroughTheRelay, AnsweredCallsEndFromEitherSideWithRecordsOnBoth) {
     EXPECT_TRUE(ann.media->audioReady());
 
     idle(150);
-    ben.model->endCall();
-    ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
-    ASSERT_EQ(ann.model->calls().size(), 1u);
-    ASSERT_EQ(ben.model->calls().size(), 1u);
-    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::outgoing);
-    EXPECT_EQ(ann.model->calls()[0].name, "Ben");
-    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::incoming);
-    EXPECT_EQ(ben.model->calls()[0].name, "Ann");
+    ben.model->calls().endCall();
+    ASSERT_TRUE(waitFor([&] { return !ann.model->calls().active(); }));
+    ASSERT_EQ(ann.model->callList().size(), 1u);
+    ASSERT_EQ(ben.model->callList().size(), 1u);
+    EXPECT_EQ(ann.model->callList()[0].direction, CallDirection::outgoing);
+    EXPECT_EQ(ann.model->callList()[0].name, "Ben");
+    EXPECT_EQ(ben.model->callList()[0].direction, CallDirection::incoming);
+    EXPECT_EQ(ben.model->callList()[0].name, "Ann");
     for (const Device* d : {&ann, &ben}) {
-        EXPECT_GE(d->model->calls()[0].duration, 0.1);
-        EXPECT_LT(d->model->calls()[0].duration, 10);
+        EXPECT_GE(d->model->callList()[0].duration, 0.1);
+        EXPECT_LT(d->model->callList()[0].duration, 10);
         EXPECT_FALSE(d->media->audioReady());
         EXPECT_FALSE(d->line->mediaTo());
     }
 
     // The other way round, ended by the one who answered.
     ring(ben, ann, kAnn, true);
-    EXPECT_TRUE(ann.model->incoming()->video);
-    ann.model->answerCall();
+    EXPECT_TRUE(ann.model->calls().incoming()->video);
+    ann.model->calls().answerCall();
     ASSERT_TRUE(waitFor([&] { return connected(ben); }));
-    ann.model->endCall();
-    ASSERT_TRUE(waitFor([&] { return !ben.model->active(); }));
-    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::outgoing);
-    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::incoming);
-    EXPECT_TRUE(ann.model->calls()[0].video);
-    EXPECT_EQ(ann.model->calls().size(), 2u);
+    ann.model->calls().endCall();
+    ASSERT_TRUE(waitFor([&] { return !ben.model->calls().active(); }));
+    EXPECT_EQ(ben.model->callList()[0].direction, CallDirection::outgoing);
+    EXPECT_EQ(ann.model->callList()[0].direction, CallDirection::incoming);
+    EXPECT_TRUE(ann.model->callList()[0].video);
+    EXPECT_EQ(ann.model->callList().size(), 2u);
 }
 
 TEST_F(CallsThroughTheRelay, AThirdNumbersMediaIsNeverPlayedIntoACall) {
@@ -101,7 +101,7 @@ TEST_F(CallsThroughTheRelay, AThirdNumbersMediaIsNeverPlayedIntoACall) {
     ASSERT_TRUE(cat.waitFor("pin"));
 
     ring(ann, ben, kBen);
-    ben.model->answerCall();
+    ben.model->calls().answerCall();
     ASSERT_TRUE(waitFor([&] { return connected(ann); }));
     ASSERT_TRUE(waitFor([&] { return ben.media->received.size() >= 2; }));  // both tones
 
@@ -129,23 +129,23 @@ TEST_F(CallsThroughTheRelay, DeclinedAndAbandonedCallsAreMissedOnTheCallee) {
     ben.model->addContact("Ann", kAnn);  // a stranger would ring once in a while only
 
     ring(ann, ben, kBen);
-    ben.model->declineCall();
-    ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
+    ben.model->calls().declineCall();
+    ASSERT_TRUE(waitFor([&] { return !ann.model->calls().active(); }));
     EXPECT_EQ(ann.model->alertMessage(), "Ben declined.");
-    EXPECT_EQ(ann.model->calls().at(0).direction, CallDirection::outgoing);
-    EXPECT_EQ(ann.model->calls().at(0).duration, 0);
-    EXPECT_EQ(ben.model->calls().at(0).direction, CallDirection::missed);
+    EXPECT_EQ(ann.model->callList().at(0).direction, CallDirection::outgoing);
+    EXPECT_EQ(ann.model->callList().at(0).duration, 0);
+    EXPECT_EQ(ben.model->callList().at(0).direction, CallDirection::missed);
     ann.model->dismissAlert();
 
     // Ann gives up while Ben's device rings.
     ring(ann, ben, kBen);
-    ann.model->endCall();
-    ASSERT_TRUE(waitFor([&] { return !ben.model->incoming(); }));
+    ann.model->calls().endCall();
+    ASSERT_TRUE(waitFor([&] { return !ben.model->calls().incoming(); }));
     EXPECT_FALSE(ann.model->alertMessage());
-    ASSERT_EQ(ben.model->calls().size(), 2u);
-    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::missed);
-    EXPECT_EQ(ann.model->calls()[0].direction, CallDirection::outgoing);
-    EXPECT_EQ(ann.model->calls()[0].duration, 0);
+    ASSERT_EQ(ben.model->callList().size(), 2u);
+    EXPECT_EQ(ben.model->callList()[0].direction, CallDirection::missed);
+    EXPECT_EQ(ann.model->callList()[0].direction, CallDirection::outgoing);
+    EXPECT_EQ(ann.model->callList()[0].duration, 0);
 }
 
 TEST_F(CallsThroughTheRelay, AThirdCallerHearsBusy) {
@@ -156,21 +156,21 @@ TEST_F(CallsThroughTheRelay, AThirdCallerHearsBusy) {
     ben.model->addContact("Cat", kCat);  // strangers are never told "busy"
 
     ring(ann, ben, kBen);
-    ben.model->answerCall();
+    ben.model->calls().answerCall();
     ASSERT_TRUE(waitFor([&] { return connected(ann); }));
 
     // Cat learns Ben's name from a text first, so the alert can use it.
     ben.model->sendText("hi Cat", kCat);
     ASSERT_TRUE(waitFor([&] { return cat.message(kBen) != nullptr; }));
-    cat.model->startCall(kBen, false);
-    ASSERT_TRUE(waitFor([&] { return !cat.model->active(); }));
+    cat.model->calls().startCall(kBen, false);
+    ASSERT_TRUE(waitFor([&] { return !cat.model->calls().active(); }));
     EXPECT_EQ(cat.model->alertMessage(), "Ben is on another call.");
-    EXPECT_EQ(cat.model->calls().at(0).direction, CallDirection::outgoing);
-    EXPECT_EQ(cat.model->calls().at(0).duration, 0);
+    EXPECT_EQ(cat.model->callList().at(0).direction, CallDirection::outgoing);
+    EXPECT_EQ(cat.model->callList().at(0).duration, 0);
     EXPECT_TRUE(connected(ann));
     EXPECT_TRUE(connected(ben));
-    EXPECT_FALSE(ben.model->incoming());
-    EXPECT_TRUE(ben.model->calls().empty());
+    EXPECT_FALSE(ben.model->calls().incoming());
+    EXPECT_TRUE(ben.model->callList().empty());
 }
 
 TEST_F(CallsThroughTheRelay, NobodyAnsweringEndsTheCallOnBothSides) {
@@ -185,21 +185,22 @@ TEST_F(CallsThroughTheRelay, NobodyAnsweringEndsTheCallOnBothSides) {
     ring(ann, ben, kBen);
     // Ann's timer started first and ends the call; Ben's ringing ends by
     // her "end" or by its own timer, whichever comes first.
-    ASSERT_TRUE(waitFor([&] { return !ann.model->active() && !ben.model->incoming(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return !ann.model->calls().active() && !ben.model->calls().incoming(); }));
     setTimings(saved);
     EXPECT_EQ(ann.model->alertMessage(), "No answer.");
-    EXPECT_EQ(ann.model->calls().at(0).direction, CallDirection::outgoing);
-    ASSERT_EQ(ben.model->calls().size(), 1u);
-    EXPECT_EQ(ben.model->calls()[0].direction, CallDirection::missed);
+    EXPECT_EQ(ann.model->callList().at(0).direction, CallDirection::outgoing);
+    ASSERT_EQ(ben.model->callList().size(), 1u);
+    EXPECT_EQ(ben.model->callList()[0].direction, CallDirection::missed);
 }
 
 TEST_F(CallsThroughTheRelay, ANumberNobodyHasOpenIsReported) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     allRegistered({&ann});
-    ann.model->startCall(kNobody, false);
-    ASSERT_TRUE(waitFor([&] { return !ann.model->active(); }));
+    ann.model->calls().startCall(kNobody, false);
+    ASSERT_TRUE(waitFor([&] { return !ann.model->calls().active(); }));
     EXPECT_EQ(ann.model->alertMessage(), std::string(kNobody) + " does not have Merrowfax open.");
-    EXPECT_EQ(ann.model->calls().at(0).direction, CallDirection::outgoing);
+    EXPECT_EQ(ann.model->callList().at(0).direction, CallDirection::outgoing);
 }
 
 TEST_F(CallsThroughTheRelay, AnsweringOnOneDeviceStopsTheOtherWithoutARecord) {
@@ -209,18 +210,18 @@ TEST_F(CallsThroughTheRelay, AnsweringOnOneDeviceStopsTheOtherWithoutARecord) {
     allRegistered({&ann, &desk, &laptop});
 
     ring(ann, desk, kBen);
-    ASSERT_TRUE(waitFor([&] { return laptop.model->incoming().has_value(); }));
-    desk.model->answerCall();
-    ASSERT_TRUE(waitFor([&] { return !laptop.model->incoming(); }));
+    ASSERT_TRUE(waitFor([&] { return laptop.model->calls().incoming().has_value(); }));
+    desk.model->calls().answerCall();
+    ASSERT_TRUE(waitFor([&] { return !laptop.model->calls().incoming(); }));
     ASSERT_TRUE(waitFor([&] { return connected(ann); }));
-    EXPECT_FALSE(laptop.model->active());
-    EXPECT_TRUE(laptop.model->calls().empty());
+    EXPECT_FALSE(laptop.model->calls().active());
+    EXPECT_TRUE(laptop.model->callList().empty());
 
-    ann.model->endCall();
-    ASSERT_TRUE(waitFor([&] { return !desk.model->active(); }));
-    EXPECT_EQ(desk.model->calls().at(0).direction, CallDirection::incoming);
+    ann.model->calls().endCall();
+    ASSERT_TRUE(waitFor([&] { return !desk.model->calls().active(); }));
+    EXPECT_EQ(desk.model->callList().at(0).direction, CallDirection::incoming);
     idle(100);
-    EXPECT_TRUE(laptop.model->calls().empty());
+    EXPECT_TRUE(laptop.model->callList().empty());
 }
 
 }  // namespace

@@ -219,12 +219,12 @@ TEST_F(Bridge, TheCurrentCallSignalsWhatChangedAsACallGoesThroughItsPhases) {
 
     // Answered: only the phase and the connection time change.
     const double before = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
-    model->answerCall();
+    model->calls().answerCall();
     EXPECT_EQ(call.phase(), CurrentCall::Connected);
     EXPECT_NEAR(call.connectedAtMs(), before, 2000);
     EXPECT_EQ(counts(), (std::vector<qsizetype>{2, 1, 1, 1, 0, 1}));
 
-    model->endCall();
+    model->calls().endCall();
     EXPECT_FALSE(call.present());
     EXPECT_EQ(call.phase(), CurrentCall::Idle);
     EXPECT_EQ(phase.size(), 3);
@@ -232,18 +232,18 @@ TEST_F(Bridge, TheCurrentCallSignalsWhatChangedAsACallGoesThroughItsPhases) {
 
     // Dialing out, then connected.
     line->open = true;
-    model->startCall(kAlice, false);
+    model->calls().startCall(kAlice, false);
     EXPECT_EQ(call.phase(), CurrentCall::Dialing);
     EXPECT_EQ(call.direction(), CurrentCall::Outgoing);
     EXPECT_EQ(call.name(), QStringLiteral("Alice Liddell"));
     EXPECT_EQ(call.connectedAtMs(), -1);
-    const auto outId = model->active()->id;
+    const auto outId = model->calls().active()->id;
     line->callbacks.handler(
         wire::events::Call{"accept", outId, kAlice, "Mac", "Alice Liddell", false, kAlice});
     QCoreApplication::processEvents();
     EXPECT_EQ(call.phase(), CurrentCall::Connected);
     EXPECT_GT(call.connectedAtMs(), 0);
-    model->endCall();
+    model->calls().endCall();
 }
 
 TEST_F(Bridge, AWatchedNumberFollowsItsContact) {

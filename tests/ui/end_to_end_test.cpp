@@ -228,14 +228,14 @@ TEST(WindowEndToEnd, AVideoCallWithAPeerHasSoundAndPicturesBothWays) {
         peer.command(R"({"cmd":"startCall","to":")" + number->text() + R"(","video":true})")["ok"]
             .IsTrue());
     screen.click(screen.shown("accept"));
-    ASSERT_TRUE(spinUntil([&] { return app.model().media().audioReady(); }, 10000));
+    ASSERT_TRUE(spinUntil([&] { return app.model().calls().media().audioReady(); }, 10000));
     EXPECT_TRUE(spinUntil([&] { return hears(beaHears, 440, 1000); }, 8000)) << "Bea hears Ann";
     EXPECT_TRUE(spinUntil([&] { return hears(annHears, 1000, 440); }, 8000)) << "Ann hears Bea";
 
     // Pictures: Bea's test picture on the window's screen, the window's at Bea.
     EXPECT_TRUE(screen.shown("remotePicture", 8000));
-    EXPECT_EQ(app.model().media().remoteImage().width(), 192);
-    if (!app.model().media().videoOn()) screen.click(screen.shown("camera"));
+    EXPECT_EQ(app.model().calls().media().remoteImage().width(), 192);
+    if (!app.model().calls().media().videoOn()) screen.click(screen.shown("camera"));
     EXPECT_TRUE(screen.shown("ownPreview", 8000));
     EXPECT_TRUE(spinUntil(
         [&] {
@@ -249,7 +249,7 @@ TEST(WindowEndToEnd, AVideoCallWithAPeerHasSoundAndPicturesBothWays) {
 
     // The window ends the call: its audio stops.
     screen.click(screen.shown("end"));
-    EXPECT_TRUE(spinUntil([&] { return !app.model().media().audioReady(); }, 5000));
+    EXPECT_TRUE(spinUntil([&] { return !app.model().calls().media().audioReady(); }, 5000));
 }
 
 // How many "Walkie" messages the window keeps from `sender` ("me", "them").

@@ -35,7 +35,6 @@ struct TestApp {
     QTemporaryDir dir;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<ui::AppBridge> bridge;
-    std::unique_ptr<VoiceNotes> voice;
     testing::FakeLine* line = nullptr;
     testing::FakeMedia* media = nullptr;
 
@@ -48,11 +47,11 @@ struct TestApp {
         ui::UiParts parts = ui::testParts();
         line = parts.line;
         media = parts.media;
+        parts.components.microphone = [] {
+            return std::make_unique<QuietMicrophone>();
+        };
         model = std::make_unique<AppModel>(folder, std::move(parts.components));
         bridge = std::make_unique<ui::AppBridge>(*model);
-        voice = std::make_unique<VoiceNotes>(*model,
-                                             [] { return std::make_unique<QuietMicrophone>(); });
-        bridge->setVoiceNotes(voice.get());
     }
 };
 
@@ -70,7 +69,7 @@ public:
     }
     // The other party of the call placed here answers.
     Q_INVOKABLE void accept() {
-        const auto& call = app_.model->active();
+        const auto& call = app_.model->calls().active();
         if (!call) return;
         report(wire::events::Call{"accept", call->id, call->number, "Mac", call->name, false,
                                   call->number});

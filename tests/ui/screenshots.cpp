@@ -190,16 +190,16 @@ int main(int argc, char** argv) {
             wire::events::Call{"invite", Uuid::random(), ui::kBob, "", "Bob", false, ui::kBob});
         settle();
         ok &= scene.shoot(path("24-call-ringing"));
-        scene.model().answerCall();
+        scene.model().calls().answerCall();
         settle(1200);
         ok &= scene.shoot(path("25-call-connected"));
-        scene.model().endCall();
+        scene.model().calls().endCall();
         scene.model().dismissAlert();
         scene.line().open = true;
-        scene.model().startCall(ui::kAlice, true);
+        scene.model().calls().startCall(ui::kAlice, true);
         settle();
         ok &= scene.shoot(path("26-call-dialing"));
-        scene.model().endCall();
+        scene.model().calls().endCall();
     }
     return ok ? 0 : 1;
 }

@@ -60,27 +60,29 @@ AppBridge::AppBridge(AppModel& model, QObject* parent)
     connect(&model_, &AppModel::alertMessageChanged, this, &AppBridge::alertMessageChanged);
     connect(&model_, &AppModel::onNetworkCountChanged, this, &AppBridge::onlineChanged);
     connect(&model_, &AppModel::onlineChanged, this, &AppBridge::onlineChanged);
-    connect(&model_, &AppModel::linkStatusChanged, this, &AppBridge::linkStatusChanged);
     connect(&model_, &AppModel::contactsChanged, this, [this] {
         ++contactsRevision_;
         Q_EMIT contactsChanged();
     });
-    CallMedia& media = model_.media();
+    CallMedia& media = model_.calls().media();
     connect(&media, &CallMedia::mutedChanged, this, &AppBridge::mediaChanged);
     connect(&media, &CallMedia::speakerOnChanged, this, &AppBridge::mediaChanged);
     connect(&media, &CallMedia::videoOnChanged, this, &AppBridge::mediaChanged);
-    for (auto changed : {&AppModel::holdingTalkChanged, &AppModel::talkTargetChanged,
-                         &AppModel::walkiePartnerChanged}) {
-        connect(&model_, changed, this, &AppBridge::walkieChanged);
+    const WalkieController& controller = model_.walkie();
+    for (auto changed : {&WalkieController::holdingTalkChanged,
+                         &WalkieController::talkTargetChanged, &WalkieController::partnerChanged}) {
+        connect(&controller, changed, this, &AppBridge::walkieChanged);
     }
-    const WalkieTalk& walkie = model_.walkieEngine();
+    const WalkieTalk& walkie = model_.walkie().engine();
     for (auto changed : {&WalkieTalk::statusChanged, &WalkieTalk::transmittingChanged,
                          &WalkieTalk::hearingChanged}) {
         connect(&walkie, changed, this, &AppBridge::walkieChanged);
     }
-    connect(&model_, &AppModel::lockScreenTalkChanged, this, &AppBridge::lockScreenTalkChanged);
-    connect(&model_, &AppModel::walkieContactsOnlyChanged, this,
+    connect(&controller, &WalkieController::lockScreenTalkChanged, this,
+            &AppBridge::lockScreenTalkChanged);
+    connect(&controller, &WalkieController::contactsOnlyChanged, this,
             &AppBridge::walkieContactsOnlyChanged);
+    connect(&model_.voice(), &VoiceNotes::recordingChanged, this, &AppBridge::recordingChanged);
 }
 
 QString AppBridge::accountName() const {
@@ -203,33 +205,26 @@ void AppBridge::sendPhoto(const QUrl& file, const QString& number) {
     model_.sendAttachment(bytesOf(jpeg), "image", "photo.jpg", std8(number));
 }
 
-void AppBridge::setVoiceNotes(VoiceNotes* voice) {
-    if (voice_) disconnect(voice_, nullptr, this, nullptr);
-    voice_ = voice;
-    if (voice_) connect(voice_, &VoiceNotes::recordingChanged, this, &AppBridge::recordingChanged);
-    Q_EMIT recordingChanged();
-}
-
 bool AppBridge::recording() const {
-    return voice_ && voice_->recording();
+    return model_.voice().recording();
 }
 
 QString AppBridge::recordingFor() const {
-    return voice_ ? qt(voice_->recordingFor()) : QString();
+    return qt(model_.voice().recordingFor());
 }
 
 void AppBridge::toggleVoice(const QString& number) {
-    if (!voice_) return;
+    VoiceNotes& voice = model_.voice();
     const std::string chat = std8(number);
-    if (voice_->recordingFor() == chat) {
-        voice_->stop();
+    if (voice.recordingFor() == chat) {
+        voice.stop();
     } else {
-        voice_->start(chat);
+        voice.start(chat);
     }
 }
 
 void AppBridge::leaveChat(const QString& number) {
-    if (voice_) voice_->leaveChat(std8(number));
+    model_.voice().leaveChat(std8(number));
 }
 
 void AppBridge::sendFile(const QUrl& file, const QString& number) {
@@ -248,34 +243,35 @@ void AppBridge::playWalkieMessage(const QString& id, const QString& number) {
 }
 
 QString AppBridge::talkTarget() const {
-    return QString::fromStdString(model_.talkTarget().value_or(std::string()));
+    return QString::fromStdString(model_.walkie().talkTarget().value_or(std::string()));
 }
 
 QString AppBridge::walkiePartner() const {
-    return QString::fromStdString(model_.walkiePartner().value_or(std::string()));
+    return QString::fromStdString(model_.walkie().partner().value_or(std::string()));
 }
 
 void AppBridge::pressTalk(const QString& number) {
     // A press already under way to this number (a repeated key) stays as it is.
-    if (model_.holdingTalk() && model_.talkTarget() == std8(number)) return;
-    model_.holdTalk(std8(number));
+    if (model_.walkie().holdingTalk() && model_.walkie().talkTarget() == std8(number)) return;
+    model_.walkie().holdTalk(std8(number));
 }
 
 void AppBridge::releaseTalk(const QString& number) {
-    if (model_.talkTarget() == std8(number) || model_.holdingTalk()) model_.endTalk(std8(number));
+    WalkieController& walkie = model_.walkie();
+    if (walkie.talkTarget() == std8(number) || walkie.holdingTalk()) walkie.endTalk(std8(number));
 }
 
 void AppBridge::pressWalkieBar() {
-    if (model_.holdingTalk()) return;
-    if (const auto& partner = model_.walkiePartner()) {
-        model_.holdTalk(*partner);
+    if (model_.walkie().holdingTalk()) return;
+    if (const auto& partner = model_.walkie().partner()) {
+        model_.walkie().holdTalk(*partner);
     } else {
         model_.setAlert("Open a contact and hold Walkie to talk to that person.");
     }
 }
 
 void AppBridge::releaseWalkieBar() {
-    if (const auto& target = model_.talkTarget()) model_.endTalk(*target);
+    if (const auto& target = model_.walkie().talkTarget()) model_.walkie().endTalk(*target);
 }
 
 void AppBridge::deleteForEveryone(const QString& id, const QString& number) {
@@ -384,7 +380,7 @@ QString AppBridge::durationSince(double startedAtMs, double nowMs) const {
 }
 
 void AppBridge::startCall(const QString& number, bool video) {
-    model_.startCall(std8(number), video);
+    model_.calls().startCall(std8(number), video);
 }
 
 void AppBridge::claimNumber(const QString& name, const QString& number, const QString& pin) {

@@ -11,10 +11,6 @@
 #include "app/app_model.h"
 #include "ui/bridge/current_call.h"
 
-namespace merrowfax {
-class VoiceNotes;
-}
-
 namespace merrowfax::ui {
 
 // What the screens see of the model: its state in QML types, and one
@@ -33,7 +29,7 @@ class AppBridge : public QObject {
     Q_PROPERTY(QString alertMessage READ alertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(QString onlineStatus READ onlineStatus NOTIFY onlineChanged)
     Q_PROPERTY(merrowfax::ui::CurrentCall* call READ call CONSTANT)
-    Q_PROPERTY(QString linkStatus READ linkStatus NOTIFY linkStatusChanged)
+    Q_PROPERTY(QString linkStatus READ linkStatus CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString privacyAddress READ privacyAddress CONSTANT)
     Q_PROPERTY(QVariantMap privacyText READ privacyText CONSTANT)
@@ -60,8 +56,6 @@ public:
     explicit AppBridge(AppModel& model, QObject* parent = nullptr);
 
     AppModel* model() const { return &model_; }
-    // Voice messages record through `voice` (the window's); none: never.
-    void setVoiceNotes(VoiceNotes* voice);
     bool recording() const;
     // The chat whose voice message records; empty when none.
     QString recordingFor() const;
@@ -83,26 +77,27 @@ public:
     QString onlineStatus() const;
     // Ringing here or current; the call screen shows it while present.
     CurrentCall* call() const { return call_; }
-    QString linkStatus() const { return QString::fromStdString(model_.linkStatus()); }
+    // Device linking publishes its status here once it exists.
+    QString linkStatus() const { return {}; }
     QString version() const;
     QString privacyAddress() const;
     // {title, date, opening, sections: [[heading, text], ...]}.
     QVariantMap privacyText() const;
     QString contactLink() const { return QString::fromStdString(model_.contactLink()); }
     int contactsRevision() const { return contactsRevision_; }
-    bool muted() const { return model_.media().muted(); }
-    bool speakerOn() const { return model_.media().speakerOn(); }
-    bool videoOn() const { return model_.media().videoOn(); }
-    bool holdingTalk() const { return model_.holdingTalk(); }
+    bool muted() const { return model_.calls().media().muted(); }
+    bool speakerOn() const { return model_.calls().media().speakerOn(); }
+    bool videoOn() const { return model_.calls().media().videoOn(); }
+    bool holdingTalk() const { return model_.walkie().holdingTalk(); }
     QString talkTarget() const;
     QString walkiePartner() const;
-    bool transmitting() const { return model_.walkieEngine().transmitting(); }
-    QString walkieHearing() const { return model_.walkieEngine().hearing(); }
-    QString walkieStatus() const { return model_.walkieEngine().status(); }
-    bool lockScreenTalk() const { return model_.lockScreenTalk(); }
-    void setLockScreenTalk(bool on) { model_.setLockScreenTalk(on); }
-    bool walkieContactsOnly() const { return model_.walkieContactsOnly(); }
-    void setWalkieContactsOnly(bool on) { model_.setWalkieContactsOnly(on); }
+    bool transmitting() const { return model_.walkie().engine().transmitting(); }
+    QString walkieHearing() const { return model_.walkie().engine().hearing(); }
+    QString walkieStatus() const { return model_.walkie().engine().status(); }
+    bool lockScreenTalk() const { return model_.walkie().lockScreenTalk(); }
+    void setLockScreenTalk(bool on) { model_.walkie().setLockScreenTalk(on); }
+    bool walkieContactsOnly() const { return model_.walkie().contactsOnly(); }
+    void setWalkieContactsOnly(bool on) { model_.walkie().setContactsOnly(on); }
     QString deviceLabel() const { return QString::fromStdString(model_.deviceLabel()); }
 
     // Shared.
@@ -157,13 +152,17 @@ public:
 
     // Calls.
     Q_INVOKABLE void startCall(const QString& number, bool video);
-    Q_INVOKABLE void answerCall() { model_.answerCall(); }
-    Q_INVOKABLE void declineCall() { model_.declineCall(); }
-    Q_INVOKABLE void endCall() { model_.endCall(); }
-    Q_INVOKABLE void toggleMute() { model_.media().setMuted(!model_.media().muted()); }
-    Q_INVOKABLE void toggleSpeaker() { model_.media().setSpeaker(!model_.media().speakerOn()); }
-    Q_INVOKABLE void toggleCallVideo() { model_.toggleCallVideo(); }
-    Q_INVOKABLE void switchCamera() { model_.media().switchCamera(); }
+    Q_INVOKABLE void answerCall() { model_.calls().answerCall(); }
+    Q_INVOKABLE void declineCall() { model_.calls().declineCall(); }
+    Q_INVOKABLE void endCall() { model_.calls().endCall(); }
+    Q_INVOKABLE void toggleMute() {
+        model_.calls().media().setMuted(!model_.calls().media().muted());
+    }
+    Q_INVOKABLE void toggleSpeaker() {
+        model_.calls().media().setSpeaker(!model_.calls().media().speakerOn());
+    }
+    Q_INVOKABLE void toggleCallVideo() { model_.calls().toggleCallVideo(); }
+    Q_INVOKABLE void switchCamera() { model_.calls().media().switchCamera(); }
     // The walkie. A conversation's control talks to its number; the calls
     // tab's bar to the last walkie partner.
     Q_INVOKABLE void pressTalk(const QString& number);
@@ -188,7 +187,6 @@ Q_SIGNALS:
     void hasPinChanged();
     void alertMessageChanged();
     void onlineChanged();
-    void linkStatusChanged();
     void mediaChanged();
     void recordingChanged();
     void contactsChanged();
@@ -198,7 +196,6 @@ Q_SIGNALS:
 
 private:
     AppModel& model_;
-    VoiceNotes* voice_ = nullptr;
     CurrentCall* call_;  // a child
     std::optional<VirtualNumber> offered_;
     int contactsRevision_ = 0;

@@ -9,7 +9,7 @@ void CallListModel::setModelObject(QObject* object) {
     if (model_ == model) return;
     if (model_) disconnect(model_, nullptr, this, nullptr);
     model_ = model;
-    if (model_) connect(model_, &AppModel::callsChanged, this, &CallListModel::refresh);
+    if (model_) connect(model_, &AppModel::callListChanged, this, &CallListModel::refresh);
     refresh();
     Q_EMIT modelChanged();
 }
@@ -17,7 +17,7 @@ void CallListModel::setModelObject(QObject* object) {
 void CallListModel::refresh() {
     std::vector<CallRow> next;
     if (model_) {
-        for (const CallRecord& r : model_->calls()) {
+        for (const CallRecord& r : model_->callList()) {
             next.push_back({QString::fromStdString(r.id.text()), QString::fromStdString(r.number),
                             QString::fromStdString(r.name), r.video,
                             r.direction == CallDirection::missed, r.at, r.duration});

@@ -14,11 +14,11 @@ void update(CurrentCall* call, T& field, T value, Signal changed) {
 }  // namespace
 
 CurrentCall::CurrentCall(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
-    connect(&model_, &AppModel::incomingChanged, this, &CurrentCall::refresh);
-    connect(&model_, &AppModel::activeChanged, this, &CurrentCall::refresh);
-    connect(&model_.media(), &CallMedia::remoteImageChanged, this,
+    connect(&model_.calls(), &CallController::incomingChanged, this, &CurrentCall::refresh);
+    connect(&model_.calls(), &CallController::activeChanged, this, &CurrentCall::refresh);
+    connect(&model_.calls().media(), &CallMedia::remoteImageChanged, this,
             &CurrentCall::remoteImageChanged);
-    connect(&model_.media(), &CallMedia::localPreviewChanged, this,
+    connect(&model_.calls().media(), &CallMedia::localPreviewChanged, this,
             &CurrentCall::localPreviewChanged);
     refresh();
 }
@@ -29,7 +29,7 @@ void CurrentCall::refresh() {
     Phase phase = Idle;
     Direction direction = direction_;  // an ended call keeps its last one
     double connectedAtMs = -1;
-    if (const auto& call = model_.active()) {
+    if (const auto& call = model_.calls().active()) {
         number = QString::fromStdString(call->number);
         name = QString::fromStdString(call->name);
         video = call->video;
@@ -38,7 +38,7 @@ void CurrentCall::refresh() {
         if (call->startedAt) {
             connectedAtMs = (*call->startedAt + kReferenceDateUnixSeconds) * 1000.0;
         }
-    } else if (const auto& ringing = model_.incoming()) {
+    } else if (const auto& ringing = model_.calls().incoming()) {
         number = QString::fromStdString(ringing->number);
         name = QString::fromStdString(ringing->name);
         video = ringing->video;

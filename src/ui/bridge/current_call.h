@@ -46,10 +46,14 @@ public:
     Direction direction() const { return direction_; }
     // When it connected, in Unix milliseconds; -1 until then.
     double connectedAtMs() const { return connectedAtMs_; }
-    QVariant remoteImage() const { return QVariant::fromValue(model_.media().remoteImage()); }
-    QVariant localPreview() const { return QVariant::fromValue(model_.media().localPreview()); }
+    QVariant remoteImage() const {
+        return QVariant::fromValue(model_.calls().media().remoteImage());
+    }
+    QVariant localPreview() const {
+        return QVariant::fromValue(model_.calls().media().localPreview());
+    }
     // Read again whenever the preview changes: cameras may come and go.
-    int cameraCount() const { return model_.media().cameraCount(); }
+    int cameraCount() const { return model_.calls().media().cameraCount(); }
 
 Q_SIGNALS:
     void presentChanged();

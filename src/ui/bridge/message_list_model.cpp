@@ -25,7 +25,27 @@ void MessageListModel::setModel(AppModel* model) {
     if (model_ == model) return;
     if (model_) disconnect(model_, nullptr, this, nullptr);
     model_ = model;
-    if (model_) connect(model_, &AppModel::threadsChanged, this, &MessageListModel::refresh);
+    if (model_) {
+        connect(model_, &AppModel::threadsChanged, this, &MessageListModel::refresh);
+        connect(model_, &AppModel::messageAdded, this,
+                [this](const std::string& thread, const Uuid& id) {
+                    if (thread != number_.toStdString()) return;
+                    // Messages are added at the end, one at a time; anything
+                    // else is a new list.
+                    const ChatThread* current = currentThread();
+                    if (!current || current->messages.empty() ||
+                        current->messages.back().id != id ||
+                        current->messages.size() != rows().size() + 1) {
+                        return refresh();
+                    }
+                    appendRow(rowFor(current->messages.back()));
+                });
+        connect(model_, &AppModel::messageChanged, this,
+                [this](const std::string& thread, const Uuid& id) {
+                    if (thread != number_.toStdString()) return;
+                    if (const Message* m = find(id)) updateRow(rowFor(*m));
+                });
+    }
     refresh();
     Q_EMIT modelChanged();
 }
@@ -37,34 +57,51 @@ void MessageListModel::setNumber(const QString& number) {
     Q_EMIT numberChanged();
 }
 
-void MessageListModel::refresh() {
-    std::vector<MessageRow> next;
+QString MessageListModel::rowKey(const Uuid& id) {
+    return QString::fromStdString(id.text());
+}
+
+const ChatThread* MessageListModel::currentThread() const {
+    if (!model_) return nullptr;
     const std::string wanted = number_.toStdString();
-    const ChatThread* thread = nullptr;
-    if (model_) {
-        for (const ChatThread& t : model_->threads()) {
-            if (t.id == wanted) thread = &t;
+    for (const ChatThread& t : model_->threads()) {
+        if (t.id == wanted) return &t;
+    }
+    return nullptr;
+}
+
+const Message* MessageListModel::find(const Uuid& id) const {
+    const ChatThread* thread = currentThread();
+    if (!thread) return nullptr;
+    for (auto m = thread->messages.rbegin(); m != thread->messages.rend(); ++m) {
+        if (m->id == id) return &*m;
+    }
+    return nullptr;
+}
+
+MessageRow MessageListModel::rowFor(const Message& m) const {
+    MessageRow row;
+    row.key = rowKey(m.id);
+    row.mine = m.sender == "me";
+    row.deleted = m.deletedForEveryone.value_or(false);
+    row.text = QString::fromStdString(m.text);
+    row.kind = QString::fromStdString(m.attachmentKind.value_or(std::string()));
+    row.fileName = QString::fromStdString(m.attachmentName.value_or(std::string()));
+    if (m.attachmentKind == "image" && m.attachmentPath) {
+        if (auto file = model_->attachmentFile(*m.attachmentPath)) {
+            row.image = QUrl::fromLocalFile(QString::fromStdString(file->string()));
         }
     }
-    if (thread) {
+    row.statusLine = statusLine(m);
+    row.expiresAt = m.expiresAt.value_or(-1);
+    return row;
+}
+
+void MessageListModel::refresh() {
+    std::vector<MessageRow> next;
+    if (const ChatThread* thread = currentThread()) {
         next.reserve(thread->messages.size());
-        for (const Message& m : thread->messages) {
-            MessageRow row;
-            row.key = QString::fromStdString(m.id.text());
-            row.mine = m.sender == "me";
-            row.deleted = m.deletedForEveryone.value_or(false);
-            row.text = QString::fromStdString(m.text);
-            row.kind = QString::fromStdString(m.attachmentKind.value_or(std::string()));
-            row.fileName = QString::fromStdString(m.attachmentName.value_or(std::string()));
-            if (m.attachmentKind == "image" && m.attachmentPath) {
-                if (auto file = model_->attachmentFile(*m.attachmentPath)) {
-                    row.image = QUrl::fromLocalFile(QString::fromStdString(file->string()));
-                }
-            }
-            row.statusLine = statusLine(m);
-            row.expiresAt = m.expiresAt.value_or(-1);
-            next.push_back(std::move(row));
-        }
+        for (const Message& m : thread->messages) next.push_back(rowFor(m));
     }
     sync(std::move(next));
 }

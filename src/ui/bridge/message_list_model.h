@@ -23,7 +23,8 @@ struct MessageRow {
 };
 
 // The messages of the thread with `number`, in stored order. A new message
-// adds one row; a status change touches one row.
+// adds one row and a status change touches one row, without reading the
+// others; other changes of the list bring a whole new list.
 class MessageListModel : public RowListModel<MessageRow> {
     Q_OBJECT
     QML_ELEMENT
@@ -62,6 +63,10 @@ Q_SIGNALS:
 
 private:
     void refresh();
+    static QString rowKey(const Uuid& id);
+    const ChatThread* currentThread() const;
+    const Message* find(const Uuid& id) const;
+    MessageRow rowFor(const Message& message) const;
 
     AppModel* model_ = nullptr;
     QString number_;

@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,63 @@ public:
     const std::vector<Row>& rows() const { return rows_; }
 
 protected:
+    using Key = decltype(Row::key);
+
+    // Where the row with `key` is; searched from the end, where the rows
+    // that change (new messages) usually are.
+    std::optional<std::size_t> find(const Key& key) const {
+        for (std::size_t i = rows_.size(); i-- > 0;) {
+            if (rows_[i].key == key) return i;
+        }
+        return std::nullopt;
+    }
+
+    // One row brought up to date without looking at the others: moved to
+    // `at` (inserted there when new), its content signalled when it changed.
+    void placeRow(Row row, std::size_t at) {
+        at = std::min(at, rows_.size());
+        const auto from = find(row.key);
+        if (!from) {
+            beginInsertRows({}, static_cast<int>(at), static_cast<int>(at));
+            rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), std::move(row));
+            endInsertRows();
+            return;
+        }
+        if (*from != at && at < rows_.size()) {
+            // Qt's destination is the row before which it lands, in the old list.
+            const int to = static_cast<int>(at > *from ? at + 1 : at);
+            beginMoveRows({}, static_cast<int>(*from), static_cast<int>(*from), {}, to);
+            const auto first = rows_.begin();
+            if (at < *from) {
+                std::rotate(first + static_cast<std::ptrdiff_t>(at),
+                            first + static_cast<std::ptrdiff_t>(*from),
+                            first + static_cast<std::ptrdiff_t>(*from + 1));
+            } else {
+                std::rotate(first + static_cast<std::ptrdiff_t>(*from),
+                            first + static_cast<std::ptrdiff_t>(*from + 1),
+                            first + static_cast<std::ptrdiff_t>(at + 1));
+            }
+            endMoveRows();
+        }
+        updateRow(std::move(row));
+    }
+
+    // The row with `row.key`, when shown, takes `row`'s content.
+    void updateRow(Row row) {
+        const auto at = find(row.key);
+        if (!at || rows_[*at] == row) return;
+        rows_[*at] = std::move(row);
+        Q_EMIT dataChanged(index(static_cast<int>(*at)), index(static_cast<int>(*at)));
+    }
+
+    // A row after the last.
+    void appendRow(Row row) {
+        const int at = static_cast<int>(rows_.size());
+        beginInsertRows({}, at, at);
+        rows_.push_back(std::move(row));
+        endInsertRows();
+    }
+
     void sync(std::vector<Row> next) {
         const std::size_t oldSize = rows_.size();
         const std::size_t newSize = next.size();

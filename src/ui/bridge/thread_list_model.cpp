@@ -24,6 +24,10 @@ void ThreadListModel::setModel(AppModel* model) {
                             &AppModel::directoryChanged, &AppModel::onlineChanged}) {
             connect(model_, signal, this, &ThreadListModel::refresh);
         }
+        // One thread changed: its row alone, unless a search narrows the list.
+        connect(model_, &AppModel::threadMoved, this, &ThreadListModel::placeThread);
+        connect(model_, &AppModel::messageAdded, this, &ThreadListModel::updateThread);
+        connect(model_, &AppModel::messageChanged, this, &ThreadListModel::updateThread);
     }
     refresh();
     Q_EMIT modelChanged();
@@ -36,6 +40,18 @@ void ThreadListModel::setQuery(const QString& query) {
     Q_EMIT queryChanged();
 }
 
+ThreadRow ThreadListModel::rowFor(const ChatThread& thread) const {
+    ThreadRow row;
+    row.key = QString::fromStdString(thread.id);
+    row.title = QString::fromStdString(model_->displayName(thread.id));
+    if (!thread.messages.empty()) {
+        row.lastText = QString::fromStdString(thread.messages.back().text);
+    }
+    row.updatedAt = thread.updatedAt;
+    row.online = model_->online().contains(thread.id);
+    return row;
+}
+
 void ThreadListModel::refresh() {
     std::vector<ThreadRow> next;
     if (model_) {
@@ -44,21 +60,34 @@ void ThreadListModel::refresh() {
         unicode::ContainsMatcher query(wanted);
         for (const ChatThread& thread : model_->threads()) {
             if (!wanted.empty() && !matches(thread, query)) continue;
-            ThreadRow row;
-            row.key = QString::fromStdString(thread.id);
-            row.title = QString::fromStdString(model_->displayName(thread.id));
-            if (!thread.messages.empty()) {
-                row.lastText = QString::fromStdString(thread.messages.back().text);
-            }
-            row.updatedAt = thread.updatedAt;
-            row.online = model_->online().contains(thread.id);
-            next.push_back(std::move(row));
+            next.push_back(rowFor(thread));
         }
     }
     sync(std::move(next));
-    if (totalCount() != lastTotal_) {
-        lastTotal_ = totalCount();
-        Q_EMIT totalCountChanged();
+    countChanged();
+}
+
+void ThreadListModel::countChanged() {
+    if (totalCount() == lastTotal_) return;
+    lastTotal_ = totalCount();
+    Q_EMIT totalCountChanged();
+}
+
+void ThreadListModel::placeThread(const std::string& number) {
+    if (!unicode::trimmed(query_.toStdString()).empty()) return refresh();
+    const auto& threads = model_->threads();
+    for (std::size_t at = 0; at < threads.size(); ++at) {
+        if (threads[at].id != number) continue;
+        placeRow(rowFor(threads[at]), at);
+        return countChanged();
+    }
+    refresh();
+}
+
+void ThreadListModel::updateThread(const std::string& number) {
+    if (!unicode::trimmed(query_.toStdString()).empty()) return refresh();
+    for (const ChatThread& thread : model_->threads()) {
+        if (thread.id == number) return updateRow(rowFor(thread));
     }
 }
 

@@ -52,6 +52,12 @@ Q_SIGNALS:
 
 private:
     void refresh();
+    void countChanged();
+    ThreadRow rowFor(const ChatThread& thread) const;
+    // The thread with `number` was added or moved; its row follows.
+    void placeThread(const std::string& number);
+    // A message of that thread was added or changed: its row's content.
+    void updateThread(const std::string& number);
 
     AppModel* model_ = nullptr;
     QString query_;
