@@ -31,6 +31,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include "addressing.h"
 #include "histogram.h"
 #include "nats_parser.h"
 #include "numbers/virtual_number.h"
@@ -102,14 +103,6 @@ struct Options {
     std::size_t concurrency = 32;  // registrations in flight
     double rate = 0;               // texts: one step at this rate instead of the search
 };
-
-// Canonical number text for client `index`: "0-1-100-0000" onwards.
-std::string numberFor(std::size_t index) {
-    const std::size_t subscriber = 1'000'000 + index;
-    char text[32];
-    std::snprintf(text, sizeof text, "0-1-%03zu-%04zu", subscriber / 10'000, subscriber % 10'000);
-    return text;
-}
 
 class Load;
 
@@ -237,15 +230,7 @@ public:
 
 private:
     net::ip::address sourceFor(std::size_t index) const {
-        // 127.0.0.2 onwards, skipping .0 and .255 in the last byte.
-        std::uint32_t n =
-            static_cast<std::uint32_t>(index / std::max<std::size_t>(1, options.perSource));
-        std::uint32_t host = 0x7F000002u;
-        for (std::uint32_t i = 0; i < n; ++i) {
-            ++host;
-            if ((host & 0xFF) == 255) host += 2;
-        }
-        return net::ip::address_v4(host);
+        return net::ip::address_v4(loopbackSource(index, options.perSource));
     }
 
     net::executor_work_guard<net::io_context::executor_type> work_;
