@@ -4,408 +4,37 @@
 // in the payload. Two adapters: merrowfax-relay's live endpoint, and
 // nats-server's WebSocket listener speaking the NATS text protocol, where each
 // number subscribes to its own subject and publishes to its partner's.
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <deque>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
-
 #include "addressing.h"
+#include "clock.h"
 #include "histogram.h"
-#include "nats_parser.h"
+#include "load.h"
 #include "numbers/virtual_number.h"
+#include "options.h"
 #include "payload.h"
+#include "process_memory.h"
+#include "report.h"
 
 namespace merrowfax::bench {
 namespace {
 
-namespace net = boost::asio;
-namespace beast = boost::beast;
-namespace websocket = beast::websocket;
-using tcp = net::ip::tcp;
 using namespace std::chrono_literals;
-
-constexpr std::uint64_t kSecond = 1'000'000'000;
-
-std::uint64_t nowNs() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
-
-double unixNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::uint64_t splitmix(std::uint64_t& state) {
     std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
     return z ^ (z >> 31);
-}
-
-// Resident memory of a process in KB, 0 when unknown.
-std::uint64_t residentKb(pid_t pid) {
-    if (pid <= 0) return 0;
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10);
-    return 0;
-}
-
-void result(const char* key, double value) {
-    std::printf("RESULT %s %.6g\n", key, value);
-    std::fflush(stdout);
-}
-
-void note(const std::string& text) {
-    std::fprintf(stderr, "relay_load: %s\n", text.c_str());
-}
-
-double ms(std::uint64_t ns) {
-    return static_cast<double>(ns) / 1e6;
-}
-
-enum class Server { ours, nats };
-
-struct Options {
-    Server server = Server::ours;
-    std::string host = "127.0.0.1";
-    unsigned short port = 0;
-    std::string scenario;
-    pid_t pid = 0;
-    bool quick = false;
-    std::size_t connections = 0;   // 0: the scenario's own count
-    std::size_t perSource = 60;    // clients per loopback source address
-    std::size_t concurrency = 32;  // registrations in flight
-    double rate = 0;               // texts: one step at this rate instead of the search
-};
-
-class Load;
-
-// One client: a registered number (ours) or a subscribed subject (nats).
-class Conn : public std::enable_shared_from_this<Conn> {
-public:
-    Conn(Load& load, std::size_t index);
-
-    void open(const net::ip::address& source, std::function<void(bool)> ready);
-    // Sends a payload to the partner: as is to ours, inside PUB to nats.
-    void send(std::shared_ptr<const std::string> payload, bool binary);
-
-    std::size_t index;
-    std::string number;
-    std::size_t partner;
-    bool alive = false;
-    std::uint64_t closedAt = 0;
-    double readRate = 0;    // a slow reader's bytes per second (0: as fast as it can)
-    int receiveBuffer = 0;  // SO_RCVBUF when set
-    std::size_t pending() const { return out_.size(); }
-
-    // Receive side of the one stream that reaches this client.
-    std::uint32_t maxSeq = 0;
-    bool seenAny = false;
-
-private:
-    struct Out {
-        std::string head;
-        std::shared_ptr<const std::string> body;
-        std::string_view tail;
-        bool binary = false;
-    };
-
-    void handshake();
-    void read();
-    void onRead(beast::error_code ec);
-    void onMessage(std::string_view data, bool binary);
-    void onNats(const NatsParser::Op& op);
-    void deliver(std::string_view payload);
-    void push(Out out);
-    void write();
-    void fail(const char* why);
-
-    Load& load_;
-    websocket::stream<tcp::socket> ws_;
-    beast::flat_buffer in_;
-    std::deque<Out> out_;
-    bool writing_ = false;
-    std::function<void(bool)> ready_;
-    NatsParser nats_;
-    net::steady_timer pause_;
-};
-
-class Load {
-public:
-    explicit Load(Options options)
-        : options(std::move(options)),
-          work_(net::make_work_guard(io)),
-          server_(net::ip::make_address(this->options.host), this->options.port) {}
-
-    net::io_context io{1};
-    Options options;
-    std::vector<std::shared_ptr<Conn>> conns;
-    std::function<void(Conn&, const Stamp&, std::uint64_t)> onStamp;
-    std::size_t closed = 0;
-
-    const tcp::endpoint& server() const { return server_; }
-
-    // Opens clients [from, to) and waits until each is registered; false
-    // when any failed or the time ran out.
-    bool connect(std::size_t from, std::size_t to, std::chrono::seconds timeout) {
-        for (std::size_t i = conns.size(); i < to; ++i)
-            conns.push_back(std::make_shared<Conn>(*this, i));
-        std::size_t next = from, done = 0, failed = 0, flying = 0;
-        std::function<void()> launch = [&] {
-            while (flying < options.concurrency && next < to) {
-                auto& c = conns[next++];
-                ++flying;
-                c->open(sourceFor(c->index), [&](bool ok) {
-                    --flying;
-                    ++done;
-                    if (!ok) ++failed;
-                    launch();
-                });
-            }
-        };
-        launch();
-        const bool inTime = waitUntil([&] { return done == to - from; }, timeout);
-        if (!inTime) note("registration timed out");
-        if (failed) note(std::to_string(failed) + " registrations failed");
-        return inTime && failed == 0;
-    }
-
-    // Runs handlers until `done` or the timeout; false on timeout.
-    bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            io.run_one_for(5ms);
-        }
-        return true;
-    }
-
-    // Calls `tick` every period (a timer, so wake-ups are sub-millisecond)
-    // until it returns false.
-    void every(std::chrono::microseconds period, const std::function<bool()>& tick) {
-        net::steady_timer timer(io);
-        bool done = false;
-        auto when = std::chrono::steady_clock::now();
-        std::function<void()> arm = [&] {
-            when += period;
-            timer.expires_at(when);
-            timer.async_wait([&](beast::error_code) {
-                if (!tick()) {
-                    done = true;
-                    return;
-                }
-                arm();
-            });
-        };
-        if (!tick()) return;
-        arm();
-        while (!done) io.run_one();
-    }
-
-private:
-    net::ip::address sourceFor(std::size_t index) const {
-        return net::ip::address_v4(loopbackSource(index, options.perSource));
-    }
-
-    net::executor_work_guard<net::io_context::executor_type> work_;
-    tcp::endpoint server_;
-};
-
-Conn::Conn(Load& load, std::size_t i)
-    : index(i), number(numberFor(i)), partner(i ^ 1), load_(load), ws_(load.io), pause_(load.io) {}
-
-void Conn::open(const net::ip::address& source, std::function<void(bool)> ready) {
-    ready_ = std::move(ready);
-    auto& socket = ws_.next_layer();
-    beast::error_code ec;
-    socket.open(tcp::v4(), ec);
-    if (!ec) {
-        // Let connect() pick the port per destination: more clients than
-        // ephemeral ports per source address would otherwise allow.
-        int on = 1;
-        ::setsockopt(socket.native_handle(), IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &on, sizeof on);
-        if (receiveBuffer > 0)
-            socket.set_option(net::socket_base::receive_buffer_size(receiveBuffer));
-        socket.bind(tcp::endpoint(source, 0), ec);
-    }
-    if (ec) return fail("socket");
-    socket.async_connect(load_.server(), [self = shared_from_this()](beast::error_code ec) {
-        if (ec) return self->fail("connect");
-        self->handshake();
-    });
-}
-
-void Conn::handshake() {
-    ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
-    ws_.read_message_max(64 * 1024 * 1024);
-    ws_.auto_fragment(false);
-    if (load_.options.scenario == "screens") ws_.write_buffer_bytes(64 * 1024);
-    ws_.next_layer().set_option(tcp::no_delay(true));
-    std::string target = "/";
-    if (load_.options.server == Server::ours)
-        target = "/merrowfax/live?number=" + number + "&name=Bench&device=Mac&computer=bench-" +
-                 std::to_string(::getpid()) + "-" + std::to_string(index);
-    const std::string host = load_.options.host + ":" + std::to_string(load_.options.port);
-    ws_.async_handshake(host, target, [self = shared_from_this()](beast::error_code ec) {
-        if (ec) return self->fail("handshake");
-        self->alive = true;
-        if (self->load_.options.server == Server::nats) {
-            auto hello = std::make_shared<const std::string>(
-                R"(CONNECT {"verbose":false,"pedantic":false,"headers":false,"protocol":1,)"
-                R"("lang":"cpp","version":"0.1","name":"relay_load"})"
-                "\r\nSUB " +
-                self->number + " 1\r\nPING\r\n");
-            self->push({{}, std::move(hello), {}, false});
-        }
-        self->read();
-    });
-}
-
-void Conn::send(std::shared_ptr<const std::string> payload, bool binary) {
-    if (!alive) return;
-    if (load_.options.server == Server::ours) return push({{}, std::move(payload), {}, binary});
-    const auto& to = load_.conns[partner]->number;
-    std::string head = "PUB " + to + " " + std::to_string(payload->size()) + "\r\n";
-    push({std::move(head), std::move(payload), "\r\n", true});
-}
-
-void Conn::push(Out out) {
-    out_.push_back(std::move(out));
-    if (!writing_) write();
-}
-
-void Conn::write() {
-    if (out_.empty() || !alive) {
-        writing_ = false;
-        return;
-    }
-    writing_ = true;
-    const auto& f = out_.front();
-    ws_.binary(f.binary);
-    const std::array<net::const_buffer, 3> buffers{
-        net::buffer(f.head), f.body ? net::buffer(*f.body) : net::const_buffer{},
-        net::buffer(f.tail.data(), f.tail.size())};
-    ws_.async_write(buffers, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-        self->out_.pop_front();
-        if (ec) return self->fail("write");
-        self->write();
-    });
-}
-
-void Conn::read() {
-    ws_.async_read(
-        in_, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
-}
-
-void Conn::onRead(beast::error_code ec) {
-    if (ec) return fail("read");
-    const auto data = in_.cdata();
-    const std::size_t size = data.size();
-    onMessage(std::string_view(static_cast<const char*>(data.data()), size), ws_.got_binary());
-    in_.consume(size);
-    if (!alive) return;
-    if (readRate <= 0) return read();
-    // Paced by bytes, not messages: nats-server packs several operations into
-    // one WebSocket message.
-    pause_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(static_cast<double>(size) / readRate)));
-    pause_.async_wait([self = shared_from_this()](beast::error_code) { self->read(); });
-}
-
-void Conn::onMessage(std::string_view data, bool binary) {
-    if (load_.options.server == Server::nats) {
-        if (!nats_.feed(data, [this](const NatsParser::Op& op) { onNats(op); }))
-            fail("bad NATS protocol");
-        return;
-    }
-    if (binary || !ready_) return deliver(data);
-    // Before "pin" only the relay's own records come.
-    if (data.find(R"("op":"pin")") != std::string_view::npos) {
-        auto done = std::move(ready_);
-        ready_ = nullptr;
-        done(true);
-    } else if (data.find(R"("op":"denied")") != std::string_view::npos) {
-        fail("denied");
-    }
-}
-
-void Conn::onNats(const NatsParser::Op& op) {
-    using Kind = NatsParser::Kind;
-    switch (op.kind) {
-        case Kind::msg:
-            deliver(op.payload);
-            break;
-        case Kind::ping:
-            push({{}, std::make_shared<const std::string>("PONG\r\n"), {}, false});
-            break;
-        case Kind::pong:
-            if (ready_) {
-                auto done = std::move(ready_);
-                ready_ = nullptr;
-                done(true);
-            }
-            break;
-        case Kind::err:
-            note("nats error on " + number + ":" + std::string(op.payload));
-            break;
-        case Kind::info:
-        case Kind::ok:
-            break;
-    }
-}
-
-void Conn::deliver(std::string_view payload) {
-    const auto now = nowNs();
-    std::optional<Stamp> stamp;
-    if (!payload.empty() && payload.front() == '{') {
-        stamp = textStamp(payload);
-    } else {
-        stamp = mediaStamp(payload);
-    }
-    if (stamp && load_.onStamp) load_.onStamp(*this, *stamp, now);
-}
-
-void Conn::fail(const char* why) {
-    if (alive) {
-        ++load_.closed;
-        closedAt = nowNs();
-    }
-    alive = false;
-    if (ready_) {
-        note(number + ": " + why);
-        auto done = std::move(ready_);
-        ready_ = nullptr;
-        done(false);
-    }
-    pause_.cancel();
-    beast::error_code ignored;
-    ws_.next_layer().close(ignored);
 }
 
 // --- open loop -------------------------------------------------------------
@@ -420,7 +49,7 @@ struct OpenLoop {
     std::uint64_t drainNs = kSecond;  // how long late messages may still arrive
     bool stampIntended = true;        // stamp the due time (open loop) or the send time
     std::vector<std::size_t> senders;
-    std::function<std::shared_ptr<const std::string>(Conn& from, Stamp)> make;
+    std::function<std::shared_ptr<const std::string>(Client& from, Stamp)> make;
     bool binary = false;
 };
 
@@ -443,7 +72,7 @@ LoopResult runOpenLoop(Load& load, const OpenLoop& loop) {
         c->maxSeq = 0;
         c->seenAny = false;
     }
-    load.onStamp = [&](Conn& c, const Stamp& s, std::uint64_t now) {
+    load.onStamp = [&](Client& c, const Stamp& s, std::uint64_t now) {
         if (c.seenAny && s.seq < c.maxSeq) {
             if (s.sentNs >= from && s.sentNs < until) ++r.reordered;
         } else {
@@ -467,7 +96,7 @@ LoopResult runOpenLoop(Load& load, const OpenLoop& loop) {
             const auto when = start + static_cast<std::uint64_t>(static_cast<double>(k) * interval);
             if (when >= until) return false;
             r.lag.record(now - when);
-            Conn& from_ = *load.conns[loop.senders[next]];
+            Client& from_ = *load.conns[loop.senders[next]];
             next = (next + 1) % loop.senders.size();
             const Stamp stamp{loop.stampIntended ? when : nowNs(), seq[from_.index]++};
             if (!from_.alive) continue;
@@ -516,7 +145,7 @@ int texts(Load& load) {
     loop.measureNs = o.quick ? kSecond : 2 * kSecond;
     loop.drainNs = kSecond;
     loop.senders = everyone(n);
-    loop.make = [&](Conn& from, Stamp s) {
+    loop.make = [&](Client& from, Stamp s) {
         const auto& to = load.conns[from.partner]->number;
         return std::make_shared<const std::string>(
             textRecord(to, upperUuid(splitmix(ids), splitmix(ids)), s, unixNow(), 300));
@@ -589,7 +218,7 @@ int audio(Load& load) {
     loop.stampIntended = false;
     loop.binary = true;
     loop.senders = everyone(n);
-    loop.make = [&](Conn& from, Stamp s) {
+    loop.make = [&](Client& from, Stamp s) {
         return std::make_shared<const std::string>(
             mediaFrame(2, load.conns[from.partner]->number, s, 680));
     };
@@ -619,8 +248,9 @@ int screens(Load& load) {
     const auto& o = load.options;
     const std::size_t streams = countOr(o, 12) / 2;
     const std::size_t n = streams * 2;
-    load.conns.push_back(std::make_shared<Conn>(load, 0));
-    load.conns.push_back(std::make_shared<Conn>(load, 1));
+    load.writeBufferBytes = 64 * 1024;  // 900 KB frames go out in fewer, larger writes
+    load.create(2);
+    // A small receive buffer, so the slow receiver's backlog stays with the server.
     load.conns[1]->receiveBuffer = 64 * 1024;
     if (!registerAll(load, n)) return 1;
     constexpr std::size_t kFrame = 900 * 1024;
@@ -629,7 +259,7 @@ int screens(Load& load) {
     loop.warmNs = kSecond;
     loop.measureNs = (o.quick ? 4 : 8) * kSecond;
     for (std::size_t s = 0; s < streams; ++s) loop.senders.push_back(2 * s);
-    loop.make = [&](Conn& from, Stamp s) {
+    loop.make = [&](Client& from, Stamp s) {
         return std::make_shared<const std::string>(
             mediaFrame(5, load.conns[from.partner]->number, s, kFrame));
     };
@@ -642,7 +272,7 @@ int screens(Load& load) {
         const std::uint64_t start = nowNs() + 1'000'000;
         const std::uint64_t from = start + loop.warmNs;
         const std::uint64_t until = from + loop.measureNs;
-        load.onStamp = [&](Conn& c, const Stamp& s, std::uint64_t now) {
+        load.onStamp = [&](Client& c, const Stamp& s, std::uint64_t now) {
             if (s.sentNs < from || s.sentNs >= until) return;
             if (c.index == 1) {
                 slowAge.record(now - s.sentNs);
@@ -670,7 +300,7 @@ int screens(Load& load) {
             for (; k < due; ++k) {
                 if (start + static_cast<std::uint64_t>(static_cast<double>(k) * interval) >= until)
                     return false;
-                Conn& sender = *load.conns[loop.senders[k % streams]];
+                Client& sender = *load.conns[loop.senders[k % streams]];
                 if (!sender.alive) continue;
                 const Stamp stamp{nowNs(), seq[sender.index]++};
                 const bool counted = stamp.sentNs >= from && stamp.sentNs < until;
