@@ -8,6 +8,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "addressing.h"
 #include "histogram.h"
 #include "nats_parser.h"
 #include "payload.h"
@@ -155,6 +156,17 @@ TEST(Payload, MediaFrameIsOneTheRelayRoutes) {
     EXPECT_EQ(stamp->sentNs, ~0ull - 5);
     EXPECT_EQ(stamp->seq, 0xFFFFFFFFu);
     EXPECT_FALSE(mediaStamp(frame.substr(0, 20)));
+}
+
+TEST(Addressing, NumbersAndSourcesFollowTheIndex) {
+    EXPECT_EQ(numberFor(0), "0-1-100-0000");
+    EXPECT_EQ(numberFor(12'345), "0-1-101-2345");
+    // 60 clients a source from 127.0.0.2; the last byte never 255 or 0.
+    EXPECT_EQ(loopbackSource(59, 60), 0x7F000002u);
+    EXPECT_EQ(loopbackSource(60, 60), 0x7F000003u);
+    EXPECT_EQ(loopbackSource(252 * 60, 60), 0x7F0000FEu);
+    EXPECT_EQ(loopbackSource(253 * 60, 60), 0x7F000101u);
+    EXPECT_EQ(loopbackSource(3, 0), loopbackSource(3, 1));
 }
 
 }  // namespace
