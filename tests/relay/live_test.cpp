@@ -12,6 +12,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+// The numbers in the next presence list a connection gets.
+std::vector<std::string> nextPresence(Joined& joined) {
+    const auto list = joined.client->waitFor("presence");
+    return list ? presenceOf(*list) : std::vector<std::string>{"(no list came)"};
+}
+
 class LiveTest : public ::testing::Test {
 protected:
     RelayProcess relay;
@@ -140,9 +146,7 @@ TEST_F(LiveTest, RoutesBinaryFramesByTargetStampedWithTheSender) {
 
 TEST_F(LiveTest, PresenceFollowsTheBookNeverNamesItselfAndReportsDepartures) {
     auto a = join(relay, device(1));
-    auto first = a.client->waitFor("presence");
-    ASSERT_TRUE(first);
-    EXPECT_THAT(presenceOf(*first), IsEmpty());
+    EXPECT_THAT(nextPresence(a), IsEmpty());
 
     // a's stored book names 2 and a itself; 3 is a stranger.
     a.client->sendText(
@@ -151,18 +155,14 @@ TEST_F(LiveTest, PresenceFollowsTheBookNeverNamesItselfAndReportsDepartures) {
     drain(*a.client);
     auto b = join(relay, device(2));
     auto c = join(relay, device(3));
-    auto own = c.client->waitFor("presence");  // c's first list: the barrier for a's update
-    ASSERT_TRUE(own);
-    EXPECT_THAT(presenceOf(*own), IsEmpty());  // nobody follows... and c follows nobody
+    EXPECT_THAT(nextPresence(c), IsEmpty());  // c's first list: the barrier for a's update
     auto seen = drain(*a.client, true);
     ASSERT_FALSE(seen.empty());
     EXPECT_THAT(presenceOf(parseJson(seen.back())), ElementsAre("0-1-555-1002"));
 
     // b goes: a hears it, c does not.
     b.client->close();
-    auto gone = a.client->waitFor("presence");
-    ASSERT_TRUE(gone);
-    EXPECT_THAT(presenceOf(*gone), IsEmpty());
+    EXPECT_THAT(nextPresence(a), IsEmpty());
     for (const auto& m : drain(*c.client, true))
         EXPECT_EQ(m.find("presence"), std::string::npos) << m;
 }
@@ -189,21 +189,15 @@ TEST_F(LiveTest, StrangersSeeNobodyUntilTheOtherSideAnswersOrKnowsThem) {
     const std::string target = number(4);
     c.client->sendBinary(std::string("\x03", 1) + static_cast<char>(target.size()) + target + "x");
     for (const auto& list : presenceLists(*c.client)) EXPECT_THAT(list, IsEmpty());
-    auto dList = d.client->waitFor("presence");
-    ASSERT_TRUE(dList);
-    EXPECT_THAT(presenceOf(*dList), ElementsAre("0-1-555-1003"));
+    EXPECT_THAT(nextPresence(d), ElementsAre("0-1-555-1003"));
 
     // e has c in its book: one record to e is enough.
     c.client->sendText(R"({"op":"text","to":"0-1-555-1005","text":"hi"})");
-    auto seesE = c.client->waitFor("presence");
-    ASSERT_TRUE(seesE);
-    EXPECT_THAT(presenceOf(*seesE), ElementsAre("0-1-555-1005"));
+    EXPECT_THAT(nextPresence(c), ElementsAre("0-1-555-1005"));
 
     // d answers: now c sees d too.
     d.client->sendText(R"({"op":"text","to":"0-1-555-1003","text":"who?"})");
-    auto seesD = c.client->waitFor("presence");
-    ASSERT_TRUE(seesD);
-    EXPECT_THAT(presenceOf(*seesD), ElementsAre("0-1-555-1004", "0-1-555-1005"));
+    EXPECT_THAT(nextPresence(c), ElementsAre("0-1-555-1004", "0-1-555-1005"));
 }
 
 TEST_F(LiveTest, ABlockedNumberNeverSeesTheBlocker) {
@@ -213,9 +207,7 @@ TEST_F(LiveTest, ABlockedNumberNeverSeesTheBlocker) {
     a.client->sendText(blocksB);
     drain(*a.client);
     auto b = join(relay, device(2));
-    auto aList = a.client->waitFor("presence");  // a still sees b: its own book
-    ASSERT_TRUE(aList);
-    EXPECT_THAT(presenceOf(*aList), ElementsAre("0-1-555-1002"));
+    EXPECT_THAT(nextPresence(a), ElementsAre("0-1-555-1002"));  // a still sees b: its own book
     b.client->sendText(R"({"op":"book","contacts":[{"name":"Ann","number":"0-1-555-1001"}]})");
     // b texts a and a even answers: b's lists never name a.
     b.client->sendText(R"({"op":"text","to":"0-1-555-1001","text":"hi"})");
@@ -226,15 +218,11 @@ TEST_F(LiveTest, ABlockedNumberNeverSeesTheBlocker) {
     for (const auto& list : presenceLists(*b.client)) EXPECT_THAT(list, IsEmpty());
     // Unblocking shows a to b at once.
     a.client->sendText(R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002"}]})");
-    auto shown = b.client->waitFor("presence");
-    ASSERT_TRUE(shown);
-    EXPECT_THAT(presenceOf(*shown), ElementsAre("0-1-555-1001"));
+    EXPECT_THAT(nextPresence(b), ElementsAre("0-1-555-1001"));
     // Blocked again from a second connection of a: hidden again.
     auto a2 = join(relay, makeDevice(number(1), "Ann", "ipad-of-ann"));
     a2.client->sendText(blocksB);
-    auto hidden = b.client->waitFor("presence");
-    ASSERT_TRUE(hidden);
-    EXPECT_THAT(presenceOf(*hidden), IsEmpty());
+    EXPECT_THAT(nextPresence(b), IsEmpty());
 }
 
 TEST_F(LiveTest, BookRoundTripAcrossConnectionsAndRestart) {
