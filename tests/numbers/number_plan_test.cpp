@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "numbers/country.h"
 #include "numbers/plan_tables.h"
@@ -74,24 +73,4 @@ TEST(NumberPlan, CodesLongestFirstAndCitiesKeptValid) {
     EXPECT_EQ(cityCodeKeptValid("1", 209), 209);  // the United States has a 209th city
     EXPECT_EQ(cityCodeKeptValid("65", 7), 1);     // Singapore has only one
     EXPECT_EQ(cityCodeKeptValid("999", 7), 1);    // no such country
-}
-
-TEST(NumberPlan, FirstUseFromTwoThreadsBuildsOneTable) {
-    // Each test runs in its own process, so these threads race on first use.
-    const std::vector<Country>* sortedA = nullptr;
-    const std::vector<Country>* sortedB = nullptr;
-    std::size_t citiesA = 0, citiesB = 0;
-    std::thread a([&] {
-        sortedA = &Country::all();
-        citiesA = cities("1").size();
-    });
-    std::thread b([&] {
-        citiesB = cities("1").size();
-        sortedB = &Country::all();
-    });
-    a.join();
-    b.join();
-    EXPECT_EQ(sortedA, sortedB);
-    EXPECT_EQ(citiesA, 500u);
-    EXPECT_EQ(citiesB, 500u);
 }

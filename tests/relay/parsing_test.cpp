@@ -39,10 +39,13 @@ TEST(QueryTest, TargetsDecodeOrRefuseWhole) {
         ASSERT_NE(t->find("name"), nullptr) << c.target;
         EXPECT_EQ(*t->find("name"), c.name) << c.target;
     }
-    std::string many = "/x?";
-    for (int i = 0; i < 40; ++i) many += "a=1&";
-    EXPECT_FALSE(parseTarget(many));
-    EXPECT_FALSE(parseTarget("/x?a=" + std::string(9000, 'a')));
+    // At most 32 items and 8 KiB.
+    std::string many = "/x?a=1";
+    for (int i = 1; i < 32; ++i) many += "&a=1";
+    EXPECT_TRUE(parseTarget(many));
+    EXPECT_FALSE(parseTarget(many + "&a=1"));
+    EXPECT_TRUE(parseTarget("/x?a=" + std::string(8192 - 5, 'a')));
+    EXPECT_FALSE(parseTarget("/x?a=" + std::string(8192 - 4, 'a')));
 }
 
 TEST(QueryTest, Registration) {
