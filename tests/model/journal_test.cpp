@@ -28,41 +28,27 @@ struct Live {
         Message m = fixture::message("them", sentAt, text, MessageStatus::delivered);
         auto it = std::find_if(db.threads.begin(), db.threads.end(),
                                [&](const ChatThread& t) { return t.id == number; });
-        if (it == db.threads.end()) {
-            db.threads.push_back({number, number, {}, sentAt});
-            it = db.threads.end() - 1;
-        }
+        if (it == db.threads.end()) it = db.threads.insert(it, {number, number, {}, sentAt});
         it->updatedAt = sentAt;
         it->messages.push_back(m);
+        db.directory[number] = "Name of " + number;
+        EXPECT_TRUE(store.saveMessage(*it, m, {{number, db.directory[number]}}));
         std::stable_sort(db.threads.begin(), db.threads.end(),
                          [](const auto& a, const auto& b) { return a.updatedAt > b.updatedAt; });
-        db.directory[number] = "Name of " + number;
-        EXPECT_TRUE(stored(number, m.id));
         return *find(m.id);
     }
     void setStatus(const Uuid& id, MessageStatus status) {
-        for (const ChatThread& t : db.threads) {
-            for (const Message& m : t.messages) {
-                if (m.id != id) continue;
-                find(id)->status = status;
-                EXPECT_TRUE(store.saveMessage(t, m));
-            }
-        }
-    }
-    bool stored(const std::string& number, const Uuid& id) {
-        for (const ChatThread& t : db.threads) {
-            if (t.id == number) {
-                return store.saveMessage(t, *find(id), {{number, db.directory[number]}});
-            }
-        }
-        return false;
+        for (ChatThread& t : db.threads)
+            for (Message& m : t.messages)
+                if (m.id == id) {
+                    m.status = status;
+                    EXPECT_TRUE(store.saveMessage(t, m));
+                }
     }
     Message* find(const Uuid& id) {
-        for (ChatThread& t : db.threads) {
-            for (Message& m : t.messages) {
+        for (ChatThread& t : db.threads)
+            for (Message& m : t.messages)
                 if (m.id == id) return &m;
-            }
-        }
         return nullptr;
     }
 };

@@ -27,9 +27,18 @@ std::string threadWith(const std::string& messages,
            "}]";
 }
 
-std::string messageWithDate(const std::string& date) {
-    return R"({"id":"0C9A8B7E-1111-4222-8333-444455556666","sender":"me","sentAt":)" + date +
-           R"(,"text":"","status":"sent"})";
+// kMessage with `from` replaced by `to`.
+std::string messageWith(const std::string& from, const std::string& to) {
+    std::string m = kMessage;
+    return m.replace(m.find(from), from.size(), to);
+}
+
+// The "account" key of a database, its number made of these JSON values.
+std::string accountWith(const std::string& city = "1", const std::string& subscriber = "2345678") {
+    return R"(,"account":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","deviceId":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F",)"
+           R"("displayName":"A","number":{"country":"0","cityCode":)" +
+           city + R"(,"subscriber":)" + subscriber +
+           R"(},"createdAt":1,"isCompanion":false,"linkedDevices":[]})";
 }
 
 }  // namespace
@@ -83,7 +92,7 @@ TEST(RecordJson, WritesReferenceDatesUpperCaseIdsAndOmitsAbsentOptionals) {
         {"1.7976931348623157e308", 1.7976931348623157e308},
     };
     for (const auto& [text, value] : dates) {
-        auto read = decodeMessage(messageWithDate(text));
+        auto read = decodeMessage(messageWith(R"("sentAt":60)", R"("sentAt":)" + text));
         ASSERT_TRUE(read) << text;
         EXPECT_EQ(read->sentAt, value) << text;
     }
@@ -107,37 +116,32 @@ TEST(RecordJson, DatesSurviveExactly) {
 }
 
 TEST(RecordJson, ToleratedAbsences) {
-    const std::string account =
-        R"(,"account":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","deviceId":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F",)"
-        R"("displayName":"A","number":{"country":"0","cityCode":1,"subscriber":2345678},"createdAt":1,)"
-        R"("isCompanion":false,"linkedDevices":[]})";
-    const std::string contacts =
-        R"({"deviceId":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","contacts":[{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F",)"
-        R"("name":"B","number":"0-1-234-5678"}],"threads":[],"calls":[],"directory":{},"channelId":null,"lockScreenTalk":null})";
-    auto db = decodeDatabase(databaseWith("[]", account));
+    auto db = decodeDatabase(databaseWith("[]", accountWith()));
     ASSERT_TRUE(db);
     ASSERT_TRUE(db->account);
     EXPECT_EQ(db->account->accountKind, "personal");
     EXPECT_FALSE(db->channelId);
     EXPECT_FALSE(db->lockScreenTalk);
-    db = decodeDatabase(contacts);
+    std::string contact = databaseWith("[]", R"(,"channelId":null,"lockScreenTalk":null)");
+    contact.replace(
+        contact.find("[]"), 2,
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"B","number":"0-1-234-5678"}])");
+    db = decodeDatabase(contact);
     ASSERT_TRUE(db);
     ASSERT_EQ(db->contacts.size(), 1u);
     EXPECT_FALSE(db->contacts[0].blocked);
     EXPECT_FALSE(db->channelId);
 
     // Optional message keys given as null read as absent; unknown keys are skipped.
-    db = decodeDatabase(databaseWith(
-        threadWith(kMessage.substr(0, kMessage.size() - 1) +
-                   R"(,"expiresAt":null,"attachmentName":null,"later":{"a":[1,{"b":null}]}})")));
+    db = decodeDatabase(databaseWith(threadWith(messageWith(
+        "}", R"(,"expiresAt":null,"attachmentName":null,"later":{"a":[1,{"b":null}]}})"))));
     ASSERT_TRUE(db);
     EXPECT_FALSE(db->threads[0].messages[0].expiresAt);
     EXPECT_FALSE(db->threads[0].messages[0].attachmentName);
 
     // Escapes decode, and Hangul (led by ED, like an encoded surrogate) stays valid.
-    std::string escaped = kMessage;
-    escaped.replace(escaped.find(R"("hi")"), 4, "\"\xED\x95\x9C\\u00e9\\ud83d\\ude00\\n\\u0000\"");
-    db = decodeDatabase(databaseWith(threadWith(escaped)));
+    db = decodeDatabase(databaseWith(
+        threadWith(messageWith(R"("hi")", "\"\xED\x95\x9C\\u00e9\\ud83d\\ude00\\n\\u0000\""))));
     ASSERT_TRUE(db);
     EXPECT_EQ(db->threads[0].messages[0].text,
               std::string("\xED\x95\x9C\xC3\xA9\xF0\x9F\x98\x80\n\0", 11));
@@ -145,24 +149,16 @@ TEST(RecordJson, ToleratedAbsences) {
 
 // Each input must fail the whole document, never give part of it.
 TEST(RecordJson, StrictFailures) {
-    const std::string valid = databaseWith(threadWith(kMessage));
-    ASSERT_TRUE(decodeDatabase(valid));
-    auto lower = decodeDatabase(databaseWith(threadWith(
-        R"({"id":"0c9a8b7e-1111-4222-8333-44445555666f","sender":"me","sentAt":60,"text":"hi","status":"sent"})")));
+    ASSERT_TRUE(decodeDatabase(databaseWith(threadWith(kMessage))));
+    auto lower = decodeDatabase(databaseWith(threadWith(messageWith(
+        "0C9A8B7E-1111-4222-8333-444455556666", "0c9a8b7e-1111-4222-8333-44445555666f"))));
     ASSERT_TRUE(lower);
     EXPECT_EQ(lower->threads[0].messages[0].id.text(), "0C9A8B7E-1111-4222-8333-44445555666F");
-    auto messageWith = [](const std::string& from, const std::string& to) {
-        std::string m = kMessage;
-        m.replace(m.find(from), from.size(), to);
-        return databaseWith(threadWith(m));
+    auto withMessage = [](const std::string& from, const std::string& to) {
+        return databaseWith(threadWith(messageWith(from, to)));
     };
     auto numberWith = [](const std::string& city, const std::string& subscriber) {
-        return databaseWith(
-            "[]",
-            R"(,"account":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","deviceId":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F",)"
-            R"("displayName":"A","number":{"country":"0","cityCode":)" +
-                city + R"(,"subscriber":)" + subscriber +
-                R"(},"createdAt":1,"isCompanion":false,"linkedDevices":[]})");
+        return databaseWith("[]", accountWith(city, subscriber));
     };
     ASSERT_TRUE(decodeDatabase(numberWith("1", "2345678")));
     ASSERT_TRUE(decodeDatabase(numberWith("1.0", "2e6")));  // integral, however written
@@ -176,19 +172,19 @@ TEST(RecordJson, StrictFailures) {
         databaseWith(threadWith(kMessage, "")),                      // thread without updatedAt
         databaseWith(threadWith(kMessage, R"(,"updatedAt":"60")")),  // date as text
         databaseWith(threadWith(kMessage, R"(,"updatedAt":null)")),  // null for required
-        messageWith(R"("sender":"me",)", ""),                        // missing required key
-        messageWith(id, R"("id":"not-a-uuid")"),
-        messageWith(id, R"("id":"0C9A8B7E-1111-4222-8333-4444555566667")"),
-        messageWith(id, R"("id":"0C9A8B7E-1111-4222-8333-44445555666G")"),
-        messageWith(id, R"("id":"0C9A8B7E11111-4222-8333-444455556666")"),
-        messageWith(id, R"("id":"+C9A8B7E-1111-4222-8333-444455556666")"),
-        messageWith(R"("status":"sent")", R"("status":"sent","status":"sent")"),  // duplicate key
-        messageWith(R"("text":"hi")", R"("text":7)"),
-        messageWith(R"("text":"hi")", R"("text":"hi","deletedForEveryone":1)"),
-        messageWith(R"("text":"hi")", "\"text\":\"\xC3\x28\""),  // invalid UTF-8
-        messageWith(R"("text":"hi")", R"("text":"\udc00")"),     // lone surrogate escape
-        messageWith(R"("text":"hi")", R"("text":"\ud800")"),
-        messageWith(R"("sentAt":60)", R"("sentAt":1e400)"),
+        withMessage(R"("sender":"me",)", ""),                        // missing required key
+        withMessage(id, R"("id":"not-a-uuid")"),
+        withMessage(id, R"("id":"0C9A8B7E-1111-4222-8333-4444555566667")"),
+        withMessage(id, R"("id":"0C9A8B7E-1111-4222-8333-44445555666G")"),
+        withMessage(id, R"("id":"0C9A8B7E11111-4222-8333-444455556666")"),
+        withMessage(id, R"("id":"+C9A8B7E-1111-4222-8333-444455556666")"),
+        withMessage(R"("status":"sent")", R"("status":"sent","status":"sent")"),  // duplicate key
+        withMessage(R"("text":"hi")", R"("text":7)"),
+        withMessage(R"("text":"hi")", R"("text":"hi","deletedForEveryone":1)"),
+        withMessage(R"("text":"hi")", "\"text\":\"\xC3\x28\""),  // invalid UTF-8
+        withMessage(R"("text":"hi")", R"("text":"\udc00")"),     // lone surrogate escape
+        withMessage(R"("text":"hi")", R"("text":"\ud800")"),
+        withMessage(R"("sentAt":60)", R"("sentAt":1e400)"),
         numberWith("1e300", "2345678"),
         numberWith("1", "-5"),
         numberWith("1", "2345678.5"),
@@ -232,42 +228,35 @@ TEST(RecordJson, BrokenUtf8InMemoryIsRepairedSoTheDocumentReadsBack) {
     EXPECT_TRUE(back->directory.count("a\xEF\xBF\xBDz"));
 }
 
+// Words a newer version may write read as "other" and are written back as
+// they were; known words are exact.
 TEST(RecordJson, StatusAndDirectionWordsReadAsEnumsAndWriteBackUnchanged) {
-    auto messageWithStatus = [](const std::string& status) {
-        return R"({"id":"0C9A8B7E-1111-4222-8333-444455556666","sender":"me","sentAt":60,"text":"hi","status":)" +
-               status + "}";
+    auto withStatus = [](const std::string& status) {
+        return databaseWith(threadWith(messageWith(R"("sent")", status)));
     };
-    auto callWithDirection = [](const std::string& direction) {
-        return R"(,"calls":[{"id":"0C9A8B7E-1111-4222-8333-444455556666","number":"0-1-234-5678","name":"Ana","video":false,"direction":)" +
-               direction + R"(,"at":60,"duration":0}])";
+    auto withDirection = [](const std::string& direction) {
+        return databaseWith("[]").replace(
+            databaseWith("[]").find(R"("calls":[])"), 10,
+            R"("calls":[{"id":"0C9A8B7E-1111-4222-8333-444455556666","number":"0-1-234-5678","name":"Ana","video":false,"direction":)" +
+                direction + R"(,"at":60,"duration":0}])");
     };
-    auto databaseWithCall = [&](const std::string& direction) {
-        std::string json = databaseWith("[]");
-        const std::string emptyCalls = R"(,"calls":[])";
-        json.replace(json.find(emptyCalls), emptyCalls.size(), callWithDirection(direction));
-        return json;
-    };
-
     const std::pair<const char*, MessageStatus> statuses[] = {
         {"waiting", MessageStatus::waiting},
         {"sent", MessageStatus::sent},
         {"delivered", MessageStatus::delivered},
         {"deleted", MessageStatus::deleted},
-        {"read", MessageStatus::other},  // a newer version's word
-        {"Sent", MessageStatus::other},  // words are exact
+        {"read", MessageStatus::other},
+        {"Sent", MessageStatus::other},
         {"", MessageStatus::other},
     };
     for (const auto& [word, status] : statuses) {
-        const std::string json =
-            databaseWith(threadWith(messageWithStatus("\"" + std::string(word) + "\"")));
+        const std::string json = withStatus("\"" + std::string(word) + "\"");
         const auto db = decodeDatabase(json);
         ASSERT_TRUE(db) << word;
-        const Message& m = db->threads[0].messages[0];
-        EXPECT_EQ(m.status, status) << word;
-        EXPECT_EQ(wordOf(m.status), word);
+        EXPECT_EQ(db->threads[0].messages[0].status, status) << word;
+        EXPECT_EQ(wordOf(db->threads[0].messages[0].status), word);
         EXPECT_EQ(encodeDatabase(*db), json) << word;
     }
-
     const std::pair<const char*, CallDirection> directions[] = {
         {"outgoing", CallDirection::outgoing},
         {"incoming", CallDirection::incoming},
@@ -275,7 +264,7 @@ TEST(RecordJson, StatusAndDirectionWordsReadAsEnumsAndWriteBackUnchanged) {
         {"rejected", CallDirection::other},
     };
     for (const auto& [word, direction] : directions) {
-        const std::string json = databaseWithCall("\"" + std::string(word) + "\"");
+        const std::string json = withDirection("\"" + std::string(word) + "\"");
         const auto db = decodeDatabase(json);
         ASSERT_TRUE(db) << word;
         EXPECT_EQ(db->calls[0].direction, direction) << word;
@@ -283,18 +272,15 @@ TEST(RecordJson, StatusAndDirectionWordsReadAsEnumsAndWriteBackUnchanged) {
     }
 
     // An unknown word is replaced by the next status set, and forgotten.
-    auto db = decodeDatabase(databaseWith(threadWith(messageWithStatus(R"("read")"))));
+    auto db = decodeDatabase(withStatus(R"("read")"));
     ASSERT_TRUE(db);
     Message& m = db->threads[0].messages[0];
     m.status = MessageStatus::delivered;
     EXPECT_NE(encodeDatabase(*db).find(R"("status":"delivered")"), std::string::npos);
     EXPECT_EQ(m, *decodeMessage(encodeMessage(m)));
-
     // Still strict about the type.
-    EXPECT_FALSE(decodeDatabase(databaseWith(threadWith(messageWithStatus("1")))));
-    EXPECT_FALSE(decodeDatabase(databaseWith(threadWith(messageWithStatus("null")))));
-    EXPECT_FALSE(decodeDatabase(databaseWithCall("true")));
-
+    for (const auto& json : {withStatus("1"), withStatus("null"), withDirection("true")})
+        EXPECT_FALSE(decodeDatabase(json)) << json;
     EXPECT_EQ(wordOf(CallPhase::dialing), "dialing");
     EXPECT_EQ(wordOf(CallPhase::active), "active");
 }

@@ -15,15 +15,13 @@ Device device(int i) {
 }
 
 std::string textTo(const std::string& to, std::size_t bytes) {
-    return R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF","to":")" + to +
-           R"(","text":")" + std::string(bytes, 'x') + R"("})";
+    return textRecord(to, std::string(bytes, 'x'));
 }
 
 void expectServing(const RelayProcess& relay) {
     auto probe = join(relay, device(99));
     ASSERT_TRUE(probe.client);
-    probe.client->sendText(R"({"op":"ping"})");
-    EXPECT_TRUE(probe.client->waitFor("pong"));
+    EXPECT_TRUE(pongs(*probe.client));
 }
 
 TEST(BoundsTest, MessageSizes) {
@@ -59,8 +57,7 @@ TEST(BoundsTest, AFloodClosesOnlyTheFlooder) {
     for (int i = 0; i < 300; ++i)
         if (!flooder.client->trySendText(R"({"op":"ping"})")) break;
     EXPECT_EQ(flooder.client->waitClosed(), 1008);
-    calm.client->sendText(R"({"op":"ping"})");
-    EXPECT_TRUE(calm.client->waitFor("pong"));
+    EXPECT_TRUE(pongs(*calm.client));
 }
 
 TEST(BoundsTest, IdleConnectionsAreClosed) {
@@ -69,8 +66,7 @@ TEST(BoundsTest, IdleConnectionsAreClosed) {
     auto chatty = join(relay, device(2));
     for (int i = 0; i < 6; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        chatty.client->sendText(R"({"op":"ping"})");
-        ASSERT_TRUE(chatty.client->waitFor("pong")) << i;
+        ASSERT_TRUE(pongs(*chatty.client)) << i;
     }
     EXPECT_EQ(quiet.client->waitClosed(), 1001);
 }
@@ -85,8 +81,7 @@ TEST(BoundsTest, ConnectionCapsPerNumberAndPerAddress) {
         d.computer = "mac-third";
         auto third = join(relay, d);
         EXPECT_EQ(first.client->waitClosed(), 1008);  // the oldest goes
-        third.client->sendText(R"({"op":"ping"})");
-        EXPECT_TRUE(third.client->waitFor("pong"));
+        EXPECT_TRUE(pongs(*third.client));
     }
     {
         RelayProcess relay(flags({"--max-per-address", "2"}));
@@ -108,8 +103,7 @@ TEST(BoundsTest, ASlowReaderIsCutOffWithoutHoldingOthersBack) {
     const std::string chunk = textTo(number(2), 512 * 1024);
     for (int i = 0; i < 120; ++i)
         if (!sender.client->trySendText(chunk)) break;
-    other.client->sendText(R"({"op":"ping"})");
-    EXPECT_TRUE(other.client->waitFor("pong"));
+    EXPECT_TRUE(pongs(*other.client));
     EXPECT_NE(slow.client->waitClosed(std::chrono::seconds(10)), -1);
     EXPECT_NE(relay.log().find("slow reader"), std::string::npos);
 }

@@ -75,11 +75,9 @@ TEST(HostileHttpTest, EndlessChunkLinesAreRefusedWithoutBuffering) {
     };
     for (const auto& c : cases) {
         const auto attack = stream(relay, c.head, c.filler, std::chrono::seconds(4));
-        ::testing::Test::RecordProperty(std::string(c.what) + " MB", attack.peakMb - before);
         EXPECT_TRUE(attack.cutOff) << c.what << ": " << attack.sent / (1024 * 1024) << " MB taken";
         EXPECT_LT(attack.peakMb - before, 64 + kSanitizerSlackMb) << c.what;
-        a.client->sendText(R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF","to":")" +
-                           number(2) + R"(","text":"still here"})");
+        a.client->sendText(textRecord(number(2), "still here"));
         EXPECT_TRUE(b.client->waitFor("text", std::chrono::seconds(2))) << c.what;
     }
 }

@@ -39,10 +39,13 @@ TEST(QueryTest, TargetsDecodeOrRefuseWhole) {
         ASSERT_NE(t->find("name"), nullptr) << c.target;
         EXPECT_EQ(*t->find("name"), c.name) << c.target;
     }
-    std::string many = "/x?";
-    for (int i = 0; i < 40; ++i) many += "a=1&";
-    EXPECT_FALSE(parseTarget(many));
-    EXPECT_FALSE(parseTarget("/x?a=" + std::string(9000, 'a')));
+    // At most 32 items and 8 KiB.
+    std::string many = "/x?a=1";
+    for (int i = 1; i < 32; ++i) many += "&a=1";
+    EXPECT_TRUE(parseTarget(many));
+    EXPECT_FALSE(parseTarget(many + "&a=1"));
+    EXPECT_TRUE(parseTarget("/x?a=" + std::string(8192 - 5, 'a')));
+    EXPECT_FALSE(parseTarget("/x?a=" + std::string(8192 - 4, 'a')));
 }
 
 TEST(QueryTest, Registration) {
@@ -59,12 +62,28 @@ TEST(QueryTest, Registration) {
     EXPECT_EQ(r->newPin, "");  // not four digits: as if absent
     EXPECT_EQ(r->kind, "");    // only exactly "personal" or "business"
     EXPECT_EQ(reg("number=0-1-234-5678&computer=c&name=" + std::string(60, 'n'))->name.size(), 40u);
-    EXPECT_FALSE(reg("number=0-1-234-5678"));
-    EXPECT_FALSE(reg("number=0-1-234-5678&computer="));
-    EXPECT_FALSE(reg("number=%2B0-1-234-5678&computer=c"));
-    EXPECT_FALSE(reg("number=0-1-234-56789&computer=c"));
-    EXPECT_FALSE(reg("number=0-1-234-5678&computer=c&name=a%09b"));
-    EXPECT_FALSE(reg("number=0-1-234-5678&computer=" + std::string(201, 'c')));
+
+    // Each refusal says why, in words the client shows.
+    const std::pair<std::string, const char*> refused[] = {
+        {"number=0-1-234-5678&name=A", kBadComputerReason},
+        {"number=0-1-234-5678&computer=", kBadComputerReason},
+        {"number=0-1-234-5678&computer=" + std::string(201, 'c'), kBadComputerReason},
+        {"computer=c", kBadNumberReason},
+        {"number=01-555-1001&computer=c", kBadNumberReason},
+        {"number=0-1-5551001&computer=c", kBadNumberReason},
+        {"number=0-1-000-0000&computer=c", kBadNumberReason},
+        {"number=%2B0-1-234-5678&computer=c", kBadNumberReason},
+        {"number=0-1-234-56789&computer=c", kBadNumberReason},
+        {"number=0-1-234-5678&computer=c&name=a%09b", kBadNameReason},
+        {"number=0-1-234-5678&computer=c&name=Ann%01", kBadNameReason},
+        {"number=0-1-234-5678&computer=c&name=A&device=Mac%7F", kBadDeviceReason},
+    };
+    for (const auto& [query, reason] : refused) {
+        std::string why;
+        EXPECT_FALSE(parseRegistration(*parseTarget("/merrowfax/live?" + query), why)) << query;
+        EXPECT_EQ(why, reason) << query;
+    }
+    EXPECT_TRUE(reg("number=0-1-234-5678&computer=" + std::string(200, 'c')));
 
     // A LAN certificate's fingerprint is taken only in its one form.
     const std::string cert = "0123456789abcdef" + std::string(48, 'e');

@@ -2,7 +2,6 @@
 // that need no hash, and other networks' hashes, are not kept waiting behind
 // it, and one network creates only so many numbers.
 #include <atomic>
-#include <iostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -49,12 +48,11 @@ TEST(RegistrationFairnessTest, AFloodOfPinHashesDelaysNeitherPlainReconnectsNorO
                     WsClient client(relay.port(), spam.target(), WsClient::Options{spam.from});
                     if (client.waitFor("pin", std::chrono::seconds(30))) {
                         ++answered;
-                    } else {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                        continue;
                     }
                 } catch (const std::exception&) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         });
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -69,9 +67,6 @@ TEST(RegistrationFairnessTest, AFloodOfPinHashesDelaysNeitherPlainReconnectsNorO
     stop = true;
     for (auto& t : flood) t.join();
 
-    std::cout << "trusted reconnect, worst of 3: " << worstReconnect
-              << " ms; other network's new number with PIN: " << otherNetwork
-              << " ms; flood answered: " << answered << "\n";
     EXPECT_GT(answered, 0);
     EXPECT_LT(worstReconnect, 1000);
     EXPECT_LT(otherNetwork, 2500);  // one full-cost hash of its own, behind at most two
@@ -83,11 +78,8 @@ TEST(RegistrationFairnessTest, NewNumbersAreLimitedPerNetwork) {
     RelayProcess relay(options);
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(refused(relay, from("127.0.0.3", number(i), "mac-spam")).code, 0) << i;
-    for (const char* pin : {"", "4321"}) {
-        const auto refusal = refused(relay, from("127.0.0.3", number(10), "mac-spam", pin));
-        EXPECT_EQ(refusal.reason, kTooMany);
-        EXPECT_EQ(refusal.code, 1008);
-    }
+    for (const char* pin : {"", "4321"})
+        EXPECT_EQ(refused(relay, from("127.0.0.3", number(10), "mac-spam", pin)).reason, kTooMany);
     // Numbers it already made still serve it; other networks are not limited.
     EXPECT_EQ(refused(relay, from("127.0.0.3", number(0), "mac-spam")).code, 0);
     EXPECT_EQ(refused(relay, from("127.0.0.4", number(10), "mac-other", "1234")).code, 0);

@@ -114,6 +114,18 @@ inline std::vector<std::string> drain(WsClient& client, bool keepPresence = fals
     return seen;
 }
 
+// A ping answered: the connection is still served.
+inline bool pongs(WsClient& client) {
+    client.sendText(R"({"op":"ping"})");
+    return client.waitFor("pong").has_value();
+}
+
+// A text record to `to`, as the application sends it.
+inline std::string textRecord(const std::string& to, const std::string& text) {
+    return R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF","to":")" + to +
+           R"(","text":")" + text + R"("})";
+}
+
 inline std::vector<std::string> presenceOf(const rapidjson::Document& record) {
     std::vector<std::string> out;
     for (const auto& n : record["numbers"].GetArray()) out.emplace_back(n.GetString());

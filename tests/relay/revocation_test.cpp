@@ -26,11 +26,6 @@ Joined joinOnceTrusted(const RelayProcess& relay, const Device& device) {
     return {};
 }
 
-bool stillServed(Joined& joined) {
-    joined.client->sendText(R"({"op":"ping"})");
-    return joined.client->waitFor("pong").has_value();
-}
-
 TEST(RevocationTest, UntrustClosesThatComputerAndItCannotTrustItselfBack) {
     RelayProcess relay;
     const std::string n = number(1);
@@ -43,7 +38,7 @@ TEST(RevocationTest, UntrustClosesThatComputerAndItCannotTrustItselfBack) {
     EXPECT_EQ(laptop.client->waitClosed(), 1008);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(refused(relay, on(n, "mac-laptop")).code, 1008);
-    EXPECT_TRUE(stillServed(owner));
+    EXPECT_TRUE(pongs(*owner.client));
 
     // A computer may also withdraw itself.
     send(owner, "untrust", "mac-owner");
@@ -51,7 +46,7 @@ TEST(RevocationTest, UntrustClosesThatComputerAndItCannotTrustItselfBack) {
     EXPECT_TRUE(join(relay, on(n, "mac-owner", "1234")).hasPin);
 }
 
-TEST(RevocationTest, APinChangeRevokesEveryOtherComputerAndWhatItTrusted) {
+TEST(RevocationTest, APinChangeNeedsTheCurrentPinAndRevokesEveryOtherComputer) {
     RelayProcess relay;
     const std::string n = number(2);
     auto owner = join(relay, on(n, "mac-owner", "1234"));
@@ -60,32 +55,46 @@ TEST(RevocationTest, APinChangeRevokesEveryOtherComputerAndWhatItTrusted) {
     auto planted = joinOnceTrusted(relay, on(n, "mac-planted"));
     auto sender = join(relay, on(number(3), "mac-sender"));
 
+    // Without the current PIN nothing changes, and the connection says so.
+    auto bad = join(relay, on(n, "mac-owner", "9999", "5678"));
+    EXPECT_EQ(bad.error, "Wrong PIN. The PIN did not change.");
+    EXPECT_TRUE(pongs(*bad.client));
+    EXPECT_EQ(join(relay, on(n, "mac-owner", "3333")).error,
+              "This number already has a PIN. Enter the current PIN to change it.");
+    EXPECT_TRUE(pongs(*laptop.client));
+
     auto changed = join(relay, on(n, "mac-owner", "1234", "5678"));
     EXPECT_TRUE(changed.error.empty()) << changed.error;
     EXPECT_EQ(laptop.client->waitClosed(), 1008);
     EXPECT_EQ(planted.client->waitClosed(), 1008);
-    EXPECT_TRUE(stillServed(owner));  // the computer that changed it keeps every connection
+    EXPECT_TRUE(pongs(*owner.client));  // the computer that changed it keeps every connection
 
     for (const char* computer : {"mac-laptop", "mac-planted"})
         EXPECT_EQ(refused(relay, on(n, computer)).code, 1008) << computer;
     EXPECT_EQ(refused(relay, on(n, "mac-laptop", "1234")).reason, kWrong);
     EXPECT_TRUE(join(relay, on(n, "mac-owner")).hasPin);
+    EXPECT_TRUE(join(relay, on(n, "mac-other", "5678")).hasPin);
 
     // Records for the number reach only what still holds it.
     sender.client->sendText(R"({"op":"text","id":"1","to":")" + n + R"(","text":"hi"})");
     EXPECT_TRUE(owner.client->waitFor("text"));
 }
 
+// Whoever walked onto a number that had no PIN loses it when the creator sets
+// one, and cannot have planted a computer that would pass that PIN.
 TEST(RevocationTest, SettingAPinClosesConnectionsOfUntrustedComputers) {
     RelayProcess relay;
     const std::string n = number(4);
     auto creator = join(relay, on(n, "mac-creator"));
     auto walkIn = join(relay, on(n, "mac-walk-in"));
+    send(walkIn, "trust", "mac-planted");
+    drain(*walkIn.client);
 
     EXPECT_TRUE(join(relay, on(n, "mac-creator", "2580")).hasPin);
     EXPECT_EQ(walkIn.client->waitClosed(), 1008);
-    EXPECT_TRUE(stillServed(creator));
-    EXPECT_EQ(refused(relay, on(n, "mac-walk-in")).code, 1008);
+    EXPECT_TRUE(pongs(*creator.client));
+    for (const char* computer : {"mac-walk-in", "mac-planted"})
+        EXPECT_EQ(refused(relay, on(n, computer)).code, 1008) << computer;
 }
 
 TEST(RevocationTest, TrustedComputersAndTrustRecordsAreBounded) {
@@ -129,7 +138,7 @@ TEST(RevocationTest, TheRightPinMakesRoomByEvictingTheLeastRecentlyUsedComputer)
 
     EXPECT_TRUE(join(relay, on(n, "mac-new", "1234")).hasPin);
     EXPECT_EQ(a.client->waitClosed(), 1008);
-    EXPECT_TRUE(stillServed(b));
+    EXPECT_TRUE(pongs(*b.client));
     EXPECT_EQ(refused(relay, on(n, "ipad-a")).code, 1008);
     for (const char* computer : {"ipad-b", "mac-owner", "mac-new"})
         EXPECT_EQ(refused(relay, on(n, computer)).code, 0) << computer;

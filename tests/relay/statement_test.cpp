@@ -77,17 +77,12 @@ TEST(StatementTest, EveryProofOfTheNumberEarnsOneStatementForItAndItsCertificate
 
 TEST(StatementTest, NoStatementWithoutAWellFormedCertificateOrWithoutProof) {
     RelayProcess relay;
-    const std::string upper = "5F2C" + std::string(60, 'A');
-    int i = 10;
-    for (const std::string& bad : {std::string(), upper, cert('0').substr(1), cert('0') + "0",
-                                   std::string("not-a-certificate")}) {
-        // Registered as usual, only without a statement.
-        ++i;
-        auto joined = join(relay, withCert(on(number(i), "mac-" + std::to_string(i)), bad));
-        ASSERT_TRUE(joined.client);
+    // Which certificates are well-formed: QueryTest; here only that a bad one earns nothing.
+    for (const std::string& bad : {std::string(), cert('0').substr(1)}) {
+        auto joined = join(relay, withCert(on(number(static_cast<int>(bad.size())), "mac-x"), bad));
+        ASSERT_TRUE(joined.client);  // registered as usual, only without a statement
         EXPECT_TRUE(statementsIn(drain(*joined.client)).empty()) << bad;
     }
-
     const std::string n = number(30);
     join(relay, on(n, "mac-owner", "1234"));
     for (const auto& attempt : {on(n, "mac-thief", "1111"), on(n, "mac-thief")}) {

@@ -22,12 +22,15 @@ TEST(WebPagesTest, TextIsEscapedWhole) {
 TEST(WebPagesTest, ThePrivacyPageAndTheAboutPageAreServed) {
     RelayProcess relay;
     const auto privacyPage = httpGet(relay.port(), "/merrowfax/privacy");
-    EXPECT_EQ(privacyPage.status, 200);
-    EXPECT_EQ(privacyPage.contentType, "text/html; charset=utf-8");
-    EXPECT_THAT(privacyPage.body, StartsWith("<!DOCTYPE html>"));
-    EXPECT_THAT(privacyPage.body, HasSubstr("<meta charset=\"utf-8\">"));
-    EXPECT_THAT(privacyPage.body, HasSubstr("name=\"viewport\""));
-    EXPECT_THAT(privacyPage.body, HasSubstr("<h1>Privacy Policy</h1>"));
+    const auto about = httpGet(relay.port(), "/merrowfax/");
+    for (const auto* page : {&privacyPage, &about}) {
+        EXPECT_EQ(page->status, 200);
+        EXPECT_EQ(page->contentType, "text/html; charset=utf-8");
+        EXPECT_THAT(page->body, StartsWith("<!DOCTYPE html>"));
+        EXPECT_THAT(page->body, HasSubstr("<meta charset=\"utf-8\">"));
+        EXPECT_THAT(page->body, Not(HasSubstr("<script")));
+    }
+    // Every section of the text the window shows, escaped.
     EXPECT_THAT(privacyPage.body, HasSubstr(std::string(privacy::kDate)));
     EXPECT_THAT(privacyPage.body, HasSubstr(std::string(privacy::kOpening)));
     ASSERT_GE(privacy::sections().size(), 11u);
@@ -35,14 +38,7 @@ TEST(WebPagesTest, ThePrivacyPageAndTheAboutPageAreServed) {
         EXPECT_THAT(privacyPage.body, HasSubstr("<h2>" + relay::escapeHtml(section.heading)));
         EXPECT_THAT(privacyPage.body, HasSubstr(relay::escapeHtml(section.text)));
     }
-    EXPECT_THAT(privacyPage.body, HasSubstr("<h2>How text and calls move</h2>"));
-
-    const auto about = httpGet(relay.port(), "/merrowfax/");
-    EXPECT_EQ(about.status, 200);
-    EXPECT_EQ(about.contentType, "text/html; charset=utf-8");
-    EXPECT_THAT(about.body, HasSubstr("<h1>Merrowfax</h1>"));
     EXPECT_THAT(about.body, HasSubstr("href=\"/merrowfax/privacy\""));
-    EXPECT_THAT(about.body, Not(HasSubstr("<script")));
 
     // Other paths stay unknown; a query on a page changes nothing.
     EXPECT_EQ(httpGet(relay.port(), "/merrowfax/privacy/x").status, 404);

@@ -60,20 +60,13 @@ TEST(EnvelopeJson, EveryFieldRoundTrips) {
     EXPECT_EQ(encodeEnvelope(*back), json);
 }
 
-TEST(EnvelopeJson, OnlyOpEncodesToOneKey) {
+TEST(EnvelopeJson, AbsentKeysAreLeftOutAndDatesReadBackExactly) {
     Envelope e;
     e.op = "ping";
     EXPECT_EQ(encodeEnvelope(e), R"({"op":"ping"})");
-}
-
-TEST(EnvelopeJson, DateIsANumberWithFractionAndReadsBackExactly) {
-    Envelope e;
     e.op = "text";
     e.sent = 786297600.123456;
-    auto json = encodeEnvelope(e);
-    ASSERT_TRUE(json);
-    EXPECT_EQ(*json, R"({"op":"text","sent":786297600.123456})");
-    EXPECT_EQ(decode(*json)->sent, 786297600.123456);
+    EXPECT_EQ(encodeEnvelope(e), R"({"op":"text","sent":786297600.123456})");
     // Neighbouring doubles must stay apart through text.
     e.sent = std::nextafter(786297600.123456, 1e12);
     EXPECT_EQ(decode(*encodeEnvelope(e))->sent, e.sent);
@@ -151,27 +144,21 @@ TEST(EnvelopeJson, RejectsTheWholeRecord) {
     for (const auto& [what, json] : cases) EXPECT_FALSE(decode(json)) << what;
 }
 
-TEST(EnvelopeJson, LimitsLeaveRoomForRealRecords) {
+// Just inside the bounds decodes; what no receiver would accept is not encoded.
+TEST(EnvelopeJson, LimitsLeaveRoomForRealRecordsAndEncodeRespectsThem) {
     const std::string nested =
         std::string(kMaxEnvelopeDepth - 1, '[') + std::string(kMaxEnvelopeDepth - 1, ']');
     EXPECT_TRUE(decode(R"({"op":"x","u":)" + nested + "}"));
-    // A 900 KB file as base64 fits in one record.
     Envelope e;
-    e.op = "file";
+    e.op = "file";  // a 900 KB file as base64 fits in one record
     e.payload = encodeBase64(std::vector<std::byte>(900 * 1024, std::byte{0x5a}));
-    auto json = encodeEnvelope(e);
-    ASSERT_TRUE(json);
-    auto back = decode(*json);
+    auto back = decode(encodeEnvelope(e).value_or(""));
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->payload->size(), e.payload->size());
-}
-
-TEST(EnvelopeJson, EncodeRefusesWhatNoReceiverWouldAccept) {
-    Envelope e;
-    e.op = "text";
-    e.text = "\xff";
+    EXPECT_EQ(back->payload, e.payload);
+    e.payload = std::string(kMaxEnvelopeBytes, 'a');
     EXPECT_FALSE(encodeEnvelope(e));
-    e.text = std::string(kMaxEnvelopeBytes, 'a');
+    e.payload.reset();
+    e.text = "\xff";
     EXPECT_FALSE(encodeEnvelope(e));
 }
 
