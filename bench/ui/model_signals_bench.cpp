@@ -40,9 +40,7 @@ public:
     void forgetComputer(const std::string&) override {}
     bool isOpen() const override { return true; }
     void connect() override {}
-    void setMediaTo(std::optional<std::string>) override {}
-    std::optional<std::string> mediaTo() const override { return std::nullopt; }
-    void sendAudio(std::string) override {}
+    void sendAudio(std::string, std::string) override {}
     void sendBinary(wire::FrameKind, std::optional<std::string>, wire::Bytes,
                     std::function<void()> completion) override {
         if (completion) completion();

@@ -79,8 +79,6 @@ void Router::routeMedia(std::optional<std::string> number, std::optional<std::st
             media_.reset();
         }
     }
-    // The line keeps its own copy: it addresses call audio by it.
-    line_.setMediaTo(std::move(number));
 }
 
 std::optional<std::string> Router::mediaTo() const {
@@ -103,7 +101,7 @@ void Router::sendAudio(const wire::Bytes& chunk) {
         route = media_;
     }
     if (!route || sendMediaOnLan(wire::FrameKind::audio, chunk, *route)) return;
-    line_.sendAudio(wire::encodeBase64(chunk));
+    line_.sendAudio(route->number, wire::encodeBase64(chunk));
 }
 
 void Router::sendVideo(const wire::Bytes& frame) {

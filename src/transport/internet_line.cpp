@@ -399,20 +399,8 @@ void InternetLine::sendBinary(wire::FrameKind kind, std::optional<std::string> t
                                           static_cast<qsizetype>(frame.size())));
 }
 
-void InternetLine::sendAudio(std::string base64) {
-    auto to = mediaTo();
-    if (!to) return;
-    send(wire::audioEnvelope(*to, std::move(base64)));
-}
-
-void InternetLine::setMediaTo(std::optional<std::string> number) {
-    std::lock_guard lock(state_);
-    mediaTo_ = std::move(number);
-}
-
-std::optional<std::string> InternetLine::mediaTo() const {
-    std::lock_guard lock(state_);
-    return mediaTo_;
+void InternetLine::sendAudio(std::string to, std::string base64) {
+    send(wire::audioEnvelope(to, std::move(base64)));
 }
 
 }  // namespace merrowfax

@@ -60,11 +60,8 @@ public:
     // `completion` runs once the frame was handed on, or at once.
     void sendBinary(wire::FrameKind kind, std::optional<std::string> to, wire::Bytes payload,
                     std::function<void()> completion = {}) override;
-    // Call audio as an "audio" envelope to `mediaTo`, the chunk in base64.
-    void sendAudio(std::string base64) override;
-
-    void setMediaTo(std::optional<std::string> number) override;
-    std::optional<std::string> mediaTo() const override;
+    // Call audio as an "audio" envelope to `to`, the chunk in base64.
+    void sendAudio(std::string to, std::string base64) override;
 
 private:
     void scheduleReconnect();
@@ -90,7 +87,6 @@ private:
     mutable std::mutex state_;
     LineIdentity identity_;
     bool shouldRun_ = false;
-    std::optional<std::string> mediaTo_;
 
     // Main thread only.
     std::unique_ptr<QWebSocket, void (*)(QWebSocket*)> socket_;

@@ -69,11 +69,9 @@ public:
     // (Re)opens the connection when the line is meant to run.
     virtual void connect() = 0;
 
-    // Call media. The number that receives call audio and video; any thread.
-    virtual void setMediaTo(std::optional<std::string> number) = 0;
-    virtual std::optional<std::string> mediaTo() const = 0;
-    // Call audio to `mediaTo`, the chunk already in base64; any thread.
-    virtual void sendAudio(std::string base64) = 0;
+    // Call audio to `to`, the chunk already in base64; any thread. Where
+    // call media goes is the router's to know.
+    virtual void sendAudio(std::string to, std::string base64) = 0;
     // A media frame to `to`; `completion` runs once it was handed on, or at
     // once when nothing was sent. Any thread.
     virtual void sendBinary(wire::FrameKind kind, std::optional<std::string> to,
@@ -96,9 +94,7 @@ public:
     void forgetComputer(const std::string&) override {}
     bool isOpen() const override { return false; }
     void connect() override {}
-    void setMediaTo(std::optional<std::string>) override {}
-    std::optional<std::string> mediaTo() const override { return std::nullopt; }
-    void sendAudio(std::string) override {}
+    void sendAudio(std::string, std::string) override {}
     void sendBinary(wire::FrameKind, std::optional<std::string>, wire::Bytes,
                     std::function<void()> completion) override {
         if (completion) completion();

@@ -81,7 +81,6 @@ TEST(Composition, MediaStopsWhileTheTransportsStillStand) {
     {
         AppComponents parts;
         auto line = std::make_unique<FakeLine>();
-        line->routedTo = "0-1-234-5678";  // a call is on
         parts.line = std::move(line);
         parts.network = std::make_unique<FakeLan>();
         parts.media = std::make_unique<LastWordMedia>(&spoke);

@@ -53,14 +53,13 @@ public:
 
     bool open = false;
     int connects = 0;
-    std::optional<std::string> routedTo;
-    std::vector<std::string> audio;  // base64 chunks
+    std::vector<std::pair<std::string, std::string>> audio;  // to whom, the base64 chunk
     std::vector<std::pair<wire::FrameKind, std::optional<std::string>>> frames;
     bool isOpen() const override { return open; }
     void connect() override { ++connects; }
-    void setMediaTo(std::optional<std::string> number) override { routedTo = std::move(number); }
-    std::optional<std::string> mediaTo() const override { return routedTo; }
-    void sendAudio(std::string base64) override { audio.push_back(std::move(base64)); }
+    void sendAudio(std::string to, std::string base64) override {
+        audio.emplace_back(std::move(to), std::move(base64));
+    }
     void sendBinary(wire::FrameKind kind, std::optional<std::string> to, wire::Bytes,
                     std::function<void()> completion) override {
         frames.emplace_back(kind, std::move(to));
