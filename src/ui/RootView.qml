@@ -13,8 +13,8 @@ Item {
 
     Loader {
         anchors.fill: parent
-        sourceComponent: root.app.hasAccount ? tabs
-                         : root.app.restoring ? checking : onboarding
+        sourceComponent: root.app.account.hasAccount ? tabs
+                         : root.app.account.restoring ? checking : onboarding
     }
 
     Component {
@@ -34,7 +34,7 @@ Item {
     CallScreen {
         app: root.app
         // Not dismissable by a gesture: only its buttons end the call.
-        visible: root.app.call.present
+        visible: root.app.calls.call.present
     }
 
     Dialog {

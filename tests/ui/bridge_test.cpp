@@ -156,20 +156,20 @@ TEST_F(Bridge, MessagesShowWhatTheyAre) {
 
 TEST_F(Bridge, SettingsChecksTheNewPinBeforeAskingTheService) {
     AppBridge bridge(*model);
-    EXPECT_FALSE(bridge.submitPin({}, QStringLiteral("12a"), QStringLiteral("12a")));
+    EXPECT_FALSE(bridge.account()->submitPin({}, QStringLiteral("12a"), QStringLiteral("12a")));
     EXPECT_EQ(bridge.alertMessage(), QStringLiteral("Use a 4-digit PIN."));
-    EXPECT_FALSE(bridge.submitPin({}, QStringLiteral("1234"), QStringLiteral("1243")));
+    EXPECT_FALSE(bridge.account()->submitPin({}, QStringLiteral("1234"), QStringLiteral("1243")));
     EXPECT_EQ(bridge.alertMessage(), QStringLiteral("The two PINs do not match."));
     const auto before = line->starts.size();
-    EXPECT_TRUE(bridge.submitPin({}, QStringLiteral("1 2 3 4"), QStringLiteral("1234")));
+    EXPECT_TRUE(bridge.account()->submitPin({}, QStringLiteral("1 2 3 4"), QStringLiteral("1234")));
     ASSERT_EQ(line->starts.size(), before + 1);
     EXPECT_EQ(line->starts.back().pin, "1234");  // no PIN yet: this one is set
     EXPECT_EQ(line->starts.back().newPin, "");
 
     line->callbacks.onPin(true, {}, false);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(
-        bridge.submitPin(QStringLiteral("1234"), QStringLiteral("9876"), QStringLiteral("9876")));
+    EXPECT_TRUE(bridge.account()->submitPin(QStringLiteral("1234"), QStringLiteral("9876"),
+                                            QStringLiteral("9876")));
     EXPECT_EQ(line->starts.back().pin, "1234");  // with a PIN: changed from the current
     EXPECT_EQ(line->starts.back().newPin, "9876");
 }
@@ -177,19 +177,19 @@ TEST_F(Bridge, SettingsChecksTheNewPinBeforeAskingTheService) {
 TEST_F(Bridge, ContactActionsFromTheChatMenu) {
     AppBridge bridge(*model);
     const QString alice = QString::fromLatin1(kAlice);
-    EXPECT_TRUE(bridge.hasContact(alice));
-    bridge.toggleBlocked(alice);
-    EXPECT_TRUE(bridge.isBlocked(alice));
-    bridge.toggleBlocked(alice);
-    EXPECT_FALSE(bridge.isBlocked(alice));
-    bridge.deleteContact(alice);
-    EXPECT_FALSE(bridge.hasContact(alice));
+    EXPECT_TRUE(bridge.people()->hasContact(alice));
+    bridge.people()->toggleBlocked(alice);
+    EXPECT_TRUE(bridge.people()->isBlocked(alice));
+    bridge.people()->toggleBlocked(alice);
+    EXPECT_FALSE(bridge.people()->isBlocked(alice));
+    bridge.people()->deleteContact(alice);
+    EXPECT_FALSE(bridge.people()->hasContact(alice));
     EXPECT_TRUE(Store(dir.path().toStdString()).load().contacts.empty());
 }
 
 TEST_F(Bridge, TheCurrentCallSignalsWhatChangedAsACallGoesThroughItsPhases) {
     AppBridge bridge(*model);
-    const CurrentCall& call = *bridge.call();
+    const CurrentCall& call = *bridge.calls()->call();
     EXPECT_FALSE(call.present());
     EXPECT_EQ(call.phase(), CurrentCall::Idle);
 

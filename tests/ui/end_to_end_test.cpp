@@ -139,7 +139,7 @@ TEST(WindowEndToEnd, OnboardingThenATextToAPeer) {
     const std::string own = app.model().account()->number.text();
     EXPECT_EQ(own.rfind("0-1-", 0), 0u) << own;
     ASSERT_TRUE(screen.shown("threadList", 10000) || screen.shown("chatSearch"));
-    ASSERT_TRUE(spinUntil([&] { return app.bridge().hasPin(); }, 10000));  // registered
+    ASSERT_TRUE(spinUntil([&] { return app.bridge().account()->hasPin(); }, 10000));  // registered
 
     // The peer writes; the chat appears; the answer goes back through the window.
     ASSERT_TRUE(
@@ -216,7 +216,7 @@ TEST(WindowEndToEnd, AVideoCallWithAPeerHasSoundAndPicturesBothWays) {
     const auto number = VirtualNumber::parse("0-1-555-0101");
     ASSERT_TRUE(number);
     app.model().claimNewNumber("Ann", false, *number, "2468", "2468");
-    ASSERT_TRUE(spinUntil([&] { return app.bridge().hasPin(); }, 10000));
+    ASSERT_TRUE(spinUntil([&] { return app.bridge().account()->hasPin(); }, 10000));
 
     const ToneFeeder annSpeaks(pulse, 440, 0);
     const ToneFeeder beaSpeaks(pulse, 1000, 1);
@@ -298,7 +298,7 @@ TEST(WindowEndToEnd, WalkieExchangesWithAPeerAreHeardBothWaysAndKept) {
     const auto number = VirtualNumber::parse("0-1-555-0102");
     ASSERT_TRUE(number);
     app.model().claimNewNumber("Ann", false, *number, "2468", "2468");
-    ASSERT_TRUE(spinUntil([&] { return app.bridge().hasPin(); }, 10000));
+    ASSERT_TRUE(spinUntil([&] { return app.bridge().account()->hasPin(); }, 10000));
 
     const ToneFeeder annSpeaks(pulse, 440, 0);
     const ToneFeeder beaSpeaks(pulse, 1000, 1);
@@ -336,20 +336,20 @@ TEST(WindowEndToEnd, WalkieExchangesWithAPeerAreHeardBothWaysAndKept) {
         const QPoint centre =
             talk->mapToScene(QPointF(talk->width() / 2, talk->height() / 2)).toPoint();
         QTest::mousePress(window, Qt::LeftButton, {}, centre);
-        EXPECT_TRUE(spinUntil([&] { return app.bridge().transmitting(); }, 3000))
+        EXPECT_TRUE(spinUntil([&] { return app.bridge().calls()->transmitting(); }, 3000))
             << app.bridge().alertMessage().toStdString();
         EXPECT_EQ(talk->property("text").toString(), QStringLiteral("Talking"));
         beaHeard = spinUntil([&] { return hears(beaHears, 440, 1000); }, 6000);
         QTest::mouseRelease(window, Qt::LeftButton, {}, centre);
     }
     EXPECT_TRUE(beaHeard) << "Bea hears the window's walkie";
-    EXPECT_TRUE(spinUntil([&] { return !app.bridge().holdingTalk(); }, 3000));
+    EXPECT_TRUE(spinUntil([&] { return !app.bridge().calls()->holdingTalk(); }, 3000));
     EXPECT_TRUE(spinUntil([&] { return walkieMessages(app.model(), "me") == 1; }, 5000));
 
     // Bea talks back: the window names her on the line and plays her tone.
     ASSERT_TRUE(
         peer.command(R"({"cmd":"holdTalk","to":")" + number->text() + R"("})")["ok"].IsTrue());
-    EXPECT_TRUE(spinUntil([&] { return !app.bridge().walkieHearing().isEmpty(); }, 5000));
+    EXPECT_TRUE(spinUntil([&] { return !app.bridge().calls()->walkieHearing().isEmpty(); }, 5000));
     EXPECT_TRUE(spinUntil([&] { return hears(annHears, 1000, 440); }, 6000))
         << "the window hears Bea's walkie";
     spinUntil([] { return false; }, 1500);  // enough of her tone to hear it again

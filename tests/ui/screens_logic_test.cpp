@@ -133,10 +133,11 @@ TEST_F(Lists, ThePlaceSheetFiltersCountriesAndCities) {
             out << row.toMap().value(QStringLiteral("title")).toString();
         return out;
     };
-    const QStringList byCode = titles(bridge.countryRows(QStringLiteral("44")));
+    const QStringList byCode = titles(bridge.people()->countryRows(QStringLiteral("44")));
     EXPECT_TRUE(byCode.contains(QStringLiteral("United Kingdom")))
         << byCode.join(u',').toStdString();
-    const QVariantList alberta = bridge.cityRows(QStringLiteral("0"), QStringLiteral("Alberta"));
+    const QVariantList alberta =
+        bridge.people()->cityRows(QStringLiteral("0"), QStringLiteral("Alberta"));
     ASSERT_FALSE(alberta.isEmpty());
     for (const QVariant& row : alberta) {
         EXPECT_TRUE(row.toMap()

@@ -11,7 +11,7 @@ Popup {
     required property var app
 
     // Ringing here, or the current call.
-    readonly property CurrentCall call: app.call
+    readonly property CurrentCall call: app.calls.call
     readonly property bool inCall: call.phase === CurrentCall.Dialing
                                    || call.phase === CurrentCall.Connected
 
@@ -59,7 +59,7 @@ Popup {
         height: 170
         radius: 12
         image: screen.call.localPreview
-        visible: screen.app.videoOn && !empty
+        visible: screen.app.calls.videoOn && !empty
     }
 
     component RoundControl: ColumnLayout {
@@ -133,14 +133,14 @@ Popup {
                 symbol: "phone.down.fill"
                 label: "Decline"
                 tint: "#e53935"
-                onActivated: screen.app.declineCall()
+                onActivated: screen.app.calls.declineCall()
             }
             RoundControl {
                 objectName: "accept"
                 symbol: "phone.fill"
                 label: "Accept"
                 tint: "#43a047"
-                onActivated: screen.app.answerCall()
+                onActivated: screen.app.calls.answerCall()
             }
         }
 
@@ -153,32 +153,32 @@ Popup {
             rowSpacing: 18
             RoundControl {
                 objectName: "mute"
-                symbol: screen.app.muted ? "mic.slash" : "mic"
-                label: screen.app.muted ? "Unmute" : "Mute"
-                onActivated: screen.app.toggleMute()
+                symbol: screen.app.calls.muted ? "mic.slash" : "mic"
+                label: screen.app.calls.muted ? "Unmute" : "Mute"
+                onActivated: screen.app.calls.toggleMute()
             }
             RoundControl {
                 objectName: "speaker"
                 symbol: "speaker.wave.2.fill"
                 label: "Speaker"
-                tint: screen.app.speakerOn ? "#546e7a" : "#37474f"
-                onActivated: screen.app.toggleSpeaker()
+                tint: screen.app.calls.speakerOn ? "#546e7a" : "#37474f"
+                onActivated: screen.app.calls.toggleSpeaker()
             }
             RoundControl {
                 objectName: "camera"
                 symbol: "video"
-                label: screen.app.videoOn ? "Camera on" : "Camera"
-                onActivated: screen.app.toggleCallVideo()
+                label: screen.app.calls.videoOn ? "Camera on" : "Camera"
+                onActivated: screen.app.calls.toggleCallVideo()
             }
             RoundControl {
                 objectName: "flip"
                 Layout.row: 1
                 Layout.column: 0
                 // Only where there is another camera to switch to.
-                visible: screen.app.videoOn && screen.call.cameraCount > 1
+                visible: screen.app.calls.videoOn && screen.call.cameraCount > 1
                 symbol: "arrow.triangle.2.circlepath.camera"
                 label: "Flip"
-                onActivated: screen.app.switchCamera()
+                onActivated: screen.app.calls.switchCamera()
             }
             RoundControl {
                 objectName: "end"
@@ -187,7 +187,7 @@ Popup {
                 symbol: "phone.down.fill"
                 label: "End"
                 tint: "#e53935"
-                onActivated: screen.app.endCall()
+                onActivated: screen.app.calls.endCall()
             }
         }
         Item { Layout.preferredHeight: 32 }

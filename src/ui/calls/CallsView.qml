@@ -112,7 +112,7 @@ Page {
                                 }
                             }
                         }
-                        onClicked: calls.app.startCall(record.number, record.video)
+                        onClicked: calls.app.calls.startCall(record.number, record.video)
                     }
                 }
             }
@@ -172,12 +172,12 @@ Page {
                         text: "Call"
                         highlighted: true
                         icon.name: calls.app.icon("phone.fill")
-                        onClicked: if (keypad.completeNumber !== "") calls.app.startCall(keypad.completeNumber, false)
+                        onClicked: if (keypad.completeNumber !== "") calls.app.calls.startCall(keypad.completeNumber, false)
                     }
                     Button {
                         text: "Video"
                         icon.name: calls.app.icon("video.fill")
-                        onClicked: if (keypad.completeNumber !== "") calls.app.startCall(keypad.completeNumber, true)
+                        onClicked: if (keypad.completeNumber !== "") calls.app.calls.startCall(keypad.completeNumber, true)
                     }
                 }
                 Item { Layout.fillHeight: true }
@@ -188,27 +188,27 @@ Page {
             objectName: "walkieBar"
             Layout.fillWidth: true
             app: calls.app
-            talking: calls.app.holdingTalk
-            line: calls.app.walkieHearing !== ""
-                  ? calls.app.walkieHearing + " on the speaker"
-                  : calls.app.lockScreenTalk && calls.app.deviceLabel !== "Mac"
+            talking: calls.app.calls.holdingTalk
+            line: calls.app.calls.walkieHearing !== ""
+                  ? calls.app.calls.walkieHearing + " on the speaker"
+                  : calls.app.calls.lockScreenTalk && calls.app.deviceLabel !== "Mac"
                     ? "Walkie plays loud on the speaker, including the lock screen."
                     : "Walkie plays loud on the speaker."
-            onTalkPressed: calls.app.pressWalkieBar()
-            onTalkReleased: calls.app.releaseWalkieBar()
+            onTalkPressed: calls.app.calls.pressWalkieBar()
+            onTalkReleased: calls.app.calls.releaseWalkieBar()
         }
     }
 
     PlaceSearch {
         id: countrySheet
         title: "Country"
-        rows: visible ? calls.app.countryRows(query) : []
+        rows: visible ? calls.app.people.countryRows(query) : []
         onChosen: (id) => keypad.country = id
     }
     PlaceSearch {
         id: citySheet
         title: "City"
-        rows: visible ? calls.app.cityRows(keypad.country, query) : []
+        rows: visible ? calls.app.people.cityRows(keypad.country, query) : []
         onChosen: (id) => keypad.cityCode = parseInt(id)
     }
 }

@@ -122,7 +122,7 @@ Page {
                     anchors.right: parent.right
                     text: "Delete"
                     Material.background: Material.Red
-                    onClicked: chats.app.clearChat(row.number)
+                    onClicked: chats.app.chats.clearChat(row.number)
                 }
                 onClicked: chats.openChat(row.number)
             }

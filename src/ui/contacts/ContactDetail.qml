@@ -14,8 +14,8 @@ Page {
 
     // The contact as the model has it now (re-read on every change).
     readonly property var info: {
-        app.contactsRevision
-        return app.contactInfo(contactId)
+        app.people.contactsRevision
+        return app.people.contactInfo(contactId)
     }
     readonly property string name: info.name || ""
     readonly property string number: info.number || ""
@@ -36,7 +36,7 @@ Page {
         }
         ToolButton {
             text: detail.blocked ? "Unblock" : "Block"
-            onClicked: detail.app.setBlocked(detail.contactId, !detail.blocked)
+            onClicked: detail.app.people.setBlocked(detail.contactId, !detail.blocked)
         }
         ToolButton {
             text: "Delete"
@@ -62,12 +62,12 @@ Page {
             Button {
                 text: "Call"
                 icon.name: detail.app.icon("phone")
-                onClicked: detail.app.startCall(detail.number, false)
+                onClicked: detail.app.calls.startCall(detail.number, false)
             }
             Button {
                 text: "Video"
                 icon.name: detail.app.icon("video")
-                onClicked: detail.app.startCall(detail.number, true)
+                onClicked: detail.app.calls.startCall(detail.number, true)
             }
         }
         Item { Layout.fillHeight: true }
@@ -77,7 +77,7 @@ Page {
         id: editing
         title: "Edit contact"
         onSaved: (name, number) => {
-            if (detail.app.updateContact(detail.contactId, name, number)) editing.close()
+            if (detail.app.people.updateContact(detail.contactId, name, number)) editing.close()
         }
     }
 
@@ -101,7 +101,7 @@ Page {
             Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole } // qmllint disable type
         }
         onAccepted: {
-            detail.app.deleteContactById(detail.contactId)
+            detail.app.people.deleteContactById(detail.contactId)
             detail.back()
         }
     }

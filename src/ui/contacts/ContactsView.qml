@@ -113,7 +113,7 @@ Page {
                     anchors.right: parent.right
                     text: "Delete"
                     Material.background: Material.Red
-                    onClicked: contacts.app.deleteContactById(row.contactId)
+                    onClicked: contacts.app.people.deleteContactById(row.contactId)
                 }
                 onClicked: contacts.openContact(row.contactId)
             }
@@ -125,6 +125,6 @@ Page {
         objectName: "newContactSheet"
         title: "New contact"
         hint: "Example: 0-1-234-5678 or 1-1-222-2222"
-        onSaved: (name, number) => { if (contacts.app.addContact(name, number)) adding.close() }
+        onSaved: (name, number) => { if (contacts.app.people.addContact(name, number)) adding.close() }
     }
 }

@@ -21,13 +21,13 @@ Page {
         spacing: 12
         Label {
             Layout.alignment: Qt.AlignHCenter
-            text: code.app.accountName
+            text: code.app.account.accountName
             font.pixelSize: 24
             font.weight: Font.Bold
         }
         Label {
             Layout.alignment: Qt.AlignHCenter
-            text: code.app.accountNumber
+            text: code.app.account.accountNumber
             font.pixelSize: 18
         }
         Image {
@@ -35,8 +35,8 @@ Page {
             Layout.alignment: Qt.AlignHCenter
             Layout.preferredWidth: 300
             Layout.preferredHeight: 300
-            source: code.app.contactLink === "" ? ""
-                    : "image://qr/" + encodeURIComponent(code.app.contactLink)
+            source: code.app.account.contactLink === "" ? ""
+                    : "image://qr/" + encodeURIComponent(code.app.account.contactLink)
             fillMode: Image.PreserveAspectFit
             // Modules stay sharp squares when scaled.
             smooth: false

@@ -47,11 +47,11 @@ Page {
     // A voice message belongs to the chat it is recorded in: leaving the
     // chat (popped, covered by another page, its tab left) sends it as the
     // stop button would.
-    onShownChanged: if (!shown) chat.app.leaveChat(chat.number)
-    Component.onDestruction: if (shown) chat.app.leaveChat(chat.number)
+    onShownChanged: if (!shown) chat.app.chats.leaveChat(chat.number)
+    Component.onDestruction: if (shown) chat.app.chats.leaveChat(chat.number)
 
     function send() {
-        app.sendText(draft.text, number)
+        app.chats.sendText(draft.text, number)
         draft.text = ""
     }
     function askDelete(id, own) {
@@ -68,12 +68,12 @@ Page {
         SymbolButton {
             app: chat.app
             symbol: "phone"
-            onClicked: chat.app.startCall(chat.number, false)
+            onClicked: chat.app.calls.startCall(chat.number, false)
         }
         SymbolButton {
             app: chat.app
             symbol: "video"
-            onClicked: chat.app.startCall(chat.number, true)
+            onClicked: chat.app.calls.startCall(chat.number, true)
         }
         SymbolButton {
             id: menuButton
@@ -89,7 +89,7 @@ Page {
                     objectName: "blockItem"
                     text: peer.blocked ? "Unblock" : "Block"
                     // What the item says is what it does.
-                    onTriggered: chat.app.setNumberBlocked(chat.number, !peer.blocked)
+                    onTriggered: chat.app.people.setNumberBlocked(chat.number, !peer.blocked)
                 }
                 MenuItem {
                     objectName: "deleteContactItem"
@@ -98,7 +98,7 @@ Page {
                     visible: peer.isContact
                     height: visible ? implicitHeight : 0
                     Material.foreground: Material.Red
-                    onTriggered: chat.app.deleteContact(chat.number)
+                    onTriggered: chat.app.people.deleteContact(chat.number)
                 }
             }
         }
@@ -125,7 +125,7 @@ Page {
                 width: ListView.view.width
                 app: chat.app
                 clock: chat.clock
-                onPlayRequested: (id) => chat.app.playWalkieMessage(id, chat.number)
+                onPlayRequested: (id) => chat.app.chats.playWalkieMessage(id, chat.number)
                 onMenuRequested: (id, own, text) => {
                     bubbleMenu.messageId = id
                     bubbleMenu.own = own
@@ -151,10 +151,10 @@ Page {
             objectName: "walkieBar"
             Layout.fillWidth: true
             app: chat.app
-            talking: chat.app.holdingTalk && chat.app.talkTarget === chat.number
-            line: chat.app.walkieStatus
-            onTalkPressed: chat.app.pressTalk(chat.number)
-            onTalkReleased: chat.app.releaseTalk(chat.number)
+            talking: chat.app.calls.holdingTalk && chat.app.calls.talkTarget === chat.number
+            line: chat.app.calls.walkieStatus
+            onTalkPressed: chat.app.calls.pressTalk(chat.number)
+            onTalkReleased: chat.app.calls.releaseTalk(chat.number)
         }
 
         Pane {
@@ -183,8 +183,8 @@ Page {
                 SymbolButton {
                     objectName: "voiceButton"
                     app: chat.app
-                    symbol: chat.app.recordingFor === chat.number ? "stop.circle.fill" : "mic.fill"
-                    onClicked: chat.app.toggleVoice(chat.number)
+                    symbol: chat.app.chats.recordingFor === chat.number ? "stop.circle.fill" : "mic.fill"
+                    onClicked: chat.app.chats.toggleVoice(chat.number)
                 }
                 SymbolButton {
                     objectName: "sendButton"
@@ -201,12 +201,12 @@ Page {
         objectName: "photoDialog"
         title: "Photo"
         nameFilters: ["Images (*.jpg *.jpeg *.png *.heic *.gif *.bmp *.webp)"]
-        onAccepted: chat.app.sendPhoto(selectedFile, chat.number)
+        onAccepted: chat.app.chats.sendPhoto(selectedFile, chat.number)
     }
     FileDialog {
         id: fileDialog
         objectName: "fileDialog"
-        onAccepted: chat.app.sendFile(selectedFile, chat.number)
+        onAccepted: chat.app.chats.sendFile(selectedFile, chat.number)
     }
 
     Dialog {
@@ -228,7 +228,7 @@ Page {
             }
             Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole } // qmllint disable type
         }
-        onAccepted: chat.app.clearChat(chat.number)
+        onAccepted: chat.app.chats.clearChat(chat.number)
     }
 
     DeleteMessageDialog {
@@ -236,8 +236,8 @@ Page {
         anchors.centerIn: parent
         width: parent.width - 48
         own: chat.deletingOwn
-        onForMe: chat.app.deleteForMe(chat.deletingId, chat.number)
-        onForEveryone: chat.app.deleteForEveryone(chat.deletingId, chat.number)
+        onForMe: chat.app.chats.deleteForMe(chat.deletingId, chat.number)
+        onForEveryone: chat.app.chats.deleteForEveryone(chat.deletingId, chat.number)
         onClosed: chat.deletingId = ""
     }
 }

@@ -16,7 +16,7 @@ Page {
     signal back()
     signal openChat(string number)
 
-    readonly property bool own: number === app.accountNumber
+    readonly property bool own: number === app.account.accountNumber
 
     header: ScreenHeader {
         title: detail.business ? "Business" : "Listing"
@@ -70,7 +70,7 @@ Page {
             Button {
                 objectName: "callButton"
                 icon.name: detail.app.icon("phone")
-                onClicked: detail.app.startCall(detail.number, false)
+                onClicked: detail.app.calls.startCall(detail.number, false)
             }
             Button {
                 objectName: "addContactButton"

@@ -29,14 +29,14 @@ Page {
     }
     function chooseCity(code) {
         city = code
-        number = app.offerNumber(country, code)
+        number = app.account.offerNumber(country, code)
         step = "issue"
     }
     function useNewNumber() {
-        app.claimOffered(name, business, pinField.text, pinAgainField.text)
+        app.account.claimOffered(name, business, pinField.text, pinAgainField.text)
     }
     function useReclaimed() {
-        reclaimNote = app.reclaimNumber(name, reclaimNumberField.text, reclaimPinField.text)
+        reclaimNote = app.account.reclaimNumber(name, reclaimNumberField.text, reclaimPinField.text)
     }
 
     header: ToolBar {
@@ -192,7 +192,7 @@ Page {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 clip: true
-                model: view.step === "country" ? view.app.countries(view.query) : []
+                model: view.step === "country" ? view.app.account.countries(view.query) : []
                 delegate: ItemDelegate {
                     required property var modelData
                     width: ListView.view.width
@@ -208,7 +208,7 @@ Page {
         // city
         ColumnLayout {
             spacing: 12
-            Label { text: view.app.countryName(view.country); font.pixelSize: 24; font.weight: Font.Bold }
+            Label { text: view.app.account.countryName(view.country); font.pixelSize: 24; font.weight: Font.Bold }
             TextField {
                 Layout.fillWidth: true
                 placeholderText: "Search cities"
@@ -220,7 +220,7 @@ Page {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 clip: true
-                model: view.step === "city" ? view.app.cities(view.country, view.query) : []
+                model: view.step === "city" ? view.app.account.cities(view.country, view.query) : []
                 delegate: ItemDelegate {
                     required property var modelData
                     width: ListView.view.width
@@ -285,7 +285,7 @@ Page {
             Button {
                 Layout.fillWidth: true
                 text: "Choose a different line"
-                onClicked: view.number = view.app.offerNumber(view.country, view.city)
+                onClicked: view.number = view.app.account.offerNumber(view.country, view.city)
             }
             Item { Layout.fillHeight: true }
         }
@@ -310,13 +310,13 @@ Page {
                 Layout.fillWidth: true
                 highlighted: true
                 text: "Link"
-                onClicked: view.app.seekLinkCode(linkCodeField.text)
+                onClicked: view.app.account.seekLinkCode(linkCodeField.text)
             }
             Label {
                 Layout.fillWidth: true
                 wrapMode: Text.Wrap
                 visible: text !== ""
-                text: view.app.linkStatus
+                text: view.app.account.linkStatus
             }
             Button {
                 Layout.fillWidth: true

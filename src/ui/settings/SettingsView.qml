@@ -10,7 +10,7 @@ Page {
     required property var app
     signal openPrivacy()
 
-    property bool business: app.business
+    property bool business: app.account.business
 
     header: ScreenHeader { title: "Settings" }
 
@@ -41,14 +41,14 @@ Page {
             SectionTitle { text: "Your number" }
             Label {
                 objectName: "ownNumber"
-                text: settings.app.accountNumber
+                text: settings.app.account.accountNumber
                 font.pixelSize: 22
                 font.weight: Font.DemiBold
             }
-            Label { text: settings.app.accountPlace; opacity: 0.7 }
+            Label { text: settings.app.account.accountPlace; opacity: 0.7 }
             Button {
                 text: "Copy number"
-                onClicked: settings.app.copyText(settings.app.accountNumber)
+                onClicked: settings.app.copyText(settings.app.account.accountNumber)
             }
             Footnote { text: "This number works inside Merrowfax. It is not a carrier line." }
 
@@ -69,7 +69,7 @@ Page {
             }
             Button {
                 text: "Use this number"
-                onClicked: settings.app.claimNumber(otherName.text, otherNumber.text, otherPin.text)
+                onClicked: settings.app.account.claimNumber(otherName.text, otherNumber.text, otherPin.text)
             }
             Footnote {
                 text: "Your contacts stay on this phone. The PIN is the one set when that number was created. Without it, this phone stays on the number it already has."
@@ -77,19 +77,19 @@ Page {
 
             SectionTitle {
                 objectName: "pinSection"
-                text: settings.app.hasPin ? "Change PIN" : "Set PIN"
+                text: settings.app.account.hasPin ? "Change PIN" : "Set PIN"
             }
             TextField {
                 id: currentPin
                 objectName: "currentPin"
                 Layout.fillWidth: true
-                visible: settings.app.hasPin
+                visible: settings.app.account.hasPin
                 placeholderText: "Current PIN"
                 echoMode: TextInput.Password
                 inputMethodHints: Qt.ImhDigitsOnly
             }
             Label {
-                visible: !settings.app.hasPin
+                visible: !settings.app.account.hasPin
                 text: "This number has no PIN yet. Set one here."
             }
             TextField {
@@ -110,9 +110,9 @@ Page {
             }
             Button {
                 objectName: "pinButton"
-                text: settings.app.hasPin ? "Change PIN" : "Set PIN"
+                text: settings.app.account.hasPin ? "Change PIN" : "Set PIN"
                 onClicked: {
-                    if (settings.app.submitPin(currentPin.text, newPin.text, newPinAgain.text)) {
+                    if (settings.app.account.submitPin(currentPin.text, newPin.text, newPinAgain.text)) {
                         currentPin.clear()
                         newPin.clear()
                         newPinAgain.clear()
@@ -138,12 +138,12 @@ Page {
                 objectName: "profileName"
                 Layout.fillWidth: true
                 placeholderText: settings.business ? "Business name" : "Name"
-                text: settings.app.accountName
+                text: settings.app.account.accountName
             }
             Button {
                 objectName: "saveName"
                 text: settings.business ? "Save business name" : "Save name"
-                onClicked: settings.app.saveProfile(profileName.text, settings.business)
+                onClicked: settings.app.account.saveProfile(profileName.text, settings.business)
             }
             Footnote {
                 text: settings.business
@@ -156,8 +156,8 @@ Page {
                 objectName: "walkieContactsOnly"
                 Layout.fillWidth: true
                 text: "Walkie from contacts only"
-                checked: settings.app.walkieContactsOnly
-                onToggled: settings.app.walkieContactsOnly = checked
+                checked: settings.app.calls.walkieContactsOnly
+                onToggled: settings.app.calls.walkieContactsOnly = checked
             }
             Footnote {
                 text: "Talk from numbers that are not your contacts is not played. With this off, it plays now and then, shown by its number."
@@ -173,8 +173,8 @@ Page {
                     objectName: "lockScreenTalk"
                     Layout.fillWidth: true
                     text: "Push to talk on the lock screen"
-                    checked: settings.app.lockScreenTalk
-                    onToggled: settings.app.lockScreenTalk = checked
+                    checked: settings.app.calls.lockScreenTalk
+                    onToggled: settings.app.calls.lockScreenTalk = checked
                 }
                 Footnote {
                     text: "Turn this off if the lock screen button gets in the way. Hold to talk inside Merrowfax still works."
@@ -217,6 +217,6 @@ Page {
             }
             Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole } // qmllint disable type
         }
-        onAccepted: settings.app.resetDevice()
+        onAccepted: settings.app.account.resetDevice()
     }
 }

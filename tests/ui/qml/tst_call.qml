@@ -12,21 +12,21 @@ TestCase {
 
     Component {
         id: callScreen
-        CallScreen { app: seededApp; visible: seededApp.call.present }
+        CallScreen { app: seededApp; visible: seededApp.calls.call.present }
     }
 
     // Bob rings in more than one test, and a caller who is not a contact
     // rings once in five minutes.
     function initTestCase() {
-        verify(seededApp.addContact("Bob's Bakery", "1-1-222-2222"))
+        verify(seededApp.people.addContact("Bob's Bakery", "1-1-222-2222"))
     }
     function cleanupTestCase() {
-        seededApp.deleteContact("1-1-222-2222")
+        seededApp.people.deleteContact("1-1-222-2222")
     }
 
     // A failed test leaves no call behind for the next.
     function cleanup() {
-        seededApp.endCall()
+        seededApp.calls.endCall()
     }
 
     function child(screen, name) {
@@ -47,25 +47,25 @@ TestCase {
         verify(!child(screen, "end").visible)
         verify(!child(screen, "callDuration").visible)
 
-        seededApp.answerCall()
+        seededApp.calls.answerCall()
         compare(child(screen, "callStatus").text, "Connected")
         verify(child(screen, "callDuration").visible)
         compare(child(screen, "callDuration").text, "0:00")
         verify(child(screen, "end").visible)
         verify(!child(screen, "accept").visible)
 
-        seededApp.endCall()
+        seededApp.calls.endCall()
         tryVerify(() => !screen.visible)
 
         seededPeers.openLine()
-        seededApp.startCall("44-1-555-0001", false)
+        seededApp.calls.startCall("44-1-555-0001", false)
         tryVerify(() => screen.opened)
         compare(child(screen, "callName").text, "Alice Liddell")
         compare(child(screen, "callStatus").text, "Calling")
         verify(!child(screen, "callDuration").visible)
         seededPeers.accept()
         compare(child(screen, "callStatus").text, "Connected")
-        seededApp.endCall()
+        seededApp.calls.endCall()
         tryVerify(() => !screen.visible)
     }
 
@@ -81,8 +81,8 @@ TestCase {
         const flip = child(screen, "flip")
         verify(!remote.visible)
 
-        seededApp.answerCall()
-        tryVerify(() => seededApp.videoOn, 5000, "a video call turns the camera on")
+        seededApp.calls.answerCall()
+        tryVerify(() => seededApp.calls.videoOn, 5000, "a video call turns the camera on")
         verify(!preview.visible, "no frame yet")
         verify(!flip.visible, "one camera")
 
@@ -105,13 +105,13 @@ TestCase {
         seededPeers.cameraFrame()
         verify(flip.visible)
 
-        seededApp.toggleCallVideo()
-        verify(!seededApp.videoOn)
+        seededApp.calls.toggleCallVideo()
+        verify(!seededApp.calls.videoOn)
         verify(!preview.visible)
         verify(!flip.visible)
         verify(remote.visible, "the other side still sends")
 
-        seededApp.endCall()
+        seededApp.calls.endCall()
         tryVerify(() => !screen.visible)
     }
 }

@@ -96,13 +96,13 @@ TestCase {
         compare(header.title, "Bob's Bakery")  // the directory's name
         compare(block.text, "Block")
 
-        seededApp.addContact("Bob Baker", bob)
+        seededApp.people.addContact("Bob Baker", bob)
         compare(header.title, "Bob Baker")
-        seededApp.toggleBlocked(bob)
+        seededApp.people.toggleBlocked(bob)
         compare(block.text, "Unblock")
-        seededApp.toggleBlocked(bob)
+        seededApp.people.toggleBlocked(bob)
         compare(block.text, "Block")
-        seededApp.deleteContact(bob)
+        seededApp.people.deleteContact(bob)
         compare(header.title, "Bob's Bakery")
         menu.close()
     }
@@ -119,12 +119,12 @@ TestCase {
         compare(remove.height, 0)
         block.triggered()  // as a tap does
         compare(block.text, "Unblock")
-        verify(seededApp.isBlocked(bob))
+        verify(seededApp.people.isBlocked(bob))
         verify(remove.visible)  // kept as a blocked contact
         block.triggered()
         compare(block.text, "Block")
-        verify(!seededApp.isBlocked(bob))
-        seededApp.deleteContact(bob)
+        verify(!seededApp.people.isBlocked(bob))
+        seededApp.people.deleteContact(bob)
         verify(!remove.visible)
     }
 
@@ -154,20 +154,20 @@ TestCase {
         const other = createTemporaryObject(bobsChat, test)
         const button = findChild(chat, "voiceButton")
         button.clicked()
-        compare(seededApp.recordingFor, alice)
+        compare(seededApp.chats.recordingFor, alice)
         compare(button.symbol, "stop.circle.fill")
         compare(findChild(other, "voiceButton").symbol, "mic.fill")
 
         // Covered by another page: the recording ends.
         view.push(bobsChat, {}, StackView.Immediate)
-        tryCompare(seededApp, "recordingFor", "")
+        tryCompare(seededApp.chats, "recordingFor", "")
         compare(button.symbol, "mic.fill")
 
         // Its tab left: the same.
         view.pop(StackView.Immediate)
         button.clicked()
-        compare(seededApp.recordingFor, alice)
+        compare(seededApp.chats.recordingFor, alice)
         view.visible = false
-        tryCompare(seededApp, "recordingFor", "")
+        tryCompare(seededApp.chats, "recordingFor", "")
     }
 }

@@ -72,7 +72,7 @@ TestCase {
             compare(freshApp.alertMessage, c[2])
             freshApp.dismissAlert()
         }
-        verify(!freshApp.hasAccount)
+        verify(!freshApp.account.hasAccount)
     }
 
     function test_d_an_empty_name_does_nothing_at_all() {
@@ -82,7 +82,7 @@ TestCase {
         type(find(view, "pinAgainField"), "1234")
         find(view, "useNewNumber").clicked()
         compare(freshApp.alertMessage, "")
-        verify(!freshApp.hasAccount)
+        verify(!freshApp.account.hasAccount)
     }
 
     function test_e_reclaim_shows_its_own_notes() {
@@ -98,7 +98,7 @@ TestCase {
         type(find(view, "reclaimPin"), "12")
         find(view, "useReclaimed").clicked()
         compare(find(view, "reclaimNote").text, "Enter the 4-digit PIN for that number.")
-        verify(!freshApp.hasAccount)
+        verify(!freshApp.account.hasAccount)
     }
 
     function test_f_a_new_number_becomes_the_account() {
@@ -108,8 +108,8 @@ TestCase {
         type(find(view, "pinField"), "2468")
         type(find(view, "pinAgainField"), "2 4 6 8")
         find(view, "useNewNumber").clicked()
-        verify(freshApp.hasAccount)
-        compare(freshApp.accountNumber, offered)
-        compare(freshApp.accountName, "Ann")
+        verify(freshApp.account.hasAccount)
+        compare(freshApp.account.accountNumber, offered)
+        compare(freshApp.account.accountName, "Ann")
     }
 }

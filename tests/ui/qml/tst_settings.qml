@@ -42,18 +42,18 @@ TestCase {
         // As on the first run: a name with nothing to read stops the save
         // without a word, and the listed name stays.
         const view = createTemporaryObject(settings, test)
-        const before = seededApp.accountName
+        const before = seededApp.account.accountName
         verify(before !== "")
         for (const blank of ["", "   ", "\t\n", "\u200b \u0007"]) {
             findChild(view, "profileName").text = blank
             findChild(view, "saveName").clicked()
             compare(seededApp.alertMessage, "", JSON.stringify(blank))
-            compare(seededApp.accountName, before)
+            compare(seededApp.account.accountName, before)
         }
         findChild(view, "profileName").text = "  Bea  "
         findChild(view, "saveName").clicked()
         compare(seededApp.alertMessage, "Name saved. The directory lists this name.")
-        compare(seededApp.accountName, "Bea")
+        compare(seededApp.account.accountName, "Bea")
         seededApp.dismissAlert()
         findChild(view, "profileName").text = before
         findChild(view, "saveName").clicked()

@@ -34,7 +34,7 @@ Item {
         }
 
         function cleanup() {
-            if (seededApp.holdingTalk) seededApp.releaseWalkieBar()
+            if (seededApp.calls.holdingTalk) seededApp.calls.releaseWalkieBar()
             seededApp.dismissAlert()
         }
 
@@ -44,9 +44,9 @@ Item {
             compare(findChild(view, "walkieLine").text, "Walkie plays loud on the speaker.")
             mousePress(button)
             compare(seededApp.alertMessage, "Open a contact and hold Walkie to talk to that person.")
-            verify(!seededApp.holdingTalk)
+            verify(!seededApp.calls.holdingTalk)
             mouseRelease(button)
-            verify(!seededApp.holdingTalk)
+            verify(!seededApp.calls.holdingTalk)
         }
 
         function test_b_a_conversation_talks_while_held_by_the_pointer() {
@@ -55,12 +55,12 @@ Item {
             const button = findChild(view, "talkButton")
             compare(button.text, "Hold to talk")
             mousePress(button)
-            verify(seededApp.holdingTalk)
-            compare(seededApp.talkTarget, test.alice)
+            verify(seededApp.calls.holdingTalk)
+            compare(seededApp.calls.talkTarget, test.alice)
             compare(button.text, "Talking")
             mouseRelease(button)
-            verify(!seededApp.holdingTalk)
-            compare(seededApp.talkTarget, "")
+            verify(!seededApp.calls.holdingTalk)
+            compare(seededApp.calls.talkTarget, "")
             compare(button.text, "Hold to talk")
         }
 
@@ -70,40 +70,40 @@ Item {
             const button = findChild(view, "talkButton")
             button.forceActiveFocus()
             keyPress(Qt.Key_Space)
-            verify(seededApp.holdingTalk)
+            verify(seededApp.calls.holdingTalk)
             keyPress(Qt.Key_Space)  // a second press while held changes nothing
-            verify(seededApp.holdingTalk)
+            verify(seededApp.calls.holdingTalk)
             keyRelease(Qt.Key_Space)
-            verify(!seededApp.holdingTalk)
+            verify(!seededApp.calls.holdingTalk)
 
             keyPress(Qt.Key_Space)
-            verify(seededApp.holdingTalk)
+            verify(seededApp.calls.holdingTalk)
             findChild(view, "draft").forceActiveFocus()
-            verify(!seededApp.holdingTalk, "leaving the control lets go")
+            verify(!seededApp.calls.holdingTalk, "leaving the control lets go")
             keyRelease(Qt.Key_Space)
-            verify(!seededApp.holdingTalk)
+            verify(!seededApp.calls.holdingTalk)
         }
 
         function test_d_the_calls_bar_talks_to_the_last_partner() {
             seededPeers.openLine()
             // Bob keys up: he is the last partner, and the line says he is
             // heard. Only a contact is either.
-            verify(seededApp.addContact("Bob's Bakery", test.bob))
+            verify(seededApp.people.addContact("Bob's Bakery", test.bob))
             const view = createTemporaryObject(calls, screen)
             seededPeers.talk(test.bob, true)
             compare(findChild(view, "walkieLine").text, "Bob's Bakery on the speaker")
             seededPeers.talk(test.bob, false)
-            compare(seededApp.walkiePartner, test.bob)
+            compare(seededApp.calls.walkiePartner, test.bob)
 
             const button = findChild(view, "talkButton")
             mousePress(button)
-            verify(seededApp.holdingTalk)
-            compare(seededApp.talkTarget, test.bob)
+            verify(seededApp.calls.holdingTalk)
+            compare(seededApp.calls.talkTarget, test.bob)
             compare(button.text, "Talking")
             mouseRelease(button)
-            verify(!seededApp.holdingTalk)
+            verify(!seededApp.calls.holdingTalk)
             compare(seededApp.alertMessage, "")
-            seededApp.deleteContact(test.bob)
+            seededApp.people.deleteContact(test.bob)
         }
 
         function test_e_a_desktop_has_no_lock_screen_switch_but_keeps_strangers_off() {
@@ -113,12 +113,12 @@ Item {
             // The switch that keeps strangers off is there on every device.
             const contactsOnly = findChild(view, "walkieContactsOnly")
             verify(contactsOnly.visible)
-            const before = seededApp.walkieContactsOnly
+            const before = seededApp.calls.walkieContactsOnly
             compare(contactsOnly.checked, before)
             for (const expected of [!before, before]) {
                 contactsOnly.toggle()
                 contactsOnly.toggled()
-                compare(seededApp.walkieContactsOnly, expected)
+                compare(seededApp.calls.walkieContactsOnly, expected)
                 compare(contactsOnly.checked, expected)
             }
         }
