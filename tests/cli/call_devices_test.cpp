@@ -12,7 +12,6 @@
 
 #include "cli_helpers.h"
 #include "support/goertzel.h"
-#include "support/pulse_server.h"
 
 using namespace merrowfax::testing;
 using rapidjson::Value;
@@ -26,40 +25,9 @@ constexpr int kWindow = MonitorRecorder::kRate / 2;  // half a second heard
 // (1e-4 to 1e-1), and a dropout can halve that; quiet is far under 1e-7.
 constexpr double kHeard = 1e-5;
 
-// Ann calls Ben and Ben answers; true once both see the call going on.
-bool callAndAnswer(CliProcess& ann, CliProcess& ben, const std::string& benNumber,
-                   bool video = false) {
-    ben.mark();
-    const std::string start = R"({"cmd":"startCall","to":")" + benNumber + R"(","video":)" +
-                              (video ? "true" : "false") + "}";
-    if (!ok(ann.command(start))) return false;
-    if (!ben.waitForChange("incoming", [](const Value& v) { return v.IsObject(); })) return false;
-    ann.mark();
-    if (!ok(ben.command(R"({"cmd":"answer"})"))) return false;
-    return ann
-        .waitForChange("active",
-                       [](const Value& v) { return v.IsObject() && str(v["phase"]) == "active"; })
-        .has_value();
-}
-
-rapidjson::Document state(CliProcess& cli) {
-    auto reply = cli.command(R"({"cmd":"state"})");
-    if (!ok(reply)) return {};
-    rapidjson::Document out;
-    out.CopyFrom(reply["state"], out.GetAllocator());
-    return out;
-}
-
 bool audioReady(CliProcess& cli) {
     auto s = state(cli);
     return s.IsObject() && s["audioReady"].IsTrue();
-}
-
-QStringList pulseDevices(int client) {
-    return {QStringLiteral("--audio-input"),
-            QString::fromStdString(PulseServer::microphoneName(client)),
-            QStringLiteral("--audio-output"),
-            QString::fromStdString(PulseServer::speakerName(client))};
 }
 
 // What a speaker played from sample `from` on, at most its last half second.
@@ -106,10 +74,6 @@ std::string describe(const MonitorRecorder& monitor) {
 
 std::size_t heardSoFar(const MonitorRecorder& monitor) {
     return monitor.samples().size();
-}
-
-void pause(int ms) {
-    spinUntil([] { return false; }, ms);
 }
 
 // The pipe path takes hundreds of milliseconds: long enough bounds for it.
@@ -242,22 +206,6 @@ TEST(CliDevices, ListsTheSoundServersDevicesByNameAndDescription) {
                            PulseServer::microphoneDescription(client)));
     }
     EXPECT_TRUE(devices["cameras"].IsArray());
-}
-
-TEST(CliDevices, WithoutASoundServerListsNoSoundDevices) {
-    QTemporaryDir dir;
-    const QByteArray previous = qgetenv("PULSE_SERVER");
-    qputenv("PULSE_SERVER",
-            (QStringLiteral("unix:") + dir.filePath(QStringLiteral("none"))).toUtf8());
-    const auto devices = listDevices();
-    if (previous.isNull()) {
-        qunsetenv("PULSE_SERVER");
-    } else {
-        qputenv("PULSE_SERVER", previous);
-    }
-    ASSERT_TRUE(devices.IsObject()) << "still one line and exit 0";
-    EXPECT_EQ(devices["inputs"].Size(), 0u);
-    EXPECT_EQ(devices["outputs"].Size(), 0u);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "cli_process.h"
 #include "platform/wav_file.h"
+#include "support/pulse_server.h"
 
 namespace merrowfax::testing {
 
@@ -56,6 +57,53 @@ inline std::string writeTone(const QTemporaryDir& dir, const char* name, double 
     std::fwrite(wav.data(), 1, wav.size(), file);
     std::fclose(file);
     return path;
+}
+
+inline void pause(int ms) {
+    spinUntil([] { return false; }, ms);
+}
+
+// The `state` of `cli`; a null document when it did not answer.
+inline rapidjson::Document state(CliProcess& cli) {
+    auto reply = cli.command(R"({"cmd":"state"})");
+    rapidjson::Document out;
+    if (ok(reply)) out.CopyFrom(reply["state"], out.GetAllocator());
+    return out;
+}
+
+// The stored file of a message's attachment in the client's data folder.
+inline std::filesystem::path attachment(const CliProcess& cli, const rapidjson::Value& message) {
+    return std::filesystem::path(cli.folder().toStdString()) / "Files" /
+           str(message["attachmentPath"]);
+}
+
+// Ann calls Ben and Ben answers; true once Ann sees the call going on.
+// `peerKey` gets the LAN key the call rang from.
+inline bool callAndAnswer(CliProcess& ann, CliProcess& ben, const std::string& benNumber,
+                          bool video = false, std::string* peerKey = nullptr) {
+    using rapidjson::Value;
+    ben.mark();
+    if (!ok(ann.command(R"({"cmd":"startCall","to":")" + benNumber + R"(","video":)" +
+                        (video ? "true" : "false") + "}"))) {
+        return false;
+    }
+    auto ringing = ben.waitForChange("incoming", [](const Value& v) { return v.IsObject(); });
+    if (!ringing) return false;
+    if (peerKey) *peerKey = str((*ringing)["value"]["peerKey"]);
+    ann.mark();
+    if (!ok(ben.command(R"({"cmd":"answer"})"))) return false;
+    return ann
+        .waitForChange("active",
+                       [](const Value& v) { return v.IsObject() && str(v["phase"]) == "active"; })
+        .has_value();
+}
+
+// A private PulseAudio client's microphone and speaker as a client's devices.
+inline QStringList pulseDevices(int client) {
+    return {QStringLiteral("--audio-input"),
+            QString::fromStdString(PulseServer::microphoneName(client)),
+            QStringLiteral("--audio-output"),
+            QString::fromStdString(PulseServer::speakerName(client))};
 }
 
 // The options that make WAV files a client's microphone and speaker.

@@ -10,15 +10,12 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <numbers>
 #include <optional>
 #include <random>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -27,11 +24,6 @@
 
 #include "cli_helpers.h"
 #include "support/avahi_server.h"
-#include "support/goertzel.h"
-#include "support/pulse_server.h"
-#include "transport/avahi_discovery.h"
-#include "transport/lan_identity.h"
-#include "transport/peer_link.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -42,17 +34,6 @@ namespace {
 // A first Avahi resolve takes most of a second, then the TLS session.
 constexpr int kFound = 10000;
 constexpr int kCrossing = 5000;
-
-void pause(int ms) {
-    spinUntil([] { return false; }, ms);
-}
-
-rapidjson::Document state(CliProcess& cli) {
-    auto reply = cli.command(R"({"cmd":"state"})");
-    rapidjson::Document out;
-    if (ok(reply)) out.CopyFrom(reply["state"], out.GetAllocator());
-    return out;
-}
 
 bool lowerEqual(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -157,11 +138,6 @@ std::filesystem::path writeRandomFile(const QTemporaryDir& dir, const std::strin
     return path;
 }
 
-std::filesystem::path attachment(const CliProcess& cli, const Value& message) {
-    return std::filesystem::path(cli.folder().toStdString()) / "Files" /
-           str(message["attachmentPath"]);
-}
-
 std::size_t storedFiles(const CliProcess& cli) {
     std::error_code error;
     const auto folder = std::filesystem::path(cli.folder().toStdString()) / "Files";
@@ -181,21 +157,6 @@ std::size_t countEvents(const CliProcess& cli, const std::string& event, const s
             return !d.HasParseError() && d.IsObject() && d.HasMember("event") &&
                    str(d["event"]) == event && d.HasMember("body") && str(d["body"]) == body;
         }));
-}
-
-bool callAndAnswer(CliProcess& ann, CliProcess& ben, const std::string& benNumber,
-                   std::string* incomingPeerKey = nullptr) {
-    ben.mark();
-    if (!ok(ann.command(R"({"cmd":"startCall","to":")" + benNumber + R"("})"))) return false;
-    auto ringing = ben.waitForChange("incoming", [](const Value& v) { return v.IsObject(); });
-    if (!ringing) return false;
-    if (incomingPeerKey) *incomingPeerKey = str((*ringing)["value"]["peerKey"]);
-    ann.mark();
-    if (!ok(ben.command(R"({"cmd":"answer"})"))) return false;
-    return ann
-        .waitForChange("active",
-                       [](const Value& v) { return v.IsObject() && str(v["phase"]) == "active"; })
-        .has_value();
 }
 
 // Ann and Ben, each with a number, on a private Avahi. Everything the
@@ -233,13 +194,12 @@ protected:
     }
 
     std::optional<AvahiServer> avahi_;
-    std::optional<PulseServer> pulse_;
     RelayProcess relay_;
     std::optional<CliProcess> ann_, ben_;
     std::string annNumber_, benNumber_;
 };
 
-TEST_F(LanLink, WithoutTheRelayTheyFindEachOtherAndTextsAreDeliveredAndDeleted) {
+TEST_F(LanLink, WithoutTheRelayTheyFindEachOtherAndTextsAndFilesCross) {
     start();
     const std::string annKey = lanKeyOf(*ann_);
     const std::string benKey = lanKeyOf(*ben_);
@@ -282,16 +242,10 @@ TEST_F(LanLink, WithoutTheRelayTheyFindEachOtherAndTextsAreDeliveredAndDeleted) 
     ASSERT_TRUE(got);
     EXPECT_EQ(str((*got)["text"]), "This message was deleted");
     EXPECT_EQ(str((*message(*ben_, annNumber_, back))["status"]), "delivered") << "Ben's stays";
-}
 
-TEST_F(LanLink, WithoutTheRelayAFiveMegabyteFileArrivesIntact) {
-    start();
-    stopRelay();
-    waitForSessions();
-
+    // A file too big for the relay, whole.
     QTemporaryDir dir;
     const auto file = writeRandomFile(dir, "survey.bin", 5'000'000);
-    ben_->mark();
     auto reply = ann_->command(R"({"cmd":"sendFile","to":")" + benNumber_ + R"(","path":")" +
                                file.string() + R"(","kind":"file"})");
     ASSERT_TRUE(ok(reply));
@@ -299,7 +253,6 @@ TEST_F(LanLink, WithoutTheRelayAFiveMegabyteFileArrivesIntact) {
     const std::string id = str(reply["id"]);
     EXPECT_EQ(str((*message(*ann_, benNumber_, id))["status"]), "sent");
 
-    std::optional<rapidjson::Document> got;
     ASSERT_TRUE(spinUntil([&] { return (got = message(*ben_, annNumber_, id)).has_value(); },
                           3 * kCrossing));
     EXPECT_EQ(str((*got)["attachmentName"]), "survey.bin");
@@ -307,84 +260,6 @@ TEST_F(LanLink, WithoutTheRelayAFiveMegabyteFileArrivesIntact) {
     const auto bytes = readAll(attachment(*ben_, *got));
     EXPECT_EQ(bytes.size(), 5'000'000u);
     EXPECT_TRUE(bytes == readAll(file)) << "the same bytes";
-}
-
-TEST_F(LanLink, APeerThatStopsGoesOfflineAndOnItsReturnGetsWhatWaited) {
-    start();
-    stopRelay();
-    waitForSessions();
-
-    ASSERT_EQ(ben_->closeAndWait(), 0);
-    EXPECT_TRUE(spinUntil([&] { return !isOnline(state(*ann_), benNumber_); }, kCrossing))
-        << "Ann's peers: " << lanPeersText(*ann_);
-    const auto s = state(*ann_);
-    const Value* ben = lanPeerServing(s, benNumber_);
-    EXPECT_TRUE(ben == nullptr || (*ben)["connected"].IsFalse()) << lanPeersText(*ann_);
-    const std::string later = send(*ann_, benNumber_, "Still there?");
-    EXPECT_EQ(str((*message(*ann_, benNumber_, later))["status"]), "waiting");
-
-    // Ben starts again on his data folder: the same device and certificate.
-    CliProcess benAgain(relay_, {QStringLiteral("--data"), ben_->folder()});
-    EXPECT_TRUE(spinUntil([&] { return connectedTo(*ann_, benNumber_); }, kFound))
-        << "Ann's peers: " << lanPeersText(*ann_);
-    EXPECT_TRUE(reachesStatus(*ann_, benNumber_, later, "delivered"));
-    EXPECT_TRUE(message(benAgain, annNumber_, later));
-}
-
-// The call signals and audio, over the LAN only; a private PulseAudio for
-// sound, as in the relay call tests.
-constexpr std::size_t kWindow = MonitorRecorder::kRate / 2;
-constexpr double kHeard = 1e-5;  // see call_devices_test.cpp
-
-QStringList pulseDevices(int client) {
-    return {QStringLiteral("--audio-input"),
-            QString::fromStdString(PulseServer::microphoneName(client)),
-            QStringLiteral("--audio-output"),
-            QString::fromStdString(PulseServer::speakerName(client))};
-}
-
-// `hz` is loud in the last half second heard and ten times the other tone.
-bool hearsOnly(const MonitorRecorder& monitor, double hz, double other) {
-    const auto samples = monitor.samples();
-    if (samples.size() < kWindow) return false;
-    const std::span<const std::int16_t> window =
-        std::span<const std::int16_t>(samples).last(kWindow);
-    const double power = tonePower(window, MonitorRecorder::kRate, hz);
-    return power > kHeard && power > 10 * tonePower(window, MonitorRecorder::kRate, other);
-}
-
-bool audioReady(CliProcess& cli) {
-    const auto s = state(cli);
-    return s.IsObject() && s["audioReady"].IsTrue();
-}
-
-TEST_F(LanLink, WithoutTheRelayACallRingsIsAnsweredAndCarriesTonesBothWays) {
-    if (!PulseServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
-    pulse_.emplace(PulseServer::Options{.clients = 2});
-    start(pulseDevices(0), pulseDevices(1));
-    const std::string annKey = lanKeyOf(*ann_);
-    const ToneFeeder annSpeaks(*pulse_, 440, 0);
-    const ToneFeeder benSpeaks(*pulse_, 1000, 1);
-    const MonitorRecorder annHears(*pulse_, 0);
-    const MonitorRecorder benHears(*pulse_, 1);
-    stopRelay();
-    waitForSessions();
-
-    std::string peerKey;
-    ASSERT_TRUE(callAndAnswer(*ann_, *ben_, benNumber_, &peerKey));
-    EXPECT_TRUE(lowerEqual(peerKey, annKey)) << "rang from Ann's device: " << peerKey;
-    ASSERT_TRUE(spinUntil([&] { return audioReady(*ann_) && audioReady(*ben_); }, kCrossing))
-        << pulse_->log();
-    EXPECT_TRUE(spinUntil([&] { return hearsOnly(benHears, 440, 1000); }, kCrossing))
-        << "Ben hears Ann";
-    EXPECT_TRUE(spinUntil([&] { return hearsOnly(annHears, 1000, 440); }, kCrossing))
-        << "Ann hears Ben";
-
-    ben_->mark();
-    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"end"})")));
-    EXPECT_TRUE(ben_->waitForChange("active", [](const Value& v) { return v.IsNull(); }))
-        << "the end reaches Ben";
-    EXPECT_TRUE(spinUntil([&] { return !audioReady(*ben_); }, kCrossing));
 }
 
 // Seconds of wire audio in a WAV file a client wrote, its sizes settled or not.
@@ -484,21 +359,6 @@ TEST_F(LanLink, OnBothPathsRecordsArriveOnceAndMediaIsHeardOnce) {
         EXPECT_EQ(s["calls"].Size(), 1u);
     }
 
-    // A 2-second press of the walkie is kept as about 2 seconds.
-    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"holdTalk","to":")" + benNumber_ + R"("})")));
-    pause(2000);
-    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"endTalk","to":")" + benNumber_ + R"("})")));
-    std::optional<std::filesystem::path> clip;
-    ASSERT_TRUE(spinUntil(
-        [&] {
-            for (const auto& m : messages(*ben_, annNumber_)) {
-                if (str(m["text"]) == "Walkie") clip = attachment(*ben_, m);
-            }
-            return clip.has_value();
-        },
-        kCrossing));
-    EXPECT_NEAR(secondsIn(*clip), 2.0, 0.4) << "the walkie clip Ben keeps";
-
     // A call whose LAN session drops: the relay carries on without a gap
     // and without doubling.
     ASSERT_TRUE(callAndAnswer(*ann_, *ben_, benNumber_));
@@ -545,87 +405,6 @@ TEST_F(LanLink, AClientRunWithNoLanIsNeverAPeer) {
     // Carl still reaches Ann through the relay.
     const std::string id = send(carl, annNumber_, "Relay only");
     EXPECT_TRUE(reachesStatus(carl, annNumber_, id, "delivered"));
-}
-
-// A device on the same network that says it serves Ben's number: it
-// advertises it, registers nowhere and shows Ben's own statement, copied.
-struct Impostor {
-    explicit Impostor(const std::string& statement, const std::string& number) {
-        link.setDevice("DDDDDDDD-0000-4000-8000-00000000000D");
-        link.setHandler([this](wire::PeerEvent event) {
-            std::lock_guard lock(eventLock);
-            events.push_back(std::move(event));
-        });
-        link.setStatement(statement);
-        link.start(number, "Ben");
-    }
-    int texts() {
-        std::lock_guard lock(eventLock);
-        return static_cast<int>(std::count_if(events.begin(), events.end(), [](const auto& e) {
-            return std::holds_alternative<wire::events::Text>(e);
-        }));
-    }
-
-    QTemporaryDir dir;
-    PeerLink link{std::make_unique<AvahiDiscovery>(),
-                  loadOrCreateLanIdentity(dir.path().toStdString() + "/lan.pem")};
-    std::mutex eventLock;
-    std::vector<wire::PeerEvent> events;
-};
-
-std::string fileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-TEST_F(LanLink, SomeoneElseClaimingBensNumberGetsNothingAndSpeaksForNobody) {
-    start();
-    waitForSessions();
-    const std::string statement =
-        fileText(std::filesystem::path(ben_->folder().toStdString()) / "lan-statement");
-    ASSERT_EQ(statement.rfind("v1.", 0), 0u) << "Ben keeps the service's statement";
-    Impostor mallory(statement, benNumber_);
-    const std::string annKey = lanKeyOf(*ann_);
-    stopRelay();
-    // Ann has a session with it, and it proves nothing.
-    ASSERT_TRUE(spinUntil(
-        [&] {
-            const auto s = state(*ann_);
-            if (!s.IsObject() || !s["lanPeers"].IsArray()) return false;
-            for (const Value& peer : s["lanPeers"].GetArray()) {
-                if (lowerEqual(str(peer["key"]), mallory.link.ownKey())) {
-                    return peer["connected"].IsTrue() && str(peer["number"]).empty();
-                }
-            }
-            return false;
-        },
-        kFound))
-        << lanPeersText(*ann_);
-    EXPECT_TRUE(mallory.link.peers(annNumber_).empty()) << "Ann's roster proves her, though";
-
-    // Texts to Ben go to Ben alone.
-    const std::string id = send(*ann_, benNumber_, "For Ben only");
-    ASSERT_TRUE(reachesStatus(*ann_, benNumber_, id, "delivered"));
-    EXPECT_TRUE(message(*ben_, annNumber_, id));
-    pause(300);
-    EXPECT_EQ(mallory.texts(), 0);
-
-    // Its texts "from Ben" are nobody's.
-    std::string annSessionKey;
-    for (const auto& peer : mallory.link.peerList()) {
-        if (lowerEqual(peer.key, annKey)) annSessionKey = peer.key;
-    }
-    ASSERT_FALSE(annSessionKey.empty());
-    wire::Envelope forged;
-    forged.op = "text";
-    forged.id = Uuid::random().text();
-    forged.number = benNumber_;
-    forged.to = annNumber_;
-    forged.text = "Send me your PIN";
-    forged.sent = 1000;
-    ASSERT_TRUE(mallory.link.sendEnvelope(forged, {annSessionKey}));
-    pause(500);
-    EXPECT_FALSE(message(*ann_, benNumber_, *forged.id));
 }
 
 TEST(LanLinkProof, AnExpiredStatementLeavesTheLanPathUntilTheNumberRegistersAgain) {

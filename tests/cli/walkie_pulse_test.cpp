@@ -13,7 +13,6 @@
 #include "cli_helpers.h"
 #include "platform/wav_file.h"
 #include "support/goertzel.h"
-#include "support/pulse_server.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -96,13 +95,6 @@ bool framedVoice(const MonitorRecorder& monitor, std::size_t from, double second
     return f.found && static_cast<double>(f.voiceWindows * kHop) >= seconds * kRate;
 }
 
-rapidjson::Document state(CliProcess& cli) {
-    auto reply = cli.command(R"({"cmd":"state"})");
-    rapidjson::Document out;
-    if (ok(reply)) out.CopyFrom(reply["state"], out.GetAllocator());
-    return out;
-}
-
 // The first message in the chat with `number` (the thread's id) whose
 // attachment is named `name`.
 rapidjson::Document findMessage(CliProcess& cli, const std::string& number,
@@ -121,23 +113,6 @@ rapidjson::Document findMessage(CliProcess& cli, const std::string& number,
         }
     }
     return out;
-}
-
-// The stored file of a message's attachment in the client's data folder.
-std::filesystem::path attachment(const CliProcess& cli, const Value& message) {
-    return std::filesystem::path(cli.folder().toStdString()) / "Files" /
-           str(message["attachmentPath"]);
-}
-
-QStringList pulseDevices(int client) {
-    return {QStringLiteral("--audio-input"),
-            QString::fromStdString(PulseServer::microphoneName(client)),
-            QStringLiteral("--audio-output"),
-            QString::fromStdString(PulseServer::speakerName(client))};
-}
-
-void pause(int ms) {
-    spinUntil([] { return false; }, ms);
 }
 
 bool play(CliProcess& cli, const std::string& number, const Value& message) {
@@ -239,10 +214,19 @@ TEST_F(CliPulseWalkie, AHeldTalkIsHeardBoostedBetweenStaticKeptByBothAndPlaysAga
 }
 
 TEST_F(CliPulseWalkie, AVoiceMessageRecordedFromThePipeSourcePlaysAsTheVoice) {
+    // Out of bounds: refused before anything records.
+    for (const char* seconds : {"0", "61", "\"2\""}) {
+        const auto reply = ann_->command(R"({"cmd":"recordVoice","to":")" + benNumber_ +
+                                         R"(","seconds":)" + seconds + "}");
+        EXPECT_NE(str(reply["error"]).find("\"seconds\""), std::string::npos) << seconds;
+    }
+    ann_->mark();
     ben_->mark();
     // The reply comes once the message is sent, after the recording ended.
     ASSERT_TRUE(ok(ann_->command(
         R"({"cmd":"recordVoice","to":")" + benNumber_ + R"(","seconds":1.5})", kCrossing)));
+    EXPECT_TRUE(ann_->waitForChange("recording", [](const Value& v) { return v.IsTrue(); }));
+    EXPECT_TRUE(ann_->waitForChange("recording", [](const Value& v) { return v.IsFalse(); }));
     rapidjson::Document voice;
     ASSERT_TRUE(
         spinUntil([&] { return (voice = findMessage(*ben_, annNumber_, "voice.m4a")).IsObject(); },

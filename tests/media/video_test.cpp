@@ -106,25 +106,6 @@ protected:
     std::unique_ptr<DeviceCallMedia> media;
 };
 
-TEST_F(CallVideo, FramesAreSentAtMostOneEvery120msAndSmall) {
-    camera->show(picture(320, 240));
-    EXPECT_TRUE(camera->positions.empty()) << "video is off";
-    media->startVideo();
-    EXPECT_TRUE(media->videoOn());
-    camera->show(picture(320, 240));
-    ASSERT_TRUE(spinUntil([&] { return sentCount() == 1; }));
-    now += 100ms;
-    camera->show(picture(320, 240));
-    now += 30ms;
-    camera->show(picture(640, 480));
-    ASSERT_TRUE(spinUntil([&] { return sentCount() == 2; }));
-    std::lock_guard lock(mutex);
-    for (const auto& frame : sent) {
-        EXPECT_LT(frame.size(), kMaxVideoFrameBytes);
-        EXPECT_EQ(decodeVideoFrame(frame).width(), 192);
-    }
-}
-
 TEST_F(CallVideo, TheOwnPictureIsPreviewedOnlyWhileVideoRuns) {
     media->startVideo();
     camera->show(picture(320, 240));

@@ -1,37 +1,57 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
 #include "media/connection_tone.h"
 #include "media/wire_audio.h"
+#include "support/goertzel.h"
 
 namespace merrowfax {
 namespace {
 
-std::vector<std::int16_t> stereoRamp(std::size_t frames) {
-    std::vector<std::int16_t> samples(frames * 2);
-    for (std::size_t i = 0; i < frames; ++i) {
-        samples[2 * i] = static_cast<std::int16_t>(i * 20);           // left
-        samples[2 * i + 1] = static_cast<std::int16_t>(-(int)i * 7);  // right
+using testing::tonePower;
+
+// `frames` of a sine of `hz` at `rate`, the same on each of `channels`,
+// starting at frame `from`.
+std::vector<std::int16_t> sine(double hz, int rate, int channels, std::size_t frames,
+                               std::size_t from = 0, double amplitude = 10000) {
+    std::vector<std::int16_t> out;
+    for (std::size_t i = from; i < from + frames; ++i) {
+        const auto s = static_cast<std::int16_t>(
+            amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate));
+        out.insert(out.end(), static_cast<std::size_t>(channels), s);
     }
-    return samples;
+    return out;
 }
 
-TEST(WireAudio, A48kStereoBufferDecimatesToTheMeanOfItsChannels) {
-    const auto frames = stereoRamp(1024);
-    const auto wire = resampleToWire(frames, {48000, 2});
-    ASSERT_EQ(wire.size(), 341u);
-    for (std::size_t i : {0u, 1u, 170u, 340u}) {
-        const float mean = (frames[6 * i] / 32768.0f + frames[6 * i + 1] / 32768.0f) / 2;
-        EXPECT_EQ(wire[i], static_cast<std::int16_t>(mean * 32767.0f)) << "sample " << i;
-    }
-    EXPECT_EQ(applyGain(wireAudio(wire), 2.2).size(), 682u);
+// The amplitude of `hz` in wire audio.
+double amplitudeOf(std::span<const std::int16_t> wire, double hz) {
+    return 2 * std::sqrt(tonePower(wire, 16000, hz)) * 32768;
+}
 
-    // Mono at the wire rate passes through; an odd rate still gives one sample.
+// The largest change from one sample to the next.
+int largestStep(std::span<const std::int16_t> samples) {
+    int step = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        step = std::max(step, std::abs(samples[i] - samples[i - 1]));
+    return step;
+}
+
+TEST(WireAudio, TheDirectConversionMixesChannelsAndKeepsWhatTheWireCarries) {
+    const auto wire = resampleToWire(sine(1000, 48000, 2, 4800), {48000, 2});
+    EXPECT_EQ(wire.size(), 1600u);
+    EXPECT_NEAR(amplitudeOf(wire, 1000), 10000, 300);
+    // Channels in opposite phase cancel out: silence, which gives nothing.
+    std::vector<std::int16_t> opposite = sine(1000, 48000, 2, 480);
+    for (std::size_t i = 1; i < opposite.size(); i += 2) opposite[i] = -opposite[i - 1];
+    EXPECT_TRUE(resampleToWire(opposite, {48000, 2}).empty());
+    // Mono at the wire rate passes through; an odd rate still gives a sample.
     const std::vector<std::int16_t> mono = {100, -200, 300};
-    EXPECT_EQ(resampleToWire(mono, {16000, 1}),
-              (std::vector<std::int16_t>{99, -199, 299}));  // x/32768*32767, truncated
+    const auto same = resampleToWire(mono, {16000, 1});
+    ASSERT_EQ(same.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(same[i], mono[i], 1);
     EXPECT_EQ(resampleToWire(std::vector<std::int16_t>{5000}, {44100, 1}).size(), 1u);
 }
 
@@ -44,25 +64,36 @@ TEST(WireAudio, NothingComesOfSilenceEmptinessOrANonsenseRate) {
     EXPECT_TRUE(converter.convert(std::vector<std::int16_t>(64, 100), {48000, 0}).empty());
 }
 
-TEST(WireAudio, TheConverterResamplesATone) {
-    WireConverter converter;
-    std::vector<std::int16_t> total;
-    for (int block = 0; block < 10; ++block) {
-        std::vector<std::int16_t> frames(1024 * 2);
-        for (std::size_t i = 0; i < 1024; ++i) {
-            const double t = static_cast<double>(block * 1024 + static_cast<int>(i)) / 48000;
-            const auto s =
-                static_cast<std::int16_t>(10000 * std::sin(2 * std::numbers::pi * 1000 * t));
-            frames[2 * i] = frames[2 * i + 1] = s;
+// The converter filters: a tone above the wire's 8 kHz does not come back
+// folded into the band, and one within it stays one sine across chunks of
+// any size.
+TEST(WireAudio, TheConverterFiltersOutOfBandTonesAndStaysContinuousAcrossChunks) {
+    for (const int rate : {48000, 44100}) {
+        SCOPED_TRACE(rate);
+        WireConverter converter;
+        std::vector<std::int16_t> voice, whistle;
+        std::size_t at = 0;
+        for (const std::size_t size : {1024, 441, 1000, 333, 2048, 960, 777, 1500}) {
+            const auto out = converter.convert(sine(1000, rate, 2, size, at), {rate, 2});
+            voice.insert(voice.end(), out.begin(), out.end());
+            at += size;
         }
-        const auto out = converter.convert(frames, {48000, 2});
-        total.insert(total.end(), out.begin(), out.end());
+        EXPECT_NEAR(static_cast<double>(voice.size()), at * 16000.0 / rate, 40);
+        const std::span<const std::int16_t> settled = std::span(voice).subspan(100);
+        EXPECT_NEAR(amplitudeOf(settled, 1000), 10000, 600);
+        // A lost or repeated sample at a chunk's edge jumps further than the
+        // sine ever moves from one sample to the next.
+        EXPECT_LT(largestStep(settled), 1.1 * 2 * std::numbers::pi * 1000 / 16000 * 10000);
+
+        WireConverter high;
+        for (std::size_t from = 0; from < 9600; from += 960) {
+            const auto out = high.convert(sine(10000, rate, 2, 960, from), {rate, 2});
+            whistle.insert(whistle.end(), out.begin(), out.end());
+        }
+        ASSERT_GT(whistle.size(), 1000u);
+        EXPECT_LT(peakOf(std::span<const std::int16_t>(whistle).subspan(100)), 1000)
+            << "10 kHz is attenuated, not aliased";
     }
-    // A third of the frames, less the filter's start-up.
-    EXPECT_NEAR(static_cast<double>(total.size()), 10 * 1024 / 3.0, 40);
-    EXPECT_NEAR(peakOf(std::span<const std::int16_t>(total)), 10000, 600);
-    // Another format builds another resampler.
-    EXPECT_FALSE(converter.convert(std::vector<std::int16_t>(441, 3000), {44100, 1}).empty());
 }
 
 TEST(WireAudio, GainTruncatesAndClampsAndDropsAnOddByte) {

@@ -1,5 +1,7 @@
 #include "support/avahi_server.h"
 
+#include "support/child_process.h"
+
 #include <avahi-client/client.h>
 #include <avahi-common/simple-watch.h>
 #include <dbus/dbus.h>
@@ -65,43 +67,11 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
 }
 
-bool waitExit(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    for (;;) {
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid || r < 0) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-}
-
-void end(pid_t& pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    if (!waitExit(pid, 3s)) {
-        ::kill(pid, SIGKILL);
-        waitExit(pid, 5s);
-    }
-    pid = -1;
-}
-
-// Without reaping it: end() still may signal the pid.
+// Without reaping it: endChild() still may signal the pid.
 bool exited(pid_t pid) {
     siginfo_t info{};
     return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            info.si_pid == pid;
-}
-
-bool connects(const std::filesystem::path& socketPath) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
 }
 
 void fail(const char* what) {
@@ -200,17 +170,14 @@ bool AvahiServer::available() {
 }
 
 AvahiServer::AvahiServer() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "merrowfax-avahi-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-    root_ = pattern;
+    root_ = makeTempFolder("merrowfax-avahi-");
     try {
         startBus();
         address_.emplace(busAddress());
         startAvahi();
     } catch (...) {
-        end(avahi_);
-        end(bus_);
+        endChild(avahi_, 3s);
+        endChild(bus_, 3s);
         address_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -219,8 +186,8 @@ AvahiServer::AvahiServer() {
 }
 
 AvahiServer::~AvahiServer() {
-    end(avahi_);
-    end(bus_);
+    endChild(avahi_, 3s);
+    endChild(bus_, 3s);
     address_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
@@ -236,7 +203,7 @@ std::string AvahiServer::log() const {
 }
 
 void AvahiServer::restartAvahi() {
-    end(avahi_);
+    endChild(avahi_, 3s);
     startAvahi();
 }
 
@@ -260,7 +227,7 @@ void AvahiServer::startBus() {
                   "--nofork", "--nopidfile", "--nosyslog"},
                  (root_ / "dbus.log").string(), false);
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    while (!connects(root_ / "bus")) {
+    while (!socketAnswers(root_ / "bus")) {
         if (exited(bus_)) {
             throw std::runtime_error("dbus-daemon exited: " + log());
         }
@@ -287,7 +254,7 @@ void AvahiServer::startAvahi() {
                    (root_ / "avahi.log").string(), true);
     if (!avahiServes(avahi_, std::chrono::steady_clock::now() + kStartTimeout)) {
         const bool gone = exited(avahi_);
-        end(avahi_);
+        endChild(avahi_, 3s);
         throw std::runtime_error(std::string("avahi-daemon ") +
                                  (gone ? "exited: " : "did not start: ") + log());
     }

@@ -1,5 +1,7 @@
 #include "support/pulse_server.h"
 
+#include "support/child_process.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -77,38 +79,6 @@ pid_t spawn(std::vector<std::string> args, std::vector<std::string> env, int out
     return pid;
 }
 
-bool waitExit(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    for (;;) {
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid || r < 0) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-}
-
-void end(pid_t& pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    if (!waitExit(pid, 2s)) {
-        ::kill(pid, SIGKILL);
-        waitExit(pid, 5s);
-    }
-    pid = -1;
-}
-
-bool connects(const std::filesystem::path& socketPath) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
 std::optional<std::string> swapEnv(const char* name, const std::string& value) {
     const char* old = std::getenv(name);
     std::optional<std::string> previous = old ? std::optional<std::string>(old) : std::nullopt;
@@ -133,10 +103,7 @@ bool PulseServer::available() {
 PulseServer::PulseServer() : PulseServer(Options{}) {}
 
 PulseServer::PulseServer(Options options) : options_(options) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "merrowfax-pulse-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-    root_ = pattern;
+    root_ = makeTempFolder("merrowfax-pulse-");
     std::filesystem::create_directories(root_ / "pulse");
     // The native socket comes last: once it answers, every device exists.
     std::ofstream config(root_ / "server.pa");
@@ -160,7 +127,7 @@ PulseServer::PulseServer(Options options) : options_(options) {
 }
 
 PulseServer::~PulseServer() {
-    end(pid_);
+    endChild(pid_, 2s);
     restoreEnv("PULSE_SERVER", previousServer_);
     restoreEnv("PULSE_COOKIE", previousCookie_);
     std::error_code ignored;
@@ -198,7 +165,7 @@ void PulseServer::start() {
     if (logFd >= 0) ::close(logFd);
     pid_ = pid;
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    while (!connects(root_ / "pulse" / "native")) {
+    while (!socketAnswers(root_ / "pulse" / "native")) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
@@ -303,7 +270,7 @@ MonitorRecorder::MonitorRecorder(const PulseServer& server, int client) {
 }
 
 MonitorRecorder::~MonitorRecorder() {
-    end(pid_);
+    endChild(pid_, 2s);
     thread_.join();
     ::close(out_);
 }

@@ -1,5 +1,7 @@
 #include "support/relay_process.h"
 
+#include "support/child_process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -43,10 +45,7 @@ std::filesystem::path RelayProcess::defaultBinary() {
 RelayProcess::RelayProcess() : RelayProcess(Options{}) {}
 
 RelayProcess::RelayProcess(Options options) : options_(std::move(options)) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "merrowfax-relay-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-    root_ = pattern;
+    root_ = makeTempFolder("merrowfax-relay-");
     dataDir_ = root_ / "data";
     logFile_ = root_ / "relay.log";
     start();

@@ -29,94 +29,6 @@ protected:
     RelayProcess relay;
 };
 
-TEST_F(ThroughTheRelay, ATextArrivesIsAcknowledgedAndWaitsForAnOfflineReader) {
-    // Ann learns nothing of Ben's presence before he answers: her text is
-    // offered again on its own timer.
-    const Timings saved = timings();
-    Timings quick = saved;
-    quick.waitingRetry = std::chrono::milliseconds(300);
-    setTimings(quick);
-    struct Restore {
-        Timings t;
-        ~Restore() { setTimings(t); }
-    } restore{saved};
-    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-
-    // Ben is not connected yet: the service answers "miss" and the text
-    // stays with Ann until Ben shows up.
-    ann.model->sendText("hello Ben", kBen);
-    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
-    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
-    EXPECT_EQ(ben.message(kAnn)->text, "hello Ben");
-    EXPECT_EQ(ben.model->displayName(kAnn), "Ann");  // a stranger became a contact
-
-    ASSERT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
-    EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }));
-
-    // Replies go the other way, once.
-    ben.model->sendText("hi Ann", kAnn);
-    ASSERT_TRUE(waitFor([&] { return ann.message(kBen, 1) != nullptr; }));
-    EXPECT_EQ(ann.message(kBen, 1)->sender, "them");
-    EXPECT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == MessageStatus::delivered; }));
-}
-
-// Registers `number` straight with the service, as any program could.
-std::unique_ptr<WsClient> rawClient(const RelayProcess& relay, const char* number) {
-    auto client = std::make_unique<WsClient>(
-        relay.port(), liveTarget({{"number", number},
-                                  {"name", "Raw"},
-                                  {"device", "Mac"},
-                                  {"computer", std::string("mac-") + number}}));
-    EXPECT_TRUE(client->waitFor("pin"));
-    return client;
-}
-
-TEST_F(ThroughTheRelay, OnlyTheReaderCanSayATextArrived) {
-    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    auto ben = rawClient(relay, kBen);
-    auto cat = rawClient(relay, kCat);
-    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-
-    ann.model->sendText("for Ben only", kBen);
-    idle(200);  // Ann's line writes it out
-    auto text = ben->waitFor("text");
-    ASSERT_TRUE(text);
-    const std::string id = (*text)["id"].GetString();
-    ASSERT_EQ(ann.message(kBen)->status, MessageStatus::sent);
-
-    // Cat learnt the id somehow and acknowledges it to Ann.
-    cat->sendText(R"({"op":"delivered","id":")" + id + R"(","to":")" + kAnn + R"("})");
-    idle(300);
-    EXPECT_EQ(ann.message(kBen)->status, MessageStatus::sent);
-
-    ben->sendText(R"({"op":"delivered","id":")" + id + R"(","to":")" + kAnn + R"("})");
-    EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
-}
-
-TEST_F(ThroughTheRelay, AttachmentsAndDeletionsCrossToo) {
-    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
-    // Attachments are not offered again, so both must be registered first:
-    // a text that arrives proves it.
-    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
-    ben.model->sendText("ready", kAnn);
-    ASSERT_TRUE(waitFor([&] { return ann.message(kBen) != nullptr; }));
-
-    std::vector<std::byte> photo(50'000, std::byte{7});
-    ann.model->sendAttachment(photo, "image", "beach.jpg", kBen);
-    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn, 1) != nullptr; }));
-    const Message& received = *ben.message(kAnn, 1);
-    EXPECT_EQ(received.text, "Photo");
-    auto file = ben.model->attachmentFile(*received.attachmentPath);
-    ASSERT_TRUE(file);
-    EXPECT_EQ(std::filesystem::file_size(*file), photo.size());
-
-    ann.model->deleteMessageForEveryone(ann.message(kBen, 1)->id, kBen);
-    ASSERT_TRUE(waitFor([&] { return ben.message(kAnn, 1)->status == MessageStatus::deleted; }));
-    EXPECT_FALSE(std::filesystem::exists(*file));
-}
-
 TEST_F(ThroughTheRelay, APinGuardsTheNumberAgainstAnotherComputer) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
@@ -137,44 +49,6 @@ TEST_F(ThroughTheRelay, APinGuardsTheNumberAgainstAnotherComputer) {
     ASSERT_TRUE(waitFor([&] { return cat.model->hasPin(); }));
     EXPECT_EQ(cat.model->account()->number.text(), kAnn);
     EXPECT_FALSE(cat.model->alertMessage());
-}
-
-TEST_F(ThroughTheRelay, PinChangesAndTheListedKindFollowTheServicesAnswers) {
-    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-    auto nextAlert = [&] {
-        waitFor([&] { return ann.model->alertMessage().has_value(); });
-        std::string text = ann.model->alertMessage().value_or("(none)");
-        ann.model->dismissAlert();
-        return text;
-    };
-    ann.model->setPIN("1234");
-    EXPECT_EQ(nextAlert(), "PIN saved. Another phone needs this PIN to use the number.");
-
-    // This computer owns the number, so a wrong current PIN is an error, not
-    // a refusal: the line stays up.
-    ann.model->changePIN("9999", "5678");
-    const std::string refused = nextAlert();
-    EXPECT_NE(refused, "PIN saved. Another phone needs this PIN to use the number.");
-    EXPECT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-
-    ann.model->changePIN("1234", "5678");
-    EXPECT_EQ(nextAlert(), "PIN saved. Another phone needs this PIN to use the number.");
-
-    ann.model->saveProfile("Ann's Bakery", true);
-    EXPECT_EQ(nextAlert(), "Business name saved. The directory lists this as a business.");
-    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-    waitFor([] { return false; }, 300);
-    EXPECT_EQ(ann.model->account()->accountKind, "business");
-    EXPECT_EQ(ann.model->account()->displayName, "Ann's Bakery");
-
-    // Another computer needs the new PIN now.
-    Device cat(relay, "mac-CAT", std::pair{kCat, "Cat"});
-    ASSERT_TRUE(waitFor([&] { return cat.line->isRegistered(); }));
-    cat.model->claimNumber("Cat", kAnn, "1234");
-    ASSERT_TRUE(waitFor([&] { return cat.model->alertMessage().has_value(); }));
-    EXPECT_EQ(cat.model->account()->number.text(), kCat);
-    EXPECT_FALSE(cat.line->isOpen() && cat.model->account()->number.text() == kAnn);
 }
 
 TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
@@ -205,27 +79,6 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
     Device fresh(relay, "mac-ANN", std::nullopt);
     ASSERT_TRUE(waitFor([&] { return !fresh.model->restoring(); }));
     EXPECT_FALSE(fresh.model->account());
-}
-
-TEST_F(ThroughTheRelay, ContactsAddedByHandShowOnlineAndComeBackWithTheirBlockFlags) {
-    {
-        Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-        Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
-        ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
-        ann.model->addContact("Ben", kBen);
-        // The service shows presence only for numbers in the stored book.
-        EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }, 3000));
-        ann.model->addContact("Cat", kCat);
-        ann.model->blockNumber(kCat, true);
-        waitFor([] { return false; }, static_cast<int>(timings().bookUpload.count()) + 300);
-    }
-    // A fresh installation on the same computer restores the account.
-    Device again(relay, "mac-ANN", std::nullopt);
-    ASSERT_TRUE(waitFor([&] { return again.model->contacts().size() == 2; }));
-    EXPECT_EQ(again.model->contacts()[0].number, kBen);
-    EXPECT_FALSE(again.model->contacts()[0].blocked);
-    EXPECT_EQ(again.model->contacts()[1].number, kCat);
-    EXPECT_TRUE(again.model->contacts()[1].blocked);
 }
 
 TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestartsAndPresenceFollowsIt) {

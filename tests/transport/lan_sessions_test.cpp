@@ -72,10 +72,13 @@ struct Device {
 };
 
 // A stranger that speaks TLS to a device and then whatever a test makes it say.
-// `from` is the loopback address it comes from, as if another machine.
+// `from` is the loopback address it comes from, as if another machine; `as`,
+// a certificate it took from a device.
 struct RawPeer {
-    explicit RawPeer(std::uint16_t port, const char* from = "127.0.0.1") {
-        configureTls(socket, id.identity.certificate, id.identity.key);
+    explicit RawPeer(std::uint16_t port, const char* from = "127.0.0.1",
+                     const TestIdentity* as = nullptr) {
+        const LanIdentity& own = (as ? as : &id)->identity;
+        configureTls(socket, own.certificate, own.key);
         QObject::connect(&socket, &QAbstractSocket::disconnected, [this] { closed = true; });
         socket.bind(QHostAddress(QString::fromLatin1(from)));
         socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
@@ -154,14 +157,9 @@ TEST_F(LanSessions, InvitingEachOtherAtOnceLeavesOneSessionEachWayThatCarriesEve
 
     // A resource on a connection of its own, whole.
     QTemporaryDir dir;
-    const std::string path = dir.path().toStdString() + "/photo";
     std::string content(300'000, 'x');
     for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
-    {
-        QFile out(QString::fromStdString(path));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(content.data(), static_cast<qint64>(content.size()));
-    }
+    const std::string path = writeFile(dir, "photo", content);
     const std::string name = std::string("file-") + kUuid;
     ASSERT_TRUE(a.sessions.sendResource("m-bbbbbbbb", name, path));
     ASSERT_TRUE(spinFor([&] { return b.resources.contains(name); }));
@@ -230,20 +228,12 @@ TEST_F(LanSessions, StrangersThatBreakTheRulesAreCutOffAndTheDeviceStillServes) 
     }
     {  // a resource with a bad name, or too big, even from that device's certificate
         auto resourceFromB = [&](const std::string& name, std::uint64_t size) {
-            QSslSocket socket;
-            configureTls(socket, b.id.identity.certificate, b.id.identity.key);
-            bool closed = false;
-            QObject::connect(&socket, &QAbstractSocket::disconnected, [&] { closed = true; });
-            socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), a.port);
-            if (!spinFor([&] { return socket.isEncrypted(); })) return false;
-            const std::string hello = R"({"key":"m-bbbbbbbb","use":"resource","name":")" + name +
-                                      R"(","size":)" + std::to_string(size) + "}";
-            const auto n = static_cast<std::uint32_t>(hello.size());
-            const char prefix[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
-            socket.write(prefix, 4);
-            socket.write(hello.data(), static_cast<qint64>(hello.size()));
-            socket.write("abc", 3);
-            return spinFor([&] { return closed; }, 3000);
+            RawPeer peer(a.port, "127.0.0.1", &b.id);
+            if (!peer.encrypted()) return false;
+            peer.frame(R"({"key":"m-bbbbbbbb","use":"resource","name":")" + name + R"(","size":)" +
+                       std::to_string(size) + "}");
+            peer.socket.write("abc", 3);
+            return peer.closedWithin(3000);
         };
         EXPECT_TRUE(resourceFromB("../../file", 3));
         EXPECT_TRUE(resourceFromB(std::string("file-") + kUuid + "/x", 3));
@@ -356,35 +346,22 @@ TEST_F(LanSessions, HalfSentMessagesAndDrippingTransfersCannotHoldTheDevice) {
     EXPECT_GE(strangers.size() - static_cast<std::size_t>(cut()), 8u);
 
     // A transfer that drips a byte now and then is cut, and frees its slot.
-    QSslSocket drip;
-    configureTls(drip, b.id.identity.certificate, b.id.identity.key);
-    bool dripClosed = false;
-    QObject::connect(&drip, &QAbstractSocket::disconnected, [&] { dripClosed = true; });
-    drip.connectToHostEncrypted(QStringLiteral("127.0.0.1"), a.port);
-    ASSERT_TRUE(spinFor([&] { return drip.isEncrypted(); }));
-    const std::string hello = R"({"key":"m-bbbbbbbb","use":"resource","name":"file-)" +
-                              std::string(kUuid) + R"(","size":20000000})";
-    const auto n = static_cast<std::uint32_t>(hello.size());
-    const char helloPrefix[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
-    drip.write(helloPrefix, 4);
-    drip.write(hello.data(), static_cast<qint64>(hello.size()));
+    RawPeer drip(a.port, "127.0.0.1", &b.id);
+    ASSERT_TRUE(drip.encrypted());
+    drip.frame(R"({"key":"m-bbbbbbbb","use":"resource","name":"file-)" + std::string(kUuid) +
+               R"(","size":20000000})");
     EXPECT_TRUE(spinFor(
         [&] {
-            drip.write("x", 1);
+            drip.socket.write("x", 1);
             spinAWhile(100);
-            return dripClosed;
+            return drip.closed;
         },
         3000));
 
     // A file the other end refused at first is offered again, and the
     // device's own messages got through all along.
     QTemporaryDir dir;
-    const std::string path = dir.path().toStdString() + "/note";
-    {
-        QFile out(QString::fromStdString(path));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write("second time lucky");
-    }
+    const std::string path = writeFile(dir, "note", "second time lucky");
     a.wantResources = false;
     const std::string name = std::string("file-") + kUuid;
     ASSERT_TRUE(b.sessions.sendResource("m-aaaaaaaa", name, path));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -33,6 +34,16 @@ inline std::vector<std::byte> bytesOf(const std::string& text) {
 // A message for the link's owner: its kind byte, then the body.
 inline std::string kinded(int kind, const std::string& body) {
     return std::string(1, static_cast<char>(kind)) + body;
+}
+
+// `content` in the file `name` of `dir`; its path.
+inline std::string writeFile(const QTemporaryDir& dir, const std::string& name,
+                             const std::string& content) {
+    const std::string path = dir.path().toStdString() + "/" + name;
+    QFile out(QString::fromStdString(path));
+    if (out.open(QIODevice::WriteOnly))
+        out.write(content.data(), static_cast<qint64>(content.size()));
+    return path;
 }
 
 inline std::string textOf(std::span<const std::byte> bytes) {

@@ -22,6 +22,31 @@ namespace {
 
 constexpr const char* kUuid = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
 
+bool sendEnvelope(lan::Sessions& from, const std::string& to, const wire::Envelope& envelope) {
+    return from.send(to, wire::encodeLanFrame(wire::FrameKind::envelope,
+                                              bytesOf(*wire::encodeEnvelope(envelope))));
+}
+
+// A device that is only its sessions, so a test says what its link would;
+// with `same`, a device that starts again with that certificate.
+struct BareDevice {
+    explicit BareDevice(const std::string& key, const LanIdentity* same = nullptr)
+        : key(key), sessions(key, same ? *same : id.identity, inbox.path().toStdString()) {
+        lan::Sessions::Callbacks callbacks;
+        callbacks.received = [this](const std::string&, std::span<const std::byte> m) {
+            got.push_back(textOf(m));
+        };
+        sessions.setCallbacks(callbacks);
+        port = sessions.listen();
+    }
+    std::string key;
+    TestIdentity id;
+    QTemporaryDir inbox;
+    lan::Sessions sessions;
+    std::uint16_t port = 0;
+    std::vector<std::string> got;
+};
+
 // One installation on the test network: its link and what it heard.
 struct Device {
     Device(DiscoveryNetwork& network, const std::string& deviceId) {
@@ -87,8 +112,18 @@ protected:
         envelope.op = "roster";
         envelope.number = number;
         if (!statement.empty()) envelope.cert = statement;
-        return from.send(to, wire::encodeLanFrame(wire::FrameKind::envelope,
-                                                  bytesOf(*wire::encodeEnvelope(envelope))));
+        return sendEnvelope(from, to, envelope);
+    }
+    // `bare`, advertised as serving `number`, is in session with Ann; proven
+    // with the service's statement unless `prove` is false.
+    bool joined(BareDevice& bare, Device& ann, DiscoveryNetwork::Member& discovery,
+                const std::string& number, bool prove = true) {
+        discovery.advertise(bare.key, bare.port, {{"n", number}, {"a", "Ben"}});
+        if (!spinFor([&] { return bare.sessions.isConnected(ann.link->ownKey()); })) return false;
+        if (!prove) return true;
+        return roster(bare.sessions, ann.link->ownKey(), number,
+                      service_.vouch(number, bare.id.identity.fingerprint)) &&
+               spinFor([&] { return ann.online() == std::set<std::string>{number}; });
     }
 };
 
@@ -127,13 +162,8 @@ TEST_F(PeerLinkTest, DevicesWithNumbersFindEachOtherAndCarryTextsFilesAndMedia) 
 
     // A file: the envelope, then its bytes under the envelope's name.
     QTemporaryDir dir;
-    const std::string path = dir.path().toStdString() + "/report.pdf";
     const std::string content(1'500'000, 'r');
-    {
-        QFile out(QString::fromStdString(path));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(content.data(), static_cast<qint64>(content.size()));
-    }
+    const std::string path = writeFile(dir, "report.pdf", content);
     wire::Envelope file;
     file.op = "file";
     file.id = "11111111-2222-4333-8444-555555555555";
@@ -239,29 +269,15 @@ TEST_F(PeerLinkTest, AFoundDeviceIsInvitedAgainOnlyAfterTheGuardAndAConnectedOne
 TEST_F(PeerLinkTest, ADroppedSessionLeavesOnlineAtOnceWhileTheSightingStays) {
     Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
     // Ben's sessions without his link, so they can end while he is still advertised.
-    TestIdentity benId;
-    QTemporaryDir inbox;
-    auto ben =
-        std::make_unique<lan::Sessions>("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
-    const std::uint16_t port = ben->listen();
+    auto ben = std::make_unique<BareDevice>("m-BBBBBBBB");
     auto benDiscovery = network_->join();
-    std::vector<std::string> benGot;
-    lan::Sessions::Callbacks callbacks;
-    callbacks.received = [&](const std::string&, std::span<const std::byte> m) {
-        benGot.push_back(textOf(m));
-    };
-    ben->setCallbacks(callbacks);
     start(ann, "0-1-234-5678", "Ann");
-    benDiscovery->advertise("m-BBBBBBBB", port, {{"n", "0-1-234-9999"}, {"a", "Ben"}});
-    ASSERT_TRUE(spinFor([&] { return ben->isConnected("m-AAAAAAAA"); }));
-    ASSERT_TRUE(roster(*ben, "m-AAAAAAAA", "0-1-234-9999",
-                       service_.vouch("0-1-234-9999", benId.identity.fingerprint)));
-    // Ann's roster comes first.
-    ASSERT_TRUE(spinFor([&] { return !benGot.empty(); }));
-    EXPECT_NE(benGot.front().find("\"op\":\"roster\""), std::string::npos);
-    EXPECT_NE(benGot.front().find("\"number\":\"0-1-234-5678\""), std::string::npos);
-    EXPECT_NE(benGot.front().find("\"cert\":\"v1."), std::string::npos);
-    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
+    ASSERT_TRUE(joined(*ben, ann, *benDiscovery, "0-1-234-9999"));
+    // Ann's roster came first.
+    ASSERT_TRUE(spinFor([&] { return !ben->got.empty(); }));
+    EXPECT_NE(ben->got.front().find("\"op\":\"roster\""), std::string::npos);
+    EXPECT_NE(ben->got.front().find("\"number\":\"0-1-234-5678\""), std::string::npos);
+    EXPECT_NE(ben->got.front().find("\"cert\":\"v1."), std::string::npos);
 
     // Ben's program ends; his advertisement lingers, as it may on a network.
     ben.reset();
@@ -280,27 +296,15 @@ TEST_F(PeerLinkTest, ADroppedSessionLeavesOnlineAtOnceWhileTheSightingStays) {
 
 TEST_F(PeerLinkTest, FileBytesNeedTheirEnvelopeFromTheSameDeviceAndWaitingEnvelopesAreBounded) {
     Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
-    TestIdentity benId;
-    QTemporaryDir inbox;
-    lan::Sessions ben("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
-    const std::uint16_t port = ben.listen();
+    BareDevice ben("m-BBBBBBBB");
     auto benDiscovery = network_->join();
     start(ann, "0-1-234-5678", "Ann");
-    benDiscovery->advertise("m-BBBBBBBB", port, {{"n", "0-1-234-9999"}});
-    ASSERT_TRUE(spinFor([&] { return ben.isConnected("m-AAAAAAAA"); }));
-    ASSERT_TRUE(roster(ben, "m-AAAAAAAA", "0-1-234-9999",
-                       service_.vouch("0-1-234-9999", benId.identity.fingerprint)));
-    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
+    ASSERT_TRUE(joined(ben, ann, *benDiscovery, "0-1-234-9999"));
 
-    QTemporaryDir dir;
-    const std::string path = dir.path().toStdString() + "/bytes";
-    {
-        QFile out(QString::fromStdString(path));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write("orphan");
-    }
     // Bytes nobody announced are dropped.
-    ASSERT_TRUE(ben.sendResource("m-AAAAAAAA", std::string("file-") + kUuid, path));
+    QTemporaryDir dir;
+    const std::string path = writeFile(dir, "bytes", "orphan");
+    ASSERT_TRUE(ben.sessions.sendResource("m-AAAAAAAA", std::string("file-") + kUuid, path));
     spinAWhile(300);
     EXPECT_TRUE(ann.all<wire::events::File>().empty());
 
@@ -316,9 +320,7 @@ TEST_F(PeerLinkTest, FileBytesNeedTheirEnvelopeFromTheSameDeviceAndWaitingEnvelo
         file.fileName = "x";
         file.fileKind = "file";
         file.resource = resource;
-        const auto json = *wire::encodeEnvelope(file);
-        return ben.send("m-AAAAAAAA",
-                        wire::encodeLanFrame(wire::FrameKind::envelope, bytesOf(json)));
+        return sendEnvelope(ben.sessions, "m-AAAAAAAA", file);
     };
     ASSERT_TRUE(announce(1));
     ASSERT_TRUE(spinFor([&] { return ann.link->pendingFileCount() == 1; }));
@@ -330,33 +332,24 @@ TEST_F(PeerLinkTest, FileBytesNeedTheirEnvelopeFromTheSameDeviceAndWaitingEnvelo
     EXPECT_TRUE(ann.all<wire::events::File>().empty());
 
     // Undecodable envelopes and unknown kinds are dropped without harm.
-    ASSERT_TRUE(ben.send("m-AAAAAAAA", bytesOf(kinded(1, "{not json"))));
-    ASSERT_TRUE(ben.send("m-AAAAAAAA", bytesOf(kinded(9, "whatever"))));
-    ASSERT_TRUE(ben.send("m-AAAAAAAA", bytesOf("\x01{\"op\":\"mystery\"}")));
+    ASSERT_TRUE(ben.sessions.send("m-AAAAAAAA", bytesOf(kinded(1, "{not json"))));
+    ASSERT_TRUE(ben.sessions.send("m-AAAAAAAA", bytesOf(kinded(9, "whatever"))));
+    ASSERT_TRUE(ben.sessions.send("m-AAAAAAAA", bytesOf("\x01{\"op\":\"mystery\"}")));
     spinAWhile(100);
-    EXPECT_TRUE(ann.link->peers("0-1-234-9999").size() == 1);
+    EXPECT_EQ(ann.link->peers("0-1-234-9999").size(), 1u);
 }
 
 TEST_F(PeerLinkTest, OnlyANumberTheServiceVouchedForThisCertificateIsTaken) {
     Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
-    TestIdentity carlId, benId;
-    QTemporaryDir inbox;
-    lan::Sessions carl("m-CCCCCCCC", carlId.identity, inbox.path().toStdString());
-    const std::uint16_t port = carl.listen();
+    TestIdentity benId;
+    BareDevice carl("m-CCCCCCCC");
     auto carlDiscovery = network_->join();
-    std::vector<std::string> carlGot;
-    lan::Sessions::Callbacks callbacks;
-    callbacks.received = [&](const std::string&, std::span<const std::byte> m) {
-        carlGot.push_back(textOf(m));
-    };
-    carl.setCallbacks(callbacks);
     start(ann, "0-1-234-5678", "Ann");
     // Carl advertises Ben's number.
-    carlDiscovery->advertise("m-CCCCCCCC", port, {{"n", "0-1-234-9999"}});
-    ASSERT_TRUE(spinFor([&] { return carl.isConnected("m-AAAAAAAA"); }));
+    ASSERT_TRUE(joined(carl, ann, *carlDiscovery, "0-1-234-9999", false));
 
     const std::string ben = "0-1-234-9999";
-    const std::string carlCert = carlId.identity.fingerprint;
+    const std::string carlCert = carl.id.identity.fingerprint;
     const std::string good = service_.vouch(ben, carlCert);
     TestService stranger;
     std::string flipped = good;
@@ -379,12 +372,11 @@ TEST_F(PeerLinkTest, OnlyANumberTheServiceVouchedForThisCertificateIsTaken) {
         e.number = from;
         e.to = "0-1-234-5678";
         e.text = body;
-        return carl.send("m-AAAAAAAA", wire::encodeLanFrame(wire::FrameKind::envelope,
-                                                            bytesOf(*wire::encodeEnvelope(e))));
+        return sendEnvelope(carl.sessions, "m-AAAAAAAA", e);
     };
     for (const auto& [what, statement] : unproven) {
         SCOPED_TRACE(what);
-        ASSERT_TRUE(roster(carl, "m-AAAAAAAA", ben, statement));
+        ASSERT_TRUE(roster(carl.sessions, "m-AAAAAAAA", ben, statement));
         ASSERT_TRUE(text(ben, "from " + what));
         spinAWhile(60);
         EXPECT_TRUE(ann.online().empty());
@@ -396,28 +388,26 @@ TEST_F(PeerLinkTest, OnlyANumberTheServiceVouchedForThisCertificateIsTaken) {
     hello.op = "link-hello";
     hello.linkCode = "123456";
     hello.device = "CCCCCCCC-0000-4000-8000-000000000003";
-    ASSERT_TRUE(carl.send(
-        "m-AAAAAAAA",
-        wire::encodeLanFrame(wire::FrameKind::envelope, bytesOf(*wire::encodeEnvelope(hello)))));
+    ASSERT_TRUE(sendEnvelope(carl.sessions, "m-AAAAAAAA", hello));
     ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::LinkHello>().empty(); }));
     // Nothing of Ann's went to it but her roster.
-    EXPECT_EQ(carlGot.size(), 1u);
+    EXPECT_EQ(carl.got.size(), 1u);
 
     // Proven: its texts are its own number's, whatever they claim.
-    ASSERT_TRUE(roster(carl, "m-AAAAAAAA", ben, good));
+    ASSERT_TRUE(roster(carl.sessions, "m-AAAAAAAA", ben, good));
     ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{ben}; }));
     ASSERT_TRUE(text("0-1-234-0000", "who am I"));
     ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::Text>().empty(); }));
     EXPECT_EQ(ann.all<wire::events::Text>().front().from, ben);
 
     // A roster that changes its number mid-session proves nothing.
-    ASSERT_TRUE(roster(carl, "m-AAAAAAAA", "0-1-234-0000", good));
+    ASSERT_TRUE(roster(carl.sessions, "m-AAAAAAAA", "0-1-234-0000", good));
     ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }));
 
     // A proof lasts as long as its statement.
     const std::int64_t now = TestService::unixNow();
     ASSERT_TRUE(
-        roster(carl, "m-AAAAAAAA", ben,
+        roster(carl.sessions, "m-AAAAAAAA", ben,
                wire::signStatement({ben, carlCert, now - 1, now + 2}, service_.keys.second)));
     ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{ben}; }));
     ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 4000));
@@ -442,9 +432,7 @@ TEST_F(PeerLinkTest, StrangersLeaveNoTraceAndADeviceThatComesBackIsToldWhoWeAre)
         roster.op = "roster";
         roster.number = "0-1-234-9999";
         roster.name = "\u202e" + std::string(1'900'000, 'n');
-        ASSERT_TRUE(stranger.send("m-AAAAAAAA",
-                                  wire::encodeLanFrame(wire::FrameKind::envelope,
-                                                       bytesOf(*wire::encodeEnvelope(roster)))));
+        ASSERT_TRUE(sendEnvelope(stranger, "m-AAAAAAAA", roster));
         std::string listedAs;
         ASSERT_TRUE(spinFor([&] {
             for (const auto& peer : ann.link->peerList()) {
@@ -457,44 +445,29 @@ TEST_F(PeerLinkTest, StrangersLeaveNoTraceAndADeviceThatComesBackIsToldWhoWeAre)
     ASSERT_TRUE(spinFor([&] { return ann.link->peerList().empty(); }, 2000));
 
     // Ben proves his number; a snapshot he sends unasked is refused.
-    TestIdentity benId;
-    auto ben =
-        std::make_unique<lan::Sessions>("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
-    ben->listen();
-    ASSERT_TRUE(ben->invite("m-AAAAAAAA", "127.0.0.1", ann.link->port()));
-    ASSERT_TRUE(spinFor([&] { return ben->isConnected("m-AAAAAAAA"); }));
-    const std::string statement = service_.vouch("0-1-234-9999", benId.identity.fingerprint);
-    ASSERT_TRUE(roster(*ben, "m-AAAAAAAA", "0-1-234-9999", statement));
+    BareDevice ben("m-BBBBBBBB");
+    ASSERT_TRUE(ben.sessions.invite("m-AAAAAAAA", "127.0.0.1", ann.link->port()));
+    ASSERT_TRUE(spinFor([&] { return ben.sessions.isConnected("m-AAAAAAAA"); }));
+    ASSERT_TRUE(roster(ben.sessions, "m-AAAAAAAA", "0-1-234-9999",
+                       service_.vouch("0-1-234-9999", ben.id.identity.fingerprint)));
     ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
     QTemporaryDir dir;
-    const std::string snapshot = dir.path().toStdString() + "/snap";
-    {
-        QFile out(QString::fromStdString(snapshot));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write("{}");
-    }
+    const std::string snapshot = writeFile(dir, "snap", "{}");
     const std::string unasked = "snap-" + Uuid::random().text() + ".json";
-    ASSERT_TRUE(ben->sendResource("m-AAAAAAAA", unasked, snapshot));
+    ASSERT_TRUE(ben.sessions.sendResource("m-AAAAAAAA", unasked, snapshot));
     spinAWhile(500);
     EXPECT_TRUE(ann.all<wire::events::Snapshot>().empty());
     EXPECT_FALSE(std::filesystem::exists(QDir::tempPath().toStdString() + "/" + unasked));
     ann.link->setSeekingLink(true);
-    ASSERT_TRUE(ben->sendResource("m-AAAAAAAA", unasked, snapshot));
+    ASSERT_TRUE(ben.sessions.sendResource("m-AAAAAAAA", unasked, snapshot));
     ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::Snapshot>().empty(); }));
 
     // Ben's program starts again while Ann still holds his old session: the
     // new one becomes Ann's, and she tells it her number again.
-    lan::Sessions again("m-BBBBBBBB", benId.identity, inbox.path().toStdString());
-    std::vector<std::string> heard;
-    lan::Sessions::Callbacks callbacks;
-    callbacks.received = [&](const std::string&, std::span<const std::byte> m) {
-        heard.push_back(textOf(m));
-    };
-    again.setCallbacks(callbacks);
-    again.listen();
-    ASSERT_TRUE(again.invite("m-AAAAAAAA", "127.0.0.1", ann.link->port()));
+    BareDevice again("m-BBBBBBBB", &ben.id.identity);
+    ASSERT_TRUE(again.sessions.invite("m-AAAAAAAA", "127.0.0.1", ann.link->port()));
     ASSERT_TRUE(spinFor([&] {
-        return std::any_of(heard.begin(), heard.end(), [](const std::string& m) {
+        return std::any_of(again.got.begin(), again.got.end(), [](const std::string& m) {
             return m.find("\"op\":\"roster\"") != std::string::npos &&
                    m.find("\"cert\":\"v1.") != std::string::npos;
         });
