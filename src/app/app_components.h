@@ -9,7 +9,7 @@
 #include "platform/audio_devices.h"
 #include "platform/notifier.h"
 #include "platform/sounds.h"
-#include "transport/directory_client.h"
+#include "transport/directory_lookup.h"
 #include "transport/lan_transport.h"
 #include "transport/net_transport.h"
 #include "transport/service_address.h"
@@ -33,7 +33,7 @@ struct AppComponents {
     std::unique_ptr<Sounds> sounds = std::make_unique<SilentSounds>();
     std::unique_ptr<Notifier> notifier = std::make_unique<NoNotifier>();
     // The public directory, for the screens and the command-line client.
-    std::unique_ptr<DirectoryClient> directory = std::make_unique<DirectoryClient>(std::nullopt);
+    std::unique_ptr<DirectoryLookup> directory = std::make_unique<NoDirectory>();
     // Opens the chosen microphone anew, for voice messages; none: they
     // never record.
     std::function<std::unique_ptr<AudioSource>()> microphone;

@@ -134,7 +134,7 @@ public:
     // Erases the number, contacts, chats and calls; the service forgets us.
     void resetDevice();
 
-    DirectoryClient& directoryClient() { return *components_.directory; }
+    DirectoryLookup& directoryLookup() { return *components_.directory; }
     const ServiceAddresses& services() const { return components_.services; }
     std::filesystem::path filesFolder() const { return store_.filesFolder(); }
     std::optional<std::filesystem::path> attachmentFile(const std::string& storedName) const {

@@ -6,6 +6,7 @@
 #include "platform/device_choice.h"
 #include "platform/paths.h"
 #include "transport/avahi_discovery.h"
+#include "transport/directory_client.h"
 #include "transport/internet_line.h"
 #include "transport/lan_identity.h"
 #include "transport/peer_link.h"

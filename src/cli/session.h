@@ -10,7 +10,6 @@
 #include "app/app_model.h"
 #include "cli/session_commands.h"
 #include "platform/quit_signals.h"
-#include "transport/directory_client.h"
 #include "transport/internet_line.h"
 #include "transport/peer_link.h"
 
@@ -31,7 +30,7 @@ public:
     InternetLine& line() { return *line_; }
     const PeerLink* lan() const { return lan_; }
     PeerLink* lan() { return lan_; }
-    DirectoryClient& directory() { return model_->directoryClient(); }
+    DirectoryLookup& directory() { return model_->directoryLookup(); }
 
     // Prints change events from now on.
     void reportChanges();

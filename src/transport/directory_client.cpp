@@ -34,7 +34,7 @@ QUrl directoryRequestUrl(const QUrl& service, const DirectoryQuery& query) {
 }
 
 DirectoryClient::DirectoryClient(std::optional<QUrl> service, QObject* parent)
-    : QObject(parent), service_(std::move(service)) {}
+    : DirectoryLookup(parent), service_(std::move(service)) {}
 
 void DirectoryClient::fetch(const DirectoryQuery& query,
                             std::function<void(DirectoryAnswer)> done) {

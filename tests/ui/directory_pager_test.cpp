@@ -15,6 +15,7 @@
 #include "platform/timings.h"
 #include "support/relay_process.h"
 #include "support/ws_client.h"
+#include "transport/directory_client.h"
 #include "transport/service_address.h"
 #include "ui/bridge/directory_pager.h"
 #include "ui_fixture.h"

@@ -17,7 +17,7 @@ DirectoryPager::DirectoryPager(QObject* parent) : QObject(parent) {
     connect(&searchWait_, &QTimer::timeout, this, &DirectoryPager::firstPage);
 }
 
-DirectoryPager::DirectoryPager(DirectoryClient* client, QObject* parent) : DirectoryPager(parent) {
+DirectoryPager::DirectoryPager(DirectoryLookup* client, QObject* parent) : DirectoryPager(parent) {
     client_ = client;
     ownClient_ = true;
 }
@@ -25,7 +25,7 @@ DirectoryPager::DirectoryPager(DirectoryClient* client, QObject* parent) : Direc
 void DirectoryPager::setModel(AppModel* model) {
     if (model_ == model) return;
     model_ = model;
-    if (!ownClient_) client_ = model_ ? &model_->directoryClient() : nullptr;
+    if (!ownClient_) client_ = model_ ? &model_->directoryLookup() : nullptr;
     Q_EMIT modelChanged();
 }
 

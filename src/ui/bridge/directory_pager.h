@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/app_model.h"
-#include "transport/directory_client.h"
+#include "transport/directory_lookup.h"
 
 namespace merrowfax::ui {
 
@@ -42,7 +42,7 @@ public:
     explicit DirectoryPager(QObject* parent = nullptr);
     // Reads through `client` whatever the model; without one every request
     // ends without an answer.
-    DirectoryPager(DirectoryClient* client, QObject* parent);
+    DirectoryPager(DirectoryLookup* client, QObject* parent);
 
     AppModel* model() const { return model_; }
     void setModel(AppModel* model);
@@ -93,7 +93,7 @@ private:
     void apply(DirectoryAnswer answer);
     void setLoading(bool loading);
 
-    QPointer<DirectoryClient> client_;
+    QPointer<DirectoryLookup> client_;
     bool ownClient_ = false;  // given at construction, not the model's
     QPointer<AppModel> model_;
     QTimer searchWait_;
