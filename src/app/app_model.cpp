@@ -39,6 +39,8 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
       // The store gives a fresh database when db.json is missing or
       // unreadable, and persists a new walkie channel at once.
       data_(store_.loadAtStartup()) {
+    AccountHost& accountHost = *this;
+    accounts_ = std::make_unique<AccountController>(accountHost);
     ControllerHost& host = *this;
     walkie_ = std::make_unique<WalkieController>(
         host, WalkieDevices{router_, *components_.walkie, *intake_}, hop_,
@@ -65,7 +67,7 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     components_.notifier->requestPermission();
 
     if (data_.account) {
-        startTransports(*data_.account, {}, {}, false);
+        connectAs(*data_.account, {}, {}, false);
     } else {
         restoring_ = true;
         QMetaObject::invokeMethod(
@@ -131,7 +133,7 @@ void AppModel::wireHandlers() {
         onMain([this, number = std::move(number)] { calls_->callNotDelivered(number); });
     };
     line.onDenied = [this, onMain](std::string reason) {
-        onMain([this, reason = std::move(reason)] { handleDenied(reason); });
+        onMain([this, reason = std::move(reason)] { accounts_->handleDenied(reason); });
     };
     // Every registration fetches the stored contact book again.
     line.onOpen = [this, onMain] {
@@ -142,7 +144,7 @@ void AppModel::wireHandlers() {
     };
     line.onPin = [this, onMain](bool hasPin, std::string error, bool business) {
         onMain([this, hasPin, error = std::move(error), business] {
-            handlePin(hasPin, error, business);
+            accounts_->handlePin(hasPin, error, business);
         });
     };
     line.onBook = [this, onMain](std::vector<BookEntry> entries) {
@@ -161,8 +163,8 @@ void AppModel::wireHandlers() {
     // by their controllers.
 }
 
-void AppModel::startTransports(const Account& account, const std::string& pin,
-                               const std::string& newPin, bool includeKind) {
+void AppModel::connectAs(const Account& account, const std::string& pin, const std::string& newPin,
+                         bool includeKind) {
     const std::string number = account.number.text();
     const std::string name = cleanName(account.displayName);
     components_.network->setCompanionLabel(deviceLabel());
@@ -200,7 +202,7 @@ void AppModel::adoptRememberedAccount(const std::optional<RememberedAccount>& re
             const Account account = newAccount(name, *number, "personal");
             setAccount(account);
             save();
-            startTransports(account, {}, {}, false);
+            connectAs(account, {}, {}, false);
         }
     }
     setRestoring(false);
@@ -289,6 +291,15 @@ void AppModel::setRestoring(bool restoring) {
     if (restoring_ == restoring) return;
     restoring_ = restoring;
     Q_EMIT restoringChanged();
+}
+
+void AppModel::adoptAccount(std::optional<Account> account) {
+    setAccount(std::move(account));
+    save();
+}
+
+void AppModel::disconnect() {
+    components_.line->stop();
 }
 
 void AppModel::setAccount(std::optional<Account> account) {

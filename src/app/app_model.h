@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/account_controller.h"
 #include "app/app_components.h"
 #include "app/call_controller.h"
 #include "app/controller_host.h"
@@ -34,11 +35,11 @@ namespace merrowfax {
 class MainThreadHop;
 
 // The program's stored state and the operations on it, all on the main
-// thread: start-up and routing (app_model.cpp), contacts, messaging, and the
-// number claim and PIN (pin.cpp). Flows with state and timers of their own
-// are controllers it owns and publishes (`calls`, `walkie`, `voice`);
-// screens and the command-line client drive those directly.
-class AppModel : public QObject, private ControllerHost {
+// thread: start-up and routing (app_model.cpp), contacts, messaging, and
+// leaving a number (pin.cpp). Flows with state and timers of their own are
+// controllers it owns and publishes (`accounts`, `calls`, `walkie`,
+// `voice`); screens and the command-line client drive those directly.
+class AppModel : public QObject, private ControllerHost, private AccountHost {
     Q_OBJECT
     Q_PROPERTY(merrowfax::Uuid deviceId READ deviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(std::optional<merrowfax::Account> account READ account NOTIFY accountChanged)
@@ -50,7 +51,7 @@ class AppModel : public QObject, private ControllerHost {
     Q_PROPERTY(std::optional<std::string> alertMessage READ alertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(int onNetworkCount READ onNetworkCount NOTIFY onNetworkCountChanged)
     Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
-    Q_PROPERTY(bool hasPin READ hasPin NOTIFY hasPinChanged)
+    Q_PROPERTY(merrowfax::AccountController* accounts READ accountsObject CONSTANT)
     Q_PROPERTY(merrowfax::CallController* calls READ callsObject CONSTANT)
     Q_PROPERTY(merrowfax::WalkieController* walkie READ walkieObject CONSTANT)
     Q_PROPERTY(merrowfax::VoiceNotes* voice READ voiceObject CONSTANT)
@@ -65,7 +66,7 @@ public:
     ~AppModel() override;
 
     const Uuid& deviceId() const { return data_.deviceId; }
-    const std::optional<Account>& account() const { return data_.account; }
+    const std::optional<Account>& account() const override { return data_.account; }
     const std::vector<Contact>& contacts() const { return data_.contacts; }
     const std::vector<ChatThread>& threads() const { return data_.threads; }
     const std::vector<CallRecord>& callList() const { return data_.calls; }
@@ -74,7 +75,8 @@ public:
     const std::optional<std::string>& alertMessage() const { return alertMessage_; }
     int onNetworkCount() const { return static_cast<int>(online_.size()); }
     bool restoring() const { return restoring_; }
-    bool hasPin() const { return hasPin_; }
+    AccountController& accounts() { return *accounts_; }
+    const AccountController& accounts() const { return *accounts_; }
     CallController& calls() { return *calls_; }
     const CallController& calls() const { return *calls_; }
     WalkieController& walkie() { return *walkie_; }
@@ -115,23 +117,9 @@ public:
     // Replays a stored audio message through the walkie engine.
     void playWalkieMessage(const Uuid& id, const std::string& number);
 
-    // Number claim and PIN (pin.cpp, onboarding.cpp).
-    static std::string normalizePIN(std::string_view text);
+    // Leaving a number (pin.cpp): the service forgets this computer, and
+    // resetDevice() erases the number, contacts, chats and calls.
     void forgetComputer();
-    void claimNumber(const std::string& name, const std::string& number, const std::string& pin);
-    // Onboarding: a fresh number with its first PIN typed twice (problems
-    // are alerts), or a number the user has (its form's note, or empty).
-    void claimNewNumber(const std::string& name, bool business, const VirtualNumber& number,
-                        const std::string& pin, const std::string& pinAgain);
-    std::string reclaimNumber(const std::string& name, const std::string& number,
-                              const std::string& pin);
-    // Shown at once, settled by the service; a refused PIN claim returns to
-    // the account held before.
-    void beginClaim(const Account& account, const std::string& pin, bool includeKind);
-    void setPIN(const std::string& pin);
-    void changePIN(const std::string& current, const std::string& newPin);
-    void saveProfile(const std::string& name, bool business);
-    // Erases the number, contacts, chats and calls; the service forgets us.
     void resetDevice();
 
     DirectoryLookup& directoryLookup() { return *components_.directory; }
@@ -163,9 +151,9 @@ Q_SIGNALS:
     void alertMessageChanged();
     void onNetworkCountChanged();
     void restoringChanged();
-    void hasPinChanged();
 
 private:
+    AccountController* accountsObject() const { return accounts_.get(); }
     CallController* callsObject() const { return calls_.get(); }
     WalkieController* walkieObject() const { return walkie_.get(); }
     VoiceNotes* voiceObject() const { return voice_.get(); }
@@ -179,15 +167,19 @@ private:
     void recordWalkieMessage(std::span<const std::byte> audio, const std::string& number,
                              bool outgoing) override;
     void keepWalkieSettings(bool lockScreenTalk, bool contactsOnly) override;
+    // What the account flow asks of it.
+    void adoptAccount(std::optional<Account> account) override;
+    void connectAs(const Account& account, const std::string& pin, const std::string& newPin,
+                   bool includeKind) override;
+    void disconnect() override;
+    Account newAccount(std::string name, const VirtualNumber& number,
+                       std::string kind) const override;
 
     // Start-up and routing.
     void wireHandlers();
     void handleEvent(wire::PeerEvent event);
-    void startTransports(const Account& account, const std::string& pin, const std::string& newPin,
-                         bool includeKind);
     void lookupComputerAccount();
     void adoptRememberedAccount(const std::optional<RememberedAccount>& remembered);
-    Account newAccount(std::string name, const VirtualNumber& number, std::string kind) const;
     std::filesystem::path statementFile() const;  // our number's newest statement, for LAN peers
     std::string storedStatement() const;
     // Stores message `id` and the learnt name of `learnedNumber` in the
@@ -200,8 +192,6 @@ private:
     void setNetOnline(std::set<std::string> numbers);
     void setLanOnline(std::set<std::string> numbers);
     void refreshOnline();
-    void handlePin(bool hasPin, const std::string& error, bool business);
-    void handleDenied(const std::string& reason);
 
     // Contacts.
     const Contact* contactWithNumber(const std::string& number) const;
@@ -243,6 +233,7 @@ private:
     std::shared_ptr<MediaIntake> intake_;
     // After the components, which they drive. The call flow steps the
     // walkie back, and voice notes give way to calls: that order.
+    std::unique_ptr<AccountController> accounts_;
     std::unique_ptr<WalkieController> walkie_;
     std::unique_ptr<CallController> calls_;
     std::unique_ptr<VoiceNotes> voice_;
@@ -256,10 +247,6 @@ private:
     std::set<std::string> netOnline_;
     std::optional<std::string> alertMessage_;
     bool restoring_ = false;
-    bool hasPin_ = false;
-    std::optional<Account> accountBeforeClaim_;  // restored when a claim is refused
-    bool waitingPinSave_ = false;
-    bool claimWasNew_ = false;
 
     QTimer bookTimer_;  // a book upload is due when it fires
     // The line opened and asked for the stored book: its answer is merged,

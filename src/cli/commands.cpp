@@ -208,7 +208,8 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              if (!place) throw BadArgument{"That city is not in the number plan."};
              if (cleanName(name).empty()) throw BadArgument{"Enter a name."};
              AlertWatch watch(c.model);
-             c.model.claimNewNumber(name, business, VirtualNumber::issue(*place), pin, pin);
+             c.model.accounts().claimNewNumber(name, business, VirtualNumber::issue(*place), pin,
+                                               pin);
              replyWhenRegistered(c, watch);
          }},
         {"reclaim",
@@ -219,8 +220,9 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              if (cleanName(name).empty()) throw BadArgument{"Enter a name."};
              AlertWatch watch(c.model);
              if (c.model.account()) {
-                 c.model.claimNumber(name, number, pin);
-             } else if (auto note = c.model.reclaimNumber(name, number, pin); !note.empty()) {
+                 c.model.accounts().claimNumber(name, number, pin);
+             } else if (auto note = c.model.accounts().reclaimNumber(name, number, pin);
+                        !note.empty()) {
                  return c.reply->fail(note);
              }
              replyWhenRegistered(c, watch);
@@ -410,7 +412,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
          [](Context& c) {
              requireAccount(c.model);
              AlertWatch watch(c.model);
-             c.model.setPIN(c.args.text("pin"));
+             c.model.accounts().setPIN(c.args.text("pin"));
              settle(c, watch);
          }},
         {"changePIN",
@@ -418,7 +420,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              requireAccount(c.model);
              AlertWatch watch(c.model);
              const std::string current = c.args.text("current");
-             c.model.changePIN(current, c.args.text("new"));
+             c.model.accounts().changePIN(current, c.args.text("new"));
              settle(c, watch);
          }},
         {"saveProfile",
@@ -428,7 +430,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              const bool business = c.args.flag("business", false);
              if (cleanName(name).empty()) throw BadArgument{"Enter a name."};
              AlertWatch watch(c.model);
-             c.model.saveProfile(name, business);
+             c.model.accounts().saveProfile(name, business);
              // Saving says so in an alert: that one is good news.
              c.reply->succeed([&](JsonLine& line) {
                  if (watch.alert()) line.field("alert", *watch.alert());

@@ -100,6 +100,9 @@ auto watch(Source& (*source)(const AppModel&), Signals... signals) {
 const AppModel& model(const AppModel& m) {
     return m;
 }
+const AccountController& accounts(const AppModel& m) {
+    return m.accounts();
+}
 const CallController& calls(const AppModel& m) {
     return m.calls();
 }
@@ -162,7 +165,8 @@ const std::array kProperties = {
     MERROWFAX_PROPERTY("walkiePartner", walkie, &WalkieController::partnerChanged,
                        optionalText(w, m.walkie().partner())),
     MERROWFAX_PROPERTY("restoring", model, &AppModel::restoringChanged, w.Bool(m.restoring())),
-    MERROWFAX_PROPERTY("hasPin", model, &AppModel::hasPinChanged, w.Bool(m.hasPin())),
+    MERROWFAX_PROPERTY("hasPin", accounts, &AccountController::hasPinChanged,
+                       w.Bool(m.accounts().hasPin())),
     MERROWFAX_PROPERTY("lockScreenTalk", walkie, &WalkieController::lockScreenTalkChanged,
                        w.Bool(m.walkie().lockScreenTalk())),
     MERROWFAX_PROPERTY("walkieContactsOnly", walkie, &WalkieController::contactsOnlyChanged,

@@ -25,13 +25,13 @@ TEST_F(Onboarding, ANewNumberNeedsTheSameFourDigitsTwice) {
         {"1234", "4321", "The two PINs do not match."},
     };
     for (const Case& c : cases) {
-        model->claimNewNumber("Ann", false, offered(), c.pin, c.again);
+        model->accounts().claimNewNumber("Ann", false, offered(), c.pin, c.again);
         EXPECT_EQ(model->alertMessage(), c.alert) << c.pin << " / " << c.again;
         EXPECT_FALSE(model->account());
         model->dismissAlert();
     }
     // A blank name stops without a word.
-    model->claimNewNumber(" \n ", false, offered(), "1234", "1 2 3 4");
+    model->accounts().claimNewNumber(" \n ", false, offered(), "1234", "1 2 3 4");
     EXPECT_FALSE(model->alertMessage());
     EXPECT_FALSE(model->account());
     EXPECT_TRUE(line->starts.empty());
@@ -39,10 +39,11 @@ TEST_F(Onboarding, ANewNumberNeedsTheSameFourDigitsTwice) {
 
 TEST_F(Onboarding, TheOwnNameIsRegisteredAndKeptWithoutInvisibleCharacters) {
     // Only invisible characters: as blank as a blank name.
-    model->claimNewNumber("\xE2\x80\xAE\xE2\x80\x8B\x07", false, offered(), "1234", "1234");
+    model->accounts().claimNewNumber("\xE2\x80\xAE\xE2\x80\x8B\x07", false, offered(), "1234",
+                                     "1234");
     EXPECT_FALSE(model->account());
 
-    model->claimNewNumber(
+    model->accounts().claimNewNumber(
         "\t\xE2\x81\xA6"
         "Ann\x1B\xE2\x80\xAE"
         "0-1-000-0001\xE2\x81\xA9 ",
@@ -53,9 +54,9 @@ TEST_F(Onboarding, TheOwnNameIsRegisteredAndKeptWithoutInvisibleCharacters) {
     EXPECT_EQ(line->starts[0].name, "Ann0-1-000-0001");
     EXPECT_EQ(stored().account->displayName, "Ann0-1-000-0001");
 
-    model->saveProfile("\xE2\x80\x8B", false);  // nothing visible: unchanged
+    model->accounts().saveProfile("\xE2\x80\x8B", false);  // nothing visible: unchanged
     EXPECT_EQ(model->account()->displayName, "Ann0-1-000-0001");
-    model->saveProfile(std::string(45, 'y') + "\xE2\x80\x8F", false);
+    model->accounts().saveProfile(std::string(45, 'y') + "\xE2\x80\x8F", false);
     EXPECT_EQ(line->starts.back().name, std::string(40, 'y'));
 }
 
@@ -76,7 +77,7 @@ TEST_F(Onboarding, AnOlderStoredNameIsCleanedBeforeItIsSent) {
 
 TEST_F(Onboarding, ANewNumberIsShownAtOnceAndRegisteredWithItsKindAndPin) {
     const std::string longName(50, 'x');
-    model->claimNewNumber("  " + longName + " ", true, offered(), "1-2-3-4", "1234");
+    model->accounts().claimNewNumber("  " + longName + " ", true, offered(), "1-2-3-4", "1234");
     ASSERT_TRUE(model->account());
     EXPECT_EQ(model->account()->displayName, std::string(40, 'x'));
     EXPECT_EQ(model->account()->accountKind, "business");
@@ -96,14 +97,14 @@ TEST_F(Onboarding, ANewNumberIsShownAtOnceAndRegisteredWithItsKindAndPin) {
 }
 
 TEST_F(Onboarding, ReclaimingGivesTheFormItsOwnNotes) {
-    EXPECT_EQ(model->reclaimNumber("Ann", "0-1-234", "1234"),
+    EXPECT_EQ(model->accounts().reclaimNumber("Ann", "0-1-234", "1234"),
               "Enter the full number, like 0-1-660-9141.");
-    EXPECT_EQ(model->reclaimNumber("Ann", "0-1-234-5678", "12"),
+    EXPECT_EQ(model->accounts().reclaimNumber("Ann", "0-1-234-5678", "12"),
               "Enter the 4-digit PIN for that number.");
-    EXPECT_EQ(model->reclaimNumber("", "0-1-234-5678", "1234"), "");
+    EXPECT_EQ(model->accounts().reclaimNumber("", "0-1-234-5678", "1234"), "");
     EXPECT_FALSE(model->account());
 
-    EXPECT_EQ(model->reclaimNumber("Ann", "0 1 234 5678", "9 8 7 6"), "");
+    EXPECT_EQ(model->accounts().reclaimNumber("Ann", "0 1 234 5678", "9 8 7 6"), "");
     ASSERT_TRUE(model->account());
     EXPECT_EQ(model->account()->number, offered());
     EXPECT_EQ(model->account()->accountKind, "personal");

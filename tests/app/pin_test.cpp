@@ -20,9 +20,10 @@ protected:
 };
 
 TEST_F(Pin, NormalizingKeepsTheFirstFourDigits) {
-    EXPECT_EQ(AppModel::normalizePIN(" 1-2 3a4 5"), "1234");
-    EXPECT_EQ(AppModel::normalizePIN("12"), "12");
-    EXPECT_EQ(AppModel::normalizePIN("\xD9\xA1\xD9\xA2\xD9\xA3\xD9\xA4"), "");  // Arabic-Indic
+    EXPECT_EQ(AccountController::normalizePIN(" 1-2 3a4 5"), "1234");
+    EXPECT_EQ(AccountController::normalizePIN("12"), "12");
+    EXPECT_EQ(AccountController::normalizePIN("\xD9\xA1\xD9\xA2\xD9\xA3\xD9\xA4"),
+              "");  // Arabic-Indic
 }
 
 TEST_F(Pin, InputErrorsNeverReachTheService) {
@@ -31,13 +32,13 @@ TEST_F(Pin, InputErrorsNeverReachTheService) {
         const char* alert;
     };
     const Case cases[] = {
-        {[](AppModel& m) { m.claimNumber("Me", "12", "1234"); },
+        {[](AppModel& m) { m.accounts().claimNumber("Me", "12", "1234"); },
          "Enter the full number, like 0-1-660-9141."},
-        {[](AppModel& m) { m.claimNumber("Me", kAlice, "12a"); },
+        {[](AppModel& m) { m.accounts().claimNumber("Me", kAlice, "12a"); },
          "Enter the 4-digit PIN for that number."},
-        {[](AppModel& m) { m.setPIN("123"); }, "Use a 4-digit PIN."},
-        {[](AppModel& m) { m.changePIN("1234", "99"); }, "Use a 4-digit PIN."},
-        {[](AppModel& m) { m.changePIN("1234", "12-34"); }, "Choose a different PIN."},
+        {[](AppModel& m) { m.accounts().setPIN("123"); }, "Use a 4-digit PIN."},
+        {[](AppModel& m) { m.accounts().changePIN("1234", "99"); }, "Use a 4-digit PIN."},
+        {[](AppModel& m) { m.accounts().changePIN("1234", "12-34"); }, "Choose a different PIN."},
     };
     for (const Case& c : cases) {
         c.act(*model);
@@ -49,7 +50,7 @@ TEST_F(Pin, InputErrorsNeverReachTheService) {
 
 TEST_F(Pin, AClaimShowsTheNewNumberAndStandsWhenTheServiceAgrees) {
     const Account before = *model->account();
-    model->claimNumber("  Alice  ", "44 1 555 0001", "4-3-2-1");
+    model->accounts().claimNumber("  Alice  ", "44 1 555 0001", "4-3-2-1");
     ASSERT_EQ(line->starts.size(), 2u);
     EXPECT_EQ(line->starts[1].number, kAlice);
     EXPECT_EQ(line->starts[1].name, "Alice");
@@ -59,14 +60,14 @@ TEST_F(Pin, AClaimShowsTheNewNumberAndStandsWhenTheServiceAgrees) {
     EXPECT_EQ(stored().account, model->account());
 
     answerPin(true);
-    EXPECT_TRUE(model->hasPin());
+    EXPECT_TRUE(model->accounts().hasPin());
     deny("late");  // the claim stood: a later denial restores nothing
     EXPECT_EQ(model->account()->number.text(), kAlice);
 }
 
 TEST_F(Pin, ARefusedClaimRestoresTheAccountBefore) {
     const Account before = *model->account();
-    model->claimNumber("Alice", kAlice, "1111");
+    model->accounts().claimNumber("Alice", kAlice, "1111");
     deny("");
     EXPECT_EQ(model->alertMessage(), "Wrong PIN.");
     EXPECT_EQ(line->stops, 1);
@@ -84,7 +85,7 @@ class FirstClaim : public Pin {
 TEST_F(FirstClaim, ARefusedFirstAccountLeavesNone) {
     line->pendingLookup(std::nullopt);
     settle();
-    model->beginClaim(account(kAlice, "Alice"), "1234", false);
+    model->accounts().beginClaim(account(kAlice, "Alice"), "1234", false);
     EXPECT_EQ(model->account()->number.text(), kAlice);
     EXPECT_EQ(line->starts.back().pin, "1234");
     deny("That number is already taken. Choose a different line.");
@@ -94,21 +95,21 @@ TEST_F(FirstClaim, ARefusedFirstAccountLeavesNone) {
 }
 
 TEST_F(FirstClaim, WithoutAPinTheNewAccountStandsWhateverHappens) {
-    model->beginClaim(account(kAlice, "Alice"), "", true);
+    model->accounts().beginClaim(account(kAlice, "Alice"), "", true);
     EXPECT_EQ(line->starts.back().accountKind, "personal");
     deny("Wrong PIN.");
     EXPECT_TRUE(model->account());
 }
 
 TEST_F(Pin, SavingAPinWaitsForTheServicesAnswer) {
-    model->setPIN("1234");
+    model->accounts().setPIN("1234");
     EXPECT_EQ(line->starts.back().pin, "1234");
     EXPECT_FALSE(model->alertMessage());
     answerPin(true);
     EXPECT_EQ(model->alertMessage(), "PIN saved. Another phone needs this PIN to use the number.");
     model->dismissAlert();
 
-    model->changePIN("1234", "5678");
+    model->accounts().changePIN("1234", "5678");
     EXPECT_EQ(line->starts.back().newPin, "5678");
     answerPin(true, "That PIN is not right.");
     EXPECT_EQ(model->alertMessage(), "That PIN is not right.");
@@ -118,7 +119,7 @@ TEST_F(Pin, SavingAPinWaitsForTheServicesAnswer) {
 }
 
 TEST_F(Pin, TheServiceDecidesTheListedKind) {
-    model->saveProfile("  Acme Bakery ", true);
+    model->accounts().saveProfile("  Acme Bakery ", true);
     EXPECT_EQ(model->alertMessage(),
               "Business name saved. The directory lists this as a business.");
     EXPECT_EQ(model->account()->displayName, "Acme Bakery");

@@ -32,21 +32,21 @@ protected:
 TEST_F(ThroughTheRelay, APinGuardsTheNumberAgainstAnotherComputer) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-    ann.model->setPIN("1234");
+    ann.model->accounts().setPIN("1234");
     ASSERT_TRUE(waitFor([&] { return ann.model->alertMessage().has_value(); }));
     EXPECT_EQ(*ann.model->alertMessage(),
               "PIN saved. Another phone needs this PIN to use the number.");
-    EXPECT_TRUE(ann.model->hasPin());
+    EXPECT_TRUE(ann.model->accounts().hasPin());
 
     Device cat(relay, "mac-CAT", std::pair{kCat, "Cat"});
     ASSERT_TRUE(waitFor([&] { return cat.line->isRegistered(); }));
-    cat.model->claimNumber("Cat", kAnn, "9999");
+    cat.model->accounts().claimNumber("Cat", kAnn, "9999");
     ASSERT_TRUE(waitFor([&] { return cat.model->alertMessage().has_value(); }));
     EXPECT_EQ(cat.model->account()->number.text(), kCat);  // back to her own number
     cat.model->dismissAlert();
 
-    cat.model->claimNumber("Cat", kAnn, "1234");
-    ASSERT_TRUE(waitFor([&] { return cat.model->hasPin(); }));
+    cat.model->accounts().claimNumber("Cat", kAnn, "1234");
+    ASSERT_TRUE(waitFor([&] { return cat.model->accounts().hasPin(); }));
     EXPECT_EQ(cat.model->account()->number.text(), kAnn);
     EXPECT_FALSE(cat.model->alertMessage());
 }
@@ -104,8 +104,8 @@ TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestartsAndPresenceFollow
 TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-    ann.model->setPIN("1234");
-    ASSERT_TRUE(waitFor([&] { return ann.model->hasPin(); }));
+    ann.model->accounts().setPIN("1234");
+    ASSERT_TRUE(waitFor([&] { return ann.model->accounts().hasPin(); }));
 
     Device newcomer(relay, "mac-NEW", std::nullopt);
     ASSERT_TRUE(waitFor([&] { return !newcomer.model->restoring(); }));
@@ -114,7 +114,7 @@ TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {
     claimed.deviceId = newcomer.model->deviceId();
     claimed.displayName = "Impostor";
     claimed.number = *VirtualNumber::parse(kAnn);
-    newcomer.model->beginClaim(claimed, "0000", false);
+    newcomer.model->accounts().beginClaim(claimed, "0000", false);
     ASSERT_TRUE(waitFor([&] { return newcomer.model->alertMessage().has_value(); }));
     EXPECT_FALSE(newcomer.model->account());
     waitFor([] { return false; }, 500);  // several reconnect periods

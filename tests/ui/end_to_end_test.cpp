@@ -215,7 +215,7 @@ TEST(WindowEndToEnd, AVideoCallWithAPeerHasSoundAndPicturesBothWays) {
     // The window's number, claimed as onboarding would.
     const auto number = VirtualNumber::parse("0-1-555-0101");
     ASSERT_TRUE(number);
-    app.model().claimNewNumber("Ann", false, *number, "2468", "2468");
+    app.model().accounts().claimNewNumber("Ann", false, *number, "2468", "2468");
     ASSERT_TRUE(spinUntil([&] { return app.bridge().account()->hasPin(); }, 10000));
 
     const ToneFeeder annSpeaks(pulse, 440, 0);
@@ -297,7 +297,7 @@ TEST(WindowEndToEnd, WalkieExchangesWithAPeerAreHeardBothWaysAndKept) {
 
     const auto number = VirtualNumber::parse("0-1-555-0102");
     ASSERT_TRUE(number);
-    app.model().claimNewNumber("Ann", false, *number, "2468", "2468");
+    app.model().accounts().claimNewNumber("Ann", false, *number, "2468", "2468");
     ASSERT_TRUE(spinUntil([&] { return app.bridge().account()->hasPin(); }, 10000));
 
     const ToneFeeder annSpeaks(pulse, 440, 0);

@@ -10,7 +10,8 @@ namespace merrowfax::ui {
 AccountBridge::AccountBridge(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
     connect(&model_, &AppModel::accountChanged, this, &AccountBridge::accountChanged);
     connect(&model_, &AppModel::restoringChanged, this, &AccountBridge::restoringChanged);
-    connect(&model_, &AppModel::hasPinChanged, this, &AccountBridge::hasPinChanged);
+    connect(&model_.accounts(), &AccountController::hasPinChanged, this,
+            &AccountBridge::hasPinChanged);
 }
 
 QString AccountBridge::accountName() const {
@@ -68,16 +69,16 @@ QString AccountBridge::offerNumber(const QString& country, int cityCode) {
 void AccountBridge::claimOffered(const QString& name, bool business, const QString& pin,
                                  const QString& pinAgain) {
     if (!offered_) return;
-    model_.claimNewNumber(std8(name), business, *offered_, std8(pin), std8(pinAgain));
+    model_.accounts().claimNewNumber(std8(name), business, *offered_, std8(pin), std8(pinAgain));
 }
 
 QString AccountBridge::reclaimNumber(const QString& name, const QString& number,
                                      const QString& pin) {
-    return qt(model_.reclaimNumber(std8(name), std8(number), std8(pin)));
+    return qt(model_.accounts().reclaimNumber(std8(name), std8(number), std8(pin)));
 }
 
 void AccountBridge::claimNumber(const QString& name, const QString& number, const QString& pin) {
-    model_.claimNumber(std8(name), std8(number), std8(pin));
+    model_.accounts().claimNumber(std8(name), std8(number), std8(pin));
 }
 
 bool AccountBridge::submitPin(const QString& current, const QString& newPin,
@@ -98,16 +99,16 @@ bool AccountBridge::submitPin(const QString& current, const QString& newPin,
         model_.setAlert("The two PINs do not match.");
         return false;
     }
-    if (model_.hasPin()) {
-        model_.changePIN(std8(current), std8(pin));
+    if (model_.accounts().hasPin()) {
+        model_.accounts().changePIN(std8(current), std8(pin));
     } else {
-        model_.setPIN(std8(pin));
+        model_.accounts().setPIN(std8(pin));
     }
     return true;
 }
 
 void AccountBridge::saveProfile(const QString& name, bool business) {
-    model_.saveProfile(std8(name), business);
+    model_.accounts().saveProfile(std8(name), business);
 }
 
 }  // namespace merrowfax::ui

@@ -34,7 +34,7 @@ public:
     bool business() const;
     QString contactLink() const;
     bool restoring() const { return model_.restoring(); }
-    bool hasPin() const { return model_.hasPin(); }
+    bool hasPin() const { return model_.accounts().hasPin(); }
     // Device linking publishes its status here once it exists.
     QString linkStatus() const { return {}; }
 
