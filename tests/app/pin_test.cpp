@@ -13,6 +13,7 @@ protected:
         line->callbacks.onPin(hasPin, std::move(error), business);
         settle();
     }
+    static VirtualNumber offered() { return *VirtualNumber::parse("0-1-555-0009"); }
     void deny(std::string reason) {
         line->callbacks.onDenied(std::move(reason));
         settle();
@@ -39,6 +40,14 @@ TEST_F(Pin, InputErrorsNeverReachTheService) {
         {[](AppModel& m) { m.accounts().setPIN("123"); }, "Use a 4-digit PIN."},
         {[](AppModel& m) { m.accounts().changePIN("1234", "99"); }, "Use a 4-digit PIN."},
         {[](AppModel& m) { m.accounts().changePIN("1234", "12-34"); }, "Choose a different PIN."},
+        {[](AppModel& m) { m.accounts().claimNewNumber("Ann", false, offered(), "12a4", "1234"); },
+         "Choose a 4-digit PIN."},  // three digits, whatever follows
+        {[](AppModel& m) {
+             m.accounts().claimNewNumber("Ann", false, offered(), "12345", "12345");
+         },
+         "Choose a 4-digit PIN."},
+        {[](AppModel& m) { m.accounts().claimNewNumber("Ann", false, offered(), "1234", "4321"); },
+         "The two PINs do not match."},
     };
     for (const Case& c : cases) {
         c.act(*model);
@@ -46,6 +55,7 @@ TEST_F(Pin, InputErrorsNeverReachTheService) {
         model->dismissAlert();
     }
     EXPECT_EQ(line->starts.size(), 1u);  // only the start-up registration
+    EXPECT_EQ(model->account()->number.text(), kOwn);
 }
 
 TEST_F(Pin, AClaimShowsTheNewNumberAndStandsWhenTheServiceAgrees) {
@@ -82,18 +92,6 @@ class FirstClaim : public Pin {
     void SetUp() override { start(/*withAccount=*/false); }
 };
 
-TEST_F(FirstClaim, ARefusedFirstAccountLeavesNone) {
-    line->pendingLookup(std::nullopt);
-    settle();
-    model->accounts().beginClaim(account(kAlice, "Alice"), "1234", false);
-    EXPECT_EQ(model->account()->number.text(), kAlice);
-    EXPECT_EQ(line->starts.back().pin, "1234");
-    deny("That number is already taken. Choose a different line.");
-    EXPECT_FALSE(model->account());
-    EXPECT_FALSE(stored().account);
-    EXPECT_EQ(model->alertMessage(), "That number is already taken. Choose a different line.");
-}
-
 TEST_F(FirstClaim, WithoutAPinTheNewAccountStandsWhateverHappens) {
     model->accounts().beginClaim(account(kAlice, "Alice"), "", true);
     EXPECT_EQ(line->starts.back().accountKind, "personal");
@@ -127,13 +125,6 @@ TEST_F(Pin, TheServiceDecidesTheListedKind) {
     answerPin(false, {}, false);  // the service did not list it as a business
     EXPECT_EQ(model->account()->accountKind, "personal");
     EXPECT_EQ(stored().account->accountKind, "personal");
-}
-
-TEST_F(Pin, EveryOpenFetchesTheBook) {
-    line->callbacks.onOpen();
-    settle();
-    ASSERT_EQ(line->books.size(), 1u);
-    EXPECT_FALSE(line->books[0]);  // a fetch, not a store
 }
 
 }  // namespace

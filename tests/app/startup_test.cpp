@@ -13,49 +13,31 @@ TEST_F(StartUp, FirstLaunchPersistsAChannelAndAsksForThisComputersAccount) {
     EXPECT_TRUE(model->restoring());
     EXPECT_EQ(line->lookedUpComputer, "mac-TEST");
     EXPECT_TRUE(line->starts.empty());
-
     // db.json exists before onboarding, with the new walkie channel.
-    const StoredDatabase db = stored();
-    ASSERT_TRUE(db.channelId);
-    EXPECT_EQ(db.deviceId, model->deviceId());
+    ASSERT_TRUE(stored().channelId);
+    EXPECT_EQ(stored().deviceId, model->deviceId());
 
-    line->pendingLookup(std::nullopt);
-    settle();
-    EXPECT_FALSE(model->restoring());
-    EXPECT_FALSE(model->account());
-}
+    // Unusable answers make no account but end the wait.
+    auto answer = line->pendingLookup;
+    for (RememberedAccount unusable :
+         {RememberedAccount{kAlice, " \n\t "}, RememberedAccount{"not a number", "Alice"}}) {
+        answer(unusable);
+        settle();
+        EXPECT_FALSE(model->account());
+        EXPECT_FALSE(model->restoring());
+    }
 
-TEST_F(StartUp, ARememberedAccountIsAdoptedAndRegistered) {
-    start(false);
-    line->pendingLookup(
-        RememberedAccount{"44 1 555 0001", "  Alice of the very long name indeed, yes  "});
+    answer(RememberedAccount{"44 1 555 0001", "  Alice of the very long name indeed, yes  "});
     settle();
     ASSERT_TRUE(model->account());
     EXPECT_EQ(model->account()->number.text(), kAlice);
     EXPECT_EQ(model->account()->displayName, "Alice of the very long name indeed, yes");
     EXPECT_EQ(model->account()->deviceId, model->deviceId());
     EXPECT_EQ(model->account()->accountKind, "personal");
-    EXPECT_FALSE(model->restoring());
     ASSERT_EQ(line->starts.size(), 1u);
     EXPECT_EQ(line->starts[0].number, kAlice);
     EXPECT_EQ(stored().account, model->account());
-}
 
-TEST_F(StartUp, UnusableOrLateLookupAnswersMakeNoAccount) {
-    start(false);
-    auto answer = line->pendingLookup;
-    answer(RememberedAccount{kAlice, " \n\t "});  // blank name
-    settle();
-    EXPECT_FALSE(model->account());
-    EXPECT_FALSE(model->restoring());
-
-    answer(RememberedAccount{"not a number", "Alice"});
-    settle();
-    EXPECT_FALSE(model->account());
-
-    answer(RememberedAccount{kAlice, "Alice"});
-    settle();
-    ASSERT_TRUE(model->account());
     answer(RememberedAccount{kBob, "Bob"});  // an account exists now: ignored
     settle();
     EXPECT_EQ(model->account()->number.text(), kAlice);
@@ -81,12 +63,11 @@ TEST_F(StartUp, WithAnAccountBothTransportsStartWithItsIdentity) {
 TEST_F(StartUp, TheServicesStatementReachesTheLanLinkAndIsKeptForTheNextRun) {
     start();
     EXPECT_EQ(lan->statement, "");
-    line->callbacks.onStatement("v1.first");
-    settle();
-    EXPECT_EQ(lan->statement, "v1.first");
-    line->callbacks.onStatement("v1.renewed");
-    settle();
-    EXPECT_EQ(lan->statement, "v1.renewed");
+    for (const char* statement : {"v1.first", "v1.renewed"}) {
+        line->callbacks.onStatement(statement);
+        settle();
+        EXPECT_EQ(lan->statement, statement);
+    }
     model.reset();
     start();
     EXPECT_EQ(lan->statement, "v1.renewed") << "before the LAN link starts";
@@ -102,32 +83,24 @@ TEST_F(StartUp, AnOlderFileWithoutChannelIsUpgradedAtOnce) {
     EXPECT_TRUE(stored().channelId);
 }
 
-class Online : public ModelTest {};
-
-TEST_F(Online, IsTheUnionOfBothPathsWithoutOurOwnNumber) {
+TEST_F(StartUp, OnlineIsTheUnionOfBothPathsWithoutOurOwnNumberAndAChangeRetriesTexts) {
     start();
     int countSignals = 0;
     QObject::connect(model.get(), &AppModel::onNetworkCountChanged, [&] { ++countSignals; });
+    model->sendText("hello", kAlice);
+    ASSERT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::waiting);
+    line->accepts = true;
 
     fromLine(wire::events::Online{{kAlice, kOwn}});
     EXPECT_EQ(model->online(), (std::set<std::string>{kAlice}));
+    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::sent);
+    EXPECT_EQ(stored().threads[0].messages[0].status, MessageStatus::sent);
     fromLan(wire::events::Online{{kAlice, kBob, kOwn}});
     EXPECT_EQ(model->online(), (std::set<std::string>{kAlice, kBob}));
     EXPECT_EQ(model->onNetworkCount(), 2);
     fromLan(wire::events::Online{});
     EXPECT_EQ(model->onNetworkCount(), 1);
     EXPECT_EQ(countSignals, 3);
-}
-
-TEST_F(Online, AChangeOffersWaitingTextsAgain) {
-    start();
-    model->sendText("hello", kAlice);
-    ASSERT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::waiting);
-    line->accepts = true;
-    fromLine(wire::events::Online{{kAlice}});
-    EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::sent);
-    EXPECT_EQ(line->sentWithOp("text").size(), 2u);
-    EXPECT_EQ(stored().threads[0].messages[0].status, MessageStatus::sent);
 }
 
 TEST(Lifetime, CallbacksAfterTheModelIsGoneDoNothing) {

@@ -2,7 +2,6 @@
 // goes out, what is heard, and the "Walkie" messages both sides keep.
 #include <fstream>
 
-#include "loopback_lan.h"
 #include "model_fixture.h"
 #include "wire/frames.h"
 
@@ -264,13 +263,6 @@ TEST_F(Walkie, AStoredRecordingReplaysThroughTheEngine) {
     EXPECT_EQ(walkie->clips.size(), 1u);
 }
 
-TEST_F(Walkie, TheLockScreenSwitchIsStored) {
-    EXPECT_TRUE(model->walkie().lockScreenTalk());
-    model->walkie().setLockScreenTalk(false);
-    EXPECT_FALSE(model->walkie().lockScreenTalk());
-    EXPECT_EQ(stored().lockScreenTalk, false);
-}
-
 // Bob is no contact. With "Walkie from contacts only" off he may be heard,
 // but never as someone else, never over another talk, and seldom.
 class WalkieStranger : public Walkie {
@@ -309,8 +301,14 @@ TEST_F(WalkieStranger, NeverCutsIntoATalkButAContactCutsIntoHis) {
     EXPECT_EQ(model->walkie().incomingTalk(), kAlice);
 }
 
-TEST_F(WalkieStranger, AFloodIsHeardOnceAMinuteAndKeptOnce) {
+TEST_F(WalkieStranger, IsNeverHeardWhileContactsOnlyAndAFloodIsHeardOnceAMinuteAndKeptOnce) {
     TimingsOverride window([](Timings& t) { t.strangerTalk = std::chrono::milliseconds(1000); });
+    model->walkie().setContactsOnly(true);
+    bobTalks();
+    EXPECT_TRUE(walkie->hearings.empty());
+    EXPECT_TRUE(walkie->chunks.empty());
+    EXPECT_TRUE(walkies(kBob).empty());
+    model->walkie().setContactsOnly(false);
     for (int i = 0; i < 100; ++i) bobTalks();
     EXPECT_EQ(walkie->hearings.size(), 1u);
     EXPECT_EQ(walkies(kBob).size(), 1u);
@@ -322,61 +320,6 @@ TEST_F(WalkieStranger, AFloodIsHeardOnceAMinuteAndKeptOnce) {
         return walkie->hearings.size() == 2;
     }));
     EXPECT_EQ(walkies(kBob).size(), 2u);
-}
-
-}  // namespace
-
-namespace {
-
-// Two installations on the in-process LAN, each with a recording engine.
-struct Talker {
-    QTemporaryDir dir;
-    std::unique_ptr<AppModel> model;
-    RecordingWalkie* walkie = nullptr;
-
-    Talker(LoopbackLan& lan, const Account& account) {
-        StoredDatabase db = StoredDatabase::fresh();
-        db.account = account;
-        db.account->deviceId = db.deviceId;
-        Store(dir.path().toStdString()).save(db);
-        AppComponents parts;
-        auto engine = std::make_unique<RecordingWalkie>();
-        walkie = engine.get();
-        parts.walkie = std::move(engine);
-        parts.line = std::make_unique<FakeLine>();
-        parts.network = lan.join(account.displayName);
-        model = std::make_unique<AppModel>(dir.path().toStdString(), std::move(parts));
-    }
-};
-
-class WalkieOverTheLan : public ModelTest {
-protected:
-    LoopbackLan lan;
-    Talker ann{lan, account(kOwn, "Ann")};
-    Talker alice{lan, account(kAlice, "Alice")};
-};
-
-TEST_F(WalkieOverTheLan, AnExchangeIsHeardAndKeptOnBothSides) {
-    ASSERT_TRUE(waitUntil([&] { return ann.model->online().contains(kAlice); }));
-    ann.model->sendText("walkie?", kAlice);
-    ASSERT_TRUE(waitUntil([&] { return !alice.model->threads().empty(); }));
-
-    ann.model->walkie().holdTalk(kAlice);
-    ASSERT_TRUE(waitUntil([&] { return alice.model->walkie().incomingTalk() == kOwn; }));
-    for (int i = 0; i < 5; ++i) ann.walkie->speak(640);
-    ASSERT_TRUE(waitUntil([&] { return alice.walkie->chunks.size() == 5; }));
-    ann.model->walkie().endTalk(kAlice);
-    ASSERT_TRUE(waitUntil([&] { return !alice.model->walkie().incomingTalk(); }));
-    EXPECT_EQ(alice.walkie->hearings, std::vector<std::string>{"Ann"});
-
-    for (Talker* side : {&ann, &alice}) {
-        const auto& messages = side->model->threads().at(0).messages;
-        ASSERT_EQ(messages.size(), 2u);
-        EXPECT_EQ(messages[1].text, "Walkie");
-        EXPECT_EQ(messages[1].sender, side == &ann ? "me" : "them");
-        const auto file = side->model->attachmentFile(*messages[1].attachmentPath);
-        EXPECT_EQ(std::filesystem::file_size(*file), 44u + 5 * 640u);
-    }
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <QTemporaryDir>
 
 #include "ui/bridge/app_bridge.h"
-#include "ui/bridge/contact_watcher.h"
-#include "ui/bridge/current_call.h"
 #include "ui/bridge/icons.h"
 #include "ui/bridge/message_list_model.h"
 #include "ui/bridge/text_rules.h"
@@ -172,124 +170,6 @@ TEST_F(Bridge, SettingsChecksTheNewPinBeforeAskingTheService) {
                                             QStringLiteral("9876")));
     EXPECT_EQ(line->starts.back().pin, "1234");  // with a PIN: changed from the current
     EXPECT_EQ(line->starts.back().newPin, "9876");
-}
-
-TEST_F(Bridge, ContactActionsFromTheChatMenu) {
-    AppBridge bridge(*model);
-    const QString alice = QString::fromLatin1(kAlice);
-    EXPECT_TRUE(bridge.people()->hasContact(alice));
-    bridge.people()->toggleBlocked(alice);
-    EXPECT_TRUE(bridge.people()->isBlocked(alice));
-    bridge.people()->toggleBlocked(alice);
-    EXPECT_FALSE(bridge.people()->isBlocked(alice));
-    bridge.people()->deleteContact(alice);
-    EXPECT_FALSE(bridge.people()->hasContact(alice));
-    EXPECT_TRUE(Store(dir.path().toStdString()).load().contacts.empty());
-}
-
-TEST_F(Bridge, TheCurrentCallSignalsWhatChangedAsACallGoesThroughItsPhases) {
-    AppBridge bridge(*model);
-    const CurrentCall& call = *bridge.calls()->call();
-    EXPECT_FALSE(call.present());
-    EXPECT_EQ(call.phase(), CurrentCall::Idle);
-
-    QSignalSpy phase(&call, &CurrentCall::phaseChanged);
-    QSignalSpy present(&call, &CurrentCall::presentChanged);
-    QSignalSpy name(&call, &CurrentCall::nameChanged);
-    QSignalSpy video(&call, &CurrentCall::videoChanged);
-    QSignalSpy direction(&call, &CurrentCall::directionChanged);
-    QSignalSpy connectedAt(&call, &CurrentCall::connectedAtMsChanged);
-    auto counts = [&] {
-        return std::vector<qsizetype>{phase.size(), present.size(),   name.size(),
-                                      video.size(), direction.size(), connectedAt.size()};
-    };
-
-    // Bob rings with video.
-    const Uuid id = Uuid::random();
-    line->callbacks.handler(wire::events::Call{"invite", id, kBob, "Mac", "Bob", true, kBob});
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(call.present());
-    EXPECT_EQ(call.phase(), CurrentCall::Ringing);
-    EXPECT_EQ(call.direction(), CurrentCall::Incoming);
-    EXPECT_EQ(call.name(), QStringLiteral("Bob"));  // the name the invitation taught
-    EXPECT_EQ(call.number(), QString::fromLatin1(kBob));
-    EXPECT_TRUE(call.video());
-    EXPECT_EQ(call.connectedAtMs(), -1);
-    EXPECT_EQ(counts(), (std::vector<qsizetype>{1, 1, 1, 1, 0, 0}));
-
-    // Answered: only the phase and the connection time change.
-    const double before = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
-    model->calls().answerCall();
-    EXPECT_EQ(call.phase(), CurrentCall::Connected);
-    EXPECT_NEAR(call.connectedAtMs(), before, 2000);
-    EXPECT_EQ(counts(), (std::vector<qsizetype>{2, 1, 1, 1, 0, 1}));
-
-    model->calls().endCall();
-    EXPECT_FALSE(call.present());
-    EXPECT_EQ(call.phase(), CurrentCall::Idle);
-    EXPECT_EQ(phase.size(), 3);
-    EXPECT_EQ(present.size(), 2);
-
-    // Dialing out, then connected.
-    line->open = true;
-    model->calls().startCall(kAlice, false);
-    EXPECT_EQ(call.phase(), CurrentCall::Dialing);
-    EXPECT_EQ(call.direction(), CurrentCall::Outgoing);
-    EXPECT_EQ(call.name(), QStringLiteral("Alice Liddell"));
-    EXPECT_EQ(call.connectedAtMs(), -1);
-    const auto outId = model->calls().active()->id;
-    line->callbacks.handler(
-        wire::events::Call{"accept", outId, kAlice, "Mac", "Alice Liddell", false, kAlice});
-    QCoreApplication::processEvents();
-    EXPECT_EQ(call.phase(), CurrentCall::Connected);
-    EXPECT_GT(call.connectedAtMs(), 0);
-    model->calls().endCall();
-}
-
-TEST_F(Bridge, AWatchedNumberFollowsItsContact) {
-    ContactWatcher bob;
-    bob.setModelObject(model.get());
-    bob.setNumber(QString::fromLatin1(kBob));
-    EXPECT_EQ(bob.name(), QStringLiteral("Bob's Bakery"));  // from the directory
-    EXPECT_FALSE(bob.isContact());
-    EXPECT_FALSE(bob.blocked());
-    QSignalSpy name(&bob, &ContactWatcher::nameChanged);
-    QSignalSpy blocked(&bob, &ContactWatcher::blockedChanged);
-    // The chat list changes Bob's row only.
-    ThreadListModel threads;
-    threads.setModel(model.get());
-    QSignalSpy rowChanged(&threads, &QAbstractItemModel::dataChanged);
-    QSignalSpy rowsRemoved(&threads, &QAbstractItemModel::rowsRemoved);
-
-    model->addContact("Bob Baker", kBob);
-    EXPECT_EQ(bob.name(), QStringLiteral("Bob Baker"));
-    EXPECT_TRUE(bob.isContact());
-    ASSERT_EQ(rowChanged.size(), 1);
-    EXPECT_EQ(rowChanged[0][0].value<QModelIndex>().row(), 1);
-    EXPECT_EQ(rowChanged[0][1].value<QModelIndex>().row(), 1);
-    EXPECT_EQ(threads.data(threads.index(1), ThreadListModel::TitleRole).toString(),
-              QStringLiteral("Bob Baker"));
-    EXPECT_EQ(rowsRemoved.size(), 0);
-    const Uuid id = model->contacts().front().number == kBob ? model->contacts().front().id
-                                                             : model->contacts().back().id;
-    model->updateContact(id, "Bobby", kBob);
-    EXPECT_EQ(bob.name(), QStringLiteral("Bobby"));
-    model->setBlocked(id, true);
-    EXPECT_TRUE(bob.blocked());
-    EXPECT_EQ(name.size(), 2);
-    EXPECT_EQ(blocked.size(), 1);
-
-    // Another contact's change is not this number's.
-    const auto contacts = model->contacts().size();
-    model->addContact("Carol", "1-1-222-2223");
-    ASSERT_EQ(model->contacts().size(), contacts + 1);
-    EXPECT_EQ(name.size(), 2);
-    EXPECT_EQ(blocked.size(), 1);
-
-    model->deleteContact(id);
-    EXPECT_EQ(bob.name(), QStringLiteral("Bob's Bakery"));
-    EXPECT_FALSE(bob.blocked());
-    EXPECT_FALSE(bob.isContact());
 }
 
 }  // namespace

@@ -219,24 +219,6 @@ TEST_F(DirectoryPaging, SearchWaitsForTypingToPauseAndClearingGoesBackToTheLette
     EXPECT_THAT(names(*pager), ElementsAre("Bea"));
 }
 
-TEST_F(DirectoryPaging, ARefusedRequestEmptiesTheListWithANote) {
-    pager->firstPage();
-    settle(*pager);
-    ASSERT_TRUE(pager->more());
-
-    // The service refuses control characters in a search.
-    pager->setQuery(QStringLiteral("an\tn"));
-    ASSERT_TRUE(waitFor([&] { return !pager->note().isEmpty(); }));
-    EXPECT_EQ(pager->note(), QStringLiteral("The directory did not answer."));
-    EXPECT_THAT(names(*pager), IsEmpty());
-    EXPECT_FALSE(pager->more());
-    EXPECT_FALSE(pager->loading());
-
-    pager->setQuery(QString());
-    ASSERT_TRUE(waitFor([&] { return !pager->entries().empty(); }));
-    EXPECT_EQ(pager->note(), QString());
-}
-
 TEST_F(DirectoryPaging, NoAnswerKeepsAShownPageAndOnlyAnEmptyScreenSaysSo) {
     pager->firstPage();
     settle(*pager);

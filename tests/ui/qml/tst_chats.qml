@@ -3,7 +3,7 @@ import QtQuick.Controls
 import QtTest
 import Merrowfax
 
-// The chat list's filter and status, and the delete dialog's choices.
+// A conversation's menu, pickers and recordings, and the delete dialog's choices.
 TestCase {
     id: test
     name: "Chats"
@@ -11,10 +11,6 @@ TestCase {
     width: 402
     height: 844
 
-    Component {
-        id: chats
-        ChatsView { app: seededApp; width: 402; height: 844 }
-    }
     Component {
         id: conversation
         ConversationView { app: seededApp; number: "44-1-555-0001"; width: 402; height: 844 }
@@ -30,24 +26,6 @@ TestCase {
     Component {
         id: deleteDialog
         DeleteMessageDialog { width: 360 }
-    }
-
-    function test_the_search_narrows_the_list() {
-        const view = createTemporaryObject(chats, test)
-        const list = findChild(view, "threadList")
-        const search = findChild(view, "chatSearch")
-        compare(list.count, 2)
-        compare(findChild(view, "onlineStatus").text, "Internet")
-        search.text = "order"  // Bob's last message
-        compare(list.count, 1)
-        search.text = "555"    // part of Alice's number
-        compare(list.count, 1)
-        search.text = "nothing like this"
-        compare(list.count, 0)
-        // No match is an empty list, not the "No texts yet" view.
-        compare(findChild(view, "threads").totalCount, 2)
-        search.text = ""
-        compare(list.count, 2)
     }
 
     function test_the_file_pickers_open() {

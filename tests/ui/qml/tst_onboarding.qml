@@ -57,34 +57,6 @@ TestCase {
         compare(view.step, "city")
     }
 
-    function test_c_the_pin_needs_four_digits_typed_twice() {
-        const view = createTemporaryObject(screen, test)
-        issueStep(view, "Ann")
-        const cases = [
-            ["12a4", "1234", "Choose a 4-digit PIN."],
-            ["", "", "Choose a 4-digit PIN."],
-            ["1234", "4321", "The two PINs do not match."],
-        ]
-        for (const c of cases) {
-            type(find(view, "pinField"), c[0])
-            type(find(view, "pinAgainField"), c[1])
-            find(view, "useNewNumber").clicked()
-            compare(freshApp.alertMessage, c[2])
-            freshApp.dismissAlert()
-        }
-        verify(!freshApp.account.hasAccount)
-    }
-
-    function test_d_an_empty_name_does_nothing_at_all() {
-        const view = createTemporaryObject(screen, test)
-        issueStep(view, "   ")
-        type(find(view, "pinField"), "1234")
-        type(find(view, "pinAgainField"), "1234")
-        find(view, "useNewNumber").clicked()
-        compare(freshApp.alertMessage, "")
-        verify(!freshApp.account.hasAccount)
-    }
-
     function test_e_reclaim_shows_its_own_notes() {
         const view = createTemporaryObject(screen, test)
         find(view, "haveNumber").clicked()
@@ -99,17 +71,5 @@ TestCase {
         find(view, "useReclaimed").clicked()
         compare(find(view, "reclaimNote").text, "Enter the 4-digit PIN for that number.")
         verify(!freshApp.account.hasAccount)
-    }
-
-    function test_f_a_new_number_becomes_the_account() {
-        const view = createTemporaryObject(screen, test)
-        issueStep(view, "Ann")
-        const offered = view.number
-        type(find(view, "pinField"), "2468")
-        type(find(view, "pinAgainField"), "2 4 6 8")
-        find(view, "useNewNumber").clicked()
-        verify(freshApp.account.hasAccount)
-        compare(freshApp.account.accountNumber, offered)
-        compare(freshApp.account.accountName, "Ann")
     }
 }

@@ -37,25 +37,4 @@ TestCase {
         compare(findChild(view, "newPin").text, "")
         compare(findChild(view, "newPinAgain").text, "")
     }
-
-    function test_c_a_blank_name_is_not_saved_and_nothing_is_said() {
-        // As on the first run: a name with nothing to read stops the save
-        // without a word, and the listed name stays.
-        const view = createTemporaryObject(settings, test)
-        const before = seededApp.account.accountName
-        verify(before !== "")
-        for (const blank of ["", "   ", "\t\n", "\u200b \u0007"]) {
-            findChild(view, "profileName").text = blank
-            findChild(view, "saveName").clicked()
-            compare(seededApp.alertMessage, "", JSON.stringify(blank))
-            compare(seededApp.account.accountName, before)
-        }
-        findChild(view, "profileName").text = "  Bea  "
-        findChild(view, "saveName").clicked()
-        compare(seededApp.alertMessage, "Name saved. The directory lists this name.")
-        compare(seededApp.account.accountName, "Bea")
-        seededApp.dismissAlert()
-        findChild(view, "profileName").text = before
-        findChild(view, "saveName").clicked()
-    }
 }
