@@ -1,6 +1,8 @@
 #include "cli/model_json.h"
 
 #include <array>
+#include <memory>
+#include <utility>
 
 #include "base/json_number.h"
 #include "model/record_json.h"
@@ -88,13 +90,31 @@ void writeMedia(JsonWriter& w, const CallMedia& media) {
     w.EndObject();
 }
 
-// Connects the change signals of the model or of one of its controllers.
-template <typename Source, typename... Signals>
-auto watch(Source& (*source)(const AppModel&), Signals... signals) {
-    return
-        [source, signals...](const AppModel& m, QObject* context, std::function<void()> changed) {
-            (QObject::connect(&source(m), signals, context, changed), ...);
-        };
+// Connects a change signal of the model or of one of its controllers.
+template <typename Source, typename Signal>
+auto watch(Source& (*source)(const AppModel&), Signal signal) {
+    return [source, signal](const AppModel& m, QObject* context, std::function<void()> changed) {
+        QObject::connect(&source(m), signal, context, std::move(changed));
+    };
+}
+
+// The threads: a whole-list change or a new message is reported at once;
+// status changes are gathered for the rest of the event-loop turn, so that a
+// flush of many waiting texts writes the list once, not once per text.
+void watchThreads(const AppModel& m, QObject* context, std::function<void()> changed) {
+    QObject::connect(&m, &AppModel::threadsChanged, context, changed);
+    QObject::connect(&m, &AppModel::messageAdded, context, changed);
+    auto pending = std::make_shared<bool>(false);
+    QObject::connect(&m, &AppModel::messageChanged, context, [context, changed, pending] {
+        if (std::exchange(*pending, true)) return;
+        QMetaObject::invokeMethod(
+            context,
+            [changed, pending] {
+                *pending = false;
+                changed();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 const AppModel& model(const AppModel& m) {
@@ -131,13 +151,10 @@ const std::array kProperties = {
                        m.account() ? raw(w, encodeAccount(*m.account())) : (void)w.Null()),
     MERROWFAX_PROPERTY("contacts", model, &AppModel::contactsChanged,
                        raw(w, encodeContacts(m.contacts()))),
-    // A single message's change comes last, once the list is as it stays.
-    PublishedProperty{
-        "threads",
-        watch(model, &AppModel::threadsChanged, &AppModel::messageAdded, &AppModel::messageChanged),
-        [](JsonWriter& w, const AppModel& m) {
-            raw(w, encodeThreads(m.threads()));
-        }},
+    PublishedProperty{"threads", watchThreads,
+                      [](JsonWriter& w, const AppModel& m) {
+                          raw(w, encodeThreads(m.threads()));
+                      }},
     MERROWFAX_PROPERTY("calls", model, &AppModel::callListChanged,
                        raw(w, encodeCalls(m.callList()))),
     MERROWFAX_PROPERTY("directory", model, &AppModel::directoryChanged,
