@@ -11,8 +11,8 @@ namespace merrowfax {
 namespace {
 
 constexpr int kWireRate = kWireAudioFormat.sampleRate;
-// One converter run gives at most this many samples.
-constexpr std::size_t kConverterCapacity = 2048;
+// Output room beyond the rate ratio, for what the filter held back.
+constexpr std::size_t kConverterSlack = 64;
 
 std::int16_t clampSample(double value) {
     return static_cast<std::int16_t>(std::clamp(value, -32767.0, 32767.0));
@@ -78,7 +78,9 @@ std::vector<std::int16_t> WireConverter::convert(std::span<const std::int16_t> f
         for (std::size_t c = 0; c < channels; ++c) sum += frames[i * channels + c];
         mono_[i] = static_cast<std::int16_t>(sum / static_cast<int>(channels));
     }
-    std::vector<std::int16_t> out(kConverterCapacity);
+    // Room for all of it: a long buffer is converted whole, never cut.
+    std::vector<std::int16_t> out(n * kWireRate / static_cast<std::size_t>(format.sampleRate) +
+                                  kConverterSlack);
     auto inLength = static_cast<spx_uint32_t>(n);
     auto outLength = static_cast<spx_uint32_t>(out.size());
     speex_resampler_process_int(resampler_.get(), 0, mono_.data(), &inLength, out.data(),

@@ -21,7 +21,7 @@ namespace merrowfax {
 std::vector<std::int16_t> resampleToWire(std::span<const std::int16_t> frames, AudioFormat format);
 
 // The converter path: a filtering resampler kept for one input format and
-// made anew when the format changes. Gives at most 2 048 samples per call.
+// made anew when the format changes. A long buffer is converted whole.
 class WireConverter {
 public:
     WireConverter();
