@@ -121,7 +121,8 @@ void StatusOfOneMessage(benchmark::State& state) {
     Screens screens;
     bool sent = false;
     for (auto _ : state) {
-        screens.model->setStatus(sent ? MessageStatus::sent : MessageStatus::waiting, screens.last);
+        screens.model->messaging().setStatus(sent ? MessageStatus::sent : MessageStatus::waiting,
+                                             screens.last);
         sent = !sent;
     }
 }
@@ -129,7 +130,7 @@ BENCHMARK(StatusOfOneMessage)->Unit(benchmark::kMicrosecond);
 
 std::size_t messageCount(const AppModel& model) {
     std::size_t count = 0;
-    for (const ChatThread& t : model.threads()) count += t.messages.size();
+    for (const ChatThread& t : model.messaging().threads()) count += t.messages.size();
     return count;
 }
 

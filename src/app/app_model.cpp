@@ -39,6 +39,12 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
       // The store gives a fresh database when db.json is missing or
       // unreadable, and persists a new walkie channel at once.
       data_(store_.loadAtStartup()) {
+    PeopleHost& peopleHost = *this;
+    people_ =
+        std::make_unique<People>(peopleHost, *components_.line, data_.contacts, data_.directory);
+    MessagingHost& chatHost = *this;
+    messaging_ = std::make_unique<Messaging>(chatHost, *people_, router_, store_, data_.threads);
+    connect(people_.get(), &People::numberChanged, messaging_.get(), &Messaging::moveConversation);
     AccountHost& accountHost = *this;
     accounts_ = std::make_unique<AccountController>(accountHost);
     ControllerHost& host = *this;
@@ -49,7 +55,6 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
         host, CallDevices{router_, *components_.media, *walkie_, *components_.sounds, *intake_},
         hop_);
     voice_ = std::make_unique<VoiceNotes>(host, *calls_, std::move(components_.microphone));
-    indexThreads();
     // A name kept by an older version may hold invisible characters; what
     // goes out from now on is clean.
     if (data_.account) {
@@ -60,8 +65,6 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
 
     saveRetry_.setSingleShot(true);
     connect(&saveRetry_, &QTimer::timeout, this, &AppModel::save);
-    bookTimer_.setSingleShot(true);
-    connect(&bookTimer_, &QTimer::timeout, this, &AppModel::uploadBook);
 
     wireHandlers();
     components_.notifier->requestPermission();
@@ -74,17 +77,9 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
             this, [this] { lookupComputerAccount(); }, Qt::QueuedConnection);
     }
 
-    expiryTimer_.setInterval(timings().expirySweep);
-    connect(&expiryTimer_, &QTimer::timeout, this, &AppModel::purgeExpired);
-    expiryTimer_.start();
-    fileSweeps_.setMaxThreadCount(1);
-
     foldTimer_.setInterval(timings().journalFold);
     connect(&foldTimer_, &QTimer::timeout, this, [this] { store_.foldInBackground(data_); });
     foldTimer_.start();
-    retryTimer_.setInterval(timings().waitingRetry);
-    connect(&retryTimer_, &QTimer::timeout, this, &AppModel::retryWaiting);
-    retryTimer_.start();
 }
 
 AppModel::~AppModel() {
@@ -93,9 +88,9 @@ AppModel::~AppModel() {
     // Media a network thread is handing over now still finds the engine;
     // later chunks are dropped.
     intake_->close();
-    flushBook();
+    people_->flushBook();
     hop_->close();
-    fileSweeps_.waitForDone();
+    messaging_->waitForFileSweeps();
     if (store_.hasUnfoldedChanges() || syncQueued_ || saveFailing_) save();
 }
 
@@ -137,10 +132,7 @@ void AppModel::wireHandlers() {
     };
     // Every registration fetches the stored contact book again.
     line.onOpen = [this, onMain] {
-        onMain([this] {
-            mergingBook_ = true;
-            components_.line->requestBook(std::nullopt);
-        });
+        onMain([this] { people_->lineOpened(); });
     };
     line.onPin = [this, onMain](bool hasPin, std::string error, bool business) {
         onMain([this, hasPin, error = std::move(error), business] {
@@ -148,7 +140,7 @@ void AppModel::wireHandlers() {
         });
     };
     line.onBook = [this, onMain](std::vector<BookEntry> entries) {
-        onMain([this, entries = std::move(entries)] { importBook(entries); });
+        onMain([this, entries = std::move(entries)] { people_->importBook(entries); });
     };
     // Each registration renews the statement of our number that LAN peers
     // need; the newest is kept for runs that do not reach the service.
@@ -278,8 +270,18 @@ std::optional<std::string> AppModel::ownName() const {
     return data_.account->displayName;
 }
 
+std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
+                                             const std::string& kind, const std::string& name,
+                                             const std::string& number) {
+    return messaging_->sendAttachment(bytes, kind, name, number);
+}
+
 bool AppModel::isContact(const std::string& number) const {
-    return contactWithNumber(number) != nullptr;
+    return people_->contactWithNumber(number) != nullptr;
+}
+
+void AppModel::learnName(const std::string& number, const std::string& name) {
+    people_->learnName(number, name);
 }
 
 void AppModel::setAlert(std::string text) {
@@ -317,14 +319,14 @@ void AppModel::setNetOnline(std::set<std::string> numbers) {
     netOnline_ = std::move(numbers);
     intake_->pathLeft(MediaPath::relay, netOnline_);
     refreshOnline();
-    flushWaiting();
+    messaging_->flushWaiting();
 }
 
 void AppModel::setLanOnline(std::set<std::string> numbers) {
     lanOnline_ = std::move(numbers);
     intake_->pathLeft(MediaPath::lan, lanOnline_);
     refreshOnline();
-    flushWaiting();
+    messaging_->flushWaiting();
 }
 
 void AppModel::refreshOnline() {
@@ -341,17 +343,11 @@ void AppModel::refreshOnline() {
 }
 
 std::string AppModel::displayName(const std::string& number) const {
-    if (const Contact* contact = contactWithNumber(number)) return contact->name;
-    if (auto it = data_.directory.find(number);
-        it != data_.directory.end() && !it->second.empty()) {
-        return it->second;
-    }
-    return number;
+    return people_->displayName(number);
 }
 
 bool AppModel::isBlocked(const std::string& number) const {
-    const Contact* contact = contactWithNumber(number);
-    return contact && contact->blocked;
+    return people_->isBlocked(number);
 }
 
 void AppModel::handleEvent(wire::PeerEvent event) {
@@ -361,14 +357,9 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             using E = std::decay_t<decltype(e)>;
             if constexpr (std::is_same_v<E, Online>) {
                 setLanOnline(std::move(e.numbers));
-            } else if constexpr (std::is_same_v<E, Text>) {
-                receiveText(e);
-            } else if constexpr (std::is_same_v<E, Delivered>) {
-                receiveDelivered(e);
-            } else if constexpr (std::is_same_v<E, Deleted>) {
-                receiveDeletion(e);
-            } else if constexpr (std::is_same_v<E, File>) {
-                receiveFile(e);
+            } else if constexpr (std::is_same_v<E, Text> || std::is_same_v<E, Delivered> ||
+                                 std::is_same_v<E, Deleted> || std::is_same_v<E, File>) {
+                messaging_->receive(e);
             } else if constexpr (std::is_same_v<E, Call>) {
                 calls_->handleSignal(e);
             } else if constexpr (std::is_same_v<E, Audio> || std::is_same_v<E, Video>) {
@@ -381,7 +372,7 @@ void AppModel::handleEvent(wire::PeerEvent event) {
                 // A screen frame counts only from the screen being watched;
                 // no viewer exists yet, so none is taken.
             } else if constexpr (std::is_same_v<E, Desk>) {
-                if (isBlocked(e.from)) return;
+                if (people_->isBlocked(e.from)) return;
                 // Screen sharing is not built yet: nothing acts on desk events.
             } else if constexpr (std::is_same_v<E, Snapshot>) {
                 // Nothing takes a snapshot yet: its file must not pile up.
@@ -405,7 +396,12 @@ void AppModel::prepareToQuit(std::function<void()> done) {
 }
 
 void AppModel::waitForBackgroundWork() {
-    fileSweeps_.waitForDone();
+    messaging_->waitForFileSweeps();
+}
+
+void AppModel::notifyNewText(const std::string& title) {
+    components_.sounds->play(SystemSound::newText);
+    if (!components_.isActive()) components_.notifier->post(title, "New text");
 }
 
 }  // namespace merrowfax

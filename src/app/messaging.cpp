@@ -1,21 +1,22 @@
 // Messaging: sending to both transports at once, receiving from either one
 // exactly once, deletion, and the expiry of voice messages.
 
-#include <QDir>
-#include <QFileInfo>
-#include <QRunnable>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "app/app_model.h"
+#include "app/messaging.h"
+
+#include "app/people.h"
 #include "app/photo_fit.h"
+#include "app/router.h"
+#include "model/store.h"
 #include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
+#include "platform/timings.h"
 #include "wire/envelope_builders.h"
 
 namespace merrowfax {
@@ -43,15 +44,51 @@ std::optional<std::vector<std::byte>> readFile(const std::string& path, std::siz
     return bytes;
 }
 
-}  // namespace
-
-ChatThread* AppModel::thread(const std::string& number) {
-    auto it = std::find_if(data_.threads.begin(), data_.threads.end(),
-                           [&](const ChatThread& t) { return t.id == number; });
-    return it == data_.threads.end() ? nullptr : &*it;
+// A text of ours that no device has taken yet.
+bool awaitsDelivery(const Message& m) {
+    return m.sender == kMe && !m.attachmentPath && m.status != MessageStatus::delivered &&
+           m.status != MessageStatus::deleted;
 }
 
-Message* AppModel::message(const std::string& number, const Uuid& id) {
+}  // namespace
+
+Messaging::Messaging(MessagingHost& host, People& people, Router& router, Store& store,
+                     std::vector<ChatThread>& threads)
+    : host_(host), people_(people), router_(router), store_(store), threads_(threads) {
+    indexThreads();
+    fileSweeps_.setMaxThreadCount(1);
+    expiryTimer_.setInterval(timings().expirySweep);
+    connect(&expiryTimer_, &QTimer::timeout, this, &Messaging::purgeExpired);
+    expiryTimer_.start();
+    retryTimer_.setInterval(timings().waitingRetry);
+    connect(&retryTimer_, &QTimer::timeout, this, &Messaging::retryWaiting);
+    retryTimer_.start();
+}
+
+Messaging::~Messaging() {
+    fileSweeps_.waitForDone();
+}
+
+void Messaging::waitForFileSweeps() {
+    fileSweeps_.waitForDone();
+}
+
+bool Messaging::hasThread(const std::string& number) const {
+    return std::any_of(threads_.begin(), threads_.end(),
+                       [&](const ChatThread& t) { return t.id == number; });
+}
+
+const Message* Messaging::find(const std::string& number, const Uuid& id) const {
+    return const_cast<Messaging*>(this)->message(number, id);
+}
+
+ChatThread* Messaging::thread(const std::string& number) {
+    auto it = std::find_if(threads_.begin(), threads_.end(),
+                           [&](const ChatThread& t) { return t.id == number; });
+    return it == threads_.end() ? nullptr : &*it;
+}
+
+Message* Messaging::message(const std::string& number, const Uuid& id) {
     ChatThread* t = thread(number);
     if (!t) return nullptr;
     // Newest last: the message asked about is usually near the end.
@@ -60,54 +97,54 @@ Message* AppModel::message(const std::string& number, const Uuid& id) {
     return m == t->messages.rend() ? nullptr : &*m;
 }
 
-Message* AppModel::message(const Uuid& id) {
+Message* Messaging::message(const Uuid& id) {
     auto it = threadOf_.find(id);
     return it == threadOf_.end() ? nullptr : message(it->second, id);
 }
 
-void AppModel::indexThreads() {
+void Messaging::indexThreads() {
     threadOf_.clear();
-    for (const ChatThread& t : data_.threads) {
+    for (const ChatThread& t : threads_) {
         for (const Message& m : t.messages) threadOf_.emplace(m.id, t.id);
     }
 }
 
-void AppModel::sortThreads() {
+void Messaging::sortThreads() {
     std::stable_sort(
-        data_.threads.begin(), data_.threads.end(),
+        threads_.begin(), threads_.end(),
         [](const ChatThread& a, const ChatThread& b) { return a.updatedAt > b.updatedAt; });
 }
 
-void AppModel::placeThread(const std::string& number, bool added) {
+void Messaging::placeThread(const std::string& number, bool added) {
     const auto place = [&] {
-        return std::find_if(data_.threads.begin(), data_.threads.end(),
+        return std::find_if(threads_.begin(), threads_.end(),
                             [&](const ChatThread& t) { return t.id == number; }) -
-               data_.threads.begin();
+               threads_.begin();
     };
     const auto before = place();
     sortThreads();
     if (added || place() != before) Q_EMIT threadMoved(number);
 }
 
-std::optional<std::string> AppModel::checkSendTarget(const std::string& number) {
-    if (!data_.account) return std::nullopt;
-    const std::string own = data_.account->number.text();
+std::optional<std::string> Messaging::checkSendTarget(const std::string& number) {
+    if (!host_.account()) return std::nullopt;
+    const std::string own = host_.account()->number.text();
     auto parsed = VirtualNumber::parse(number);
     // The own number in any typed form is still the own number.
     if (number == own || (parsed && parsed->text() == own)) {
-        setAlert("That is your number.");
+        host_.setAlert("That is your number.");
         return std::nullopt;
     }
     if (!parsed) return std::nullopt;
     const std::string target = parsed->text();
-    if (isBlocked(target)) {
-        setAlert(displayName(target) + " is blocked. Unblock them first.");
+    if (people_.isBlocked(target)) {
+        host_.setAlert(people_.displayName(target) + " is blocked. Unblock them first.");
         return std::nullopt;
     }
     return target;
 }
 
-std::optional<Uuid> AppModel::sendText(const std::string& text, const std::string& number) {
+std::optional<Uuid> Messaging::sendText(const std::string& text, const std::string& number) {
     const std::string_view body = unicode::trimmed(text);
     if (body.empty()) return std::nullopt;
     auto target = checkSendTarget(number);
@@ -119,27 +156,27 @@ std::optional<Uuid> AppModel::sendText(const std::string& text, const std::strin
     message.sentAt = now();
     message.text = unicode::prefixCharacters(body, kTextLimit);
     message.status = MessageStatus::waiting;
-    appendMessage(message, *target, displayName(*target));
+    appendMessage(message, *target, people_.displayName(*target));
     if (offerText(message, *target)) setStatus(MessageStatus::sent, message.id);
-    saveMessage(message.id);
+    host_.saveMessage(message.id);
     return message.id;
 }
 
-bool AppModel::offerText(const Message& message, const std::string& number) {
+bool Messaging::offerText(const Message& message, const std::string& number) {
     wire::Envelope envelope = wire::textEnvelope(message.id, number, message.text, message.sentAt);
-    envelope.name = data_.account->displayName;
-    envelope.device = data_.deviceId.text();
+    envelope.name = host_.account()->displayName;
+    envelope.device = host_.deviceId().text();
     // Both paths are tried every time; either one counts.
-    return router_.sendWithOwnCopies(envelope, number, data_.account->number.text());
+    return router_.sendWithOwnCopies(envelope, number, host_.account()->number.text());
 }
 
-std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
-                                             const std::string& kind, const std::string& name,
-                                             const std::string& number) {
+std::optional<Uuid> Messaging::sendAttachment(std::span<const std::byte> bytes,
+                                              const std::string& kind, const std::string& name,
+                                              const std::string& number) {
     auto target = checkSendTarget(number);
     if (!target) return std::nullopt;
     if (bytes.size() > kAttachmentLimit) {
-        setAlert("That file is over 20 MB.");
+        host_.setAlert("That file is over 20 MB.");
         return std::nullopt;
     }
     // A camera's photo is too large for the relay service: a smaller copy
@@ -160,17 +197,17 @@ std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
     message.attachmentKind = kind;
     message.attachmentPath = *stored;
     if (kind == "audio") message.expiresAt = message.sentAt + recordingLife;
-    appendMessage(message, *target, displayName(*target));
+    appendMessage(message, *target, people_.displayName(*target));
 
     wire::Envelope lanEnvelope = wire::lanFileEnvelope(message.id, *target, name, kind,
                                                        message.sentAt, "file-" + message.id.text());
-    lanEnvelope.name = data_.account->displayName;
+    lanEnvelope.name = host_.account()->displayName;
     std::optional<wire::Envelope> lineEnvelope;
     if (bytes.size() < kRelayAttachmentLimit) {
         lineEnvelope =
             wire::netFileEnvelope(message.id, *target, name, kind, message.sentAt, bytes);
-        lineEnvelope->name = data_.account->displayName;
-        lineEnvelope->device = data_.deviceId.text();
+        lineEnvelope->name = host_.account()->displayName;
+        lineEnvelope->device = host_.deviceId().text();
     }
     const bool delivered =
         router_.sendFile(lanEnvelope, store_.attachmentFile(*stored), lineEnvelope, *target);
@@ -178,14 +215,15 @@ std::optional<Uuid> AppModel::sendAttachment(std::span<const std::byte> bytes,
         setStatus(MessageStatus::sent, message.id);
     } else {
         const char* word = kind == "image" ? "photo" : "file";
-        setAlert(displayName(*target) + " does not have Merrowfax open. The " + word +
-                 " stays in the chat until they do.");
+        host_.setAlert(people_.displayName(*target) + " does not have Merrowfax open. The " + word +
+                       " stays in the chat until they do.");
     }
-    save();
+    host_.save();
     return message.id;
 }
 
-void AppModel::appendMessage(Message message, const std::string& number, const std::string& title) {
+void Messaging::appendMessage(Message message, const std::string& number,
+                              const std::string& title) {
     const Uuid id = message.id;
     threadOf_.insert_or_assign(id, number);
     ChatThread* existing = thread(number);
@@ -199,13 +237,13 @@ void AppModel::appendMessage(Message message, const std::string& number, const s
         created.title = title;
         created.updatedAt = message.sentAt;
         created.messages.push_back(std::move(message));
-        data_.threads.push_back(std::move(created));
+        threads_.push_back(std::move(created));
     }
     placeThread(number, !existing);
     Q_EMIT messageAdded(number, id);
 }
 
-bool AppModel::setStatus(MessageStatus status, const Uuid& id) {
+bool Messaging::setStatus(MessageStatus status, const Uuid& id) {
     Message* m = message(id);
     if (!m) return false;
     // A message deleted for everyone stays deleted, whatever arrives.
@@ -216,25 +254,23 @@ bool AppModel::setStatus(MessageStatus status, const Uuid& id) {
     return true;
 }
 
-void AppModel::flushWaiting() {
-    if (!data_.account) return;
+bool Messaging::offerWaiting(ChatThread& t, Message& m) {
+    if (!offerText(m, t.id) || m.status != MessageStatus::waiting) return false;
+    m.status = MessageStatus::sent;
+    Q_EMIT messageChanged(t.id, m.id);
+    return true;
+}
+
+void Messaging::flushWaiting() {
+    if (!host_.account()) return;
     bool changed = false;
-    for (ChatThread& t : data_.threads) {
+    for (ChatThread& t : threads_) {
         for (Message& m : t.messages) {
-            if (m.sender != kMe || m.attachmentPath || m.status == MessageStatus::delivered ||
-                m.status == MessageStatus::deleted) {
-                continue;
-            }
-            if (offerText(m, t.id) && m.status == MessageStatus::waiting) {
-                m.status = MessageStatus::sent;
-                changed = true;
-                Q_EMIT messageChanged(t.id, m.id);
-            }
+            if (awaitsDelivery(m)) changed |= offerWaiting(t, m);
         }
     }
     // Nothing changed, nothing to write: this runs on every presence change.
-    if (!changed) return;
-    save();
+    if (changed) host_.save();
 }
 
 // The service tells a sender that a reader came online only once the reader
@@ -242,37 +278,27 @@ void AppModel::flushWaiting() {
 // for ever. Now and then the oldest undelivered text of each chat is offered
 // again: one record per chat, however many wait, and the reader's "delivered"
 // makes its presence known, which brings the rest (flushWaiting).
-void AppModel::retryWaiting() {
+void Messaging::retryWaiting() {
     constexpr int kChatsPerRound = 20;
-    if (!data_.account || !components_.line->isOpen()) return;
+    if (!host_.account() || !router_.lineOpen()) return;
     int offered = 0;
     bool changed = false;
-    for (ChatThread& t : data_.threads) {
+    for (ChatThread& t : threads_) {
         if (offered == kChatsPerRound) break;
-        for (Message& m : t.messages) {
-            if (m.sender != kMe || m.attachmentPath || m.status == MessageStatus::delivered ||
-                m.status == MessageStatus::deleted) {
-                continue;
-            }
-            ++offered;
-            if (offerText(m, t.id) && m.status == MessageStatus::waiting) {
-                m.status = MessageStatus::sent;
-                changed = true;
-                Q_EMIT messageChanged(t.id, m.id);
-            }
-            break;
-        }
+        auto m = std::find_if(t.messages.begin(), t.messages.end(), awaitsDelivery);
+        if (m == t.messages.end()) continue;
+        ++offered;
+        changed |= offerWaiting(t, *m);
     }
-    if (!changed) return;
-    save();
+    if (changed) host_.save();
 }
 
-void AppModel::receiveText(const wire::events::Text& text) {
-    if (!data_.account || isBlocked(text.from) || threadOf_.contains(text.id)) return;
+void Messaging::receive(const wire::events::Text& text) {
+    if (!host_.account() || people_.isBlocked(text.from) || threadOf_.contains(text.id)) return;
     if (!isCanonicalNumber(text.from)) return;
-    const std::string own = data_.account->number.text();
+    const std::string own = host_.account()->number.text();
     const std::string name = cleanName(text.name);
-    learnName(text.from, name);
+    people_.learnName(text.from, name);
 
     Message message;
     message.id = text.id;
@@ -282,23 +308,18 @@ void AppModel::receiveText(const wire::events::Text& text) {
 
     if (text.from == own) {
         // Our own echo, or a copy of what a linked device of this number wrote.
-        if (text.device == data_.deviceId.text()) return;
+        if (text.device == host_.deviceId().text()) return;
         if (!isCanonicalNumber(text.to) || text.to == own) return;
         message.sender = kMe;
-        appendMessage(std::move(message), text.to, displayName(text.to));
-        saveMessage(text.id, text.from);
+        appendMessage(std::move(message), text.to, people_.displayName(text.to));
+        host_.saveMessage(text.id, text.from);
         return;
     }
 
     message.sender = kThem;
     // A flood of strangers must not grow the contact list without bound:
     // beyond the limit their texts are still kept, in their own chats.
-    const bool added =
-        !contactWithNumber(text.from) && strangerMayBeAdded() && autoAddContact(name, text.from);
-    if (added) {
-        strangersAdded_.push_back(std::chrono::steady_clock::now());
-        bookChanged();
-    }
+    const bool added = people_.welcomeStranger(name, text.from);
     appendMessage(std::move(message), text.from, name.empty() ? text.from : name);
     // "delivered" goes out once the text is stored durably: a crash after
     // the acknowledgement must not lose it.
@@ -306,15 +327,15 @@ void AppModel::receiveText(const wire::events::Text& text) {
         router_.send(wire::deliveredEnvelope(id, from), from);
     };
     if (added) {
-        save();
+        host_.save();
         acknowledge();
     } else {
-        saveMessage(text.id, text.from, std::move(acknowledge));
+        host_.saveMessage(text.id, text.from, std::move(acknowledge));
     }
-    notifyNewText(name.empty() ? text.from : name);
+    host_.notifyNewText(name.empty() ? text.from : name);
 }
 
-void AppModel::receiveFile(const wire::events::File& file) {
+void Messaging::receive(const wire::events::File& file) {
     // The transport's temporary copy is ours now; it goes whatever happens.
     struct RemoveOnExit {
         std::string path;
@@ -324,9 +345,9 @@ void AppModel::receiveFile(const wire::events::File& file) {
         }
     } temporary{file.url};
 
-    if (!data_.account || isBlocked(file.from) || !isCanonicalNumber(file.from)) return;
+    if (!host_.account() || people_.isBlocked(file.from) || !isCanonicalNumber(file.from)) return;
     if (threadOf_.contains(file.id)) return;  // before storing: a duplicate leaves no file behind
-    const std::string own = data_.account->number.text();
+    const std::string own = host_.account()->number.text();
     const bool ownCopy = file.from == own;
     if (ownCopy && (!isCanonicalNumber(file.to) || file.to == own)) return;
     auto bytes = readFile(file.url, kAttachmentLimit);
@@ -335,7 +356,7 @@ void AppModel::receiveFile(const wire::events::File& file) {
     const std::string fileName = cleanFileName(file.fileName);
     auto stored = store_.storeFile(*bytes, fileName);
     if (!stored) return;
-    learnName(file.from, cleanName(file.name));
+    people_.learnName(file.from, cleanName(file.name));
 
     Message message;
     message.id = file.id;
@@ -348,13 +369,13 @@ void AppModel::receiveFile(const wire::events::File& file) {
     message.attachmentPath = *stored;
     if (file.kind == "audio") message.expiresAt = file.sent + recordingLife;
     const std::string& threadNumber = ownCopy ? file.to : file.from;
-    appendMessage(std::move(message), threadNumber, displayName(threadNumber));
-    save();
+    appendMessage(std::move(message), threadNumber, people_.displayName(threadNumber));
+    host_.save();
 }
 
-void AppModel::receiveDeletion(const wire::events::Deleted& deleted) {
-    if (!data_.account || isBlocked(deleted.from)) return;
-    const std::string own = data_.account->number.text();
+void Messaging::receive(const wire::events::Deleted& deleted) {
+    if (!host_.account() || people_.isBlocked(deleted.from)) return;
+    const std::string own = host_.account()->number.text();
     const bool ownCopy = deleted.from == own && deleted.to != own;
     const std::string& threadNumber = ownCopy ? deleted.to : deleted.from;
     // The other side may delete only what it wrote; a linked device of ours
@@ -364,16 +385,17 @@ void AppModel::receiveDeletion(const wire::events::Deleted& deleted) {
     markDeleted(deleted.id, threadNumber);
 }
 
-void AppModel::receiveDelivered(const wire::events::Delivered& ack) {
+void Messaging::receive(const wire::events::Delivered& ack) {
+    if (!host_.account()) return;
     auto it = threadOf_.find(ack.id);
     if (it == threadOf_.end()) return;
     // Only the number it went to, or another device of this account, can
     // tell that it arrived.
-    if (ack.from != it->second && ack.from != ownNumber()) return;
-    if (setStatus(MessageStatus::delivered, ack.id)) saveMessage(ack.id);
+    if (ack.from != it->second && ack.from != host_.account()->number.text()) return;
+    if (setStatus(MessageStatus::delivered, ack.id)) host_.saveMessage(ack.id);
 }
 
-void AppModel::removeStoredFile(const std::optional<std::string>& storedName) {
+void Messaging::removeStoredFile(const std::optional<std::string>& storedName) {
     if (!storedName) return;
     if (auto path = store_.attachmentFile(*storedName)) {
         std::error_code ignored;
@@ -381,7 +403,7 @@ void AppModel::removeStoredFile(const std::optional<std::string>& storedName) {
     }
 }
 
-void AppModel::markDeleted(const Uuid& id, const std::string& number) {
+void Messaging::markDeleted(const Uuid& id, const std::string& number) {
     Message* m = message(number, id);
     if (!m) return;
     removeStoredFile(m->attachmentPath);
@@ -395,17 +417,18 @@ void AppModel::markDeleted(const Uuid& id, const std::string& number) {
     thread(number)->updatedAt = now();
     placeThread(number, false);
     Q_EMIT messageChanged(number, id);
-    save();
+    host_.save();
 }
 
-void AppModel::deleteMessageForEveryone(const Uuid& id, const std::string& number) {
+void Messaging::deleteMessageForEveryone(const Uuid& id, const std::string& number) {
     const Message* m = message(number, id);
-    if (!m || m->sender != kMe || m->deletedForEveryone.value_or(false)) return;
+    if (!m || !host_.account() || m->sender != kMe || m->deletedForEveryone.value_or(false)) return;
     markDeleted(id, number);
-    router_.sendWithOwnCopies(wire::deleteEnvelope(id, number), number, *ownNumber());
+    router_.sendWithOwnCopies(wire::deleteEnvelope(id, number), number,
+                              host_.account()->number.text());
 }
 
-void AppModel::deleteMessageForMe(const Uuid& id, const std::string& number) {
+void Messaging::deleteMessageForMe(const Uuid& id, const std::string& number) {
     const Message* m = message(number, id);
     if (!m) return;
     removeStoredFile(m->attachmentPath);
@@ -413,26 +436,26 @@ void AppModel::deleteMessageForMe(const Uuid& id, const std::string& number) {
     messages.erase(messages.begin() + (m - messages.data()));
     threadOf_.erase(id);
     Q_EMIT threadsChanged();
-    save();
+    host_.save();
 }
 
-void AppModel::clearChat(const std::string& number) {
-    auto it = std::find_if(data_.threads.begin(), data_.threads.end(),
+void Messaging::clearChat(const std::string& number) {
+    auto it = std::find_if(threads_.begin(), threads_.end(),
                            [&](const ChatThread& t) { return t.id == number; });
-    if (it == data_.threads.end()) return;
+    if (it == threads_.end()) return;
     for (const Message& m : it->messages) {
         removeStoredFile(m.attachmentPath);
         threadOf_.erase(m.id);
     }
-    data_.threads.erase(it);
+    threads_.erase(it);
     Q_EMIT threadsChanged();
-    save();
+    host_.save();
 }
 
-void AppModel::purgeExpired() {
+void Messaging::purgeExpired() {
     const Date current = now();
     bool removed = false;
-    for (ChatThread& t : data_.threads) {
+    for (ChatThread& t : threads_) {
         auto expired = std::stable_partition(
             t.messages.begin(), t.messages.end(),
             [&](const Message& m) { return !m.expiresAt || *m.expiresAt > current; });
@@ -448,13 +471,13 @@ void AppModel::purgeExpired() {
     sweepOrphanFiles();
     if (removed) {
         Q_EMIT threadsChanged();
-        save();
+        host_.save();
     }
 }
 
-void AppModel::sweepOrphanFiles() {
+void Messaging::sweepOrphanFiles() {
     std::set<std::string> keep;
-    for (const ChatThread& t : data_.threads) {
+    for (const ChatThread& t : threads_) {
         for (const Message& m : t.messages) {
             if (m.attachmentPath) keep.insert(*m.attachmentPath);
         }
@@ -475,9 +498,40 @@ void AppModel::sweepOrphanFiles() {
     });
 }
 
-void AppModel::notifyNewText(const std::string& title) {
-    components_.sounds->play(SystemSound::newText);
-    if (!components_.isActive()) components_.notifier->post(title, "New text");
+void Messaging::keep(Message message, const std::string& number) {
+    const Uuid id = message.id;
+    appendMessage(std::move(message), number, people_.displayName(number));
+    host_.saveMessage(id, std::nullopt, {});
+}
+
+void Messaging::moveConversation(const std::string& from, const std::string& to) {
+    auto old = std::find_if(threads_.begin(), threads_.end(),
+                            [&](const ChatThread& t) { return t.id == from; });
+    if (old == threads_.end()) return;
+    ChatThread moved = std::move(*old);
+    threads_.erase(old);
+
+    if (ChatThread* target = thread(to)) {
+        target->messages.insert(target->messages.end(),
+                                std::make_move_iterator(moved.messages.begin()),
+                                std::make_move_iterator(moved.messages.end()));
+        std::stable_sort(target->messages.begin(), target->messages.end(),
+                         [](const Message& a, const Message& b) { return a.sentAt < b.sentAt; });
+        if (!target->messages.empty()) target->updatedAt = target->messages.back().sentAt;
+    } else {
+        moved.id = to;
+        threads_.push_back(std::move(moved));
+    }
+    sortThreads();
+    indexThreads();
+    Q_EMIT threadsChanged();
+}
+
+void Messaging::clearAll() {
+    threads_.clear();
+    threadOf_.clear();
+    Q_EMIT threadsChanged();
+    sweepOrphanFiles();
 }
 
 }  // namespace merrowfax

@@ -4,10 +4,9 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <tuple>
 #include <utility>
 
-#include "app/app_model.h"
+#include "app/people.h"
 #include "model/text_limits.h"
 #include "numbers/unicode_text.h"
 #include "numbers/virtual_number.h"
@@ -27,105 +26,104 @@ void sortByName(std::vector<Contact>& contacts) {
 
 }  // namespace
 
-const Contact* AppModel::contactWithNumber(const std::string& number) const {
-    for (const Contact& contact : data_.contacts) {
+People::People(PeopleHost& host, NetTransport& line, std::vector<Contact>& contacts,
+               Directory& directory)
+    : host_(host),
+      contacts_(contacts),
+      directory_(directory),
+      book_(line, [this] { return bookEntries(); }) {}
+
+std::optional<std::string> People::ownNumber() const {
+    if (!host_.account()) return std::nullopt;
+    return host_.account()->number.text();
+}
+
+std::string People::displayName(const std::string& number) const {
+    if (const Contact* contact = contactWithNumber(number)) return contact->name;
+    if (auto it = directory_.find(number); it != directory_.end() && !it->second.empty()) {
+        return it->second;
+    }
+    return number;
+}
+
+bool People::isBlocked(const std::string& number) const {
+    const Contact* contact = contactWithNumber(number);
+    return contact && contact->blocked;
+}
+
+void People::clearAll() {
+    contacts_.clear();
+    directory_.clear();
+    Q_EMIT contactsChanged();
+    Q_EMIT directoryChanged();
+}
+
+const Contact* People::contactWithNumber(const std::string& number) const {
+    for (const Contact& contact : contacts_) {
         if (contact.number == number) return &contact;
     }
     return nullptr;
 }
 
-void AppModel::addContact(const std::string& name, const std::string& number) {
+void People::addContact(const std::string& name, const std::string& number) {
     auto parsed = VirtualNumber::parse(number);
-    if (!parsed) return setAlert(kBadNumber);
+    if (!parsed) return host_.setAlert(kBadNumber);
     const std::string text = parsed->text();
-    if (ownNumber() == text) return setAlert(kOwnNumber);
+    if (ownNumber() == text) return host_.setAlert(kOwnNumber);
     const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return;
 
-    auto existing = std::find_if(data_.contacts.begin(), data_.contacts.end(),
+    auto existing = std::find_if(contacts_.begin(), contacts_.end(),
                                  [&](const Contact& c) { return c.number == text; });
-    if (existing != data_.contacts.end()) {
+    if (existing != contacts_.end()) {
         existing->name = trimmedName;
     } else {
-        data_.contacts.push_back(Contact{Uuid::random(), trimmedName, text, false});
+        contacts_.push_back(Contact{Uuid::random(), trimmedName, text, false});
     }
-    sortByName(data_.contacts);
-    Q_EMIT contactsChanged();
-    save();
-    bookChanged();
+    changed();
 }
 
-void AppModel::updateContact(const Uuid& id, const std::string& name, const std::string& number) {
-    auto contact = std::find_if(data_.contacts.begin(), data_.contacts.end(),
+void People::updateContact(const Uuid& id, const std::string& name, const std::string& number) {
+    auto contact = std::find_if(contacts_.begin(), contacts_.end(),
                                 [&](const Contact& c) { return c.id == id; });
-    if (contact == data_.contacts.end()) return;
+    if (contact == contacts_.end()) return;
     auto parsed = VirtualNumber::parse(number);
-    if (!parsed) return setAlert(kBadNumber);
+    if (!parsed) return host_.setAlert(kBadNumber);
     const std::string text = parsed->text();
-    if (ownNumber() == text) return setAlert(kOwnNumber);
-    const bool taken =
-        std::any_of(data_.contacts.begin(), data_.contacts.end(),
-                    [&](const Contact& c) { return c.number == text && c.id != id; });
-    if (taken) return setAlert("That number is already a contact.");
+    if (ownNumber() == text) return host_.setAlert(kOwnNumber);
+    const bool taken = std::any_of(contacts_.begin(), contacts_.end(), [&](const Contact& c) {
+        return c.number == text && c.id != id;
+    });
+    if (taken) return host_.setAlert("That number is already a contact.");
     const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return;
     contact->name = trimmedName;
 
     const std::string oldNumber = contact->number;
     contact->number = text;
-    if (oldNumber != text) moveConversation(oldNumber, text);
-    sortByName(data_.contacts);
-    Q_EMIT contactsChanged();
-    save();
-    bookChanged();
+    if (oldNumber != text) Q_EMIT numberChanged(oldNumber, text);
+    changed();
 }
 
-void AppModel::moveConversation(const std::string& from, const std::string& to) {
-    auto old = std::find_if(data_.threads.begin(), data_.threads.end(),
-                            [&](const ChatThread& t) { return t.id == from; });
-    if (old == data_.threads.end()) return;
-    ChatThread moved = std::move(*old);
-    data_.threads.erase(old);
-
-    if (ChatThread* target = thread(to)) {
-        target->messages.insert(target->messages.end(),
-                                std::make_move_iterator(moved.messages.begin()),
-                                std::make_move_iterator(moved.messages.end()));
-        std::stable_sort(target->messages.begin(), target->messages.end(),
-                         [](const Message& a, const Message& b) { return a.sentAt < b.sentAt; });
-        if (!target->messages.empty()) target->updatedAt = target->messages.back().sentAt;
-    } else {
-        moved.id = to;
-        data_.threads.push_back(std::move(moved));
-    }
-    sortThreads();
-    indexThreads();
-    Q_EMIT threadsChanged();
-}
-
-void AppModel::deleteContact(const Uuid& id) {
-    auto removed = std::remove_if(data_.contacts.begin(), data_.contacts.end(),
+void People::deleteContact(const Uuid& id) {
+    auto removed = std::remove_if(contacts_.begin(), contacts_.end(),
                                   [&](const Contact& c) { return c.id == id; });
-    if (removed == data_.contacts.end()) return;
-    data_.contacts.erase(removed, data_.contacts.end());
-    Q_EMIT contactsChanged();
-    save();
-    bookChanged();
+    if (removed == contacts_.end()) return;
+    contacts_.erase(removed, contacts_.end());
+    changed();
 }
 
-void AppModel::setBlocked(const Uuid& id, bool blocked) {
-    for (Contact& contact : data_.contacts) {
+void People::setBlocked(const Uuid& id, bool blocked) {
+    for (Contact& contact : contacts_) {
         if (contact.id != id) continue;
         if (contact.blocked == blocked) return;
         contact.blocked = blocked;
-        Q_EMIT contactsChanged();
-        save();
-        bookChanged();
+        changed();
         return;
     }
 }
 
-void AppModel::blockNumber(const std::string& number, bool blocked) {
+void People::blockNumber(const std::string& number, bool blocked) {
     auto parsed = VirtualNumber::parse(number);
     if (!parsed || ownNumber() == parsed->text()) return;
     const std::string text = parsed->text();
@@ -135,36 +133,33 @@ void AppModel::blockNumber(const std::string& number, bool blocked) {
     // live in, and the relay service learns it with the book.
     std::string name = cleanName(displayName(text));
     if (name.empty()) name = text;
-    data_.contacts.push_back(Contact{Uuid::random(), std::move(name), text, true});
-    sortByName(data_.contacts);
-    Q_EMIT contactsChanged();
-    save();
-    bookChanged();
+    contacts_.push_back(Contact{Uuid::random(), std::move(name), text, true});
+    changed();
 }
 
-bool AppModel::autoAddContact(const std::string& name, const std::string& number) {
+bool People::autoAddContact(const std::string& name, const std::string& number) {
     auto parsed = VirtualNumber::parse(number);
     if (!parsed) return false;
     const std::string text = parsed->text();
     if (ownNumber() == text || contactWithNumber(text)) return false;
     const std::string trimmedName = cleanName(name);
     if (trimmedName.empty()) return false;
-    data_.contacts.push_back(Contact{Uuid::random(), trimmedName, text, false});
-    sortByName(data_.contacts);
+    contacts_.push_back(Contact{Uuid::random(), trimmedName, text, false});
+    sortByName(contacts_);
     Q_EMIT contactsChanged();
     return true;
 }
 
-void AppModel::learnName(const std::string& number, const std::string& name) {
-    auto& known = data_.directory[number];
+void People::learnName(const std::string& number, const std::string& name) {
+    auto& known = directory_[number];
     if (known == name) return;
     known = name;
     Q_EMIT directoryChanged();
 }
 
-std::string AppModel::contactLink() const {
+std::string People::contactLink() const {
     const std::string number = ownNumber().value_or(std::string());
-    const std::string name = data_.account ? data_.account->displayName : std::string();
+    const std::string name = host_.account() ? host_.account()->displayName : std::string();
     // Each value percent-encoded in full (all but the unreserved characters),
     // so "&", "+", "#" and non-ASCII letters in a name survive the trip.
     auto encoded = [](const std::string& value) {
@@ -177,63 +172,23 @@ std::string AppModel::contactLink() const {
     return link;
 }
 
-bool AppModel::strangerMayBeAdded() {
+// A flood of strangers must not grow the contact list without bound: beyond
+// the limit their texts are still kept, in their own chats.
+bool People::welcomeStranger(const std::string& name, const std::string& number) {
+    if (contactWithNumber(number)) return false;
     const auto current = std::chrono::steady_clock::now();
     const auto window = timings().strangerWindow;
     while (!strangersAdded_.empty() && current - strangersAdded_.front() >= window) {
         strangersAdded_.pop_front();
     }
-    return strangersAdded_.size() <
-           static_cast<std::size_t>(std::max(0, timings().strangerContacts));
+    const auto limit = static_cast<std::size_t>(std::max(0, timings().strangerContacts));
+    if (strangersAdded_.size() >= limit || !autoAddContact(name, number)) return false;
+    strangersAdded_.push_back(current);
+    book_.changed();
+    return true;
 }
 
-void AppModel::bookChanged() {
-    // Not restarted by later changes: a steady stream still uploads once per
-    // interval.
-    if (bookTimer_.isActive()) return;
-    bookTimer_.start(timings().bookUpload);
-}
-
-void AppModel::flushBook() {
-    if (!bookTimer_.isActive()) return;
-    uploadBook();
-}
-
-void AppModel::uploadBook() {
-    bookTimer_.stop();
-    components_.line->requestBook(bookEntries());
-}
-
-std::vector<BookEntry> AppModel::bookEntries() const {
-    std::vector<BookEntry> entries;
-    entries.reserve(data_.contacts.size());
-    for (const Contact& contact : data_.contacts) {
-        entries.push_back(BookEntry{contact.name, contact.number, contact.blocked});
-    }
-    return entries;
-}
-
-namespace {
-
-// Entries as the service keeps them, in one order; malformed ones drop out.
-std::vector<std::tuple<std::string, std::string, bool>> normalized(
-    const std::vector<BookEntry>& entries) {
-    std::vector<std::tuple<std::string, std::string, bool>> out;
-    for (const BookEntry& e : entries) {
-        if (!e.number || !e.name) continue;
-        out.emplace_back(*e.number, *e.name, e.blocked.value_or(false));
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-bool sameBook(const std::vector<BookEntry>& a, const std::vector<BookEntry>& b) {
-    return normalized(a) == normalized(b);
-}
-
-}  // namespace
-
-void AppModel::importBook(const std::vector<BookEntry>& entries) {
+void People::importBook(const std::vector<BookEntry>& entries) {
     bool added = false;
     for (const BookEntry& entry : entries) {
         if (!entry.number || !entry.name) continue;
@@ -242,21 +197,30 @@ void AppModel::importBook(const std::vector<BookEntry>& entries) {
         if (!autoAddContact(*entry.name, *entry.number)) continue;
         added = true;
         if (entry.blocked.value_or(false)) {
-            for (Contact& contact : data_.contacts) {
+            for (Contact& contact : contacts_) {
                 if (contact.number == parsed->text()) contact.blocked = true;
             }
         }
     }
     if (added) Q_EMIT contactsChanged();
-    save();
-    if (std::exchange(mergingBook_, false)) {
-        // The first answer after the line opened: contacts made while it was
-        // closed (or before this fix of the book) are not in the service's
-        // copy yet. Equal books need no upload.
-        if (!sameBook(entries, bookEntries())) uploadBook();
-    } else if (added) {
-        bookChanged();
+    host_.save();
+    book_.answered(entries, added);
+}
+
+void People::changed() {
+    sortByName(contacts_);
+    Q_EMIT contactsChanged();
+    host_.save();
+    book_.changed();
+}
+
+std::vector<BookEntry> People::bookEntries() const {
+    std::vector<BookEntry> entries;
+    entries.reserve(contacts_.size());
+    for (const Contact& contact : contacts_) {
+        entries.push_back(BookEntry{contact.name, contact.number, contact.blocked});
     }
+    return entries;
 }
 
 }  // namespace merrowfax

@@ -16,21 +16,15 @@ void AppModel::resetDevice() {
     components_.line->stop();
 
     setAccount(std::nullopt);
-    data_.contacts.clear();
-    data_.threads.clear();
     data_.calls.clear();
-    data_.directory.clear();
-    threadOf_.clear();
-    Q_EMIT contactsChanged();
-    Q_EMIT threadsChanged();
+    people_->clearAll();
+    messaging_->clearAll();  // and the attachments of the erased chats
     Q_EMIT callListChanged();
-    Q_EMIT directoryChanged();
     accounts_->reset();
     lanOnline_.clear();
     netOnline_.clear();
     refreshOnline();
     save();
-    sweepOrphanFiles();  // the attachments of the erased chats
 }
 
 }  // namespace merrowfax

@@ -28,6 +28,10 @@ bool Router::canReach(const std::string& number) const {
     return line_.isOpen() || !lan_.peers(number).empty();
 }
 
+bool Router::lineOpen() const {
+    return line_.isOpen();
+}
+
 void Router::wake() {
     if (!line_.isOpen()) line_.connect();
 }

@@ -32,6 +32,8 @@ public:
     // Whether a record to `number` can go out now: the line is open, or a
     // proven device of the number is in session on the LAN.
     bool canReach(const std::string& number) const;
+    // Whether the internet line is open now.
+    bool lineOpen() const;
     // Opens the line when it is closed; the LAN needs no waking.
     void wake();
 

@@ -12,7 +12,7 @@
 namespace merrowfax {
 
 void AppModel::playWalkieMessage(const Uuid& id, const std::string& number) {
-    const Message* m = message(number, id);
+    const Message* m = messaging_->find(number, id);
     std::optional<std::filesystem::path> file;
     if (m && m->attachmentKind == "audio" && m->attachmentPath) {
         file = store_.attachmentFile(*m->attachmentPath);
@@ -41,7 +41,7 @@ void AppModel::playWalkieMessage(const Uuid& id, const std::string& number) {
 
 void AppModel::recordWalkieMessage(std::span<const std::byte> audio, const std::string& number,
                                    bool outgoing) {
-    if (audio.size() <= minWalkieBytes || !thread(number)) return;
+    if (audio.size() <= minWalkieBytes || !messaging_->hasThread(number)) return;
     const std::vector<std::byte> wav = makeWalkieWav(audio);
     if (wav.empty()) return;
     auto stored = store_.storeFile(wav, "walkie.wav");
@@ -56,9 +56,8 @@ void AppModel::recordWalkieMessage(std::span<const std::byte> audio, const std::
     message.attachmentName = "walkie.wav";
     message.attachmentKind = "audio";
     message.attachmentPath = *stored;
-    message.expiresAt = message.sentAt + recordingLife;
-    appendMessage(message, number, displayName(number));
-    saveMessage(message.id);
+    message.expiresAt = message.sentAt + Messaging::recordingLife;
+    messaging_->keep(std::move(message), number);
 }
 
 void AppModel::keepWalkieSettings(bool lockScreenTalk, bool contactsOnly) {

@@ -233,7 +233,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              const std::string to = numberArgument(c.args, "to");
              const std::string text = c.args.text("text");
              AlertWatch watch(c.model);
-             const auto id = c.model.sendText(text, to);
+             const auto id = c.model.messaging().sendText(text, to);
              if (!id && !watch.alert()) return c.reply->fail("There is nothing to send.");
              settle(c, watch, [&](JsonLine& line) { idField(line, id); });
          }},
@@ -250,7 +250,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              if (!bytes) return c.reply->fail("That file cannot be read.");
              const std::string fileName = std::filesystem::path(path).filename().string();
              AlertWatch watch(c.model);
-             const auto id = c.model.sendAttachment(*bytes, kind, fileName, to);
+             const auto id = c.model.messaging().sendAttachment(*bytes, kind, fileName, to);
              // A file that waits for its reader is still sent later: the
              // alert says so, and the message exists.
              if (id)
@@ -289,26 +289,28 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
          }},
         {"deleteForMe",
          [](Context& c) {
-             c.model.deleteMessageForMe(c.args.id("id"), canonical(c.args.text("number")));
+             c.model.messaging().deleteMessageForMe(c.args.id("id"),
+                                                    canonical(c.args.text("number")));
              c.reply->succeed();
          }},
         {"deleteForEveryone",
          [](Context& c) {
              requireAccount(c.model);
              AlertWatch watch(c.model);
-             c.model.deleteMessageForEveryone(c.args.id("id"), canonical(c.args.text("number")));
+             c.model.messaging().deleteMessageForEveryone(c.args.id("id"),
+                                                          canonical(c.args.text("number")));
              settle(c, watch);
          }},
         {"clearChat",
          [](Context& c) {
-             c.model.clearChat(canonical(c.args.text("number")));
+             c.model.messaging().clearChat(canonical(c.args.text("number")));
              c.reply->succeed();
          }},
         {"addContact",
          [](Context& c) {
              AlertWatch watch(c.model);
              const std::string name = c.args.text("name");
-             c.model.addContact(name, c.args.text("number"));
+             c.model.people().addContact(name, c.args.text("number"));
              settle(c, watch);
          }},
         {"updateContact",
@@ -316,18 +318,18 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              AlertWatch watch(c.model);
              const Uuid id = c.args.id("id");
              const std::string name = c.args.text("name");
-             c.model.updateContact(id, name, c.args.text("number"));
+             c.model.people().updateContact(id, name, c.args.text("number"));
              settle(c, watch);
          }},
         {"deleteContact",
          [](Context& c) {
-             c.model.deleteContact(c.args.id("id"));
+             c.model.people().deleteContact(c.args.id("id"));
              c.reply->succeed();
          }},
         {"setBlocked",
          [](Context& c) {
              const Uuid id = c.args.id("id");
-             c.model.setBlocked(id, c.args.flag("blocked"));
+             c.model.people().setBlocked(id, c.args.flag("blocked"));
              c.reply->succeed();
          }},
         {"startCall",

@@ -102,10 +102,11 @@ auto watch(Source& (*source)(const AppModel&), Signal signal) {
 // status changes are gathered for the rest of the event-loop turn, so that a
 // flush of many waiting texts writes the list once, not once per text.
 void watchThreads(const AppModel& m, QObject* context, std::function<void()> changed) {
-    QObject::connect(&m, &AppModel::threadsChanged, context, changed);
-    QObject::connect(&m, &AppModel::messageAdded, context, changed);
+    const Messaging* chats = &m.messaging();
+    QObject::connect(chats, &Messaging::threadsChanged, context, changed);
+    QObject::connect(chats, &Messaging::messageAdded, context, changed);
     auto pending = std::make_shared<bool>(false);
-    QObject::connect(&m, &AppModel::messageChanged, context, [context, changed, pending] {
+    QObject::connect(chats, &Messaging::messageChanged, context, [context, changed, pending] {
         if (std::exchange(*pending, true)) return;
         QMetaObject::invokeMethod(
             context,
@@ -119,6 +120,9 @@ void watchThreads(const AppModel& m, QObject* context, std::function<void()> cha
 
 const AppModel& model(const AppModel& m) {
     return m;
+}
+const People& people(const AppModel& m) {
+    return m.people();
 }
 const AccountController& accounts(const AppModel& m) {
     return m.accounts();
@@ -149,16 +153,16 @@ const std::array kProperties = {
     MERROWFAX_PROPERTY("deviceId", model, &AppModel::deviceIdChanged, text(w, m.deviceId().text())),
     MERROWFAX_PROPERTY("account", model, &AppModel::accountChanged,
                        m.account() ? raw(w, encodeAccount(*m.account())) : (void)w.Null()),
-    MERROWFAX_PROPERTY("contacts", model, &AppModel::contactsChanged,
-                       raw(w, encodeContacts(m.contacts()))),
+    MERROWFAX_PROPERTY("contacts", people, &People::contactsChanged,
+                       raw(w, encodeContacts(m.people().contacts()))),
     PublishedProperty{"threads", watchThreads,
                       [](JsonWriter& w, const AppModel& m) {
-                          raw(w, encodeThreads(m.threads()));
+                          raw(w, encodeThreads(m.messaging().threads()));
                       }},
     MERROWFAX_PROPERTY("calls", model, &AppModel::callListChanged,
                        raw(w, encodeCalls(m.callList()))),
-    MERROWFAX_PROPERTY("directory", model, &AppModel::directoryChanged,
-                       raw(w, encodeDirectory(m.directory()))),
+    MERROWFAX_PROPERTY("directory", people, &People::directoryChanged,
+                       raw(w, encodeDirectory(m.people().directory()))),
     MERROWFAX_PROPERTY("online", model, &AppModel::onlineChanged,
                        {
                            w.StartArray();

@@ -17,7 +17,7 @@ namespace merrowfax::cli {
 namespace {
 
 const Message* findMessage(const AppModel& model, const Uuid& id) {
-    for (const ChatThread& thread : model.threads()) {
+    for (const ChatThread& thread : model.messaging().threads()) {
         for (const Message& message : thread.messages) {
             if (message.id == id) return &message;
         }
@@ -62,7 +62,7 @@ int runSend(const Installation& installation, const std::string& to, const std::
             // Sent once the service knows this device; late, it waits in
             // the chat for the next start.
             if (!session.line().isRegistered() && !late) return;
-            id = session.model().sendText(text, to);
+            id = session.model().messaging().sendText(text, to);
             // Refused (own or blocked number): the alert said why.
             if (!id) return session.finish(2);
         }

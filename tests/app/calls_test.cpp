@@ -62,8 +62,8 @@ TEST_F(Calls, ChecksBeforeDialingAlertOrStaySilent) {
     EXPECT_EQ(model->alertMessage(), "That number is not a Merrowfax number.");
     model->calls().startCall("0 1 234 5678", false);
     EXPECT_EQ(model->alertMessage(), "That is your number.");
-    model->addContact("Bob", kBob);
-    model->setBlocked(model->contacts().front().id, true);
+    model->people().addContact("Bob", kBob);
+    model->people().setBlocked(model->people().contacts().front().id, true);
     model->calls().startCall(kBob, false);
     EXPECT_EQ(model->alertMessage(), "Bob is blocked. Unblock them first.");
     model->dismissAlert();
@@ -145,7 +145,7 @@ TEST_F(Calls, AnInvitationOverBothPathsRingsOnceAndItsLateCopyNeverAnswersBusy) 
 }
 
 TEST_F(Calls, ASecondCallerHearsBusyAndTheRunningCallIsUntouched) {
-    model->addContact("Bob", kBob);
+    model->people().addContact("Bob", kBob);
     lan->connected = {{"peer-b", kBob}};
     connectedToAlice();
     const ActiveCall running = *model->calls().active();
@@ -171,7 +171,7 @@ TEST_F(Calls, TheCallerSeesBusyDeclineAndMissAsAlertsAndRecords) {
         {"decline", "Alice declined."},
         {nullptr, "Alice does not have Merrowfax open."},
     };
-    model->addContact("Alice", kAlice);
+    model->people().addContact("Alice", kAlice);
     line->open = true;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         model->calls().startCall(kAlice, false);
@@ -299,7 +299,7 @@ TEST_F(Calls, MissingDevicesGiveTheirAlerts) {
 }
 
 TEST_F(Calls, ACallThatRangHereWithoutAnAnswerIsMissed) {
-    model->addContact("Alice", kAlice);  // rings again at once
+    model->people().addContact("Alice", kAlice);  // rings again at once
     const Uuid first = ringFromAlice(true);
     model->calls().declineCall();
     EXPECT_FALSE(model->calls().incoming());
@@ -319,7 +319,7 @@ TEST_F(Calls, ACallThatRangHereWithoutAnAnswerIsMissed) {
     ASSERT_EQ(model->callList().size(), 2u);
     EXPECT_EQ(model->callList()[0].direction, CallDirection::missed);
     EXPECT_EQ(model->callList()[0].name, "Alice");
-    EXPECT_EQ(model->directory().at(kAlice), "Alice");
+    EXPECT_EQ(model->people().directory().at(kAlice), "Alice");
     EXPECT_TRUE(callsSent("end").empty());
 
     // Answered on another device of this number: no record at all.
@@ -434,7 +434,7 @@ TEST_F(Calls, TheCameraButtonTurnsACallIntoVideoAndBack) {
 // the user, nor learn from answers that the user is there.
 TEST_F(Calls, AStrangerRingsOnceAWindowAndLaterInvitationsAreOneSilentMissedCall) {
     TimingsOverride window([](Timings& t) { t.strangerRing = std::chrono::milliseconds(1500); });
-    model->addContact("Alice", kAlice);
+    model->people().addContact("Alice", kAlice);
     auto bobInvites = [&] {
         const Uuid id = Uuid::random();
         fromLine(signal("invite", id, kBob, kBob));

@@ -23,8 +23,8 @@ protected:
 };
 
 TEST_F(Sending, ChecksComeBeforeAnythingIsStored) {
-    model->addContact("Bob", kBob);
-    for (Contact c : model->contacts()) model->setBlocked(c.id, true);
+    model->people().addContact("Bob", kBob);
+    for (Contact c : model->people().contacts()) model->people().setBlocked(c.id, true);
 
     struct Case {
         std::string text, number;
@@ -38,16 +38,16 @@ TEST_F(Sending, ChecksComeBeforeAnythingIsStored) {
     };
     for (const Case& c : cases) {
         model->dismissAlert();
-        model->sendText(c.text, c.number);
+        model->messaging().sendText(c.text, c.number);
         EXPECT_EQ(model->alertMessage(), c.alert) << c.number;
     }
-    EXPECT_TRUE(model->threads().empty());
+    EXPECT_TRUE(model->messaging().threads().empty());
     EXPECT_TRUE(line->sent.empty());
 }
 
 TEST_F(Sending, ATextIsTrimmedCutAndOfferedToBothPaths) {
     const std::string longText = "  " + std::string(5000, 'a') + "\n";
-    model->sendText(longText, "+44 1 555 0001");
+    model->messaging().sendText(longText, "+44 1 555 0001");
     const ChatThread* t = threadOf(kAlice);
     ASSERT_NE(t, nullptr);
     const Message& m = t->messages.at(0);
@@ -62,17 +62,17 @@ TEST_F(Sending, ATextIsTrimmedCutAndOfferedToBothPaths) {
 
 TEST_F(Sending, UndeliveredTextsAreOfferedAgainOnePerChatAtATime) {
     for (const char* text : {"one", "two", "three"}) {
-        model->sendText(text, kAlice);
-        model->sendText(text, kBob);
+        model->messaging().sendText(text, kAlice);
+        model->messaging().sendText(text, kBob);
     }
     line->sent.clear();
     line->open = false;
-    model->retryWaiting();
+    model->messaging().retryWaiting();
     EXPECT_TRUE(line->sent.empty());  // no path: nothing to offer it on
 
     line->open = true;
     line->accepts = true;
-    model->retryWaiting();
+    model->messaging().retryWaiting();
     // The oldest of each chat only: the reader's answer brings the rest.
     ASSERT_EQ(line->sent.size(), 2u);
     for (const auto& envelope : line->sent) EXPECT_EQ(envelope.text, "one");
@@ -82,11 +82,11 @@ TEST_F(Sending, UndeliveredTextsAreOfferedAgainOnePerChatAtATime) {
 
 TEST_F(Sending, OnlyTheRecipientOrOurOwnDevicesConfirmDeliveryAndDeletedStays) {
     lan->connected = {{"peer-a", kAlice}};
-    model->sendText("one", kAlice);
+    model->messaging().sendText("one", kAlice);
     ASSERT_EQ(lan->sentWithOp("text").size(), 1u);
     EXPECT_EQ(lan->sentWithOp("text")[0], line->sent.at(0));
     lan->connected.clear();
-    model->sendText("two", kAlice);
+    model->messaging().sendText("two", kAlice);
     const Uuid first = threadOf(kAlice)->messages[0].id;
     const Uuid second = threadOf(kAlice)->messages[1].id;
     EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::sent);
@@ -103,20 +103,20 @@ TEST_F(Sending, OnlyTheRecipientOrOurOwnDevicesConfirmDeliveryAndDeletedStays) {
     EXPECT_EQ(threadOf(kAlice)->messages[1].status, MessageStatus::delivered);
     EXPECT_EQ(stored().threads[0].messages[0].status, MessageStatus::delivered);
 
-    model->deleteMessageForEveryone(first, kAlice);
+    model->messaging().deleteMessageForEveryone(first, kAlice);
     fromLine(wire::events::Delivered{first, kAlice});
     EXPECT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::deleted);
 }
 
 TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
-    model->sendAttachment(bytesOf(20'000'001), "file", "big.bin", kAlice);
+    model->messaging().sendAttachment(bytesOf(20'000'001), "file", "big.bin", kAlice);
     EXPECT_EQ(model->alertMessage(), "That file is over 20 MB.");
-    EXPECT_TRUE(model->threads().empty());
+    EXPECT_TRUE(model->messaging().threads().empty());
     model->dismissAlert();
 
     // 900 000 bytes and no LAN peer: no path at all.
     line->accepts = true;
-    model->sendAttachment(bytesOf(900'000), "image", "IMG_1.JPG", kAlice);
+    model->messaging().sendAttachment(bytesOf(900'000), "image", "IMG_1.JPG", kAlice);
     EXPECT_EQ(
         model->alertMessage(),
         "44-1-555-0001 does not have Merrowfax open. The photo stays in the chat until they do.");
@@ -129,7 +129,7 @@ TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
     EXPECT_EQ(std::filesystem::file_size(*model->attachmentFile(*photo.attachmentPath)), 900'000u);
 
     // One byte less travels through the relay service, base64 in the record.
-    model->sendAttachment(bytesOf(899'999), "audio", "voice.m4a", kAlice);
+    model->messaging().sendAttachment(bytesOf(899'999), "audio", "voice.m4a", kAlice);
     const Message& voice = threadOf(kAlice)->messages.at(1);
     EXPECT_EQ(voice.status, MessageStatus::sent);
     EXPECT_EQ(voice.text, "Voice message");
@@ -143,7 +143,7 @@ TEST_F(Sending, AttachmentsRespectBothSizeLimits) {
     // With a LAN peer the file goes as a named transfer.
     lan->connected = {{"peer-a", kAlice}};
     line->accepts = false;
-    model->sendAttachment(bytesOf(10), "file", "notes.txt", kAlice);
+    model->messaging().sendAttachment(bytesOf(10), "file", "notes.txt", kAlice);
     ASSERT_EQ(lan->files.size(), 1u);
     EXPECT_EQ(lan->files[0].first.resource, "file-" + threadOf(kAlice)->messages.at(2).id.text());
     EXPECT_EQ(threadOf(kAlice)->messages.at(2).status, MessageStatus::sent);
@@ -186,27 +186,27 @@ TEST_F(Receiving, AFloodOfStrangersIsKeptButOnlyTheFirstBecomeContacts) {
         t.strangerWindow = std::chrono::milliseconds(300);
     });
     for (int i = 1; i <= 5; ++i) fromLine(text(stranger(i).c_str(), "hi", Uuid::random(), "Spam"));
-    EXPECT_EQ(model->contacts().size(), 3u);
-    EXPECT_EQ(model->threads().size(), 5u);  // every text is kept, in its own chat
+    EXPECT_EQ(model->people().contacts().size(), 3u);
+    EXPECT_EQ(model->messaging().threads().size(), 5u);  // every text is kept, in its own chat
     EXPECT_EQ(line->sentWithOp("delivered").size(), 5u);
     EXPECT_EQ(threadOf(stranger(5))->title, "Spam");
     EXPECT_TRUE(waitUntil([&] { return *line->uploads == 1; }));
 
     // A known number is no stranger; once the window has passed, strangers
     // are welcome again.
-    model->addContact("Bob", kBob);
+    model->people().addContact("Bob", kBob);
     fromLine(text(kBob, "hi"));
-    EXPECT_EQ(model->contacts().size(), 4u);
+    EXPECT_EQ(model->people().contacts().size(), 4u);
     QThread::msleep(350);
     fromLine(text(stranger(6).c_str(), "hi", Uuid::random(), "Late"));
-    EXPECT_EQ(model->contacts().size(), 5u);
+    EXPECT_EQ(model->people().contacts().size(), 5u);
 }
 
 TEST_F(Receiving, ABlockedNumberIsSilencedOnEveryPath) {
-    model->addContact("Alice", kAlice);
+    model->people().addContact("Alice", kAlice);
     fromLine(text(kAlice, "before"));
     const Uuid theirs = threadOf(kAlice)->messages[0].id;
-    model->setBlocked(model->contacts()[0].id, true);
+    model->people().setBlocked(model->people().contacts()[0].id, true);
 
     fromLine(text(kAlice, "after"));
     fromLine(wire::events::Deleted{theirs, kAlice, kOwn});
@@ -228,7 +228,7 @@ TEST_F(Receiving, OwnNumberCopiesComeFromLinkedDevicesNotFromOurselves) {
     echo.device = model->deviceId().text();
     echo.to = kAlice;
     fromLan(echo);
-    EXPECT_TRUE(model->threads().empty());
+    EXPECT_TRUE(model->messaging().threads().empty());
 
     auto copy = text(kOwn, "written on my phone");
     copy.device = "PHONE";
@@ -239,14 +239,14 @@ TEST_F(Receiving, OwnNumberCopiesComeFromLinkedDevicesNotFromOurselves) {
     EXPECT_EQ(t->messages[0].sender, "me");
     EXPECT_EQ(t->messages[0].status, MessageStatus::delivered);
     EXPECT_TRUE(lan->sentWithOp("delivered").empty());
-    EXPECT_TRUE(model->contacts().empty());
+    EXPECT_TRUE(model->people().contacts().empty());
     EXPECT_TRUE(notifier->posted.empty());
 
     auto bogus = text(kOwn, "to nowhere");
     bogus.device = "PHONE";
     bogus.to = "../../etc";
     fromLan(bogus);
-    EXPECT_EQ(model->threads().size(), 1u);
+    EXPECT_EQ(model->messaging().threads().size(), 1u);
 }
 
 TEST_F(Receiving, AFileIsStoredUnderItsOwnNameAndTheTemporaryCopyGoes) {
@@ -327,7 +327,7 @@ protected:
     void SetUp() override {
         start();
         lan->connected = {{"peer-a", kAlice}};
-        model->sendText("mine", kAlice);
+        model->messaging().sendText("mine", kAlice);
         fromLine(text(kAlice, "theirs"));
         mine = threadOf(kAlice)->messages[0].id;
         theirs = threadOf(kAlice)->messages[1].id;
@@ -336,10 +336,10 @@ protected:
 };
 
 TEST_F(Deleting, ForEveryoneOnlyWhatWeWroteAndTellBothPaths) {
-    model->deleteMessageForEveryone(theirs, kAlice);
+    model->messaging().deleteMessageForEveryone(theirs, kAlice);
     EXPECT_EQ(threadOf(kAlice)->messages[1].status, MessageStatus::delivered);
 
-    model->deleteMessageForEveryone(mine, kAlice);
+    model->messaging().deleteMessageForEveryone(mine, kAlice);
     const Message& m = threadOf(kAlice)->messages[0];
     EXPECT_EQ(m.text, "This message was deleted");
     EXPECT_EQ(m.deletedForEveryone, true);
@@ -358,9 +358,9 @@ TEST_F(Deleting, ReceivedDeletionsTouchOnlyTheSendersOwnMessages) {
 }
 
 TEST_F(Deleting, ForMeAndClearingStayOnThisDevice) {
-    model->deleteMessageForMe(mine, kAlice);
+    model->messaging().deleteMessageForMe(mine, kAlice);
     EXPECT_EQ(threadOf(kAlice)->messages.size(), 1u);
-    model->clearChat(kAlice);
+    model->messaging().clearChat(kAlice);
     EXPECT_EQ(threadOf(kAlice), nullptr);
     EXPECT_TRUE(lan->sentWithOp("delete").empty());
     EXPECT_TRUE(line->sentWithOp("delete").empty());
@@ -405,7 +405,7 @@ TEST_F(Expiry, VoiceMessagesGoWithTheirFilesAndOrphansAreSwept) {
     start();
     const auto fresh = model->filesFolder() / "JUST-STORED";  // newer than the sweep's list
     std::ofstream(fresh) << "x";
-    model->purgeExpired();
+    model->messaging().purgeExpired();
     model->waitForBackgroundWork();
     EXPECT_TRUE(std::filesystem::exists(fresh));
     ASSERT_EQ(threadOf(kAlice)->messages.size(), 1u);

@@ -135,7 +135,7 @@ protected:
     }
 
     const ChatThread* threadOf(const std::string& number) const {
-        for (const auto& t : model->threads()) {
+        for (const auto& t : model->messaging().threads()) {
             if (t.id == number) return &t;
         }
         return nullptr;

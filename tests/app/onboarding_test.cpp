@@ -53,7 +53,7 @@ TEST_F(Onboarding, AnOlderStoredNameIsCleanedBeforeItIsSent) {
     ASSERT_EQ(line->starts.size(), 1u);
     EXPECT_EQ(line->starts[0].name, "Me");
     EXPECT_EQ(lan->starts[0].second, "Me");
-    model->sendText("hi", kAlice);
+    model->messaging().sendText("hi", kAlice);
     EXPECT_EQ(line->sentWithOp("text").at(0).name, "Me");
 }
 
@@ -102,19 +102,19 @@ protected:
 };
 
 TEST_F(Erasing, ResetLeavesNothingOfTheNumberOnThisDevice) {
-    model->addContact("Alice", kAlice);
+    model->people().addContact("Alice", kAlice);
     fromLine(text(kAlice, "hello"));
     fromLine(wire::events::Call{"invite", Uuid::random(), kAlice, "", "Alice", false, kAlice});
     ASSERT_TRUE(model->calls().incoming());
-    ASSERT_FALSE(model->threads().empty());
+    ASSERT_FALSE(model->messaging().threads().empty());
 
     model->resetDevice();
     EXPECT_FALSE(model->account());
     EXPECT_FALSE(model->calls().incoming());
-    EXPECT_TRUE(model->contacts().empty());
-    EXPECT_TRUE(model->threads().empty());
+    EXPECT_TRUE(model->people().contacts().empty());
+    EXPECT_TRUE(model->messaging().threads().empty());
     EXPECT_TRUE(model->callList().empty());  // the missed call went with the rest
-    EXPECT_TRUE(model->directory().empty());
+    EXPECT_TRUE(model->people().directory().empty());
     EXPECT_EQ(line->forgotten, std::vector<std::string>{"mac-TEST"});
     EXPECT_EQ(line->stops, 1);
     EXPECT_EQ(lan->stops, 1);

@@ -73,7 +73,7 @@ protected:
 TEST_F(Photos, ACameraPhotoIsScaledUntilItFitsTheRelayAndASmallOneGoesUntouched) {
     const auto big = cameraPhoto(4000, 3000);
     ASSERT_GE(big.size(), kRelayAttachmentLimit);
-    const auto id = model->sendAttachment(big, "image", "IMG_0001.JPG", kAlice);
+    const auto id = model->messaging().sendAttachment(big, "image", "IMG_0001.JPG", kAlice);
     ASSERT_TRUE(id);
     const auto kept = storedPhoto(*id);
     EXPECT_LT(kept.size(), kRelayAttachmentLimit);
@@ -87,7 +87,7 @@ TEST_F(Photos, ACameraPhotoIsScaledUntilItFitsTheRelayAndASmallOneGoesUntouched)
 
     const auto small = cameraPhoto(800, 600);
     ASSERT_LT(small.size(), kRelayAttachmentLimit);
-    const auto smallId = model->sendAttachment(small, "image", "IMG_0002.JPG", kAlice);
+    const auto smallId = model->messaging().sendAttachment(small, "image", "IMG_0002.JPG", kAlice);
     EXPECT_EQ(storedPhoto(*smallId), small);  // byte for byte
 }
 

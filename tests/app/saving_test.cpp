@@ -41,8 +41,8 @@ TEST_F(Saving, AFullDiskIsReportedOnceAndEverythingLandsWhenThereIsRoom) {
     model->setStoreFaults([full](WriteStep) { return *full ? StepFault::fail : StepFault::none; });
     fromLine(text(kAlice, "one"));  // a new contact: a whole save
     fromLine(text(kAlice, "two"));  // a journal append
-    model->addContact("Bob", kBob);
-    model->sendText("three", kAlice);
+    model->people().addContact("Bob", kBob);
+    model->messaging().sendText("three", kAlice);
     settle();
     EXPECT_EQ(alerts, 1);
     EXPECT_EQ(threadOf(kAlice)->messages.size(), 3u);  // kept in memory

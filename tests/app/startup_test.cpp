@@ -87,7 +87,7 @@ TEST_F(StartUp, OnlineIsTheUnionOfBothPathsWithoutOurOwnNumberAndAChangeRetriesT
     start();
     int countSignals = 0;
     QObject::connect(model.get(), &AppModel::onNetworkCountChanged, [&] { ++countSignals; });
-    model->sendText("hello", kAlice);
+    model->messaging().sendText("hello", kAlice);
     ASSERT_EQ(threadOf(kAlice)->messages[0].status, MessageStatus::waiting);
     line->accepts = true;
 

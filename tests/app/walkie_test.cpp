@@ -54,10 +54,10 @@ protected:
 };
 
 TEST_F(Walkie, RefusalsExplainAndSendNothing) {
-    model->blockNumber(kAlice, true);
+    model->people().blockNumber(kAlice, true);
     model->walkie().holdTalk(kAlice);
     EXPECT_EQ(model->alertMessage(), "Alice is blocked. Unblock them first.");
-    model->blockNumber(kAlice, false);
+    model->people().blockNumber(kAlice, false);
 
     model->calls().startCall(kBob, false);
     model->walkie().holdTalk(kAlice);
@@ -185,7 +185,7 @@ TEST_F(Walkie, HostileFramesAreDroppedAndMemoryStaysBounded) {
     walkie->chunks.clear();
     fromLine(talk(true));
     fromLine(frame(640, kBob));
-    model->blockNumber(kBob, true);
+    model->people().blockNumber(kBob, true);
     fromLine(talk(true, kBob));
     fromLine(frame(640, kBob));
     EXPECT_EQ(model->walkie().incomingTalk(), kAlice);
@@ -220,7 +220,7 @@ TEST_F(Walkie, ANewTalkerCutsInAndTheFirstTalkIsKept) {
 
 TEST_F(Walkie, ATalkThatNeverEndsEndsWhenItGoesQuiet) {
     TimingsOverride quick([](Timings& t) { t.walkieStall = std::chrono::milliseconds(50); });
-    model->addContact("Bob", kBob);
+    model->people().addContact("Bob", kBob);
     fromLine(talk(true));
     fromLine(frame(4000));
     ASSERT_TRUE(waitUntil([&] { return !model->walkie().incomingTalk(); }, 2000));
@@ -270,7 +270,7 @@ protected:
     void SetUp() override {
         Walkie::SetUp();
         model->walkie().setContactsOnly(false);
-        model->sendText("hello?", kBob);  // a chat, so his talks could be kept
+        model->messaging().sendText("hello?", kBob);  // a chat, so his talks could be kept
     }
     // Bob keys up calling himself "Ben", says `bytes`, and lets go.
     void bobTalks(std::size_t bytes = 4000) {

@@ -70,7 +70,7 @@ struct Device {
     std::filesystem::path folder() const { return dir.path().toStdString(); }
 
     const Message* message(const std::string& thread, std::size_t index = 0) const {
-        for (const auto& t : model->threads()) {
+        for (const auto& t : model->messaging().threads()) {
             if (t.id == thread && index < t.messages.size()) return &t.messages[index];
         }
         return nullptr;

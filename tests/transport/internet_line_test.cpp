@@ -58,8 +58,8 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
         ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
         // Ben's first text makes him Ann's contact, and Ann's book is stored
         // once the changes of the moment are gathered.
-        ben.model->sendText("hello", kAnn);
-        ASSERT_TRUE(waitFor([&] { return ann.model->contacts().size() == 1; }, 10'000));
+        ben.model->messaging().sendText("hello", kAnn);
+        ASSERT_TRUE(waitFor([&] { return ann.model->people().contacts().size() == 1; }, 10'000));
         waitFor([] { return false; }, static_cast<int>(timings().bookUpload.count()) + 300);
     }
     // Ann's data is lost; the computer is the same.
@@ -69,8 +69,8 @@ TEST_F(ThroughTheRelay, AComputerFindsItsAccountAndBookAgain) {
     EXPECT_EQ(again.model->account()->number.text(), kAnn);
     EXPECT_EQ(again.model->account()->displayName, "Ann");
     EXPECT_FALSE(again.model->restoring());
-    ASSERT_TRUE(waitFor([&] { return again.model->contacts().size() == 1; }));
-    EXPECT_EQ(again.model->contacts()[0].number, kBen);
+    ASSERT_TRUE(waitFor([&] { return again.model->people().contacts().size() == 1; }));
+    EXPECT_EQ(again.model->people().contacts()[0].number, kBen);
 
     // Forgotten, the computer starts from scratch.
     again.model->forgetComputer();
@@ -85,7 +85,7 @@ TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestartsAndPresenceFollow
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     Device ben(relay, "mac-BEN", std::pair{kBen, "Ben"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }));
-    ann.model->addContact("Ben", kBen);
+    ann.model->people().addContact("Ben", kBen);
     ASSERT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }, 3000));
     relay.restart(/*samePort=*/true);
     // Both notice the restart (they reconnect only after a pause), then
@@ -96,7 +96,7 @@ TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestartsAndPresenceFollow
     ASSERT_TRUE(
         waitFor([&] { return ann.line->isRegistered() && ben.line->isRegistered(); }, 10000));
     EXPECT_TRUE(waitFor([&] { return ann.model->online().count(kBen) == 1; }, 3000));
-    ann.model->sendText("still there?", kBen);
+    ann.model->messaging().sendText("still there?", kBen);
     ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
     EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
 }
@@ -182,7 +182,7 @@ TEST_F(ThroughTheRelay, EveryByteTheLineWritesIsCountedSoFramesCompleteOnlyOnceW
     TimingsOverride quick([](Timings& t) { t.keepAlive = std::chrono::milliseconds(5); });
     Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
     ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-    ann.model->sendText("a text between the frames", kBen);
+    ann.model->messaging().sendText("a text between the frames", kBen);
     int completed = 0;
     for (std::size_t size : {100u, 70'000u, 300u}) {
         idle(60);  // pings go out meanwhile

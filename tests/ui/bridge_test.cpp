@@ -102,7 +102,7 @@ TEST_F(Bridge, ANewMessageMovesOneRowAndAddsOneRow) {
     QSignalSpy removed(&messages, &QAbstractItemModel::rowsRemoved);
     QSignalSpy changed(&messages, &QAbstractItemModel::dataChanged);
 
-    const auto id = model->sendText("Two loaves, please", kBob);
+    const auto id = model->messaging().sendText("Two loaves, please", kBob);
     ASSERT_TRUE(id);
     // Bob's chat went to the top: one move, no reset.
     EXPECT_EQ(moved.size(), 1);
@@ -118,7 +118,7 @@ TEST_F(Bridge, ANewMessageMovesOneRowAndAddsOneRow) {
 
     // Delivery changes that one row only.
     changed.clear();
-    model->setStatus(MessageStatus::delivered, *id);
+    model->messaging().setStatus(MessageStatus::delivered, *id);
     ASSERT_EQ(changed.size(), 1);
     EXPECT_EQ(changed[0][0].value<QModelIndex>().row(), 1);
     EXPECT_EQ(changed[0][1].value<QModelIndex>().row(), 1);
@@ -126,7 +126,7 @@ TEST_F(Bridge, ANewMessageMovesOneRowAndAddsOneRow) {
               QStringLiteral("Delivered"));
 
     // Deleting one message removes exactly its row.
-    model->deleteMessageForMe(*id, kBob);
+    model->messaging().deleteMessageForMe(*id, kBob);
     ASSERT_EQ(removed.size(), 1);
     EXPECT_EQ(removed[0][1].toInt(), 1);
     EXPECT_EQ(messages.rowCount(), 1);

@@ -160,7 +160,7 @@ TEST(WindowEndToEnd, OnboardingThenATextToAPeer) {
             return false;
         },
         10000));
-    EXPECT_EQ(app.model().threads().at(0).messages.size(), 2u);
+    EXPECT_EQ(app.model().messaging().threads().at(0).messages.size(), 2u);
 }
 
 }  // namespace

@@ -177,7 +177,8 @@ int main(int argc, char** argv) {
         scene.call("newContactSheet", "open");
         ok &= scene.shoot(path("20-contacts-new"));
         scene.call("newContactSheet", "close");
-        const QString alice = QString::fromStdString(scene.model().contacts().front().id.text());
+        const QString alice =
+            QString::fromStdString(scene.model().people().contacts().front().id.text());
         scene.call("tabs", "openContact", alice);
         ok &= scene.shoot(path("21-contact-detail"));
         scene.call("tabs", "openMyCode");

@@ -31,7 +31,7 @@ bool AccountBridge::business() const {
 }
 
 QString AccountBridge::contactLink() const {
-    return qt(model_.contactLink());
+    return qt(model_.people().contactLink());
 }
 
 QVariantList AccountBridge::countries(const QString& query) const {

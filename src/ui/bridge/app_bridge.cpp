@@ -58,7 +58,7 @@ QString AppBridge::icon(const QString& symbol) const {
 }
 
 QString AppBridge::displayName(const QString& number) const {
-    return qt(model_.displayName(std8(number)));
+    return qt(model_.people().displayName(std8(number)));
 }
 
 bool AppBridge::isOnline(const QString& number) const {

@@ -42,7 +42,7 @@ QString ChatsBridge::recordingFor() const {
 }
 
 void ChatsBridge::sendText(const QString& text, const QString& number) {
-    model_.sendText(std8(text), std8(number));
+    model_.messaging().sendText(std8(text), std8(number));
 }
 
 void ChatsBridge::sendPhoto(const QUrl& file, const QString& number) {
@@ -54,26 +54,27 @@ void ChatsBridge::sendPhoto(const QUrl& file, const QString& number) {
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "JPEG", 70)) return;
-    model_.sendAttachment(bytesOf(jpeg), "image", "photo.jpg", std8(number));
+    model_.messaging().sendAttachment(bytesOf(jpeg), "image", "photo.jpg", std8(number));
 }
 
 void ChatsBridge::sendFile(const QUrl& file, const QString& number) {
     auto bytes = readPicked(file);
     if (!bytes) return;
     const QString name = QFileInfo(file.toLocalFile()).fileName();
-    model_.sendAttachment(bytesOf(*bytes), std8(fileKindFor(name)), std8(name), std8(number));
+    model_.messaging().sendAttachment(bytesOf(*bytes), std8(fileKindFor(name)), std8(name),
+                                      std8(number));
 }
 
 void ChatsBridge::deleteForMe(const QString& id, const QString& number) {
-    if (auto uuid = idOf(id)) model_.deleteMessageForMe(*uuid, std8(number));
+    if (auto uuid = idOf(id)) model_.messaging().deleteMessageForMe(*uuid, std8(number));
 }
 
 void ChatsBridge::deleteForEveryone(const QString& id, const QString& number) {
-    if (auto uuid = idOf(id)) model_.deleteMessageForEveryone(*uuid, std8(number));
+    if (auto uuid = idOf(id)) model_.messaging().deleteMessageForEveryone(*uuid, std8(number));
 }
 
 void ChatsBridge::clearChat(const QString& number) {
-    model_.clearChat(std8(number));
+    model_.messaging().clearChat(std8(number));
 }
 
 void ChatsBridge::playWalkieMessage(const QString& id, const QString& number) {

@@ -8,10 +8,13 @@ namespace merrowfax::ui {
 void ContactListModel::setModelObject(QObject* object) {
     auto* model = qobject_cast<AppModel*>(object);
     if (model_ == model) return;
-    if (model_) disconnect(model_, nullptr, this, nullptr);
+    if (model_) {
+        disconnect(model_, nullptr, this, nullptr);
+        disconnect(&model_->people(), nullptr, this, nullptr);
+    }
     model_ = model;
     if (model_) {
-        connect(model_, &AppModel::contactsChanged, this, &ContactListModel::refresh);
+        connect(&model_->people(), &People::contactsChanged, this, &ContactListModel::refresh);
         connect(model_, &AppModel::onlineChanged, this, &ContactListModel::refresh);
     }
     refresh();
@@ -30,7 +33,7 @@ void ContactListModel::refresh() {
     if (model_) {
         const std::string wanted(unicode::trimmed(query_.toStdString()));
         unicode::ContainsMatcher byName(wanted);  // one for the whole list
-        for (const Contact& c : model_->contacts()) {
+        for (const Contact& c : model_->people().contacts()) {
             // The number as typed; the name locale-aware, ignoring case.
             const bool shown = wanted.empty() || c.number.find(wanted) != std::string::npos ||
                                byName.matches(c.name);

@@ -7,11 +7,11 @@ namespace merrowfax::ui {
 void ContactWatcher::setModelObject(QObject* object) {
     auto* model = qobject_cast<AppModel*>(object);
     if (model_ == model) return;
-    if (model_) disconnect(model_, nullptr, this, nullptr);
+    if (model_) disconnect(&model_->people(), nullptr, this, nullptr);
     model_ = model;
     if (model_) {
-        connect(model_, &AppModel::contactsChanged, this, &ContactWatcher::refresh);
-        connect(model_, &AppModel::directoryChanged, this, &ContactWatcher::refresh);
+        connect(&model_->people(), &People::contactsChanged, this, &ContactWatcher::refresh);
+        connect(&model_->people(), &People::directoryChanged, this, &ContactWatcher::refresh);
     }
     refresh();
     Q_EMIT modelChanged();
@@ -29,12 +29,12 @@ void ContactWatcher::refresh() {
     bool isContact = false;
     if (model_) {
         const std::string wanted = number_.toStdString();
-        name = QString::fromStdString(model_->displayName(wanted));
-        const auto& contacts = model_->contacts();
+        name = QString::fromStdString(model_->people().displayName(wanted));
+        const auto& contacts = model_->people().contacts();
         isContact = std::any_of(contacts.begin(), contacts.end(),
                                 [&](const Contact& c) { return c.number == wanted; });
     }
-    const bool blocked = model_ && model_->isBlocked(number_.toStdString());
+    const bool blocked = model_ && model_->people().isBlocked(number_.toStdString());
     if (name_ != name) {
         name_ = name;
         Q_EMIT nameChanged();

@@ -105,7 +105,7 @@ void DirectoryPager::previous() {
 }
 
 void DirectoryPager::addContact(const QString& name, const QString& number) {
-    if (model_) model_->addContact(name.toStdString(), number.toStdString());
+    if (model_) model_->people().addContact(name.toStdString(), number.toStdString());
 }
 
 void DirectoryPager::load() {

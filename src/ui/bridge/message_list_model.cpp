@@ -23,11 +23,12 @@ QString statusLine(const Message& message) {
 
 void MessageListModel::setModel(AppModel* model) {
     if (model_ == model) return;
-    if (model_) disconnect(model_, nullptr, this, nullptr);
+    if (model_) disconnect(&model_->messaging(), nullptr, this, nullptr);
     model_ = model;
     if (model_) {
-        connect(model_, &AppModel::threadsChanged, this, &MessageListModel::refresh);
-        connect(model_, &AppModel::messageAdded, this,
+        const Messaging* chats = &model_->messaging();
+        connect(chats, &Messaging::threadsChanged, this, &MessageListModel::refresh);
+        connect(chats, &Messaging::messageAdded, this,
                 [this](const std::string& thread, const Uuid& id) {
                     if (thread != number_.toStdString()) return;
                     // Messages are added at the end, one at a time; anything
@@ -40,7 +41,7 @@ void MessageListModel::setModel(AppModel* model) {
                     }
                     appendRow(rowFor(current->messages.back()));
                 });
-        connect(model_, &AppModel::messageChanged, this,
+        connect(chats, &Messaging::messageChanged, this,
                 [this](const std::string& thread, const Uuid& id) {
                     if (thread != number_.toStdString()) return;
                     if (const Message* m = find(id)) updateRow(rowFor(*m));
@@ -64,7 +65,7 @@ QString MessageListModel::rowKey(const Uuid& id) {
 const ChatThread* MessageListModel::currentThread() const {
     if (!model_) return nullptr;
     const std::string wanted = number_.toStdString();
-    for (const ChatThread& t : model_->threads()) {
+    for (const ChatThread& t : model_->messaging().threads()) {
         if (t.id == wanted) return &t;
     }
     return nullptr;

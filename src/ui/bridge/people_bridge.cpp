@@ -20,7 +20,7 @@ QVariantList placeRows(const std::vector<PlaceRow>& rows) {
 }  // namespace
 
 PeopleBridge::PeopleBridge(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
-    connect(&model_, &AppModel::contactsChanged, this, [this] {
+    connect(&model_.people(), &People::contactsChanged, this, [this] {
         ++contactsRevision_;
         Q_EMIT contactsChanged();
     });
@@ -28,7 +28,7 @@ PeopleBridge::PeopleBridge(AppModel& model, QObject* parent) : QObject(parent), 
 
 const Contact* PeopleBridge::contactWithNumber(const QString& number) const {
     const std::string wanted = std8(number);
-    for (const Contact& c : model_.contacts()) {
+    for (const Contact& c : model_.people().contacts()) {
         if (c.number == wanted) return &c;
     }
     return nullptr;
@@ -39,28 +39,28 @@ bool PeopleBridge::hasContact(const QString& number) const {
 }
 
 bool PeopleBridge::isBlocked(const QString& number) const {
-    return model_.isBlocked(std8(number));
+    return model_.people().isBlocked(std8(number));
 }
 
 void PeopleBridge::toggleBlocked(const QString& number) {
     const std::string wanted = std8(number);
-    model_.blockNumber(wanted, !model_.isBlocked(wanted));
+    model_.people().blockNumber(wanted, !model_.people().isBlocked(wanted));
 }
 
 void PeopleBridge::setNumberBlocked(const QString& number, bool blocked) {
-    model_.blockNumber(std8(number), blocked);
+    model_.people().blockNumber(std8(number), blocked);
 }
 
 void PeopleBridge::deleteContact(const QString& number) {
     if (const Contact* c = contactWithNumber(number)) {
-        model_.deleteContact(c->id);
+        model_.people().deleteContact(c->id);
         model_.save();
     }
 }
 
 bool PeopleBridge::addContact(const QString& name, const QString& number) {
     model_.dismissAlert();
-    model_.addContact(std8(name), std8(number));
+    model_.people().addContact(std8(name), std8(number));
     return !model_.alertMessage();
 }
 
@@ -68,20 +68,20 @@ bool PeopleBridge::updateContact(const QString& id, const QString& name, const Q
     const auto uuid = idOf(id);
     if (!uuid) return false;
     model_.dismissAlert();
-    model_.updateContact(*uuid, std8(name), std8(number));
+    model_.people().updateContact(*uuid, std8(name), std8(number));
     return !model_.alertMessage();
 }
 
 void PeopleBridge::deleteContactById(const QString& id) {
     if (auto uuid = idOf(id)) {
-        model_.deleteContact(*uuid);
+        model_.people().deleteContact(*uuid);
         model_.save();
     }
 }
 
 QVariantMap PeopleBridge::contactInfo(const QString& id) const {
     const std::string wanted = std8(id);
-    for (const Contact& c : model_.contacts()) {
+    for (const Contact& c : model_.people().contacts()) {
         if (c.id.text() != wanted) continue;
         return {{QStringLiteral("name"), qt(c.name)},
                 {QStringLiteral("number"), qt(c.number)},
@@ -92,7 +92,7 @@ QVariantMap PeopleBridge::contactInfo(const QString& id) const {
 }
 
 void PeopleBridge::setBlocked(const QString& id, bool blocked) {
-    if (auto uuid = idOf(id)) model_.setBlocked(*uuid, blocked);
+    if (auto uuid = idOf(id)) model_.people().setBlocked(*uuid, blocked);
 }
 
 QVariantList PeopleBridge::countryRows(const QString& query) const {

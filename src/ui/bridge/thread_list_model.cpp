@@ -17,17 +17,23 @@ bool matches(const ChatThread& thread, unicode::ContainsMatcher& query) {
 
 void ThreadListModel::setModel(AppModel* model) {
     if (model_ == model) return;
-    if (model_) disconnect(model_, nullptr, this, nullptr);
+    if (model_) {
+        disconnect(model_, nullptr, this, nullptr);
+        disconnect(&model_->messaging(), nullptr, this, nullptr);
+        disconnect(&model_->people(), nullptr, this, nullptr);
+    }
     model_ = model;
     if (model_) {
-        for (auto signal : {&AppModel::threadsChanged, &AppModel::contactsChanged,
-                            &AppModel::directoryChanged, &AppModel::onlineChanged}) {
-            connect(model_, signal, this, &ThreadListModel::refresh);
+        connect(model_, &AppModel::onlineChanged, this, &ThreadListModel::refresh);
+        for (auto signal : {&People::contactsChanged, &People::directoryChanged}) {
+            connect(&model_->people(), signal, this, &ThreadListModel::refresh);
         }
+        const Messaging* chats = &model_->messaging();
+        connect(chats, &Messaging::threadsChanged, this, &ThreadListModel::refresh);
         // One thread changed: its row alone, unless a search narrows the list.
-        connect(model_, &AppModel::threadMoved, this, &ThreadListModel::placeThread);
-        connect(model_, &AppModel::messageAdded, this, &ThreadListModel::updateThread);
-        connect(model_, &AppModel::messageChanged, this, &ThreadListModel::updateThread);
+        connect(chats, &Messaging::threadMoved, this, &ThreadListModel::placeThread);
+        connect(chats, &Messaging::messageAdded, this, &ThreadListModel::updateThread);
+        connect(chats, &Messaging::messageChanged, this, &ThreadListModel::updateThread);
     }
     refresh();
     Q_EMIT modelChanged();
@@ -43,7 +49,7 @@ void ThreadListModel::setQuery(const QString& query) {
 ThreadRow ThreadListModel::rowFor(const ChatThread& thread) const {
     ThreadRow row;
     row.key = QString::fromStdString(thread.id);
-    row.title = QString::fromStdString(model_->displayName(thread.id));
+    row.title = QString::fromStdString(model_->people().displayName(thread.id));
     if (!thread.messages.empty()) {
         row.lastText = QString::fromStdString(thread.messages.back().text);
     }
@@ -58,7 +64,7 @@ void ThreadListModel::refresh() {
         // One matcher for the whole list: building one is the costly part.
         const std::string wanted(unicode::trimmed(query_.toStdString()));
         unicode::ContainsMatcher query(wanted);
-        for (const ChatThread& thread : model_->threads()) {
+        for (const ChatThread& thread : model_->messaging().threads()) {
             if (!wanted.empty() && !matches(thread, query)) continue;
             next.push_back(rowFor(thread));
         }
@@ -75,7 +81,7 @@ void ThreadListModel::countChanged() {
 
 void ThreadListModel::placeThread(const std::string& number) {
     if (!unicode::trimmed(query_.toStdString()).empty()) return refresh();
-    const auto& threads = model_->threads();
+    const auto& threads = model_->messaging().threads();
     for (std::size_t at = 0; at < threads.size(); ++at) {
         if (threads[at].id != number) continue;
         placeRow(rowFor(threads[at]), at);
@@ -86,7 +92,7 @@ void ThreadListModel::placeThread(const std::string& number) {
 
 void ThreadListModel::updateThread(const std::string& number) {
     if (!unicode::trimmed(query_.toStdString()).empty()) return refresh();
-    for (const ChatThread& thread : model_->threads()) {
+    for (const ChatThread& thread : model_->messaging().threads()) {
         if (thread.id == number) return updateRow(rowFor(thread));
     }
 }
