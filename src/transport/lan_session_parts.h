@@ -1,6 +1,6 @@
 #pragma once
 
-// What the sessions' two files share: the states of a connection being
+// What the member files of Sessions share: the states of a connection being
 // named and of a session, kept out of the public header.
 
 #include <QTimer>

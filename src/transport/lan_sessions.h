@@ -130,6 +130,7 @@ public:
     static std::uint64_t resourceBound(const std::string& name);
 
 private:
+    // The handshake is in lan_handshake.cpp, the transfers in lan_transfers.cpp.
     struct Session;
     struct Pending;
     struct Upload;
