@@ -15,6 +15,7 @@
 #include "transport/lan_connection.h"
 #include "transport/lan_limits.h"
 #include "transport/lan_media_socket.h"
+#include "transport/lan_session_link.h"
 #include "transport/lan_session_parts.h"
 #include "wire/base64.h"
 #include "wire/bounded_json.h"
@@ -206,9 +207,9 @@ bool Sessions::admitSession(const std::shared_ptr<Pending>& pending, const std::
     std::size_t unproven = 0, fromAddress = 0;
     for (const auto& [other, list] : sessions_) {
         if (wasProven(other)) continue;
-        for (const auto& session : list) {
+        for (const auto& link : list) {
             ++unproven;
-            if (session->peerIpv4 == pending->connection->peerIpv4()) ++fromAddress;
+            if (link->peerIpv4() == pending->connection->peerIpv4()) ++fromAddress;
         }
     }
     if (unproven >= kMaxUnprovenSessions || fromAddress >= kMaxUnprovenPerAddress) return false;

@@ -1,7 +1,6 @@
 #include "transport/lan_sessions.h"
 
 #include <QHostAddress>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -9,22 +8,12 @@
 #include "transport/lan_connection.h"
 #include "transport/lan_limits.h"
 #include "transport/lan_media_socket.h"
+#include "transport/lan_session_link.h"
 #include "transport/lan_session_parts.h"
 
 // The sessions of each key: starting one once its connection is named,
-// keeping it, which of two is kept, ending them, and what goes out on the
-// one in use.
+// which of two is kept, ending them, and what goes out on the one in use.
 namespace merrowfax::lan {
-namespace {
-
-// The sessions' own messages on a stream; the owner's open with a byte
-// under 0x80.
-constexpr std::byte kPing{0x80};
-constexpr std::byte kHeard{0x82};  // "your datagrams arrive"
-// Datagram probes at lanUdpProbe before they slow to lanPing.
-constexpr int kQuickProbes = 40;
-
-}  // namespace
 
 // Takes the connections of the listening port.
 class Sessions::Listener final : public QTcpServer {
@@ -68,10 +57,8 @@ std::uint16_t Sessions::listen() {
             this,
             [this, sessionId] {
                 for (const auto& [key, list] : sessions_) {
-                    for (const auto& session : list) {
-                        if (session->inboundId == sessionId) {
-                            session->connection->send({&kHeard, 1});
-                        }
+                    for (const auto& link : list) {
+                        if (link->inboundId() == sessionId) link->heard();
                     }
                 }
             },
@@ -91,11 +78,117 @@ std::size_t Sessions::connectionCount() const {
     return count;
 }
 
+// --- Sessions ------------------------------------------------------------------
+
+void Sessions::startSession(const std::shared_ptr<Pending>& pending, const std::string& key,
+                            std::uint16_t udpPort, std::uint16_t tcpPort, std::uint64_t sid,
+                            const SessionKey& sealKey) {
+    pending_.erase(pending);
+    pending->deadline.stop();
+    const bool weInvited = !pending->invited.empty();
+    if (weInvited) inviting_.erase(key);
+
+    if (media_) media_->addInbound(pending->inbound.id, pending->inbound.key, key);
+    // The acceptor answers with its own names.
+    if (!weInvited) pending->connection->send(asBytes(helloFor("session", &pending->inbound)));
+
+    SessionLink::Callbacks callbacks;
+    callbacks.message = [this](SessionLink& link, std::span<const std::byte> message) {
+        const auto kind = static_cast<unsigned>(message.front());
+        if (kind >= 2 && kind <= 4) {
+            if (callbacks_.media) callbacks_.media(link.key(), message);
+        } else if (callbacks_.received) {
+            callbacks_.received(link.key(), message);
+        }
+    };
+    callbacks.ended = [this](SessionLink& link) {
+        endSession(link);
+    };
+    const auto link = SessionLink::open(std::move(pending->connection),
+                                        {.key = key,
+                                         .weInvited = weInvited,
+                                         .peerUdp = udpPort,
+                                         .peerPort = tcpPort,
+                                         .inboundId = pending->inbound.id,
+                                         .outboundId = sid,
+                                         .outboundKey = sealKey},
+                                        media_.get(), std::move(callbacks));
+    if (!wasProven(key)) link->awaitProof(timings().lanProof);
+
+    auto& list = sessions_[key];
+    const bool first = list.empty();
+    list.push_back(link);
+    promote(key);
+    if (first) report(key, State::connected);
+}
+
+void Sessions::endSession(const SessionLink& ended) {
+    const auto it = sessions_.find(ended.key());
+    if (it == sessions_.end()) return;
+    auto& list = it->second;
+    const auto found = std::find_if(list.begin(), list.end(),
+                                    [&](const auto& link) { return link.get() == &ended; });
+    if (found == list.end()) return;
+    const std::shared_ptr<SessionLink> link = *found;
+    list.erase(found);
+    if (media_) media_->removeInbound(link->inboundId());
+    link->close();
+    releaseLater(link);
+    const std::string key = link->key();
+    {
+        std::lock_guard lock(activeLock_);
+        if (active_[key] == link) active_.erase(key);
+    }
+    if (list.empty()) {
+        sessions_.erase(it);
+        {
+            std::lock_guard lock(activeLock_);
+            active_.erase(key);
+        }
+        // A key only seen in session is forgotten with it.
+        if (!wasProven(key)) pins_.erase(key);
+        report(key, State::notConnected);
+    } else {
+        promote(key);
+    }
+}
+
+void Sessions::closeSessions(const std::string& key) {
+    const auto it = sessions_.find(key);
+    if (it == sessions_.end()) return;
+    for (const auto& link : std::vector(it->second)) endSession(*link);
+}
+
+// Of two sessions to one device, both ends keep the one the lower key
+// invited; of two alike (a device that came back), the newer.
+void Sessions::promote(const std::string& key) {
+    auto& list = sessions_[key];
+    const bool weAreLower = ownKey_ < key;
+    std::shared_ptr<SessionLink> keeper;
+    for (const auto& link : list) {
+        if (link->retiring()) continue;
+        if (!keeper || link->weInvited() == weAreLower || keeper->weInvited() != weAreLower) {
+            keeper = link;
+        }
+    }
+    if (!keeper) keeper = list.back();
+    std::shared_ptr<SessionLink> before;
+    {
+        std::lock_guard lock(activeLock_);
+        auto& current = active_[key];
+        before = std::exchange(current, keeper);
+    }
+    for (const auto& link : list) {
+        if (link != keeper && !link->retiring()) link->retire(timings().lanRetire);
+    }
+    if (before && before != keeper && callbacks_.kept) callbacks_.kept(key);
+}
+
 void Sessions::setProven(const std::string& key) {
     const auto list = sessions_.find(key);
     const auto pin = pins_.find(key);
     if (list == sessions_.end() || pin == pins_.end() || pin->second.proven) return;
-    for (const auto& session : list->second) session->proof.stop();
+    for (const auto& link : list->second) link->proven();
     pin->second.proven = true;
     pin->second.used = ++pinClock_;
     std::size_t kept = 0;
@@ -112,171 +205,7 @@ void Sessions::setProven(const std::string& key) {
     if (oldest != pins_.end()) pins_.erase(oldest);
 }
 
-void Sessions::closeSessions(const std::string& key) {
-    const auto it = sessions_.find(key);
-    if (it == sessions_.end()) return;
-    for (const auto& session : std::vector(it->second)) sessionClosed(session);
-}
-
-// --- Sessions ------------------------------------------------------------------
-
-void Sessions::startSession(const std::shared_ptr<Pending>& pending, const std::string& key,
-                            std::uint16_t udpPort, std::uint16_t tcpPort, std::uint64_t sid,
-                            const SessionKey& sealKey) {
-    pending_.erase(pending);
-    pending->deadline.stop();
-    const bool weInvited = !pending->invited.empty();
-    if (weInvited) inviting_.erase(key);
-
-    auto session = std::make_shared<Session>();
-    session->key = key;
-    session->weInvited = weInvited;
-    session->connection = std::move(pending->connection);
-    session->connection->setMaxMessage(kMaxFrame);
-    session->peerIpv4 = session->connection->peerIpv4();
-    session->peerUdp = udpPort;
-    session->peerPort = tcpPort;
-    session->sealer = std::make_unique<DatagramSealer>(sid, sealKey);
-
-    session->inboundId = pending->inbound.id;
-    if (media_) media_->addInbound(pending->inbound.id, pending->inbound.key, key);
-    // The acceptor answers with its own names.
-    if (!weInvited) session->connection->send(asBytes(helloFor("session", &pending->inbound)));
-
-    std::weak_ptr<Session> weak = session;
-    Connection::Callbacks callbacks;
-    callbacks.message = [this, weak](std::span<const std::byte> message) {
-        if (auto s = weak.lock()) sessionMessage(s, message);
-    };
-    callbacks.closed = [this, weak] {
-        if (auto s = weak.lock()) sessionClosed(s);
-    };
-    session->connection->setCallbacks(std::move(callbacks));
-
-    session->ping.setInterval(timings().lanPing);
-    connect(&session->ping, &QTimer::timeout, this, [weak] {
-        if (auto s = weak.lock()) s->connection->send({&kPing, 1});
-    });
-    session->ping.start();
-    session->idle.setSingleShot(true);
-    session->idle.setInterval(timings().lanIdle);
-    connect(&session->idle, &QTimer::timeout, this, [this, weak] {
-        if (auto s = weak.lock()) sessionClosed(s);
-    });
-    session->idle.start();
-    // Probes until the peer says they arrive; media goes on the stream till then.
-    session->probe.setInterval(timings().lanUdpProbe);
-    connect(&session->probe, &QTimer::timeout, this, [this, weak] {
-        auto s = weak.lock();
-        if (!s || s->theyHear || !media_) return;
-        media_->send(*s->sealer, s->peerIpv4, s->peerUdp, {});
-        // Datagrams that do not arrive in the first seconds may be blocked:
-        // then a probe now and then is enough to notice a change.
-        if (++s->probes == kQuickProbes) s->probe.setInterval(timings().lanPing);
-    });
-    if (media_ && udpPort != 0) {
-        session->probe.start();
-        media_->send(*session->sealer, session->peerIpv4, session->peerUdp, {});
-    }
-    session->proof.setSingleShot(true);
-    connect(&session->proof, &QTimer::timeout, this, [this, weak] {
-        if (auto s = weak.lock()) sessionClosed(s);
-    });
-    if (!wasProven(key)) session->proof.start(timings().lanProof);
-
-    auto& list = sessions_[key];
-    const bool first = list.empty();
-    list.push_back(session);
-    promote(key);
-    if (first) report(key, State::connected);
-}
-
-void Sessions::sessionMessage(const std::shared_ptr<Session>& session,
-                              std::span<const std::byte> message) {
-    session->idle.start();
-    const std::byte kind = message.front();
-    if (kind == kPing) return;
-    if (kind == kHeard) {
-        session->theyHear = true;
-        session->probe.stop();
-        return;
-    }
-    if (static_cast<unsigned>(kind) >= 0x80) return;
-    const auto value = static_cast<unsigned>(kind);
-    if (value >= 2 && value <= 4) {
-        if (callbacks_.media) callbacks_.media(session->key, message);
-    } else if (callbacks_.received) {
-        callbacks_.received(session->key, message);
-    }
-}
-
-void Sessions::sessionClosed(const std::shared_ptr<Session>& session) {
-    const auto it = sessions_.find(session->key);
-    if (it == sessions_.end()) return;
-    auto& list = it->second;
-    const auto found = std::find(list.begin(), list.end(), session);
-    if (found == list.end()) return;
-    list.erase(found);
-    if (media_) media_->removeInbound(session->inboundId);
-    session->ping.stop();
-    session->idle.stop();
-    session->probe.stop();
-    session->retire.stop();
-    session->proof.stop();
-    session->connection->close();
-    releaseLater(session);
-    const std::string key = session->key;
-    {
-        std::lock_guard lock(activeLock_);
-        if (active_[key] == session) active_.erase(key);
-    }
-    if (list.empty()) {
-        sessions_.erase(it);
-        {
-            std::lock_guard lock(activeLock_);
-            active_.erase(key);
-        }
-        // A key only seen in session is forgotten with it.
-        if (!wasProven(key)) pins_.erase(key);
-        report(key, State::notConnected);
-    } else {
-        promote(key);
-    }
-}
-
-// Of two sessions to one device, both ends keep the one the lower key
-// invited; of two alike (a device that came back), the newer.
-void Sessions::promote(const std::string& key) {
-    auto& list = sessions_[key];
-    const bool weAreLower = ownKey_ < key;
-    std::shared_ptr<Session> keeper;
-    for (const auto& session : list) {
-        if (session->retiring) continue;
-        if (!keeper || session->weInvited == weAreLower || keeper->weInvited != weAreLower) {
-            keeper = session;
-        }
-    }
-    if (!keeper) keeper = list.back();
-    std::shared_ptr<Session> before;
-    {
-        std::lock_guard lock(activeLock_);
-        auto& current = active_[key];
-        before = std::exchange(current, keeper);
-    }
-    for (const auto& session : list) {
-        if (session == keeper || session->retiring) continue;
-        session->retiring = true;
-        session->retire.setSingleShot(true);
-        std::weak_ptr<Session> weak = session;
-        connect(&session->retire, &QTimer::timeout, this, [this, weak] {
-            if (auto s = weak.lock()) sessionClosed(s);
-        });
-        session->retire.start(timings().lanRetire);
-    }
-    if (before && before != keeper && callbacks_.kept) callbacks_.kept(key);
-}
-
-std::shared_ptr<Sessions::Session> Sessions::active(const std::string& key) const {
+std::shared_ptr<SessionLink> Sessions::active(const std::string& key) const {
     std::lock_guard lock(activeLock_);
     const auto it = active_.find(key);
     return it == active_.end() ? nullptr : it->second;
@@ -304,45 +233,21 @@ std::size_t Sessions::openSessions(const std::string& key) const {
 std::vector<std::string> Sessions::connected() const {
     std::lock_guard lock(activeLock_);
     std::vector<std::string> keys;
-    for (const auto& [key, session] : active_) keys.push_back(key);
+    for (const auto& [key, link] : active_) keys.push_back(key);
     return keys;
 }
 
 bool Sessions::send(const std::string& key, std::span<const std::byte> message) {
-    const auto session = active(key);
-    return session && session->connection->send(message);
+    const auto link = active(key);
+    return link && link->send(message);
 }
 
 bool Sessions::sendMedia(const std::string& key, std::span<const std::byte> message) {
-    std::weak_ptr<Session> weak;
-    {
-        std::lock_guard lock(activeLock_);
-        const auto it = active_.find(key);
-        if (it == active_.end()) return false;
-        Session& session = *it->second;
-        if (session.theyHear && message.size() <= kMaxSealedMessage && media_) {
-            return media_->send(*session.sealer, session.peerIpv4, session.peerUdp, message);
-        }
-        // The stream is the main thread's; a backed-up main thread drops media.
-        if (session.queuedMedia.fetch_add(1) >= kMaxQueuedMedia) {
-            --session.queuedMedia;
-            return false;
-        }
-        // Weak, so that only the main thread ever lets go of a session.
-        weak = it->second;
-    }
-    std::vector<std::byte> copy(message.begin(), message.end());
-    QMetaObject::invokeMethod(
-        this,
-        [weak, copy = std::move(copy)] {
-            auto session = weak.lock();
-            if (!session || !session->connection) return;
-            --session->queuedMedia;
-            // Never queued behind a file or a backlog: late media is no use.
-            if (session->connection->backlog() < kMediaBusyBacklog) session->connection->send(copy);
-        },
-        Qt::QueuedConnection);
-    return true;
+    // Under the lock throughout: the main thread lets go of a link only after
+    // taking it out of active_, so it stays whole while in use here.
+    std::lock_guard lock(activeLock_);
+    const auto it = active_.find(key);
+    return it != active_.end() && it->second->sendMedia(message);
 }
 
 void Sessions::disconnectAll() {
@@ -353,10 +258,9 @@ void Sessions::disconnectAll() {
     pending_.clear();
     inviting_.clear();
     for (auto& [key, list] : sessions_) {
-        for (const auto& session : list) {
-            if (media_) media_->removeInbound(session->inboundId);
-            session->connection->setCallbacks({});
-            session->connection->close();
+        for (const auto& link : list) {
+            if (media_) media_->removeInbound(link->inboundId());
+            link->abandon();
         }
     }
     {
