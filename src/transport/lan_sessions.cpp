@@ -93,6 +93,7 @@ void Sessions::startSession(const std::shared_ptr<Pending>& pending, const std::
     if (!weInvited) pending->connection->send(asBytes(helloFor("session", &pending->inbound)));
 
     SessionLink::Callbacks callbacks;
+    // Media that had to come on the stream goes where datagrams go.
     callbacks.message = [this](SessionLink& link, std::span<const std::byte> message) {
         const auto kind = static_cast<unsigned>(message.front());
         if (kind >= 2 && kind <= 4) {
