@@ -1,11 +1,10 @@
 #pragma once
 
-// What the sessions' two files share: the states of a connection being
-// named and of a session, kept out of the public header.
+// What the member files of Sessions share: the state of a connection being
+// named, kept out of the public header.
 
 #include <QTimer>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -30,23 +29,6 @@ struct Sessions::Pending {
     // What the peer is to seal its datagrams to us with.
     Inbound inbound{newSessionId(), newSessionKey()};
     QTimer deadline;
-};
-
-struct Sessions::Session {
-    std::string key;
-    bool weInvited = false;
-    std::unique_ptr<Connection> connection;
-    std::uint32_t peerIpv4 = 0;
-    std::uint16_t peerUdp = 0;
-    std::uint16_t peerPort = 0;  // where the peer takes connections
-    std::uint64_t inboundId = 0;
-    std::unique_ptr<DatagramSealer> sealer;  // for what we send
-    std::atomic<bool> theyHear = false;      // our datagrams reach the peer
-    std::atomic<int> queuedMedia = 0;
-    int probes = 0;
-    bool retiring = false;
-    QTimer ping, idle, probe, retire;
-    QTimer proof;  // closes the session unless its device proves a number
 };
 
 }  // namespace merrowfax::lan

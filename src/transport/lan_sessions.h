@@ -26,6 +26,7 @@ namespace merrowfax::lan {
 class Connection;
 class FrameBudget;
 class MediaSocket;
+class SessionLink;
 
 // Sessions with the other devices on the network, each known by its key.
 //
@@ -130,7 +131,8 @@ public:
     static std::uint64_t resourceBound(const std::string& name);
 
 private:
-    struct Session;
+    // Each session is a SessionLink; the handshake is in lan_handshake.cpp,
+    // the transfers in lan_transfers.cpp.
     struct Pending;
     struct Upload;
     struct Download;
@@ -159,11 +161,10 @@ private:
                      const std::filesystem::path& file, int attempt);
     void retryUpload(const std::shared_ptr<Upload>& upload);
     void closeSessions(const std::string& key);
-    void sessionMessage(const std::shared_ptr<Session>& session,
-                        std::span<const std::byte> message);
-    void sessionClosed(const std::shared_ptr<Session>& session);
+    // Closes the session and lets another of its key take over, if any.
+    void endSession(const SessionLink& link);
     void promote(const std::string& key);
-    std::shared_ptr<Session> active(const std::string& key) const;
+    std::shared_ptr<SessionLink> active(const std::string& key) const;
     void report(const std::string& key, State state);
     void drop(const std::shared_ptr<Pending>& pending);
     std::string helloFor(const std::string& use, const Inbound* inbound) const;
@@ -183,7 +184,7 @@ private:
     std::unique_ptr<MediaSocket> media_;
 
     std::set<std::shared_ptr<Pending>> pending_;  // not named yet
-    std::map<std::string, std::vector<std::shared_ptr<Session>>> sessions_;
+    std::map<std::string, std::vector<std::shared_ptr<SessionLink>>> sessions_;
     std::set<std::string> inviting_;
     // The certificate each key came with: while in session, and for proven
     // devices (at most kMaxKnownDevices of them) after.
@@ -200,7 +201,7 @@ private:
 
     // The session in use per key, for sendMedia() from other threads.
     mutable std::mutex activeLock_;
-    std::map<std::string, std::shared_ptr<Session>> active_;
+    std::map<std::string, std::shared_ptr<SessionLink>> active_;
 };
 
 }  // namespace merrowfax::lan

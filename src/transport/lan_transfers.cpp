@@ -14,6 +14,7 @@
 
 #include "platform/timings.h"
 #include "transport/lan_limits.h"
+#include "transport/lan_session_link.h"
 #include "transport/lan_session_parts.h"
 
 // Resources: files and snapshots, each on a connection of its own, so a big
@@ -154,7 +155,7 @@ void Sessions::startUpload(const std::string& key, const std::string& name,
     upload->stall.setSingleShot(true);
     connect(&upload->stall, &QTimer::timeout, this, ended);
     upload->stall.start(timings().lanInvite);
-    raw->connectToHostEncrypted(QHostAddress(session->peerIpv4).toString(), session->peerPort);
+    raw->connectToHostEncrypted(QHostAddress(session->peerIpv4()).toString(), session->peerPort());
 }
 
 void Sessions::retryUpload(const std::shared_ptr<Upload>& upload) {
