@@ -22,8 +22,10 @@
 namespace merrowfax {
 
 // The parts of the program the model drives, made once for the whole run by
-// the composition root (app/composition.h) or by a test. The defaults reach
-// nothing and capture nothing.
+// the composition root (composition/composition.h) or by a test. The
+// defaults reach nothing and capture nothing. Whatever needs a system library
+// (sound server, Avahi, FFmpeg) comes in through these members, so that the
+// model library links none.
 //
 // Order of destruction, fixed by the destructor: the directory client first
 // (its pending answers are dropped while everything else stands), then the

@@ -1,4 +1,4 @@
-#include "app/composition.h"
+#include "composition/composition.h"
 
 #include "media/aac_voice_encoder.h"
 #include "media/audio_file_decoder.h"
