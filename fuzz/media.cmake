@@ -1,5 +1,5 @@
 # Received recordings as the decoder reads them before playing.
-if(TARGET merrowfax_audio_decoder)
+if(TARGET merrowfax_ffmpeg)
     merrowfax_fuzzer(fuzz_audio_decoder SOURCES audio_decoder_fuzz.cpp
-        LIBS merrowfax_audio_decoder)
+        LIBS merrowfax_ffmpeg)
 endif()

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "media/call_media.h"
+#include "media/voice_encoder.h"
 #include "media/walkie_talk.h"
 #include "platform/audio_devices.h"
 #include "platform/notifier.h"
@@ -17,8 +22,10 @@
 namespace merrowfax {
 
 // The parts of the program the model drives, made once for the whole run by
-// the composition root (app/composition.h) or by a test. The defaults reach
-// nothing and capture nothing.
+// the composition root (composition/composition.h) or by a test. The
+// defaults reach nothing and capture nothing. Whatever needs a system library
+// (sound server, Avahi, FFmpeg) comes in through these members, so that the
+// model library links none.
 //
 // Order of destruction, fixed by the destructor: the directory client first
 // (its pending answers are dropped while everything else stands), then the
@@ -37,6 +44,13 @@ struct AppComponents {
     // Opens the chosen microphone anew, for voice messages; none: they
     // never record.
     std::function<std::unique_ptr<AudioSource>()> microphone;
+    // Makes the encoder of one voice message; none: they never record.
+    MakeVoiceEncoder voiceEncoder;
+    // Decodes a stored recording to wire audio (16 kHz mono 16-bit PCM) for
+    // the walkie to play, or gives nothing; runs off the main thread. None:
+    // stored recordings do not play.
+    std::function<std::optional<std::vector<std::byte>>(const std::filesystem::path&)>
+        decodeRecording;
     // Where the services are (the line and the directory already know).
     ServiceAddresses services;
     // Whether a window of the program is the active one.

@@ -54,7 +54,8 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     calls_ = std::make_unique<CallController>(
         host, CallDevices{router_, *components_.media, *walkie_, *components_.sounds, *intake_},
         hop_);
-    voice_ = std::make_unique<VoiceNotes>(host, *calls_, std::move(components_.microphone));
+    voice_ = std::make_unique<VoiceNotes>(host, *calls_, std::move(components_.microphone),
+                                          std::move(components_.voiceEncoder));
     // A name kept by an older version may hold invisible characters; what
     // goes out from now on is clean.
     if (data_.account) {

@@ -9,8 +9,12 @@
 namespace merrowfax {
 
 VoiceNotes::VoiceNotes(ControllerHost& host, const CallController& calls, Microphone microphone,
-                       QObject* parent)
-    : QObject(parent), host_(host), calls_(calls), microphone_(std::move(microphone)) {
+                       MakeVoiceEncoder encoder, QObject* parent)
+    : QObject(parent),
+      host_(host),
+      calls_(calls),
+      microphone_(std::move(microphone)),
+      encoder_(std::move(encoder)) {
     // Placing a call and answering one both make it the active call.
     connect(&calls_, &CallController::activeChanged, this, [this] {
         if (calls_.active()) stop();
@@ -20,7 +24,7 @@ VoiceNotes::VoiceNotes(ControllerHost& host, const CallController& calls, Microp
 VoiceNotes::~VoiceNotes() = default;
 
 bool VoiceNotes::start(const std::string& number) {
-    if (number.empty() || calls_.active() || !microphone_) return false;
+    if (number.empty() || calls_.active() || !microphone_ || !encoder_) return false;
     if (recorder_) {
         if (number == number_) return false;
         // The other chat's recording is sent as it stands; this one follows.
@@ -29,7 +33,7 @@ bool VoiceNotes::start(const std::string& number) {
         return true;
     }
     auto recorder = std::make_unique<VoiceRecorder>(
-        microphone_(),
+        microphone_(), encoder_(),
         [this, number](std::optional<wire::Bytes> bytes) { finished(number, std::move(bytes)); });
     if (!recorder->start()) return false;
     recorder_ = std::move(recorder);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "media/voice_encoder.h"
 #include "platform/audio_devices.h"
 #include "wire/peer_event.h"
 
@@ -31,9 +32,9 @@ class VoiceNotes final : public QObject {
 public:
     using Microphone = std::function<std::unique_ptr<AudioSource>()>;
 
-    // No `microphone`: nothing records.
+    // No `microphone` or no `encoder`: nothing records.
     VoiceNotes(ControllerHost& host, const CallController& calls, Microphone microphone,
-               QObject* parent = nullptr);
+               MakeVoiceEncoder encoder, QObject* parent = nullptr);
     ~VoiceNotes() override;
 
     // Starts recording a message to `number`. A recording for another number
@@ -64,6 +65,7 @@ private:
     ControllerHost& host_;
     const CallController& calls_;
     Microphone microphone_;
+    MakeVoiceEncoder encoder_;
     std::unique_ptr<VoiceRecorder> recorder_;
     std::string number_;
     // Pressed in another chat while the recording ran: starts after it.

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "app/app_model.h"
-#include "media/audio_file_decoder.h"
 #include "media/walkie_wav.h"
 #include "platform/main_thread.h"
 
@@ -25,8 +24,9 @@ void AppModel::playWalkieMessage(const Uuid& id, const std::string& number) {
         m->sender == "me" && data_.account ? data_.account->displayName : displayName(number);
     // Decoding a long file takes a while: not on the main thread.
     std::weak_ptr<MainThreadHop> weakHop = hop_;
-    QThreadPool::globalInstance()->start([this, weakHop, file = *file, name = std::move(name)] {
-        auto clip = decodeAudioFile(file);
+    QThreadPool::globalInstance()->start([this, weakHop, decode = components_.decodeRecording,
+                                          file = *file, name = std::move(name)] {
+        auto clip = decode ? decode(file) : std::nullopt;
         auto hop = weakHop.lock();
         if (!hop) return;
         hop->post([this, clip = std::move(clip), name] {

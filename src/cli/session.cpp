@@ -10,10 +10,10 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "app/composition.h"
 #include "cli/commands.h"
 #include "cli/model_json.h"
 #include "cli/reply.h"
+#include "composition/composition.h"
 #include "wire/bounded_json.h"
 
 namespace merrowfax::cli {

@@ -14,14 +14,15 @@
 #include <thread>
 #include <vector>
 
+#include "media/voice_encoder.h"
 #include "media/wire_audio.h"
 #include "platform/audio_devices.h"
 #include "wire/peer_event.h"
 
 namespace merrowfax {
 
-// Records a voice message from a microphone into an AAC .m4a file (16 kHz
-// mono) in the temporary directory and hands over the file's bytes.
+// Records a voice message from a microphone through an encoder into a file
+// (an .m4a) in the temporary directory and hands over the file's bytes.
 //
 // Threads: start(), stop() and the finish callback belong to the thread that
 // made the recorder (the main thread); the microphone delivers on its own
@@ -39,12 +40,13 @@ public:
     // loses the newest audio rather than grow the queue).
     static constexpr std::size_t kMaxQueuedSamples = 4 * 16000;
 
-    VoiceRecorder(std::unique_ptr<AudioSource> microphone, OnFinish onFinish,
-                  QObject* parent = nullptr);
+    VoiceRecorder(std::unique_ptr<AudioSource> microphone, std::unique_ptr<VoiceEncoder> encoder,
+                  OnFinish onFinish, QObject* parent = nullptr);
     ~VoiceRecorder() override;
 
-    // False, and no callback ever, when there is no microphone, it does not
-    // start, or the encoder cannot be made. Only once per recorder.
+    // False, and no callback ever, when there is no microphone or encoder,
+    // the microphone does not start, or the encoder cannot open its file.
+    // Only once per recorder.
     bool start();
     // Ends the recording; the callback follows once the file is complete.
     void stop();
@@ -53,7 +55,6 @@ public:
 private:
     enum class State { idle, recording, finishing, done };
 
-    struct Encoder;
     void capture(std::span<const std::int16_t> frames);
     void encodeLoop();
     void delivered(std::optional<wire::Bytes> bytes);
@@ -74,7 +75,7 @@ private:
     std::size_t accepted_ = 0;  // samples taken in so far; bounded by the limit
     std::size_t maxSamples_ = 0;
     bool ending_ = false;
-    std::unique_ptr<Encoder> encoder_;
+    std::unique_ptr<VoiceEncoder> encoder_;
     std::thread worker_;
 };
 

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "app/composition.h"
+#include "composition/composition.h"
 
 namespace merrowfax::ui {
 

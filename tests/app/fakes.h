@@ -1,17 +1,24 @@
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "media/call_media.h"
+#include "media/voice_encoder.h"
 #include "media/walkie_talk.h"
 #include "platform/notifier.h"
 #include "platform/sounds.h"
+#include "platform/wav_file.h"
 #include "transport/lan_transport.h"
 #include "transport/net_transport.h"
 
@@ -250,5 +257,38 @@ public:
         posted.emplace_back(title, body);
     }
 };
+
+// A voice message encoder without a codec: the samples go into the file as
+// they are. As with the real one, a recording without any audio fails.
+class PlainVoiceEncoder final : public VoiceEncoder {
+public:
+    bool open(const std::filesystem::path& file) override {
+        out_.open(file, std::ios::binary);
+        return out_.is_open();
+    }
+    void add(std::span<const std::int16_t> samples) override {
+        out_.write(reinterpret_cast<const char*>(samples.data()),
+                   static_cast<std::streamsize>(samples.size_bytes()));
+        added_ += samples.size();
+    }
+    bool finish() override {
+        out_.close();
+        return added_ > 0 && !out_.fail();
+    }
+
+private:
+    std::ofstream out_;
+    std::size_t added_ = 0;
+};
+
+// Decodes the recordings the model stores itself (WAV files of wire audio);
+// anything else gives nothing.
+inline std::optional<std::vector<std::byte>> decodeWireWav(const std::filesystem::path& file) {
+    const auto wav = readWav(file);
+    if (!wav || wav->format != kWireAudioFormat || wav->samples.empty()) return std::nullopt;
+    std::vector<std::byte> bytes(wav->samples.size() * sizeof(std::int16_t));
+    std::memcpy(bytes.data(), wav->samples.data(), bytes.size());
+    return bytes;
+}
 
 }  // namespace merrowfax::testing

@@ -60,8 +60,15 @@ protected:
         return a;
     }
 
-    // What voice messages record from; none: they never record.
+    // What voice messages record from and encode with; none: they never
+    // record.
     std::function<std::unique_ptr<AudioSource>()> microphone;
+    MakeVoiceEncoder voiceEncoder = [] {
+        return std::make_unique<PlainVoiceEncoder>();
+    };
+    // How stored recordings decode for the walkie; none: they never play.
+    std::function<std::optional<std::vector<std::byte>>(const std::filesystem::path&)>
+        decodeRecording = decodeWireWav;
 
     // Seeds an account (unless told otherwise) and starts the model.
     void start(bool withAccount = true) {
@@ -92,6 +99,8 @@ protected:
         parts.computerIdentity = "mac-TEST";
         parts.lanCertificate = std::string(64, 'c');
         parts.microphone = microphone;
+        parts.voiceEncoder = voiceEncoder;
+        parts.decodeRecording = decodeRecording;
         model = std::make_unique<AppModel>(folder(), std::move(parts));
         settle();
     }

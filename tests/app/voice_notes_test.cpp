@@ -122,4 +122,15 @@ TEST_F(VoiceNotesTest, APlacedOrAnsweredCallSendsTheRecordingOnce) {
     EXPECT_EQ(ends, 2);
 }
 
+// Without an encoder nothing records, and the microphone is never opened.
+TEST_F(VoiceNotesTest, WithoutAnEncoderNothingRecords) {
+    model.reset();
+    voiceEncoder = nullptr;
+    start();
+    voice = &model->voice();
+    EXPECT_FALSE(voice->start(kAlice));
+    EXPECT_FALSE(voice->recording());
+    EXPECT_TRUE(mics.empty());
+}
+
 }  // namespace

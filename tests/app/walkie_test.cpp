@@ -263,6 +263,20 @@ TEST_F(Walkie, AStoredRecordingReplaysThroughTheEngine) {
     EXPECT_EQ(walkie->clips.size(), 1u);
 }
 
+// A run whose components bring no decoder still explains, and plays nothing.
+TEST_F(Walkie, WithoutADecoderAStoredRecordingDoesNotPlay) {
+    press(3200);
+    const Message kept = walkies().at(0);
+    model.reset();
+    decodeRecording = nullptr;
+    start();
+    ASSERT_EQ(walkies().size(), 1u) << "the recording is kept";
+    model->playWalkieMessage(kept.id, kAlice);
+    ASSERT_TRUE(waitUntil([&] { return model->alertMessage().has_value(); }));
+    EXPECT_EQ(model->alertMessage(), "That recording could not be played.");
+    EXPECT_TRUE(walkie->clips.empty());
+}
+
 // Bob is no contact. With "Walkie from contacts only" off he may be heard,
 // but never as someone else, never over another talk, and seldom.
 class WalkieStranger : public Walkie {

@@ -15,8 +15,9 @@ extern "C" {
 #include <fstream>
 #include <numbers>
 
+#include "media/aac_voice_encoder.h"
 #include "media/voice_recorder.h"
-#include "platform/device_choice.h"
+#include "platform/file_microphone.h"
 #include "platform/timings.h"
 #include "platform/wav_file.h"
 #include "support/goertzel.h"
@@ -89,6 +90,21 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
     return done();
 }
 
+// An encoder that opens or not, and never completes a file.
+class FailingEncoder final : public VoiceEncoder {
+public:
+    explicit FailingEncoder(bool opens) : opens_(opens) {}
+    bool open(const fs::path& file) override {
+        std::ofstream(file) << "part";
+        return opens_;
+    }
+    void add(std::span<const std::int16_t>) override {}
+    bool finish() override { return false; }
+
+private:
+    bool opens_;
+};
+
 std::size_t voiceFilesInTemp() {
     std::size_t count = 0;
     for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
@@ -129,6 +145,7 @@ protected:
         EXPECT_EQ(voiceFilesInTemp(), filesBefore_) << "a recording's file was left behind";
         qputenv("TMPDIR", savedTemp_);
     }
+    std::unique_ptr<AudioSource> tone() const { return FileMicrophone::fromWav(wav_); }
     void setLimit(std::chrono::milliseconds limit) {
         Timings t = saved_;
         t.voiceLimit = limit;
@@ -149,7 +166,7 @@ protected:
 };
 
 TEST_F(VoiceRecorderTest, ToneRecordedFromAFileMicrophoneDecodesAsSixteenKilohertzMono) {
-    VoiceRecorder recorder(openMicrophone("file:" + wav_.string()), onFinish_);
+    VoiceRecorder recorder(tone(), makeAacVoiceEncoder(), onFinish_);
     ASSERT_TRUE(recorder.start());
     EXPECT_TRUE(recorder.recording());
     QTimer::singleShot(1200ms, &recorder, &VoiceRecorder::stop);
@@ -182,7 +199,7 @@ TEST_F(VoiceRecorderTest, LimitEndsTheRecordingOnceEvenWhenStopRacesIt) {
     setLimit(400ms);
     {
         // Nobody stops it: the limit does.
-        VoiceRecorder recorder(openMicrophone("file:" + wav_.string()), onFinish_);
+        VoiceRecorder recorder(tone(), makeAacVoiceEncoder(), onFinish_);
         ASSERT_TRUE(recorder.start());
         ASSERT_TRUE(waitFor([&] { return finishes_ > 0; }));
         ASSERT_TRUE(result_.has_value());
@@ -196,7 +213,7 @@ TEST_F(VoiceRecorderTest, LimitEndsTheRecordingOnceEvenWhenStopRacesIt) {
     {
         // stop() on the same turn of the loop as the limit, and again after it.
         finishes_ = 0;
-        VoiceRecorder recorder(openMicrophone("file:" + wav_.string()), onFinish_);
+        VoiceRecorder recorder(tone(), makeAacVoiceEncoder(), onFinish_);
         ASSERT_TRUE(recorder.start());
         QTimer::singleShot(400ms, &recorder, &VoiceRecorder::stop);
         QTimer::singleShot(401ms, &recorder, &VoiceRecorder::stop);
@@ -209,14 +226,32 @@ TEST_F(VoiceRecorderTest, LimitEndsTheRecordingOnceEvenWhenStopRacesIt) {
 
 TEST_F(VoiceRecorderTest, FailedRecordingsGiveNothing) {
     // No microphone at all, or one that cannot be opened.
-    VoiceRecorder none(nullptr, onFinish_);
+    VoiceRecorder none(nullptr, makeAacVoiceEncoder(), onFinish_);
     EXPECT_FALSE(none.start());
-    VoiceRecorder missing(openMicrophone("file:/nonexistent/voice.wav"), onFinish_);
+    VoiceRecorder missing(FileMicrophone::fromWav("/nonexistent/voice.wav"), makeAacVoiceEncoder(),
+                          onFinish_);
     EXPECT_FALSE(missing.start());
     EXPECT_FALSE(missing.recording());
+    // No encoder, or one that cannot open its file (which is not left behind).
+    VoiceRecorder noEncoder(tone(), nullptr, onFinish_);
+    EXPECT_FALSE(noEncoder.start());
+    VoiceRecorder unopened(tone(), std::make_unique<FailingEncoder>(false), onFinish_);
+    EXPECT_FALSE(unopened.start());
+
+    // An encoder that fails at the end: the callback once, with nothing.
+    {
+        VoiceRecorder broken(tone(), std::make_unique<FailingEncoder>(true), onFinish_);
+        ASSERT_TRUE(broken.start());
+        waitFor([] { return false; }, 100ms);
+        broken.stop();
+        ASSERT_TRUE(waitFor([&] { return finishes_ > 0; }));
+        EXPECT_EQ(finishes_, 1);
+        EXPECT_FALSE(result_.has_value());
+    }
+    finishes_ = 0;
 
     // Stopped before any sound arrived: no file to send.
-    VoiceRecorder instant(openMicrophone("file:" + wav_.string()), onFinish_);
+    VoiceRecorder instant(tone(), makeAacVoiceEncoder(), onFinish_);
     ASSERT_TRUE(instant.start());
     instant.stop();
     waitFor([&] { return finishes_ > 0; }, 2s);
@@ -229,7 +264,7 @@ TEST_F(VoiceRecorderTest, FailedRecordingsGiveNothing) {
     // Gone while recording: no callback, and its file is removed (checked on tear-down).
     finishes_ = 0;
     {
-        VoiceRecorder dropped(openMicrophone("file:" + wav_.string()), onFinish_);
+        VoiceRecorder dropped(tone(), makeAacVoiceEncoder(), onFinish_);
         ASSERT_TRUE(dropped.start());
         waitFor([] { return false; }, 200ms);
     }

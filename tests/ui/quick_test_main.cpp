@@ -50,6 +50,9 @@ struct TestApp {
         parts.components.microphone = [] {
             return std::make_unique<QuietMicrophone>();
         };
+        parts.components.voiceEncoder = [] {
+            return std::make_unique<testing::PlainVoiceEncoder>();
+        };
         model = std::make_unique<AppModel>(folder, std::move(parts.components));
         bridge = std::make_unique<ui::AppBridge>(*model);
     }

@@ -44,10 +44,11 @@ struct Composition {
 };
 
 // The composition root: builds the components of a run, for the window and
-// the command-line client alike. The service addresses are read here, once
-// (MERROWFAX_SERVICE or the address built in), and the line and the
-// directory client get theirs from them. Call media, the walkie and voice
-// messages open the devices the front end names.
+// the command-line client alike, from the real backends (the sound server,
+// cameras, Avahi, FFmpeg), which no other library of the program links. The service addresses are
+// read here, once (MERROWFAX_SERVICE or the address built in), and the line and the directory
+// client get theirs from them. Call media, the walkie and voice messages open the devices the front
+// end names.
 Composition compose(FrontEnd front);
 
 }  // namespace merrowfax

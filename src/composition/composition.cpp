@@ -1,5 +1,7 @@
-#include "app/composition.h"
+#include "composition/composition.h"
 
+#include "media/aac_voice_encoder.h"
+#include "media/audio_file_decoder.h"
 #include "media/device_call_media.h"
 #include "media/device_walkie_talk.h"
 #include "platform/computer_identity.h"
@@ -38,6 +40,10 @@ Composition compose(FrontEnd front) {
     parts.media = std::make_unique<DeviceCallMedia>(std::move(devices));
     parts.walkie = std::make_unique<DeviceWalkieTalk>(
         DeviceWalkieTalk::Devices{.microphone = parts.microphone, .speaker = speaker});
+    parts.voiceEncoder = makeAacVoiceEncoder;
+    parts.decodeRecording = [](const std::filesystem::path& file) {
+        return decodeAudioFile(file);
+    };
     if (front.sounds) parts.sounds = makeDesktopSounds();
 
     parts.notifier = front.notifier ? std::move(front.notifier) : makeDesktopNotifier();
