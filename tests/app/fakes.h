@@ -17,6 +17,15 @@
 
 namespace merrowfax::testing {
 
+// A new T in the component slot `slot`; the test keeps the returned pointer.
+template <typename T, typename Slot>
+T* install(std::unique_ptr<Slot>& slot) {
+    auto made = std::make_unique<T>();
+    T* raw = made.get();
+    slot = std::move(made);
+    return raw;
+}
+
 // Records what the model sends and lets a test play the relay service.
 class FakeLine final : public NetTransport {
 public:
