@@ -202,12 +202,10 @@ public:
     bool yielded = false;
     Callbacks callbacks;
     int presses = 0;
-    int releases = 0;
     bool capturing = false;
     std::vector<std::string> hearings;  // names, one per startHearing
     std::vector<wire::Bytes> chunks;    // received chunks, as handed over
-    std::vector<std::pair<wire::Bytes, std::string>> clips;
-    int silences = 0;  // heard talks ended by their talker
+    int silences = 0;                   // heard talks ended by their talker
 
     void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
     void setChannel(const Uuid&) override {}
@@ -217,10 +215,7 @@ public:
         capturing = !yielded;
         return capturing;
     }
-    void releaseTalk() override {
-        ++releases;
-        capturing = false;
-    }
+    void releaseTalk() override { capturing = false; }
     void startHearing(const std::string& name) override {
         hearings.push_back(name);
         publishHearing(QString::fromStdString(name));
@@ -228,9 +223,7 @@ public:
     void receiveChunk(std::span<const std::byte> chunk, const std::string&) override {
         chunks.emplace_back(chunk.begin(), chunk.end());
     }
-    void playClip(std::span<const std::byte> clip, const std::string& name) override {
-        clips.emplace_back(wire::Bytes(clip.begin(), clip.end()), name);
-    }
+    void playClip(std::span<const std::byte>, const std::string&) override {}
     void silenceEnded() override { ++silences; }
     void giveWay() override {
         ++givenWay;
