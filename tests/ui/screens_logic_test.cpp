@@ -7,7 +7,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include "ui/bridge/app_bridge.h"
 #include "ui/bridge/call_list_model.h"
 #include "ui/bridge/contact_list_model.h"
 #include "ui/bridge/keypad.h"
@@ -123,29 +122,6 @@ TEST_F(Lists, RecentsShowLengthsOnlyForConnectedCalls) {
     EXPECT_EQ(calls.data(calls.index(1), CallListModel::DurationRole).toString(), QString());
     EXPECT_EQ(calls.data(calls.index(2), CallListModel::DurationRole).toString(),
               QStringLiteral("75:03"));
-}
-
-TEST_F(Lists, ThePlaceSheetFiltersCountriesAndCities) {
-    AppBridge bridge(*model);
-    auto titles = [](const QVariantList& rows) {
-        QStringList out;
-        for (const QVariant& row : rows)
-            out << row.toMap().value(QStringLiteral("title")).toString();
-        return out;
-    };
-    const QStringList byCode = titles(bridge.people()->countryRows(QStringLiteral("44")));
-    EXPECT_TRUE(byCode.contains(QStringLiteral("United Kingdom")))
-        << byCode.join(u',').toStdString();
-    const QVariantList alberta =
-        bridge.people()->cityRows(QStringLiteral("0"), QStringLiteral("Alberta"));
-    ASSERT_FALSE(alberta.isEmpty());
-    for (const QVariant& row : alberta) {
-        EXPECT_TRUE(row.toMap()
-                        .value(QStringLiteral("detail"))
-                        .toString()
-                        .endsWith(QStringLiteral("Alberta")));
-    }
-    EXPECT_TRUE(titles(alberta).contains(QStringLiteral("Calgary")));
 }
 
 TEST(QrCode, TheOwnLinkReadsBackExactly) {
