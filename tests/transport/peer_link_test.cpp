@@ -128,6 +128,27 @@ protected:
 
 }  // namespace
 
+// What crosses, whole, is the CLI LAN tests'; what the link writes into a
+// record for the other side is checked here.
+TEST_F(PeerLinkTest, ARecordLeavesWithTheSendersNumberDeviceAndKey) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    Device ben(*network_, "BBBBBBBB-0000-4000-8000-000000000002");
+    start(ann, "0-1-234-5678", "Ann");
+    start(ben, "0-1-234-9999", "Ben");
+    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
+    wire::Envelope text;
+    text.op = "text";
+    text.id = kUuid;
+    text.to = "0-1-234-9999";
+    text.text = "hello over the LAN";
+    ASSERT_TRUE(ann.link->sendEnvelope(text, ann.link->peers("0-1-234-9999")));
+    ASSERT_TRUE(spinFor([&] { return !ben.all<wire::events::Text>().empty(); }));
+    const auto got = ben.all<wire::events::Text>().front();
+    EXPECT_EQ(got.from, "0-1-234-5678");
+    EXPECT_EQ(got.device, "AAAAAAAA-0000-4000-8000-000000000001");
+    EXPECT_EQ(got.peerKey, "m-AAAAAAAA");
+}
+
 TEST_F(PeerLinkTest, ADeviceWithoutANumberOnlyAdvertisesAndIsLeftOutOfOnline) {
     Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
     Device fresh(*network_, "CCCCCCCC-0000-4000-8000-000000000003");
