@@ -129,7 +129,7 @@ protected:
 }  // namespace
 
 // What crosses, whole, is the CLI LAN tests'; what the link writes into a
-// record for the other side is checked here.
+// record for the other side, and a stop, are checked here.
 TEST_F(PeerLinkTest, ARecordLeavesWithTheSendersNumberDeviceAndKey) {
     Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
     Device ben(*network_, "BBBBBBBB-0000-4000-8000-000000000002");
@@ -147,6 +147,10 @@ TEST_F(PeerLinkTest, ARecordLeavesWithTheSendersNumberDeviceAndKey) {
     EXPECT_EQ(got.from, "0-1-234-5678");
     EXPECT_EQ(got.device, "AAAAAAAA-0000-4000-8000-000000000001");
     EXPECT_EQ(got.peerKey, "m-AAAAAAAA");
+
+    // Stopping one end: the other hears of it at once, well before its idle timer.
+    ben.link->stop();
+    ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 1000));
 }
 
 TEST_F(PeerLinkTest, ADeviceWithoutANumberOnlyAdvertisesAndIsLeftOutOfOnline) {
