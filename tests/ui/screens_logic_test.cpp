@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "ui/bridge/app_bridge.h"
 #include "ui/bridge/call_list_model.h"
 #include "ui/bridge/contact_list_model.h"
 #include "ui/bridge/keypad.h"
@@ -122,6 +123,18 @@ TEST_F(Lists, RecentsShowLengthsOnlyForConnectedCalls) {
     EXPECT_EQ(calls.data(calls.index(1), CallListModel::DurationRole).toString(), QString());
     EXPECT_EQ(calls.data(calls.index(2), CallListModel::DurationRole).toString(),
               QStringLiteral("75:03"));
+}
+
+// The filtering is the place tables'; the sheet hands them its query.
+TEST_F(Lists, ThePlaceSheetAsksThePlaceTablesWithItsQuery) {
+    AppBridge bridge(*model);
+    const QVariantList uk = bridge.people()->countryRows(QStringLiteral(" 44 "));
+    ASSERT_EQ(uk.size(), 1);
+    EXPECT_EQ(uk[0].toMap().value(QStringLiteral("title")), QStringLiteral("United Kingdom"));
+    const QVariantList city = bridge.people()->cityRows(QStringLiteral("0"), QStringLiteral("7"));
+    ASSERT_EQ(city.size(), 1);
+    EXPECT_EQ(city[0].toMap().value(QStringLiteral("detail")),
+              QString::fromUtf8("7 \u00B7 British Columbia"));
 }
 
 TEST(QrCode, TheOwnLinkReadsBackExactly) {
