@@ -33,6 +33,18 @@ TestCase {
     }
     function cleanup() { freshApp.dismissAlert() }
 
+    function test_a_welcome_leads_to_each_road() {
+        const view = createTemporaryObject(screen, test)
+        find(view, "getNumber").clicked()
+        compare(view.step, "kind")
+        find(view, "kindBusiness").clicked()
+        compare(view.step, "name")
+        verify(view.business)
+        // An empty name still moves on.
+        find(view, "continue").clicked()
+        compare(view.step, "country")
+    }
+
     function test_b_a_country_clears_the_city_and_the_offered_number() {
         const view = createTemporaryObject(screen, test)
         issueStep(view, "Ann")
