@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <span>
@@ -13,6 +14,7 @@
 #include "support/goertzel.h"
 
 using namespace merrowfax::testing;
+using rapidjson::Value;
 
 namespace {
 
@@ -166,6 +168,40 @@ TEST(CliVideoCall, TheTestPictureArrivesAtTheFramePace) {
     const int stopped = frames();
     pause(600);
     EXPECT_EQ(frames(), stopped);
+}
+
+// `merrowfax-cli devices` as one parsed line; a null document when it failed.
+rapidjson::Document listDevices() {
+    QProcess cli;
+    cli.start(QStringLiteral(MERROWFAX_CLI_BINARY), {QStringLiteral("devices")});
+    rapidjson::Document out;
+    if (!cli.waitForFinished(10000) || cli.exitCode() != 0) return out;
+    out.Parse(cli.readAllStandardOutput().toStdString().c_str());
+    if (out.HasParseError()) out.SetNull();
+    return out;
+}
+
+bool lists(const Value& devices, const std::string& name, const std::string& description) {
+    for (const Value& device : devices.GetArray()) {
+        if (str(device["name"]) == name && str(device["description"]) == description) return true;
+    }
+    return false;
+}
+
+TEST(CliDevices, ListsTheSoundServersDevicesByNameAndDescription) {
+    if (!PulseServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+    const PulseServer pulse(PulseServer::Options{.clients = 2});
+    const auto devices = listDevices();
+    ASSERT_TRUE(devices.IsObject());
+    for (int client : {0, 1}) {
+        EXPECT_TRUE(lists(devices["inputs"], PulseServer::microphoneName(client),
+                          PulseServer::microphoneDescription(client)));
+        EXPECT_TRUE(lists(devices["outputs"], PulseServer::speakerName(client),
+                          PulseServer::speakerDescription(client)));
+        EXPECT_FALSE(lists(devices["outputs"], PulseServer::microphoneName(client),
+                           PulseServer::microphoneDescription(client)));
+    }
+    EXPECT_TRUE(devices["cameras"].IsArray());
 }
 
 }  // namespace
