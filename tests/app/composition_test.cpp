@@ -41,8 +41,7 @@ TEST(Composition, MediaStopsWhileTheTransportsStillStand) {
     bool spoke = false;
     {
         AppComponents parts;
-        auto line = std::make_unique<FakeLine>();
-        parts.line = std::move(line);
+        parts.line = std::make_unique<FakeLine>();
         parts.network = std::make_unique<FakeLan>();
         parts.media = std::make_unique<LastWordMedia>(&spoke);
         AppModel model(dir.path().toStdString(), std::move(parts));

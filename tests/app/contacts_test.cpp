@@ -137,15 +137,6 @@ TEST_F(Contacts, NamesCannotHideOrReorderTextWhereverTheyComeFrom) {
     EXPECT_EQ(stored().contacts, model->people().contacts());
 }
 
-TEST_F(Contacts, DisplayNamePrefersContactThenDirectoryThenNumber) {
-    fromLine(text(kAlice, "hi", Uuid::random(), "Alice from the directory"));
-    model->people().deleteContact(idOf(kAlice));
-    EXPECT_EQ(model->people().displayName(kAlice), "Alice from the directory");
-    model->people().addContact("Alice", kAlice);
-    EXPECT_EQ(model->people().displayName(kAlice), "Alice");
-    EXPECT_EQ(model->people().displayName(kBob), kBob);
-}
-
 TEST_F(Contacts, TheLinkEncodesTheNameFully) {
     EXPECT_EQ(model->people().contactLink(), "merrowfax://add?name=Me&number=0-1-234-5678");
     model.reset();

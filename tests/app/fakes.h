@@ -24,6 +24,15 @@
 
 namespace merrowfax::testing {
 
+// A new T in the component slot `slot`; the test keeps the returned pointer.
+template <typename T, typename Slot>
+T* install(std::unique_ptr<Slot>& slot) {
+    auto made = std::make_unique<T>();
+    T* raw = made.get();
+    slot = std::move(made);
+    return raw;
+}
+
 // Records what the model sends and lets a test play the relay service.
 class FakeLine final : public NetTransport {
 public:
@@ -200,12 +209,10 @@ public:
     bool yielded = false;
     Callbacks callbacks;
     int presses = 0;
-    int releases = 0;
     bool capturing = false;
     std::vector<std::string> hearings;  // names, one per startHearing
     std::vector<wire::Bytes> chunks;    // received chunks, as handed over
-    std::vector<std::pair<wire::Bytes, std::string>> clips;
-    int silences = 0;  // heard talks ended by their talker
+    int silences = 0;                   // heard talks ended by their talker
 
     void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
     void setChannel(const Uuid&) override {}
@@ -215,10 +222,7 @@ public:
         capturing = !yielded;
         return capturing;
     }
-    void releaseTalk() override {
-        ++releases;
-        capturing = false;
-    }
+    void releaseTalk() override { capturing = false; }
     void startHearing(const std::string& name) override {
         hearings.push_back(name);
         publishHearing(QString::fromStdString(name));
@@ -226,9 +230,7 @@ public:
     void receiveChunk(std::span<const std::byte> chunk, const std::string&) override {
         chunks.emplace_back(chunk.begin(), chunk.end());
     }
-    void playClip(std::span<const std::byte> clip, const std::string& name) override {
-        clips.emplace_back(wire::Bytes(clip.begin(), clip.end()), name);
-    }
+    void playClip(std::span<const std::byte>, const std::string&) override {}
     void silenceEnded() override { ++silences; }
     void giveWay() override {
         ++givenWay;

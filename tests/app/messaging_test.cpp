@@ -155,24 +155,6 @@ protected:
     void SetUp() override { start(); }
 };
 
-TEST_F(Receiving, TheSameTextOverBothPathsIsStoredAndAcknowledgedOnce) {
-    lan->connected = {{"peer-a", kAlice}};
-    const auto event = text(kAlice, "hello");
-    fromLine(event);
-    fromLan(event);
-    const ChatThread* t = threadOf(kAlice);
-    ASSERT_NE(t, nullptr);
-    ASSERT_EQ(t->messages.size(), 1u);
-    EXPECT_EQ(t->messages[0].sender, "them");
-    EXPECT_EQ(t->messages[0].status, MessageStatus::delivered);
-    EXPECT_EQ(t->title, "Alice");
-    EXPECT_EQ(line->sentWithOp("delivered").size(), 1u);
-    EXPECT_EQ(lan->sentWithOp("delivered").size(), 1u);
-    EXPECT_EQ(sounds->played, std::vector<SystemSound>{SystemSound::newText});
-    EXPECT_EQ(notifier->posted,
-              (std::vector<std::pair<std::string, std::string>>{{"Alice", "New text"}}));
-}
-
 // A number made from `i`, as a flood of fresh senders would use.
 std::string stranger(int i) {
     char digits[8];

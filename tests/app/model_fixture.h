@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -11,6 +10,7 @@
 #include "app/app_model.h"
 #include "fakes.h"
 #include "platform/timings.h"
+#include "support/event_wait.h"
 
 namespace merrowfax::testing {
 
@@ -78,24 +78,12 @@ protected:
             seed(db);
         }
         AppComponents parts;
-        auto fakeLine = std::make_unique<FakeLine>();
-        auto fakeLan = std::make_unique<FakeLan>();
-        auto fakeSounds = std::make_unique<RecordingSounds>();
-        auto fakeNotifier = std::make_unique<RecordingNotifier>();
-        auto fakeMedia = std::make_unique<FakeMedia>();
-        auto fakeWalkie = std::make_unique<RecordingWalkie>();
-        media = fakeMedia.get();
-        walkie = fakeWalkie.get();
-        parts.media = std::move(fakeMedia);
-        parts.walkie = std::move(fakeWalkie);
-        line = fakeLine.get();
-        lan = fakeLan.get();
-        sounds = fakeSounds.get();
-        notifier = fakeNotifier.get();
-        parts.line = std::move(fakeLine);
-        parts.network = std::move(fakeLan);
-        parts.sounds = std::move(fakeSounds);
-        parts.notifier = std::move(fakeNotifier);
+        line = install<FakeLine>(parts.line);
+        lan = install<FakeLan>(parts.network);
+        sounds = install<RecordingSounds>(parts.sounds);
+        notifier = install<RecordingNotifier>(parts.notifier);
+        media = install<FakeMedia>(parts.media);
+        walkie = install<RecordingWalkie>(parts.walkie);
         parts.computerIdentity = "mac-TEST";
         parts.lanCertificate = std::string(64, 'c');
         parts.microphone = microphone;
@@ -112,12 +100,7 @@ protected:
 
     // Runs the event loop until `done` or about `ms` milliseconds.
     static bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return done();
+        return spinUntil(done, ms);
     }
 
     // An event as a transport delivers it: through its callback, then the hop.

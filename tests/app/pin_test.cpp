@@ -20,13 +20,6 @@ protected:
     }
 };
 
-TEST_F(Pin, NormalizingKeepsTheFirstFourDigits) {
-    EXPECT_EQ(AccountController::normalizePIN(" 1-2 3a4 5"), "1234");
-    EXPECT_EQ(AccountController::normalizePIN("12"), "12");
-    EXPECT_EQ(AccountController::normalizePIN("\xD9\xA1\xD9\xA2\xD9\xA3\xD9\xA4"),
-              "");  // Arabic-Indic
-}
-
 TEST_F(Pin, InputErrorsNeverReachTheService) {
     struct Case {
         std::function<void(AppModel&)> act;

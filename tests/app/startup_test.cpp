@@ -43,23 +43,6 @@ TEST_F(StartUp, FirstLaunchPersistsAChannelAndAsksForThisComputersAccount) {
     EXPECT_EQ(model->account()->number.text(), kAlice);
 }
 
-TEST_F(StartUp, WithAnAccountBothTransportsStartWithItsIdentity) {
-    start();
-    EXPECT_FALSE(model->restoring());
-    ASSERT_EQ(line->starts.size(), 1u);
-    const LineIdentity& id = line->starts[0];
-    EXPECT_EQ(id.number, kOwn);
-    EXPECT_EQ(id.name, "Me");
-    EXPECT_EQ(id.device, "Mac");
-    EXPECT_EQ(id.computer, "mac-TEST");
-    EXPECT_TRUE(id.pin.empty() && id.newPin.empty() && id.accountKind.empty());
-    ASSERT_EQ(lan->starts.size(), 1u);
-    EXPECT_EQ(lan->starts[0], std::make_pair(std::string(kOwn), std::string("Me")));
-    EXPECT_EQ(lan->device, model->deviceId().text());
-    // The service is asked to vouch for the LAN certificate.
-    EXPECT_EQ(id.lanCert, std::string(64, 'c'));
-}
-
 TEST_F(StartUp, TheServicesStatementReachesTheLanLinkAndIsKeptForTheNextRun) {
     start();
     EXPECT_EQ(lan->statement, "");
@@ -71,16 +54,6 @@ TEST_F(StartUp, TheServicesStatementReachesTheLanLinkAndIsKeptForTheNextRun) {
     model.reset();
     start();
     EXPECT_EQ(lan->statement, "v1.renewed") << "before the LAN link starts";
-}
-
-TEST_F(StartUp, AnOlderFileWithoutChannelIsUpgradedAtOnce) {
-    StoredDatabase db = StoredDatabase::fresh();
-    db.account = account();
-    seed(db);  // no channelId, no lockScreenTalk
-    ASSERT_FALSE(stored().channelId);
-    start();
-    EXPECT_TRUE(model->walkie().lockScreenTalk());
-    EXPECT_TRUE(stored().channelId);
 }
 
 TEST_F(StartUp, OnlineIsTheUnionOfBothPathsWithoutOurOwnNumberAndAChangeRetriesTexts) {
@@ -106,9 +79,7 @@ TEST_F(StartUp, OnlineIsTheUnionOfBothPathsWithoutOurOwnNumberAndAChangeRetriesT
 TEST(Lifetime, CallbacksAfterTheModelIsGoneDoNothing) {
     QTemporaryDir dir;
     AppComponents parts;
-    auto fakeLine = std::make_unique<FakeLine>();
-    FakeLine* line = fakeLine.get();
-    parts.line = std::move(fakeLine);
+    FakeLine* line = install<FakeLine>(parts.line);
     auto model = std::make_unique<AppModel>(dir.path().toStdString(), std::move(parts));
     // A component that outlives the model (or calls from another thread late)
     // still holds the callbacks.

@@ -1,7 +1,5 @@
 // The walkie's model side against a recording engine: who may talk, what
 // goes out, what is heard, and the "Walkie" messages both sides keep.
-#include <fstream>
-
 #include "model_fixture.h"
 #include "wire/frames.h"
 
@@ -26,11 +24,6 @@ protected:
     }
 
     std::vector<wire::Envelope> talks() const { return line->sentWithOp("talk"); }
-    std::size_t walkieFrames() const {
-        return static_cast<std::size_t>(
-            std::count_if(line->frames.begin(), line->frames.end(),
-                          [](const auto& f) { return f.first == wire::FrameKind::walkie; }));
-    }
     // The thread's "Walkie" messages.
     std::vector<Message> walkies(const char* number = kAlice) const {
         std::vector<Message> out;
@@ -80,47 +73,6 @@ TEST_F(Walkie, RefusalsExplainAndSendNothing) {
     settle();
     model->walkie().holdTalk(kAlice);
     EXPECT_TRUE(model->walkie().holdingTalk());
-}
-
-TEST_F(Walkie, APressSignalsSendsAudioAndKeepsAMessage) {
-    model->walkie().holdTalk(kAlice);
-    EXPECT_TRUE(model->walkie().holdingTalk());
-    EXPECT_EQ(model->walkie().talkTarget(), kAlice);
-    ASSERT_EQ(talks().size(), 1u);
-    EXPECT_EQ(talks()[0].call, "start");
-    EXPECT_EQ(talks()[0].name, "Me");
-    EXPECT_EQ(talks()[0].to, kAlice);
-    EXPECT_EQ(walkie->presses, 1);
-
-    walkie->speak(800);
-    walkie->speak(802);
-    settle();
-    EXPECT_EQ(walkieFrames(), 2u);
-    EXPECT_EQ(line->frames.back().second, kAlice);
-
-    model->walkie().endTalk(kAlice);
-    EXPECT_FALSE(model->walkie().holdingTalk());
-    EXPECT_FALSE(model->walkie().talkTarget());
-    EXPECT_EQ(walkie->releases, 1);
-    ASSERT_EQ(talks().size(), 2u);
-    EXPECT_EQ(talks()[1].call, "end");
-    // Nothing goes out once the talk ended.
-    walkie->capturing = true;
-    walkie->speak(640);
-    EXPECT_EQ(walkieFrames(), 2u);
-
-    const auto kept = walkies();
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].sender, "me");
-    EXPECT_EQ(kept[0].status, MessageStatus::delivered);
-    EXPECT_EQ(kept[0].attachmentName, "walkie.wav");
-    EXPECT_EQ(kept[0].attachmentKind, "audio");
-    EXPECT_EQ(*kept[0].expiresAt, kept[0].sentAt + 7200);
-    EXPECT_EQ(fileSize(kept[0]), 1646u);
-
-    // A second release does not end the talk again.
-    model->walkie().endTalk(kAlice);
-    EXPECT_EQ(talks().size(), 2u);
 }
 
 TEST_F(Walkie, ShortExchangesAndChatlessNumbersLeaveNoMessage) {
@@ -242,25 +194,6 @@ TEST_F(Walkie, ACallEndsThePressAndTheWalkieStepsBack) {
     EXPECT_EQ(walkie->givenWay, 1);
     EXPECT_TRUE(walkie->yielded);
     EXPECT_EQ(walkies().size(), 1u);
-}
-
-TEST_F(Walkie, AStoredRecordingReplaysThroughTheEngine) {
-    press(3200);
-    const Message kept = walkies().at(0);
-    model->playWalkieMessage(kept.id, kAlice);
-    ASSERT_TRUE(waitUntil([&] { return !walkie->clips.empty(); }));
-    EXPECT_EQ(walkie->clips[0].first, wire::Bytes(3200, std::byte{1}));
-    EXPECT_EQ(walkie->clips[0].second, "Me");
-
-    // A damaged file, or no such message: an alert and nothing plays.
-    std::ofstream(*model->attachmentFile(*kept.attachmentPath), std::ios::trunc) << "not audio";
-    model->playWalkieMessage(kept.id, kAlice);
-    ASSERT_TRUE(waitUntil([&] { return model->alertMessage().has_value(); }));
-    EXPECT_EQ(model->alertMessage(), "That recording could not be played.");
-    model->dismissAlert();
-    model->playWalkieMessage(Uuid::random(), kAlice);
-    EXPECT_EQ(model->alertMessage(), "That recording could not be played.");
-    EXPECT_EQ(walkie->clips.size(), 1u);
 }
 
 // A run whose components bring no decoder still explains, and plays nothing.

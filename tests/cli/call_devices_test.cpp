@@ -92,8 +92,6 @@ TEST(CliPulseCall, TonesCrossBothWaysStopWhileMutedAndEndWithTheCall) {
     const MonitorRecorder benHears(pulse, 1);
     const std::string annNumber = newNumber(ann, "Ann", 1);
     const std::string benNumber = newNumber(ben, "Ben", 2);
-    ASSERT_FALSE(annNumber.empty());
-    ASSERT_FALSE(benNumber.empty());
 
     // Nothing is played before the call.
     ASSERT_TRUE(spinUntil([&] { return silentSince(benHears, 0); }, kCrossing));
@@ -141,8 +139,6 @@ TEST(CliVideoCall, TheTestPictureArrivesAtTheFramePace) {
     CliProcess ben(relay, camera);
     const std::string annNumber = newNumber(ann, "Ann", 1);
     const std::string benNumber = newNumber(ben, "Ben", 2);
-    ASSERT_FALSE(annNumber.empty());
-    ASSERT_FALSE(benNumber.empty());
     ASSERT_TRUE(callAndAnswer(ann, ben, benNumber, true));
     EXPECT_TRUE(state(ann)["videoOn"].IsTrue());
 

@@ -25,26 +25,15 @@ protected:
         ben_.emplace(relay_, fileDevices(quiet, dir_.path().toStdString() + "/ben-out.wav"));
         annNumber_ = newNumber(*ann_, "Ann", 1);
         benNumber_ = newNumber(*ben_, "Ben", 2);
-        ASSERT_FALSE(annNumber_.empty());
-        ASSERT_FALSE(benNumber_.empty());
         ben_->mark();
         ASSERT_TRUE(ok(ann_->command(R"({"cmd":"startCall","to":")" + benNumber_ + R"("})")));
         ASSERT_TRUE(ben_->waitForChange("incoming", [](const Value& v) { return v.IsObject(); }));
         ASSERT_TRUE(ok(ben_->command(R"({"cmd":"answer"})")));
         // The caller is online for Ben once he answered; the call runs a
         // moment so that it has a length to keep.
-        ASSERT_TRUE(spinUntil([&] { return online(annNumber_); }, 5000));
+        ASSERT_TRUE(spinUntil([&] { return isOnline(state(*ben_), annNumber_); }, 5000));
         spinUntil([] { return false; }, 600);
         ben_->mark();
-    }
-
-    bool online(const std::string& number) {
-        auto reply = ben_->command(R"({"cmd":"state"})");
-        if (!ok(reply)) return false;
-        for (const Value& n : reply["state"]["online"].GetArray()) {
-            if (str(n) == number) return true;
-        }
-        return false;
     }
 
     // Ben's call ended within `ms` and is kept with its length.

@@ -7,10 +7,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <numbers>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,19 +30,21 @@ inline bool ok(const rapidjson::Value& reply) {
     return reply.IsObject() && reply.HasMember("ok") && reply["ok"].IsTrue();
 }
 
-// A new number in country 0 for `cli`, once the service took it; empty (and
-// a failure that says why) when it did not.
+// A new number in country 0 for `cli`, once the service took it; the test
+// stops (an exception that says why) when it did not.
 inline std::string newNumber(CliProcess& cli, const char* name, int city) {
     cli.mark();
     auto reply =
         cli.command(std::string(R"({"cmd":"newNumber","name":")") + name +
                     R"(","country":"0","city":)" + std::to_string(city) + R"(,"pin":"1234"})");
+    if (!ok(reply)) {
+        throw std::runtime_error(std::string(name) + ": " +
+                                 (reply.IsObject() && reply.HasMember("error")
+                                      ? str(reply["error"])
+                                      : std::string("no answer")));
+    }
     EXPECT_TRUE(cli.waitForChange("hasPin", [](const rapidjson::Value& v) { return v.IsTrue(); }));
-    EXPECT_TRUE(ok(reply)) << name << ": "
-                           << (reply.IsObject() && reply.HasMember("error")
-                                   ? str(reply["error"])
-                                   : std::string("no answer"));
-    return ok(reply) ? str(reply["number"]) : std::string();
+    return str(reply["number"]);
 }
 
 // A WAV file of wire audio in `dir`: a sine of `hz` at `level` of full scale.
@@ -68,6 +72,30 @@ inline rapidjson::Document state(CliProcess& cli) {
     auto reply = cli.command(R"({"cmd":"state"})");
     rapidjson::Document out;
     if (ok(reply)) out.CopyFrom(reply["state"], out.GetAllocator());
+    return out;
+}
+
+// Whether the `state` of a client counts `number` online.
+inline bool isOnline(const rapidjson::Value& state, const std::string& number) {
+    if (!state.IsObject() || !state.HasMember("online") || !state["online"].IsArray()) {
+        return false;
+    }
+    const auto& list = state["online"].GetArray();
+    return std::any_of(list.begin(), list.end(),
+                       [&](const rapidjson::Value& n) { return str(n) == number; });
+}
+
+// The messages of the chat with `number`.
+inline std::vector<rapidjson::Document> messages(CliProcess& cli, const std::string& number) {
+    std::vector<rapidjson::Document> out;
+    const auto s = state(cli);
+    if (!s.IsObject() || !s.HasMember("threads") || !s["threads"].IsArray()) return out;
+    for (const rapidjson::Value& thread : s["threads"].GetArray()) {
+        if (str(thread["id"]) != number || !thread["messages"].IsArray()) continue;
+        for (const rapidjson::Value& m : thread["messages"].GetArray()) {
+            out.emplace_back().CopyFrom(m, out.back().GetAllocator());
+        }
+    }
     return out;
 }
 

@@ -53,14 +53,6 @@ protected:
     }
 };
 
-TEST_F(AudioFileDecoder, AWalkieFileDecodesToItsOwnAudio) {
-    const auto pcm = tone(0.5);
-    const auto decoded = decodeAudioFile(write("walkie.wav", makeWalkieWav(pcm)));
-    ASSERT_TRUE(decoded);
-    ASSERT_EQ(decoded->size(), pcm.size());
-    EXPECT_EQ(0, std::memcmp(decoded->data(), pcm.data(), pcm.size()));
-}
-
 TEST_F(AudioFileDecoder, OtherRatesAndChannelsBecomeWireAudio) {
     // One second of 44.1 kHz stereo.
     std::vector<std::int16_t> stereo(44100 * 2, 1000);

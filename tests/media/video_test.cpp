@@ -53,20 +53,6 @@ TEST(VideoFrames, CameraPicturesBecomeSmall192WideJpegs) {
     EXPECT_FALSE(encodeVideoFrame(QImage()));
 }
 
-TEST(VideoFrames, HostileBytesDecodeToNothing) {
-    const wire::Bytes good = jpegOf(320, 240);
-    ASSERT_FALSE(decodeVideoFrame(good).isNull());
-    const wire::Bytes truncated(good.begin(), good.begin() + 40);
-    const wire::Bytes notJpeg(5000, std::byte{0x42});
-    wire::Bytes tenMegabytes(10 << 20, std::byte{0x00});
-    tenMegabytes[0] = std::byte{0xFF};
-    tenMegabytes[1] = std::byte{0xD8};
-    for (const wire::Bytes& bad :
-         {truncated, notJpeg, tenMegabytes, claimingSize(good, 60000, 60000), wire::Bytes{}}) {
-        EXPECT_TRUE(decodeVideoFrame(bad).isNull()) << bad.size() << " bytes";
-    }
-}
-
 TEST(VideoFrames, TheGateTakesOneFrameAnInterval) {
     FrameGate gate(120ms);
     const auto t0 = FrameGate::Clock::time_point{} + 10s;
@@ -138,7 +124,7 @@ TEST_F(CallVideo, TheLastGoodPictureStaysThroughBadFrames) {
     const wire::Bytes truncated(good.begin(), good.begin() + good.size() / 3);
     for (const wire::Bytes& bad :
          {truncated, claimingSize(good, 60000, 60000), wire::Bytes(10 << 20, std::byte{0xFF}),
-          wire::Bytes(300, std::byte{0x89})}) {
+          wire::Bytes(300, std::byte{0x89}), wire::Bytes{}}) {
         media->receiveVideo(bad);
     }
     // A good frame after them shows they were all dealt with, in order.

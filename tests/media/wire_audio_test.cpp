@@ -97,19 +97,13 @@ TEST(WireAudio, TheConverterFiltersOutOfBandTonesAndStaysContinuousAcrossChunks)
     }
 }
 
-TEST(WireAudio, GainTruncatesAndClampsAndDropsAnOddByte) {
-    struct Case {
-        std::int16_t in;
-        std::int16_t out;
-    };
-    for (const Case c : {Case{20000, 32767}, Case{-20000, -32767}, Case{1000, 2200}, Case{-3, -6},
-                         Case{0, 0}, Case{-32768, -32767}}) {
-        const auto out = wireSamples(applyGain(wireAudio({c.in}), 2.2));
-        ASSERT_EQ(out.size(), 1u);
-        EXPECT_EQ(out[0], c.out) << c.in;
-    }
-    const wire::Bytes odd = {std::byte{0x10}, std::byte{0x00}, std::byte{0x7F}};
-    EXPECT_EQ(applyGain(odd, 2.2), (wire::Bytes{std::byte{0x23}, std::byte{0x00}}));
+// The factor shows in the call audio's tests; here that loud audio stops at
+// full scale (symmetric, for a call's microphone) and an odd byte is dropped.
+TEST(WireAudio, GainClampsAndDropsAnOddByte) {
+    wire::Bytes loud = wireAudio({20000, -20000, -32768});
+    loud.push_back(std::byte{0x7F});
+    EXPECT_EQ(wireSamples(applyGain(loud, 2.2)),
+              (std::vector<std::int16_t>{32767, -32767, -32767}));
     const wire::Bytes one = {std::byte{0x7F}};
     EXPECT_EQ(applyGain(one, 2.2), one);
 }

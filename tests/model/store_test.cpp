@@ -1,14 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <set>
-#include <sstream>
-#include <thread>
 
 #include "model/record_json.h"
 #include "model/store.h"
@@ -120,50 +115,6 @@ TEST(Store, SaveInterruptedAtEachStep) {
             EXPECT_EQ(store.load(), after);
         }
     }
-}
-
-// A real kill: a child saves a large database over and over and is killed
-// with SIGKILL at a varying moment; the file always loads whole.
-TEST(Store, SurvivesSigkillMidSave) {
-    fixture::TempFolder home;
-    StoredDatabase big = fixture::sampleDatabase();
-    for (int i = 0; i < 20000; ++i) big.threads[0].messages.push_back(big.threads[0].messages[0]);
-    StoredDatabase other = big;
-    other.threads[0].messages.resize(10);
-    ASSERT_TRUE(Store(home.path()).save(other));
-    const auto temporary = [&] {
-        return namesIn(home.path()).size() > 1;
-    };
-    int midSave = 0;  // kills that left a temporary file: the save was under way
-    for (int round = 0; round < 6; ++round) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            Store store(home.path());
-            for (int i = 0;; ++i) store.save(i % 2 ? other : big);
-        }
-        // Even rounds kill as soon as a save is under way, odd rounds after a varying delay.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        if (round % 2 == 0) {
-            while (!temporary() && std::chrono::steady_clock::now() < deadline) {
-            }
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1 + 5 * round));
-        }
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status));
-        auto loaded = decodeDatabase(fileText(home.path() / "db.json"));
-        ASSERT_TRUE(loaded) << "round " << round;
-        EXPECT_TRUE(*loaded == big || *loaded == other);
-        for (const auto& name : namesIn(home.path())) {
-            if (name == "db.json") continue;
-            ++midSave;
-            fs::remove(home.path() / name);
-        }
-    }
-    EXPECT_GT(midSave, 0);
 }
 
 TEST(Store, AttachmentNamesAndLookup) {

@@ -62,15 +62,3 @@ TEST(NumberPlan, PickerOrderPutsCanadaAndTheUnitedStatesFirst) {
     EXPECT_LT(at("225"), at("385"));  // Côte d'Ivoire before Croatia
     EXPECT_LT(at("239"), at("966"));  // São Tomé before Saudi Arabia
 }
-
-TEST(NumberPlan, CodesLongestFirstAndCitiesKeptValid) {
-    const auto& codes = codesLongestFirst();
-    ASSERT_EQ(codes.size(), 215u);
-    EXPECT_TRUE(std::is_sorted(codes.begin(), codes.end(),
-                               [](const auto& a, const auto& b) { return a.size() > b.size(); }));
-    EXPECT_EQ(codes.front().size(), 4u);
-    EXPECT_EQ(codes.back().size(), 1u);
-    EXPECT_EQ(cityCodeKeptValid("1", 209), 209);  // the United States has a 209th city
-    EXPECT_EQ(cityCodeKeptValid("65", 7), 1);     // Singapore has only one
-    EXPECT_EQ(cityCodeKeptValid("999", 7), 1);    // no such country
-}

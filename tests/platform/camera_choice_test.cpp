@@ -8,6 +8,7 @@
 #include "platform/camera_pick.h"
 #include "platform/device_choice.h"
 #include "platform/qt_camera.h"
+#include "support/event_wait.h"
 
 namespace merrowfax {
 namespace {
@@ -136,6 +137,21 @@ TEST(CameraChoice, FramesInTheCamerasFormatsBecomePicturesOffTheMainThread) {
         expectColour(pictures[i], cases[i].second);
     }
     EXPECT_TRUE(pictureOf(QVideoFrame()).isNull());
+}
+
+TEST(HeadlessDevices, TestPatternCameraDeliversMovingFramesPerPosition) {
+    TestPatternCamera camera;
+    ASSERT_TRUE(camera.available());
+    std::vector<QImage> frames;
+    ASSERT_TRUE(camera.start(CameraPosition::back, [&](const QImage& f) { frames.push_back(f); }));
+    ASSERT_TRUE(testing::spinUntil([&] { return frames.size() >= 2; }));
+    camera.stop();
+    EXPECT_EQ(frames[0].size(), QSize(320, 240));
+    EXPECT_NE(frames[0], frames[1]) << "the picture moves";
+    EXPECT_EQ(frames[0], TestPatternCamera::pattern(CameraPosition::back, 0));
+    EXPECT_NE(frames[0], TestPatternCamera::pattern(CameraPosition::front, 0));
+
+    EXPECT_FALSE(NoCamera().start(CameraPosition::front, [](const QImage&) {}));
 }
 
 }  // namespace

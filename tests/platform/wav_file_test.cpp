@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio_devices.h"
 #include "platform/wav_file.h"
 
 namespace merrowfax {
@@ -107,6 +108,31 @@ TEST(WavFile, RefusesWhatIsNotSixteenBitPcmOrDoesNotAddUp) {
     for (std::size_t size = 0; size < good.size(); ++size) {
         EXPECT_FALSE(parseWav(std::span(good).first(size))) << size;
     }
+}
+
+TEST(HeadlessDevices, WavSpeakerWritesAReadableFileEachStart) {
+    QTemporaryDir dir;
+    const std::filesystem::path output = dir.filePath(QStringLiteral("out.wav")).toStdString();
+    const std::vector<std::int16_t> first = {1, -2, 3, -32768, 32767};
+    {
+        WavFileSpeaker speaker(output);
+        ASSERT_TRUE(speaker.start());
+        speaker.play(first);
+        speaker.play(first);
+        speaker.stop();
+        auto written = readWav(output);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(written->format, kWireAudioFormat);
+        EXPECT_EQ(written->samples.size(), 10u);
+        EXPECT_EQ(std::vector(written->samples.begin() + 5, written->samples.end()), first);
+
+        speaker.play(first);  // stopped: dropped
+        ASSERT_TRUE(speaker.start());
+        speaker.play(std::vector<std::int16_t>{7});
+    }  // the end of the speaker settles the file too
+    auto written = readWav(output);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->samples, std::vector<std::int16_t>{7});
 }
 
 }  // namespace

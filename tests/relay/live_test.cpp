@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "relay/query.h"
 #include "relay_fixture.h"
 
 namespace merrowfax::testing {
@@ -25,26 +24,6 @@ protected:
         return makeDevice(number(i), std::move(name), "mac-computer-" + std::to_string(i));
     }
 };
-
-TEST_F(LiveTest, RefusedRegistrationsHearWhyBeforeTheClose) {
-    // The reason comes first as "denied": without it a client would retry
-    // the same registration for ever. (Which reason for what: QueryTest.)
-    const std::pair<std::string, const char*> cases[] = {
-        {liveTarget({{"number", "01-555-1001"}, {"computer", "c"}}), relay::kBadNumberReason},
-        {"/merrowfax/live?number=0-1-555-1001&computer=c&name=%ZZ", relay::kUnreadableReason},
-    };
-    for (const auto& [target, reason] : cases) {
-        WsClient client(relay.port(), target);
-        const auto denied = client.waitFor("denied");
-        ASSERT_TRUE(denied) << target;
-        EXPECT_STREQ((*denied)["reason"].GetString(), reason) << target;
-        EXPECT_EQ(client.waitClosed(), 1008) << target;
-    }
-    // A well-formed one with URL-escaped items still gets in.
-    WsClient ok(relay.port(),
-                "/merrowfax/live?number=0-1-555-1001&name=Ann%20Lee&device=Mac&computer=mac-1");
-    EXPECT_TRUE(ok.waitFor("pin"));
-}
 
 TEST_F(LiveTest, ForwardsToEveryConnectionOfTheNumberStampedWithTheSender) {
     auto a = join(relay, device(1));

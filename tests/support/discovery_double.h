@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,17 +22,10 @@ public:
     static std::shared_ptr<DiscoveryNetwork> make() { return std::make_shared<DiscoveryNetwork>(); }
     std::unique_ptr<Member> join();
 
-    // How many times each member's advertisement was found by others.
-    int foundCount(const std::string& name) const {
-        const auto it = foundCounts_.find(name);
-        return it == foundCounts_.end() ? 0 : it->second;
-    }
-
 private:
     friend class Member;
     void changed(Member* from, bool gone);
     std::vector<Member*> members_;
-    std::map<std::string, int> foundCounts_;
 };
 
 class DiscoveryNetwork::Member final : public Discovery {
@@ -71,7 +63,6 @@ public:
 
     // Reports `service` to this member as found, as a network would.
     void report(const Service& service) {
-        ++network_->foundCounts_[service.name];
         QTimer::singleShot(0, &context_, [this, service] {
             if (browsing_ && callbacks_.found) callbacks_.found(service);
         });

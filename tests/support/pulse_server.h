@@ -54,7 +54,6 @@ public:
 
     // SIGKILL and wait: the server vanishing under its clients.
     void kill();
-    bool running() const { return pid_ > 0; }
 
 private:
     void start();

@@ -32,7 +32,6 @@ public:
     static std::filesystem::path defaultBinary();
 
     unsigned short port() const { return port_; }
-    std::string host() const { return "127.0.0.1"; }
     std::string wsUrl(const std::string& target) const;  // ws://127.0.0.1:PORT + target
     const std::filesystem::path& dataDir() const { return dataDir_; }
     // What the service wrote to stderr so far.

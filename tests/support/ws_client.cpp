@@ -126,10 +126,6 @@ std::optional<rapidjson::Document> WsClient::waitFor(const std::string& op,
     }
 }
 
-bool WsClient::quietFor(const std::string& op, std::chrono::milliseconds time) {
-    return !waitFor(op, time).has_value();
-}
-
 int WsClient::waitClosed(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!closed_) {

@@ -43,12 +43,8 @@ public:
     // The next text record whose "op" is `op`, skipping others.
     std::optional<rapidjson::Document> waitFor(const std::string& op,
                                                std::chrono::milliseconds timeout = 3s);
-    // True when no text record with that op arrives within the time (the
-    // connection is unusable afterwards when the time ran out).
-    bool quietFor(const std::string& op, std::chrono::milliseconds time);
 
     // After the connection ended: the close code the service sent (0: none).
-    bool closed() const { return closed_; }
     int closeCode() const { return closeCode_; }
     // Reads until the connection ends; the close code or -1 on timeout.
     int waitClosed(std::chrono::milliseconds timeout = 3s);

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "app/app_model.h"
-#include "app/fakes.h"
 #include "numbers/virtual_number.h"
 #include "support/relay_process.h"
 #include "transport/internet_line.h"
@@ -36,13 +35,11 @@ inline void idle(int ms) {
     waitFor([] { return false; }, ms);
 }
 
-// One installation: its own data folder, computer and line to the service,
-// and a call media engine whose microphone always starts.
+// One installation: its own data folder, computer and line to the service.
 struct Device {
     QTemporaryDir dir;
     std::unique_ptr<AppModel> model;
     InternetLine* line = nullptr;
-    FakeMedia* media = nullptr;
 
     Device(const RelayProcess& relay, const std::string& computer,
            std::optional<std::pair<const char*, const char*>> account) {
@@ -61,9 +58,6 @@ struct Device {
             acceptedServiceAddress(QString::fromStdString(relay.wsUrl(""))));
         line = realLine.get();
         parts.line = std::move(realLine);
-        auto fakeMedia = std::make_unique<FakeMedia>();
-        media = fakeMedia.get();
-        parts.media = std::move(fakeMedia);
         parts.computerIdentity = computer;
         model = std::make_unique<AppModel>(folder(), std::move(parts));
     }

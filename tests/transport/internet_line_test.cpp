@@ -1,19 +1,10 @@
 // Devices talking through the real relay service.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
-#include <QThread>
-
-#include "app/app_model.h"
 #include "app/model_fixture.h"
 #include "device.h"
 #include "platform/timings.h"
-#include "support/relay_process.h"
 #include "support/ws_client.h"
-#include "transport/internet_line.h"
-#include "transport/service_address.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -99,27 +90,6 @@ TEST_F(ThroughTheRelay, TheLineComesBackAfterTheServiceRestartsAndPresenceFollow
     ann.model->messaging().sendText("still there?", kBen);
     ASSERT_TRUE(waitFor([&] { return ben.message(kAnn) != nullptr; }));
     EXPECT_TRUE(waitFor([&] { return ann.message(kBen)->status == MessageStatus::delivered; }));
-}
-
-TEST_F(ThroughTheRelay, ARefusedFirstClaimStopsTheLineForGood) {
-    Device ann(relay, "mac-ANN", std::pair{kAnn, "Ann"});
-    ASSERT_TRUE(waitFor([&] { return ann.line->isRegistered(); }));
-    ann.model->accounts().setPIN("1234");
-    ASSERT_TRUE(waitFor([&] { return ann.model->accounts().hasPin(); }));
-
-    Device newcomer(relay, "mac-NEW", std::nullopt);
-    ASSERT_TRUE(waitFor([&] { return !newcomer.model->restoring(); }));
-    Account claimed;
-    claimed.id = Uuid::random();
-    claimed.deviceId = newcomer.model->deviceId();
-    claimed.displayName = "Impostor";
-    claimed.number = *VirtualNumber::parse(kAnn);
-    newcomer.model->accounts().beginClaim(claimed, "0000", false);
-    ASSERT_TRUE(waitFor([&] { return newcomer.model->alertMessage().has_value(); }));
-    EXPECT_FALSE(newcomer.model->account());
-    waitFor([] { return false; }, 500);  // several reconnect periods
-    EXPECT_FALSE(newcomer.line->isOpen());
-    EXPECT_TRUE(ann.line->isOpen());
 }
 
 TEST_F(ThroughTheRelay, ARegistrationTheServiceCannotTakeIsNotRetried) {

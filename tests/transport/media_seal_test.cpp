@@ -1,21 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "lan_test_support.h"
 #include "transport/media_seal.h"
 
 using namespace merrowfax::lan;
+using merrowfax::testing::bytesOf;
 
 namespace {
-
-std::vector<std::byte> bytesOf(const std::string& text) {
-    std::vector<std::byte> out(text.size());
-    std::memcpy(out.data(), text.data(), text.size());
-    return out;
-}
 
 std::uint64_t counterOf(const std::vector<std::byte>& datagram) {
     std::uint64_t value = 0;

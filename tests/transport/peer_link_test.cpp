@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -129,79 +128,37 @@ protected:
 
 }  // namespace
 
-TEST_F(PeerLinkTest, DevicesWithNumbersFindEachOtherAndCarryTextsFilesAndMedia) {
+// What crosses, whole, is the CLI LAN tests'; what the link writes into a
+// record for the other side, and a stop, are checked here.
+TEST_F(PeerLinkTest, ARecordLeavesWithTheSendersNumberDeviceAndKey) {
     Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
     Device ben(*network_, "BBBBBBBB-0000-4000-8000-000000000002");
-    EXPECT_EQ(ann.link->ownKey(), "m-AAAAAAAA");
-    start(ann, "0-1-234-5678", "Ann with a name much longer than twenty-four");
+    start(ann, "0-1-234-5678", "Ann");
     start(ben, "0-1-234-9999", "Ben");
-    EXPECT_EQ(ann.discovery->advertised()->text.at("a"), "Ann with a name much lon");
-    ASSERT_TRUE(spinFor([&] {
-        return ann.online() == std::set<std::string>{"0-1-234-9999"} &&
-               ben.online() == std::set<std::string>{"0-1-234-5678"} && ann.connectedTo(ben) &&
-               ben.connectedTo(ann);
-    }));
-    const auto annPeers = ann.link->peers("0-1-234-9999");
-    ASSERT_EQ(annPeers, std::vector<std::string>{"m-BBBBBBBB"});
-    EXPECT_TRUE(ann.link->peers("").empty());
-
-    // The sender's identity is filled in from the link.
+    ASSERT_TRUE(spinFor([&] { return ann.online() == std::set<std::string>{"0-1-234-9999"}; }));
     wire::Envelope text;
     text.op = "text";
     text.id = kUuid;
     text.to = "0-1-234-9999";
     text.text = "hello over the LAN";
-    text.sent = 1000;
-    ASSERT_TRUE(ann.link->sendEnvelope(text, annPeers));
+    ASSERT_TRUE(ann.link->sendEnvelope(text, ann.link->peers("0-1-234-9999")));
     ASSERT_TRUE(spinFor([&] { return !ben.all<wire::events::Text>().empty(); }));
     const auto got = ben.all<wire::events::Text>().front();
-    EXPECT_EQ(got.body, "hello over the LAN");
     EXPECT_EQ(got.from, "0-1-234-5678");
     EXPECT_EQ(got.device, "AAAAAAAA-0000-4000-8000-000000000001");
     EXPECT_EQ(got.peerKey, "m-AAAAAAAA");
 
-    // A file: the envelope, then its bytes under the envelope's name.
-    QTemporaryDir dir;
-    const std::string content(1'500'000, 'r');
-    const std::string path = writeFile(dir, "report.pdf", content);
-    wire::Envelope file;
-    file.op = "file";
-    file.id = "11111111-2222-4333-8444-555555555555";
-    file.to = "0-1-234-9999";
-    file.fileName = "report.pdf";
-    file.fileKind = "file";
-    file.resource = std::string("file-") + kUuid;
-    ASSERT_TRUE(ann.link->sendFile(file, path, annPeers));
-    ASSERT_TRUE(spinFor([&] { return !ben.all<wire::events::File>().empty(); }));
-    const auto arrived = ben.all<wire::events::File>().front();
-    EXPECT_EQ(arrived.fileName, "report.pdf");
-    QFile in(QString::fromStdString(arrived.url));
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    EXPECT_EQ(in.readAll().toStdString(), content);
-    in.remove();
-    EXPECT_EQ(ben.link->pendingFileCount(), 0u);
-
-    // Call audio, named by the number the link knows for its sender.
-    ASSERT_TRUE(spinFor([&] {
-        ann.link->sendMedia(wire::FrameKind::audio, wire::Bytes(640, std::byte{7}), annPeers);
-        spinAWhile(20);
-        return !ben.all<wire::events::Audio>().empty();
-    }));
-    EXPECT_EQ(ben.all<wire::events::Audio>().front().from, "0-1-234-5678");
-    EXPECT_EQ(ben.all<wire::events::Audio>().front().bytes.size(), 640u);
-
-    // Stopping one end: the other hears of it at once.
+    // Stopping one end: the other hears of it at once, well before its idle timer.
     ben.link->stop();
-    ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 2000));
-    EXPECT_TRUE(ann.link->peers("0-1-234-9999").empty());
-    EXPECT_FALSE(ann.link->sendEnvelope(text, annPeers));
+    ASSERT_TRUE(spinFor([&] { return ann.online().empty(); }, 1000));
 }
 
 TEST_F(PeerLinkTest, ADeviceWithoutANumberOnlyAdvertisesAndIsLeftOutOfOnline) {
     Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
     Device fresh(*network_, "CCCCCCCC-0000-4000-8000-000000000003");
     start(fresh, "", "New");
-    start(ann, "0-1-234-5678", "Ann");
+    start(ann, "0-1-234-5678", "Ann with a name much longer than twenty-four");
+    EXPECT_EQ(ann.discovery->advertised()->text.at("a"), "Ann with a name much lon");
     EXPECT_TRUE(fresh.discovery->advertising());
     EXPECT_FALSE(fresh.discovery->browsing());
     // Ann finds it and invites it; it accepts and tells its empty number.

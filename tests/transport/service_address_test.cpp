@@ -58,17 +58,3 @@ TEST(RegistrationUrl, SendsPinsAndKindOnlyWhenWellFormed) {
     EXPECT_TRUE(
         registrationUrl(base, id).query().startsWith(QStringLiteral("number=0-1-234-5678&name=")));
 }
-
-TEST(RegistrationUrl, TheNameLeavesWithoutControlsTrimmedAndCut) {
-    // The service refuses a name with a control character for good: the line
-    // never offers one, whatever its caller stored.
-    const QUrl base(QStringLiteral("ws://127.0.0.1:8088"));
-    auto sentName = [&](const std::string& name) {
-        LineIdentity id{"0-1-234-5678", name, "Mac", "mac-X", "", "", "", ""};
-        return QUrlQuery(registrationUrl(base, id).query(QUrl::FullyEncoded))
-            .queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded);
-    };
-    EXPECT_EQ(sentName(" \tAnn\x01 Lee\x7F\n"), QStringLiteral("Ann Lee"));
-    EXPECT_EQ(sentName(std::string(45, 'y')), QString(40, QLatin1Char('y')));
-    EXPECT_EQ(sentName("\x1B\x1B"), QString());
-}

@@ -4,15 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include "app/app_model.h"
 
 #include "platform/timings.h"
+#include "support/event_wait.h"
 #include "support/relay_process.h"
 #include "support/ws_client.h"
 #include "transport/directory_client.h"
@@ -29,18 +28,10 @@ using ::testing::IsEmpty;
 namespace {
 
 bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    return spinUntil(done, ms);
 }
-
 void idle(int ms) {
-    waitFor([] { return false; }, ms);
+    spinUntil([] { return false; }, ms);
 }
 
 RelayProcess::Options twoPerPage() {

@@ -28,15 +28,9 @@ struct UiParts {
 // test can answer for.
 inline UiParts testParts() {
     UiParts parts;
-    auto line = std::make_unique<testing::FakeLine>();
-    parts.line = line.get();
-    parts.components.line = std::move(line);
-    auto media = std::make_unique<testing::FakeMedia>();
-    parts.media = media.get();
-    parts.components.media = std::move(media);
-    auto walkie = std::make_unique<testing::RecordingWalkie>();
-    parts.walkie = walkie.get();
-    parts.components.walkie = std::move(walkie);
+    parts.line = testing::install<testing::FakeLine>(parts.components.line);
+    parts.media = testing::install<testing::FakeMedia>(parts.components.media);
+    parts.walkie = testing::install<testing::RecordingWalkie>(parts.components.walkie);
     parts.components.computerIdentity = "mac-SCREENS";
     return parts;
 }
