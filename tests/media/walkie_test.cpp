@@ -241,6 +241,15 @@ TEST_F(Walkie, ATalkEndedByItsTalkerGetsItsStaticAtOnceBehindTheAudioStillToPlay
     EXPECT_EQ(speaker->tape(), join({burst, voice, burst})) << "nothing of the talk is cut";
 }
 
+TEST_F(Walkie, ChunksHeardWhileTalkingAreDropped) {
+    ASSERT_TRUE(walkie->pressTalk());
+    walkie->receiveChunk(wireAudio({1, 2, 3}), "Ann");
+    EXPECT_EQ(walkie->hearing(), QString());
+    EXPECT_EQ(walkie->queuedClips(), 0u);
+    EXPECT_EQ(walkie->playerBacklog(), 0u);
+    EXPECT_TRUE(speaker == nullptr || speaker->tape().empty());
+}
+
 TEST_F(Walkie, GivingWayStopsTalkingAndHearingAndAYieldedPressDoesNothing) {
     walkie->receiveChunk(wireAudio(std::vector<std::int16_t>(320, 1000)), "Ann");
     ASSERT_NE(speaker, nullptr);
