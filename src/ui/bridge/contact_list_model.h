@@ -44,7 +44,9 @@ public:
     void setModelObject(QObject* model);
     const QString& query() const { return query_; }
     void setQuery(const QString& query);
-    int totalCount() const { return model_ ? static_cast<int>(model_->people().contacts().size()) : 0; }
+    int totalCount() const {
+        return model_ ? static_cast<int>(model_->people().contacts().size()) : 0;
+    }
 
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;

@@ -40,7 +40,9 @@ public:
     const QString& query() const { return query_; }
     void setQuery(const QString& query);
     // Threads before the filter: tells "no texts yet" from "no match".
-    int totalCount() const { return model_ ? static_cast<int>(model_->messaging().threads().size()) : 0; }
+    int totalCount() const {
+        return model_ ? static_cast<int>(model_->messaging().threads().size()) : 0;
+    }
 
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
