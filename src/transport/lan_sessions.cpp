@@ -138,7 +138,10 @@ void Sessions::endSession(const SessionLink& ended) {
     const std::string key = link->key();
     {
         std::lock_guard lock(activeLock_);
-        if (active_[key] == link) active_.erase(key);
+        // Looked up, not indexed: a missing key must not leave an empty entry.
+        if (auto found = active_.find(key); found != active_.end() && found->second == link) {
+            active_.erase(found);
+        }
     }
     if (list.empty()) {
         sessions_.erase(it);
