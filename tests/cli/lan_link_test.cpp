@@ -344,18 +344,21 @@ TEST_F(LanLink, OnBothPathsRecordsArriveOnceAndMediaIsHeardOnce) {
     std::vector<double> around;
     std::copy_if(stamps.begin(), stamps.end(), std::back_inserter(around),
                  [&](double t) { return t > dropAt - 500 && t < dropAt + 1500; });
-    ASSERT_GE(around.size(), 10u) << "the bursts play on";
+    // Bursts come every 100 ms: a wider space is audio that went missing.
+    // Under the sanitizers both programs run several times slower, and the
+    // drop is noticed later: there the check is that the relay takes over,
+    // and the 2 s window may hold a gap of up to a second.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr double kWidestGap = 1000.0;
+    constexpr std::size_t kFewestBursts = 8;
+#else
+    constexpr double kWidestGap = 300.0;
+    constexpr std::size_t kFewestBursts = 10;
+#endif
+    ASSERT_GE(around.size(), kFewestBursts) << "the bursts play on";
     double widest = 0;
     for (std::size_t i = 1; i < around.size(); ++i)
         widest = std::max(widest, around[i] - around[i - 1]);
-        // Bursts come every 100 ms: a wider space is audio that went missing.
-        // Under the sanitizers both programs run several times slower, and the
-        // drop is noticed later: there the check is that the relay takes over.
-#if defined(__SANITIZE_ADDRESS__)
-    constexpr double kWidestGap = 1000.0;
-#else
-    constexpr double kWidestGap = 300.0;
-#endif
     EXPECT_LE(widest, kWidestGap) << "the widest space between bursts around the drop";
     EXPECT_LE(around.size(), 21u) << "no burst is heard twice";
     EXPECT_TRUE(state(*ben_)["active"].IsObject()) << "the call holds";
