@@ -61,7 +61,7 @@ void PacedPlayer::clear() {
 
 std::size_t PacedPlayer::backlog() const {
     std::lock_guard lock(mutex_);
-    return backlog_.size();
+    return backlog_.size() + handing_;
 }
 
 void PacedPlayer::run() {
@@ -89,11 +89,13 @@ void PacedPlayer::run() {
                 cues_.pop_front();
             }
             playedUntil += durationOf(count);
+            handing_ = count;
             lock.unlock();
             const std::vector<std::int16_t> converted = toSpeaker_.convert(piece);
             for (const auto& run : starting) run();
             sink_.play(converted);
             lock.lock();
+            handing_ = 0;
         }
         wake_.wait_for(lock, kTick, [this] { return stopping_; });
     }

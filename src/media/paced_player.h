@@ -38,6 +38,7 @@ public:
     void play(std::span<const std::int16_t> wire, std::function<void()> onStart = {});
     // Forgets what has not reached the speaker yet.
     void clear();
+    // Samples not yet with the speaker, counting a piece on its way to it.
     std::size_t backlog() const;
 
 private:
@@ -49,6 +50,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::int16_t> backlog_;
+    std::size_t handing_ = 0;  // taken off the backlog, not yet played
     // Samples ever taken off the front of the backlog: played, cleared or
     // pushed out. Positions below count from the first sample ever queued.
     std::uint64_t consumed_ = 0;
