@@ -38,6 +38,7 @@ public:
         done(std::nullopt);
     }
     void forgetComputer(const std::string&) override {}
+    bool trustComputer(const std::string&, bool) override { return false; }
     bool isOpen() const override { return true; }
     void connect() override {}
     void sendAudio(std::string, std::string) override {}

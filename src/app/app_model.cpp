@@ -56,6 +56,9 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
         hop_);
     voice_ = std::make_unique<VoiceNotes>(host, *calls_, std::move(components_.microphone),
                                           std::move(components_.voiceEncoder));
+    LinkHost& linkHost = *this;
+    linking_ = std::make_unique<LinkController>(linkHost, *components_.network, *components_.line,
+                                                components_.computerIdentity);
     // A name kept by an older version may hold invisible characters; what
     // goes out from now on is clean.
     if (data_.account) {
@@ -133,7 +136,10 @@ void AppModel::wireHandlers() {
     };
     // Every registration fetches the stored contact book again.
     line.onOpen = [this, onMain] {
-        onMain([this] { people_->lineOpened(); });
+        onMain([this] {
+            people_->lineOpened();
+            linking_->lineOpened();
+        });
     };
     line.onPin = [this, onMain](bool hasPin, std::string error, bool business) {
         onMain([this, hasPin, error = std::move(error), business] {
@@ -375,16 +381,32 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, Desk>) {
                 if (people_->isBlocked(e.from)) return;
                 // Screen sharing is not built yet: nothing acts on desk events.
-            } else if constexpr (std::is_same_v<E, Snapshot>) {
-                // Nothing takes a snapshot yet: its file must not pile up.
-                std::error_code ignored;
-                std::filesystem::remove(e.path, ignored);
+            } else if constexpr (std::is_same_v<E, LinkHello> || std::is_same_v<E, LinkAccount> ||
+                                 std::is_same_v<E, LinkJoined> || std::is_same_v<E, Unlink> ||
+                                 std::is_same_v<E, Snapshot>) {
+                linking_->handle(e);
             } else {
-                // Device linking is handled by the flow that owns it, once
-                // it exists.
+                static_assert(!sizeof(E*), "every event has its place");
             }
         },
         event);
+}
+
+SyncSnapshot AppModel::currentData() const {
+    SyncSnapshot data;
+    data.contacts = data_.contacts;
+    data.threads = data_.threads;
+    data.calls = data_.calls;
+    data.directory = data_.directory;
+    return data;
+}
+
+void AppModel::replaceData(SyncSnapshot data) {
+    data_.calls = std::move(data.calls);
+    Q_EMIT callListChanged();
+    people_->replaceAll(std::move(data.contacts), std::move(data.directory));
+    messaging_->replaceAll(std::move(data.threads));
+    save();
 }
 
 void AppModel::prepareToQuit(std::function<void()> done) {

@@ -15,6 +15,7 @@
 #include "app/app_components.h"
 #include "app/call_controller.h"
 #include "app/controller_host.h"
+#include "app/link_controller.h"
 #include "app/media_intake.h"
 #include "app/messaging.h"
 #include "app/people.h"
@@ -38,7 +39,8 @@ class AppModel : public QObject,
                  private ControllerHost,
                  private AccountHost,
                  private MessagingHost,
-                 private PeopleHost {
+                 private PeopleHost,
+                 private LinkHost {
     Q_OBJECT
     Q_PROPERTY(merrowfax::Uuid deviceId READ deviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(std::optional<merrowfax::Account> account READ account NOTIFY accountChanged)
@@ -53,6 +55,7 @@ class AppModel : public QObject,
     Q_PROPERTY(merrowfax::CallController* calls READ callsObject CONSTANT)
     Q_PROPERTY(merrowfax::WalkieController* walkie READ walkieObject CONSTANT)
     Q_PROPERTY(merrowfax::VoiceNotes* voice READ voiceObject CONSTANT)
+    Q_PROPERTY(merrowfax::LinkController* linking READ linkingObject CONSTANT)
 
 public:
     static constexpr std::size_t minWalkieBytes = 1'600;  // shorter exchanges leave no message
@@ -69,7 +72,7 @@ public:
     const std::optional<std::string>& alertMessage() const { return alertMessage_; }
     int onNetworkCount() const { return static_cast<int>(online_.size()); }
     bool restoring() const { return restoring_; }
-    const std::string& deviceLabel() const { return components_.deviceLabel; }
+    const std::string& deviceLabel() const override { return components_.deviceLabel; }
 
     // The parts it owns, each publishing its own state.
     People& people() const { return *people_; }
@@ -78,6 +81,7 @@ public:
     CallController& calls() const { return *calls_; }
     WalkieController& walkie() const { return *walkie_; }
     VoiceNotes& voice() const { return *voice_; }
+    LinkController& linking() const { return *linking_; }
     DirectoryLookup& directoryLookup() const { return *components_.directory; }
 
     void dismissAlert();
@@ -91,7 +95,7 @@ public:
     // Leaving a number (pin.cpp): the service forgets this computer, and
     // resetDevice() erases the number, contacts, chats and calls.
     void forgetComputer();
-    void resetDevice();
+    void resetDevice() override;
 
     const ServiceAddresses& services() const { return components_.services; }
     std::filesystem::path filesFolder() const { return store_.filesFolder(); }
@@ -121,6 +125,7 @@ private:
     CallController* callsObject() const { return calls_.get(); }
     WalkieController* walkieObject() const { return walkie_.get(); }
     VoiceNotes* voiceObject() const { return voice_.get(); }
+    LinkController* linkingObject() const { return linking_.get(); }
 
     // What the controllers ask of the model.
     std::optional<std::string> ownNumber() const override;
@@ -147,6 +152,9 @@ private:
     void disconnect() override;
     Account newAccount(std::string name, const VirtualNumber& number,
                        std::string kind) const override;
+    // What device linking asks of it.
+    SyncSnapshot currentData() const override;
+    void replaceData(SyncSnapshot data) override;
 
     void wireHandlers();
     void handleEvent(wire::PeerEvent event);
@@ -176,6 +184,7 @@ private:
     std::unique_ptr<WalkieController> walkie_;
     std::unique_ptr<CallController> calls_;
     std::unique_ptr<VoiceNotes> voice_;
+    std::unique_ptr<LinkController> linking_;
 
     // The stored state, live: save() writes it as it is.
     StoredDatabase data_;

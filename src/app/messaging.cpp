@@ -527,6 +527,13 @@ void Messaging::moveConversation(const std::string& from, const std::string& to)
     Q_EMIT threadsChanged();
 }
 
+void Messaging::replaceAll(std::vector<ChatThread> threads) {
+    threads_ = std::move(threads);
+    indexThreads();
+    Q_EMIT threadsChanged();
+    sweepOrphanFiles();
+}
+
 void Messaging::clearAll() {
     threads_.clear();
     threadOf_.clear();

@@ -84,6 +84,8 @@ public:
     void moveConversation(const std::string& from, const std::string& to);
     // Every chat is gone (the device was reset); their files are swept.
     void clearAll();
+    // The chats of a linked device's snapshot, in place of these.
+    void replaceAll(std::vector<ChatThread> threads);
     void waitForFileSweeps();
 
 Q_SIGNALS:

@@ -51,6 +51,13 @@ bool People::isBlocked(const std::string& number) const {
     return contact && contact->blocked;
 }
 
+void People::replaceAll(std::vector<Contact> contacts, Directory directory) {
+    contacts_ = std::move(contacts);
+    directory_ = std::move(directory);
+    Q_EMIT contactsChanged();
+    Q_EMIT directoryChanged();
+}
+
 void People::clearAll() {
     contacts_.clear();
     directory_.clear();

@@ -66,6 +66,8 @@ public:
     void flushBook() { book_.flush(); }
     // Every contact and learnt name is gone (the device was reset).
     void clearAll();
+    // A linked device's contacts and directory, in place of these.
+    void replaceAll(std::vector<Contact> contacts, Directory directory);
 
 Q_SIGNALS:
     void contactsChanged();

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -137,6 +138,27 @@ void replyWhenRegistered(Context& c, const AlertWatch& watch) {
                          }
                          poll->deleteLater();
                      });
+    poll->start(20);
+}
+
+// A search for a link code answers once this device has the number, or
+// with the status that says why not.
+void replyWhenLinked(Context& c) {
+    const LinkController& linking = c.model.linking();
+    if (!linking.linkStatus().starts_with("Looking")) return c.reply->fail(linking.linkStatus());
+    auto* poll = new QTimer(&c.session);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, reply = c.reply, &model = c.model] {
+        const std::string& status = model.linking().linkStatus();
+        if (model.account() && model.account()->isCompanion) {
+            reply->succeed(
+                [&](JsonLine& line) { line.field("number", model.account()->number.text()); });
+        } else if (status.starts_with("Looking")) {
+            return;
+        } else {
+            reply->fail(status);
+        }
+        poll->deleteLater();
+    });
     poll->start(20);
 }
 
@@ -450,6 +472,33 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
                  }
                  reply->succeed([&](JsonLine& line) { writePage(line, answer.page); });
              });
+         }},
+        {"hostLinkCode",
+         [](Context& c) {
+             requireAccount(c.model);
+             const std::string code = c.model.linking().hostLinkCode();
+             c.reply->succeed([&](JsonLine& line) { line.field("code", code); });
+         }},
+        {"stopHosting",
+         [](Context& c) {
+             c.model.linking().stopHosting();
+             c.reply->succeed();
+         }},
+        {"seekLinkCode",
+         [](Context& c) {
+             c.model.linking().seekLinkCode(c.args.text("code"));
+             replyWhenLinked(c);
+         }},
+        {"unlinkDevice",
+         [](Context& c) {
+             requireAccount(c.model);
+             const Uuid id = c.args.id("id");
+             const auto& linked = c.model.account()->linkedDevices;
+             if (std::none_of(linked.begin(), linked.end(),
+                              [&](const LinkedDevice& d) { return d.id == id; }))
+                 return c.reply->fail("No linked device has that id.");
+             c.model.linking().unlinkDevice(id.text());
+             c.reply->succeed();
          }},
         {"reset",
          [](Context& c) {

@@ -127,6 +127,14 @@ const People& people(const AppModel& m) {
 const AccountController& accounts(const AppModel& m) {
     return m.accounts();
 }
+const LinkController& linking(const AppModel& m) {
+    return m.linking();
+}
+// The account as scripts see it: a linked computer's identity stays a secret.
+std::string accountJson(Account account) {
+    for (LinkedDevice& device : account.linkedDevices) device.computer.reset();
+    return encodeAccount(account);
+}
 const CallController& calls(const AppModel& m) {
     return m.calls();
 }
@@ -152,7 +160,11 @@ const VoiceNotes& voice(const AppModel& m) {
 const std::array kProperties = {
     MERROWFAX_PROPERTY("deviceId", model, &AppModel::deviceIdChanged, text(w, m.deviceId().text())),
     MERROWFAX_PROPERTY("account", model, &AppModel::accountChanged,
-                       m.account() ? raw(w, encodeAccount(*m.account())) : (void)w.Null()),
+                       m.account() ? raw(w, accountJson(*m.account())) : (void)w.Null()),
+    MERROWFAX_PROPERTY("linkStatus", linking, &LinkController::linkStatusChanged,
+                       text(w, m.linking().linkStatus())),
+    MERROWFAX_PROPERTY("hostedLinkCode", linking, &LinkController::hostedLinkCodeChanged,
+                       optionalText(w, m.linking().hostedLinkCode())),
     MERROWFAX_PROPERTY("contacts", people, &People::contactsChanged,
                        raw(w, encodeContacts(m.people().contacts()))),
     PublishedProperty{"threads", watchThreads,
@@ -207,14 +219,14 @@ const std::array kProperties = {
 
 #undef MERROWFAX_PROPERTY
 
-// Device linking and screen sharing publish these once they exist; until
-// then their state fields keep the shape scripts know, at rest.
+// Screen sharing publishes these once it exists; until then its state
+// fields keep the shape scripts know, at rest.
 void writeResting(JsonWriter& w) {
-    for (const char* name : {"hostedLinkCode", "deskShareTo", "deskWatchFrom"}) {
+    for (const char* name : {"deskShareTo", "deskWatchFrom"}) {
         text(w, name);
         w.Null();
     }
-    for (const char* name : {"linkStatus", "deskWatchName", "deskHostKind"}) {
+    for (const char* name : {"deskWatchName", "deskHostKind"}) {
         text(w, name);
         text(w, "");
     }

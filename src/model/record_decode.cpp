@@ -145,12 +145,13 @@ bool readValue(Cursor& c, VirtualNumber& out) {
 
 bool readValue(Cursor& c, LinkedDevice& out) {
     using R = LinkedDevice;
-    static constexpr std::array<Field<R>, 5> kFields{{
+    static constexpr std::array<Field<R>, 6> kFields{{
         {"id", member<&R::id>},
         {"name", member<&R::name>},
         {"kind", member<&R::kind>},
         {"linkedAt", member<&R::linkedAt>},
         {"lastSeen", member<&R::lastSeen>},
+        {"computer", member<&R::computer>, false},
     }};
     return readRecord(c, out, kFields);
 }

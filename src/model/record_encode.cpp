@@ -225,6 +225,7 @@ void write(Writer& w, const LinkedDevice& d) {
     field(w, "kind", d.kind);
     field(w, "linkedAt", d.linkedAt);
     field(w, "lastSeen", d.lastSeen);
+    field(w, "computer", d.computer);
     w.EndObject();
 }
 

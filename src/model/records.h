@@ -58,6 +58,9 @@ struct LinkedDevice {
     std::string kind;  // "iPhone", "iPad" or "Mac"
     Date linkedAt = 0;
     Date lastSeen = 0;
+    // Its secret identity with the relay service, kept by the device that
+    // linked it so the service can be told to trust it again; never sent on.
+    std::optional<std::string> computer;
 
     bool operator==(const LinkedDevice&) const = default;
 };

@@ -21,7 +21,8 @@ Timings scaled(Timings t, double factor) {
           &t.directorySearch, &t.bookUpload,       &t.strangerWindow, &t.journalFold,
           &t.waitingRetry,    &t.saveRetry,        &t.walkieTapDelay, &t.walkieSilence,
           &t.walkieTrailing,  &t.walkieSilenceMin, &t.voiceLimit,     &t.walkieStall,
-          &t.lanInviteGuard,  &t.lanRetire,        &t.strangerRing,   &t.strangerTalk}) {
+          &t.lanInviteGuard,  &t.lanRetire,        &t.strangerRing,   &t.strangerTalk,
+          &t.linkCodeLife}) {
         scale(*d);
     }
     return t;

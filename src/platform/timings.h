@@ -20,6 +20,7 @@ struct Timings {
     ms ringRepeat{2'200};      // ring sound while a call rings
     ms pathCheck{200};         // waiting for a path before dialing
     ms linkSearch{20'000};     // device linking gives up
+    ms linkCodeLife{600'000};  // a link code on show is withdrawn after this
     ms audioRestart{250};      // pause before call audio restarts
     ms callPeerGone{10'000};   // a connected call whose peer is offline and silent this long ends
     ms callPeerCheck{1'000};   // how often a connected call looks for its peer

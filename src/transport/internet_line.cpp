@@ -336,6 +336,14 @@ void InternetLine::requestBook(const std::optional<std::vector<BookEntry>>& cont
     if (contacts && socket_->state() == QAbstractSocket::ConnectedState) socket_->flush();
 }
 
+bool InternetLine::trustComputer(const std::string& computer, bool trust) {
+    if (!open_ || !socket_ || computer.empty()) return false;
+    auto json = wire::encodeTrust(computer, trust);
+    if (!json) return false;
+    writeText(*json);
+    return true;
+}
+
 void InternetLine::lookupComputer(const std::string& computer,
                                   std::function<void(std::optional<RememberedAccount>)> done) {
     if (!service_) return done(std::nullopt);

@@ -46,6 +46,7 @@ public:
     void lookupComputer(const std::string& computer,
                         std::function<void(std::optional<RememberedAccount>)> done) override;
     void forgetComputer(const std::string& computer) override;
+    bool trustComputer(const std::string& computer, bool trust) override;
 
     // (Re)opens the socket with the identity held now.
     void connect() override;

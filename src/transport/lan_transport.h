@@ -48,6 +48,19 @@ public:
     // got it.
     virtual bool sendFile(const wire::Envelope& envelope, const std::filesystem::path& file,
                           const std::vector<std::string>& peerKeys) = 0;
+
+    // Device linking. The code this device shows, advertised as "k"; empty:
+    // none.
+    virtual void setHostedCode(const std::string& code) = 0;
+    // The code this device looks for, and its identity with the relay
+    // service; empty: not looking. While looking the link browses even
+    // without a number, says "link-hello" to every device in session, and
+    // takes "link-account" and a snapshot only from a device that
+    // advertises that code (a snapshot also once from the device whose
+    // "link-account" it took, after the search ended).
+    virtual void setSeekCode(const std::string& code, const std::string& computer) = 0;
+    // A snapshot file to one connected peer.
+    virtual bool sendSnapshot(const std::filesystem::path& file, const std::string& peerKey) = 0;
 };
 
 // Used until the program has a LAN link: no peer is ever found.
@@ -70,6 +83,9 @@ public:
                   const std::vector<std::string>&) override {
         return false;
     }
+    void setHostedCode(const std::string&) override {}
+    void setSeekCode(const std::string&, const std::string&) override {}
+    bool sendSnapshot(const std::filesystem::path&, const std::string&) override { return false; }
 };
 
 }  // namespace merrowfax

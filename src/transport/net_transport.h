@@ -63,6 +63,9 @@ public:
                                 std::function<void(std::optional<RememberedAccount>)> done) = 0;
     // Drops the service's memory of this computer; fire and forget.
     virtual void forgetComputer(const std::string& computer) = 0;
+    // Asks the service to let another computer take this number without its
+    // PIN (or no longer); true when it went out on an open connection.
+    virtual bool trustComputer(const std::string& computer, bool trust) = 0;
 
     // Whether the connection is registered and open now.
     virtual bool isOpen() const = 0;
@@ -92,6 +95,7 @@ public:
         done(std::nullopt);
     }
     void forgetComputer(const std::string&) override {}
+    bool trustComputer(const std::string&, bool) override { return false; }
     bool isOpen() const override { return false; }
     void connect() override {}
     void sendAudio(std::string, std::string) override {}

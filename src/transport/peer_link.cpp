@@ -10,6 +10,7 @@
 #include "platform/diagnostic_log.h"
 #include "platform/timings.h"
 #include "transport/service_key.h"
+#include "wire/envelope_builders.h"
 #include "wire/envelope_json.h"
 #include "wire/frames.h"
 
@@ -159,7 +160,8 @@ void PeerLink::startDiscovery() {
         key = ownKey_;
         text["n"] = myNumber_;
         text["a"] = firstCharacters(myName_, kNameLimit);
-        browse = !myNumber_.empty();
+        if (!hostedCode_.empty()) text["k"] = hostedCode_;
+        browse = !myNumber_.empty() || !seekCode_.empty();
         started_ = true;
     }
     const std::uint16_t sessionPort = sessions_ ? sessions_->listen() : 0;
@@ -255,6 +257,7 @@ void PeerLink::stateChanged(const std::string& key, lan::Sessions::State state) 
         case lan::Sessions::State::connected:
             rememberSessionPeer(key);
             sendRoster(key);
+            sendLinkHello(key);
             break;
     }
     publishOnline();
@@ -290,6 +293,13 @@ void PeerLink::handleEnvelope(const std::string& key, const wire::Envelope& rece
                    envelope.op != "link-joined") {
             return;
         }
+    }
+    if (envelope.op == "link-account") {
+        // An account only from the device showing the code typed here.
+        std::lock_guard lock(lock_);
+        if (!advertisesSoughtCode(key)) return;
+        linkHost_ = key;
+        linkSnapshotTaken_ = false;
     }
     auto incoming = wire::receiveEnvelope(envelope, wire::Transport::lan, key, now());
     if (!incoming) return;
@@ -328,16 +338,23 @@ void PeerLink::rememberSessionPeer(const std::string& key) {
     }
 }
 
-void PeerLink::setSeekingLink(bool seeking) {
-    std::lock_guard lock(lock_);
-    seekingLink_ = seeking;
+bool PeerLink::advertisesSoughtCode(const std::string& key) const {
+    if (seekCode_.empty()) return false;
+    const auto seen = peerByKey_.find(key);
+    if (seen == peerByKey_.end()) return false;
+    const auto code = seen->second.text.find("k");
+    return code != seen->second.text.end() && code->second == seekCode_;
+}
+
+bool PeerLink::snapshotAllowed(const std::string& key) const {
+    return advertisesSoughtCode(key) || (key == linkHost_ && !linkSnapshotTaken_);
 }
 
 // A file only from the proven device that announced it; a snapshot only
-// while this device is being linked.
+// from the device this one is being linked to.
 bool PeerLink::resourceWanted(const std::string& key, const std::string& name) const {
     std::lock_guard lock(lock_);
-    if (name.starts_with("snap-")) return seekingLink_;
+    if (name.starts_with("snap-")) return snapshotAllowed(key);
     const auto pending = pendingFiles_.find(name);
     return numberByKey_.contains(key) && pending != pendingFiles_.end() &&
            pending->second.from == key;
@@ -347,9 +364,13 @@ void PeerLink::resourceArrived(const std::string& key, const std::string& name,
                                const std::filesystem::path& file) {
     const std::filesystem::path folder = temporaryFolder();
     if (name.starts_with("snap-")) {
-        if (!resourceWanted(key, name)) return;  // the transfer's file is removed
+        {
+            std::lock_guard lock(lock_);
+            if (!snapshotAllowed(key)) return;  // the transfer's file is removed
+            if (key == linkHost_) linkSnapshotTaken_ = true;
+        }
         const std::filesystem::path copy = folder / name;
-        if (moveFile(file, copy)) emit(wire::events::Snapshot{copy.string()});
+        if (moveFile(file, copy)) emit(wire::events::Snapshot{copy.string(), key});
         return;
     }
     std::optional<PendingFile> pending;
@@ -440,6 +461,42 @@ bool PeerLink::sendFile(const wire::Envelope& envelope, const std::filesystem::p
 bool PeerLink::sendSnapshot(const std::filesystem::path& file, const std::string& peerKey) {
     if (!sessions_) return false;
     return sessions_->sendResource(peerKey, "snap-" + Uuid::random().text() + ".json", file);
+}
+
+void PeerLink::setHostedCode(const std::string& code) {
+    {
+        std::lock_guard lock(lock_);
+        if (hostedCode_ == code) return;
+        hostedCode_ = code;
+    }
+    startDiscovery();
+}
+
+void PeerLink::setSeekCode(const std::string& code, const std::string& computer) {
+    {
+        std::lock_guard lock(lock_);
+        seekCode_ = code;
+        seekComputer_ = computer;
+        // The device linked to may still be sending its snapshot once the
+        // search is over; a new search starts afresh.
+        if (!code.empty()) {
+            linkHost_.clear();
+            linkSnapshotTaken_ = false;
+        }
+    }
+    startDiscovery();
+    if (code.empty() || !sessions_) return;
+    for (const std::string& key : sessions_->connected()) sendLinkHello(key);
+}
+
+void PeerLink::sendLinkHello(const std::string& key) {
+    wire::Envelope hello;
+    {
+        std::lock_guard lock(lock_);
+        if (seekCode_.empty()) return;
+        hello = wire::linkHelloEnvelope(seekCode_, deviceId_, companionLabel_, seekComputer_);
+    }
+    sendEnvelope(hello, {key});
 }
 
 void PeerLink::sendRoster(const std::string& key) {

@@ -83,11 +83,9 @@ public:
     void setServiceKey(const wire::VerifyKey& key);
     // Fetches that key from the service once, keeping it in `file`.
     void fetchServiceKey(const QUrl& keyUrl, const std::filesystem::path& file);
-    // A sync snapshot file to one peer.
-    bool sendSnapshot(const std::filesystem::path& file, const std::string& peerKey);
-    // Snapshots are taken only while this device is seeking to be linked;
-    // any other is refused before its bytes come.
-    void setSeekingLink(bool seeking);
+    void setHostedCode(const std::string& code) override;
+    void setSeekCode(const std::string& code, const std::string& computer) override;
+    bool sendSnapshot(const std::filesystem::path& file, const std::string& peerKey) override;
 
     // "m-" and the first 8 characters of the device id: this device's name
     // on the network.
@@ -117,6 +115,11 @@ private:
     void rememberSessionPeer(const std::string& key);
     bool resourceWanted(const std::string& key, const std::string& name) const;
     void sendRoster(const std::string& key);
+    void sendLinkHello(const std::string& key);
+    // Whether `key` advertises the code sought now; under lock_.
+    bool advertisesSoughtCode(const std::string& key) const;
+    // Whether linking may take a snapshot from `key`; under lock_.
+    bool snapshotAllowed(const std::string& key) const;
     // Checks the claims heard against the key and the clock, and plans the
     // next check for when the first proof runs out.
     void proveClaims();
@@ -142,7 +145,10 @@ private:
     std::string deviceId_;
     std::string myNumber_, myName_;
     bool started_ = false;
-    bool seekingLink_ = false;
+    std::string hostedCode_;
+    std::string seekCode_, seekComputer_;
+    std::string linkHost_;  // the device whose "link-account" was taken
+    bool linkSnapshotTaken_ = false;
     std::map<std::string, Discovery::Service> peerByKey_;  // seen on the network
     std::map<std::string, std::string> numberByKey_;
     std::map<std::string, std::string> nameByKey_;

@@ -41,6 +41,9 @@ struct Envelope {
     std::optional<std::int64_t> n;  // click count
     std::optional<std::string> key;
     std::optional<std::string> cert;  // "roster": the sender's number statement
+    // "link-hello": the seeker's secret identity with the relay service; only
+    // ever inside an encrypted LAN session.
+    std::optional<std::string> computer;
 
     bool operator==(const Envelope&) const = default;
 };

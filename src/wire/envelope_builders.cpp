@@ -91,11 +91,13 @@ Envelope rosterEnvelope() {
     return withOp("roster");
 }
 
-Envelope linkHelloEnvelope(std::string linkCode, std::string device, std::string deviceName) {
+Envelope linkHelloEnvelope(std::string linkCode, std::string device, std::string deviceName,
+                           std::string computer) {
     Envelope e = withOp("link-hello");
     e.device = std::move(device);
     e.linkCode = std::move(linkCode);
     e.deviceName = std::move(deviceName);
+    if (!computer.empty()) e.computer = std::move(computer);
     return e;
 }
 

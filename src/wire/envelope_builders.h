@@ -30,7 +30,8 @@ Envelope netFileEnvelope(const Uuid& id, std::string to, std::string fileName, s
 Envelope lanFileEnvelope(const Uuid& id, std::string to, std::string fileName, std::string fileKind,
                          Date sent, std::string resource);
 Envelope rosterEnvelope();
-Envelope linkHelloEnvelope(std::string linkCode, std::string device, std::string deviceName);
+Envelope linkHelloEnvelope(std::string linkCode, std::string device, std::string deviceName,
+                           std::string computer);
 Envelope linkAccountEnvelope(std::string name, std::string country, std::int64_t cityCode,
                              std::int64_t subscriber, std::string device, std::string deviceName);
 Envelope linkJoinedEnvelope(std::string device, std::string deviceName);

@@ -29,7 +29,7 @@ struct Field {
 };
 
 // Every optional field with its JSON key, in the order they are written.
-const std::array<Field, 27> kFields{{
+const std::array<Field, 28> kFields{{
     {"id", &Envelope::id},
     {"number", &Envelope::number},
     {"name", &Envelope::name},
@@ -57,6 +57,7 @@ const std::array<Field, 27> kFields{{
     {"n", &Envelope::n},
     {"key", &Envelope::key},
     {"cert", &Envelope::cert},
+    {"computer", &Envelope::computer},
 }};
 
 constexpr int kOpSlot = static_cast<int>(kFields.size());

@@ -73,6 +73,7 @@ struct Talk {
 
 struct LinkHello {
     std::string code, device, deviceName, peerKey;
+    std::string computer;  // the seeker's identity with the relay service; may be empty
     bool operator==(const LinkHello&) const = default;
 };
 
@@ -89,13 +90,16 @@ struct LinkJoined {
 };
 
 struct Unlink {
-    std::string device;
+    std::string device;  // the device unlinked
+    // The number the sending peer proved, and its key on the LAN.
+    std::string from, peerKey;
     bool operator==(const Unlink&) const = default;
 };
 
 // A sync snapshot received and copied to a local file.
 struct Snapshot {
     std::string path;
+    std::string peerKey;  // the device that sent it
     bool operator==(const Snapshot&) const = default;
 };
 

@@ -105,7 +105,7 @@ Result roster(const Envelope& e, const Context& c) {
 Result linkHello(const Envelope& e, const Context& c) {
     if (!e.linkCode || !e.device) return {};
     return PeerEvent(events::LinkHello{*e.linkCode, *e.device, e.deviceName.value_or("Device"),
-                                       std::string(c.peerKey)});
+                                       std::string(c.peerKey), orEmpty(e.computer)});
 }
 
 Result linkAccount(const Envelope& e, const Context& c) {
@@ -120,9 +120,9 @@ Result linkJoined(const Envelope& e, const Context&) {
     return PeerEvent(events::LinkJoined{*e.device, e.deviceName.value_or("Device")});
 }
 
-Result unlink(const Envelope& e, const Context&) {
+Result unlink(const Envelope& e, const Context& c) {
     if (!e.device) return {};
-    return PeerEvent(events::Unlink{*e.device});
+    return PeerEvent(events::Unlink{*e.device, orEmpty(e.number), std::string(c.peerKey)});
 }
 
 struct Operation {

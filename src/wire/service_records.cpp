@@ -218,6 +218,20 @@ std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts) 
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
+std::optional<std::string> encodeTrust(const std::string& computer, bool trust) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                      rapidjson::CrtAllocator, rapidjson::kWriteValidateEncodingFlag>
+        writer(buffer);
+    const char* op = trust ? "trust" : "untrust";
+    const bool ok = writer.StartObject() && writer.String("op") && writer.String(op) &&
+                    writer.String("computer") &&
+                    writer.String(computer.data(), static_cast<SizeType>(computer.size())) &&
+                    writer.EndObject();
+    if (!ok) return std::nullopt;
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
 std::optional<ComputerAccount> decodeComputerAccount(std::string_view json) {
     Document document;
     if (!parseBoundedObject(json, document, kMaxEnvelopeBytes)) return std::nullopt;

@@ -95,5 +95,8 @@ std::optional<DirectoryPage> decodeDirectoryPage(std::string_view json);
 
 // {"op":"book","contacts":[...]}: stores the book with the relay service.
 std::optional<std::string> encodeBookStore(std::span<const BookEntry> contacts);
+// {"op":"trust","computer":ID} or "untrust": lets a linked device's computer
+// take the number without its PIN, or no longer.
+std::optional<std::string> encodeTrust(const std::string& computer, bool trust);
 
 }  // namespace merrowfax::wire

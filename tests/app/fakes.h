@@ -66,6 +66,13 @@ public:
     }
     void forgetComputer(const std::string& computer) override { forgotten.push_back(computer); }
     std::vector<std::string> forgotten;
+    // Trust changes that went out, as "+ID" and "-ID".
+    std::vector<std::string> trusts;
+    bool trustComputer(const std::string& computer, bool trust) override {
+        if (!open) return false;
+        trusts.push_back((trust ? "+" : "-") + computer);
+        return true;
+    }
 
     bool open = false;
     int connects = 0;
@@ -105,8 +112,20 @@ public:
     std::vector<std::pair<wire::Envelope, std::filesystem::path>> files;
 
     void setHandler(std::function<void(wire::PeerEvent)> h) override { handler = std::move(h); }
-    void setCompanionLabel(const std::string&) override {}
+    void setCompanionLabel(const std::string& label) override { companionLabel = label; }
     void setDevice(const std::string& id) override { device = id; }
+    std::string companionLabel, hostedCode, seekCode, seekComputer;
+    void setHostedCode(const std::string& code) override { hostedCode = code; }
+    void setSeekCode(const std::string& code, const std::string& computer) override {
+        seekCode = code;
+        seekComputer = computer;
+    }
+    std::vector<std::pair<std::filesystem::path, std::string>> snapshots;  // file, peer
+    bool sendSnapshot(const std::filesystem::path& file, const std::string& peer) override {
+        if (!connected.contains(peer)) return false;
+        snapshots.emplace_back(file, peer);
+        return true;
+    }
     void setStatement(const std::string& s) override { statement = s; }
     std::string device, statement;
     void start(const std::string& number, const std::string& name) override {

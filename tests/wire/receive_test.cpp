@@ -279,7 +279,7 @@ TEST(Builders, WhatSendersBuildReceiversAccept) {
         {netFileEnvelope(id, "2", "a.jpg", "image", 1.5, pcm), Transport::net},
         {lanFileEnvelope(id, "2", "a.jpg", "image", 1.5, "file-" + id.text()), Transport::lan},
         {rosterEnvelope(), Transport::lan},
-        {linkHelloEnvelope("AB12CD", "d", "Mac"), Transport::lan},
+        {linkHelloEnvelope("AB12CD", "d", "Mac", "secret"), Transport::lan},
         {linkAccountEnvelope("Ann", "0", 1, 2345678, "d", "Mac"), Transport::lan},
         {linkJoinedEnvelope("d", "Mac"), Transport::lan},
         {unlinkEnvelope("d"), Transport::lan},
