@@ -415,9 +415,6 @@ TEST_F(PeerLinkTest, StrangersLeaveNoTraceAndADeviceThatComesBackIsToldWhoWeAre)
     spinAWhile(500);
     EXPECT_TRUE(ann.all<wire::events::Snapshot>().empty());
     EXPECT_FALSE(std::filesystem::exists(QDir::tempPath().toStdString() + "/" + unasked));
-    ann.link->setSeekingLink(true);
-    ASSERT_TRUE(ben.sessions.sendResource("m-AAAAAAAA", unasked, snapshot));
-    ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::Snapshot>().empty(); }));
 
     // Ben's program starts again while Ann still holds his old session: the
     // new one becomes Ann's, and she tells it her number again.
@@ -429,5 +426,57 @@ TEST_F(PeerLinkTest, StrangersLeaveNoTraceAndADeviceThatComesBackIsToldWhoWeAre)
                    m.find("\"cert\":\"v1.") != std::string::npos;
         });
     }));
-    std::filesystem::remove(QDir::tempPath().toStdString() + "/" + unasked);
+}
+
+TEST_F(PeerLinkTest, ASeekerSaysHelloToAllAndTakesTheAccountOnlyFromTheDeviceShowingTheCode) {
+    Device ann(*network_, "AAAAAAAA-0000-4000-8000-000000000001");
+    start(ann, "", "");
+    EXPECT_FALSE(ann.discovery->browsing());
+    ann.link->setSeekCode("ABC234", "mac-ANN");
+    EXPECT_TRUE(ann.discovery->browsing()) << "without a number, because it seeks";
+
+    // Ben shows the code Ann seeks, Carl another.
+    BareDevice ben("m-BBBBBBBB"), carl("m-CCCCCCCC");
+    auto benShows = network_->join();
+    benShows->advertise(ben.key, ben.port, {{"n", ""}, {"k", "ABC234"}});
+    auto carlShows = network_->join();
+    carlShows->advertise(carl.key, carl.port, {{"n", ""}, {"k", "ZZZ999"}});
+    auto heardHello = [](const BareDevice& d) {
+        return std::any_of(d.got.begin(), d.got.end(), [](const std::string& m) {
+            return m.find("\"op\":\"link-hello\"") != std::string::npos &&
+                   m.find("\"linkCode\":\"ABC234\"") != std::string::npos &&
+                   m.find("\"computer\":\"mac-ANN\"") != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(spinFor([&] { return heardHello(ben) && heardHello(carl); }));
+
+    QTemporaryDir dir;
+    const std::string file = writeFile(dir, "snap", "{}");
+    const auto offer = wire::linkAccountEnvelope("Ben", "0", 1, 2345678, kUuid, "Mac BBBB");
+    auto snapshotFrom = [&](BareDevice& d) {
+        const std::string name = "snap-" + Uuid::random().text() + ".json";
+        EXPECT_TRUE(d.sessions.sendResource("m-AAAAAAAA", name, file));
+        return QDir::tempPath().toStdString() + "/" + name;
+    };
+    const std::string carls = snapshotFrom(carl);
+    ASSERT_TRUE(sendEnvelope(carl.sessions, "m-AAAAAAAA", offer));
+    spinAWhile(400);
+    EXPECT_TRUE(ann.all<wire::events::LinkAccount>().empty());
+    EXPECT_TRUE(ann.all<wire::events::Snapshot>().empty());
+    EXPECT_FALSE(std::filesystem::exists(carls));
+
+    // Ben's account is taken; his snapshot too once the search is over, but
+    // only once.
+    ASSERT_TRUE(sendEnvelope(ben.sessions, "m-AAAAAAAA", offer));
+    ASSERT_TRUE(spinFor([&] { return !ann.all<wire::events::LinkAccount>().empty(); }));
+    EXPECT_EQ(ann.all<wire::events::LinkAccount>()[0].peerKey, "m-BBBBBBBB");
+    ann.link->setSeekCode("", "");
+    const std::string first = snapshotFrom(ben);
+    ASSERT_TRUE(spinFor([&] { return ann.all<wire::events::Snapshot>().size() == 1; }));
+    EXPECT_EQ(ann.all<wire::events::Snapshot>()[0].peerKey, "m-BBBBBBBB");
+    const std::string second = snapshotFrom(ben);
+    spinAWhile(400);
+    EXPECT_EQ(ann.all<wire::events::Snapshot>().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(second));
+    std::filesystem::remove(first);
 }
