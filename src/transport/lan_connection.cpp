@@ -97,10 +97,12 @@ Connection::Connection(std::unique_ptr<QSslSocket> socket, std::size_t maxMessag
     connect(socket_.get(), &QSslSocket::encryptedBytesWritten, this, [this] {
         if (callbacks_.written) callbacks_.written();
     });
-    // A peer that closes after its last bytes: those bytes still count.
+    // A peer that closes after its last bytes: those bytes still count, also
+    // those that came with the last message and wait to be handed on raw.
     auto ended = [this] {
         QPointer<Connection> self(this);
-        if (!closing_ && socket_->bytesAvailable() > 0) readAvailable();
+        const bool waiting = socket_->bytesAvailable() > 0 || (raw_ && !buffer_.isEmpty());
+        if (!closing_ && waiting) readAvailable();
         if (self) fail();
     };
     connect(socket_.get(), &QAbstractSocket::disconnected, this, ended);

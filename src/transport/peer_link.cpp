@@ -34,6 +34,16 @@ std::filesystem::path temporaryFolder() {
     return QDir::tempPath().toStdString();
 }
 
+// A device's key from its advertised name: mDNS renames an advertisement
+// that collides (even with the device's own withdrawn one) as "NAME #2".
+std::string keyOfService(const std::string& name) {
+    const auto mark = name.rfind(" #");
+    if (mark == std::string::npos || mark + 2 == name.size()) return name;
+    const bool digits = std::all_of(name.begin() + static_cast<std::ptrdiff_t>(mark + 2),
+                                    name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return digits ? name.substr(0, mark) : name;
+}
+
 // Moves `from` to `to`, replacing what is there; copies across file systems.
 bool moveFile(const std::filesystem::path& from, const std::filesystem::path& to) {
     std::error_code error;
@@ -189,7 +199,8 @@ void PeerLink::stop() {
 // --- What discovery and the sessions report -------------------------------------
 
 void PeerLink::found(const Discovery::Service& service) {
-    const std::string& key = service.name;
+    const std::string key = keyOfService(service.name);
+    bool helloAgain = false;
     {
         std::lock_guard lock(lock_);
         if (key == ownKey_ || !started_) return;
@@ -200,7 +211,11 @@ void PeerLink::found(const Discovery::Service& service) {
         const auto name = service.text.find("a");
         if (name != service.text.end())
             nameByKey_[key] = unicode::cleanName(name->second, kNameLimit);
+        // The session may have come first, and its account been refused for
+        // want of this advertisement: the seeker asks again.
+        helloAgain = advertisesSoughtCode(key);
     }
+    if (helloAgain && sessions_ && sessions_->isConnected(key)) sendLinkHello(key);
     invite(key);
     publishOnline();
 }
@@ -225,9 +240,13 @@ void PeerLink::invite(const std::string& key) {
     }
 }
 
-void PeerLink::lost(const std::string& key) {
+void PeerLink::lost(const std::string& name) {
+    const std::string key = keyOfService(name);
     {
         std::lock_guard lock(lock_);
+        // An advertisement replaced under another name is not the device going.
+        const auto seen = peerByKey_.find(key);
+        if (seen != peerByKey_.end() && seen->second.port != 0 && seen->second.name != name) return;
         peerByKey_.erase(key);
         numberByKey_.erase(key);
         claimByKey_.erase(key);  // a later check must not bring it back

@@ -104,7 +104,7 @@ public:
 
 private:
     void found(const Discovery::Service& service);
-    void lost(const std::string& key);
+    void lost(const std::string& name);
     void invite(const std::string& key);
     void stateChanged(const std::string& key, lan::Sessions::State state);
     void received(const std::string& key, std::span<const std::byte> message);
