@@ -55,6 +55,10 @@ QUrl privacyUrl(const QUrl& service) {
     return withPath(service, QStringLiteral("/merrowfax/privacy"), true);
 }
 
+QUrl webUrl(const QUrl& service) {
+    return withPath(service, QStringLiteral("/merrowfax/"), true);
+}
+
 QUrl keyUrl(const QUrl& service) {
     return withPath(service, QStringLiteral("/merrowfax/key"), true);
 }

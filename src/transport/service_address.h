@@ -29,6 +29,8 @@ QUrl liveSocketUrl(const QUrl& service);
 QUrl liveHttpUrl(const QUrl& service);
 QUrl directoryUrl(const QUrl& service);
 QUrl privacyUrl(const QUrl& service);
+// The service's web page, where a browser may use a link code.
+QUrl webUrl(const QUrl& service);
 // The public key that the service's number statements verify against.
 QUrl keyUrl(const QUrl& service);
 

@@ -22,7 +22,6 @@ class AccountBridge : public QObject {
     Q_PROPERTY(QString contactLink READ contactLink NOTIFY accountChanged)
     Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
     Q_PROPERTY(bool hasPin READ hasPin NOTIFY hasPinChanged)
-    Q_PROPERTY(QString linkStatus READ linkStatus CONSTANT)
 
 public:
     explicit AccountBridge(AppModel& model, QObject* parent = nullptr);
@@ -35,8 +34,6 @@ public:
     QString contactLink() const;
     bool restoring() const { return model_.restoring(); }
     bool hasPin() const { return model_.accounts().hasPin(); }
-    // Device linking publishes its status here once it exists.
-    QString linkStatus() const { return {}; }
 
     // Onboarding: {code, name} and {code, name, region} rows.
     Q_INVOKABLE QVariantList countries(const QString& query) const;
@@ -46,8 +43,6 @@ public:
     Q_INVOKABLE QString offerNumber(const QString& country, int city);
     Q_INVOKABLE void claimOffered(const QString& name, bool business, const QString& pin,
                                   const QString& pinAgain);
-    // Device linking joins with the LAN link; until then a code goes nowhere.
-    Q_INVOKABLE void seekLinkCode(const QString&) {}
     // The reclaim form's own note, or an empty text.
     Q_INVOKABLE QString reclaimNumber(const QString& name, const QString& number,
                                       const QString& pin);

@@ -8,6 +8,7 @@
 #include "ui/bridge/account_bridge.h"
 #include "ui/bridge/calls_bridge.h"
 #include "ui/bridge/chats_bridge.h"
+#include "ui/bridge/link_bridge.h"
 #include "ui/bridge/people_bridge.h"
 
 namespace merrowfax::ui {
@@ -23,6 +24,7 @@ class AppBridge : public QObject {
     Q_PROPERTY(merrowfax::ui::ChatsBridge* chats READ chats CONSTANT)
     Q_PROPERTY(merrowfax::ui::PeopleBridge* people READ people CONSTANT)
     Q_PROPERTY(merrowfax::ui::CallsBridge* calls READ calls CONSTANT)
+    Q_PROPERTY(merrowfax::ui::LinkBridge* linking READ linking CONSTANT)
     Q_PROPERTY(QString alertMessage READ alertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(QString onlineStatus READ onlineStatus NOTIFY onlineChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
@@ -39,6 +41,7 @@ public:
     ChatsBridge* chats() const { return chats_; }
     PeopleBridge* people() const { return people_; }
     CallsBridge* calls() const { return calls_; }
+    LinkBridge* linking() const { return linking_; }
     QString alertMessage() const;
     QString onlineStatus() const;
     QString version() const;
@@ -67,6 +70,7 @@ private:
     ChatsBridge* chats_;
     PeopleBridge* people_;
     CallsBridge* calls_;
+    LinkBridge* linking_;
 };
 
 }  // namespace merrowfax::ui

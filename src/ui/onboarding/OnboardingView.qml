@@ -98,6 +98,7 @@ Page {
             }
             Button {
                 Layout.fillWidth: true
+                objectName: "linkDevice"
                 text: "Link a device"
                 onClicked: view.choose("link")
             }
@@ -301,6 +302,7 @@ Page {
             }
             TextField {
                 id: linkCodeField
+                objectName: "linkCode"
                 Layout.fillWidth: true
                 placeholderText: "Code"
                 font.capitalization: Font.AllUppercase
@@ -308,15 +310,29 @@ Page {
             }
             Button {
                 Layout.fillWidth: true
+                objectName: "seekLink"
                 highlighted: true
                 text: "Link"
-                onClicked: view.app.account.seekLinkCode(linkCodeField.text)
+                onClicked: view.app.linking.seekLinkCode(linkCodeField.text)
             }
-            Label {
+            RowLayout {
                 Layout.fillWidth: true
-                wrapMode: Text.Wrap
-                visible: text !== ""
-                text: view.app.account.linkStatus
+                spacing: 12
+                visible: linkStatusLine.text !== ""
+                BusyIndicator {
+                    objectName: "linkSearch"
+                    visible: running
+                    running: view.app.linking.linkStatus.startsWith("Looking")
+                    implicitWidth: 28
+                    implicitHeight: 28
+                }
+                Label {
+                    id: linkStatusLine
+                    objectName: "linkStatus"
+                    Layout.fillWidth: true
+                    wrapMode: Text.Wrap
+                    text: view.app.linking.linkStatus
+                }
             }
             Button {
                 Layout.fillWidth: true

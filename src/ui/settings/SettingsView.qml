@@ -4,7 +4,8 @@ import QtQuick.Controls.Material
 import QtQuick.Layouts
 import "../common"
 
-// One form: the number, another number, the PIN, the name, about, erase.
+// One form: the number, another number, the PIN, the name, linked devices,
+// the walkie, about, erase.
 Page {
     id: settings
     required property var app
@@ -151,6 +152,51 @@ Page {
                       : "The directory lists this name with the number. Choose Business if this line is for a business."
             }
 
+            SectionTitle { text: "Linked devices" }
+            ItemDelegate {
+                Layout.fillWidth: true
+                enabled: false
+                text: "This device: " + settings.app.linking.thisDevice
+            }
+            Repeater {
+                model: settings.app.linking.linkedDevices
+                delegate: RowLayout {
+                    id: linkedRow
+                    required property var modelData
+                    Layout.fillWidth: true
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        spacing: 2
+                        Label { text: linkedRow.modelData.name; font.weight: Font.DemiBold }
+                        Label {
+                            text: (linkedRow.modelData.kind === "" ? "" : linkedRow.modelData.kind + " · ")
+                                  + linkedRow.modelData.seen
+                            font.pixelSize: 12
+                            opacity: 0.6
+                        }
+                    }
+                    Button {
+                        text: "Log out"
+                        flat: true
+                        Material.foreground: Material.Red
+                        onClicked: settings.app.linking.unlinkDevice(linkedRow.modelData.id)
+                    }
+                }
+            }
+            Button {
+                objectName: "linkDevice"
+                text: "Link a device"
+                onClicked: {
+                    settings.app.linking.hostLinkCode()
+                    linkSheet.open()
+                }
+            }
+            Footnote {
+                text: "Linking works between Merrowfax on iPhone, iPad, and Mac when both are on the same Wi-Fi. A browser at "
+                      + settings.app.linking.webAddress
+                      + " can use a link code when that companion is connected."
+            }
+
             SectionTitle { text: "Walkie" }
             Switch {
                 objectName: "walkieContactsOnly"
@@ -200,6 +246,45 @@ Page {
                 Material.foreground: Material.Red
                 onClicked: eraseDialog.open()
             }
+        }
+    }
+
+    // The code in large type while it is on show; closing withdraws it.
+    Dialog {
+        id: linkSheet
+        objectName: "linkSheet"
+        anchors.centerIn: parent
+        width: parent.width - 48
+        modal: true
+        title: "Link a device"
+        onClosed: settings.app.linking.stopHosting()
+        ColumnLayout {
+            anchors.fill: parent
+            spacing: 16
+            Label {
+                objectName: "linkCode"
+                Layout.alignment: Qt.AlignHCenter
+                text: settings.app.linking.hostedLinkCode
+                font.pixelSize: 44
+                font.weight: Font.Bold
+                font.letterSpacing: 6
+                font.family: "monospace"
+            }
+            Label {
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                text: "On the other Merrowfax, choose Link a device and enter this code. Keep both devices on the same Wi-Fi."
+            }
+            Label {
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                opacity: 0.7
+                visible: text !== ""
+                text: settings.app.linking.linkStatus.endsWith(" is linked.") ? settings.app.linking.linkStatus : ""
+            }
+        }
+        footer: DialogButtonBox {
+            Button { text: "Done"; DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole } // qmllint disable type
         }
     }
 

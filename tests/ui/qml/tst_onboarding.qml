@@ -57,6 +57,20 @@ TestCase {
         compare(view.step, "city")
     }
 
+    function test_d_a_link_code_is_checked_then_sought() {
+        const view = createTemporaryObject(screen, test)
+        find(view, "linkDevice").clicked()
+        compare(view.step, "link")
+        type(find(view, "linkCode"), "ab-c1")
+        find(view, "seekLink").clicked()
+        compare(find(view, "linkStatus").text, "Enter the 6 character code from the other Merrowfax.")
+        verify(!find(view, "linkSearch").running)
+        type(find(view, "linkCode"), "ab-c12 3")
+        find(view, "seekLink").clicked()
+        compare(find(view, "linkStatus").text, "Looking for ABC123 on this Wi-Fi…")
+        verify(find(view, "linkSearch").running)
+    }
+
     function test_e_reclaim_shows_its_own_notes() {
         const view = createTemporaryObject(screen, test)
         find(view, "haveNumber").clicked()

@@ -2,7 +2,7 @@ import QtQuick
 import QtTest
 import Merrowfax
 
-// Settings' PIN form: its checks, its heading, its fields.
+// Settings' PIN form: its checks, its heading, its fields; the link-code sheet.
 TestCase {
     id: test
     name: "Settings"
@@ -26,6 +26,17 @@ TestCase {
         findChild(view, "pinButton").clicked()
         compare(seededApp.alertMessage, "Use a 4-digit PIN.")
         compare(findChild(view, "newPin").text, "123")
+    }
+
+    function test_c_link_a_device_shows_a_code_until_done() {
+        const view = createTemporaryObject(settings, test)
+        findChild(view, "linkDevice").clicked()
+        const sheet = findChild(view, "linkSheet")
+        tryVerify(() => sheet.opened)
+        verify(/^[A-HJ-NP-Z2-9]{6}$/.test(findChild(view, "linkCode").text))
+        sheet.accept()
+        tryVerify(() => !sheet.visible)
+        compare(seededApp.linking.hostedLinkCode, "")
     }
 
     function test_b_a_good_pin_is_asked_for_and_the_fields_clear() {
