@@ -38,7 +38,8 @@ inline StoredDatabase sampleDatabase() {
     account.number = VirtualNumber{Country{"44"}, 1, 2345678};
     account.createdAt = 786297600.123456;
     account.isCompanion = true;
-    account.linkedDevices = {{Uuid::random(), "Zoë's Mac", "Mac", 786297700.5, 786300000.25}};
+    account.linkedDevices = {
+        {Uuid::random(), "Zoë's Mac", "Mac", 786297700.5, 786300000.25, "mac-ZOE"}};
     account.accountKind = "shop";
     db.account = account;
     db.contacts = {{Uuid::random(), "Ana", "0-1-234-5678", true},
