@@ -1,7 +1,7 @@
 // Linking a second device to a number: merrowfax-cli processes on a private
-// Avahi (loopback only) and the real relay. Ann's number has a PIN; her
-// second device joins by the code she shows and then works through the
-// relay without it, until Ann unlinks it.
+// Avahi (loopback only) and the real relay. Ann's number has a PIN; her pad
+// joins by the code she shows, then works through the relay without it
+// until Ann unlinks it. A device that proved nothing changes nothing.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,12 +10,16 @@
 #include <fstream>
 #include <string>
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
+#include "base/uuid.h"
 #include "cli_helpers.h"
 #include "support/avahi_server.h"
 #include "support/ws_client.h"
+#include "transport/avahi_discovery.h"
+#include "transport/lan_sessions.h"
+#include "transport/lan_test_support.h"
+#include "wire/envelope_builders.h"
+#include "wire/envelope_json.h"
+#include "wire/frames.h"
 
 using namespace merrowfax;
 using namespace merrowfax::testing;
@@ -35,40 +39,65 @@ const Value& accountOf(const Value& state) {
 bool listsDevice(CliProcess& cli, const std::string& deviceId) {
     const auto s = state(cli);
     const Value& account = accountOf(s);
-    if (!account.IsObject() || !account["linkedDevices"].IsArray()) return false;
-    for (const Value& d : account["linkedDevices"].GetArray()) {
+    if (!account.IsObject()) return false;
+    for (const Value& d : account["linkedDevices"].GetArray())
         if (str(d["id"]) == deviceId) return true;
-    }
     return false;
 }
 
 // A message with that text in the chat with `number`, sent by "me" or "them".
 bool hasMessage(CliProcess& cli, const std::string& number, const std::string& text,
                 const std::string& sender) {
-    for (const auto& m : messages(cli, number)) {
-        if (str(m["text"]) == text && str(m["sender"]) == sender) return true;
+    return spinUntil(
+        [&] {
+            for (const auto& m : messages(cli, number))
+                if (str(m["text"]) == text && str(m["sender"]) == sender) return true;
+            return false;
+        },
+        kCrossing);
+}
+
+bool says(CliProcess& cli, const std::string& command) {
+    return ok(cli.command(command));
+}
+
+// A device on the network that has proved nothing: sessions and no more.
+struct Stranger {
+    TestIdentity id;
+    QTemporaryDir inbox;
+    lan::Sessions sessions{"m-5A5A5A5A", id.identity, inbox.path().toStdString()};
+    std::string peer;
+
+    Stranger() { sessions.listen(); }
+    // Finds the device with `key` through Avahi and opens a session with it.
+    bool reach(const std::string& key) {
+        AvahiDiscovery discovery;
+        std::optional<Discovery::Service> found;
+        discovery.setCallbacks({[&](const Discovery::Service& s) {
+                                    if (s.name.starts_with(key)) found = s;
+                                },
+                                [](const std::string&) {
+                                }});
+        discovery.browse(true);
+        peer = key;
+        return spinUntil([&] { return found.has_value(); }, kFound) &&
+               sessions.invite(key, "127.0.0.1", found->port) &&
+               spinUntil([&] { return sessions.isConnected(key); }, kCrossing);
     }
-    return false;
-}
-
-// What a failed link leaves to look at: the status and the devices seen.
-std::string linkingText(CliProcess& cli) {
-    const auto s = state(cli);
-    if (!s.IsObject()) return "no state";
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    s["lanPeers"].Accept(writer);
-    return str(s["linkStatus"]) + " " + buffer.GetString();
-}
-
-std::string deviceIdOf(CliProcess& cli) {
-    return str(state(cli)["deviceId"]);
-}
-
-std::size_t callCount(CliProcess& cli) {
-    const auto s = state(cli);
-    return s.IsObject() && s["calls"].IsArray() ? s["calls"].Size() : 0;
-}
+    bool say(const wire::Envelope& envelope) {
+        const std::string json = *wire::encodeEnvelope(envelope);
+        return sessions.send(peer, wire::encodeLanFrame(wire::FrameKind::envelope, bytesOf(json)));
+    }
+    // A snapshot that would make Mallory a contact.
+    bool push(const QTemporaryDir& dir) {
+        const std::string file = writeFile(dir, "mallory.json",
+                                           R"({"contacts":[{"id":")" + Uuid::random().text() +
+                                               R"(","name":"Mallory","number":"0-1-234-5678"}],)"
+                                               R"("threads":[],"calls":[],"directory":{},)"
+                                               R"("linked":[]})");
+        return sessions.sendResource(peer, "snap-" + Uuid::random().text() + ".json", file);
+    }
+};
 
 class DeviceLink : public ::testing::Test {
 protected:
@@ -76,19 +105,13 @@ protected:
         if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root";
         if (!AvahiServer::available()) GTEST_SKIP() << "avahi-daemon or dbus-daemon is missing";
         avahi_.emplace();
-        const std::string quiet = writeTone(dir_, "quiet.wav", 440, 0, 2);
-        const std::string out = dir_.path().toStdString();
-        ann_.emplace(relay_, fileDevices(quiet, out + "/ann-out.wav"));
+        ann_.emplace(relay_, fileDevices(quiet_, dir_.path().toStdString() + "/ann-out.wav"));
         annNumber_ = newNumber(*ann_, "Ann", 1);
     }
-
-    std::string hostCode() {
-        auto reply = ann_->command(R"({"cmd":"hostLinkCode"})");
-        EXPECT_TRUE(ok(reply));
-        return str(reply["code"]);
-    }
+    std::string hostCode() { return str(ann_->command(R"({"cmd":"hostLinkCode"})")["code"]); }
 
     QTemporaryDir dir_;
+    const std::string quiet_ = writeTone(dir_, "quiet.wav", 440, 0, 2);
     std::optional<AvahiServer> avahi_;
     RelayProcess relay_;
     std::optional<CliProcess> ann_;
@@ -96,103 +119,97 @@ protected:
 };
 
 TEST_F(DeviceLink, ASecondDeviceJoinsByCodeWorksThroughTheRelayAndIsUnlinked) {
-    const std::string quiet = writeTone(dir_, "quiet2.wav", 440, 0, 2);
-    CliProcess carl(relay_, fileDevices(quiet, dir_.path().toStdString() + "/carl-out.wav"));
+    CliProcess carl(relay_, fileDevices(quiet_, dir_.path().toStdString() + "/carl-out.wav"));
     const std::string carlNumber = newNumber(carl, "Carl", 2);
-    // Ann's chats, contacts and calls before the link.
-    ASSERT_TRUE(ok(
-        ann_->command(R"({"cmd":"addContact","name":"Carl","number":")" + carlNumber + R"("})")));
+    const std::string toCarl = R"({"cmd":"sendText","to":")" + carlNumber + R"(","text":")";
+    // Ann's contact, chat and call before the link.
     ASSERT_TRUE(
-        ok(ann_->command(R"({"cmd":"sendText","to":")" + carlNumber + R"(","text":"before"})")));
+        says(*ann_, R"({"cmd":"addContact","name":"Carl","number":")" + carlNumber + R"("})"));
+    ASSERT_TRUE(says(*ann_, toCarl + R"(before"})"));
     ann_->mark();
-    ASSERT_TRUE(ok(carl.command(R"({"cmd":"startCall","to":")" + annNumber_ + R"("})")));
+    ASSERT_TRUE(says(carl, R"({"cmd":"startCall","to":")" + annNumber_ + R"("})"));
     ASSERT_TRUE(ann_->waitForChange("incoming", [](const Value& v) { return v.IsObject(); }));
-    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"decline"})")));
-    ASSERT_TRUE(spinUntil([&] { return callCount(*ann_) == 1; }, kCrossing));
+    ASSERT_TRUE(says(*ann_, R"({"cmd":"decline"})"));
+    ASSERT_TRUE(spinUntil([&] { return state(*ann_)["calls"].Size() == 1; }, kCrossing));
 
-    // The second device searches at the program's own pace: its 20 s search
-    // outlasts a first Avahi resolve.
+    // The pad searches at the program's own pace: 20 s outlast a first resolve.
     CliProcess pad(relay_, {}, CliProcess::Pace::Real);
-    const std::string code = hostCode();
-    ASSERT_EQ(code.size(), 6u);
-    EXPECT_EQ(str(state(*ann_)["hostedLinkCode"]), code);
-    std::string typed = code.substr(0, 3) + "-" + code.substr(3);
+    std::string typed = hostCode();
     for (char& c : typed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    auto linked = pad.command(R"({"cmd":"seekLinkCode","code":")" + typed + "\"}", kFound);
-    ASSERT_TRUE(ok(linked)) << "pad: " << linkingText(pad) << "\nAnn: " << linkingText(*ann_);
+    auto linked =
+        pad.command(R"({"cmd":"seekLinkCode","code":")" + typed.insert(3, "-") + "\"}", kFound);
+    ASSERT_TRUE(ok(linked)) << avahi_->log();
     EXPECT_EQ(str(linked["number"]), annNumber_);
 
-    // A companion of Ann's number, with her data; each lists the other.
-    const std::string padId = deviceIdOf(pad);
-    const std::string annId = deviceIdOf(*ann_);
+    // A companion with Ann's data; each lists the other.
+    const std::string padId = str(state(pad)["deviceId"]);
     EXPECT_TRUE(accountOf(state(pad))["isCompanion"].IsTrue());
-    ASSERT_TRUE(spinUntil([&] { return hasMessage(pad, carlNumber, "before", "me"); }, kCrossing))
-        << "pad: " << linkingText(pad) << "\nAnn: " << linkingText(*ann_);
+    EXPECT_TRUE(hasMessage(pad, carlNumber, "before", "me"));
     EXPECT_EQ(state(pad)["contacts"].Size(), 1u);
-    EXPECT_EQ(callCount(pad), 1u);
-    EXPECT_TRUE(listsDevice(pad, annId));
+    EXPECT_EQ(state(pad)["calls"].Size(), 1u);
+    EXPECT_TRUE(listsDevice(pad, str(state(*ann_)["deviceId"])));
     EXPECT_FALSE(listsDevice(pad, padId));
     EXPECT_TRUE(spinUntil([&] { return listsDevice(*ann_, padId); }, kCrossing));
-    EXPECT_TRUE(spinUntil([&] { return str(state(*ann_)["linkStatus"]).ends_with(" is linked."); },
-                          kCrossing));
     EXPECT_TRUE(state(*ann_)["hostedLinkCode"].IsNull());
 
     // Registered without the PIN: texts to the number reach both devices.
-    ASSERT_TRUE(spinUntil([&] { return state(pad)["hasPin"].IsTrue(); }, kCrossing))
-        << "the relay did not take the companion";
-    ASSERT_TRUE(
-        ok(carl.command(R"({"cmd":"sendText","to":")" + annNumber_ + R"(","text":"to both"})")));
-    EXPECT_TRUE(
-        spinUntil([&] { return hasMessage(pad, carlNumber, "to both", "them"); }, kCrossing));
-    EXPECT_TRUE(
-        spinUntil([&] { return hasMessage(*ann_, carlNumber, "to both", "them"); }, kCrossing));
+    ASSERT_TRUE(spinUntil([&] { return state(pad)["hasPin"].IsTrue(); }, kCrossing));
+    ASSERT_TRUE(says(carl, R"({"cmd":"sendText","to":")" + annNumber_ + R"(","text":"to both"})"));
+    EXPECT_TRUE(hasMessage(pad, carlNumber, "to both", "them"));
+    EXPECT_TRUE(hasMessage(*ann_, carlNumber, "to both", "them"));
 
-    // Proven on the LAN with its own statement, its text shows on Ann's
-    // device as her own.
+    // Once Ann holds the pad's proof of the number, its text is her own.
     ASSERT_TRUE(spinUntil(
         [&] {
             const auto s = state(*ann_);
-            for (const Value& peer : s["lanPeers"].GetArray()) {
+            for (const Value& peer : s["lanPeers"].GetArray())
                 if (str(peer["number"]) == annNumber_ && peer["connected"].IsTrue()) return true;
-            }
             return false;
         },
         kFound));
-    ASSERT_TRUE(ok(
-        pad.command(R"({"cmd":"sendText","to":")" + carlNumber + R"(","text":"from the pad"})")));
-    EXPECT_TRUE(
-        spinUntil([&] { return hasMessage(carl, annNumber_, "from the pad", "them"); }, kCrossing));
-    EXPECT_TRUE(
-        spinUntil([&] { return hasMessage(*ann_, carlNumber, "from the pad", "me"); }, kCrossing));
+    ASSERT_TRUE(says(pad, toCarl + R"(from the pad"})"));
+    EXPECT_TRUE(hasMessage(carl, annNumber_, "from the pad", "them"));
+    EXPECT_TRUE(hasMessage(*ann_, carlNumber, "from the pad", "me"));
 
-    // Unlinked from Ann: the pad is erased and the relay no longer takes its
-    // computer without the PIN.
+    // Unlinked: the pad is erased, and the relay refuses its computer.
     std::ifstream idFile(pad.folder().toStdString() + "/computer-id");
     std::string computer;
     std::getline(idFile, computer);
-    ASSERT_FALSE(computer.empty());
-    ASSERT_TRUE(ok(ann_->command(R"({"cmd":"unlinkDevice","id":")" + padId + "\"}")));
+    ASSERT_TRUE(says(*ann_, R"({"cmd":"unlinkDevice","id":")" + padId + "\"}"));
     EXPECT_TRUE(spinUntil([&] { return accountOf(state(pad)).IsNull(); }, kCrossing));
-    EXPECT_FALSE(listsDevice(*ann_, padId));
     pause(300);  // the untrust is stored
     WsClient again(relay_.port(), "/merrowfax/live?number=" + annNumber_ +
                                       "&name=Ann&device=Mac&computer=" + computer);
     EXPECT_TRUE(again.waitFor("denied")) << "an unlinked computer came back";
 }
 
-TEST_F(DeviceLink, AWrongCodeFindsNothingAndLinksNothing) {
+TEST_F(DeviceLink, AWrongCodeOrAStrangerLinksNothingPushesNothingAndUnlinksNothing) {
     CliProcess pad(relay_);  // a 1 s search
+    const std::string padId = str(state(pad)["deviceId"]);
     const std::string code = hostCode();
     const std::string wrong = code == "ABC234" ? "ABC235" : "ABC234";
     auto reply = pad.command(R"({"cmd":"seekLinkCode","code":")" + wrong + "\"}", kFound);
-    EXPECT_FALSE(ok(reply));
     EXPECT_EQ(str(reply["error"]), "No Merrowfax with that code is on this Wi-Fi.");
-    auto shortCode = pad.command(R"({"cmd":"seekLinkCode","code":"ab-c1"})");
-    EXPECT_EQ(str(shortCode["error"]), "Enter the 6 character code from the other Merrowfax.");
-    pause(1500);  // the wrong code had every chance to reach Ann
+
+    // Still looking: an account and a snapshot from a device without the code.
+    Stranger stranger;
+    ASSERT_TRUE(stranger.reach("m-" + padId.substr(0, 8))) << avahi_->log();
+    ASSERT_TRUE(stranger.say(
+        wire::linkAccountEnvelope("Mallory", "0", 1, 2345678, Uuid::random().text(), "Mac 5A5A")));
+    ASSERT_TRUE(stranger.push(dir_));
+    pause(1000);
     EXPECT_TRUE(accountOf(state(pad)).IsNull());
     EXPECT_EQ(str(state(*ann_)["hostedLinkCode"]), code);
-    EXPECT_EQ(accountOf(state(*ann_))["linkedDevices"].Size(), 0u);
+
+    // Linked by Ann, the pad takes no snapshot and no "unlink" from it.
+    pad.write(R"({"cmd":"seekLinkCode","code":")" + code + "\"}");
+    ASSERT_TRUE(spinUntil([&] { return !accountOf(state(pad)).IsNull(); }, kFound));
+    ASSERT_TRUE(stranger.push(dir_));
+    ASSERT_TRUE(stranger.say(wire::unlinkEnvelope(padId)));
+    pause(1000);
+    const auto s = state(pad);
+    EXPECT_EQ(str(accountOf(s)["displayName"]), "Ann") << "a stranger unlinked the pad";
+    EXPECT_EQ(s["contacts"].Size(), 0u) << "a stranger's snapshot was taken";
 }
 
 }  // namespace
