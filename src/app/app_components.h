@@ -12,7 +12,9 @@
 #include "media/voice_encoder.h"
 #include "media/walkie_talk.h"
 #include "platform/audio_devices.h"
+#include "platform/input_injector.h"
 #include "platform/notifier.h"
+#include "platform/screen_source.h"
 #include "platform/sounds.h"
 #include "transport/directory_lookup.h"
 #include "transport/lan_transport.h"
@@ -39,6 +41,9 @@ struct AppComponents {
     std::unique_ptr<WalkieTalk> walkie = std::make_unique<NoWalkieTalk>();
     std::unique_ptr<Sounds> sounds = std::make_unique<SilentSounds>();
     std::unique_ptr<Notifier> notifier = std::make_unique<NoNotifier>();
+    // Screen sharing: the main display and input into it.
+    std::unique_ptr<ScreenSource> screen = std::make_unique<NoScreen>();
+    std::unique_ptr<InputInjector> input = std::make_unique<NoInputInjector>();
     // The public directory, for the screens and the command-line client.
     std::unique_ptr<DirectoryLookup> directory = std::make_unique<NoDirectory>();
     // Opens the chosen microphone anew, for voice messages; none: they

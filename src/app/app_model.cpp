@@ -59,6 +59,10 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     LinkHost& linkHost = *this;
     linking_ = std::make_unique<LinkController>(linkHost, *components_.network, *components_.line,
                                                 components_.computerIdentity);
+    DeskHost& deskHost = *this;
+    desk_ = std::make_unique<DeskController>(
+        deskHost, DeskDevices{router_, *components_.screen, *components_.input}, hop_,
+        store_.folder() / "friend");
     // A name kept by an older version may hold invisible characters; what
     // goes out from now on is clean.
     if (data_.account) {
@@ -376,11 +380,9 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             } else if constexpr (std::is_same_v<E, Talk>) {
                 walkie_->receiveTalk(e);
             } else if constexpr (std::is_same_v<E, DeskFrame>) {
-                // A screen frame counts only from the screen being watched;
-                // no viewer exists yet, so none is taken.
+                desk_->handle(std::move(e));
             } else if constexpr (std::is_same_v<E, Desk>) {
-                if (people_->isBlocked(e.from)) return;
-                // Screen sharing is not built yet: nothing acts on desk events.
+                desk_->handle(e);
             } else if constexpr (std::is_same_v<E, LinkHello> || std::is_same_v<E, LinkAccount> ||
                                  std::is_same_v<E, LinkJoined> || std::is_same_v<E, Unlink> ||
                                  std::is_same_v<E, Snapshot>) {
@@ -390,6 +392,10 @@ void AppModel::handleEvent(wire::PeerEvent event) {
             }
         },
         event);
+}
+
+void AppModel::sendChatText(const std::string& text, const std::string& to) {
+    messaging_->sendText(text, to);
 }
 
 SyncSnapshot AppModel::currentData() const {

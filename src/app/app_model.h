@@ -15,6 +15,7 @@
 #include "app/app_components.h"
 #include "app/call_controller.h"
 #include "app/controller_host.h"
+#include "app/desk_controller.h"
 #include "app/link_controller.h"
 #include "app/media_intake.h"
 #include "app/messaging.h"
@@ -40,7 +41,8 @@ class AppModel : public QObject,
                  private AccountHost,
                  private MessagingHost,
                  private PeopleHost,
-                 private LinkHost {
+                 private LinkHost,
+                 private DeskHost {
     Q_OBJECT
     Q_PROPERTY(merrowfax::Uuid deviceId READ deviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(std::optional<merrowfax::Account> account READ account NOTIFY accountChanged)
@@ -56,6 +58,7 @@ class AppModel : public QObject,
     Q_PROPERTY(merrowfax::WalkieController* walkie READ walkieObject CONSTANT)
     Q_PROPERTY(merrowfax::VoiceNotes* voice READ voiceObject CONSTANT)
     Q_PROPERTY(merrowfax::LinkController* linking READ linkingObject CONSTANT)
+    Q_PROPERTY(merrowfax::DeskController* desk READ deskObject CONSTANT)
 
 public:
     static constexpr std::size_t minWalkieBytes = 1'600;  // shorter exchanges leave no message
@@ -82,6 +85,7 @@ public:
     WalkieController& walkie() const { return *walkie_; }
     VoiceNotes& voice() const { return *voice_; }
     LinkController& linking() const { return *linking_; }
+    DeskController& desk() const { return *desk_; }
     DirectoryLookup& directoryLookup() const { return *components_.directory; }
 
     void dismissAlert();
@@ -126,6 +130,7 @@ private:
     WalkieController* walkieObject() const { return walkie_.get(); }
     VoiceNotes* voiceObject() const { return voice_.get(); }
     LinkController* linkingObject() const { return linking_.get(); }
+    DeskController* deskObject() const { return desk_.get(); }
 
     // What the controllers ask of the model.
     std::optional<std::string> ownNumber() const override;
@@ -155,6 +160,8 @@ private:
     // What device linking asks of it.
     SyncSnapshot currentData() const override;
     void replaceData(SyncSnapshot data) override;
+    // What screen sharing asks of it.
+    void sendChatText(const std::string& text, const std::string& to) override;
 
     void wireHandlers();
     void handleEvent(wire::PeerEvent event);
@@ -185,6 +192,7 @@ private:
     std::unique_ptr<CallController> calls_;
     std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<LinkController> linking_;
+    std::unique_ptr<DeskController> desk_;
 
     // The stored state, live: save() writes it as it is.
     StoredDatabase data_;

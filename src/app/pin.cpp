@@ -11,6 +11,7 @@ void AppModel::forgetComputer() {
 void AppModel::resetDevice() {
     calls_->reset();
     linking_->reset();
+    desk_->reset();
     forgetComputer();
     components_.network->stop();
     // Nothing of the number stays here, not even its registration.

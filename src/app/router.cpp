@@ -135,6 +135,10 @@ void Router::sendWalkie(const wire::Bytes& chunk) {
     line_.sendBinary(wire::FrameKind::walkie, std::move(to), chunk);
 }
 
+bool Router::sendOnLine(const wire::Envelope& envelope) {
+    return line_.send(envelope);
+}
+
 void Router::setDeskTo(std::optional<std::string> number) {
     std::lock_guard lock(desk_->lock);
     desk_->to = std::move(number);

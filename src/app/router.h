@@ -77,6 +77,8 @@ public:
     void setTalkTo(std::optional<std::string> number);
     void sendWalkie(const wire::Bytes& chunk);
 
+    // Screen sharing's records: through the line only, as its frames.
+    bool sendOnLine(const wire::Envelope& envelope);
     // Screen frames go to `number` through the line; only the newest frame
     // waits while one is in flight, so frames never queue up.
     void setDeskTo(std::optional<std::string> number);

@@ -500,6 +500,40 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
              c.model.linking().unlinkDevice(id.text());
              c.reply->succeed();
          }},
+        {"startSharing",
+         [](Context& c) {
+             requireAccount(c.model);
+             c.model.desk().startSharing(canonical(numberArgument(c.args, "to")));
+             c.reply->succeed();
+         }},
+        {"stopSharing",
+         [](Context& c) {
+             c.model.desk().stopSharing();
+             c.reply->succeed();
+         }},
+        {"allowControl",
+         [](Context& c) {
+             c.model.desk().allowControl(c.args.flag("on"));
+             c.reply->succeed();
+         }},
+        {"deskEvent",
+         [](Context& c) {
+             c.model.desk().sendDeskEvent(
+                 c.args.text("action"), c.args.number("x"), c.args.number("y"),
+                 c.args.has("dy") ? c.args.number("dy") : 0, c.args.text("phase", ""),
+                 c.args.has("clicks") ? c.args.integer("clicks") : 1);
+             c.reply->succeed();
+         }},
+        {"deskTyping",
+         [](Context& c) {
+             c.model.desk().sendDeskTyping(c.args.text("text"));
+             c.reply->succeed();
+         }},
+        {"stopWatching",
+         [](Context& c) {
+             c.model.desk().stopWatching();
+             c.reply->succeed();
+         }},
         {"reset",
          [](Context& c) {
              c.model.resetDevice();

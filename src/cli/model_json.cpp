@@ -135,6 +135,9 @@ std::string accountJson(Account account) {
     for (LinkedDevice& device : account.linkedDevices) device.computer.reset();
     return encodeAccount(account);
 }
+const DeskController& desk(const AppModel& m) {
+    return m.desk();
+}
 const CallController& calls(const AppModel& m) {
     return m.calls();
 }
@@ -165,6 +168,18 @@ const std::array kProperties = {
                        text(w, m.linking().linkStatus())),
     MERROWFAX_PROPERTY("hostedLinkCode", linking, &LinkController::hostedLinkCodeChanged,
                        optionalText(w, m.linking().hostedLinkCode())),
+    MERROWFAX_PROPERTY("deskShareTo", desk, &DeskController::shareChanged,
+                       optionalText(w, m.desk().deskShareTo())),
+    MERROWFAX_PROPERTY("deskControl", desk, &DeskController::shareChanged,
+                       w.Bool(m.desk().deskControl())),
+    MERROWFAX_PROPERTY("deskWatchFrom", desk, &DeskController::watchChanged,
+                       optionalText(w, m.desk().deskWatchFrom())),
+    MERROWFAX_PROPERTY("deskWatchName", desk, &DeskController::watchChanged,
+                       text(w, m.desk().deskWatchName())),
+    MERROWFAX_PROPERTY("deskHostKind", desk, &DeskController::watchChanged,
+                       text(w, m.desk().deskHostKind())),
+    MERROWFAX_PROPERTY("deskCanControl", desk, &DeskController::watchChanged,
+                       w.Bool(m.desk().deskCanControl())),
     MERROWFAX_PROPERTY("contacts", people, &People::contactsChanged,
                        raw(w, encodeContacts(m.people().contacts()))),
     PublishedProperty{"threads", watchThreads,
@@ -219,21 +234,18 @@ const std::array kProperties = {
 
 #undef MERROWFAX_PROPERTY
 
-// Screen sharing publishes these once it exists; until then its state
-// fields keep the shape scripts know, at rest.
-void writeResting(JsonWriter& w) {
-    for (const char* name : {"deskShareTo", "deskWatchFrom"}) {
-        text(w, name);
-        w.Null();
-    }
-    for (const char* name : {"deskWatchName", "deskHostKind"}) {
-        text(w, name);
-        text(w, "");
-    }
-    for (const char* name : {"deskControl", "deskCanControl"}) {
-        text(w, name);
-        w.Bool(false);
-    }
+// The watched screen's newest picture: its size and the frames shown. Not
+// a published property: it changes with every frame.
+void writeDeskImage(JsonWriter& w, const DeskController& desk) {
+    text(w, "deskImage");
+    w.StartObject();
+    text(w, "width");
+    w.Int(desk.deskImage().width());
+    text(w, "height");
+    w.Int(desk.deskImage().height());
+    text(w, "frames");
+    w.Int(desk.framesShown());
+    w.EndObject();
 }
 
 }  // namespace
@@ -248,7 +260,7 @@ void writeState(JsonWriter& w, const AppModel& model, const PeerLink* lan) {
         text(w, p.name);
         p.write(w, model);
     }
-    writeResting(w);
+    writeDeskImage(w, model.desk());
     writeMedia(w, model.calls().media());
     text(w, "transmitting");
     w.Bool(model.walkie().engine().transmitting());

@@ -1,5 +1,7 @@
 #include "composition/composition.h"
 
+#include <cstdlib>
+
 #include "media/aac_voice_encoder.h"
 #include "media/audio_file_decoder.h"
 #include "media/device_call_media.h"
@@ -7,6 +9,8 @@
 #include "platform/computer_identity.h"
 #include "platform/device_choice.h"
 #include "platform/paths.h"
+#include "platform/x11_input.h"
+#include "platform/x11_screen.h"
 #include "transport/avahi_discovery.h"
 #include "transport/directory_client.h"
 #include "transport/internet_line.h"
@@ -45,6 +49,11 @@ Composition compose(FrontEnd front) {
         return decodeAudioFile(file);
     };
     if (front.sounds) parts.sounds = makeDesktopSounds();
+    // Screen sharing where there is an X server (checked when a share starts).
+    if (std::getenv("DISPLAY")) {
+        parts.screen = std::make_unique<X11Screen>();
+        parts.input = std::make_unique<X11Input>();
+    }
 
     parts.notifier = front.notifier ? std::move(front.notifier) : makeDesktopNotifier();
     if (front.isActive) parts.isActive = std::move(front.isActive);

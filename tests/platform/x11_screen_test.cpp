@@ -1,7 +1,6 @@
 // Screen capture from a private Xvfb: what the root window shows, scaled to
 // the size a share sends, and a frame only when something changed.
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -9,27 +8,13 @@
 
 #include "platform/x11_screen.h"
 #include "support/event_wait.h"
+#include "support/x11_client.h"
 #include "support/xvfb_server.h"
 
 namespace merrowfax::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Paints a rectangle of the root window (no window manager: the root is what
-// the screen shows), and waits until the server did it.
-void paint(const std::string& display, QRect r, std::uint32_t rgb) {
-    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const xcb_gcontext_t gc = xcb_generate_id(c);
-    xcb_create_gc(c, gc, screen->root, XCB_GC_FOREGROUND, &rgb);
-    const xcb_rectangle_t rect{static_cast<std::int16_t>(r.x()), static_cast<std::int16_t>(r.y()),
-                               static_cast<std::uint16_t>(r.width()),
-                               static_cast<std::uint16_t>(r.height())};
-    xcb_poly_fill_rectangle(c, screen->root, gc, 1, &rect);
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    xcb_disconnect(c);
-}
 
 std::uint32_t rgbAt(const ScreenFrame& f, int x, int y) {
     const std::uint8_t* p = f.bgrx.data() + static_cast<std::size_t>(y) * f.stride() + x * 4;
@@ -47,8 +32,8 @@ TEST(ScreenCapture, ThePrimaryMonitorArrivesScaledAndOnlyWhenItChanges) {
     if (!XvfbServer::available()) GTEST_SKIP() << "Xvfb is missing";
     EXPECT_FALSE(X11Screen(":4711").available()) << "no server there";
     XvfbServer x(2560, 1600);
-    paint(x.display(), {0, 0, 1280, 1600}, 0xff0000);
-    paint(x.display(), {1280, 0, 1280, 1600}, 0x0000ff);
+    paintRoot(x.display(), {0, 0, 1280, 1600}, 0xff0000);
+    paintRoot(x.display(), {1280, 0, 1280, 1600}, 0x0000ff);
 
     X11Screen screen(x.display());
     ASSERT_TRUE(screen.available());
@@ -71,7 +56,7 @@ TEST(ScreenCapture, ThePrimaryMonitorArrivesScaledAndOnlyWhenItChanges) {
 
     spinUntil([] { return false; }, 400);
     EXPECT_EQ(count(), 1u) << "an unchanged screen sends nothing";
-    paint(x.display(), {0, 0, 400, 400}, 0x00ff00);
+    paintRoot(x.display(), {0, 0, 400, 400}, 0x00ff00);
     ASSERT_TRUE(spinUntil([&] { return count() >= 2; }, 3000));
     screen.stop();
     EXPECT_EQ(rgbAt(frames.back(), 100, 100), 0x00ff00u);
