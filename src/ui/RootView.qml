@@ -4,9 +4,11 @@ import QtQuick.Layouts
 import "onboarding"
 import "chats"
 import "call"
+import "desk"
 
-// Onboarding without an account, the tabs with one; over everything the
-// model's alert and, while a call rings or runs, the call cover.
+// Onboarding without an account, the tabs with one; over them a watched
+// screen share; over everything the model's alert and, while a call rings or
+// runs, the call cover.
 Item {
     id: root
     required property var app
@@ -30,6 +32,13 @@ Item {
     }
     Component { id: onboarding; OnboardingView { app: root.app } }
     Component { id: tabs; MainTabView { app: root.app } }
+
+    // A watched share covers the tabs until it ends or is closed.
+    DeskView {
+        anchors.fill: parent
+        app: root.app
+        visible: root.app.account.hasAccount && root.app.desk.watching
+    }
 
     CallScreen {
         app: root.app

@@ -16,6 +16,7 @@
 #include "media/call_media.h"
 #include "media/voice_encoder.h"
 #include "media/walkie_talk.h"
+#include "platform/input_injector.h"
 #include "platform/notifier.h"
 #include "platform/sounds.h"
 #include "platform/wav_file.h"
@@ -96,6 +97,18 @@ public:
         }
         return out;
     }
+};
+
+// Input a test can count, on a 1000 x 500 screen.
+class RecordingInput final : public InputInjector {
+public:
+    int actions = 0;
+    bool available() const override { return true; }
+    QRect monitor() const override { return {0, 0, 1000, 500}; }
+    void move(QPoint) override { ++actions; }
+    void button(int, bool) override { ++actions; }
+    void key(std::uint32_t, bool) override { ++actions; }
+    void text(std::u32string_view) override { ++actions; }
 };
 
 // Connected peers a test chooses; records what goes out to them.

@@ -45,6 +45,7 @@ protected:
     RecordingNotifier* notifier = nullptr;
     FakeMedia* media = nullptr;
     RecordingWalkie* walkie = nullptr;
+    RecordingInput* input = nullptr;
 
     std::filesystem::path folder() const { return dir.path().toStdString(); }
 
@@ -84,6 +85,7 @@ protected:
         notifier = install<RecordingNotifier>(parts.notifier);
         media = install<FakeMedia>(parts.media);
         walkie = install<RecordingWalkie>(parts.walkie);
+        input = install<RecordingInput>(parts.input);
         parts.computerIdentity = "mac-TEST";
         parts.lanCertificate = std::string(64, 'c');
         parts.microphone = microphone;

@@ -11,6 +11,7 @@
 #include "ui/bridge/message_list_model.h"
 #include "ui/bridge/text_rules.h"
 #include "ui/bridge/thread_list_model.h"
+#include "ui/desk/desk_geometry.h"
 #include "ui_fixture.h"
 
 using namespace merrowfax;
@@ -180,3 +181,18 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace merrowfax::ui {
+namespace {
+
+TEST(DeskGeometry, APointCountsOnlyInsideTheLetterboxedPicture) {
+    // 1 000 x 500 in a 400 x 400 view: drawn 400 x 200 from y = 100.
+    EXPECT_EQ(fittedRect({1000, 500}, {400, 400}), QRectF(0, 100, 400, 200));
+    EXPECT_EQ(normalisedPoint({1000, 500}, {400, 400}, {200, 100}), QPointF(0.5, 0));
+    EXPECT_EQ(normalisedPoint({1000, 500}, {400, 400}, {100, 250}), QPointF(0.25, 0.75));
+    EXPECT_FALSE(normalisedPoint({1000, 500}, {400, 400}, {200, 50}));
+    EXPECT_FALSE(normalisedPoint({0, 0}, {400, 400}, {200, 200})) << "no picture yet";
+}
+
+}  // namespace
+}  // namespace merrowfax::ui

@@ -18,7 +18,8 @@ AppBridge::AppBridge(AppModel& model, QObject* parent)
       chats_(new ChatsBridge(model, this)),
       people_(new PeopleBridge(model, this)),
       calls_(new CallsBridge(model, this)),
-      linking_(new LinkBridge(model, this)) {
+      linking_(new LinkBridge(model, this)),
+      desk_(new CurrentDesk(model, this)) {
     connect(&model_, &AppModel::alertMessageChanged, this, &AppBridge::alertMessageChanged);
     connect(&model_, &AppModel::onNetworkCountChanged, this, &AppBridge::onlineChanged);
     connect(&model_, &AppModel::onlineChanged, this, &AppBridge::onlineChanged);

@@ -10,6 +10,7 @@
 #include "ui/bridge/chats_bridge.h"
 #include "ui/bridge/link_bridge.h"
 #include "ui/bridge/people_bridge.h"
+#include "ui/desk/current_desk.h"
 
 namespace merrowfax::ui {
 
@@ -25,6 +26,7 @@ class AppBridge : public QObject {
     Q_PROPERTY(merrowfax::ui::PeopleBridge* people READ people CONSTANT)
     Q_PROPERTY(merrowfax::ui::CallsBridge* calls READ calls CONSTANT)
     Q_PROPERTY(merrowfax::ui::LinkBridge* linking READ linking CONSTANT)
+    Q_PROPERTY(merrowfax::ui::CurrentDesk* desk READ desk CONSTANT)
     Q_PROPERTY(QString alertMessage READ alertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(QString onlineStatus READ onlineStatus NOTIFY onlineChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
@@ -42,6 +44,7 @@ public:
     PeopleBridge* people() const { return people_; }
     CallsBridge* calls() const { return calls_; }
     LinkBridge* linking() const { return linking_; }
+    CurrentDesk* desk() const { return desk_; }
     QString alertMessage() const;
     QString onlineStatus() const;
     QString version() const;
@@ -71,6 +74,7 @@ private:
     PeopleBridge* people_;
     CallsBridge* calls_;
     LinkBridge* linking_;
+    CurrentDesk* desk_;
 };
 
 }  // namespace merrowfax::ui

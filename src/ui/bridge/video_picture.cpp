@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "ui/desk/desk_geometry.h"
+
 namespace merrowfax::ui {
 namespace {
 
@@ -34,6 +36,7 @@ VideoPicture::VideoPicture(QQuickItem* parent) : QQuickItem(parent) {
         fresh_ = true;
         update();
     });
+    connect(this, &VideoPicture::fitChanged, this, [this] { update(); });
 }
 
 void VideoPicture::setImage(const QImage& image) {
@@ -61,6 +64,11 @@ QSGNode* VideoPicture::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
         fresh_ = false;
     }
     const QSizeF texture = node->texture()->textureSize();
+    if (fit_) {
+        node->setSourceRect(QRectF(QPointF(0, 0), texture));
+        node->setRect(fittedRect(image_.size(), size()));
+        return node;
+    }
     node->setSourceRect(radius_ > 0 ? QRectF(QPointF(0, 0), texture)
                                     : cropFor(image_.size(), size()));
     node->setRect(boundingRect());

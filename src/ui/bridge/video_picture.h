@@ -21,6 +21,9 @@ class VideoPicture : public QQuickItem {
     // Rounded corners: the picture is then cut to the item's size on the
     // CPU, which suits only small items such as the own preview.
     Q_PROPERTY(qreal radius MEMBER radius_ NOTIFY radiusChanged)
+    // The whole picture, as large as it fits (a shared screen), instead of
+    // filling the item.
+    Q_PROPERTY(bool fit MEMBER fit_ NOTIFY fitChanged)
 
 public:
     explicit VideoPicture(QQuickItem* parent = nullptr);
@@ -34,6 +37,7 @@ public:
 Q_SIGNALS:
     void imageChanged();
     void radiusChanged();
+    void fitChanged();
 
 protected:
     QSGNode* updatePaintNode(QSGNode* old, UpdatePaintNodeData* data) override;
@@ -44,6 +48,7 @@ private:
 
     bool fresh_ = false;  // not yet uploaded
     qreal radius_ = 0;
+    bool fit_ = false;
 };
 
 }  // namespace merrowfax::ui

@@ -75,6 +75,15 @@ Page {
             symbol: "video"
             onClicked: chat.app.calls.startCall(chat.number, true)
         }
+        // A desktop shares its screen from here; checked while it does.
+        SymbolButton {
+            objectName: "screenButton"
+            app: chat.app
+            visible: chat.app.deviceLabel === "Mac"
+            checked: chat.app.desk.sharingTo === chat.number
+            symbol: checked ? "display.badge.checkmark" : "display"
+            onClicked: chat.app.desk.toggleSharing(chat.number)
+        }
         SymbolButton {
             id: menuButton
             app: chat.app
@@ -107,6 +116,16 @@ Page {
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
+
+        Switch {
+            objectName: "allowControl"
+            Layout.fillWidth: true
+            Layout.leftMargin: 12
+            visible: chat.app.desk.sharingTo === chat.number
+            text: "Allow " + peer.name + " to control this Mac"
+            checked: chat.app.desk.control
+            onToggled: chat.app.desk.allowControl(checked)
+        }
 
         ListView {
             id: list
