@@ -1,6 +1,7 @@
 #include "composition/composition.h"
 
 #include <cstdlib>
+#include <string_view>
 
 #include "media/aac_voice_encoder.h"
 #include "media/audio_file_decoder.h"
@@ -49,8 +50,10 @@ Composition compose(FrontEnd front) {
         return decodeAudioFile(file);
     };
     if (front.sounds) parts.sounds = makeDesktopSounds();
-    // Screen sharing where there is an X server (checked when a share starts).
-    if (std::getenv("DISPLAY")) {
+    // Screen sharing where there is an X server (checked when a share starts);
+    // under Wayland an X server shows only its own clients, so none is used.
+    const char* session = std::getenv("XDG_SESSION_TYPE");
+    if (std::getenv("DISPLAY") && !(session && std::string_view(session) == "wayland")) {
         parts.screen = std::make_unique<X11Screen>();
         parts.input = std::make_unique<X11Input>();
     }
