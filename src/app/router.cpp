@@ -141,6 +141,8 @@ bool Router::sendOnLine(const wire::Envelope& envelope) {
 
 void Router::setDeskTo(std::optional<std::string> number) {
     std::lock_guard lock(desk_->lock);
+    // A frame of one share never goes to another, nor after it ended.
+    if (desk_->to != number) desk_->latest.reset();
     desk_->to = std::move(number);
 }
 
