@@ -3,6 +3,7 @@
 // (scripts/screenshots does); nothing reaches the network.
 
 #include <QtQml/qqmlextensionplugin.h>
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -201,6 +202,48 @@ int main(int argc, char** argv) {
         settle();
         ok &= scene.shoot(path("26-call-dialing"));
         scene.model().calls().endCall();
+    }
+    {
+        Scene scene([](Store& store) {
+            StoredDatabase db = ui::seededDatabase(store, true);
+            db.account->linkedDevices.push_back(
+                {Uuid::random(), "iPad 3F2A", "iPad", now() - 86400, now() - 420, std::nullopt});
+            store.save(db);
+        });
+        scene.set("tabs", "tab", 4);
+        scene.set("settingsForm", "contentY", 1000);
+        ok &= scene.shoot(path("27-settings-linked-devices"));
+        scene.call("linkDevice", "clicked");
+        settle(400);
+        ok &= scene.shoot(path("28-link-code"));
+        scene.call("linkSheet", "close");
+        // Alice shares her screen and allows control.
+        wire::events::Desk start;
+        start.from = ui::kAlice;
+        start.name = "Alice";
+        start.device = "Mac";
+        start.action = "start";
+        scene.line().callbacks.handler(start);
+        wire::events::Desk allow = start;
+        allow.action = "allow";
+        allow.control = true;
+        scene.line().callbacks.handler(allow);
+        QImage desktop(1440, 900, QImage::Format_RGB32);
+        desktop.fill(QColor(0x2e, 0x34, 0x40));
+        QPainter paint(&desktop);
+        paint.fillRect(120, 90, 760, 520, QColor(0xec, 0xef, 0xf4));
+        paint.fillRect(120, 90, 760, 36, QColor(0x5e, 0x81, 0xac));
+        paint.fillRect(940, 160, 380, 300, QColor(0xa3, 0xbe, 0x8c));
+        paint.end();
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        desktop.save(&buffer, "JPG", 80);
+        const auto* bytes = reinterpret_cast<const std::byte*>(jpeg.constData());
+        scene.line().callbacks.handler(
+            wire::events::DeskFrame{wire::Bytes(bytes, bytes + jpeg.size()), ui::kAlice});
+        settle(600);
+        ok &= scene.shoot(path("29-watching-a-screen"));
     }
     return ok ? 0 : 1;
 }

@@ -29,6 +29,7 @@ Page {
     }
 
     Flickable {
+        objectName: "settingsForm"
         anchors.fill: parent
         contentHeight: form.implicitHeight + 48
         clip: true
@@ -153,17 +154,22 @@ Page {
             }
 
             SectionTitle { text: "Linked devices" }
-            ItemDelegate {
-                Layout.fillWidth: true
-                enabled: false
-                text: "This device: " + settings.app.linking.thisDevice
+            ColumnLayout {
+                spacing: 2
+                Label { text: "This device"; font.weight: Font.DemiBold }
+                Label {
+                    objectName: "thisDevice"
+                    text: settings.app.linking.thisDevice
+                    font.pixelSize: 12
+                    opacity: 0.6
+                }
             }
             Repeater {
                 model: settings.app.linking.linkedDevices
                 delegate: RowLayout {
                     id: linkedRow
                     required property var modelData
-                    Layout.fillWidth: true
+                    Layout.preferredWidth: form.width
                     ColumnLayout {
                         Layout.fillWidth: true
                         spacing: 2
@@ -192,9 +198,11 @@ Page {
                 }
             }
             Footnote {
-                text: "Linking works between Merrowfax on iPhone, iPad, and Mac when both are on the same Wi-Fi. A browser at "
-                      + settings.app.linking.webAddress
-                      + " can use a link code when that companion is connected."
+                // The browser's part only where there is a service to name.
+                text: "Linking works between Merrowfax on iPhone, iPad, and Mac when both are on the same Wi-Fi."
+                      + (settings.app.linking.webAddress === "" ? ""
+                         : " A browser at " + settings.app.linking.webAddress
+                           + " can use a link code when that companion is connected.")
             }
 
             SectionTitle { text: "Walkie" }
