@@ -1,8 +1,10 @@
 #include "ui/bridge/people_bridge.h"
 
 #include "numbers/places.h"
+#include "numbers/virtual_number.h"
 #include "ui/bridge/bridge_text.h"
 #include "ui/bridge/text_rules.h"
+#include "wire/contact_link.h"
 
 namespace merrowfax::ui {
 namespace {
@@ -101,6 +103,17 @@ QVariantList PeopleBridge::countryRows(const QString& query) const {
 
 QVariantList PeopleBridge::cityRows(const QString& country, const QString& query) const {
     return placeRows(merrowfax::cityRows(std8(country), std8(query)));
+}
+
+QVariantMap PeopleBridge::readContactLink(const QString& link) {
+    const auto read = wire::parseContactLink(std8(link));
+    const auto number = read ? VirtualNumber::parse(read->number) : std::nullopt;
+    if (!number) {
+        model_.setAlert("That number is not a Merrowfax number.");
+        return {};
+    }
+    return {{QStringLiteral("name"), qt(read->name)},
+            {QStringLiteral("number"), qt(number->text())}};
 }
 
 }  // namespace merrowfax::ui

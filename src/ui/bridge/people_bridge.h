@@ -23,6 +23,9 @@ public:
     int contactsRevision() const { return contactsRevision_; }
 
     Q_INVOKABLE bool hasContact(const QString& number) const;
+    // A contact link's {name, number}; for a link without a Merrowfax number,
+    // an alert and an empty map.
+    Q_INVOKABLE QVariantMap readContactLink(const QString& link);
     Q_INVOKABLE bool isBlocked(const QString& number) const;
     Q_INVOKABLE void toggleBlocked(const QString& number);
     // A number without a contact becomes a blocked contact.

@@ -31,6 +31,14 @@ Page {
         contactsStack.pop(null)
         contactsStack.push(myCode)
     }
+    // A contact link (merrowfax://add?...): the new-contact sheet, filled.
+    function openContactLink(link) {
+        const offered = app.people.readContactLink(link)
+        if (offered.number === undefined) return
+        tab = 2
+        contactsStack.pop(null)
+        contactsStack.currentItem.newContact(offered.name, offered.number)
+    }
     function openPrivacy() {
         tab = 4
         settingsStack.pop(null)

@@ -12,6 +12,13 @@ Page {
     signal openContact(string id)
     signal openMyCode()
 
+    // The sheet of a new contact, filled (from a contact link).
+    function newContact(name, number) {
+        adding.name = name
+        adding.number = number
+        adding.open()
+    }
+
     ContactListModel { // qmllint disable
         id: list
         objectName: "contacts" // qmllint disable

@@ -3,7 +3,7 @@ import QtTest
 import Merrowfax
 
 // The contacts tab: the new-contact sheet stays open while the model
-// refuses.
+// refuses; a contact link fills it, or says why not.
 TestCase {
     id: test
     name: "Contacts"
@@ -35,5 +35,21 @@ TestCase {
         compare(seededApp.alertMessage, "")
         tryVerify(() => !sheet.visible)
         compare(findChild(view, "contacts").totalCount, 2)
+    }
+
+    function test_b_a_contact_link_fills_the_sheet_or_is_refused() {
+        const view = createTemporaryObject(screen, test)
+        const sheet = findChild(view, "newContactSheet")
+        compare(Object.keys(seededApp.people.readContactLink("merrowfax://add?name=Eve&number=0-1-23")).length, 0)
+        compare(seededApp.alertMessage, "That number is not a Merrowfax number.")
+        const offered = seededApp.people.readContactLink(
+            "merrowfax://add?name=Zo%C3%AB&number=0%201%20345%206789")
+        compare(offered.name, "Zoë")
+        compare(offered.number, "0-1-345-6789")
+        view.newContact(offered.name, offered.number)
+        tryVerify(() => sheet.opened)
+        compare(sheet.name, "Zoë")
+        compare(sheet.number, "0-1-345-6789")
+        sheet.close()
     }
 }
