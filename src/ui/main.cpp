@@ -5,32 +5,21 @@
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QTimer>
+#include <QWindow>
 
 #include "platform/paths.h"
 #include "ui/bridge/icons.h"
 #include "ui/engine_setup.h"
 #include "ui/merrowfax_app.h"
+#include "ui/single_instance.h"
 
 Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
 
-int main(int argc, char** argv) {
-    QGuiApplication application(argc, argv);
-    QGuiApplication::setApplicationName(QStringLiteral("Merrowfax"));
-    QGuiApplication::setApplicationVersion(QStringLiteral("1.0"));
-    QQuickStyle::setStyle(QStringLiteral("Material"));
-    merrowfax::ui::useIconTheme();
+namespace {
 
-    merrowfax::ui::MerrowfaxApp app(merrowfax::dataFolder());
-    QQmlApplicationEngine engine;
-    engine.setInitialProperties({{QStringLiteral("app"), QVariant::fromValue(&app.bridge())}});
-    QObject::connect(
-        &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
-        [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-    merrowfax::ui::prepareEngine(engine);
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Merrowfax/Main.qml")));
-    // Opened with a contact link (the desktop's merrowfax:// handler): its
-    // new-contact sheet, once the tabs are there.
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
+// Hands each contact link to the tabs, once they are there; a link needs an
+// account, so without one it does nothing.
+void openLinks(QQmlApplicationEngine& engine, const QStringList& arguments) {
     for (const QString& argument : arguments) {
         if (!argument.startsWith(QStringLiteral("merrowfax:"), Qt::CaseInsensitive)) continue;
         QTimer::singleShot(0, &engine, [&engine, argument] {
@@ -40,5 +29,42 @@ int main(int argc, char** argv) {
                 QMetaObject::invokeMethod(tabs, "openContactLink", Q_ARG(QVariant, argument));
         });
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("Merrowfax"));
+    QGuiApplication::setApplicationVersion(QStringLiteral("1.0"));
+    const std::filesystem::path data = merrowfax::dataFolder();
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    // A second launch (a link opened from a browser, say) goes to the window
+    // that runs.
+    merrowfax::ui::SingleInstance instance(data);
+    if (instance.handOver(arguments)) return 0;
+    instance.listen();
+
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    merrowfax::ui::useIconTheme();
+
+    merrowfax::ui::MerrowfaxApp app(data);
+    QQmlApplicationEngine engine;
+    engine.setInitialProperties({{QStringLiteral("app"), QVariant::fromValue(&app.bridge())}});
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
+        [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    merrowfax::ui::prepareEngine(engine);
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Merrowfax/Main.qml")));
+    openLinks(engine, arguments);
+    QObject::connect(&instance, &merrowfax::ui::SingleInstance::received, &engine,
+                     [&engine](const QStringList& handed) {
+                         if (auto* window = qobject_cast<QWindow*>(engine.rootObjects().value(0))) {
+                             window->show();
+                             window->raise();
+                             window->requestActivate();
+                         }
+                         openLinks(engine, handed);
+                     });
     return QGuiApplication::exec();
 }
