@@ -54,10 +54,11 @@ public:
     virtual void setHostedCode(const std::string& code) = 0;
     // The code this device looks for, and its identity with the relay
     // service; empty: not looking. While looking the link browses even
-    // without a number, says "link-hello" to every device in session, and
-    // takes "link-account" and a snapshot only from a device that
-    // advertises that code (a snapshot also once from the device whose
-    // "link-account" it took, after the search ended).
+    // without a number, says "link-hello" to the device in session that
+    // advertises that code (and to no other: the hello carries the
+    // identity), and takes "link-account" and a snapshot only from it (a
+    // snapshot also once from the device whose "link-account" it took,
+    // after the search ended).
     virtual void setSeekCode(const std::string& code, const std::string& computer) = 0;
     // A snapshot file to one connected peer.
     virtual bool sendSnapshot(const std::filesystem::path& file, const std::string& peerKey) = 0;

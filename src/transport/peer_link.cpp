@@ -508,11 +508,13 @@ void PeerLink::setSeekCode(const std::string& code, const std::string& computer)
     for (const std::string& key : sessions_->connected()) sendLinkHello(key);
 }
 
+// Only to the device showing the code: the hello carries this computer's
+// identity with the relay service, which no other device may learn.
 void PeerLink::sendLinkHello(const std::string& key) {
     wire::Envelope hello;
     {
         std::lock_guard lock(lock_);
-        if (seekCode_.empty()) return;
+        if (!advertisesSoughtCode(key)) return;
         hello = wire::linkHelloEnvelope(seekCode_, deviceId_, companionLabel_, seekComputer_);
     }
     sendEnvelope(hello, {key});

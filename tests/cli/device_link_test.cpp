@@ -68,7 +68,16 @@ struct Stranger {
     lan::Sessions sessions{"m-5A5A5A5A", id.identity, inbox.path().toStdString()};
     std::string peer;
 
-    Stranger() { sessions.listen(); }
+    std::vector<std::string> heard;
+
+    Stranger() {
+        lan::Sessions::Callbacks callbacks;
+        callbacks.received = [this](const std::string&, std::span<const std::byte> m) {
+            heard.emplace_back(reinterpret_cast<const char*>(m.data()), m.size());
+        };
+        sessions.setCallbacks(std::move(callbacks));
+        sessions.listen();
+    }
     // Finds the device with `key` through Avahi and opens a session with it.
     bool reach(const std::string& key) {
         AvahiDiscovery discovery;
@@ -213,6 +222,8 @@ TEST_F(DeviceLink, AWrongCodeOrAStrangerLinksNothingPushesNothingAndUnlinksNothi
     const auto s = state(pad);
     EXPECT_EQ(str(accountOf(s)["displayName"]), "Ann") << "a stranger unlinked the pad";
     EXPECT_EQ(s["contacts"].Size(), 0u) << "a stranger's snapshot was taken";
+    for (const std::string& m : stranger.heard)
+        EXPECT_EQ(m.find("link-hello"), std::string::npos) << "the pad's identity went to it";
 }
 
 }  // namespace
