@@ -80,17 +80,16 @@ void DeskController::startSharing(const std::string& to) {
     auto encoding = encoding_;
     LatestJobWorker* worker = encoder_.get();
     Router* router = &devices_.router;
-    const bool capturing = devices_.screen.available() &&
-                           devices_.screen.start(kFrameInterval, [=](ScreenFrame frame) {
-                               // Frames that come while one encodes are dropped.
-                               if (encoding->exchange(true)) return;
-                               worker->submit([=, frame = std::move(frame)] {
-                                   thread_local DeskEncoder jpeg;
-                                   if (auto bytes = jpeg.encode(frame))
-                                       router->queueDeskFrame(std::move(*bytes));
-                                   *encoding = false;
-                               });
-                           });
+    // start() says when there is nothing to capture.
+    const bool capturing = devices_.screen.start(kFrameInterval, [=](ScreenFrame frame) {
+        // Frames that come while one encodes are dropped.
+        if (encoding->exchange(true)) return;
+        worker->submit([=, frame = std::move(frame)] {
+            thread_local DeskEncoder jpeg;
+            if (auto bytes = jpeg.encode(frame)) router->queueDeskFrame(std::move(*bytes));
+            *encoding = false;
+        });
+    });
     if (!capturing && !std::exchange(toldNoScreen_, true))
         host_.setAlert("Screen sharing needs an X11 session for now.");
     host_.sendChatText("Sharing this Mac. Control stays off until this Mac allows it.", to);
