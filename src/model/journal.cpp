@@ -126,6 +126,7 @@ void applyChange(StoredDatabase& database, const SyncSnapshot& change) {
             threads.push_back(patch);
         } else {
             it->title = patch.title;
+            it->unread = patch.unread;
             resort = it->updatedAt != patch.updatedAt;
             it->updatedAt = patch.updatedAt;
             for (const Message& m : patch.messages) {

@@ -31,6 +31,14 @@ bool readValue(Cursor& c, double& out) {
 bool readValue(Cursor& c, Uuid& out) {
     return c.read(out);
 }
+// A count kept by this program: a value out of range is taken as 0 rather
+// than losing the file over it.
+bool readValue(Cursor& c, int& out) {
+    double value = 0;
+    if (!c.read(value)) return false;
+    out = value >= 0 && value <= 1e9 ? static_cast<int>(value) : 0;
+    return true;
+}
 bool readValue(Cursor& c, StoredWord<MessageStatus>& out) {
     std::string word;
     if (!c.read(word)) return false;
@@ -201,11 +209,12 @@ bool readValue(Cursor& c, Message& out) {
 
 bool readValue(Cursor& c, ChatThread& out) {
     using R = ChatThread;
-    static constexpr std::array<Field<R>, 4> kFields{{
+    static constexpr std::array<Field<R>, 5> kFields{{
         {"id", member<&R::id>},
         {"title", member<&R::title>},
         {"messages", member<&R::messages>},
         {"updatedAt", member<&R::updatedAt>},
+        {"unread", member<&R::unread>, false},
     }};
     return readRecord(c, out, kFields);
 }
@@ -226,7 +235,7 @@ bool readValue(Cursor& c, CallRecord& out) {
 
 bool readValue(Cursor& c, StoredDatabase& out) {
     using R = StoredDatabase;
-    static constexpr std::array<Field<R>, 9> kFields{{
+    static constexpr std::array<Field<R>, 10> kFields{{
         {"deviceId", member<&R::deviceId>},
         {"account", member<&R::account>, false},
         {"contacts", member<&R::contacts>},
@@ -236,6 +245,7 @@ bool readValue(Cursor& c, StoredDatabase& out) {
         {"channelId", member<&R::channelId>, false},
         {"lockScreenTalk", member<&R::lockScreenTalk>, false},
         {"walkieContactsOnly", member<&R::walkieContactsOnly>, false},
+        {"keepInTray", member<&R::keepInTray>, false},
     }};
     return readRecord(c, out, kFields);
 }

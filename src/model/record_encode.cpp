@@ -275,6 +275,10 @@ void write(Writer& w, const ChatThread& t) {
     key(w, "messages");
     write(w, t.messages);
     field(w, "updatedAt", t.updatedAt);
+    if (t.unread > 0) {
+        key(w, "unread");
+        w.Int(t.unread);
+    }
     w.EndObject();
 }
 
@@ -308,6 +312,7 @@ void write(Writer& w, const StoredDatabase& db) {
     field(w, "channelId", db.channelId);
     field(w, "lockScreenTalk", db.lockScreenTalk);
     field(w, "walkieContactsOnly", db.walkieContactsOnly);
+    field(w, "keepInTray", db.keepInTray);
     w.EndObject();
 }
 

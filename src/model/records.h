@@ -109,6 +109,9 @@ struct ChatThread {
     std::string title;
     std::vector<Message> messages;  // oldest first
     Date updatedAt = 0;
+    // Received messages not seen yet: the last `unread` of theirs. Stored
+    // only when above 0, so files from before it read the same.
+    int unread = 0;
 
     bool operator==(const ChatThread&) const = default;
 };
@@ -166,6 +169,8 @@ struct StoredDatabase {
     std::optional<bool> lockScreenTalk;
     // Walkie talks only from contacts; strangers' talk is ignored.
     std::optional<bool> walkieContactsOnly;
+    // A closed window leaves the program running in the tray (absent: yes).
+    std::optional<bool> keepInTray;
 
     // No account, nothing stored, a new random device id.
     static StoredDatabase fresh();

@@ -198,7 +198,8 @@ bool Store::saveMessage(const ChatThread& thread, const Message& message,
 bool Store::appendMessage(const ChatThread& thread, const Message& message,
                           const Directory& learned) {
     SyncSnapshot change;
-    change.threads.push_back(ChatThread{thread.id, thread.title, {message}, thread.updatedAt});
+    change.threads.push_back(
+        ChatThread{thread.id, thread.title, {message}, thread.updatedAt, thread.unread});
     change.directory = learned;
     const std::string line = journalChangeLine(change);
     std::lock_guard lock(mutex_);

@@ -147,6 +147,27 @@ TEST(RecordJson, ToleratedAbsences) {
               std::string("\xED\x95\x9C\xC3\xA9\xF0\x9F\x98\x80\n\0", 11));
 }
 
+TEST(RecordJson, UnreadCountsAreOptionalAndOlderFilesWriteBackUnchanged) {
+    const std::string older = databaseWith(threadWith(kMessage));
+    auto db = decodeDatabase(older);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(db->threads[0].unread, 0);
+    EXPECT_FALSE(db->keepInTray);
+    EXPECT_EQ(encodeDatabase(*db), older);
+
+    const std::string counted = databaseWith(threadWith(kMessage, R"(,"updatedAt":60,"unread":2)"));
+    db = decodeDatabase(counted);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(db->threads[0].unread, 2);
+    EXPECT_EQ(encodeDatabase(*db), counted);
+    for (const char* odd : {"-1", "1e12", "2.5"}) {
+        db = decodeDatabase(
+            databaseWith(threadWith(kMessage, std::string(R"(,"updatedAt":60,"unread":)") + odd)));
+        ASSERT_TRUE(db) << odd;
+        EXPECT_EQ(db->threads[0].unread, std::string(odd) == "2.5" ? 2 : 0) << odd;
+    }
+}
+
 // Each input must fail the whole document, never give part of it.
 TEST(RecordJson, StrictFailures) {
     ASSERT_TRUE(decodeDatabase(databaseWith(threadWith(kMessage))));
