@@ -63,6 +63,8 @@ AppModel::AppModel(std::filesystem::path dataFolder, AppComponents components, Q
     desk_ = std::make_unique<DeskController>(
         deskHost, DeskDevices{router_, *components_.screen, *components_.input}, hop_,
         store_.folder() / "friend");
+    notices_ = std::make_unique<Notices>(*components_.notifier, components_.isActive, *calls_,
+                                         *messaging_);
     // A name kept by an older version may hold invisible characters; what
     // goes out from now on is clean.
     if (data_.account) {
@@ -428,9 +430,16 @@ void AppModel::waitForBackgroundWork() {
     messaging_->waitForFileSweeps();
 }
 
-void AppModel::notifyNewText(const std::string& title) {
+void AppModel::setKeepInTray(bool keep) {
+    if (keep == keepInTray()) return;
+    data_.keepInTray = keep;
+    save();
+    Q_EMIT keepInTrayChanged();
+}
+
+void AppModel::notifyNewText(const std::string& title, const std::string& number) {
     components_.sounds->play(SystemSound::newText);
-    if (!components_.isActive()) components_.notifier->post(title, "New text");
+    notices_->newText(title, number);
 }
 
 }  // namespace merrowfax

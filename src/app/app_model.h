@@ -19,6 +19,7 @@
 #include "app/link_controller.h"
 #include "app/media_intake.h"
 #include "app/messaging.h"
+#include "app/notices.h"
 #include "app/people.h"
 #include "app/router.h"
 #include "app/voice_notes.h"
@@ -34,8 +35,8 @@ class MainThreadHop;
 // stored state, starts the transports and routes what they bring (all on
 // the main thread). The contacts, the chats and the flows with state and
 // timers of their own are objects it owns and publishes (`people`,
-// `messaging`, `accounts`, `calls`, `walkie`, `voice`); callers drive those
-// directly.
+// `messaging`, `accounts`, `calls`, `walkie`, `voice`, `linking`, `desk`,
+// and the desktop's `notices`); callers drive those directly.
 class AppModel : public QObject,
                  private ControllerHost,
                  private AccountHost,
@@ -51,6 +52,7 @@ class AppModel : public QObject,
     Q_PROPERTY(std::optional<std::string> alertMessage READ alertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(int onNetworkCount READ onNetworkCount NOTIFY onNetworkCountChanged)
     Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
+    Q_PROPERTY(bool keepInTray READ keepInTray WRITE setKeepInTray NOTIFY keepInTrayChanged)
     Q_PROPERTY(merrowfax::People* people READ peopleObject CONSTANT)
     Q_PROPERTY(merrowfax::Messaging* messaging READ messagingObject CONSTANT)
     Q_PROPERTY(merrowfax::AccountController* accounts READ accountsObject CONSTANT)
@@ -59,6 +61,7 @@ class AppModel : public QObject,
     Q_PROPERTY(merrowfax::VoiceNotes* voice READ voiceObject CONSTANT)
     Q_PROPERTY(merrowfax::LinkController* linking READ linkingObject CONSTANT)
     Q_PROPERTY(merrowfax::DeskController* desk READ deskObject CONSTANT)
+    Q_PROPERTY(merrowfax::Notices* notices READ noticesObject CONSTANT)
 
 public:
     static constexpr std::size_t minWalkieBytes = 1'600;  // shorter exchanges leave no message
@@ -75,6 +78,9 @@ public:
     const std::optional<std::string>& alertMessage() const { return alertMessage_; }
     int onNetworkCount() const { return static_cast<int>(online_.size()); }
     bool restoring() const { return restoring_; }
+    // Whether closing the window leaves the program in the tray.
+    bool keepInTray() const { return data_.keepInTray.value_or(true); }
+    void setKeepInTray(bool keep);
     const std::string& deviceLabel() const override { return components_.deviceLabel; }
 
     // The parts it owns, each publishing its own state.
@@ -86,6 +92,7 @@ public:
     VoiceNotes& voice() const { return *voice_; }
     LinkController& linking() const { return *linking_; }
     DeskController& desk() const { return *desk_; }
+    Notices& notices() const { return *notices_; }
     DirectoryLookup& directoryLookup() const { return *components_.directory; }
 
     void dismissAlert();
@@ -121,6 +128,7 @@ Q_SIGNALS:
     void alertMessageChanged();
     void onNetworkCountChanged();
     void restoringChanged();
+    void keepInTrayChanged();
 
 private:
     People* peopleObject() const { return people_.get(); }
@@ -131,6 +139,7 @@ private:
     VoiceNotes* voiceObject() const { return voice_.get(); }
     LinkController* linkingObject() const { return linking_.get(); }
     DeskController* deskObject() const { return desk_.get(); }
+    Notices* noticesObject() const { return notices_.get(); }
 
     // What the controllers ask of the model.
     std::optional<std::string> ownNumber() const override;
@@ -149,7 +158,7 @@ private:
     // What the chats ask of it.
     void saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber,
                      std::function<void()> then) override;
-    void notifyNewText(const std::string& title) override;
+    void notifyNewText(const std::string& title, const std::string& number) override;
     // What the account flow asks of it.
     void adoptAccount(std::optional<Account> account) override;
     void connectAs(const Account& account, const std::string& pin, const std::string& newPin,
@@ -193,6 +202,7 @@ private:
     std::unique_ptr<VoiceNotes> voice_;
     std::unique_ptr<LinkController> linking_;
     std::unique_ptr<DeskController> desk_;
+    std::unique_ptr<Notices> notices_;
 
     // The stored state, live: save() writes it as it is.
     StoredDatabase data_;

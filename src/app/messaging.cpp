@@ -243,6 +243,45 @@ void Messaging::appendMessage(Message message, const std::string& number,
     Q_EMIT messageAdded(number, id);
 }
 
+int Messaging::unreadCount() const {
+    int total = 0;
+    for (const ChatThread& t : threads_) total += t.unread;
+    return total;
+}
+
+void Messaging::countArrival(const std::string& number) {
+    if (number == viewing_) return;
+    if (ChatThread* t = thread(number)) {
+        ++t->unread;
+        Q_EMIT unreadChanged(number);
+    }
+}
+
+void Messaging::boundUnread(ChatThread& t) {
+    const auto theirs = std::count_if(t.messages.begin(), t.messages.end(),
+                                      [](const Message& m) { return m.sender == kThem; });
+    if (t.unread <= theirs) return;
+    t.unread = static_cast<int>(theirs);
+    Q_EMIT unreadChanged(t.id);
+}
+
+void Messaging::viewChat(const std::string& number, bool shown) {
+    if (shown) {
+        viewing_ = number;
+        markRead(number);
+    } else if (viewing_ == number) {
+        viewing_.clear();
+    }
+}
+
+void Messaging::markRead(const std::string& number) {
+    ChatThread* t = thread(number);
+    if (!t || t->unread == 0) return;
+    t->unread = 0;
+    Q_EMIT unreadChanged(number);
+    host_.save();
+}
+
 bool Messaging::setStatus(MessageStatus status, const Uuid& id) {
     Message* m = message(id);
     if (!m) return false;
@@ -321,6 +360,7 @@ void Messaging::receive(const wire::events::Text& text) {
     // beyond the limit their texts are still kept, in their own chats.
     const bool added = people_.welcomeStranger(name, text.from);
     appendMessage(std::move(message), text.from, name.empty() ? text.from : name);
+    countArrival(text.from);
     // "delivered" goes out once the text is stored durably: a crash after
     // the acknowledgement must not lose it.
     auto acknowledge = [this, id = text.id, from = text.from] {
@@ -332,7 +372,7 @@ void Messaging::receive(const wire::events::Text& text) {
     } else {
         host_.saveMessage(text.id, text.from, std::move(acknowledge));
     }
-    host_.notifyNewText(name.empty() ? text.from : name);
+    host_.notifyNewText(name.empty() ? text.from : name, text.from);
 }
 
 void Messaging::receive(const wire::events::File& file) {
@@ -370,6 +410,7 @@ void Messaging::receive(const wire::events::File& file) {
     if (file.kind == "audio") message.expiresAt = file.sent + recordingLife;
     const std::string& threadNumber = ownCopy ? file.to : file.from;
     appendMessage(std::move(message), threadNumber, people_.displayName(threadNumber));
+    if (!ownCopy) countArrival(threadNumber);
     host_.save();
 }
 
@@ -432,9 +473,10 @@ void Messaging::deleteMessageForMe(const Uuid& id, const std::string& number) {
     const Message* m = message(number, id);
     if (!m) return;
     removeStoredFile(m->attachmentPath);
-    auto& messages = thread(number)->messages;
-    messages.erase(messages.begin() + (m - messages.data()));
+    ChatThread& t = *thread(number);
+    t.messages.erase(t.messages.begin() + (m - t.messages.data()));
     threadOf_.erase(id);
+    boundUnread(t);
     Q_EMIT threadsChanged();
     host_.save();
 }
@@ -447,8 +489,10 @@ void Messaging::clearChat(const std::string& number) {
         removeStoredFile(m.attachmentPath);
         threadOf_.erase(m.id);
     }
+    const bool hadUnread = it->unread > 0;
     threads_.erase(it);
     Q_EMIT threadsChanged();
+    if (hadUnread) Q_EMIT unreadChanged(number);
     host_.save();
 }
 
@@ -465,6 +509,7 @@ void Messaging::purgeExpired() {
         }
         if (expired != t.messages.end()) {
             t.messages.erase(expired, t.messages.end());
+            boundUnread(t);
             removed = true;
         }
     }
@@ -512,6 +557,7 @@ void Messaging::moveConversation(const std::string& from, const std::string& to)
     threads_.erase(old);
 
     if (ChatThread* target = thread(to)) {
+        target->unread += moved.unread;
         target->messages.insert(target->messages.end(),
                                 std::make_move_iterator(moved.messages.begin()),
                                 std::make_move_iterator(moved.messages.end()));
@@ -525,12 +571,14 @@ void Messaging::moveConversation(const std::string& from, const std::string& to)
     sortThreads();
     indexThreads();
     Q_EMIT threadsChanged();
+    Q_EMIT unreadChanged({});
 }
 
 void Messaging::replaceAll(std::vector<ChatThread> threads) {
     threads_ = std::move(threads);
     indexThreads();
     Q_EMIT threadsChanged();
+    Q_EMIT unreadChanged({});
     sweepOrphanFiles();
 }
 
@@ -538,6 +586,7 @@ void Messaging::clearAll() {
     threads_.clear();
     threadOf_.clear();
     Q_EMIT threadsChanged();
+    Q_EMIT unreadChanged({});
     sweepOrphanFiles();
 }
 

@@ -34,8 +34,9 @@ public:
     virtual void saveMessage(const Uuid& id, const std::optional<std::string>& learnedNumber = {},
                              std::function<void()> then = {}) = 0;
     virtual void save() = 0;
-    // The sound of a new text, and a notification when no window is active.
-    virtual void notifyNewText(const std::string& title) = 0;
+    // The sound of a new text from `number`, and a notification when no
+    // window is active.
+    virtual void notifyNewText(const std::string& title, const std::string& number) = 0;
 
 protected:
     ~MessagingHost() = default;
@@ -47,6 +48,7 @@ protected:
 class Messaging : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::vector<merrowfax::ChatThread> threads READ threads NOTIFY threadsChanged)
+    Q_PROPERTY(int unreadCount READ unreadCount NOTIFY unreadChanged)
 
 public:
     static constexpr double recordingLife = 7200.0;  // a voice message's life, in seconds
@@ -72,6 +74,14 @@ public:
     void clearChat(const std::string& number);
     void purgeExpired();
 
+    // Received messages not seen yet, over all chats.
+    int unreadCount() const;
+    // The chat with `number` is on screen in the active window, or no longer
+    // is (`shown` false). What it holds and what arrives there while it is
+    // counts as read.
+    void viewChat(const std::string& number, bool shown);
+    void markRead(const std::string& number);
+
     void receive(const wire::events::Text& text);
     void receive(const wire::events::File& file);
     void receive(const wire::events::Deleted& deleted);
@@ -95,12 +105,18 @@ Q_SIGNALS:
     void messageChanged(const std::string& thread, const merrowfax::Uuid& id);
     // A thread was added or moved to the top with a new message.
     void threadMoved(const std::string& thread);
+    // The unread count of `thread` (empty: of several) changed.
+    void unreadChanged(const std::string& thread);
 
 private:
     std::optional<std::string> checkSendTarget(const std::string& number);
     bool offerText(const Message& message, const std::string& number);
     bool offerWaiting(ChatThread& thread, Message& message);
     void appendMessage(Message message, const std::string& number, const std::string& title);
+    // A message of theirs arrived in the chat with `number`.
+    void countArrival(const std::string& number);
+    // Messages went from `t`: its count can be no more than what is left.
+    void boundUnread(ChatThread& t);
     void markDeleted(const Uuid& id, const std::string& number);
     ChatThread* thread(const std::string& number);
     Message* message(const std::string& number, const Uuid& id);
@@ -119,6 +135,7 @@ private:
     Store& store_;
     std::vector<ChatThread>& threads_;
     std::unordered_map<Uuid, std::string> threadOf_;  // each message's thread, by id
+    std::string viewing_;                             // the chat on screen in the active window
     QTimer expiryTimer_;
     QTimer retryTimer_;       // offers undelivered texts again
     QThreadPool fileSweeps_;  // one worker: sweeps never overlap

@@ -26,9 +26,15 @@ constexpr std::size_t kMaxLineBytes = 1 << 20;
 class PrintingNotifier final : public Notifier {
 public:
     void requestPermission() override {}
-    void post(const std::string& title, const std::string& body) override {
-        JsonLine().field("event", "notification").field("title", title).field("body", body).print();
+    NoticeId post(Notice notice, NoticeAction) override {
+        JsonLine()
+            .field("event", "notification")
+            .field("title", notice.title)
+            .field("body", notice.body)
+            .print();
+        return 0;
     }
+    void withdraw(NoticeId) override {}
 };
 
 std::string jsonText(const rapidjson::Value& value) {

@@ -285,10 +285,19 @@ public:
 
 class RecordingNotifier final : public Notifier {
 public:
-    std::vector<std::pair<std::string, std::string>> posted;
+    struct Posted {
+        Notice notice;
+        NoticeAction onAction;
+        bool withdrawn = false;
+    };
+    std::vector<Posted> posted;
     void requestPermission() override {}
-    void post(const std::string& title, const std::string& body) override {
-        posted.emplace_back(title, body);
+    NoticeId post(Notice notice, NoticeAction onAction) override {
+        posted.push_back({std::move(notice), std::move(onAction)});
+        return static_cast<NoticeId>(posted.size());
+    }
+    void withdraw(NoticeId id) override {
+        if (id > 0 && id <= posted.size()) posted[id - 1].withdrawn = true;
     }
 };
 

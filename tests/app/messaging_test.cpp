@@ -399,3 +399,59 @@ TEST_F(Expiry, VoiceMessagesGoWithTheirFilesAndOrphansAreSwept) {
 }
 
 }  // namespace
+
+class Unread : public ModelTest {
+protected:
+    void SetUp() override { start(); }
+
+    int unreadOf(const char* number) const { return threadOf(number)->unread; }
+    static int storedUnread(const StoredDatabase& db, const std::string& number) {
+        for (const ChatThread& t : db.threads)
+            if (t.id == number) return t.unread;
+        return -1;
+    }
+};
+
+TEST_F(Unread, TheirMessagesCountUntilTheChatIsSeen) {
+    fromLine(text(kAlice, "one"));
+    fromLan(text(kAlice, "two"));
+    wire::events::File file;
+    file.id = Uuid::random();
+    file.from = kAlice;
+    file.kind = "file";
+    file.fileName = "notes.txt";
+    file.url = (folder() / "incoming.bin").string();
+    std::ofstream(file.url) << "data";
+    fromLan(file);
+    auto copy = text(kOwn, "from my phone");  // ours, written elsewhere
+    copy.device = "PHONE";
+    copy.to = kAlice;
+    fromLan(copy);
+    EXPECT_EQ(unreadOf(kAlice), 3);
+    EXPECT_EQ(storedUnread(stored(), kAlice), 3);  // the journal carries it
+
+    model->messaging().viewChat(kAlice, true);
+    EXPECT_EQ(model->messaging().unreadCount(), 0);
+    EXPECT_EQ(storedUnread(stored(), kAlice), 0);
+    fromLine(text(kAlice, "seen as it comes"));
+    EXPECT_EQ(unreadOf(kAlice), 0);
+
+    model->messaging().viewChat(kAlice, false);
+    fromLine(text(kAlice, "later"));
+    fromLine(text(kBob, "hi", Uuid::random(), "Bob"));
+    EXPECT_EQ(unreadOf(kAlice), 1);
+    EXPECT_EQ(model->messaging().unreadCount(), 2);
+}
+
+TEST_F(Unread, MessagesThatGoTakeTheirCountAlong) {
+    for (const char* body : {"a", "b", "c"}) fromLine(text(kAlice, body));
+    fromLine(text(kBob, "hi", Uuid::random(), "Bob"));
+    const auto& messages = threadOf(kAlice)->messages;
+    model->messaging().deleteMessageForMe(messages[0].id, kAlice);
+    model->messaging().deleteMessageForMe(messages[0].id, kAlice);
+    EXPECT_EQ(unreadOf(kAlice), 1);
+
+    model->messaging().clearChat(kAlice);
+    EXPECT_EQ(model->messaging().unreadCount(), 1);
+    EXPECT_EQ(storedUnread(stored(), kBob), 1);
+}

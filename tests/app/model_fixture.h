@@ -67,6 +67,8 @@ protected:
     MakeVoiceEncoder voiceEncoder = [] {
         return std::make_unique<PlainVoiceEncoder>();
     };
+    // Notices go to the session bus's notification service, not to `notifier`.
+    bool desktopNotices = false;
     // How stored recordings decode for the walkie; none: they never play.
     std::function<std::optional<std::vector<std::byte>>(const std::filesystem::path&)>
         decodeRecording = decodeWireWav;
@@ -82,7 +84,10 @@ protected:
         line = install<FakeLine>(parts.line);
         lan = install<FakeLan>(parts.network);
         sounds = install<RecordingSounds>(parts.sounds);
-        notifier = install<RecordingNotifier>(parts.notifier);
+        if (desktopNotices)
+            parts.notifier = makeDesktopNotifier();
+        else
+            notifier = install<RecordingNotifier>(parts.notifier);
         media = install<FakeMedia>(parts.media);
         walkie = install<RecordingWalkie>(parts.walkie);
         input = install<RecordingInput>(parts.input);
