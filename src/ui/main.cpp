@@ -1,13 +1,14 @@
 // merrowfax: the application window.
 
 #include <QtQml/qqmlextensionplugin.h>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QTimer>
 #include <QWindow>
 
 #include "platform/paths.h"
+#include "platform/tray.h"
 #include "ui/bridge/icons.h"
 #include "ui/engine_setup.h"
 #include "ui/merrowfax_app.h"
@@ -16,6 +17,17 @@
 Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
 
 namespace {
+
+// The window, shown and in front.
+QObject* raiseWindow(QQmlApplicationEngine& engine) {
+    QObject* root = engine.rootObjects().value(0);
+    if (auto* window = qobject_cast<QWindow*>(root)) {
+        window->show();
+        window->raise();
+        window->requestActivate();
+    }
+    return root;
+}
 
 // Hands each contact link to the tabs, once they are there; a link needs an
 // account, so without one it does nothing.
@@ -34,7 +46,8 @@ void openLinks(QQmlApplicationEngine& engine, const QStringList& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QGuiApplication application(argc, argv);
+    // A QApplication, not a QGuiApplication: the tray icon's menu is a widget.
+    QApplication application(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Merrowfax"));
     QGuiApplication::setApplicationVersion(QStringLiteral("1.0"));
     const std::filesystem::path data = merrowfax::dataFolder();
@@ -48,7 +61,7 @@ int main(int argc, char** argv) {
     QQuickStyle::setStyle(QStringLiteral("Material"));
     merrowfax::ui::useIconTheme();
 
-    merrowfax::ui::MerrowfaxApp app(data);
+    merrowfax::ui::MerrowfaxApp app(data, merrowfax::makeSystemTray());
     QQmlApplicationEngine engine;
     engine.setInitialProperties({{QStringLiteral("app"), QVariant::fromValue(&app.bridge())}});
     QObject::connect(
@@ -59,12 +72,17 @@ int main(int argc, char** argv) {
     openLinks(engine, arguments);
     QObject::connect(&instance, &merrowfax::ui::SingleInstance::received, &engine,
                      [&engine](const QStringList& handed) {
-                         if (auto* window = qobject_cast<QWindow*>(engine.rootObjects().value(0))) {
-                             window->show();
-                             window->raise();
-                             window->requestActivate();
-                         }
+                         raiseWindow(engine);
                          openLinks(engine, handed);
                      });
+    QObject::connect(&app, &merrowfax::ui::MerrowfaxApp::windowRequested, &engine,
+                     [&engine] { raiseWindow(engine); });
+    QObject::connect(
+        &app, &merrowfax::ui::MerrowfaxApp::chatRequested, &engine,
+        [&engine](const QString& number) {
+            QObject* root = raiseWindow(engine);
+            if (QObject* tabs = root ? root->findChild<QObject*>(QStringLiteral("tabs")) : nullptr)
+                QMetaObject::invokeMethod(tabs, "openChat", Q_ARG(QVariant, number));
+        });
     return QGuiApplication::exec();
 }

@@ -8,8 +8,9 @@
 
 namespace merrowfax::ui {
 
-MerrowfaxApp::MerrowfaxApp(const std::filesystem::path& dataFolder, QObject* parent)
-    : QObject(parent) {
+MerrowfaxApp::MerrowfaxApp(const std::filesystem::path& dataFolder, std::unique_ptr<Tray> tray,
+                           QObject* parent)
+    : QObject(parent), tray_(std::move(tray)) {
     FrontEnd window;
     window.isActive = [] {
         return QGuiApplication::applicationState() == Qt::ApplicationActive;
@@ -23,13 +24,38 @@ MerrowfaxApp::MerrowfaxApp(const std::filesystem::path& dataFolder, QObject* par
     Composition made = compose(std::move(window));
     model_ = std::make_unique<AppModel>(dataFolder, std::move(made.components));
     bridge_ = std::make_unique<AppBridge>(*model_);
-    // The last window closing is a quit of ours, so a call can be hung up
-    // before the event loop ends.
+    // The last window closing is ours to handle: the program stays in the
+    // tray, or a call is hung up before the event loop ends.
     if (qGuiApp) {
         QGuiApplication::setQuitOnLastWindowClosed(false);
-        connect(qGuiApp, &QGuiApplication::lastWindowClosed, this, &MerrowfaxApp::quit);
+        connect(qGuiApp, &QGuiApplication::lastWindowClosed, this, &MerrowfaxApp::windowClosed);
     }
     quitSignals_ = std::make_unique<QuitSignals>([this] { quit(); });
+
+    tray_->onOpen = [this] {
+        Q_EMIT windowRequested();
+    };
+    tray_->onQuit = [this] {
+        quit();
+    };
+    connect(&model_->messaging(), &Messaging::unreadChanged, this, &MerrowfaxApp::updateTray);
+    connect(model_.get(), &AppModel::accountChanged, this, &MerrowfaxApp::updateTray);
+    updateTray();
+    connect(&model_->notices(), &Notices::windowRequested, this, &MerrowfaxApp::windowRequested);
+    connect(&model_->notices(), &Notices::chatRequested, this, [this](const std::string& number) {
+        Q_EMIT chatRequested(QString::fromStdString(number));
+    });
+}
+
+void MerrowfaxApp::updateTray() {
+    // Without a number there is nothing to wait for in the background.
+    tray_->setShown(model_->account().has_value());
+    tray_->setUnread(model_->messaging().unreadCount());
+}
+
+void MerrowfaxApp::windowClosed() {
+    if (model_->account() && model_->keepInTray() && tray_->available()) return;
+    quit();
 }
 
 void MerrowfaxApp::quit() {

@@ -35,6 +35,12 @@ std::span<const std::byte> bytesOf(const QByteArray& bytes) {
 
 ChatsBridge::ChatsBridge(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
     connect(&model_.voice(), &VoiceNotes::recordingChanged, this, &ChatsBridge::recordingChanged);
+    connect(&model_.messaging(), &Messaging::unreadChanged, this, &ChatsBridge::unreadCountChanged);
+    connect(&model_, &AppModel::keepInTrayChanged, this, &ChatsBridge::keepInTrayChanged);
+}
+
+void ChatsBridge::viewChat(const QString& number, bool seen) {
+    model_.messaging().viewChat(number.toStdString(), seen);
 }
 
 QString ChatsBridge::recordingFor() const {

@@ -14,6 +14,8 @@ class ChatsBridge : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
     Q_PROPERTY(QString recordingFor READ recordingFor NOTIFY recordingChanged)
+    Q_PROPERTY(int unreadCount READ unreadCount NOTIFY unreadCountChanged)
+    Q_PROPERTY(bool keepInTray READ keepInTray WRITE setKeepInTray NOTIFY keepInTrayChanged)
 
 public:
     explicit ChatsBridge(AppModel& model, QObject* parent = nullptr);
@@ -21,6 +23,9 @@ public:
     bool recording() const { return model_.voice().recording(); }
     // The chat whose voice message records; empty when none.
     QString recordingFor() const;
+    int unreadCount() const { return model_.messaging().unreadCount(); }
+    bool keepInTray() const { return model_.keepInTray(); }
+    void setKeepInTray(bool keep) { model_.setKeepInTray(keep); }
 
     Q_INVOKABLE void sendText(const QString& text, const QString& number);
     Q_INVOKABLE void sendPhoto(const QUrl& file, const QString& number);
@@ -36,9 +41,14 @@ public:
     Q_INVOKABLE void toggleVoice(const QString& number);
     // The chat with `number` is no longer shown: its voice message is sent.
     Q_INVOKABLE void leaveChat(const QString& number);
+    // The chat with `number` is in view in the active window (`seen`), or
+    // no longer is: what it shows counts as read.
+    Q_INVOKABLE void viewChat(const QString& number, bool seen);
 
 Q_SIGNALS:
     void recordingChanged();
+    void unreadCountChanged();
+    void keepInTrayChanged();
 
 private:
     AppModel& model_;

@@ -34,6 +34,10 @@ void ThreadListModel::setModel(AppModel* model) {
         connect(chats, &Messaging::threadMoved, this, &ThreadListModel::placeThread);
         connect(chats, &Messaging::messageAdded, this, &ThreadListModel::updateThread);
         connect(chats, &Messaging::messageChanged, this, &ThreadListModel::updateThread);
+        connect(chats, &Messaging::unreadChanged, this, [this](const std::string& number) {
+            if (number.empty()) return refresh();
+            updateThread(number);
+        });
     }
     refresh();
     Q_EMIT modelChanged();
@@ -55,6 +59,7 @@ ThreadRow ThreadListModel::rowFor(const ChatThread& thread) const {
     }
     row.updatedAt = thread.updatedAt;
     row.online = model_->online().contains(thread.id);
+    row.unread = thread.unread;
     return row;
 }
 
@@ -111,17 +116,16 @@ QVariant ThreadListModel::data(const QModelIndex& index, int role) const {
             return shortTime(row.updatedAt);
         case OnlineRole:
             return row.online;
+        case UnreadRole:
+            return row.unread;
         default:
             return {};
     }
 }
 
 QHash<int, QByteArray> ThreadListModel::roleNames() const {
-    return {{NumberRole, "number"},
-            {TitleRole, "title"},
-            {LastTextRole, "lastText"},
-            {TimeRole, "time"},
-            {OnlineRole, "online"}};
+    return {{NumberRole, "number"}, {TitleRole, "title"},   {LastTextRole, "lastText"},
+            {TimeRole, "time"},     {OnlineRole, "online"}, {UnreadRole, "unread"}};
 }
 
 }  // namespace merrowfax::ui

@@ -14,6 +14,7 @@ struct ThreadRow {
     QString lastText;
     double updatedAt = 0;
     bool online = false;
+    int unread = 0;
     bool operator==(const ThreadRow&) const = default;
 };
 
@@ -28,7 +29,14 @@ class ThreadListModel : public RowListModel<ThreadRow> {
     Q_PROPERTY(int totalCount READ totalCount NOTIFY totalCountChanged)
 
 public:
-    enum Role { NumberRole = Qt::UserRole + 1, TitleRole, LastTextRole, TimeRole, OnlineRole };
+    enum Role {
+        NumberRole = Qt::UserRole + 1,
+        TitleRole,
+        LastTextRole,
+        TimeRole,
+        OnlineRole,
+        UnreadRole
+    };
 
     using RowListModel::RowListModel;
 

@@ -88,6 +88,7 @@ Page {
                 required property string lastText
                 required property string time
                 required property bool online
+                required property int unread
                 width: ListView.view.width
                 contentItem: RowLayout {
                     spacing: 8
@@ -115,7 +116,35 @@ Page {
                             maximumLineCount: 1
                         }
                     }
-                    Label { text: row.time; opacity: 0.6; font.pixelSize: 12 }
+                    ColumnLayout {
+                        spacing: 4
+                        Label {
+                            Layout.alignment: Qt.AlignRight
+                            text: row.time
+                            opacity: row.unread > 0 ? 1 : 0.6
+                            color: row.unread > 0 ? Material.accent : Material.foreground
+                            font.pixelSize: 12
+                        }
+                        Label {
+                            objectName: "unreadBadge"
+                            Layout.alignment: Qt.AlignRight
+                            Layout.minimumWidth: 20
+                            visible: row.unread > 0
+                            text: row.unread > 99 ? "99+" : row.unread
+                            horizontalAlignment: Text.AlignHCenter
+                            leftPadding: 6
+                            rightPadding: 6
+                            topPadding: 2
+                            bottomPadding: 2
+                            color: "white"
+                            font.pixelSize: 11
+                            font.weight: Font.DemiBold
+                            background: Rectangle {
+                                radius: 9
+                                color: Material.accent
+                            }
+                        }
+                    }
                 }
                 swipe.right: Button {
                     height: row.height

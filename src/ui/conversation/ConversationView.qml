@@ -48,7 +48,14 @@ Page {
     // chat (popped, covered by another page, its tab left) sends it as the
     // stop button would.
     onShownChanged: if (!shown) chat.app.chats.leaveChat(chat.number)
-    Component.onDestruction: if (shown) chat.app.chats.leaveChat(chat.number)
+    // Read while shown in the active window: what arrives then is seen.
+    readonly property bool seen: shown && Window.active
+    onSeenChanged: chat.app.chats.viewChat(chat.number, seen)
+    Component.onCompleted: if (seen) chat.app.chats.viewChat(chat.number, true)
+    Component.onDestruction: {
+        if (shown) chat.app.chats.leaveChat(chat.number)
+        if (seen) chat.app.chats.viewChat(chat.number, false)
+    }
 
     function send() {
         app.chats.sendText(draft.text, number)

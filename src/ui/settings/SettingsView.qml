@@ -217,6 +217,18 @@ Page {
                 text: "Talk from numbers that are not your contacts is not played. With this off, it plays now and then, shown by its number."
             }
 
+            SectionTitle { text: "Window" }
+            Switch {
+                objectName: "keepInTray"
+                Layout.fillWidth: true
+                text: "Keep running in the tray"
+                checked: settings.app.chats.keepInTray
+                onToggled: settings.app.chats.keepInTray = checked
+            }
+            Footnote {
+                text: "Closing the window leaves Merrowfax in the tray, where texts and calls still reach you. Quit from the tray icon's menu."
+            }
+
             // A desktop has no lock screen button to switch.
             ColumnLayout {
                 objectName: "lockScreenSection"
