@@ -7,6 +7,9 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/paths.h"
 #include "platform/tray.h"
 #include "ui/bridge/icons.h"
@@ -17,6 +20,26 @@
 Q_IMPORT_QML_PLUGIN(MerrowfaxPlugin)
 
 namespace {
+
+constexpr const char* kUsage =
+    "Usage: merrowfax [LINK]\n"
+    "Open the Merrowfax window: texts, photos, files, voice messages, calls, a\n"
+    "walkie-talkie and screen sharing between Merrowfax numbers.\n"
+    "\n"
+    "The window runs once per user. Started again, it hands LINK (a contact link\n"
+    "such as merrowfax://add?name=Ann&number=0-1-234-5678) to the window that runs,\n"
+    "which opens the new-contact sheet filled from it, and ends.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  show this help and end\n"
+    "\n"
+    "Environment:\n"
+    "  MERROWFAX_SERVICE       the relay service, wss://HOST[:PORT] (ws:// on loopback)\n"
+    "  MERROWFAX_AUDIO_INPUT   microphone: a sound device's name, or file:PATH.wav\n"
+    "  MERROWFAX_AUDIO_OUTPUT  speaker: a sound device's name, or file:PATH.wav\n"
+    "  MERROWFAX_CAMERA        camera: its id or name, or \"pattern\" for a test picture\n"
+    "  MERROWFAX_NO_LAN        when set, no direct links to devices on the network\n"
+    "  XDG_DATA_HOME           the data folder is $XDG_DATA_HOME/Merrowfax\n";
 
 // The window, shown and in front.
 QObject* raiseWindow(QQmlApplicationEngine& engine) {
@@ -46,6 +69,11 @@ void openLinks(QQmlApplicationEngine& engine, const QStringList& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before the application object, which needs a display.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     // A QApplication, not a QGuiApplication: the tray icon's menu is a widget.
     QApplication application(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Merrowfax"));
