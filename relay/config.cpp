@@ -342,6 +342,20 @@ Options:
   --metrics-public
                   answer /metrics to every peer, not only to loopback ones
   --help          show this text
+
+Operation:
+  GET /healthz answers "ok" while serving and 503 once shutting down.
+  GET /metrics answers counters in the Prometheus text format, to loopback
+  peers only unless --metrics-public (a reverse proxy on this host makes
+  every peer loopback: keep /metrics out of what it forwards).
+  SIGTERM or SIGINT: stop accepting, close every connection with 1001 (going
+  away), finish the PIN decisions under way, store everything, exit 0.
+  SIGHUP: open the log file again (after rotation) and load the TLS
+  certificate and key again for new connections; files that fail to load
+  leave the old ones in use, and the log says why.
+  The log has one event a line in logfmt ("level=info event=listening
+  addr=127.0.0.1:8088"); to the systemd journal without a time stamp and with
+  a priority prefix. It never holds a PIN, a computer id or a query string.
 )";
 }
 
