@@ -21,6 +21,8 @@ struct Config {
     std::string tlsCert;
     std::string tlsKey;
     int threads = 2;
+    std::string logFile;         // empty: stderr
+    bool metricsPublic = false;  // /metrics to any peer, not only loopback
 
     // Sizes.
     std::size_t maxTextMessage = 2 * 1024 * 1024;
@@ -84,7 +86,10 @@ struct Config {
     Millis shutdownGrace{2'000};
 };
 
-// Parses the command line; on error returns nothing and fills `error`.
+// Parses the command line and the file `--config FILE` names, whose lines
+// are `name = value` with the long flags' names; the command line wins over
+// the file, the file over the environment. On error returns nothing and
+// fills `error` (for the file, with the line's number).
 std::optional<Config> parseArgs(const std::vector<std::string>& args, std::string& error);
 
 std::string usage();

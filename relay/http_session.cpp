@@ -7,7 +7,6 @@
 #include <boost/beast/websocket.hpp>
 
 #include "relay/json.h"
-#include "relay/log.h"
 #include "relay/query.h"
 #include "relay/web_pages.h"
 #include "relay/ws_session.h"
@@ -25,6 +24,8 @@ constexpr const char* kDirectory = "/merrowfax/directory";
 constexpr const char* kAbout = "/merrowfax/";
 constexpr const char* kPrivacy = "/merrowfax/privacy";
 constexpr const char* kKey = "/merrowfax/key";
+constexpr const char* kHealth = "/healthz";
+constexpr const char* kMetrics = "/metrics";
 
 template <class Stream>
 constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
@@ -33,23 +34,28 @@ constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
 
 template <class Stream>
 HttpSession<Stream>::HttpSession(Stream&& stream, Services& services,
-                                 std::shared_ptr<AddressSlot> slot, std::string label)
+                                 std::shared_ptr<AddressSlot> slot, std::string conn)
     : stream_(std::move(stream)),
       executor_(stream_.get_executor()),
       services_(services),
       slot_(std::move(slot)),
-      label_(std::move(label)),
+      conn_(std::move(conn)),
       buffer_(services.config.maxHttpHeader + kReadSlack) {}
 
 template <class Stream>
 HttpSession<Stream>::~HttpSession() {
-    services_.tracker.remove(trackId_);
-    if (!upgraded_) logLine(label_ + " closed");
+    if (!upgraded_) log(Level::info, "closed");
+}
+
+template <class Stream>
+void HttpSession<Stream>::log(Level level, std::string_view event, std::string_view key,
+                              std::string_view value) {
+    if (key.empty()) return logEvent(level, event, {{"conn", conn_}, {"addr", slot_->address()}});
+    logEvent(level, event, {{"conn", conn_}, {"addr", slot_->address()}, {key, value}});
 }
 
 template <class Stream>
 void HttpSession<Stream>::run() {
-    trackId_ = services_.tracker.add(this->weak_from_this());
     if constexpr (isTls<Stream>) {
         beast::get_lowest_layer(stream_).expires_after(services_.config.handshake);
         stream_.async_handshake(net::ssl::stream_base::server,
@@ -60,15 +66,6 @@ void HttpSession<Stream>::run() {
     } else {
         net::dispatch(stream_.get_executor(), [self = this->shared_from_this()] { self->read(); });
     }
-}
-
-template <class Stream>
-void HttpSession<Stream>::shutdown() {
-    net::post(executor_, [self = this->shared_from_this()] {
-        if (self->upgraded_) return;
-        beast::error_code ignored;
-        beast::get_lowest_layer(self->stream_).socket().close(ignored);
-    });
 }
 
 template <class Stream>
@@ -98,7 +95,7 @@ void HttpSession<Stream>::onRead(beast::error_code ec, std::size_t) {
     } catch (const std::exception& e) {
         // Out of memory or a fault in one request: this connection ends, the
         // service goes on.
-        logLine(label_ + " request failed: " + e.what());
+        log(Level::error, "request_failed", "error", e.what());
         beast::error_code ignored;
         beast::get_lowest_layer(stream_).socket().close(ignored);
     }
@@ -108,7 +105,7 @@ template <class Stream>
 void HttpSession<Stream>::refuse(http::status status, std::string_view why) {
     // Not HTTP, beyond a limit or with a body: one plain answer, then the
     // door closes.
-    logLine(label_ + " " + std::string(why));
+    log(Level::warning, "bad_request", "reason", why);
     Response response{status, 11};
     response.set(http::field::content_type, "application/json");
     response.body() = json::error(why);
@@ -132,7 +129,7 @@ void HttpSession<Stream>::answerLater(Response response, std::function<void(Resp
         try {
             fill(*held);
         } catch (const std::exception& e) {
-            logLine(self->label_ + " storage error: " + e.what());
+            self->log(Level::error, "storage_error", "error", e.what());
             held->result(http::status::internal_server_error);
             held->body() = json::error("storage error");
             held->keep_alive(false);
@@ -141,6 +138,7 @@ void HttpSession<Stream>::answerLater(Response response, std::function<void(Resp
         net::post(self->executor_, [self, held] { self->send(std::move(*held)); });
     });
     if (queued) return;
+    bump(services_.metrics.storeRefused);
     held->result(http::status::service_unavailable);
     held->set(http::field::retry_after, "1");
     held->body() = json::error("busy");
@@ -160,13 +158,19 @@ void HttpSession<Stream>::upgrade(Request request) {
         response.prepare_payload();
         return send(std::move(response));
     }
+    if (services_.draining) {
+        // Shutting down: the client's line tries again, elsewhere or later.
+        Response response{http::status::service_unavailable, request.version()};
+        response.keep_alive(false);
+        response.prepare_payload();
+        return send(std::move(response));
+    }
     const auto target = parseTarget(raw);
     std::string refusal = kUnreadableReason;
     auto registration = target ? parseRegistration(*target, refusal) : std::nullopt;
     upgraded_ = true;
-    services_.tracker.remove(trackId_);
     std::make_shared<WsSession<Stream>>(std::move(stream_), services_, slot_,
-                                        std::move(registration), std::move(refusal), label_)
+                                        std::move(registration), std::move(refusal), conn_)
         ->run(std::move(request));
 }
 
@@ -178,7 +182,7 @@ void HttpSession<Stream>::answer(const Request& request) {
     response.set(http::field::server, "merrowfax-relay");
     response.set(http::field::content_type, "application/json");
     response.set(http::field::cache_control, "no-store");
-    response.keep_alive(request.keep_alive());
+    response.keep_alive(request.keep_alive() && !services_.draining);
     auto fail = [&](http::status status, std::string_view message) {
         response.result(status);
         response.body() = json::error(message);
@@ -189,6 +193,7 @@ void HttpSession<Stream>::answer(const Request& request) {
     if (request.method() != http::verb::get)
         return fail(http::status::method_not_allowed, "only GET");
     if (!target) return fail(http::status::bad_request, "bad query");
+    if (operatorAnswer(target->path, response)) return send(std::move(response));
     if (target->path == kAbout || target->path == kPrivacy) {
         // Fixed text, made once: nothing to look up or limit.
         response.set(http::field::content_type, "text/html; charset=utf-8");
@@ -205,8 +210,11 @@ void HttpSession<Stream>::answer(const Request& request) {
     }
     Store& store = services_.store;
     if (target->path == kLive) {
-        if (!services_.lookups.take(slot_->address()))
+        bump(services_.metrics.lookups);
+        if (!services_.lookups.take(slot_->address())) {
+            bump(services_.metrics.lookupsThrottled);
             return fail(http::status::too_many_requests, "too many lookups");
+        }
         const std::string* computer = target->find("computer");
         const std::string* forget = target->find("forget");
         if (!computer || computer->empty() || computer->size() > 200 || !isCleanText(*computer) ||
@@ -230,8 +238,11 @@ void HttpSession<Stream>::answer(const Request& request) {
         });
     }
     if (target->path == kDirectory) {
-        if (!services_.pages.take(slot_->address()))
+        bump(services_.metrics.directoryPages);
+        if (!services_.pages.take(slot_->address())) {
+            bump(services_.metrics.pagesThrottled);
             return fail(http::status::too_many_requests, "too many requests");
+        }
         return answerLater(std::move(response), [&directory = services_.directory,
                                                  target = std::move(*target)](Response& r) {
             if (auto page = directory.page(target)) {
@@ -243,6 +254,30 @@ void HttpSession<Stream>::answer(const Request& request) {
         });
     }
     fail(http::status::not_found, "not found");
+}
+
+// /healthz and /metrics: plain text, nothing stored is read. The counts are
+// the operator's business (how many use the service, how much they send, how
+// often PINs fail), so /metrics answers loopback peers only, where a local
+// Prometheus or an SSH tunnel reaches it, unless --metrics-public says the
+// network in front is the operator's own. False for any other path.
+template <class Stream>
+bool HttpSession<Stream>::operatorAnswer(const std::string& path, Response& response) {
+    if (path != kHealth && path != kMetrics) return false;
+    response.set(http::field::content_type, "text/plain; charset=utf-8");
+    if (path == kHealth) {
+        const bool draining = services_.draining;
+        response.result(draining ? http::status::service_unavailable : http::status::ok);
+        response.body() = draining ? "draining\n" : "ok\n";
+    } else if (services_.config.metricsPublic || isLoopback(slot_->address())) {
+        response.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
+        response.body() = services_.metrics.render(services_.storeWork.pending());
+    } else {
+        response.result(http::status::forbidden);
+        response.body() = "metrics are served to loopback peers only\n";
+    }
+    response.prepare_payload();
+    return true;
 }
 
 template <class Stream>

@@ -9,6 +9,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include "relay/log.h"
 #include "relay/services.h"
 
 namespace merrowfax::relay {
@@ -17,18 +18,19 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 
 // One client connection until it upgrades to a WebSocket: the computer
-// lookup, the directory, and the upgrade itself. Bounded header and body,
-// a deadline on every read and write, handlers on the stream's strand.
+// lookup, the directory, the operator's /healthz and /metrics, and the upgrade
+// itself. Bounded header and body, a deadline on every read and write,
+// handlers on the stream's strand. Shutdown leaves these connections open
+// until the process ends (a load balancer's kept-alive health check sees
+// 503); from then on every answer closes its connection.
 template <class Stream>
-class HttpSession final : public Closable,
-                          public std::enable_shared_from_this<HttpSession<Stream>> {
+class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
     HttpSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
-                std::string label);
-    ~HttpSession() override;
+                std::string conn);
+    ~HttpSession();
 
     void run();
-    void shutdown() override;
 
 private:
     using Request = http::request<http::string_body>;
@@ -40,20 +42,22 @@ private:
     void respond();
     void upgrade(Request request);
     void answer(const Request& request);
+    bool operatorAnswer(const std::string& path, Response& response);
     // Fills the response on the storage pool, then sends it from the strand.
     void answerLater(Response response, std::function<void(Response&)> fill);
     void send(Response response);
     void close();
+    void log(Level level, std::string_view event, std::string_view key = {},
+             std::string_view value = {});
 
     Stream stream_;
     typename Stream::executor_type executor_;  // kept: stream_ is moved away on upgrade
     Services& services_;
     std::shared_ptr<AddressSlot> slot_;
-    std::string label_;
+    std::string conn_;           // for log lines
     beast::flat_buffer buffer_;  // bounded in the constructor
     std::optional<http::request_parser<http::string_body>> parser_;
     std::shared_ptr<Response> response_;
-    std::uint64_t trackId_ = 0;
     bool upgraded_ = false;
 };
 

@@ -23,10 +23,16 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     try {
+        merrowfax::relay::openLog(config->logFile);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "merrowfax-relay: %s\n", e.what());
+        return 1;
+    }
+    try {
         merrowfax::relay::Server server(std::move(*config));
         return server.run();
     } catch (const std::exception& e) {
-        merrowfax::relay::logLine(std::string("fatal: ") + e.what());
+        merrowfax::relay::logEvent(merrowfax::relay::Level::error, "fatal", {{"error", e.what()}});
         return 1;
     }
 }

@@ -41,10 +41,11 @@ std::string Registrar::addressKey(const std::string& address) const {
     return "a:" + secrets_.tag("address", networkOf(address));
 }
 
-Registrar::Registrar(Store& store, const Secrets& secrets, const Config& config)
+Registrar::Registrar(Store& store, const Secrets& secrets, const Config& config, Metrics& metrics)
     : store_(store),
       secrets_(secrets),
       config_(config),
+      metrics_(metrics),
       decisions_(static_cast<std::size_t>(std::max(1, config.decisionThreads))),
       hashing_(static_cast<std::size_t>(std::max(1, config.hashThreads))) {}
 
@@ -94,8 +95,10 @@ void Registrar::cheap(Job job) {
 void Registrar::queueHash(Job job) {
     const std::string network = networkOf(job.address);
     {
+        // Also while stopping: the decision was submitted before, and the
+        // hashing threads are joined only after these.
         std::lock_guard guard(lock_);
-        if (!stopped_ && hashWaiting_ < config_.hashQueue) {
+        if (hashWaiting_ < config_.hashQueue) {
             auto& queue = hashQueues_[network];
             if (queue.size() < config_.hashPerAddress) {
                 if (queue.empty()) turns_.push_back(network);
@@ -266,6 +269,7 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
             v.proven = true;
             store_.saveProfile(profile, now / 1000);
             store_.setPinHash(r.number, secrets_.hashPin(r.number, chosen));
+            bump(metrics_.pinSet);
             trustOwner(r.number, computer, now);
             // Only trusted computers hold a number with a PIN: whoever walked
             // in while it had none goes.
@@ -277,19 +281,24 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
         v.proven = true;
         if (!r.pin.empty() || !r.newPin.empty()) {
             if (locked(numberKey(r.number), now)) {
+                bump(metrics_.pinLocked);
                 v.error = kThrottledReason;
             } else if (r.pin.empty()) {
+                bump(metrics_.pinRejected);
                 countFailure(r.number, address, now);
                 v.error = kPinUnchangedError;
             } else if (!mayHash) {
                 return std::nullopt;
             } else if (!secrets_.verifyPin(record->pinHash, r.number, r.pin)) {
+                bump(metrics_.pinRejected);
                 countFailure(r.number, address, now);
                 v.error = r.newPin.empty() ? kPinKeptError : kPinUnchangedError;
             } else {
+                bump(metrics_.pinAccepted);
                 store_.setThrottle(numberKey(r.number), {});
                 if (!r.newPin.empty()) {
                     store_.setPinHash(r.number, secrets_.hashPin(r.number, r.newPin));
+                    bump(metrics_.pinSet);
                     revokeOthers();
                 }
             }
@@ -299,19 +308,27 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
         // Someone else's number: a fresh number drawn in onboarding collided
         // with it, or a claim that must prove the PIN.
         if (!r.kind.empty()) return refuse(kTakenReason);
-        if (locked(numberKey(r.number), now) || locked(addressKey(address), now))
+        if (locked(numberKey(r.number), now) || locked(addressKey(address), now)) {
+            bump(metrics_.pinLocked);
             return refuse(kThrottledReason);
-        if (r.pin.empty()) return refuse(kPinNeededReason);
+        }
+        if (r.pin.empty()) {
+            bump(metrics_.pinMissing);
+            return refuse(kPinNeededReason);
+        }
         if (!mayHash) return std::nullopt;
         if (!secrets_.verifyPin(record->pinHash, r.number, r.pin)) {
+            bump(metrics_.pinRejected);
             countFailure(r.number, address, now);
             return refuse(kWrongPinReason);
         }
+        bump(metrics_.pinAccepted);
         store_.setThrottle(numberKey(r.number), {});
         trustOwner(r.number, computer, now);
         v.proven = true;
         if (!r.newPin.empty()) {
             store_.setPinHash(r.number, secrets_.hashPin(r.number, r.newPin));
+            bump(metrics_.pinSet);
             revokeOthers();
         }
     }

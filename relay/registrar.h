@@ -13,6 +13,7 @@
 
 #include "relay/config.h"
 #include "relay/hub.h"
+#include "relay/metrics.h"
 #include "relay/query.h"
 #include "relay/secrets.h"
 #include "relay/store.h"
@@ -63,7 +64,7 @@ class Registrar {
 public:
     using Revoker = std::function<void(const Revocation&)>;
 
-    Registrar(Store& store, const Secrets& secrets, const Config& config);
+    Registrar(Store& store, const Secrets& secrets, const Config& config, Metrics& metrics);
     ~Registrar();
 
     // Where revocations go (the hub); set before the first submit.
@@ -75,7 +76,8 @@ public:
 
     std::string computerTag(const std::string& computer) const;
 
-    // Waits for queued decisions; later submits are refused.
+    // Waits for the decisions submitted so far, hashes included, and for
+    // their outcomes to be stored; later submits are refused.
     void stop();
 
 private:
@@ -103,6 +105,7 @@ private:
     Store& store_;
     const Secrets& secrets_;
     const Config& config_;
+    Metrics& metrics_;
     Revoker revoke_;
     boost::asio::thread_pool decisions_;
     boost::asio::thread_pool hashing_;

@@ -4,9 +4,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <thread>
 
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "relay/listener.h"
@@ -26,13 +29,18 @@ Config prepared(Config config) {
     return config;
 }
 
-// Polls until every connection is gone or the grace time is over.
-void drain(net::io_context& io, Tracker& tracker, Clock::time_point deadline) {
-    auto timer = std::make_shared<net::steady_timer>(io, std::chrono::milliseconds(10));
-    timer->async_wait([&io, &tracker, deadline, timer](boost::system::error_code) {
-        if (tracker.size() == 0 || Clock::now() >= deadline) return io.stop();
-        drain(io, tracker, deadline);
-    });
+// A TLS context from the files; throws (with OpenSSL's reason) when either
+// does not load or the key does not match the certificate.
+std::shared_ptr<net::ssl::context> loadTls(const Config& config) {
+    auto tls = std::make_shared<net::ssl::context>(net::ssl::context::tls_server);
+    tls->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                     net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
+                     net::ssl::context::no_tlsv1_1);
+    tls->use_certificate_chain_file(config.tlsCert);
+    tls->use_private_key_file(config.tlsKey, net::ssl::context::pem);
+    if (SSL_CTX_check_private_key(tls->native_handle()) != 1)
+        throw std::runtime_error("the TLS key does not match the certificate");
+    return tls;
 }
 
 }  // namespace
@@ -45,8 +53,23 @@ std::uint64_t Tracker::add(std::weak_ptr<Closable> item) {
 }
 
 void Tracker::remove(std::uint64_t id) {
-    std::lock_guard guard(lock_);
-    items_.erase(id);
+    std::function<void()> callback;
+    {
+        std::lock_guard guard(lock_);
+        items_.erase(id);
+        if (items_.empty()) callback = whenEmpty_;
+    }
+    if (callback) callback();
+}
+
+void Tracker::whenEmpty(std::function<void()> callback) {
+    {
+        std::lock_guard guard(lock_);
+        whenEmpty_ = std::move(callback);
+        if (!items_.empty() || !whenEmpty_) return;
+        callback = whenEmpty_;
+    }
+    callback();
 }
 
 std::size_t Tracker::size() {
@@ -54,69 +77,84 @@ std::size_t Tracker::size() {
     return items_.size();
 }
 
+std::vector<std::shared_ptr<Closable>> Tracker::live() {
+    std::vector<std::shared_ptr<Closable>> out;
+    std::lock_guard guard(lock_);
+    for (auto& [id, item] : items_)
+        if (auto p = item.lock()) out.push_back(std::move(p));
+    return out;
+}
+
+// Outside the lock: dropping the last reference to a session removes it.
 void Tracker::shutdownAll() {
-    std::vector<std::shared_ptr<Closable>> live;
-    {
-        std::lock_guard guard(lock_);
-        for (auto& [id, item] : items_)
-            if (auto p = item.lock()) live.push_back(std::move(p));
-    }
-    for (auto& p : live) p->shutdown();
+    for (auto& p : live()) p->shutdown();
+}
+
+void Tracker::abortAll() {
+    for (auto& p : live()) p->abort();
 }
 
 Server::Server(Config config)
     : config_(prepared(std::move(config))),
       store_(fs::path(config_.dataDir) / "relay.sqlite"),
       secrets_(config_.secretFile, config_.fastHash),
-      registrar_(store_, secrets_, config_),
+      registrar_(store_, secrets_, config_, metrics_),
       hub_(config_.maxPerNumber, config_.maxExchanged),
       directory_(store_, config_.pageSize),
       lookups_(config_.lookupsPerMinute / 60.0, config_.lookupsPerMinute),
       pages_(10.0, 60.0),
       addresses_(config_.maxPerAddress),
-      storeWork_(static_cast<std::size_t>(std::max(1, config_.storeThreads)), config_.storeQueue),
+      storeWork_(static_cast<std::size_t>(std::max(1, config_.storeThreads)), config_.storeQueue,
+                 &metrics_),
       sendBudget_(config_.sendBudgetBytes, config_.addressSendBudgetBytes),
       services_{config_, store_,   hub_,       registrar_,  directory_, lookups_,
-                pages_,  tracker_, storeWork_, sendBudget_, secrets_},
+                pages_,  tracker_, storeWork_, sendBudget_, secrets_,   metrics_},
       io_(config_.threads) {
     registrar_.onRevoke([this](const Revocation& revocation) {
         hub_.closeComputers(revocation.number, revocation.computers, revocation.allBut);
     });
-    if (!config_.tlsCert.empty()) {
-        tls_.emplace(net::ssl::context::tls_server);
-        tls_->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
-                          net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
-                          net::ssl::context::no_tlsv1_1);
-        tls_->use_certificate_chain_file(config_.tlsCert);
-        tls_->use_private_key_file(config_.tlsKey, net::ssl::context::pem);
-    }
     const net::ip::tcp::endpoint endpoint(net::ip::make_address(config_.host), config_.port);
-    listener_ =
-        std::make_shared<Listener>(io_, tls_ ? &*tls_ : nullptr, endpoint, services_, addresses_);
+    listener_ = std::make_shared<Listener>(
+        io_, config_.tlsCert.empty() ? nullptr : loadTls(config_), endpoint, services_, addresses_);
 }
 
 Server::~Server() = default;
 
 int Server::run() {
+    // Before the first line on stdout: whoever waits for it may signal at once.
+    net::signal_set stops(io_, SIGINT, SIGTERM);
+    stops.async_wait([this](boost::system::error_code ec, int) {
+        if (!ec) stop();
+    });
+    net::signal_set hangups(io_, SIGHUP);
+    std::function<void()> awaitHangup = [&] {
+        hangups.async_wait([&](boost::system::error_code ec, int) {
+            if (ec || services_.draining) return;
+            reload();
+            awaitHangup();
+        });
+    };
+    awaitHangup();
+
     const auto local = listener_->local();
     const std::string where = local.address().to_string() + ":" + std::to_string(local.port());
     std::printf("listening on %s\n", where.c_str());
     std::fflush(stdout);
-    logLine(std::string("listening on ") + where + (tls_ ? " (tls)" : ""));
+    logEvent(Level::info, "listening",
+             {{"addr", where}, {"tls", config_.tlsCert.empty() ? "false" : "true"}});
     listener_->run();
-
-    net::signal_set signals(io_, SIGINT, SIGTERM);
-    signals.async_wait([this](boost::system::error_code ec, int) {
-        if (!ec) stop();
-    });
 
     std::vector<std::thread> threads;
     for (int i = 1; i < config_.threads; ++i) threads.emplace_back([this] { serve(); });
     serve();
     for (auto& t : threads) t.join();
+    tracker_.whenEmpty(nullptr);  // sessions destroyed with the I/O context call it no more
+    // Decisions under way finish and store their outcome (a lock count, a PIN
+    // hash); so do the storage jobs queued, among them the books and
+    // last-seen times of the connections that closed.
     registrar_.stop();
     storeWork_.stop();
-    logLine("stopped");
+    logEvent(Level::info, "stopped");
     return 0;
 }
 
@@ -128,18 +166,49 @@ void Server::serve() {
             io_.run();
             return;
         } catch (const std::exception& e) {
-            logLine(std::string("handler failed: ") + e.what());
+            logEvent(Level::error, "handler_failed", {{"error", e.what()}});
         } catch (...) {
-            logLine("handler failed");
+            logEvent(Level::error, "handler_failed");
         }
     }
 }
 
+// Stops accepting and asks every live connection to go (1001). The I/O
+// threads end once the last has closed; a peer that never answers its close
+// is cut after the grace, which still hands what its connection held to the
+// store, and after a second grace nothing more is waited for.
 void Server::stop() {
-    logLine("shutting down");
+    if (services_.draining.exchange(true)) return;
+    logEvent(Level::info, "draining", {{"live", std::to_string(tracker_.size())}});
     listener_->stop();
     tracker_.shutdownAll();
-    drain(io_, tracker_, Clock::now() + config_.shutdownGrace);
+    grace_.emplace(io_, config_.shutdownGrace);
+    grace_->async_wait([this](boost::system::error_code ec) {
+        if (ec) return;
+        logEvent(Level::warning, "drain_overdue", {{"live", std::to_string(tracker_.size())}});
+        tracker_.abortAll();
+        grace_->expires_after(config_.shutdownGrace);
+        grace_->async_wait([this](boost::system::error_code again) {
+            if (!again) io_.stop();
+        });
+    });
+    tracker_.whenEmpty([this] { io_.stop(); });
+}
+
+void Server::reload() {
+    std::string error;
+    if (!reopenLog(error)) {
+        logEvent(Level::error, "log_reopen_failed", {{"error", error}});
+    } else if (!config_.logFile.empty()) {
+        logEvent(Level::info, "log_reopened");
+    }
+    if (config_.tlsCert.empty()) return;
+    try {
+        listener_->tls(loadTls(config_));
+        logEvent(Level::info, "tls_reloaded");
+    } catch (const std::exception& e) {
+        logEvent(Level::error, "tls_reload_failed", {{"error", e.what()}});
+    }
 }
 
 }  // namespace merrowfax::relay

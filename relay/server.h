@@ -4,12 +4,13 @@
 #include <optional>
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "relay/config.h"
 #include "relay/directory.h"
 #include "relay/limits.h"
 #include "relay/memory_hub.h"
+#include "relay/metrics.h"
 #include "relay/registrar.h"
 #include "relay/secrets.h"
 #include "relay/services.h"
@@ -34,8 +35,10 @@ public:
 private:
     void serve();  // one I/O thread
     void stop();
+    void reload();  // SIGHUP
 
     Config config_;
+    Metrics metrics_;
     SqliteStore store_;
     Secrets secrets_;
     Registrar registrar_;
@@ -48,9 +51,9 @@ private:
     WorkPool storeWork_;
     SendBudget sendBudget_;
     Services services_;
-    std::optional<boost::asio::ssl::context> tls_;
     boost::asio::io_context io_;
     std::shared_ptr<Listener> listener_;
+    std::optional<boost::asio::steady_timer> grace_;  // bounds the drain
 };
 
 }  // namespace merrowfax::relay

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <functional>
 
+#include "relay/metrics.h"
+
 #include <boost/asio/thread_pool.hpp>
 
 namespace merrowfax::relay {
@@ -13,7 +15,8 @@ namespace merrowfax::relay {
 // the caller drops or refuses the request instead of piling work up.
 class WorkPool {
 public:
-    WorkPool(std::size_t threads, std::size_t maxQueued);
+    // With `metrics`, counts refusals and times every job.
+    WorkPool(std::size_t threads, std::size_t maxQueued, Metrics* metrics = nullptr);
     ~WorkPool();
     WorkPool(const WorkPool&) = delete;
     WorkPool& operator=(const WorkPool&) = delete;
@@ -31,6 +34,7 @@ public:
 private:
     boost::asio::thread_pool pool_;
     std::size_t maxQueued_;
+    Metrics* metrics_;
     std::atomic<std::size_t> queued_{0};
     std::atomic<bool> stopped_{false};
 };

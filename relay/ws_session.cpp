@@ -36,13 +36,13 @@ Seconds unixNow() {
 template <class Stream>
 WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
                              std::optional<Registration> registration, std::string refusal,
-                             std::string label)
+                             std::string conn)
     : ws_(std::move(stream)),
       services_(services),
       slot_(std::move(slot)),
       registration_(std::move(registration)),
       refusal_(std::move(refusal)),
-      label_(std::move(label)),
+      conn_(std::move(conn)),
       buffer_(std::max(services.config.maxTextMessage, services.config.maxBinaryMessage) +
               kFirstRead),
       idle_(ws_.get_executor()),
@@ -54,17 +54,35 @@ WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_pt
 
 template <class Stream>
 WsSession<Stream>::~WsSession() {
+    if (attached_ && !finished_) {
+        services_.hub.detach(id_);
+        move(services_.metrics.liveOpen, -1);
+    }
     services_.tracker.remove(trackId_);
-    if (attached_ && !finished_) services_.hub.detach(id_);
+}
+
+template <class Stream>
+void WsSession<Stream>::log(Level level, std::string_view event, std::string_view key,
+                            std::string_view value) {
+    if (key.empty()) return logEvent(level, event, {{"conn", conn_}, {"addr", slot_->address()}});
+    logEvent(level, event, {{"conn", conn_}, {"addr", slot_->address()}, {key, value}});
 }
 
 template <class Stream>
 void WsSession<Stream>::run(http::request<http::string_body> request) {
     trackId_ = services_.tracker.add(this->weak_from_this());
+    // An upgrade that crossed the start of shutdown missed its call: it closes
+    // (1001) once accepted and registers nothing.
+    if (services_.draining) {
+        closing_ = true;
+        pendingClose_ = websocket::close_code::going_away;
+    }
     budget_ = services_.sendBudget.open(slot_->address(), [weak = this->weak_from_this()] {
         if (auto self = weak.lock())
-            net::post(self->ws_.get_executor(),
-                      [self] { self->finish("slow reader, over budget"); });
+            net::post(self->ws_.get_executor(), [self] {
+                if (!self->finished_) bump(self->services_.metrics.slowCutBudget);
+                self->finish("slow reader, over budget");
+            });
     });
     const auto& config = services_.config;
     beast::get_lowest_layer(ws_).expires_never();
@@ -84,10 +102,13 @@ void WsSession<Stream>::run(http::request<http::string_body> request) {
 template <class Stream>
 void WsSession<Stream>::onAccept(beast::error_code ec) {
     if (ec) return finish("handshake failed");
+    accepted_ = true;
     lastHeard_ = Clock::now();
+    if (closing_) return write();  // shut down during the handshake: the close goes now
     armIdle();
     if (!registration_) {
-        logLine(label_ + " refused: bad registration");
+        bump(services_.metrics.registrationsDenied);
+        log(Level::warning, "denied", "reason", "unreadable registration");
         sendRecord(json::denied(refusal_));
         return close(websocket::close_code::policy_error);
     }
@@ -99,7 +120,8 @@ void WsSession<Stream>::onAccept(beast::error_code ec) {
             });
         });
     if (!queued) {
-        logLine(label_ + " refused: registrations queue full");
+        bump(services_.metrics.registrationsBusy);
+        log(Level::warning, "busy", "reason", "registrations queue full");
         close(websocket::close_code::try_again_later);
     }
 }
@@ -111,11 +133,13 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     std::string lanCert = std::move(registration_->lanCert);
     registration_.reset();  // the PINs and the computer id go no further
     if (verdict.retry) {
-        logLine(label_ + " refused: registrations queue full");
+        bump(services_.metrics.registrationsBusy);
+        log(Level::warning, "busy", "reason", "hash queue full");
         return close(websocket::close_code::try_again_later);
     }
     if (!verdict.accepted) {
-        logLine(label_ + " denied " + number);
+        bump(services_.metrics.registrationsDenied);
+        log(Level::info, "denied", "number", number);
         sendRecord(json::denied(verdict.reason));
         return close(websocket::close_code::policy_error);
     }
@@ -123,7 +147,9 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     attached_ = true;
     proven_ = verdict.proven;
     computer_ = std::move(verdict.computer);
-    logLine(label_ + " registered " + number_);
+    bump(services_.metrics.registrationsOk);
+    move(services_.metrics.liveOpen, 1);
+    log(Level::info, "registered", "number", number_);
     // Reachable before the client hears "pin"; whatever the hub delivers is
     // posted to this strand, so "pin" still goes out first.
     services_.hub.attach(id_, number_, computer_, this->weak_from_this(), verdict.book);
@@ -146,7 +172,7 @@ void WsSession<Stream>::confirmProof() {
         const auto record = store.number(number);
         if ((record && record->pinHash.empty()) || store.isTrusted(number, computer)) return;
         net::post(self->ws_.get_executor(), [self] {
-            logLine(self->label_ + " revoked");
+            self->log(Level::info, "revoked");
             self->close(websocket::close_code::policy_error);
         });
     });
@@ -178,7 +204,7 @@ void WsSession<Stream>::armIdle() {
     idle_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
         if (ec || self->finished_ || self->closing_) return;
         if (Clock::now() - self->lastHeard_ >= self->services_.config.idle) {
-            logLine(self->label_ + " idle");
+            self->log(Level::info, "idle");
             self->close(websocket::close_code::going_away);
         } else {
             self->armIdle();
@@ -203,12 +229,17 @@ void WsSession<Stream>::onRead(beast::error_code ec, std::size_t) {
     if (!ws_.is_message_done()) return read();
     const auto data = buffer_.cdata();
     const std::string_view message(static_cast<const char*>(data.data()), data.size());
+    Flow& flow = ws_.got_text() ? services_.metrics.inText : services_.metrics.inBinary;
+    bump(flow.messages);
+    bump(flow.bytes, message.size());
     if (closing_) {
         // Closing: read on until the close completes, but act on nothing.
     } else if (!bucket_.take(lastHeard_)) {
+        bump(services_.metrics.recordsThrottled);
         excess_ += 1;
         if (excess_ > services_.config.floodExcess) {
-            logLine(label_ + " flooding");
+            bump(services_.metrics.floodersCut);
+            log(Level::warning, "flooding");
             buffer_.consume(buffer_.size());
             return close(websocket::close_code::policy_error);
         }
@@ -221,7 +252,7 @@ void WsSession<Stream>::onRead(beast::error_code ec, std::size_t) {
                 handleBinary(message);
             }
         } catch (const std::exception& e) {
-            logLine(label_ + " storage error: " + e.what());
+            log(Level::error, "storage_error", "error", e.what());
         }
     }
     buffer_.consume(buffer_.size());
@@ -275,7 +306,7 @@ void WsSession<Stream>::bookWork() {
             if (toStore) self->services_.store.storeBook(number, *toStore);
             if (fetch) answer = self->services_.store.book(number).value_or("[]");
         } catch (const std::exception& e) {
-            logLine(self->label_ + " storage error: " + e.what());
+            self->log(Level::error, "storage_error", "error", e.what());
         }
         net::post(self->ws_.get_executor(), [self, answer = std::move(answer)] {
             self->bookBusy_ = false;
@@ -307,7 +338,7 @@ void WsSession<Stream>::handleTrust(bool trust, const rapidjson::Value& record) 
     if (!computer || computer->empty() || computer->size() > kMaxComputer ||
         !isCleanText(*computer))
         return;
-    if (!trustBucket_.take()) return;
+    if (!trustBucket_.take()) return bump(services_.metrics.trustThrottled);
     std::string tag = services_.registrar.computerTag(std::string(*computer));
     const bool posted =
         services_.storeWork.post([self = this->shared_from_this(), trust, tag = std::move(tag),
@@ -319,7 +350,7 @@ void WsSession<Stream>::handleTrust(bool trust, const rapidjson::Value& record) 
                 services.hub.closeComputers(number, {tag}, false);
             }
         });
-    if (!posted) logLine(label_ + " trust dropped: storage busy");
+    if (!posted) log(Level::warning, "trust_dropped", "reason", "storage busy");
 }
 
 template <class Stream>
@@ -395,7 +426,7 @@ void WsSession<Stream>::deliverPresence(std::uint64_t seq, std::vector<std::stri
 template <class Stream>
 void WsSession<Stream>::kick(std::uint16_t code) {
     net::post(ws_.get_executor(), [self = this->shared_from_this(), code] {
-        logLine(self->label_ + " displaced");
+        self->log(Level::info, "displaced");
         self->close(static_cast<websocket::close_code>(code));
     });
 }
@@ -405,6 +436,11 @@ void WsSession<Stream>::shutdown() {
     net::post(ws_.get_executor(), [self = this->shared_from_this()] {
         self->close(websocket::close_code::going_away);
     });
+}
+
+template <class Stream>
+void WsSession<Stream>::abort() {
+    net::post(ws_.get_executor(), [self = this->shared_from_this()] { self->finish("shutdown"); });
 }
 
 template <class Stream>
@@ -419,7 +455,7 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     const std::size_t size = item.data->size();
     if (item.media) {
         if (queuedMedia_ >= config.sendQueueMedia || queuedBytes_ + size > config.sendQueueBytes)
-            return;  // a slow reader loses media first
+            return bump(services_.metrics.mediaDropped);  // a slow reader loses media first
     } else if (queue_.size() - queuedMedia_ >= config.sendQueueRecords ||
                queuedBytes_ + size > config.sendQueueBytes) {
         // Make room by dropping waiting media (not the frame being written).
@@ -432,9 +468,13 @@ void WsSession<Stream>::enqueue(Outgoing item) {
             budget_->release(it->data->size());
             --queuedMedia_;
             it = queue_.erase(it);
+            bump(services_.metrics.mediaDropped);
         }
-        if (queue_.size() >= config.sendQueueRecords || queuedBytes_ + size > config.sendQueueBytes)
-            return abort("slow reader");
+        if (queue_.size() >= config.sendQueueRecords ||
+            queuedBytes_ + size > config.sendQueueBytes) {
+            bump(services_.metrics.slowCutQueue);
+            return finish("slow reader");
+        }
     }
     queuedBytes_ += size;
     if (item.media) ++queuedMedia_;
@@ -461,6 +501,12 @@ void WsSession<Stream>::write() {
     ws_.async_write(net::buffer(*queue_.front().data),
                     [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                         const auto& sent = self->queue_.front();
+                        if (!ec) {
+                            Flow& flow = sent.binary ? self->services_.metrics.outBinary
+                                                     : self->services_.metrics.outText;
+                            bump(flow.messages);
+                            bump(flow.bytes, sent.data->size());
+                        }
                         self->queuedBytes_ -= sent.data->size();
                         self->budget_->release(sent.data->size());
                         if (sent.media) --self->queuedMedia_;
@@ -475,12 +521,7 @@ void WsSession<Stream>::close(websocket::close_code code) {
     if (closing_ || finished_) return;
     closing_ = true;
     pendingClose_ = code;
-    if (!writing_) write();
-}
-
-template <class Stream>
-void WsSession<Stream>::abort(const char* why) {
-    finish(why);
+    if (!writing_ && accepted_) write();  // else onAccept sends it
 }
 
 template <class Stream>
@@ -493,6 +534,7 @@ void WsSession<Stream>::finish(const char* why) {
     bookRetry_.cancel();
     if (attached_) {
         services_.hub.detach(id_);
+        move(services_.metrics.liveOpen, -1);
         // A book still waiting goes with the last-seen time (best effort:
         // both are dropped when the storage pool is full).
         services_.storeWork.post([&store = services_.store, number = number_,
@@ -502,7 +544,7 @@ void WsSession<Stream>::finish(const char* why) {
             store.touch(number, now);
         });
     }
-    logLine(label_ + " closed: " + why);
+    log(Level::info, "closed", "why", why);
     // Nothing more goes out: the queue's memory is free now, not when the
     // last handler lets go (the frame being written stays until then).
     for (auto it = std::next(queue_.begin(), writing_ && !queue_.empty() ? 1 : 0);

@@ -13,6 +13,7 @@
 #include <boost/beast/websocket.hpp>
 
 #include "relay/limits.h"
+#include "relay/log.h"
 #include "relay/query.h"
 #include "relay/services.h"
 
@@ -34,7 +35,7 @@ public:
     // Without a registration, `refusal` says why: it goes to the client as
     // "denied" before the close, so the client stops retrying.
     WsSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
-              std::optional<Registration> registration, std::string refusal, std::string label);
+              std::optional<Registration> registration, std::string refusal, std::string conn);
     ~WsSession() override;
 
     void run(http::request<http::string_body> request);
@@ -44,6 +45,7 @@ public:
     void deliverPresence(std::uint64_t seq, std::vector<std::string> online) override;
     void kick(std::uint16_t code) override;
     void shutdown() override;
+    void abort() override;
 
 private:
     struct Outgoing {
@@ -69,15 +71,16 @@ private:
     void sendRecord(std::string record);
     void write();
     void close(websocket::close_code code);
-    void abort(const char* why);
     void finish(const char* why);
+    void log(Level level, std::string_view event, std::string_view key = {},
+             std::string_view value = {});
 
     websocket::stream<Stream> ws_;
     Services& services_;
     std::shared_ptr<AddressSlot> slot_;
     std::optional<Registration> registration_;
     std::string refusal_;
-    std::string label_;  // for log lines: connection number and address
+    std::string conn_;  // for log lines: the connection's number
     beast::flat_buffer buffer_;
     boost::asio::steady_timer idle_;
     Clock::time_point lastHeard_;
@@ -88,8 +91,9 @@ private:
     std::uint64_t trackId_ = 0;
     std::string number_;  // set once registered
     bool attached_ = false;
-    std::string computer_;  // keyed tag of the connection's computer
-    bool proven_ = false;   // may trust other computers with the number
+    std::string computer_;   // keyed tag of the connection's computer
+    bool proven_ = false;    // may trust other computers with the number
+    bool accepted_ = false;  // the WebSocket handshake is done
     bool closing_ = false;
     bool finished_ = false;
     std::optional<websocket::close_code> pendingClose_;

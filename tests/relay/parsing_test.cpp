@@ -1,5 +1,10 @@
 // Tables through the parsers that see outside input before anything else.
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +151,46 @@ TEST(ConfigTest, FlagsAndTestKnobs) {
     ::setenv("MERROWFAX_RELAY_STATEMENT_VALIDITY", "0", 1);
     EXPECT_FALSE(parseArgs({}, error));
     ::unsetenv("MERROWFAX_RELAY_STATEMENT_VALIDITY");
+}
+
+TEST(ConfigTest, AFileOfSettingsYieldsToTheCommandLineAndABadLineIsNamed) {
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("relay-conf-" + std::to_string(::getpid())))
+            .string();
+    auto write = [&](const std::string& text) {
+        std::ofstream(file) << text;
+    };
+    write(
+        "# relay\n\nlisten = 0.0.0.0:443\n  threads=4 \r\nlog = /var/log/r.log\n"
+        "metrics-public = true\nstatement-validity = 60\n");
+    std::string error;
+    // The command line wins wherever --config stands; the file beats the environment.
+    ::setenv("MERROWFAX_RELAY_STATEMENT_VALIDITY", "120", 1);
+    auto c = parseArgs({"--threads", "3", "--config", file, "--metrics-public"}, error);
+    ::unsetenv("MERROWFAX_RELAY_STATEMENT_VALIDITY");
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(std::tie(c->host, c->port, c->threads, c->logFile, c->metricsPublic),
+              std::make_tuple("0.0.0.0", 443, 3, "/var/log/r.log", true));
+    EXPECT_EQ(c->statementValidity.count(), 60);
+    EXPECT_FALSE(parseArgs({}, error)->metricsPublic);
+
+    const std::pair<const char*, const char*> refusals[] = {
+        {"listen = 127.0.0.1:1\nbogus = 1\n", ":2: unknown setting bogus"},
+        {"threads = many\n", ":1: bad value for threads"},
+        {"\n# note\nthreads\n", ":3: expected name = value"},
+        {"threads = 2\nthreads = 3\n", ":2: threads is already set on line 1"},
+        {"metrics-public = yes\n", ":1: bad value for metrics-public"},
+        {"config = /etc/other.conf\n", ":1: unknown setting config"},
+        {"threads = 2 # two\n", ":1: bad value for threads"},  // comments are whole lines
+        {"tls-cert = a.pem\n", "--tls-cert and --tls-key go together"},
+    };
+    for (const auto& [text, message] : refusals) {
+        write(text);
+        EXPECT_FALSE(parseArgs({"--config", file}, error)) << text;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+    EXPECT_FALSE(parseArgs({"--config", file + ".missing"}, error));
+    std::filesystem::remove(file);
 }
 
 }  // namespace

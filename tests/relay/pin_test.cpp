@@ -16,13 +16,6 @@ constexpr const char* kTaken = "That number is already taken. Choose a different
 constexpr const char* kThrottled = "Too many wrong PINs. Try again later.";
 constexpr const char* kWrong = "Wrong PIN.";
 
-std::string fileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 TEST(PinTest, APinGuardsTheNumberUntilProvenAndTrustedComputersNeedNone) {
     RelayProcess relay;
     const std::string n = number(1);

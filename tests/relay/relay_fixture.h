@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,13 @@ inline std::vector<std::string> presenceOf(const rapidjson::Document& record) {
     std::vector<std::string> out;
     for (const auto& n : record["numbers"].GetArray()) out.emplace_back(n.GetString());
     return out;
+}
+
+inline std::string fileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream out;
+    out << in.rdbuf();
+    return out.str();
 }
 
 // The resident memory of a process in MB (VmRSS), 0 when unknown.
