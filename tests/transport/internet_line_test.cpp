@@ -103,8 +103,8 @@ TEST_F(ThroughTheRelay, ARegistrationTheServiceCannotTakeIsNotRetried) {
     EXPECT_FALSE(odd.line->isOpen());
     const std::string log = relay.log();
     std::size_t refusals = 0;
-    for (auto at = log.find("bad registration"); at != std::string::npos;
-         at = log.find("bad registration", at + 1))
+    for (auto at = log.find("event=denied"); at != std::string::npos;
+         at = log.find("event=denied", at + 1))
         ++refusals;
     EXPECT_EQ(refusals, 1u) << log;
     EXPECT_EQ(odd.model->account()->number.text(), kAnn);  // a settled account stays
