@@ -111,6 +111,7 @@ inline StoredDatabase seededDatabase(Store& store, bool chats) {
     bob.title = "Bob's Bakery";
     bob.messages.push_back(message("them", "Your order is ready.", t - 7200));
     bob.updatedAt = t - 7200;
+    bob.unread = 1;
 
     db.threads = {alice, bob};
 

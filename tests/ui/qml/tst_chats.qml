@@ -28,6 +28,36 @@ TestCase {
         DeleteMessageDialog { width: 360 }
     }
 
+    Component {
+        id: chatList
+        ChatsView { app: seededApp; width: 402; height: 844 }
+    }
+
+    // Runs first (by name and place): Bob's seeded message is still unread.
+    function test_a_chat_on_screen_is_read() {
+        const badges = (list) => {
+            const rows = findChild(list, "threadList").contentItem.children
+            let shown = []
+            for (let i = 0; i < rows.length; ++i) {
+                const badge = findChild(rows[i], "unreadBadge")
+                if (badge && badge.visible) shown.push(badge.text)
+            }
+            return shown
+        }
+        const list = createTemporaryObject(chatList, test.parent)
+        tryCompare(seededApp.chats, "unreadCount", 1)
+        tryVerify(() => badges(list).length === 1)
+        compare(badges(list)[0], "1")
+
+        // Held but not shown: still unread. Shown in the window: read.
+        createTemporaryObject(bobsChat, test)
+        compare(seededApp.chats.unreadCount, 1)
+        const view = createTemporaryObject(stack, test.parent)
+        view.push(bobsChat, {}, StackView.Immediate)
+        tryCompare(seededApp.chats, "unreadCount", 0)
+        tryVerify(() => badges(list).length === 0)
+    }
+
     function test_the_file_pickers_open() {
         // Without a desktop's own dialog the window's QML one is used; it
         // needs the folder-list module installed.
