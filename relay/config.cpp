@@ -73,6 +73,10 @@ const std::map<std::string, Setter>& setters() {
          [](const std::string& v, Config& c) {
              return !(c.logFile = v).empty();
          }},
+        {"postgres",
+         [](const std::string& v, Config& c) {
+             return !(c.postgres = v).empty();
+         }},
         {"threads",
          [](const std::string& v, Config& c) {
              return number(v, c.threads) && c.threads > 0 && c.threads <= 256;
@@ -177,6 +181,14 @@ const std::map<std::string, Setter>& setters() {
         {"store-queue",
          [](const std::string& v, Config& c) {
              return number(v, c.storeQueue);
+         }},
+        {"store-timeout-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.storeTimeout) && c.storeTimeout.count() > 0;
+         }},
+        {"store-reconnect-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.storeReconnect);
          }},
         {"store-retry-ms",
          [](const std::string& v, Config& c) {
@@ -313,6 +325,7 @@ std::string usage() {
                        [--secret FILE] [--tls-cert FILE --tls-key FILE] [--threads N]
                        [--log FILE] [--new-numbers-per-hour N]
                        [--statement-validity SECONDS] [--metrics-public]
+                       [--postgres CONNINFO]
 
 The Merrowfax relay service: the live WebSocket endpoint, the computer lookup
 and the directory on one port.
@@ -321,7 +334,7 @@ Options:
   --config FILE   read settings from FILE first: one "name = value" a line,
                   the name being an option below without its dashes (listen,
                   data, secret, tls-cert, tls-key, threads, log,
-                  new-numbers-per-hour, statement-validity, and
+                  new-numbers-per-hour, statement-validity, postgres, and
                   metrics-public = true or false); blank lines and lines
                   starting with # are skipped. A bad line stops the service
                   with its number. Options on the command line win.
@@ -341,6 +354,15 @@ Options:
                   in the environment, which the file and the option override
   --metrics-public
                   answer /metrics to every peer, not only to loopback ones
+  --postgres CONNINFO
+                  keep numbers, PINs, trust, books and throttles in this
+                  PostgreSQL database (a libpq connection string such as
+                  "host=db.internal dbname=merrowfax user=relay"), shared by
+                  every relay node behind one address, instead of SQLite in
+                  DIR; the nodes must share the server key (--secret). The
+                  schema is made or upgraded at start; a database that cannot
+                  be reached at start stops the service. Put a password in
+                  the config file or ~/.pgpass, not on the command line
   --help          show this text
 
 Operation:

@@ -79,6 +79,15 @@ struct Config {
     std::size_t storeQueue = 4096;
     Millis storeRetry{200};  // a connection's book work waits this long when the queue is full
 
+    // Shared state for several nodes: a libpq connection string; empty keeps
+    // SQLite in the data folder.
+    std::string postgres;
+    // The longest one PostgreSQL call waits (connecting, a statement, a lock,
+    // a free connection); after a failed connect, calls fail at once for
+    // storeReconnect before the next try.
+    Millis storeTimeout{10'000};
+    Millis storeReconnect{1'000};
+
     // Number statements: how long one holds once signed.
     std::chrono::seconds statementValidity{14 * 24 * 60 * 60};
 

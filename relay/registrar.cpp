@@ -9,6 +9,7 @@
 #include "relay/fold.h"
 #include "relay/json.h"
 #include "relay/limits.h"
+#include "relay/log.h"
 
 namespace merrowfax::relay {
 namespace {
@@ -156,64 +157,95 @@ void Registrar::finish(Job& job, Verdict verdict) {
 }
 
 std::optional<Verdict> Registrar::run(const Job& job, bool mayHash) {
+    std::optional<Verdict> verdict;
+    Effects effects;
     try {
-        return decideLocked(job.request, job.address, mayHash);
-    } catch (const std::exception&) {
-        Verdict verdict;  // storage failed: refuse rather than guess
-        verdict.reason = "The service could not check this number. Try again later.";
-        return verdict;
+        store_.underNumberLock(job.request.number, [&] {
+            effects = {};
+            verdict = decideLocked(job.request, job.address, mayHash, effects);
+        });
+    } catch (const std::exception& e) {
+        logEvent(Level::error, "storage_error", {{"error", e.what()}});
+        Verdict refused;  // storage failed: refuse rather than guess
+        refused.reason = "The service could not check this number. Try again later.";
+        return refused;
     }
+    if (revoke_)
+        for (const auto& revocation : effects.revocations) revoke_(revocation);
+    if (effects.failed) {
+        // A day without failures forgives a number or an address. Not in the
+        // decision's step: that would hold other numbers' throttles with it.
+        try {
+            store_.pruneThrottles(unixMillis() - config_.pinLockMax.count());
+        } catch (const std::exception& e) {
+            logEvent(Level::warning, "storage_error", {{"error", e.what()}});
+        }
+    }
+    return verdict;
 }
 
 bool Registrar::locked(const std::string& key, std::int64_t now) {
     return store_.throttle(key).lockedUntil > now;
 }
 
+// Each count is read and written in one step: wrong PINs tried at once on
+// several nodes all count.
 void Registrar::countFailure(const std::string& number, const std::string& address,
-                             std::int64_t now) {
-    // A day without failures forgives a number or an address.
-    store_.pruneThrottles(now - config_.pinLockMax.count());
-    Throttle n = store_.throttle(numberKey(number));
-    ++n.failures;
-    n.windowStart = now;
-    if (n.failures >= config_.pinFailuresBeforeLock) {
-        // 15 minutes after the fifth, doubling with each further failure.
-        const int doublings = std::min(n.failures - config_.pinFailuresBeforeLock, 30);
-        const auto wait = std::min<std::int64_t>(config_.pinLock.count() << doublings,
-                                                 config_.pinLockMax.count());
-        n.lockedUntil = now + wait;
-    }
-    store_.setThrottle(numberKey(number), n);
-
-    const std::string key = addressKey(address);
-    Throttle a = store_.throttle(key);
-    if (now - a.windowStart >= config_.addressWindow.count()) a = {0, now, 0};
-    ++a.failures;
-    if (a.failures >= config_.addressPinFailures)
-        a.lockedUntil = a.windowStart + config_.addressWindow.count();
-    store_.setThrottle(key, a);
+                             std::int64_t now, Effects& effects) {
+    effects.failed = true;
+    // What pruning would drop counts as gone already.
+    const std::int64_t forgiven = now - config_.pinLockMax.count();
+    const auto fresh = [&](Throttle t) {
+        return t.windowStart < forgiven && t.lockedUntil < forgiven ? Throttle{} : t;
+    };
+    store_.updateThrottle(numberKey(number), [&](Throttle n) {
+        n = fresh(n);
+        ++n.failures;
+        n.windowStart = now;
+        if (n.failures >= config_.pinFailuresBeforeLock) {
+            // 15 minutes after the fifth, doubling with each further failure.
+            const int doublings = std::min(n.failures - config_.pinFailuresBeforeLock, 30);
+            const auto wait = std::min<std::int64_t>(config_.pinLock.count() << doublings,
+                                                     config_.pinLockMax.count());
+            n.lockedUntil = now + wait;
+        }
+        return n;
+    });
+    store_.updateThrottle(addressKey(address), [&](Throttle a) {
+        a = fresh(a);
+        if (now - a.windowStart >= config_.addressWindow.count()) a = {0, now, 0};
+        ++a.failures;
+        if (a.failures >= config_.addressPinFailures)
+            a.lockedUntil = a.windowStart + config_.addressWindow.count();
+        return a;
+    });
 }
 
-// New numbers per network in a fixed window; `count` takes one.
+// New numbers per network in a fixed window; `count` takes one, in one step
+// with the check, since different numbers from one network race here.
 bool Registrar::newNumberAllowed(const std::string& address, std::int64_t now, bool count) {
     if (config_.newNumbersPerWindow == 0) return true;
-    std::lock_guard guard(newNumbers_);  // different numbers from one network race here
     const std::string key = "new" + addressKey(address);
-    Throttle t = store_.throttle(key);
-    if (now - t.windowStart >= config_.newNumberWindow.count()) t = {0, now, 0};
-    if (static_cast<std::size_t>(t.failures) >= config_.newNumbersPerWindow) return false;
-    if (count) {
-        ++t.failures;
-        store_.setThrottle(key, t);
-    }
-    return true;
+    const auto full = [&](const Throttle& t) {
+        return now - t.windowStart < config_.newNumberWindow.count() &&
+               static_cast<std::size_t>(t.failures) >= config_.newNumbersPerWindow;
+    };
+    if (!count) return !full(store_.throttle(key));
+    bool allowed = false;
+    store_.updateThrottle(key, [&](Throttle t) {
+        if (now - t.windowStart >= config_.newNumberWindow.count()) t = {0, now, 0};
+        allowed = !full(t);
+        if (allowed) ++t.failures;
+        return t;
+    });
+    return allowed;
 }
 
 // Whoever proves the PIN owns the number: when it has as many trusted
 // computers as it may, the least recently used one makes room and its
 // connections close.
-void Registrar::trustOwner(const std::string& number, const std::string& computer,
-                           std::int64_t now) {
+void Registrar::trustOwner(const std::string& number, const std::string& computer, std::int64_t now,
+                           Effects& effects) {
     if (!store_.isTrusted(number, computer)) {
         auto trusted = store_.trustedComputers(number);
         Revocation evicted{number, {}, false};
@@ -222,13 +254,13 @@ void Registrar::trustOwner(const std::string& number, const std::string& compute
             evicted.computers.push_back(std::move(trusted.back()));
             trusted.pop_back();
         }
-        if (!evicted.computers.empty() && revoke_) revoke_(evicted);
+        if (!evicted.computers.empty()) effects.revocations.push_back(std::move(evicted));
     }
     store_.trust(number, computer, now);
 }
 
 std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std::string& address,
-                                               bool mayHash) {
+                                               bool mayHash, Effects& effects) {
     const std::int64_t now = unixMillis();
     const std::string computer = computerTag(r.computer);
     const std::string key = foldName(r.name);
@@ -245,7 +277,7 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
     // Every other computer loses the number: a PIN change by its owner.
     auto revokeOthers = [&] {
         store_.untrustAllBut(r.number, computer);
-        if (revoke_) revoke_({r.number, {computer}, true});
+        effects.revocations.push_back({r.number, {computer}, true});
     };
 
     if (!hadPin) {
@@ -260,7 +292,7 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
         if (!chosen.empty() && !mayHash) return std::nullopt;
         if (!record) {
             if (!newNumberAllowed(address, now, true)) return refuse(kNewNumbersReason);
-            trustOwner(r.number, computer, now);  // its creator
+            trustOwner(r.number, computer, now, effects);  // its creator
         } else if (trusted) {
             store_.trust(r.number, computer, now);
         }
@@ -270,10 +302,10 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
             store_.saveProfile(profile, now / 1000);
             store_.setPinHash(r.number, secrets_.hashPin(r.number, chosen));
             bump(metrics_.pinSet);
-            trustOwner(r.number, computer, now);
+            trustOwner(r.number, computer, now, effects);
             // Only trusted computers hold a number with a PIN: whoever walked
             // in while it had none goes.
-            if (revoke_) revoke_({r.number, store_.trustedComputers(r.number), true});
+            effects.revocations.push_back({r.number, store_.trustedComputers(r.number), true});
         }
     } else if (store_.isTrusted(r.number, computer)) {
         // A trusted computer needs no PIN; one it gives anyway is checked
@@ -285,13 +317,13 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
                 v.error = kThrottledReason;
             } else if (r.pin.empty()) {
                 bump(metrics_.pinRejected);
-                countFailure(r.number, address, now);
+                countFailure(r.number, address, now, effects);
                 v.error = kPinUnchangedError;
             } else if (!mayHash) {
                 return std::nullopt;
             } else if (!secrets_.verifyPin(record->pinHash, r.number, r.pin)) {
                 bump(metrics_.pinRejected);
-                countFailure(r.number, address, now);
+                countFailure(r.number, address, now, effects);
                 v.error = r.newPin.empty() ? kPinKeptError : kPinUnchangedError;
             } else {
                 bump(metrics_.pinAccepted);
@@ -319,12 +351,12 @@ std::optional<Verdict> Registrar::decideLocked(const Registration& r, const std:
         if (!mayHash) return std::nullopt;
         if (!secrets_.verifyPin(record->pinHash, r.number, r.pin)) {
             bump(metrics_.pinRejected);
-            countFailure(r.number, address, now);
+            countFailure(r.number, address, now, effects);
             return refuse(kWrongPinReason);
         }
         bump(metrics_.pinAccepted);
         store_.setThrottle(numberKey(r.number), {});
-        trustOwner(r.number, computer, now);
+        trustOwner(r.number, computer, now, effects);
         v.proven = true;
         if (!r.newPin.empty()) {
             store_.setPinHash(r.number, secrets_.hashPin(r.number, r.newPin));

@@ -59,7 +59,9 @@ struct Revocation {
 // first runs without hashing on threads of its own; only one that needs
 // Argon2id (slow and memory-hungry by design) goes on to the hashing threads,
 // which serve each network's queue in turn so that one network's flood delays
-// nobody else's. Two decisions about the same number never overlap.
+// nobody else's. Two decisions about the same number never overlap: here
+// through a queue per number, and across the nodes sharing a store through
+// the store's lock on the number, which also makes each pass one step.
 class Registrar {
 public:
     using Revoker = std::function<void(const Revocation&)>;
@@ -86,6 +88,13 @@ private:
         std::string address;
         std::function<void(Verdict)> done;
     };
+    // What a decision leaves to do once it is stored: connections to close
+    // (only then, so that a connection checking its proof sees the change),
+    // and old throttles to drop after a wrong PIN.
+    struct Effects {
+        std::vector<Revocation> revocations;
+        bool failed = false;
+    };
 
     void start(Job job);
     void cheap(Job job);
@@ -95,12 +104,14 @@ private:
     std::optional<Verdict> run(const Job& job, bool mayHash);
     // Absent when it needs a hash and `mayHash` is false; such a pass changes nothing.
     std::optional<Verdict> decideLocked(const Registration& request, const std::string& address,
-                                        bool mayHash);
-    void trustOwner(const std::string& number, const std::string& computer, std::int64_t now);
+                                        bool mayHash, Effects& effects);
+    void trustOwner(const std::string& number, const std::string& computer, std::int64_t now,
+                    Effects& effects);
     bool newNumberAllowed(const std::string& address, std::int64_t now, bool count);
     std::string addressKey(const std::string& address) const;
     bool locked(const std::string& key, std::int64_t now);
-    void countFailure(const std::string& number, const std::string& address, std::int64_t now);
+    void countFailure(const std::string& number, const std::string& address, std::int64_t now,
+                      Effects& effects);
 
     Store& store_;
     const Secrets& secrets_;
@@ -119,7 +130,6 @@ private:
     std::unordered_map<std::string, std::deque<Job>> hashQueues_;
     std::deque<std::string> turns_;
     std::size_t hashWaiting_ = 0;
-    std::mutex newNumbers_;
 };
 
 }  // namespace merrowfax::relay

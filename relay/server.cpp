@@ -14,6 +14,7 @@
 
 #include "relay/listener.h"
 #include "relay/log.h"
+#include "relay/store_factory.h"
 
 namespace merrowfax::relay {
 namespace net = boost::asio;
@@ -96,18 +97,18 @@ void Tracker::abortAll() {
 
 Server::Server(Config config)
     : config_(prepared(std::move(config))),
-      store_(fs::path(config_.dataDir) / "relay.sqlite"),
+      store_(makeStore(config_)),
       secrets_(config_.secretFile, config_.fastHash),
-      registrar_(store_, secrets_, config_, metrics_),
+      registrar_(*store_, secrets_, config_, metrics_),
       hub_(config_.maxPerNumber, config_.maxExchanged),
-      directory_(store_, config_.pageSize),
+      directory_(*store_, config_.pageSize),
       lookups_(config_.lookupsPerMinute / 60.0, config_.lookupsPerMinute),
       pages_(10.0, 60.0),
       addresses_(config_.maxPerAddress),
       storeWork_(static_cast<std::size_t>(std::max(1, config_.storeThreads)), config_.storeQueue,
                  &metrics_),
       sendBudget_(config_.sendBudgetBytes, config_.addressSendBudgetBytes),
-      services_{config_, store_,   hub_,       registrar_,  directory_, lookups_,
+      services_{config_, *store_,  hub_,       registrar_,  directory_, lookups_,
                 pages_,  tracker_, storeWork_, sendBudget_, secrets_,   metrics_},
       io_(config_.threads) {
     registrar_.onRevoke([this](const Revocation& revocation) {

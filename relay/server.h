@@ -14,7 +14,7 @@
 #include "relay/registrar.h"
 #include "relay/secrets.h"
 #include "relay/services.h"
-#include "relay/sqlite_store.h"
+#include "relay/store.h"
 #include "relay/work_pool.h"
 
 namespace merrowfax::relay {
@@ -39,7 +39,7 @@ private:
 
     Config config_;
     Metrics metrics_;
-    SqliteStore store_;
+    std::unique_ptr<Store> store_;
     Secrets secrets_;
     Registrar registrar_;
     MemoryHub hub_;

@@ -3,13 +3,14 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <iterator>
 #include <stdexcept>
-#include <tuple>
 #include <utility>
 
 namespace merrowfax::relay {
 namespace {
+
+using paging::digitsOf;
+using paging::prefixEnd;
 
 // Each entry moves the schema one version up; never edit a shipped entry.
 const char* const kMigrations[] = {
@@ -54,7 +55,17 @@ const char* const kMigrations[] = {
     R"sql(
     ALTER TABLE trusted ADD COLUMN used INTEGER NOT NULL DEFAULT 0;
     )sql",
+    // From here on each version applied is a row (PRAGMA user_version, which
+    // said it before, still follows for tools that read it).
+    R"sql(
+    CREATE TABLE schema_version(
+        version INTEGER PRIMARY KEY,
+        applied INTEGER NOT NULL
+    );
+    )sql",
 };
+// The version whose step made schema_version: rows are kept from it on.
+constexpr int kVersionRowsFrom = 3;
 
 // A prepared statement bound in order; finalised on scope exit.
 class Statement {
@@ -113,18 +124,6 @@ private:
     int index_ = 0;
 };
 
-std::string digitsOf(const std::string& number) {
-    std::string out;
-    for (char c : number)
-        if (c >= '0' && c <= '9') out.push_back(c);
-    return out;
-}
-
-// Greater than every UTF-8 text that starts with the prefix.
-std::string prefixEnd(const std::string& prefix) {
-    return prefix + "\xF4\x8F\xBF\xBF";
-}
-
 }  // namespace
 
 namespace {
@@ -175,26 +174,54 @@ int SqliteStore::schemaVersion() {
     return static_cast<int>(std::size(kMigrations));
 }
 
-int SqliteStore::storedVersion() {
-    std::lock_guard guard(lock_);
-    Statement s(db_, "PRAGMA user_version");
-    s.step();
-    return static_cast<int>(s.integer(0));
-}
+namespace {
 
-void SqliteStore::migrate() {
+// The newer of the version rows and PRAGMA user_version: a file from before
+// the rows has only the pragma.
+int versionOf(sqlite3* db) {
     int version = 0;
     {
-        Statement s(db_, "PRAGMA user_version");
+        Statement s(db, "PRAGMA user_version");
         s.step();
         version = static_cast<int>(s.integer(0));
     }
-    if (version > schemaVersion())
-        throw std::runtime_error("the database is newer than this relay");
-    for (; version < schemaVersion(); ++version) {
+    Statement table(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+    if (!table.bind(std::string("schema_version")).step()) return version;
+    Statement rows(db, "SELECT coalesce(max(version), 0) FROM schema_version");
+    rows.step();
+    return std::max(version, static_cast<int>(rows.integer(0)));
+}
+
+}  // namespace
+
+int SqliteStore::storedVersion() {
+    std::lock_guard guard(lock_);
+    return versionOf(db_);
+}
+
+// One version a transaction, the version read inside it: two processes
+// opening the file at once never apply a step twice.
+void SqliteStore::migrate() {
+    for (;;) {
         exec("BEGIN IMMEDIATE");
         try {
+            const int version = versionOf(db_);
+            if (version > schemaVersion())
+                throw std::runtime_error("the database has schema version " +
+                                         std::to_string(version) +
+                                         ", newer than this relay knows (" +
+                                         std::to_string(schemaVersion()) + "): run a newer relay");
+            if (version == schemaVersion()) {
+                exec("COMMIT");
+                return;
+            }
             exec(kMigrations[version]);
+            if (version + 1 >= kVersionRowsFrom)
+                Statement(db_,
+                          "INSERT INTO schema_version(version, applied) "
+                          "VALUES(?, CAST(strftime('%s', 'now') AS INTEGER))")
+                    .bind(static_cast<std::int64_t>(version + 1))
+                    .run();
             exec(("PRAGMA user_version=" + std::to_string(version + 1)).c_str());
             exec("COMMIT");
         } catch (...) {
@@ -202,6 +229,10 @@ void SqliteStore::migrate() {
             throw;
         }
     }
+}
+
+void SqliteStore::underNumberLock(const std::string&, const std::function<void()>& decision) {
+    decision();
 }
 
 std::optional<NumberRecord> SqliteStore::number(const std::string& number) {
@@ -333,7 +364,7 @@ bool SqliteStore::untrustBy(const std::string& number, const std::string& by,
 
 std::vector<std::string> SqliteStore::trustedComputers(const std::string& number) {
     std::lock_guard guard(lock_);
-    Statement s(db_, "SELECT computer FROM trusted WHERE number = ? ORDER BY used DESC");
+    Statement s(db_, "SELECT computer FROM trusted WHERE number = ? ORDER BY used DESC, computer");
     s.bind(number);
     std::vector<std::string> out;
     while (s.step()) out.push_back(s.text(0));
@@ -394,6 +425,10 @@ Throttle SqliteStore::throttle(const std::string& key) {
 
 void SqliteStore::setThrottle(const std::string& key, const Throttle& value) {
     std::lock_guard guard(lock_);
+    writeThrottle(key, value);
+}
+
+void SqliteStore::writeThrottle(const std::string& key, const Throttle& value) {
     if (value.failures == 0 && value.lockedUntil == 0) {
         Statement(db_, "DELETE FROM throttles WHERE key = ?").bind(key).run();
         return;
@@ -406,6 +441,30 @@ void SqliteStore::setThrottle(const std::string& key, const Throttle& value) {
         .bind(value.windowStart)
         .bind(value.lockedUntil)
         .run();
+}
+
+Throttle SqliteStore::updateThrottle(const std::string& key,
+                                     const std::function<Throttle(Throttle)>& change) {
+    std::lock_guard guard(lock_);
+    // IMMEDIATE takes the write lock before the read: another process on
+    // the file cannot slip a change between the two.
+    exec("BEGIN IMMEDIATE");
+    try {
+        Throttle value;
+        {
+            Statement s(db_,
+                        "SELECT failures, window_start, locked_until FROM throttles WHERE key = ?");
+            if (s.bind(key).step())
+                value = {static_cast<int>(s.integer(0)), s.integer(1), s.integer(2)};
+        }
+        value = change(value);
+        writeThrottle(key, value);
+        exec("COMMIT");
+        return value;
+    } catch (...) {
+        exec("ROLLBACK");
+        throw;
+    }
 }
 
 void SqliteStore::pruneThrottles(std::int64_t before) {
@@ -513,24 +572,6 @@ std::vector<DirectoryRow> pageRows(sqlite3* db, const Sql& sql, const DirectoryQ
     return rows;
 }
 
-bool before(const DirectoryRow& a, const DirectoryRow& b) {
-    return std::tie(a.nameKey, a.number) < std::tie(b.nameKey, b.number);
-}
-
-// Two pages in page order merged into one; a listing in both shows once.
-std::vector<DirectoryRow> merged(std::vector<DirectoryRow> a, std::vector<DirectoryRow> b,
-                                 std::size_t limit) {
-    std::vector<DirectoryRow> out;
-    std::merge(std::make_move_iterator(a.begin()), std::make_move_iterator(a.end()),
-               std::make_move_iterator(b.begin()), std::make_move_iterator(b.end()),
-               std::back_inserter(out), before);
-    out.erase(std::unique(out.begin(), out.end(),
-                          [](const auto& x, const auto& y) { return x.number == y.number; }),
-              out.end());
-    if (out.size() > limit) out.resize(limit);
-    return out;
-}
-
 }  // namespace
 
 // Every page is one or two index walks that stop at the page's limit: a
@@ -550,7 +591,7 @@ std::vector<DirectoryRow> SqliteStore::directory(const DirectoryQuery& q) {
             reader_, count.integer(0) >= kDenseMatches ? denseNumberPage(q) : sparseNumberPage(q),
             q);
     }
-    return merged(std::move(names), std::move(numbers), q.limit);
+    return paging::merged(std::move(names), std::move(numbers), q.limit);
 }
 
 std::vector<std::string> SqliteStore::directoryPlan(const DirectoryQuery& q) {

@@ -25,14 +25,17 @@ public:
     SqliteStore(const SqliteStore&) = delete;
     SqliteStore& operator=(const SqliteStore&) = delete;
 
-    // Schema version this build migrates to.
+    // Schema version this build migrates to, and the file's: the newest row
+    // of schema_version, or PRAGMA user_version for a file older than that
+    // table. A file newer than this build is refused when opened.
     static int schemaVersion();
     int storedVersion();
 
+    void underNumberLock(const std::string& number, const std::function<void()>& decision) override;
+
     std::optional<NumberRecord> number(const std::string& number) override;
     void saveProfile(const Profile& profile, Seconds now) override;
-    // Many profiles in one transaction (imports, test fixtures).
-    void saveProfiles(const std::vector<Profile>& profiles, Seconds now);
+    void saveProfiles(const std::vector<Profile>& profiles, Seconds now) override;
     void setPinHash(const std::string& number, const std::string& hash) override;
     void touch(const std::string& number, Seconds now) override;
     void countCall(const std::string& number, bool placed) override;
@@ -58,6 +61,8 @@ public:
 
     Throttle throttle(const std::string& key) override;
     void setThrottle(const std::string& key, const Throttle& value) override;
+    Throttle updateThrottle(const std::string& key,
+                            const std::function<Throttle(Throttle)>& change) override;
     void pruneThrottles(std::int64_t before) override;
 
     std::vector<DirectoryRow> directory(const DirectoryQuery& query) override;
@@ -67,6 +72,7 @@ public:
 private:
     void migrate();
     void exec(const char* sql);
+    void writeThrottle(const std::string& key, const Throttle& value);
 
     sqlite3* db_ = nullptr;
     std::mutex lock_;

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 // Durable state of the service behind one interface: the SQLite store is the
-// single-node default; a shared database is another implementation.
+// single-node default; PostgreSQL is shared by several relay nodes. Every
+// call throws std::runtime_error when storage fails: an answer is never made
+// up, so a failed lookup never reads as "no such number" or "no PIN".
 namespace merrowfax::relay {
 
 using Seconds = std::int64_t;  // Unix time
@@ -65,9 +68,18 @@ class Store {
 public:
     virtual ~Store() = default;
 
+    // Runs `decision` while no other decision about `number` runs on any node
+    // sharing this store; the calls it makes on this thread go through as one
+    // step where the store can (all or nothing). One SQLite process alone on
+    // its file has the registrar's queue per number, and runs it as it is.
+    virtual void underNumberLock(const std::string& number,
+                                 const std::function<void()>& decision) = 0;
+
     virtual std::optional<NumberRecord> number(const std::string& number) = 0;
     // Creates or refreshes a number at registration; keeps PIN, counters, first seen.
     virtual void saveProfile(const Profile& profile, Seconds now) = 0;
+    // Many profiles in one transaction (imports, test fixtures).
+    virtual void saveProfiles(const std::vector<Profile>& profiles, Seconds now) = 0;
     virtual void setPinHash(const std::string& number, const std::string& hash) = 0;
     virtual void touch(const std::string& number, Seconds now) = 0;
     virtual void countCall(const std::string& number, bool placed) = 0;
@@ -101,10 +113,29 @@ public:
 
     virtual Throttle throttle(const std::string& key) = 0;
     virtual void setThrottle(const std::string& key, const Throttle& value) = 0;
+    // Reads, changes and writes the key's throttle in one step, so that
+    // changes made at once by several threads or nodes all count; returns the
+    // value written (no failures and no lock removes the key).
+    virtual Throttle updateThrottle(const std::string& key,
+                                    const std::function<Throttle(Throttle)>& change) = 0;
     // Drops throttles whose last failure and lock both ended before `before`.
     virtual void pruneThrottles(std::int64_t before) = 0;
 
     virtual std::vector<DirectoryRow> directory(const DirectoryQuery& query) = 0;
 };
+
+// What both stores share so that their pages agree row for row.
+namespace paging {
+
+// The digits of a number's text ("0-1-555" to "01555").
+std::string digitsOf(const std::string& number);
+// Greater than every UTF-8 text that starts with the prefix.
+std::string prefixEnd(const std::string& prefix);
+// Two pages in page order (folded name, then number) merged into one; a
+// listing in both shows once.
+std::vector<DirectoryRow> merged(std::vector<DirectoryRow> a, std::vector<DirectoryRow> b,
+                                 std::size_t limit);
+
+}  // namespace paging
 
 }  // namespace merrowfax::relay
