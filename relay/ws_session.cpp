@@ -365,13 +365,10 @@ void WsSession<Stream>::forward(rapidjson::Document& record, const std::string& 
                     store.countCall(number, placed);
                 });
     }
-    const auto peers = services_.hub.route(to, id_);
-    services_.hub.noteExchange(id_, to);
-    if (peers.empty()) return sendRecord(json::miss(to));
     auto text = json::stamped(record, number_);
     if (!text) return;
-    const auto stamped = std::make_shared<const std::string>(std::move(*text));
-    for (const auto& peer : peers) peer->deliverText(stamped, op == "audio");
+    services_.hub.forward(id_, to, std::make_shared<const std::string>(std::move(*text)),
+                          op == "audio" ? Cargo::mediaRecord : Cargo::record);
 }
 
 template <class Stream>
@@ -382,9 +379,6 @@ void WsSession<Stream>::handleBinary(std::string_view frame) {
     if (!parsed || !wire::isMediaKind(parsed->kind)) return;
     const auto target = canonicalNumber(parsed->target);
     if (!target) return;
-    const auto peers = services_.hub.route(*target, id_);
-    services_.hub.noteExchange(id_, *target);
-    if (peers.empty()) return;
     // Out goes the same layout with the sender's number where the target was:
     // the receiver learns who speaks, and nobody can speak as someone else.
     auto out = std::make_shared<std::string>();
@@ -393,8 +387,7 @@ void WsSession<Stream>::handleBinary(std::string_view frame) {
     out->push_back(static_cast<char>(static_cast<unsigned char>(number_.size())));
     out->append(number_);
     out->append(reinterpret_cast<const char*>(parsed->media.data()), parsed->media.size());
-    const std::shared_ptr<const std::string> stamped = std::move(out);
-    for (const auto& peer : peers) peer->deliverBinary(stamped);
+    services_.hub.forward(id_, *target, std::move(out), Cargo::frame);
 }
 
 template <class Stream>
@@ -429,6 +422,12 @@ void WsSession<Stream>::kick(std::uint16_t code) {
         self->log(Level::info, "displaced");
         self->close(static_cast<websocket::close_code>(code));
     });
+}
+
+template <class Stream>
+void WsSession<Stream>::missed(const std::string& to) {
+    net::post(ws_.get_executor(),
+              [self = this->shared_from_this(), to] { self->sendRecord(json::miss(to)); });
 }
 
 template <class Stream>

@@ -44,6 +44,7 @@ public:
     void deliverBinary(std::shared_ptr<const std::string> frame) override;
     void deliverPresence(std::uint64_t seq, std::vector<std::string> online) override;
     void kick(std::uint16_t code) override;
+    void missed(const std::string& to) override;
     void shutdown() override;
     void abort() override;
 
