@@ -129,7 +129,7 @@ void MemoryHub::attach(PeerId id, const std::string& number, const std::string& 
         // The stored book is the owner's: every connection of the number follows it.
         replaceBook(number, book, updates);
         if (cameOnline) refreshWatchers(number, updates);
-        connsChanged(number);
+        connsChanged(number, updates);
     }
     for (auto& p : displaced) p->kick(1008);
     send(updates);
@@ -151,7 +151,7 @@ void MemoryHub::remove(PeerId id, Updates& out) {
         if (wentOffline) books_.erase(book);
     }
     if (wentOffline) refreshWatchers(conn.number, out);
-    connsChanged(conn.number);
+    connsChanged(conn.number, out);
 }
 
 void MemoryHub::detach(PeerId id) {

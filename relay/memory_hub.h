@@ -66,7 +66,7 @@ protected:
     virtual const Book* elsewhere(const std::string& /*number*/) const { return nullptr; }
     // `number` gained or lost a local connection (the last one when
     // byNumber_ no longer holds it).
-    virtual void connsChanged(const std::string& /*number*/) {}
+    virtual void connsChanged(const std::string& /*number*/, Updates& /*out*/) {}
     // Local connections started, or stopped, following `target`.
     virtual void followingChanged(const std::string& /*target*/, bool /*following*/) {}
 

@@ -19,14 +19,6 @@ constexpr std::size_t kMaxComputer = 200;
 // is idle (most are), and a message's remainder comes in larger steps.
 constexpr std::size_t kFirstRead = 512;
 
-// Records a client may send to another number; anything else is dropped, so
-// nobody can make the service's own records ("denied", "presence", ...) reach
-// another device.
-bool isForwarded(std::string_view op) {
-    return op == "text" || op == "delivered" || op == "delete" || op == "call" || op == "audio" ||
-           op == "talk" || op == "file" || op == "desk";
-}
-
 Seconds unixNow() {
     return unixMillis() / 1000;
 }
@@ -271,7 +263,7 @@ void WsSession<Stream>::handleText(std::string_view text) {
     if (op == "book") return handleBook(*record);
     if (op == "trust" || op == "untrust") return handleTrust(op == "trust", *record);
     const auto to = json::string(*record, "to");
-    if (!to || !isForwarded(op)) return;
+    if (!to || !json::isForwarded(op)) return;
     const auto target = canonicalNumber(*to);
     if (!target) return;
     forward(*record, *target, op);
