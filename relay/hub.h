@@ -22,6 +22,11 @@ public:
     virtual void deliverPresence(std::uint64_t seq, std::vector<std::string> online) = 0;
     // Close with this WebSocket code (1001 at shutdown, 1008 when displaced).
     virtual void kick(std::uint16_t code) = 0;
+    // The connection can be reached from every node: it hears "pin" now.
+    // Called once per attach before anything is delivered to it: at once on
+    // a single node, once the cluster has its subscription in place on
+    // several (a record sent right after "pin" must find it).
+    virtual void reachable() = 0;
     // Nobody took the record this connection sent to `to`: it hears "miss".
     // Comes at once when the number is nowhere, or later from a cluster
     // that waited for the other nodes.
@@ -48,8 +53,8 @@ public:
     virtual ~Hub() = default;
 
     // Registers a connection under its number and its computer's tag with its
-    // stored book; sends it its first presence. Displaces the oldest
-    // connections beyond the per-number limit.
+    // stored book; calls Peer::reachable, then sends it its first presence.
+    // Displaces the oldest connections beyond the per-number limit.
     virtual void attach(PeerId id, const std::string& number, const std::string& computer,
                         std::weak_ptr<Peer> peer, const BookNumbers& book) = 0;
     virtual void detach(PeerId id) = 0;

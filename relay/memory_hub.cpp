@@ -106,30 +106,38 @@ void MemoryHub::send(Updates& updates) {
         if (auto peer = u.peer.lock()) peer->deliverPresence(u.seq, std::move(u.online));
 }
 
+void MemoryHub::attachLocked(PeerId id, const std::string& number, const std::string& computer,
+                             std::weak_ptr<Peer> peer, const BookNumbers& book, Updates& out,
+                             std::vector<std::shared_ptr<Peer>>& displaced) {
+    for (;;) {
+        const auto it = byNumber_.find(number);
+        if (it == byNumber_.end() || it->second.size() < maxPerNumber_) break;
+        const PeerId oldest = it->second.front();
+        if (auto p = conns_[oldest].peer.lock()) displaced.push_back(std::move(p));
+        remove(oldest, out);
+    }
+    const bool cameOnline = !byNumber_.contains(number);
+    byNumber_[number].push_back(id);
+    auto& conn = conns_[id];
+    conn.number = number;
+    conn.computer = computer;
+    conn.peer = std::move(peer);
+    conn.sinceMs = unixMillis();
+    // The stored book is the owner's: every connection of the number follows it.
+    replaceBook(number, book, out);
+    if (cameOnline) refreshWatchers(number, out);
+    connsChanged(number, out);
+}
+
+// "pin" goes first: the connection hears it before anything the hub delivers.
 void MemoryHub::attach(PeerId id, const std::string& number, const std::string& computer,
                        std::weak_ptr<Peer> peer, const BookNumbers& book) {
+    if (auto p = peer.lock()) p->reachable();
     Updates updates;
     std::vector<std::shared_ptr<Peer>> displaced;
     {
         std::lock_guard guard(lock_);
-        for (;;) {
-            const auto it = byNumber_.find(number);
-            if (it == byNumber_.end() || it->second.size() < maxPerNumber_) break;
-            const PeerId oldest = it->second.front();
-            if (auto p = conns_[oldest].peer.lock()) displaced.push_back(std::move(p));
-            remove(oldest, updates);
-        }
-        const bool cameOnline = !byNumber_.contains(number);
-        byNumber_[number].push_back(id);
-        auto& conn = conns_[id];
-        conn.number = number;
-        conn.computer = computer;
-        conn.peer = std::move(peer);
-        conn.sinceMs = unixMillis();
-        // The stored book is the owner's: every connection of the number follows it.
-        replaceBook(number, book, updates);
-        if (cameOnline) refreshWatchers(number, updates);
-        connsChanged(number, updates);
+        attachLocked(id, number, computer, std::move(peer), book, updates, displaced);
     }
     for (auto& p : displaced) p->kick(1008);
     send(updates);

@@ -76,6 +76,10 @@ protected:
     // A record or frame from `sender` on another node reached `to`: its
     // local connections now see the sender; collects them.
     void arrived(const std::string& sender, const std::string& to, Peers& peers, Updates& out);
+    // Attach under the lock; Peer::reachable was called already.
+    void attachLocked(PeerId id, const std::string& number, const std::string& computer,
+                      std::weak_ptr<Peer> peer, const BookNumbers& book, Updates& out,
+                      std::vector<std::shared_ptr<Peer>>& displaced);
     void replaceBook(const std::string& owner, const BookNumbers& book, Updates& out);
     void refreshWatchers(const std::string& target, Updates& out);
     void remove(PeerId id, Updates& out);

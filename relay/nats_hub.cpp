@@ -136,6 +136,10 @@ NatsHub::NatsHub(const Config& config, Metrics& metrics)
     natsOptions_SetName(options_, ("merrowfax-relay " + node_).c_str());
     // Our own messages never come back: local connections were served already.
     natsOptions_SetNoEcho(options_, true);
+    // Written at once, not when the library's flusher wakes: a subscription
+    // must be in place before the connection that caused it hears "pin", and
+    // a record should not wait for company.
+    natsOptions_SetSendAsap(options_, true);
     // One delivery thread for every subscription, not one each per number.
     natsOptions_UseGlobalMessageDelivery(options_, true);
     natsOptions_SetMaxReconnect(options_, -1);
@@ -403,6 +407,81 @@ void NatsHub::forget(const std::string& node, Updates& out) {
         remote_.erase(number);
         refreshWatchers(number, out);
     }
+}
+
+// --- connections ----------------------------------------------------------------
+
+// The first connection of a number here waits until NATS has its number's
+// subscription (one round trip, on the runner thread, for all that wait):
+// only then does it hear "pin", and a record sent from another node right
+// after finds it.
+void NatsHub::attach(PeerId id, const std::string& number, const std::string& computer,
+                     std::weak_ptr<Peer> peer, const BookNumbers& book) {
+    bool waits = false;
+    {
+        std::lock_guard guard(lock_);
+        auto& subs = subs_[number];
+        waits = connected_ && !byNumber_.contains(number);
+        if (waits) {
+            if (!subs.inbox)
+                subs.inbox = subscribe(std::string(kInbox) + number, &dispatch<&NatsHub::onInbox>,
+                                       static_cast<int>(4 * config_.sendQueueRecords),
+                                       static_cast<int>(std::min<std::size_t>(
+                                           2 * config_.sendQueueBytes, std::size_t{1} << 30)));
+            watchState(number, subs);
+            waiting_.emplace(id, Waiting{number, computer, std::move(peer), book});
+        }
+    }
+    if (!waits) return MemoryHub::attach(id, number, computer, std::move(peer), book);
+    {
+        std::lock_guard guard(runLock_);
+        admit_ = true;
+    }
+    wake_.notify_all();
+}
+
+void NatsHub::detach(PeerId id) {
+    {
+        std::lock_guard guard(lock_);
+        const auto it = waiting_.find(id);
+        if (it != waiting_.end()) {
+            const std::string number = std::move(it->second.number);
+            waiting_.erase(it);
+            Updates none;
+            if (std::none_of(waiting_.begin(), waiting_.end(),
+                             [&](const auto& w) { return w.second.number == number; }))
+                connsChanged(number, none);  // drops the subscriptions if nothing else holds them
+            return;
+        }
+    }
+    MemoryHub::detach(id);
+}
+
+void NatsHub::admitWaiting() {
+    std::vector<PeerId> batch;
+    {
+        std::lock_guard guard(lock_);
+        for (const auto& [id, w] : waiting_) batch.push_back(id);
+    }
+    if (batch.empty()) return;
+    // PING and PONG: everything written before, the subscriptions among it, is in place.
+    if (connected_) natsConnection_FlushTimeout(nc_, config_.natsAnswer.count());
+    Updates updates;
+    std::vector<std::shared_ptr<Peer>> displaced;
+    {
+        std::lock_guard guard(lock_);
+        for (PeerId id : batch) {
+            const auto it = waiting_.find(id);
+            if (it == waiting_.end()) continue;  // gone meanwhile
+            Waiting w = std::move(it->second);
+            waiting_.erase(it);
+            // Posted to its strand before anything delivered to it can be.
+            if (auto p = w.peer.lock()) p->reachable();
+            attachLocked(id, w.number, w.computer, std::move(w.peer), w.book, updates, displaced);
+        }
+    }
+    for (auto& p : displaced) p->kick(1008);
+    MemoryHub::send(updates);
 }
 
 // --- the data path -------------------------------------------------------------
@@ -754,7 +833,12 @@ void NatsHub::run() {
         for (auto& p : late)
             if (auto sender = p.sender.lock()) missed(sender, p.to);
         wait.lock();
-        wake_.wait_for(wait, tick, [this] { return stop_; });
+        wake_.wait_for(wait, tick, [this] { return stop_ || admit_; });
+        if (std::exchange(admit_, false)) {
+            wait.unlock();
+            admitWaiting();
+            wait.lock();
+        }
     }
     wait.unlock();
     nats_ReleaseThreadMemory();

@@ -39,6 +39,9 @@ public:
     NatsHub(const Config& config, Metrics& metrics);
     ~NatsHub() override;
 
+    void attach(PeerId id, const std::string& number, const std::string& computer,
+                std::weak_ptr<Peer> peer, const BookNumbers& book) override;
+    void detach(PeerId id) override;
     void forward(PeerId from, const std::string& to, std::shared_ptr<const std::string> stamped,
                  Cargo cargo) override;
     void setBook(const std::string& owner, const BookNumbers& book) override;
@@ -69,6 +72,12 @@ private:
         std::weak_ptr<Peer> sender;
         std::string to;
     };
+    struct Waiting {  // a connection whose number's subscription is not confirmed yet
+        std::string number;
+        std::string computer;
+        std::weak_ptr<Peer> peer;
+        BookNumbers book;
+    };
 
     const Book* elsewhere(const std::string& number) const override;
     void connsChanged(const std::string& number, Updates& out) override;
@@ -97,7 +106,8 @@ private:
     std::uint64_t await(const std::shared_ptr<Peer>& sender, const std::string& to);
     void missed(const std::shared_ptr<Peer>& sender, const std::string& to);
     void reject(const char* why);
-    void run();  // heartbeats, leases, answers due
+    void admitWaiting();
+    void run();  // heartbeats, leases, answers due, waiting connections
 
     template <void (NatsHub::*handler)(natsMsg*)>
     static void dispatch(natsConnection*, natsSubscription*, natsMsg* msg, void* self);
@@ -121,6 +131,7 @@ private:
     std::int64_t resyncFromMs_ = 0;  // reconnected then: state older than that is doubtful
     std::int64_t resyncDueMs_ = 0;   // ... and dropped then, unless confirmed
     bool rebalancing_ = false;
+    std::unordered_map<PeerId, Waiting> waiting_;
 
     std::mutex acksLock_;
     std::unordered_map<std::uint64_t, Pending> pending_;
@@ -130,6 +141,7 @@ private:
     std::mutex runLock_;
     std::condition_variable wake_;
     bool stop_ = false;
+    bool admit_ = false;  // connections wait for a round trip to NATS
     std::thread runner_;
 };
 

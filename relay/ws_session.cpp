@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
@@ -142,11 +143,23 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     bump(services_.metrics.registrationsOk);
     move(services_.metrics.liveOpen, 1);
     log(Level::info, "registered", "number", number_);
-    // Reachable before the client hears "pin"; whatever the hub delivers is
-    // posted to this strand, so "pin" still goes out first.
+    greeting_ = json::pin(verdict.hasPin, verdict.business, verdict.error);
+    lanCert_ = std::move(lanCert);
+    // The hub calls reachable() before it delivers anything, on a single node
+    // from within this call (so "pin" goes out at once).
     services_.hub.attach(id_, number_, computer_, this->weak_from_this(), verdict.book);
-    sendRecord(json::pin(verdict.hasPin, verdict.business, verdict.error));
-    sendStatement(std::move(lanCert));
+}
+
+template <class Stream>
+void WsSession<Stream>::reachable() {
+    net::dispatch(ws_.get_executor(), [self = this->shared_from_this()] { self->greet(); });
+}
+
+template <class Stream>
+void WsSession<Stream>::greet() {
+    if (finished_ || closing_) return;
+    sendRecord(std::exchange(greeting_, {}));
+    sendStatement(std::exchange(lanCert_, {}));
     confirmProof();
     read();
 }

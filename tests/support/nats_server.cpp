@@ -19,6 +19,13 @@ namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr std::string_view kListening = "Listening for client connections on ";
+constexpr std::string_view kMonitor = "Starting http monitor on ";
+
+// The port of "... on 127.0.0.1:PORT" after `at`.
+unsigned short portAfter(const std::string& text, std::size_t at) {
+    const auto colon = text.find(':', text.find("127.0.0.1", at));
+    return static_cast<unsigned short>(std::atoi(text.c_str() + colon + 1));
+}
 
 }  // namespace
 
@@ -82,7 +89,8 @@ void NatsServer::launch(int port) {
     const auto conf = root_ / "nats.conf";
     {
         std::ofstream out(conf);
-        out << "host: 127.0.0.1\nport: " << port << "\nmax_payload: 4MB\n";
+        out << "host: 127.0.0.1\nport: " << port << "\nhttp: \"127.0.0.1:-1\"\n"
+            << "max_payload: 4MB\n";
     }
     const auto logPath = root_ / "nats.log";
     const std::size_t logged = log().size();  // what earlier runs left
@@ -106,9 +114,11 @@ void NatsServer::launch(int port) {
     while (std::chrono::steady_clock::now() < deadline) {
         const std::string text = log().substr(std::min(logged, log().size()));
         const auto at = text.find(kListening);
-        if (at != std::string::npos && text.find("Server is ready", at) != std::string::npos) {
-            const auto colon = text.find(':', text.find("127.0.0.1", at));
-            port_ = static_cast<unsigned short>(std::atoi(text.c_str() + colon + 1));
+        const auto monitor = text.find(kMonitor);
+        if (at != std::string::npos && monitor != std::string::npos &&
+            text.find("Server is ready", at) != std::string::npos) {
+            port_ = portAfter(text, at);
+            monitorPort_ = portAfter(text, monitor);
             return;
         }
         int status = 0;

@@ -23,6 +23,8 @@ public:
     static std::filesystem::path binary();
 
     unsigned short port() const { return port_; }
+    // Its HTTP monitoring endpoint (/connz?subs=1 lists each client's subscriptions).
+    unsigned short monitorPort() const { return monitorPort_; }
     std::string url() const;  // nats://127.0.0.1:PORT
     bool running() const { return pid_ > 0; }
 
@@ -37,6 +39,7 @@ private:
     std::filesystem::path root_;
     pid_t pid_ = -1;
     unsigned short port_ = 0;
+    unsigned short monitorPort_ = 0;
 };
 
 }  // namespace merrowfax::testing
