@@ -106,6 +106,9 @@ void NatsServer::launch(int port) {
             ::dup2(fd, STDOUT_FILENO);
             ::dup2(fd, STDERR_FILENO);
         }
+        // A server started again mid-test must not hold the test's client
+        // sockets open: the relays would never see those clients leave.
+        ::close_range(3, ~0U, 0);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
