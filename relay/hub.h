@@ -54,7 +54,8 @@ public:
 
     // Registers a connection under its number and its computer's tag with its
     // stored book; calls Peer::reachable, then sends it its first presence.
-    // Displaces the oldest connections beyond the per-number limit.
+    // Displaces the oldest connections beyond the per-number limit. Called
+    // on the connection's strand.
     virtual void attach(PeerId id, const std::string& number, const std::string& computer,
                         std::weak_ptr<Peer> peer, const BookNumbers& book) = 0;
     virtual void detach(PeerId id) = 0;

@@ -129,16 +129,19 @@ void MemoryHub::attachLocked(PeerId id, const std::string& number, const std::st
     connsChanged(number, out);
 }
 
-// "pin" goes first: the connection hears it before anything the hub delivers.
+// Called on the connection's strand: reachable() runs there at once, so its
+// "pin" goes out after the connection is in the maps (a client that hears it
+// may count on being found) and before anything delivered to it.
 void MemoryHub::attach(PeerId id, const std::string& number, const std::string& computer,
                        std::weak_ptr<Peer> peer, const BookNumbers& book) {
-    if (auto p = peer.lock()) p->reachable();
+    auto self = peer.lock();
     Updates updates;
     std::vector<std::shared_ptr<Peer>> displaced;
     {
         std::lock_guard guard(lock_);
         attachLocked(id, number, computer, std::move(peer), book, updates, displaced);
     }
+    if (self) self->reachable();
     for (auto& p : displaced) p->kick(1008);
     send(updates);
 }
