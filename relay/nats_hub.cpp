@@ -2,63 +2,22 @@
 
 #include <algorithm>
 #include <charconv>
-#include <random>
 #include <stdexcept>
+#include <utility>
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
-#include "relay/json.h"
 #include "relay/log.h"
-#include "relay/query.h"
-#include "wire/frames.h"
 
 namespace merrowfax::relay {
+using namespace cluster;
 namespace {
 
-constexpr std::string_view kInbox = "mfx.n.";
-constexpr std::string_view kState = "mfx.p.";
-constexpr char kBeats[] = "mfx.hb";
-constexpr std::string_view kAcks = "mfx.ack.";
-
-// What travels on mfx.n.NUMBER: one kind byte, the sender's number behind
-// its length byte (empty for queries and closings), then the payload.
-constexpr char kRecord = 'r';       // a stamped record
-constexpr char kMediaRecord = 'm';  // a stamped record a slow reader may lose (call audio)
-constexpr char kFrame = 'f';        // a stamped media frame
-constexpr char kQuery = 'q';        // nodes holding the number announce their state
-constexpr char kClosing = 'k';      // {"computers":[tags],"allBut":bool}: close those
-
-constexpr std::size_t kNodeId = 16;             // lower-case hex
 constexpr std::size_t kMaxNodes = 256;          // other nodes remembered at once
 constexpr std::size_t kMaxGone = 64;            // nodes given up on, remembered
 constexpr std::size_t kMaxPending = 64 * 1024;  // records waiting for an answer
-constexpr std::size_t kMaxBeat = 256;
-constexpr std::size_t kMaxClosing = 64;  // computers in one closing
-constexpr std::size_t kMaxTag = 200;
 
 std::int64_t steadyMs() {
     return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-std::string newNodeId() {
-    std::random_device random;
-    std::string id;
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < kNodeId; ++i) id.push_back(kHex[random() & 15]);
-    return id;
-}
-
-bool isNodeId(std::string_view id) {
-    return id.size() == kNodeId && std::all_of(id.begin(), id.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
-bool isNumber(std::string_view text) {
-    const auto canonical = canonicalNumber(text);
-    return canonical && *canonical == text;
 }
 
 std::string_view body(natsMsg* msg) {
@@ -66,23 +25,6 @@ std::string_view body(natsMsg* msg) {
     const int size = natsMsg_GetDataLength(msg);
     return data && size > 0 ? std::string_view(data, static_cast<std::size_t>(size))
                             : std::string_view();
-}
-
-// A list of canonical numbers, or absent when anything in it is not one.
-std::optional<std::vector<std::string>> numbers(const rapidjson::Value& object, const char* key,
-                                                std::size_t limit) {
-    std::vector<std::string> out;
-    const auto it = object.FindMember(key);
-    if (it == object.MemberEnd()) return out;
-    if (!it->value.IsArray() || it->value.Size() > limit) return std::nullopt;
-    out.reserve(it->value.Size());
-    for (const auto& n : it->value.GetArray()) {
-        if (!n.IsString()) return std::nullopt;
-        const std::string_view text(n.GetString(), n.GetStringLength());
-        if (!isNumber(text)) return std::nullopt;
-        out.emplace_back(text);
-    }
-    return out;
 }
 
 void check(natsStatus status, const char* what) {
@@ -191,7 +133,7 @@ NatsHub::~NatsHub() {
     runner_.join();
     // The others forget this node now rather than after the lease.
     if (connected_) {
-        publish(kBeats, R"({"node":")" + node_ + R"(","bye":true})");
+        publish(kBeats, encodeBeat(node_, true));
         natsConnection_FlushTimeout(nc_, std::max<std::int64_t>(1, config_.shutdownGrace.count()));
     }
     closing_ = true;
@@ -306,43 +248,17 @@ void NatsHub::followingChanged(const std::string& target, bool following) {
     remote_.erase(target);
 }
 
-// {"node","conns":[[since ms, order]...],"book":[...],"blocked":[...],"bookSet"}:
-// the connections of `number` here (none: it left this node) and its book.
+// The connections of `number` here (none: it left this node) and its book.
 void NatsHub::announce(const std::string& number, bool bookSet) {
     if (!connected_) return;
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
-    w.StartObject();
-    w.Key("node");
-    w.String(node_.data(), static_cast<rapidjson::SizeType>(node_.size()));
-    w.Key("conns");
-    w.StartArray();
-    if (const auto ids = byNumber_.find(number); ids != byNumber_.end()) {
-        for (PeerId id : ids->second) {
-            w.StartArray();
-            w.Int64(conns_[id].sinceMs);
-            w.Uint64(id);
-            w.EndArray();
-        }
-    }
-    w.EndArray();
-    if (const auto book = books_.find(number); book != books_.end()) {
-        auto list = [&](const char* key, const std::unordered_set<std::string>& set) {
-            w.Key(key);
-            w.StartArray();
-            for (const auto& n : set)
-                w.String(n.data(), static_cast<rapidjson::SizeType>(n.size()));
-            w.EndArray();
-        };
-        list("book", book->second.numbers);
-        list("blocked", book->second.blocked);
-        if (bookSet) {
-            w.Key("bookSet");
-            w.Bool(true);
-        }
-    }
-    w.EndObject();
-    publish(std::string(kState) + number, std::string_view(buffer.GetString(), buffer.GetSize()));
+    std::vector<ConnKey> keys;
+    if (const auto ids = byNumber_.find(number); ids != byNumber_.end())
+        for (PeerId id : ids->second) keys.push_back({conns_[id].sinceMs, id});
+    const auto book = books_.find(number);
+    const bool has = book != books_.end();
+    publish(std::string(kState) + number,
+            encodeState(node_, keys, has ? &book->second.numbers : nullptr,
+                        has ? &book->second.blocked : nullptr, has && bookSet));
 }
 
 // The per-number limit over the whole cluster: beyond it the oldest
@@ -475,7 +391,8 @@ void NatsHub::admitWaiting() {
             if (it == waiting_.end()) continue;  // gone meanwhile
             Waiting w = std::move(it->second);
             waiting_.erase(it);
-            // Posted to its strand before anything delivered to it can be.
+            // Posted to its strand before anything delivered to it can be; its
+            // "pin" finds the hub locked until the connection is in.
             if (auto p = w.peer.lock()) p->reachable();
             attachLocked(id, w.number, w.computer, std::move(w.peer), w.book, updates, displaced);
         }
@@ -522,13 +439,11 @@ void NatsHub::forward(PeerId from, const std::string& to,
     thread_local std::string subject, body, reply;
     subject.assign(kInbox);
     subject += to;
-    body.clear();
-    body.push_back(cargo == Cargo::frame         ? kFrame
-                   : cargo == Cargo::mediaRecord ? kMediaRecord
-                                                 : kRecord);
-    body.push_back(static_cast<char>(self.size()));
-    body += self;
-    body += *stamped;
+    envelope(body,
+             cargo == Cargo::frame         ? kFrame
+             : cargo == Cargo::mediaRecord ? kMediaRecord
+                                           : kRecord,
+             self, *stamped);
     const std::uint64_t token = sender ? await(sender, to) : 0;
     if (token) {
         reply.assign(ackPrefix_);
@@ -580,45 +495,25 @@ void NatsHub::onInbox(natsMsg* msg) {
     const std::string_view subject = natsMsg_GetSubject(msg);
     if (subject.size() <= kInbox.size()) return reject("bad subject");
     const std::string to(subject.substr(kInbox.size()));
-    const std::string_view data = body(msg);
-    if (data.size() < 2 ||
-        data.size() > 2 + 255 + std::max(config_.maxTextMessage, config_.maxBinaryMessage))
-        return reject("bad size");
-    const char kind = data[0];
-    const auto senderSize = static_cast<unsigned char>(data[1]);
-    if (data.size() < 2u + senderSize) return reject("bad size");
-    const std::string_view sender = data.substr(2, senderSize);
-    const std::string_view payload = data.substr(2 + senderSize);
-    if (kind == kQuery) {
+    const auto in = openEnvelope(body(msg), to, config_.maxTextMessage, config_.maxBinaryMessage);
+    if (!in) return reject("bad message");
+    if (in->kind == kQuery) {
         std::lock_guard guard(lock_);
         if (byNumber_.contains(to)) announce(to, false);
         return;
     }
-    if (kind == kClosing) return onClosing(to, payload);
-    if (!isNumber(sender)) return reject("bad sender");
-    if (kind == kRecord || kind == kMediaRecord) {
-        // The record as this node would have stamped it: an object naming its
-        // sender and this number, of a kind that clients may exchange.
-        const auto record = json::parseObject(payload);
-        if (!record || json::string(*record, "number") != sender ||
-            json::string(*record, "to") != to)
-            return reject("bad record");
-        const auto op = json::string(*record, "op");
-        if (!op || !json::isForwarded(*op)) return reject("bad record");
-    } else if (kind == kFrame) {
-        const auto frame = wire::parseNetFrame(
-            std::span(reinterpret_cast<const std::byte*>(payload.data()), payload.size()));
-        if (!frame || !wire::isMediaKind(frame->kind) || frame->target != sender ||
-            payload.size() > config_.maxBinaryMessage + 2 + senderSize)
-            return reject("bad frame");
-    } else {
-        return reject("bad kind");
+    if (in->kind == kClosing) {
+        const auto closing = parseClosing(in->payload);
+        if (!closing) return reject("bad closing");
+        return MemoryHub::closeComputers(to, closing->computers, closing->allBut);
     }
+    const char kind = in->kind;
+    const std::string_view payload = in->payload;
     Peers peers;
     Updates updates;
     {
         std::lock_guard guard(lock_);
-        arrived(std::string(sender), to, peers, updates);
+        arrived(std::string(in->sender), to, peers, updates);
     }
     MemoryHub::send(updates);
     if (peers.empty()) return;  // no answer: the sender's node waits, then says "miss"
@@ -642,53 +537,32 @@ void NatsHub::onState(natsMsg* msg) {
     const std::string_view subject = natsMsg_GetSubject(msg);
     if (subject.size() <= kState.size()) return reject("bad subject");
     const std::string number(subject.substr(kState.size()));
-    const std::string_view data = body(msg);
-    // Two lists of numbers at most as long as a book, and the connections.
-    if (data.size() > 64 * (2 * config_.maxBookEntries + maxPerNumber_) + 1024)
-        return reject("state too large");
-    const auto doc = json::parseObject(data);
-    if (!doc) return reject("bad state");
-    const auto node = json::string(*doc, "node");
-    const auto conns = doc->FindMember("conns");
-    if (!node || !isNodeId(*node) || conns == doc->MemberEnd() || !conns->value.IsArray() ||
-        conns->value.Size() > maxPerNumber_)
-        return reject("bad state");
-    if (*node == node_) return;
-    std::vector<Key> keys;
-    for (const auto& c : conns->value.GetArray()) {
-        if (!c.IsArray() || c.Size() != 2 || !c[0].IsInt64() || !c[1].IsUint64())
-            return reject("bad state");
-        keys.push_back({c[0].GetInt64(), c[1].GetUint64()});
-    }
-    auto book = numbers(*doc, "book", config_.maxBookEntries);
-    auto blocked = numbers(*doc, "blocked", config_.maxBookEntries);
-    if (!book || !blocked) return reject("bad state");
-    const auto bookSet = doc->FindMember("bookSet");
-    const bool adopt =
-        bookSet != doc->MemberEnd() && bookSet->value.IsBool() && bookSet->value.GetBool();
-
+    auto state = parseState(body(msg), maxPerNumber_, config_.maxBookEntries);
+    if (!state) return reject("bad state");
+    if (state->node == node_) return;
     Updates updates;
     {
         std::lock_guard guard(lock_);
-        const std::string from(*node);
+        const std::string& from = state->node;
         const std::int64_t now = steadyMs();
         if (!heard(from, now)) return;
         const auto subs = subs_.find(number);
         if (subs == subs_.end() || !subs->second.state) return;  // no longer of interest here
-        if (keys.empty()) {
+        if (state->conns.empty()) {
             if (const auto remote = remote_.find(number); remote != remote_.end()) {
                 remote->second.hosts.erase(from);
                 if (remote->second.hosts.empty()) remote_.erase(remote);
             }
         } else {
             auto& remote = remote_[number];
-            remote.hosts[from] = Host{std::move(keys), now};
-            remote.book.numbers = {book->begin(), book->end()};
-            remote.book.blocked = {blocked->begin(), blocked->end()};
+            remote.hosts[from] = Host{std::move(state->conns), now};
+            remote.book.numbers = {state->book.begin(), state->book.end()};
+            remote.book.blocked = {state->blocked.begin(), state->blocked.end()};
         }
         // A book a connection set on another node is the number's book here too.
-        if (adopt && byNumber_.contains(number))
-            replaceBook(number, BookNumbers{std::move(*book), std::move(*blocked)}, updates);
+        if (state->bookSet && byNumber_.contains(number))
+            replaceBook(number, BookNumbers{std::move(state->book), std::move(state->blocked)},
+                        updates);
         refreshWatchers(number, updates);
         rebalance(number, updates);
     }
@@ -696,20 +570,16 @@ void NatsHub::onState(natsMsg* msg) {
 }
 
 void NatsHub::onBeat(natsMsg* msg) {
-    const std::string_view data = body(msg);
-    if (data.size() > kMaxBeat) return reject("bad heartbeat");
-    const auto doc = json::parseObject(data);
-    const auto node = doc ? json::string(*doc, "node") : std::nullopt;
-    if (!node || !isNodeId(*node)) return reject("bad heartbeat");
-    if (*node == node_) return;
-    const auto bye = doc->FindMember("bye");
+    const auto beat = parseBeat(body(msg));
+    if (!beat) return reject("bad heartbeat");
+    if (beat->node == node_) return;
     Updates updates;
     {
         std::lock_guard guard(lock_);
-        if (bye != doc->MemberEnd() && bye->value.IsBool() && bye->value.GetBool()) {
-            forget(std::string(*node), updates);
+        if (beat->bye) {
+            forget(beat->node, updates);
         } else {
-            heard(std::string(*node), steadyMs());
+            heard(beat->node, steadyMs());
         }
     }
     MemoryHub::send(updates);
@@ -724,37 +594,7 @@ void NatsHub::setBook(const std::string& owner, const BookNumbers& book) {
 void NatsHub::closeComputers(const std::string& number, const std::vector<std::string>& computers,
                              bool allBut) {
     MemoryHub::closeComputers(number, computers, allBut);
-    if (!connected_) return;
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
-    w.StartObject();
-    w.Key("computers");
-    w.StartArray();
-    for (const auto& c : computers) w.String(c.data(), static_cast<rapidjson::SizeType>(c.size()));
-    w.EndArray();
-    w.Key("allBut");
-    w.Bool(allBut);
-    w.EndObject();
-    std::string data{kClosing, '\0'};
-    data.append(buffer.GetString(), buffer.GetSize());
-    publish(std::string(kInbox) + number, data);
-}
-
-void NatsHub::onClosing(const std::string& number, std::string_view payload) {
-    const auto doc = json::parseObject(payload);
-    if (!doc) return reject("bad closing");
-    const auto computers = doc->FindMember("computers");
-    const auto allBut = doc->FindMember("allBut");
-    if (computers == doc->MemberEnd() || !computers->value.IsArray() ||
-        computers->value.Size() > kMaxClosing || allBut == doc->MemberEnd() ||
-        !allBut->value.IsBool())
-        return reject("bad closing");
-    std::vector<std::string> tags;
-    for (const auto& c : computers->value.GetArray()) {
-        if (!c.IsString() || c.GetStringLength() > kMaxTag) return reject("bad closing");
-        tags.emplace_back(c.GetString(), c.GetStringLength());
-    }
-    MemoryHub::closeComputers(number, tags, allBut->value.GetBool());
+    if (connected_) publish(std::string(kInbox) + number, encodeClosing(computers, allBut));
 }
 
 // --- the link and the clock ------------------------------------------------------
@@ -783,7 +623,7 @@ void NatsHub::onLink(bool up) {
 void NatsHub::run() {
     const auto beat = config_.natsHeartbeat;
     const auto tick = std::clamp(std::min(beat, config_.natsAnswer) / 4, Millis{5}, beat);
-    const std::string heartbeat = R"({"node":")" + node_ + R"("})";
+    const std::string heartbeat = encodeBeat(node_, false);
     auto nextBeat = std::chrono::steady_clock::now();
     std::unique_lock wait(runLock_);
     while (!stop_) {

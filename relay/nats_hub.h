@@ -9,6 +9,7 @@
 
 #include <nats/nats.h>
 
+#include "relay/cluster_wire.h"
 #include "relay/config.h"
 #include "relay/memory_hub.h"
 #include "relay/metrics.h"
@@ -51,12 +52,8 @@ public:
     const std::string& node() const { return node_; }
 
 private:
-    struct Key {  // one connection of a number on another node
-        std::int64_t sinceMs = 0;
-        std::uint64_t order = 0;
-    };
-    struct Host {
-        std::vector<Key> conns;
+    struct Host {  // another node's connections of a number
+        std::vector<cluster::ConnKey> conns;
         std::int64_t heardMs = 0;  // steady clock
     };
     struct Remote {  // exists only while some other node holds the number
@@ -98,7 +95,6 @@ private:
     void onBeat(natsMsg* msg);
     void onAck(natsMsg* msg);
     void onLink(bool up);
-    void onClosing(const std::string& number, std::string_view payload);
 
     natsSubscription* subscribe(const std::string& subject, natsMsgHandler handler, int messages,
                                 int bytes);

@@ -30,14 +30,9 @@ unsigned short portAfter(const std::string& text, std::size_t at) {
 }  // namespace
 
 std::filesystem::path NatsServer::binary() {
-    if (const char* path = std::getenv("PATH")) {
-        std::stringstream dirs(path);
-        for (std::string dir; std::getline(dirs, dir, ':');) {
-            const auto candidate = std::filesystem::path(dir) / "nats-server";
-            if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-    }
-    return "/usr/sbin/nats-server";
+    for (const char* path : {"/usr/sbin/nats-server", "/usr/local/bin/nats-server"})
+        if (::access(path, X_OK) == 0) return path;
+    return "/usr/sbin/nats-server";  // Debian's
 }
 
 NatsServer::NatsServer() : root_(makeTempFolder("merrowfax-nats-")) {

@@ -19,7 +19,7 @@ public:
     NatsServer(const NatsServer&) = delete;
     NatsServer& operator=(const NatsServer&) = delete;
 
-    // nats-server on PATH, else /usr/sbin/nats-server (Debian's).
+    // Debian's /usr/sbin/nats-server, or one in /usr/local/bin.
     static std::filesystem::path binary();
 
     unsigned short port() const { return port_; }
