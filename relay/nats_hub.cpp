@@ -227,7 +227,11 @@ void NatsHub::connsChanged(const std::string& number, Updates& out) {
         rebalance(number, out);
     }
     announce(number, false);
-    if (here || byNumber_.contains(number)) return;
+    // A connection still waiting to be admitted needs the subscriptions too.
+    if (here || byNumber_.contains(number) ||
+        std::any_of(waiting_.begin(), waiting_.end(),
+                    [&](const auto& w) { return w.second.number == number; }))
+        return;
     const auto subs = subs_.find(number);
     if (subs == subs_.end()) return;
     unsubscribe(subs->second.inbox);
@@ -357,20 +361,19 @@ void NatsHub::attach(PeerId id, const std::string& number, const std::string& co
 }
 
 void NatsHub::detach(PeerId id) {
+    Updates updates;
     {
         std::lock_guard guard(lock_);
         const auto it = waiting_.find(id);
-        if (it != waiting_.end()) {
+        if (it == waiting_.end()) {
+            remove(id, updates);
+        } else {
             const std::string number = std::move(it->second.number);
             waiting_.erase(it);
-            Updates none;
-            if (std::none_of(waiting_.begin(), waiting_.end(),
-                             [&](const auto& w) { return w.second.number == number; }))
-                connsChanged(number, none);  // drops the subscriptions if nothing else holds them
-            return;
+            connsChanged(number, updates);  // drops the subscriptions if nothing else needs them
         }
     }
-    MemoryHub::detach(id);
+    MemoryHub::send(updates);
 }
 
 void NatsHub::admitWaiting() {
