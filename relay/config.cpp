@@ -89,7 +89,27 @@ const std::map<std::string, Setter>& setters() {
          [](const std::string& v, Config& c) {
              return validity(v, c.statementValidity);
          }},
+        {"nats",
+         [](const std::string& v, Config& c) {
+             return !(c.natsUrl = v).empty();
+         }},
         // Test knobs (not in --help).
+        {"nats-heartbeat-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.natsHeartbeat) && c.natsHeartbeat.count() > 0;
+         }},
+        {"nats-lease-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.natsLease) && c.natsLease.count() > 0;
+         }},
+        {"nats-answer-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.natsAnswer) && c.natsAnswer.count() > 0;
+         }},
+        {"nats-reconnect-ms",
+         [](const std::string& v, Config& c) {
+             return millis(v, c.natsReconnect) && c.natsReconnect.count() > 0;
+         }},
         {"new-number-window-ms",
          [](const std::string& v, Config& c) {
              return millis(v, c.newNumberWindow) && c.newNumberWindow.count() > 0;
@@ -267,6 +287,22 @@ bool readFile(const std::string& path, Config& c, std::string& error) {
 
 }  // namespace
 
+// The nodes of a cluster share their durable state in PostgreSQL: --nats and
+// --postgres go together and either alone is refused. This build has no
+// PostgreSQL store yet, so `sharedStore` stands for the cluster itself and
+// --nats alone runs nodes that each keep their own SQLite: routing and
+// presence are shared, books and PINs are not.
+std::optional<std::string> clusterRefusal(const Config& c) {
+    const bool cluster = !c.natsUrl.empty();
+    const bool sharedStore = !c.postgres.empty();
+    if (cluster && !sharedStore)
+        return "--nats needs --postgres: the nodes of a cluster share one store";
+    if (!cluster && sharedStore) return "--postgres needs --nats: a shared store is for a cluster";
+    if (c.natsLease <= c.natsHeartbeat)
+        return "--nats-lease-ms must be longer than --nats-heartbeat-ms";
+    return std::nullopt;
+}
+
 std::optional<Config> parseArgs(const std::vector<std::string>& args, std::string& error) {
     Config c;
     if (const char* fast = std::getenv("MERROWFAX_RELAY_FAST_HASH");
@@ -317,6 +353,10 @@ std::optional<Config> parseArgs(const std::vector<std::string>& args, std::strin
         error = "--tls-cert and --tls-key go together";
         return std::nullopt;
     }
+    if (auto refusal = clusterRefusal(c)) {
+        error = std::move(*refusal);
+        return std::nullopt;
+    }
     return c;
 }
 
@@ -325,7 +365,7 @@ std::string usage() {
                        [--secret FILE] [--tls-cert FILE --tls-key FILE] [--threads N]
                        [--log FILE] [--new-numbers-per-hour N]
                        [--statement-validity SECONDS] [--metrics-public]
-                       [--postgres CONNINFO]
+                       [--postgres CONNINFO --nats URL]
 
 The Merrowfax relay service: the live WebSocket endpoint, the computer lookup
 and the directory on one port.
@@ -334,7 +374,7 @@ Options:
   --config FILE   read settings from FILE first: one "name = value" a line,
                   the name being an option below without its dashes (listen,
                   data, secret, tls-cert, tls-key, threads, log,
-                  new-numbers-per-hour, statement-validity, postgres, and
+                  new-numbers-per-hour, statement-validity, postgres, nats, and
                   metrics-public = true or false); blank lines and lines
                   starting with # are skipped. A bad line stops the service
                   with its number. Options on the command line win.
@@ -363,6 +403,12 @@ Options:
                   schema is made or upgraded at start; a database that cannot
                   be reached at start stops the service. Put a password in
                   the config file or ~/.pgpass, not on the command line
+  --nats URL      run as one node of a cluster behind one address: records,
+                  media and presence reach the connections of a number on any
+                  node through the NATS server at URL (nats://HOST:PORT; a
+                  list separated by commas). Its max_payload must hold the
+                  largest record, 2 MB: set it to 4MB. Every node needs the
+                  same --secret.
   --help          show this text
 
 Operation:

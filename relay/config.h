@@ -93,7 +93,18 @@ struct Config {
 
     std::size_t pageSize = 50;
     Millis shutdownGrace{2'000};
+
+    // A cluster: nodes behind one address route records and share presence
+    // over NATS (empty: this node alone).
+    std::string natsUrl;
+    Millis natsHeartbeat{1'000};  // each node says it is alive this often
+    Millis natsLease{4'000};      // a node silent this long is gone, its numbers offline
+    Millis natsAnswer{2'000};     // a record no other node took by then answers "miss"
+    Millis natsReconnect{250};    // between attempts to reach NATS again
 };
+
+// Why these settings cannot run together, or nothing when they can.
+std::optional<std::string> clusterRefusal(const Config& config);
 
 // Parses the command line and the file `--config FILE` names, whose lines
 // are `name = value` with the long flags' names; the command line wins over

@@ -92,6 +92,11 @@ std::optional<std::string> stamped(rapidjson::Document& record, const std::strin
     return done(buffer);
 }
 
+bool isForwarded(std::string_view op) {
+    return op == "text" || op == "delivered" || op == "delete" || op == "call" || op == "audio" ||
+           op == "talk" || op == "file" || op == "desk";
+}
+
 std::string record(std::string_view op) {
     rapidjson::StringBuffer b;
     Writer w(b);

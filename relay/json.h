@@ -25,6 +25,11 @@ std::optional<std::string_view> string(const rapidjson::Value& object, const cha
 // not passed on.
 std::optional<std::string> stamped(rapidjson::Document& record, const std::string& number);
 
+// Records a client may send to another number; anything else is dropped, so
+// nobody can make the service's own records ("denied", "presence", ...) reach
+// another device.
+bool isForwarded(std::string_view op);
+
 std::string record(std::string_view op);  // {"op":op}
 std::string miss(const std::string& to);
 std::string presence(const std::vector<std::string>& numbers);

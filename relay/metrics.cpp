@@ -128,6 +128,17 @@ std::string Metrics::render(std::size_t storeQueued) const {
             storeRefused);
     family(out, "store_queue", "gauge", "Storage jobs queued or running.");
     sample(out, "store_queue", "", static_cast<std::int64_t>(storeQueued));
+    family(out, "cluster_connected", "gauge", "1 while this node reaches NATS (with --nats).");
+    sample(out, "cluster_connected", "", clusterConnected.load(std::memory_order_relaxed));
+    family(out, "cluster_nodes", "gauge", "Other nodes of the cluster heard within the lease.");
+    sample(out, "cluster_nodes", "", clusterNodes.load(std::memory_order_relaxed));
+    counters(out, "cluster_messages_total", "Messages this node published to NATS or took from it.",
+             {{"way=\"out\"", clusterOut}, {"way=\"in\"", clusterIn}});
+    counter(out, "cluster_rejected_total",
+            "Messages from other nodes dropped as malformed or out of bounds.", clusterRejected);
+    counter(out, "cluster_missed_total",
+            "Records sent towards other nodes that none took: the sender heard miss.",
+            clusterMissed);
     family(out, "store_job_duration_seconds", "histogram",
            "How long storage jobs ran on the storage pool.");
     storeSeconds.render(out, "store_job_duration_seconds");

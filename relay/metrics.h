@@ -82,6 +82,14 @@ struct Metrics {
     Counter storeRefused{0};  // storage jobs refused: the queue was full
     Histogram storeSeconds;   // how long each storage job ran
 
+    // A node of a cluster: its link to NATS and what crossed it.
+    Gauge clusterConnected{0};  // 1 while NATS is reachable
+    Gauge clusterNodes{0};      // other nodes alive, as far as this one knows
+    alignas(64) Counter clusterOut{0};
+    Counter clusterIn{0};
+    Counter clusterRejected{0};  // malformed or out of bounds: another node's fault
+    Counter clusterMissed{0};    // records no other node took: answered "miss"
+
     // The text exposition format, version 0.0.4; `storeQueued` is the storage
     // pool's backlog at this moment.
     std::string render(std::size_t storeQueued) const;

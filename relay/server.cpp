@@ -14,6 +14,7 @@
 
 #include "relay/listener.h"
 #include "relay/log.h"
+#include "relay/nats_hub.h"
 #include "relay/store_factory.h"
 
 namespace merrowfax::relay {
@@ -42,6 +43,13 @@ std::shared_ptr<net::ssl::context> loadTls(const Config& config) {
     if (SSL_CTX_check_private_key(tls->native_handle()) != 1)
         throw std::runtime_error("the TLS key does not match the certificate");
     return tls;
+}
+
+// This node alone, or one node of a cluster over NATS.
+std::unique_ptr<MemoryHub> makeHub(const Config& config, Metrics& metrics) {
+    if (config.natsUrl.empty())
+        return std::make_unique<MemoryHub>(config.maxPerNumber, config.maxExchanged);
+    return std::make_unique<NatsHub>(config, metrics);
 }
 
 }  // namespace
@@ -100,7 +108,7 @@ Server::Server(Config config)
       store_(makeStore(config_)),
       secrets_(config_.secretFile, config_.fastHash),
       registrar_(*store_, secrets_, config_, metrics_),
-      hub_(config_.maxPerNumber, config_.maxExchanged),
+      hub_(makeHub(config_, metrics_)),
       directory_(*store_, config_.pageSize),
       lookups_(config_.lookupsPerMinute / 60.0, config_.lookupsPerMinute),
       pages_(10.0, 60.0),
@@ -108,11 +116,11 @@ Server::Server(Config config)
       storeWork_(static_cast<std::size_t>(std::max(1, config_.storeThreads)), config_.storeQueue,
                  &metrics_),
       sendBudget_(config_.sendBudgetBytes, config_.addressSendBudgetBytes),
-      services_{config_, *store_,  hub_,       registrar_,  directory_, lookups_,
+      services_{config_, *store_,  *hub_,      registrar_,  directory_, lookups_,
                 pages_,  tracker_, storeWork_, sendBudget_, secrets_,   metrics_},
       io_(config_.threads) {
     registrar_.onRevoke([this](const Revocation& revocation) {
-        hub_.closeComputers(revocation.number, revocation.computers, revocation.allBut);
+        hub_->closeComputers(revocation.number, revocation.computers, revocation.allBut);
     });
     const net::ip::tcp::endpoint endpoint(net::ip::make_address(config_.host), config_.port);
     listener_ = std::make_shared<Listener>(

@@ -42,7 +42,7 @@ private:
     std::unique_ptr<Store> store_;
     Secrets secrets_;
     Registrar registrar_;
-    MemoryHub hub_;
+    std::unique_ptr<MemoryHub> hub_;  // a NatsHub with --nats
     Directory directory_;
     AddressRates lookups_;
     AddressRates pages_;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
@@ -18,14 +19,6 @@ constexpr std::size_t kMaxComputer = 200;
 // A pending read holds the buffer space it prepared: small while a connection
 // is idle (most are), and a message's remainder comes in larger steps.
 constexpr std::size_t kFirstRead = 512;
-
-// Records a client may send to another number; anything else is dropped, so
-// nobody can make the service's own records ("denied", "presence", ...) reach
-// another device.
-bool isForwarded(std::string_view op) {
-    return op == "text" || op == "delivered" || op == "delete" || op == "call" || op == "audio" ||
-           op == "talk" || op == "file" || op == "desk";
-}
 
 Seconds unixNow() {
     return unixMillis() / 1000;
@@ -150,11 +143,23 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     bump(services_.metrics.registrationsOk);
     move(services_.metrics.liveOpen, 1);
     log(Level::info, "registered", "number", number_);
-    // Reachable before the client hears "pin"; whatever the hub delivers is
-    // posted to this strand, so "pin" still goes out first.
+    greeting_ = json::pin(verdict.hasPin, verdict.business, verdict.error);
+    lanCert_ = std::move(lanCert);
+    // The hub calls reachable() before it delivers anything, on a single node
+    // from within this call (so "pin" goes out at once).
     services_.hub.attach(id_, number_, computer_, this->weak_from_this(), verdict.book);
-    sendRecord(json::pin(verdict.hasPin, verdict.business, verdict.error));
-    sendStatement(std::move(lanCert));
+}
+
+template <class Stream>
+void WsSession<Stream>::reachable() {
+    net::dispatch(ws_.get_executor(), [self = this->shared_from_this()] { self->greet(); });
+}
+
+template <class Stream>
+void WsSession<Stream>::greet() {
+    if (finished_ || closing_) return;
+    sendRecord(std::exchange(greeting_, {}));
+    sendStatement(std::exchange(lanCert_, {}));
     confirmProof();
     read();
 }
@@ -271,7 +276,7 @@ void WsSession<Stream>::handleText(std::string_view text) {
     if (op == "book") return handleBook(*record);
     if (op == "trust" || op == "untrust") return handleTrust(op == "trust", *record);
     const auto to = json::string(*record, "to");
-    if (!to || !isForwarded(op)) return;
+    if (!to || !json::isForwarded(op)) return;
     const auto target = canonicalNumber(*to);
     if (!target) return;
     forward(*record, *target, op);
@@ -365,13 +370,10 @@ void WsSession<Stream>::forward(rapidjson::Document& record, const std::string& 
                     store.countCall(number, placed);
                 });
     }
-    const auto peers = services_.hub.route(to, id_);
-    services_.hub.noteExchange(id_, to);
-    if (peers.empty()) return sendRecord(json::miss(to));
     auto text = json::stamped(record, number_);
     if (!text) return;
-    const auto stamped = std::make_shared<const std::string>(std::move(*text));
-    for (const auto& peer : peers) peer->deliverText(stamped, op == "audio");
+    services_.hub.forward(id_, to, std::make_shared<const std::string>(std::move(*text)),
+                          op == "audio" ? Cargo::mediaRecord : Cargo::record);
 }
 
 template <class Stream>
@@ -382,9 +384,6 @@ void WsSession<Stream>::handleBinary(std::string_view frame) {
     if (!parsed || !wire::isMediaKind(parsed->kind)) return;
     const auto target = canonicalNumber(parsed->target);
     if (!target) return;
-    const auto peers = services_.hub.route(*target, id_);
-    services_.hub.noteExchange(id_, *target);
-    if (peers.empty()) return;
     // Out goes the same layout with the sender's number where the target was:
     // the receiver learns who speaks, and nobody can speak as someone else.
     auto out = std::make_shared<std::string>();
@@ -393,8 +392,7 @@ void WsSession<Stream>::handleBinary(std::string_view frame) {
     out->push_back(static_cast<char>(static_cast<unsigned char>(number_.size())));
     out->append(number_);
     out->append(reinterpret_cast<const char*>(parsed->media.data()), parsed->media.size());
-    const std::shared_ptr<const std::string> stamped = std::move(out);
-    for (const auto& peer : peers) peer->deliverBinary(stamped);
+    services_.hub.forward(id_, *target, std::move(out), Cargo::frame);
 }
 
 template <class Stream>
@@ -429,6 +427,12 @@ void WsSession<Stream>::kick(std::uint16_t code) {
         self->log(Level::info, "displaced");
         self->close(static_cast<websocket::close_code>(code));
     });
+}
+
+template <class Stream>
+void WsSession<Stream>::missed(const std::string& to) {
+    net::post(ws_.get_executor(),
+              [self = this->shared_from_this(), to] { self->sendRecord(json::miss(to)); });
 }
 
 template <class Stream>

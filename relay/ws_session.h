@@ -44,6 +44,8 @@ public:
     void deliverBinary(std::shared_ptr<const std::string> frame) override;
     void deliverPresence(std::uint64_t seq, std::vector<std::string> online) override;
     void kick(std::uint16_t code) override;
+    void reachable() override;
+    void missed(const std::string& to) override;
     void shutdown() override;
     void abort() override;
 
@@ -62,6 +64,7 @@ private:
     void handleText(std::string_view text);
     void handleBook(const rapidjson::Value& record);
     void handleTrust(bool trust, const rapidjson::Value& record);
+    void greet();
     void confirmProof();
     void sendStatement(std::string lanCert);
     void bookWork();
@@ -103,6 +106,8 @@ private:
     std::unique_ptr<SendBudget::Account> budget_;  // the queue's share of the service's
     bool writing_ = false;
     std::uint64_t presenceSeq_ = 0;
+    std::string greeting_;  // "pin", held until the hub says the connection is reachable
+    std::string lanCert_;   // for the statement that follows it
     // Book work for the storage pool, one job at a time so that a later
     // book never lands before an earlier one; a newer book replaces one
     // still waiting.

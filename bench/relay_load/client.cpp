@@ -36,7 +36,7 @@ void Client::open(const net::ip::address& source, std::function<void(bool)> read
         socket.bind(tcp::endpoint(source, 0), ec);
     }
     if (ec) return fail("socket");
-    socket.async_connect(load_.server(), [self = shared_from_this()](beast::error_code ec) {
+    socket.async_connect(load_.server(index), [self = shared_from_this()](beast::error_code ec) {
         if (ec) return self->fail("connect");
         self->handshake();
     });

@@ -15,7 +15,8 @@ using namespace std::chrono_literals;
 Load::Load(Options o)
     : options(std::move(o)),
       work_(net::make_work_guard(io)),
-      server_(net::ip::make_address(options.host), options.port) {}
+      server_(net::ip::make_address(options.host), options.port),
+      server2_(net::ip::make_address(options.host), options.port2) {}
 
 void Load::create(std::size_t to) {
     for (std::size_t i = conns.size(); i < to; ++i) {

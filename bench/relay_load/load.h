@@ -32,7 +32,11 @@ public:
     std::size_t closed = 0;
     std::size_t writeBufferBytes = 0;  // each client's WebSocket write buffer when set
 
-    const tcp::endpoint& server() const { return server_; }
+    // Where client `index` connects: with a second node, partners (whose
+    // indexes differ in the lowest bit) are on different nodes.
+    const tcp::endpoint& server(std::size_t index) const {
+        return options.port2 && index % 2 ? server2_ : server_;
+    }
 
     // Creates clients up to `to` (not opened), of the kind the server wants.
     void create(std::size_t to);
@@ -48,6 +52,7 @@ public:
 private:
     net::executor_work_guard<net::io_context::executor_type> work_;
     tcp::endpoint server_;
+    tcp::endpoint server2_;
 };
 
 }  // namespace merrowfax::bench

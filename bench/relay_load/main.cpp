@@ -21,7 +21,7 @@ namespace {
 int usage() {
     std::fputs(
         "usage: relay_load --server ours|nats --port PORT --scenario texts|audio|screens|idle\n"
-        "                  [--host 127.0.0.1] [--pid SERVER_PID] [--quick]\n"
+        "                  [--host 127.0.0.1] [--pid SERVER_PID] [--quick] [--port2 PORT]\n"
         "                  [--connections N] [--per-source N] [--concurrency N]\n",
         stderr);
     return 2;
@@ -44,6 +44,8 @@ int run(int argc, char** argv) {
             o.host = value;
         } else if (flag == "--port") {
             o.port = static_cast<unsigned short>(std::stoi(value));
+        } else if (flag == "--port2") {
+            o.port2 = static_cast<unsigned short>(std::stoi(value));
         } else if (flag == "--scenario") {
             o.scenario = value;
         } else if (flag == "--pid") {

@@ -15,6 +15,7 @@ struct Options {
     Server server = Server::ours;
     std::string host = "127.0.0.1";
     unsigned short port = 0;
+    unsigned short port2 = 0;  // a second node of a cluster: odd clients go there
     std::string scenario;
     pid_t pid = 0;
     bool quick = false;

@@ -1,9 +1,12 @@
 // The live endpoint as devices meet it: registration, forwarding with the
-// sender stamped, miss, binary routing, presence by interest, the book.
+// sender stamped, miss, binary routing, presence by interest, the book; on a
+// single node and on a cluster of two, with each case's clients on the nodes
+// in turn.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "relay_fixture.h"
+#include "relays.h"
 
 namespace merrowfax::testing {
 namespace {
@@ -17,20 +20,26 @@ std::vector<std::string> nextPresence(Joined& joined) {
     return list ? presenceOf(*list) : std::vector<std::string>{"(no list came)"};
 }
 
-class LiveTest : public ::testing::Test {
+class LiveTest : public ::testing::TestWithParam<Backend> {
 protected:
-    RelayProcess relay;
+    Relays relays{GetParam()};
     Device device(int i, std::string name = "Ann") {
         return makeDevice(number(i), std::move(name), "mac-computer-" + std::to_string(i));
     }
+    // Registers on the next node.
+    Joined join(const Device& d) { return testing::join(relays.next(), d); }
 };
 
-TEST_F(LiveTest, ForwardsToEveryConnectionOfTheNumberStampedWithTheSender) {
-    auto a = join(relay, device(1));
+// Cases that need the stored book on every node: on a cluster once its
+// nodes share one store.
+class LiveStoreTest : public LiveTest {};
+
+TEST_P(LiveTest, ForwardsToEveryConnectionOfTheNumberStampedWithTheSender) {
+    auto a = join(device(1));
     Device bDevice = device(2, "Bo");
-    auto b1 = join(relay, bDevice);
+    auto b1 = join(bDevice);
     bDevice.computer = "ipad-of-bo";
-    auto b2 = join(relay, bDevice);
+    auto b2 = join(bDevice);
 
     // The sender lies about its number: the service writes the registered one.
     a.client->sendText(R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF",)"
@@ -51,15 +60,15 @@ TEST_F(LiveTest, ForwardsToEveryConnectionOfTheNumberStampedWithTheSender) {
     for (const auto& m : drain(*a.client)) EXPECT_EQ(m.find(R"("op":"text")"), std::string::npos);
 }
 
-TEST_F(LiveTest, UndeliverableRecordsAnswerMissAndJunkIsDropped) {
-    auto a = join(relay, device(1));
+TEST_P(LiveTest, UndeliverableRecordsAnswerMissAndJunkIsDropped) {
+    auto a = join(device(1));
     a.client->sendText(R"({"op":"text","id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF",)"
                        R"("to":"0-1-555-1077","text":"anyone?"})");
     auto miss = a.client->waitFor("miss");
     ASSERT_TRUE(miss);
     EXPECT_STREQ((*miss)["to"].GetString(), "0-1-555-1077");
 
-    auto b = join(relay, device(2));
+    auto b = join(device(2));
     // None of these reaches b, and none of them costs a's connection.
     std::vector<std::string> junk = {
         "not json",
@@ -89,10 +98,10 @@ TEST_F(LiveTest, UndeliverableRecordsAnswerMissAndJunkIsDropped) {
     EXPECT_TRUE(drain(*b.client).empty());
 }
 
-TEST_F(LiveTest, RoutesBinaryFramesByTargetStampedWithTheSender) {
-    auto a = join(relay, device(1));
-    auto b = join(relay, device(2));
-    auto c = join(relay, device(3));
+TEST_P(LiveTest, RoutesBinaryFramesByTargetStampedWithTheSender) {
+    auto a = join(device(1));
+    auto b = join(device(2));
+    auto c = join(device(3));
     auto netFrame = [](char kind, const std::string& number, const std::string& media) {
         return std::string(1, kind) + static_cast<char>(number.size()) + number + media;
     };
@@ -123,8 +132,8 @@ TEST_F(LiveTest, RoutesBinaryFramesByTargetStampedWithTheSender) {
     }
 }
 
-TEST_F(LiveTest, PresenceFollowsTheBookNeverNamesItselfAndReportsDepartures) {
-    auto a = join(relay, device(1));
+TEST_P(LiveTest, PresenceFollowsTheBookNeverNamesItselfAndReportsDepartures) {
+    auto a = join(device(1));
     EXPECT_THAT(nextPresence(a), IsEmpty());
 
     // a's stored book names 2 and a itself; 3 is a stranger.
@@ -132,14 +141,12 @@ TEST_F(LiveTest, PresenceFollowsTheBookNeverNamesItselfAndReportsDepartures) {
         R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002",)"
         R"("blocked":false},{"name":"Me","number":"0-1-555-1001","blocked":false}]})");
     drain(*a.client);
-    auto b = join(relay, device(2));
-    auto c = join(relay, device(3));
-    EXPECT_THAT(nextPresence(c), IsEmpty());  // c's first list: the barrier for a's update
-    auto seen = drain(*a.client, true);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_THAT(presenceOf(parseJson(seen.back())), ElementsAre("0-1-555-1002"));
+    auto b = join(device(2));
+    auto c = join(device(3));
+    EXPECT_THAT(nextPresence(c), IsEmpty());
+    EXPECT_TRUE(presenceBecomes(*a.client, {"0-1-555-1002"}));
 
-    // b goes: a hears it, c does not.
+    // b goes: a hears it, c (on a's node, told in the same breath) does not.
     b.client->close();
     EXPECT_THAT(nextPresence(a), IsEmpty());
     for (const auto& m : drain(*c.client, true))
@@ -155,10 +162,10 @@ std::vector<std::vector<std::string>> presenceLists(WsClient& client) {
     return out;
 }
 
-TEST_F(LiveTest, StrangersSeeNobodyUntilTheOtherSideAnswersOrKnowsThem) {
-    auto c = join(relay, device(3));
-    auto d = join(relay, device(4));
-    auto e = join(relay, device(5));
+TEST_P(LiveTest, StrangersSeeNobodyUntilTheOtherSideAnswersOrKnowsThem) {
+    auto c = join(device(3));
+    auto d = join(device(4));
+    auto e = join(device(5));
     e.client->sendText(R"({"op":"book","contacts":[{"name":"Cy","number":"0-1-555-1003"}]})");
     drain(*e.client);
     drain(*c.client, true);  // the first lists
@@ -179,13 +186,13 @@ TEST_F(LiveTest, StrangersSeeNobodyUntilTheOtherSideAnswersOrKnowsThem) {
     EXPECT_THAT(nextPresence(c), ElementsAre("0-1-555-1004", "0-1-555-1005"));
 }
 
-TEST_F(LiveTest, ABlockedNumberNeverSeesTheBlocker) {
-    auto a = join(relay, device(1));
+TEST_P(LiveTest, ABlockedNumberNeverSeesTheBlocker) {
+    auto a = join(device(1));
     const std::string blocksB =
         R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002","blocked":true}]})";
     a.client->sendText(blocksB);
     drain(*a.client);
-    auto b = join(relay, device(2));
+    auto b = join(device(2));
     EXPECT_THAT(nextPresence(a), ElementsAre("0-1-555-1002"));  // a still sees b: its own book
     b.client->sendText(R"({"op":"book","contacts":[{"name":"Ann","number":"0-1-555-1001"}]})");
     // b texts a and a even answers: b's lists never name a.
@@ -199,14 +206,14 @@ TEST_F(LiveTest, ABlockedNumberNeverSeesTheBlocker) {
     a.client->sendText(R"({"op":"book","contacts":[{"name":"Bo","number":"0-1-555-1002"}]})");
     EXPECT_THAT(nextPresence(b), ElementsAre("0-1-555-1001"));
     // Blocked again from a second connection of a: hidden again.
-    auto a2 = join(relay, makeDevice(number(1), "Ann", "ipad-of-ann"));
+    auto a2 = join(makeDevice(number(1), "Ann", "ipad-of-ann"));
     a2.client->sendText(blocksB);
     EXPECT_THAT(nextPresence(b), IsEmpty());
 }
 
-TEST_F(LiveTest, BookRoundTripAcrossConnectionsAndRestart) {
+TEST_P(LiveStoreTest, BookRoundTripAcrossConnectionsAndRestart) {
     {
-        auto a = join(relay, device(1));
+        auto a = join(device(1));
         a.client->sendText(R"({"op":"book"})");
         auto empty = a.client->waitFor("book");
         ASSERT_TRUE(empty);
@@ -216,8 +223,8 @@ TEST_F(LiveTest, BookRoundTripAcrossConnectionsAndRestart) {
             R"({"name":"Junk","number":"not a number"},7,{"name":"Cy","number":"0-1-555-1003"}]})");
         drain(*a.client);
     }
-    relay.restart();
-    auto again = join(relay, device(1));
+    relays.node(0).restart();
+    auto again = join(device(1));
     again.client->sendText(R"({"op":"book"})");
     auto book = again.client->waitFor("book");
     ASSERT_TRUE(book);
@@ -239,6 +246,11 @@ TEST_F(LiveTest, BookRoundTripAcrossConnectionsAndRestart) {
     ASSERT_TRUE(kept);
     EXPECT_EQ((*kept)["contacts"].Size(), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(, LiveTest, ::testing::Values(Backend::single, Backend::cluster),
+                         backendName);
+INSTANTIATE_TEST_SUITE_P(, LiveStoreTest, ::testing::Values(Backend::single, Backend::cluster),
+                         backendName);
 
 }  // namespace
 }  // namespace merrowfax::testing

@@ -151,6 +151,24 @@ TEST(ConfigTest, FlagsAndTestKnobs) {
     ::setenv("MERROWFAX_RELAY_STATEMENT_VALIDITY", "0", 1);
     EXPECT_FALSE(parseArgs({}, error));
     ::unsetenv("MERROWFAX_RELAY_STATEMENT_VALIDITY");
+
+    // A node of a cluster: routing and the shared store go together; a lease
+    // no longer than a heartbeat would lose live nodes.
+    auto node = parseArgs({"--nats", "nats://127.0.0.1:4222", "--postgres", "dbname=relay",
+                           "--nats-lease-ms", "3000"},
+                          error);
+    ASSERT_TRUE(node) << error;
+    EXPECT_EQ(node->natsUrl, "nats://127.0.0.1:4222");
+    EXPECT_EQ(node->postgres, "dbname=relay");
+    EXPECT_EQ(node->natsLease.count(), 3000);
+    EXPECT_FALSE(parseArgs({"--nats", "nats://127.0.0.1:4222"}, error));
+    EXPECT_EQ(error, "--nats needs --postgres: the nodes of a cluster share one store");
+    EXPECT_FALSE(parseArgs({"--postgres", "dbname=relay"}, error));
+    EXPECT_EQ(error, "--postgres needs --nats: a shared store is for a cluster");
+    EXPECT_FALSE(parseArgs({"--nats", "nats://127.0.0.1:4222", "--postgres", "dbname=relay",
+                            "--nats-heartbeat-ms", "900", "--nats-lease-ms", "900"},
+                           error));
+    EXPECT_FALSE(parseArgs({"--nats-answer-ms", "0"}, error));
 }
 
 TEST(ConfigTest, AFileOfSettingsYieldsToTheCommandLineAndABadLineIsNamed) {
@@ -162,7 +180,8 @@ TEST(ConfigTest, AFileOfSettingsYieldsToTheCommandLineAndABadLineIsNamed) {
     };
     write(
         "# relay\n\nlisten = 0.0.0.0:443\n  threads=4 \r\nlog = /var/log/r.log\n"
-        "metrics-public = true\nstatement-validity = 60\n");
+        "metrics-public = true\nstatement-validity = 60\nnats = nats://127.0.0.9:4222\n"
+        "postgres = host=/run/pg dbname=relay\n");
     std::string error;
     // The command line wins wherever --config stands; the file beats the environment.
     ::setenv("MERROWFAX_RELAY_STATEMENT_VALIDITY", "120", 1);
@@ -172,6 +191,8 @@ TEST(ConfigTest, AFileOfSettingsYieldsToTheCommandLineAndABadLineIsNamed) {
     EXPECT_EQ(std::tie(c->host, c->port, c->threads, c->logFile, c->metricsPublic),
               std::make_tuple("0.0.0.0", 443, 3, "/var/log/r.log", true));
     EXPECT_EQ(c->statementValidity.count(), 60);
+    EXPECT_EQ(c->natsUrl, "nats://127.0.0.9:4222");
+    EXPECT_EQ(c->postgres, "host=/run/pg dbname=relay");
     EXPECT_FALSE(parseArgs({}, error)->metricsPublic);
 
     const std::pair<const char*, const char*> refusals[] = {

@@ -11,6 +11,7 @@
 #include "relay/postgres_store.h"
 #include "relay/sqlite_store.h"
 #include "relay_fixture.h"
+#include "relays.h"
 #include "support/child_process.h"
 #include "support/postgres_server.h"
 
@@ -146,15 +147,13 @@ TEST(PostgresStoreTest, CallsFailWhileTheDatabaseIsDownAndWorkOnceItIsBack) {
     EXPECT_EQ(store.number(n)->pinHash, "hash");
 }
 
-// Two relay processes, one database and one server key: a number and its
-// PIN registered on one are guarded on the other, and wrong PINs tried on
-// both lock it on both.
-TEST(PostgresRelayTest, TwoRelaysShareNumbersPinsAndWrongPinCounts) {
-    const auto keys = makeTempFolder("relay-key-");
-    const auto options = flags({"--postgres", PostgresServer::shared().createDatabase(), "--secret",
-                                (keys / "server.key").string()});
-    RelayProcess first(options);
-    RelayProcess second(options);
+// Two relay nodes, one database and one server key: a number and its PIN
+// registered on one are guarded on the other, wrong PINs tried on both lock
+// it on both, and both serve the same directory.
+TEST(PostgresRelayTest, TwoNodesShareNumbersPinsWrongPinCountsAndTheDirectory) {
+    Relays cluster(Backend::cluster);
+    RelayProcess& first = cluster.node(0);
+    RelayProcess& second = cluster.node(1);
     const std::string n = number(1);
     EXPECT_TRUE(join(first, on(n, "mac-owner", "4821")).hasPin);
     EXPECT_TRUE(join(second, on(n, "mac-owner")).hasPin);  // its computer is trusted there too
@@ -165,14 +164,18 @@ TEST(PostgresRelayTest, TwoRelaysShareNumbersPinsAndWrongPinCounts) {
     for (const RelayProcess* node : {&first, &second})  // locked on both, right PIN or not
         EXPECT_EQ(refused(*node, on(n, "mac-friend", "4821")).reason,
                   "Too many wrong PINs. Try again later.");
-    std::filesystem::remove_all(keys);
+
+    const auto page = httpGet(first.port(), "/merrowfax/directory?letter=A");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(httpGet(second.port(), "/merrowfax/directory?letter=A").body, page.body);
 }
 
 TEST(PostgresRelayTest, AnUnreachableDatabaseStopsTheStartWithAClearError) {
     const auto data = makeTempFolder("relay-data-");
     const std::string command =
         RelayProcess::defaultBinary().string() + " --listen 127.0.0.1:0 --data " + data.string() +
-        " --postgres 'host=/nonexistent dbname=merrowfax user=relay' 2>" + (data / "log").string();
+        " --nats nats://127.0.0.1:9 --postgres 'host=/nonexistent dbname=merrowfax user=relay' 2>" +
+        (data / "log").string();
     const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
     EXPECT_THAT(fileText(data / "log"),
