@@ -288,10 +288,9 @@ bool readFile(const std::string& path, Config& c, std::string& error) {
 }  // namespace
 
 // The nodes of a cluster share their durable state in PostgreSQL: --nats and
-// --postgres go together and either alone is refused. This build has no
-// PostgreSQL store yet, so `sharedStore` stands for the cluster itself and
-// --nats alone runs nodes that each keep their own SQLite: routing and
-// presence are shared, books and PINs are not.
+// --postgres go together and either alone is refused. Nodes with routing but
+// each its own SQLite would show a client that moves a different book and
+// PIN; one SQLite-less node on PostgreSQL has nothing to share it with.
 std::optional<std::string> clusterRefusal(const Config& c) {
     const bool cluster = !c.natsUrl.empty();
     const bool sharedStore = !c.postgres.empty();
