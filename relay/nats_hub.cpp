@@ -212,15 +212,21 @@ void NatsHub::query(const std::string& number) {
     publish(std::string(kInbox) + number, std::string{kQuery, '\0'});
 }
 
+// What reaches a number held here, its pending messages bounded by a few
+// connections' send queues.
+void NatsHub::holdInbox(const std::string& number, Subs& subs) {
+    if (subs.inbox) return;
+    subs.inbox = subscribe(
+        std::string(kInbox) + number, &dispatch<&NatsHub::onInbox>,
+        static_cast<int>(4 * config_.sendQueueRecords),
+        static_cast<int>(std::min<std::size_t>(2 * config_.sendQueueBytes, std::size_t{1} << 30)));
+}
+
 void NatsHub::connsChanged(const std::string& number, Updates& out) {
     const bool here = byNumber_.contains(number);
     if (here) {
         auto& subs = subs_[number];
-        if (!subs.inbox)
-            subs.inbox = subscribe(std::string(kInbox) + number, &dispatch<&NatsHub::onInbox>,
-                                   static_cast<int>(4 * config_.sendQueueRecords),
-                                   static_cast<int>(std::min<std::size_t>(
-                                       2 * config_.sendQueueBytes, std::size_t{1} << 30)));
+        holdInbox(number, subs);
         // Also asks the other nodes holding it: the limit counts theirs too.
         watchState(number, subs);
         rebalance(number, out);
@@ -342,11 +348,7 @@ void NatsHub::attach(PeerId id, const std::string& number, const std::string& co
         auto& subs = subs_[number];
         waits = connected_ && !byNumber_.contains(number);
         if (waits) {
-            if (!subs.inbox)
-                subs.inbox = subscribe(std::string(kInbox) + number, &dispatch<&NatsHub::onInbox>,
-                                       static_cast<int>(4 * config_.sendQueueRecords),
-                                       static_cast<int>(std::min<std::size_t>(
-                                           2 * config_.sendQueueBytes, std::size_t{1} << 30)));
+            holdInbox(number, subs);
             watchState(number, subs);
             waiting_.emplace(id, Waiting{number, computer, std::move(peer), book});
         }

@@ -82,6 +82,7 @@ private:
 
     // Under lock_.
     void watchState(const std::string& number, Subs& subs);
+    void holdInbox(const std::string& number, Subs& subs);
     void announce(const std::string& number, bool bookSet);
     void query(const std::string& number);
     void rebalance(const std::string& number, Updates& out);
