@@ -424,7 +424,7 @@ auto PostgresStore::lockedNumber(const std::string& number, Body body) {
     return out;
 }
 
-void PostgresStore::underNumberLock(const std::string& number,
+void PostgresStore::underNumberLock(const std::string& number, bool,
                                     const std::function<void()>& decision) {
     lockedNumber(number, [&](Connection&) {
         decision();

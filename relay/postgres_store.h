@@ -44,7 +44,8 @@ public:
     static int schemaVersion();
     int storedVersion();
 
-    void underNumberLock(const std::string& number, const std::function<void()>& decision) override;
+    void underNumberLock(const std::string& number, bool quick,
+                         const std::function<void()>& decision) override;
 
     std::optional<NumberRecord> number(const std::string& number) override;
     void saveProfile(const Profile& profile, Seconds now) override;

@@ -160,7 +160,7 @@ std::optional<Verdict> Registrar::run(const Job& job, bool mayHash) {
     std::optional<Verdict> verdict;
     Effects effects;
     try {
-        store_.underNumberLock(job.request.number, [&] {
+        store_.underNumberLock(job.request.number, !mayHash, [&] {
             effects = {};
             verdict = decideLocked(job.request, job.address, mayHash, effects);
         });

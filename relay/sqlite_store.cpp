@@ -67,16 +67,30 @@ const char* const kMigrations[] = {
 // The version whose step made schema_version: rows are kept from it on.
 constexpr int kVersionRowsFrom = 3;
 
-// A prepared statement bound in order; finalised on scope exit.
+sqlite3_stmt* prepare(sqlite3* db, const char* sql, unsigned flags) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, flags, &stmt, nullptr) != SQLITE_OK)
+        throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
+    return stmt;
+}
+
+// A prepared statement bound in order. One made for this use is finalised on
+// scope exit; a kept one (SqliteStore::kept) is reset for its next use, which
+// also ends the read it may hold open.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-            throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
+    Statement(sqlite3* db, const char* sql) : stmt_(prepare(db, sql, 0)), owned_(true) {}
+    explicit Statement(sqlite3_stmt* kept) : stmt_(kept), owned_(false) {}
+    ~Statement() {
+        if (owned_) {
+            sqlite3_finalize(stmt_);
+        } else if (stmt_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
     Statement(Statement&& other) noexcept
-        : stmt_(std::exchange(other.stmt_, nullptr)), index_(other.index_) {}
+        : stmt_(std::exchange(other.stmt_, nullptr)), owned_(other.owned_), index_(other.index_) {}
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -121,6 +135,7 @@ public:
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
+    bool owned_ = true;
     int index_ = 0;
 };
 
@@ -128,9 +143,17 @@ private:
 
 namespace {
 
+// Each connection is used behind a mutex of ours, so SQLite's own per-call
+// mutex and its global allocation counter (a second lock per allocation)
+// only cost time.
 sqlite3* openConnection(const std::filesystem::path& file, int flags) {
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);  // refused once initialised: harmless
+        return true;
+    }();
+    (void)configured;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         const std::string message = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close(db);
         throw std::runtime_error("cannot open " + file.string() + ": " + message);
@@ -156,6 +179,7 @@ SqliteStore::SqliteStore(const std::filesystem::path& file) {
 }
 
 SqliteStore::~SqliteStore() {
+    for (auto& [sql, stmt] : kept_) sqlite3_finalize(stmt);
     // Closing the last connection checkpoints the WAL into the main file.
     sqlite3_close(reader_);
     sqlite3_close(db_);
@@ -231,15 +255,52 @@ void SqliteStore::migrate() {
     }
 }
 
-void SqliteStore::underNumberLock(const std::string&, const std::function<void()>& decision) {
-    decision();
+// The writer's statements of fixed text are prepared once: preparing costs
+// more than running most of them. Called under lock_.
+sqlite3_stmt* SqliteStore::kept(const char* sql) {
+    auto [it, fresh] = kept_.try_emplace(sql, nullptr);
+    if (fresh) {
+        try {
+            it->second = prepare(db_, sql, SQLITE_PREPARE_PERSISTENT);
+        } catch (...) {
+            kept_.erase(it);
+            throw;
+        }
+    }
+    return it->second;
+}
+
+// A quick decision holds the writer and commits once, instead of once per
+// statement; the registrar's queue per number already keeps decisions about
+// one number apart. A slow one (hashing) runs statement by statement, so the
+// writer is never held while a PIN hashes.
+void SqliteStore::underNumberLock(const std::string&, bool quick,
+                                  const std::function<void()>& decision) {
+    if (!quick) return decision();
+    std::lock_guard guard(lock_);
+    oneStep(decision);
+}
+
+// One transaction, IMMEDIATE: the write lock is taken before the first read,
+// so another process on the file cannot slip a change in between. Inside a
+// quick decision it is part of the decision's transaction. Called under lock_.
+void SqliteStore::oneStep(const std::function<void()>& body) {
+    if (!sqlite3_get_autocommit(db_)) return body();
+    exec("BEGIN IMMEDIATE");
+    try {
+        body();
+        exec("COMMIT");
+    } catch (...) {
+        exec("ROLLBACK");
+        throw;
+    }
 }
 
 std::optional<NumberRecord> SqliteStore::number(const std::string& number) {
     std::lock_guard guard(lock_);
-    Statement s(db_,
-                "SELECT name, device, kind, pin_hash, first_seen, last_seen, calls_placed, "
-                "calls_answered FROM numbers WHERE number = ?");
+    Statement s(
+        kept("SELECT name, device, kind, pin_hash, first_seen, last_seen, calls_placed, "
+             "calls_answered FROM numbers WHERE number = ?"));
     s.bind(number);
     if (!s.step()) return std::nullopt;
     return NumberRecord{number,       s.text(0),    s.text(1),    s.text(2),   s.text(3),
@@ -265,31 +326,26 @@ void bindProfile(Statement& s, const Profile& p, Seconds now) {
 
 void SqliteStore::saveProfile(const Profile& p, Seconds now) {
     std::lock_guard guard(lock_);
-    Statement s(db_, kSaveProfile);
+    Statement s(kept(kSaveProfile));
     bindProfile(s, p, now);
     s.run();
 }
 
 void SqliteStore::saveProfiles(const std::vector<Profile>& profiles, Seconds now) {
     std::lock_guard guard(lock_);
-    exec("BEGIN IMMEDIATE");
-    try {
-        Statement s(db_, kSaveProfile);
+    oneStep([&] {
+        Statement s(kept(kSaveProfile));
         for (const auto& p : profiles) {
             bindProfile(s, p, now);
             s.run();
             s.reset();
         }
-        exec("COMMIT");
-    } catch (...) {
-        exec("ROLLBACK");
-        throw;
-    }
+    });
 }
 
 void SqliteStore::setPinHash(const std::string& number, const std::string& hash) {
     std::lock_guard guard(lock_);
-    Statement(db_, "UPDATE numbers SET pin_hash = ? WHERE number = ?")
+    Statement(kept("UPDATE numbers SET pin_hash = ? WHERE number = ?"))
         .bind(hash)
         .bind(number)
         .run();
@@ -297,7 +353,7 @@ void SqliteStore::setPinHash(const std::string& number, const std::string& hash)
 
 void SqliteStore::touch(const std::string& number, Seconds now) {
     std::lock_guard guard(lock_);
-    Statement(db_, "UPDATE numbers SET last_seen = ? WHERE number = ?")
+    Statement(kept("UPDATE numbers SET last_seen = ? WHERE number = ?"))
         .bind(now)
         .bind(number)
         .run();
@@ -305,25 +361,24 @@ void SqliteStore::touch(const std::string& number, Seconds now) {
 
 void SqliteStore::countCall(const std::string& number, bool placed) {
     std::lock_guard guard(lock_);
-    Statement(db_, placed ? "UPDATE numbers SET calls_placed = calls_placed + 1 WHERE number = ?"
+    Statement(kept(placed ? "UPDATE numbers SET calls_placed = calls_placed + 1 WHERE number = ?"
                           : "UPDATE numbers SET calls_answered = calls_answered + 1 "
-                            "WHERE number = ?")
+                            "WHERE number = ?"))
         .bind(number)
         .run();
 }
 
 bool SqliteStore::isTrusted(const std::string& number, const std::string& computerTag) {
     std::lock_guard guard(lock_);
-    Statement s(db_, "SELECT 1 FROM trusted WHERE number = ? AND computer = ?");
+    Statement s(kept("SELECT 1 FROM trusted WHERE number = ? AND computer = ?"));
     return s.bind(number).bind(computerTag).step();
 }
 
 void SqliteStore::trust(const std::string& number, const std::string& computerTag,
                         std::int64_t now) {
     std::lock_guard guard(lock_);
-    Statement(db_,
-              "INSERT INTO trusted(number, computer, used) VALUES(?, ?, ?) "
-              "ON CONFLICT(number, computer) DO UPDATE SET used = excluded.used")
+    Statement(kept("INSERT INTO trusted(number, computer, used) VALUES(?, ?, ?) "
+                   "ON CONFLICT(number, computer) DO UPDATE SET used = excluded.used"))
         .bind(number)
         .bind(computerTag)
         .bind(now)
@@ -332,7 +387,7 @@ void SqliteStore::trust(const std::string& number, const std::string& computerTa
 
 void SqliteStore::untrust(const std::string& number, const std::string& computerTag) {
     std::lock_guard guard(lock_);
-    Statement(db_, "DELETE FROM trusted WHERE number = ? AND computer = ?")
+    Statement(kept("DELETE FROM trusted WHERE number = ? AND computer = ?"))
         .bind(number)
         .bind(computerTag)
         .run();
@@ -341,13 +396,13 @@ void SqliteStore::untrust(const std::string& number, const std::string& computer
 bool SqliteStore::trustBy(const std::string& number, const std::string& by,
                           const std::string& computerTag, std::size_t limit, std::int64_t now) {
     std::lock_guard guard(lock_);
-    Statement s(db_,
-                "INSERT INTO trusted(number, computer, used) "
-                "SELECT ?1, ?3, ?5 WHERE EXISTS(SELECT 1 FROM trusted WHERE number = ?1 "
-                "AND computer = ?2) AND (EXISTS(SELECT 1 FROM trusted WHERE number = ?1 "
-                "AND computer = ?3) OR (SELECT count(*) FROM trusted WHERE number = ?1) < ?4) "
-                "ON CONFLICT(number, computer) DO UPDATE SET used = excluded.used "
-                "RETURNING 1");
+    Statement s(
+        kept("INSERT INTO trusted(number, computer, used) "
+             "SELECT ?1, ?3, ?5 WHERE EXISTS(SELECT 1 FROM trusted WHERE number = ?1 "
+             "AND computer = ?2) AND (EXISTS(SELECT 1 FROM trusted WHERE number = ?1 "
+             "AND computer = ?3) OR (SELECT count(*) FROM trusted WHERE number = ?1) < ?4) "
+             "ON CONFLICT(number, computer) DO UPDATE SET used = excluded.used "
+             "RETURNING 1"));
     s.bind(number).bind(by).bind(computerTag).bind(static_cast<std::int64_t>(limit)).bind(now);
     return s.finish();
 }
@@ -355,16 +410,16 @@ bool SqliteStore::trustBy(const std::string& number, const std::string& by,
 bool SqliteStore::untrustBy(const std::string& number, const std::string& by,
                             const std::string& computerTag) {
     std::lock_guard guard(lock_);
-    Statement s(db_,
-                "DELETE FROM trusted WHERE number = ?1 AND computer = ?3 AND EXISTS("
-                "SELECT 1 FROM trusted WHERE number = ?1 AND computer = ?2) RETURNING 1");
+    Statement s(
+        kept("DELETE FROM trusted WHERE number = ?1 AND computer = ?3 AND EXISTS("
+             "SELECT 1 FROM trusted WHERE number = ?1 AND computer = ?2) RETURNING 1"));
     s.bind(number).bind(by).bind(computerTag);
     return s.finish();
 }
 
 std::vector<std::string> SqliteStore::trustedComputers(const std::string& number) {
     std::lock_guard guard(lock_);
-    Statement s(db_, "SELECT computer FROM trusted WHERE number = ? ORDER BY used DESC, computer");
+    Statement s(kept("SELECT computer FROM trusted WHERE number = ? ORDER BY used DESC, computer"));
     s.bind(number);
     std::vector<std::string> out;
     while (s.step()) out.push_back(s.text(0));
@@ -374,7 +429,7 @@ std::vector<std::string> SqliteStore::trustedComputers(const std::string& number
 std::vector<std::string> SqliteStore::untrustAllBut(const std::string& number,
                                                     const std::string& keep) {
     std::lock_guard guard(lock_);
-    Statement s(db_, "DELETE FROM trusted WHERE number = ? AND computer <> ? RETURNING computer");
+    Statement s(kept("DELETE FROM trusted WHERE number = ? AND computer <> ? RETURNING computer"));
     s.bind(number).bind(keep);
     std::vector<std::string> out;
     while (s.step()) out.push_back(s.text(0));
@@ -383,7 +438,7 @@ std::vector<std::string> SqliteStore::untrustAllBut(const std::string& number,
 
 void SqliteStore::rememberComputer(const std::string& computerTag, const std::string& number) {
     std::lock_guard guard(lock_);
-    Statement(db_, "INSERT OR REPLACE INTO computers(computer, number) VALUES(?, ?)")
+    Statement(kept("INSERT OR REPLACE INTO computers(computer, number) VALUES(?, ?)"))
         .bind(computerTag)
         .bind(number)
         .run();
@@ -391,26 +446,26 @@ void SqliteStore::rememberComputer(const std::string& computerTag, const std::st
 
 std::optional<std::string> SqliteStore::computerNumber(const std::string& computerTag) {
     std::lock_guard guard(lock_);
-    Statement s(db_, "SELECT number FROM computers WHERE computer = ?");
+    Statement s(kept("SELECT number FROM computers WHERE computer = ?"));
     if (!s.bind(computerTag).step()) return std::nullopt;
     return s.text(0);
 }
 
 void SqliteStore::forgetComputer(const std::string& computerTag) {
     std::lock_guard guard(lock_);
-    Statement(db_, "DELETE FROM computers WHERE computer = ?").bind(computerTag).run();
+    Statement(kept("DELETE FROM computers WHERE computer = ?")).bind(computerTag).run();
 }
 
 std::optional<std::string> SqliteStore::book(const std::string& number) {
     std::lock_guard guard(lock_);
-    Statement s(db_, "SELECT contacts FROM books WHERE number = ?");
+    Statement s(kept("SELECT contacts FROM books WHERE number = ?"));
     if (!s.bind(number).step()) return std::nullopt;
     return s.text(0);
 }
 
 void SqliteStore::storeBook(const std::string& number, const std::string& json) {
     std::lock_guard guard(lock_);
-    Statement(db_, "INSERT OR REPLACE INTO books(number, contacts) VALUES(?, ?)")
+    Statement(kept("INSERT OR REPLACE INTO books(number, contacts) VALUES(?, ?)"))
         .bind(number)
         .bind(json)
         .run();
@@ -418,7 +473,7 @@ void SqliteStore::storeBook(const std::string& number, const std::string& json) 
 
 Throttle SqliteStore::throttle(const std::string& key) {
     std::lock_guard guard(lock_);
-    Statement s(db_, "SELECT failures, window_start, locked_until FROM throttles WHERE key = ?");
+    Statement s(kept("SELECT failures, window_start, locked_until FROM throttles WHERE key = ?"));
     if (!s.bind(key).step()) return {};
     return {static_cast<int>(s.integer(0)), s.integer(1), s.integer(2)};
 }
@@ -430,12 +485,11 @@ void SqliteStore::setThrottle(const std::string& key, const Throttle& value) {
 
 void SqliteStore::writeThrottle(const std::string& key, const Throttle& value) {
     if (value.failures == 0 && value.lockedUntil == 0) {
-        Statement(db_, "DELETE FROM throttles WHERE key = ?").bind(key).run();
+        Statement(kept("DELETE FROM throttles WHERE key = ?")).bind(key).run();
         return;
     }
-    Statement(db_,
-              "INSERT OR REPLACE INTO throttles(key, failures, window_start, locked_until) "
-              "VALUES(?, ?, ?, ?)")
+    Statement(kept("INSERT OR REPLACE INTO throttles(key, failures, window_start, locked_until) "
+                   "VALUES(?, ?, ?, ?)"))
         .bind(key)
         .bind(static_cast<std::int64_t>(value.failures))
         .bind(value.windowStart)
@@ -446,30 +500,23 @@ void SqliteStore::writeThrottle(const std::string& key, const Throttle& value) {
 Throttle SqliteStore::updateThrottle(const std::string& key,
                                      const std::function<Throttle(Throttle)>& change) {
     std::lock_guard guard(lock_);
-    // IMMEDIATE takes the write lock before the read: another process on
-    // the file cannot slip a change between the two.
-    exec("BEGIN IMMEDIATE");
-    try {
-        Throttle value;
+    Throttle value;
+    oneStep([&] {
         {
-            Statement s(db_,
-                        "SELECT failures, window_start, locked_until FROM throttles WHERE key = ?");
+            Statement s(
+                kept("SELECT failures, window_start, locked_until FROM throttles WHERE key = ?"));
             if (s.bind(key).step())
                 value = {static_cast<int>(s.integer(0)), s.integer(1), s.integer(2)};
         }
         value = change(value);
         writeThrottle(key, value);
-        exec("COMMIT");
-        return value;
-    } catch (...) {
-        exec("ROLLBACK");
-        throw;
-    }
+    });
+    return value;
 }
 
 void SqliteStore::pruneThrottles(std::int64_t before) {
     std::lock_guard guard(lock_);
-    Statement(db_, "DELETE FROM throttles WHERE window_start < ?1 AND locked_until < ?1")
+    Statement(kept("DELETE FROM throttles WHERE window_start < ?1 AND locked_until < ?1"))
         .bind(before)
         .run();
 }

@@ -3,18 +3,20 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "relay/store.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace merrowfax::relay {
 
 // The single-node store: one SQLite file in WAL mode with synchronous=NORMAL.
-// Every statement commits on its own before the caller answers, so a killed
-// process loses nothing; a power cut may roll back the last moments but never
-// corrupts the file. NORMAL keeps fsync off the I/O threads that store books
+// Every statement (a quick registration decision: the whole decision) commits
+// before the caller answers, so a killed process loses nothing; a power cut
+// may roll back the last moments but never corrupts the file. NORMAL keeps fsync off the I/O threads that store books
 // and counters. One writing connection behind a mutex, statements short; the
 // directory reads on a second connection of its own (WAL lets it read while
 // the writer writes).
@@ -31,7 +33,8 @@ public:
     static int schemaVersion();
     int storedVersion();
 
-    void underNumberLock(const std::string& number, const std::function<void()>& decision) override;
+    void underNumberLock(const std::string& number, bool quick,
+                         const std::function<void()>& decision) override;
 
     std::optional<NumberRecord> number(const std::string& number) override;
     void saveProfile(const Profile& profile, Seconds now) override;
@@ -72,10 +75,14 @@ public:
 private:
     void migrate();
     void exec(const char* sql);
+    void oneStep(const std::function<void()>& body);
+    sqlite3_stmt* kept(const char* sql);
     void writeThrottle(const std::string& key, const Throttle& value);
 
     sqlite3* db_ = nullptr;
-    std::mutex lock_;
+    // Recursive: a quick decision holds it while its calls take it again.
+    std::recursive_mutex lock_;
+    std::unordered_map<const char*, sqlite3_stmt*> kept_;  // by the text's address
     sqlite3* reader_ = nullptr;
     std::mutex readLock_;
 };

@@ -70,9 +70,11 @@ public:
 
     // Runs `decision` while no other decision about `number` runs on any node
     // sharing this store; the calls it makes on this thread go through as one
-    // step where the store can (all or nothing). One SQLite process alone on
-    // its file has the registrar's queue per number, and runs it as it is.
-    virtual void underNumberLock(const std::string& number,
+    // step where the store can (all or nothing). `quick`: the decision does
+    // no slow work (no PIN hash), so a store with one writer may hold it for
+    // the decision and commit it once. One SQLite process alone on its file
+    // has the registrar's queue per number, and runs a slow decision as it is.
+    virtual void underNumberLock(const std::string& number, bool quick,
                                  const std::function<void()>& decision) = 0;
 
     virtual std::optional<NumberRecord> number(const std::string& number) = 0;

@@ -85,15 +85,15 @@ TEST(PostgresStoreTest, ADecisionAboutANumberWaitsForTheOneUnderWayOnAnotherNode
     std::atomic<bool> decided{false};
     std::string seen;
     std::thread other;
-    a.underNumberLock(n, [&] {
+    a.underNumberLock(n, false, [&] {
         a.setPinHash(n, "first");
         other = std::thread([&] {
-            b.underNumberLock(n, [&] {
+            b.underNumberLock(n, false, [&] {
                 seen = b.number(n)->pinHash;
                 decided = true;
             });
         });
-        b.underNumberLock(number(2), [] {});  // another number is not held up
+        b.underNumberLock(number(2), false, [] {});  // another number is not held up
         std::this_thread::sleep_for(300ms);
         EXPECT_FALSE(decided);
     });
@@ -106,7 +106,7 @@ TEST(PostgresStoreTest, ADecisionAboutANumberWaitsForTheOneUnderWayOnAnotherNode
         a.setPinHash(n, "half");
         throw std::runtime_error("hashing failed");
     };
-    EXPECT_THROW(a.underNumberLock(n, failing), std::runtime_error);
+    EXPECT_THROW(a.underNumberLock(n, false, failing), std::runtime_error);
     EXPECT_EQ(b.number(n)->pinHash, "first");
 }
 
@@ -136,7 +136,7 @@ TEST(PostgresStoreTest, CallsFailWhileTheDatabaseIsDownAndWorkOnceItIsBack) {
     server.stop();
     EXPECT_THROW(store.number(n), std::runtime_error);  // never "no such number"
     bool ran = false;
-    EXPECT_THROW(store.underNumberLock(n, [&] { ran = true; }), std::runtime_error);
+    EXPECT_THROW(store.underNumberLock(n, false, [&] { ran = true; }), std::runtime_error);
     EXPECT_FALSE(ran);
 
     server.start();
