@@ -2,9 +2,11 @@
 
 #include <functional>
 
+#include <openssl/evp.h>
+#include <openssl/sha.h>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 
 #include "relay/json.h"
 #include "relay/query.h"
@@ -26,6 +28,21 @@ constexpr const char* kPrivacy = "/merrowfax/privacy";
 constexpr const char* kKey = "/merrowfax/key";
 constexpr const char* kHealth = "/healthz";
 constexpr const char* kMetrics = "/metrics";
+// A client's key is 16 random bytes in base64 (24 characters).
+constexpr std::size_t kMaxWebSocketKey = 24;
+
+// Sec-WebSocket-Accept: base64 of the SHA-1 of the client's key and the
+// protocol's fixed GUID.
+std::string websocketAccept(std::string_view key) {
+    std::string joined(key);
+    joined += "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(joined.data()), joined.size(), digest);
+    char encoded[4 * ((SHA_DIGEST_LENGTH + 2) / 3) + 1];
+    const int size =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded), digest, SHA_DIGEST_LENGTH);
+    return std::string(encoded, static_cast<std::size_t>(size));
+}
 
 template <class Stream>
 constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
@@ -165,13 +182,59 @@ void HttpSession<Stream>::upgrade(Request request) {
         response.prepare_payload();
         return send(std::move(response));
     }
+    // The handshake's own checks, as a WebSocket server makes them.
+    if (request[http::field::sec_websocket_version] != "13") {
+        Response response{http::status::upgrade_required, request.version()};
+        response.set(http::field::sec_websocket_version, "13");
+        response.keep_alive(false);
+        response.prepare_payload();
+        return send(std::move(response));
+    }
+    const auto key = request[http::field::sec_websocket_key];
+    if (key.empty() || key.size() > kMaxWebSocketKey)
+        return refuse(http::status::bad_request, "bad key");
     const auto target = parseTarget(raw);
     std::string refusal = kUnreadableReason;
     auto registration = target ? parseRegistration(*target, refusal) : std::nullopt;
+    auto answer = std::make_shared<http::response<http::empty_body>>(
+        http::status::switching_protocols, request.version());
+    answer->set(http::field::server, "merrowfax-relay");
+    answer->set(http::field::upgrade, "websocket");
+    answer->set(http::field::connection, "upgrade");
+    answer->set(http::field::sec_websocket_accept, websocketAccept(key));
+    beast::get_lowest_layer(stream_).expires_after(services_.config.handshake);
+    http::async_write(
+        stream_, *answer,
+        [self = this->shared_from_this(), answer, registration = std::move(registration),
+         refusal = std::move(refusal)](beast::error_code ec, std::size_t) mutable {
+            self->upgraded(ec, std::move(registration), std::move(refusal));
+        });
+}
+
+// The 101 is out: the connection is a WebSocket from here, served by a
+// session over the bare socket (or the TLS stream).
+template <class Stream>
+void HttpSession<Stream>::upgraded(beast::error_code ec, std::optional<Registration> registration,
+                                   std::string refusal) {
+    if (ec) {
+        log(Level::info, "handshake_failed");
+        return close();
+    }
     upgraded_ = true;
-    std::make_shared<WsSession<Stream>>(std::move(stream_), services_, slot_,
-                                        std::move(registration), std::move(refusal), conn_)
-        ->run(std::move(request));
+    const auto waiting = buffer_.cdata();
+    std::string early(static_cast<const char*>(waiting.data()), waiting.size());
+    buffer_.consume(buffer_.size());
+    auto& lowest = beast::get_lowest_layer(stream_);
+    lowest.expires_never();
+    if constexpr (isTls<Stream>) {
+        std::make_shared<WsSession<Stream>>(std::move(stream_), services_, slot_,
+                                            std::move(registration), std::move(refusal), conn_)
+            ->run(std::move(early));
+    } else {
+        std::make_shared<PlainWsSession>(lowest.release_socket(), services_, slot_,
+                                         std::move(registration), std::move(refusal), conn_)
+            ->run(std::move(early));
+    }
 }
 
 // Checks that need no storage run here; lookups and pages are answered from

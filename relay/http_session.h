@@ -10,6 +10,7 @@
 #include <boost/beast/ssl.hpp>
 
 #include "relay/log.h"
+#include "relay/query.h"
 #include "relay/services.h"
 
 namespace merrowfax::relay {
@@ -41,6 +42,8 @@ private:
     void refuse(http::status status, std::string_view why);
     void respond();
     void upgrade(Request request);
+    void upgraded(beast::error_code ec, std::optional<Registration> registration,
+                  std::string refusal);
     void answer(const Request& request);
     bool operatorAnswer(const std::string& path, Response& response);
     // Fills the response on the storage pool, then sends it from the strand.

@@ -4,7 +4,8 @@
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/beast/websocket/ssl.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/container/small_vector.hpp>
 
 #include "relay/json.h"
 #include "relay/log.h"
@@ -16,12 +17,24 @@ namespace net = boost::asio;
 namespace {
 
 constexpr std::size_t kMaxComputer = 200;
-// A pending read holds the buffer space it prepared: small while a connection
-// is idle (most are), and a message's remainder comes in larger steps.
-constexpr std::size_t kFirstRead = 512;
+constexpr std::uint16_t kPolicy = 1008;
+constexpr std::uint16_t kTryAgainLater = 1013;
+// Plain reads land in a buffer of the I/O thread, so an idle connection
+// holds none; a wake reads at most a few of them before others get a turn.
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kReadsPerWake = 4;
+constexpr std::size_t kTlsRead = 4 * 1024;
+// One gathered write carries at most this much of the queue.
+constexpr std::size_t kBatchItems = 64;
+constexpr std::size_t kBatchBytes = 256 * 1024;
 
 Seconds unixNow() {
     return unixMillis() / 1000;
+}
+
+char* threadBuffer() {
+    thread_local const auto buffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
+    return buffer.get();
 }
 
 }  // namespace
@@ -30,20 +43,17 @@ template <class Stream>
 WsSession<Stream>::WsSession(Stream&& stream, Services& services, std::shared_ptr<AddressSlot> slot,
                              std::optional<Registration> registration, std::string refusal,
                              std::string conn)
-    : ws_(std::move(stream)),
+    : stream_(std::move(stream)),
       services_(services),
       slot_(std::move(slot)),
       registration_(std::move(registration)),
       refusal_(std::move(refusal)),
       conn_(std::move(conn)),
-      buffer_(std::max(services.config.maxTextMessage, services.config.maxBinaryMessage) +
-              kFirstRead),
-      idle_(ws_.get_executor()),
+      reader_(std::max(services.config.maxTextMessage, services.config.maxBinaryMessage)),
+      idle_(stream_.get_executor()),
       bucket_(services.config.recordsPerSecond, services.config.recordBurst),
       trustBucket_(services.config.trustOpsPerMinute / 60.0, services.config.trustOpsPerMinute),
-      id_(services.nextPeer++),
-      bookRetry_(ws_.get_executor()),
-      proofRetry_(ws_.get_executor()) {}
+      id_(services.nextPeer++) {}
 
 template <class Stream>
 WsSession<Stream>::~WsSession() {
@@ -62,60 +72,51 @@ void WsSession<Stream>::log(Level level, std::string_view event, std::string_vie
 }
 
 template <class Stream>
-void WsSession<Stream>::run(http::request<http::string_body> request) {
+void WsSession<Stream>::run(std::string early) {
     trackId_ = services_.tracker.add(this->weak_from_this());
-    // An upgrade that crossed the start of shutdown missed its call: it closes
-    // (1001) once accepted and registers nothing.
-    if (services_.draining) {
-        closing_ = true;
-        pendingClose_ = websocket::close_code::going_away;
-    }
     budget_ = services_.sendBudget.open(slot_->address(), [weak = this->weak_from_this()] {
         if (auto self = weak.lock())
-            net::post(self->ws_.get_executor(), [self] {
+            net::post(self->stream_.get_executor(), [self] {
                 if (!self->finished_) bump(self->services_.metrics.slowCutBudget);
                 self->finish("slow reader, over budget");
             });
     });
-    const auto& config = services_.config;
-    beast::get_lowest_layer(ws_).expires_never();
-    websocket::stream_base::timeout timeout{};
-    timeout.handshake_timeout = config.handshake;
-    timeout.idle_timeout = websocket::stream_base::none();
-    timeout.keep_alive_pings = false;
-    ws_.set_option(timeout);
-    ws_.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
-        response.set(http::field::server, "merrowfax-relay");
-    }));
-    ws_.read_message_max(std::max(config.maxTextMessage, config.maxBinaryMessage));
-    ws_.async_accept(request,
-                     beast::bind_front_handler(&WsSession::onAccept, this->shared_from_this()));
+    beast::error_code ec;
+    if constexpr (kPlain) {
+        stream_.non_blocking(true, ec);
+    } else {
+        beast::get_lowest_layer(stream_).expires_never();
+        tlsIn_ = std::make_unique_for_overwrite<char[]>(kTlsRead);
+    }
+    if (ec) return finish("handshake failed");
+    early_ = std::move(early);
+    lastHeard_ = Clock::now();
+    start();
 }
 
 template <class Stream>
-void WsSession<Stream>::onAccept(beast::error_code ec) {
-    if (ec) return finish("handshake failed");
-    accepted_ = true;
-    lastHeard_ = Clock::now();
-    if (closing_) return write();  // shut down during the handshake: the close goes now
+void WsSession<Stream>::start() {
+    // An upgrade that crossed the start of shutdown missed its call: it closes
+    // (1001) and registers nothing.
+    if (services_.draining) return close(ws::kGoingAway);
     armIdle();
     if (!registration_) {
         bump(services_.metrics.registrationsDenied);
         log(Level::warning, "denied", "reason", "unreadable registration");
         sendRecord(json::denied(refusal_));
-        return close(websocket::close_code::policy_error);
+        return close(kPolicy);
     }
     auto self = this->shared_from_this();
     const bool queued =
         services_.registrar.submit(*registration_, slot_->address(), [self](Verdict verdict) {
-            net::post(self->ws_.get_executor(), [self, verdict = std::move(verdict)]() mutable {
+            net::post(self->stream_.get_executor(), [self, verdict = std::move(verdict)]() mutable {
                 self->onVerdict(std::move(verdict));
             });
         });
     if (!queued) {
         bump(services_.metrics.registrationsBusy);
         log(Level::warning, "busy", "reason", "registrations queue full");
-        close(websocket::close_code::try_again_later);
+        close(kTryAgainLater);
     }
 }
 
@@ -128,13 +129,13 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
     if (verdict.retry) {
         bump(services_.metrics.registrationsBusy);
         log(Level::warning, "busy", "reason", "hash queue full");
-        return close(websocket::close_code::try_again_later);
+        return close(kTryAgainLater);
     }
     if (!verdict.accepted) {
         bump(services_.metrics.registrationsDenied);
         log(Level::info, "denied", "number", number);
         sendRecord(json::denied(verdict.reason));
-        return close(websocket::close_code::policy_error);
+        return close(kPolicy);
     }
     number_ = number;
     attached_ = true;
@@ -152,7 +153,7 @@ void WsSession<Stream>::onVerdict(Verdict verdict) {
 
 template <class Stream>
 void WsSession<Stream>::reachable() {
-    net::dispatch(ws_.get_executor(), [self = this->shared_from_this()] { self->greet(); });
+    net::dispatch(stream_.get_executor(), [self = this->shared_from_this()] { self->greet(); });
 }
 
 template <class Stream>
@@ -176,14 +177,15 @@ void WsSession<Stream>::confirmProof() {
         auto& store = self->services_.store;
         const auto record = store.number(number);
         if ((record && record->pinHash.empty()) || store.isTrusted(number, computer)) return;
-        net::post(self->ws_.get_executor(), [self] {
+        net::post(self->stream_.get_executor(), [self] {
             self->log(Level::info, "revoked");
-            self->close(websocket::close_code::policy_error);
+            self->close(kPolicy);
         });
     });
     if (posted) return;
-    proofRetry_.expires_after(services_.config.storeRetry);
-    proofRetry_.async_wait([self](beast::error_code ec) {
+    if (!proofRetry_) proofRetry_ = std::make_unique<net::steady_timer>(stream_.get_executor());
+    proofRetry_->expires_after(services_.config.storeRetry);
+    proofRetry_->async_wait([self](beast::error_code ec) {
         if (!ec) self->confirmProof();
     });
 }
@@ -201,68 +203,6 @@ void WsSession<Stream>::sendStatement(std::string lanCert) {
         number_, std::move(lanCert), now,
         now + static_cast<Seconds>(services_.config.statementValidity.count())};
     sendRecord(json::cert(services_.secrets.signStatement(statement)));
-}
-
-template <class Stream>
-void WsSession<Stream>::armIdle() {
-    idle_.expires_at(lastHeard_ + services_.config.idle);
-    idle_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
-        if (ec || self->finished_ || self->closing_) return;
-        if (Clock::now() - self->lastHeard_ >= self->services_.config.idle) {
-            self->log(Level::info, "idle");
-            self->close(websocket::close_code::going_away);
-        } else {
-            self->armIdle();
-        }
-    });
-}
-
-template <class Stream>
-void WsSession<Stream>::read() {
-    ws_.async_read_some(buffer_, buffer_.size() == 0 ? kFirstRead : 0,
-                        beast::bind_front_handler(&WsSession::onRead, this->shared_from_this()));
-}
-
-template <class Stream>
-void WsSession<Stream>::onRead(beast::error_code ec, std::size_t) {
-    if (ec) {
-        if (ec == websocket::error::closed) return finish("closed by client");
-        if (ec == websocket::error::message_too_big) return finish("message too big");
-        return finish("read failed");
-    }
-    lastHeard_ = Clock::now();
-    if (!ws_.is_message_done()) return read();
-    const auto data = buffer_.cdata();
-    const std::string_view message(static_cast<const char*>(data.data()), data.size());
-    Flow& flow = ws_.got_text() ? services_.metrics.inText : services_.metrics.inBinary;
-    bump(flow.messages);
-    bump(flow.bytes, message.size());
-    if (closing_) {
-        // Closing: read on until the close completes, but act on nothing.
-    } else if (!bucket_.take(lastHeard_)) {
-        bump(services_.metrics.recordsThrottled);
-        excess_ += 1;
-        if (excess_ > services_.config.floodExcess) {
-            bump(services_.metrics.floodersCut);
-            log(Level::warning, "flooding");
-            buffer_.consume(buffer_.size());
-            return close(websocket::close_code::policy_error);
-        }
-    } else {
-        excess_ = std::max(0.0, excess_ - 1);
-        try {
-            if (ws_.got_text()) {
-                handleText(message);
-            } else {
-                handleBinary(message);
-            }
-        } catch (const std::exception& e) {
-            log(Level::error, "storage_error", "error", e.what());
-        }
-    }
-    buffer_.consume(buffer_.size());
-    if (buffer_.capacity() > kFirstRead) buffer_.shrink_to_fit();
-    if (!finished_) read();
 }
 
 template <class Stream>
@@ -313,7 +253,7 @@ void WsSession<Stream>::bookWork() {
         } catch (const std::exception& e) {
             self->log(Level::error, "storage_error", "error", e.what());
         }
-        net::post(self->ws_.get_executor(), [self, answer = std::move(answer)] {
+        net::post(self->stream_.get_executor(), [self, answer = std::move(answer)] {
             self->bookBusy_ = false;
             if (answer) self->sendRecord(json::book(*answer));
             if (!self->finished_) self->bookWork();
@@ -327,8 +267,9 @@ void WsSession<Stream>::bookWork() {
     bookWanted_ = fetch;
     if (finished_) return;
     bookRetrying_ = true;
-    bookRetry_.expires_after(services_.config.storeRetry);
-    bookRetry_.async_wait([self](beast::error_code) {
+    if (!bookRetry_) bookRetry_ = std::make_unique<net::steady_timer>(stream_.get_executor());
+    bookRetry_->expires_after(services_.config.storeRetry);
+    bookRetry_->async_wait([self](beast::error_code) {
         self->bookRetrying_ = false;
         if (!self->finished_) self->bookWork();
     });
@@ -396,24 +337,157 @@ void WsSession<Stream>::handleBinary(std::string_view frame) {
 }
 
 template <class Stream>
+void WsSession<Stream>::armIdle() {
+    idle_.expires_at(lastHeard_ + services_.config.idle);
+    idle_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+        if (ec || self->finished_ || self->closing_) return;
+        if (Clock::now() - self->lastHeard_ >= self->services_.config.idle) {
+            self->log(Level::info, "idle");
+            self->close(ws::kGoingAway);
+        } else {
+            self->armIdle();
+        }
+    });
+}
+
+template <class Stream>
+void WsSession<Stream>::read() {
+    if (finished_ || reading_ || reader_.closed()) return;
+    reading_ = true;
+    if (!early_.empty()) {
+        // What came behind the upgrade request goes first.
+        std::string early = std::exchange(early_, {});
+        if (!take(reader_.feed(early.data(), early.size(), *this))) return;
+    }
+    auto self = this->shared_from_this();
+    if constexpr (kPlain) {
+        stream_.async_wait(net::socket_base::wait_read, [self](beast::error_code ec) {
+            self->reading_ = false;
+            self->onReadable(ec);
+        });
+    } else {
+        const auto room = reader_.room();
+        const bool direct = !room.empty();
+        const auto buffer =
+            direct ? net::buffer(room.data(), room.size()) : net::buffer(tlsIn_.get(), kTlsRead);
+        stream_.async_read_some(buffer, [self, direct](beast::error_code ec, std::size_t size) {
+            self->reading_ = false;
+            self->onTlsRead(ec, size, direct);
+        });
+    }
+}
+
+// Readable: read until the socket is drained or this wake's share is used,
+// a large frame's payload straight into its message.
+template <class Stream>
+void WsSession<Stream>::onReadable(beast::error_code ec) {
+    if constexpr (kPlain) {
+        if (ec) return finish(closing_ ? "closed by relay" : "read failed");
+        for (int round = 0; round < kReadsPerWake && !finished_ && !reader_.closed(); ++round) {
+            const auto room = reader_.room();
+            const bool direct = !room.empty();
+            char* into = direct ? room.data() : threadBuffer();
+            const std::size_t capacity = direct ? room.size() : kReadChunk;
+            const std::size_t size = stream_.read_some(net::buffer(into, capacity), ec);
+            if (ec == net::error::would_block || ec == net::error::try_again) break;
+            if (ec) return finish(closing_ ? "closed by relay" : "read failed");
+            lastHeard_ = Clock::now();
+            if (!take(direct ? reader_.filled(size, *this) : reader_.feed(into, size, *this)))
+                return;
+            if (size < capacity) break;
+        }
+        read();
+    }
+}
+
+template <class Stream>
+void WsSession<Stream>::onTlsRead(beast::error_code ec, std::size_t size, bool direct) {
+    if constexpr (!kPlain) {
+        if (ec) return finish(closing_ ? "closed by relay" : "read failed");
+        lastHeard_ = Clock::now();
+        if (!take(direct ? reader_.filled(size, *this) : reader_.feed(tlsIn_.get(), size, *this)))
+            return;
+        read();
+    }
+}
+
+// The reader's verdict on what it read: false once the connection fails.
+template <class Stream>
+bool WsSession<Stream>::take(std::uint16_t verdict) {
+    if (verdict == 0) return !finished_;
+    fail(verdict, verdict == ws::kTooBig    ? "message too big"
+                  : verdict == ws::kBadData ? "text not UTF-8"
+                                            : "protocol error");
+    return false;
+}
+
+template <class Stream>
+void WsSession<Stream>::onMessage(bool text, std::string_view message) {
+    Flow& flow = text ? services_.metrics.inText : services_.metrics.inBinary;
+    bump(flow.messages);
+    bump(flow.bytes, message.size());
+    if (closing_) return;  // closing: read on until the close completes, but act on nothing
+    if (!bucket_.take(lastHeard_)) {
+        bump(services_.metrics.recordsThrottled);
+        excess_ += 1;
+        if (excess_ > services_.config.floodExcess) {
+            bump(services_.metrics.floodersCut);
+            log(Level::warning, "flooding");
+            close(kPolicy);
+        }
+        return;
+    }
+    excess_ = std::max(0.0, excess_ - 1);
+    try {
+        if (text) {
+            handleText(message);
+        } else {
+            handleBinary(message);
+        }
+    } catch (const std::exception& e) {
+        log(Level::error, "storage_error", "error", e.what());
+    }
+}
+
+template <class Stream>
+void WsSession<Stream>::onPing(std::string_view payload) {
+    if (closing_) return;
+    enqueue({std::make_shared<const std::string>(payload),
+             ws::header(ws::Opcode::pong, payload.size()), false});
+}
+
+// The client closed: our close answers it (after whatever of ours is being
+// written), then the connection ends.
+template <class Stream>
+void WsSession<Stream>::onClose(std::uint16_t code) {
+    if (closeSent_) return finish("closed by relay");
+    closeWhy_ = closing_ && closeQueued_ ? "closed by relay" : "closed by client";
+    closing_ = true;
+    dropQueued();
+    queueClose(code == ws::kNoStatus ? ws::kNormal : code);
+}
+
+template <class Stream>
 void WsSession<Stream>::deliverText(std::shared_ptr<const std::string> record, bool media) {
-    net::post(ws_.get_executor(),
+    net::post(stream_.get_executor(),
               [self = this->shared_from_this(), record = std::move(record), media]() mutable {
-                  self->enqueue({std::move(record), false, media});
+                  const auto size = record->size();
+                  self->enqueue({std::move(record), ws::header(ws::Opcode::text, size), media});
               });
 }
 
 template <class Stream>
 void WsSession<Stream>::deliverBinary(std::shared_ptr<const std::string> frame) {
-    net::post(ws_.get_executor(),
+    net::post(stream_.get_executor(),
               [self = this->shared_from_this(), frame = std::move(frame)]() mutable {
-                  self->enqueue({std::move(frame), true, true});
+                  const auto size = frame->size();
+                  self->enqueue({std::move(frame), ws::header(ws::Opcode::binary, size), true});
               });
 }
 
 template <class Stream>
 void WsSession<Stream>::deliverPresence(std::uint64_t seq, std::vector<std::string> online) {
-    net::post(ws_.get_executor(),
+    net::post(stream_.get_executor(),
               [self = this->shared_from_this(), seq, online = std::move(online)] {
                   if (seq <= self->presenceSeq_) return;
                   self->presenceSeq_ = seq;
@@ -423,55 +497,65 @@ void WsSession<Stream>::deliverPresence(std::uint64_t seq, std::vector<std::stri
 
 template <class Stream>
 void WsSession<Stream>::kick(std::uint16_t code) {
-    net::post(ws_.get_executor(), [self = this->shared_from_this(), code] {
+    net::post(stream_.get_executor(), [self = this->shared_from_this(), code] {
         self->log(Level::info, "displaced");
-        self->close(static_cast<websocket::close_code>(code));
+        self->close(code);
     });
 }
 
 template <class Stream>
 void WsSession<Stream>::missed(const std::string& to) {
-    net::post(ws_.get_executor(),
+    net::post(stream_.get_executor(),
               [self = this->shared_from_this(), to] { self->sendRecord(json::miss(to)); });
 }
 
 template <class Stream>
 void WsSession<Stream>::shutdown() {
-    net::post(ws_.get_executor(), [self = this->shared_from_this()] {
-        self->close(websocket::close_code::going_away);
-    });
+    net::post(stream_.get_executor(),
+              [self = this->shared_from_this()] { self->close(ws::kGoingAway); });
 }
 
 template <class Stream>
 void WsSession<Stream>::abort() {
-    net::post(ws_.get_executor(), [self = this->shared_from_this()] { self->finish("shutdown"); });
+    net::post(stream_.get_executor(),
+              [self = this->shared_from_this()] { self->finish("shutdown"); });
 }
 
 template <class Stream>
 void WsSession<Stream>::sendRecord(std::string record) {
-    enqueue({std::make_shared<const std::string>(std::move(record)), false, false});
+    const auto size = record.size();
+    enqueue({std::make_shared<const std::string>(std::move(record)),
+             ws::header(ws::Opcode::text, size), false});
+}
+
+// Items already (partly) handed to the socket: they stay until written.
+template <class Stream>
+std::size_t WsSession<Stream>::pinned() const {
+    if constexpr (kPlain) {
+        return frontSent_ > 0 ? 1 : 0;
+    } else {
+        return writing_ ? inFlight_ : 0;
+    }
 }
 
 template <class Stream>
 void WsSession<Stream>::enqueue(Outgoing item) {
     if (finished_ || closing_ || budget_->cut()) return;
     const auto& config = services_.config;
-    const std::size_t size = item.data->size();
+    const std::size_t size = item.size();
     if (item.media) {
         if (queuedMedia_ >= config.sendQueueMedia || queuedBytes_ + size > config.sendQueueBytes)
             return bump(services_.metrics.mediaDropped);  // a slow reader loses media first
     } else if (queue_.size() - queuedMedia_ >= config.sendQueueRecords ||
                queuedBytes_ + size > config.sendQueueBytes) {
-        // Make room by dropping waiting media (not the frame being written).
-        for (auto it = std::next(queue_.begin(), writing_ ? 1 : 0); it != queue_.end();) {
+        // Make room by dropping waiting media (not what is being written).
+        for (auto it = std::next(queue_.begin(), static_cast<std::ptrdiff_t>(pinned()));
+             it != queue_.end();) {
             if (!it->media) {
                 ++it;
                 continue;
             }
-            queuedBytes_ -= it->data->size();
-            budget_->release(it->data->size());
-            --queuedMedia_;
-            it = queue_.erase(it);
+            it = unqueue(it);
             bump(services_.metrics.mediaDropped);
         }
         if (queue_.size() >= config.sendQueueRecords ||
@@ -484,48 +568,187 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     if (item.media) ++queuedMedia_;
     queue_.push_back(std::move(item));
     budget_->add(size);
-    if (!writing_) write();
+    flushSoon();
+}
+
+template <class Stream>
+typename std::list<typename WsSession<Stream>::Outgoing>::iterator WsSession<Stream>::unqueue(
+    typename std::list<Outgoing>::iterator it) {
+    queuedBytes_ -= it->size();
+    budget_->release(it->size());
+    if (it->media) --queuedMedia_;
+    return queue_.erase(it);
+}
+
+// Records queued by the handlers that run now go out together: the write
+// waits for them, behind what the strand has queued already.
+template <class Stream>
+void WsSession<Stream>::flushSoon() {
+    if (writing_ || flushPosted_ || finished_) return;
+    flushPosted_ = true;
+    net::post(stream_.get_executor(), [self = this->shared_from_this()] {
+        self->flushPosted_ = false;
+        self->write();
+    });
+}
+
+// The queue's head as buffers, from the first byte not yet written.
+template <class Stream>
+template <class Buffers>
+std::size_t WsSession<Stream>::gather(Buffers& out) {
+    std::size_t bytes = 0;
+    std::size_t skip = frontSent_;
+    std::size_t items = 0;
+    for (const auto& item : queue_) {
+        if (items == kBatchItems || bytes >= kBatchBytes) break;
+        ++items;
+        std::string_view head = item.header.view();
+        std::string_view body = *item.data;
+        const std::size_t fromHead = std::min(skip, head.size());
+        head.remove_prefix(fromHead);
+        body.remove_prefix(skip - fromHead);
+        skip = 0;
+        if (!head.empty()) out.emplace_back(head.data(), head.size());
+        if (!body.empty()) out.emplace_back(body.data(), body.size());
+        bytes += head.size() + body.size();
+    }
+    if constexpr (!kPlain) inFlight_ = items;
+    return bytes;
 }
 
 template <class Stream>
 void WsSession<Stream>::write() {
-    if (queue_.empty() || finished_) {
-        writing_ = false;
-        if (pendingClose_ && !finished_) {
-            const auto code = *pendingClose_;
-            pendingClose_.reset();
-            ws_.async_close(code, [self = this->shared_from_this()](beast::error_code) {
-                self->finish("closed by relay");
-            });
-        }
-        return;
+    if (finished_ || writing_ || queue_.empty()) return;
+    if constexpr (kPlain) {
+        writePlain();
+    } else {
+        writeTls();
     }
-    writing_ = true;
-    ws_.binary(queue_.front().binary);
-    ws_.async_write(net::buffer(*queue_.front().data),
-                    [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                        const auto& sent = self->queue_.front();
-                        if (!ec) {
-                            Flow& flow = sent.binary ? self->services_.metrics.outBinary
-                                                     : self->services_.metrics.outText;
-                            bump(flow.messages);
-                            bump(flow.bytes, sent.data->size());
-                        }
-                        self->queuedBytes_ -= sent.data->size();
-                        self->budget_->release(sent.data->size());
-                        if (sent.media) --self->queuedMedia_;
-                        self->queue_.pop_front();
-                        if (ec) return self->finish("write failed");
-                        self->write();
-                    });
+}
+
+// Straight to the socket, without a wait while it takes everything; the
+// reactor is asked only once it is full.
+template <class Stream>
+void WsSession<Stream>::writePlain() {
+    if constexpr (kPlain) {
+        while (!queue_.empty() && !finished_) {
+            boost::container::small_vector<net::const_buffer, 2 * kBatchItems> buffers;
+            const std::size_t bytes = gather(buffers);
+            beast::error_code ec;
+            const std::size_t written = stream_.write_some(buffers, ec);
+            if (ec && ec != net::error::would_block && ec != net::error::try_again)
+                return finish("write failed");
+            sent(written);
+            if (closeSent_ || finished_) return;
+            if (written < bytes) {
+                writing_ = true;
+                stream_.async_wait(net::socket_base::wait_write,
+                                   [self = this->shared_from_this()](beast::error_code ec) {
+                                       self->writing_ = false;
+                                       if (ec) return self->finish("write failed");
+                                       self->write();
+                                   });
+                return;
+            }
+        }
+    }
 }
 
 template <class Stream>
-void WsSession<Stream>::close(websocket::close_code code) {
+void WsSession<Stream>::writeTls() {
+    if constexpr (!kPlain) {
+        tlsGather_.clear();
+        gather(tlsGather_);
+        writing_ = true;
+        net::async_write(stream_, tlsGather_,
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
+                             self->writing_ = false;
+                             self->inFlight_ = 0;
+                             if (ec) return self->finish("write failed");
+                             self->sent(n);
+                             if (!self->closeSent_) self->write();
+                         });
+    }
+}
+
+// `bytes` more of the queue are on the wire: what is whole leaves it.
+template <class Stream>
+void WsSession<Stream>::sent(std::size_t bytes) {
+    while (bytes > 0 && !queue_.empty()) {
+        auto& front = queue_.front();
+        const std::size_t left = front.size() - frontSent_;
+        if (bytes < left) {
+            frontSent_ += bytes;
+            return;
+        }
+        bytes -= left;
+        frontSent_ = 0;
+        const bool isClose = front.header.size == 0;
+        const auto op = static_cast<ws::Opcode>(front.header.bytes[0] & 0x0F);
+        if (op == ws::Opcode::text || op == ws::Opcode::binary) {
+            Flow& flow =
+                op == ws::Opcode::binary ? services_.metrics.outBinary : services_.metrics.outText;
+            bump(flow.messages);
+            bump(flow.bytes, front.data->size());
+        }
+        unqueue(queue_.begin());
+        if (isClose) {
+            closeSent_ = true;
+            return afterClose();
+        }
+    }
+}
+
+// Our close frame is out: the connection ends when the client answers it,
+// or at once after a failure or an answer that came first.
+template <class Stream>
+void WsSession<Stream>::afterClose() {
+    if (closeWhy_) return finish(closeWhy_);
+    read();
+}
+
+// From here the close exchange has its deadline, queue or no queue.
+template <class Stream>
+void WsSession<Stream>::queueClose(std::uint16_t code) {
+    if (closeQueued_) return write();
+    closeQueued_ = true;
+    idle_.expires_after(services_.config.handshake);
+    idle_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+        if (!ec) self->finish(self->closeWhy_ ? self->closeWhy_ : "closed by relay");
+    });
+    auto frame = std::make_shared<const std::string>(ws::closeFrame(code));
+    queuedBytes_ += frame->size();
+    budget_->add(frame->size());
+    queue_.push_back({std::move(frame), {}, false});
+    write();
+}
+
+// Drops what waits, keeping what is being written and a queued close.
+template <class Stream>
+void WsSession<Stream>::dropQueued() {
+    for (auto it = std::next(queue_.begin(), static_cast<std::ptrdiff_t>(pinned()));
+         it != queue_.end();)
+        it = it->header.size == 0 ? std::next(it) : unqueue(it);
+}
+
+// Politely: what is queued goes out first, then the close frame.
+template <class Stream>
+void WsSession<Stream>::close(std::uint16_t code) {
     if (closing_ || finished_) return;
     closing_ = true;
-    pendingClose_ = code;
-    if (!writing_ && accepted_) write();  // else onAccept sends it
+    queueClose(code);
+}
+
+// The client broke the protocol: what waits is dropped, the close goes
+// next, and the connection ends once it is out.
+template <class Stream>
+void WsSession<Stream>::fail(std::uint16_t code, const char* why) {
+    if (finished_) return;
+    closeWhy_ = why;
+    if (closeSent_) return finish(why);
+    closing_ = true;
+    dropQueued();
+    queueClose(code);
 }
 
 template <class Stream>
@@ -534,8 +757,8 @@ void WsSession<Stream>::finish(const char* why) {
     finished_ = true;
     closing_ = true;
     idle_.cancel();
-    proofRetry_.cancel();
-    bookRetry_.cancel();
+    if (proofRetry_) proofRetry_->cancel();
+    if (bookRetry_) bookRetry_->cancel();
     if (attached_) {
         services_.hub.detach(id_);
         move(services_.metrics.liveOpen, -1);
@@ -550,19 +773,19 @@ void WsSession<Stream>::finish(const char* why) {
     }
     log(Level::info, "closed", "why", why);
     // Nothing more goes out: the queue's memory is free now, not when the
-    // last handler lets go (the frame being written stays until then).
-    for (auto it = std::next(queue_.begin(), writing_ && !queue_.empty() ? 1 : 0);
-         it != queue_.end();) {
-        queuedBytes_ -= it->data->size();
-        budget_->release(it->data->size());
-        if (it->media) --queuedMedia_;
-        it = queue_.erase(it);
-    }
+    // last handler lets go (a TLS write under way keeps its buffers).
+    for (auto it = std::next(queue_.begin(), static_cast<std::ptrdiff_t>(pinned()));
+         it != queue_.end();)
+        it = unqueue(it);
     beast::error_code ignored;
-    beast::get_lowest_layer(ws_).socket().close(ignored);
+    if constexpr (kPlain) {
+        stream_.close(ignored);
+    } else {
+        beast::get_lowest_layer(stream_).socket().close(ignored);
+    }
 }
 
-template class WsSession<beast::tcp_stream>;
+template class WsSession<net::ip::tcp::socket>;
 template class WsSession<beast::ssl_stream<beast::tcp_stream>>;
 
 }  // namespace merrowfax::relay
