@@ -543,6 +543,7 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     if (finished_ || closing_ || budget_->cut()) return;
     const auto& config = services_.config;
     const std::size_t size = item.size();
+    if (item.media) supersede(item);
     if (item.media) {
         if (queuedMedia_ >= config.sendQueueMedia || queuedBytes_ + size > config.sendQueueBytes)
             return bump(services_.metrics.mediaDropped);  // a slow reader loses media first
@@ -569,6 +570,27 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     queue_.push_back(std::move(item));
     budget_->add(size);
     flushSoon();
+}
+
+// A screen picture is whole in itself: a newer one from the same sharer
+// takes the place of one still waiting, so a slow reader sees the screen as
+// it is now rather than as it was.
+template <class Stream>
+void WsSession<Stream>::supersede(const Outgoing& item) {
+    const std::string_view frame = *item.data;
+    const auto desk = static_cast<char>(wire::FrameKind::deskFrame);
+    if ((item.header.bytes[0] & 0x0F) != static_cast<char>(ws::Opcode::binary) ||
+        frame.size() < 2 || frame[0] != desk)
+        return;
+    const std::string_view stream = frame.substr(0, 2 + static_cast<unsigned char>(frame[1]));
+    for (auto it = std::next(queue_.begin(), static_cast<std::ptrdiff_t>(pinned()));
+         it != queue_.end(); ++it) {
+        if (it->media && std::string_view(*it->data).starts_with(stream)) {
+            unqueue(it);
+            bump(services_.metrics.mediaDropped);
+            return;
+        }
+    }
 }
 
 template <class Stream>

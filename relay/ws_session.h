@@ -88,6 +88,7 @@ private:
     void forward(rapidjson::Document& record, const std::string& to, std::string_view op);
     void handleBinary(std::string_view frame);
     void enqueue(Outgoing item);
+    void supersede(const Outgoing& item);
     void sendRecord(std::string record);
     void flushSoon();
     void write();

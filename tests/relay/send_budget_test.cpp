@@ -77,5 +77,39 @@ TEST(SendBudgetTest, SlowReadersOfOneAddressAreCutAndAFastOneKeepsUp) {
     EXPECT_TRUE(pongs(*sender.client));
 }
 
+// Screen pictures stand alone: a viewer that reads slowly gets each
+// sharer's newest picture instead of a backlog, and no sharer's picture
+// takes the place of another's.
+TEST(SendBudgetTest, ASlowScreenViewerGetsEachSharersNewestPicture) {
+    RelayProcess relay(flags({"--records-per-second", "10000", "--record-burst", "10000"}));
+    auto ann = join(relay, makeDevice(number(1), "Ann", "mac-1"));
+    auto bo = join(relay, makeDevice(number(2), "Bo", "mac-2"));
+    const Device viewer = makeDevice(number(3), "Cy", "mac-3");
+    WsClient cy(relay.port(), viewer.target(), WsClient::Options{"127.0.0.1", 4096});
+    ASSERT_TRUE(cy.waitFor("pin"));
+    auto picture = [&](const std::string& tag) {
+        const std::string to = number(3);
+        std::string frame = std::string("\x05", 1) + static_cast<char>(to.size()) + to + tag;
+        return frame + std::string(256 * 1024, 'p');
+    };
+    constexpr int kPictures = 40;  // 10 MB: more than the kernel buffers, less than a queue
+    for (int i = 0; i < kPictures; ++i) {
+        ann.client->sendBinary(picture("ann-" + std::to_string(i) + ";"));
+        if (i == 0) bo.client->sendBinary(picture("bo;"));
+    }
+    EXPECT_TRUE(pongs(*ann.client));  // all of them are with the service
+    std::vector<std::string> seen;    // the tags, in the order they came
+    const std::size_t head = 2 + number(1).size();
+    while (auto m = cy.receive(std::chrono::milliseconds(1500)))
+        if (m->binary) seen.push_back(m->data.substr(head, m->data.find(';') - head));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_LT(std::count_if(seen.begin(), seen.end(),
+                            [](const std::string& s) { return s.starts_with("ann-"); }),
+              kPictures / 2);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "bo"), 1);
+    EXPECT_EQ(seen.back().starts_with("ann-") ? seen.back() : seen.end()[-2],
+              "ann-" + std::to_string(kPictures - 1));
+}
+
 }  // namespace
 }  // namespace merrowfax::testing
