@@ -70,7 +70,9 @@ int texts(Load& load) {
     // A rate is missed only when it is missed twice: on a shared machine one
     // stall of either process (or of the generator) puts a step's p99 over
     // the budget, and the search would then never look above it.
-    auto step = [&](double rate) { return once(rate) || once(rate); };
+    auto step = [&](double rate) {
+        return once(rate) || once(rate);
+    };
     if (o.rate > 0) {
         step(o.rate);
         return 0;
