@@ -572,11 +572,13 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     flushSoon();
 }
 
-// A screen picture is whole in itself: a newer one from the same sharer
-// takes the place of one still waiting, so a slow reader sees the screen as
-// it is now rather than as it was.
+// A screen picture is whole in itself: once the reader falls behind (its
+// socket is full), a newer one from the same sharer takes the place of one
+// still waiting, so it sees the screen as it is now rather than as it was.
+// A reader that keeps up gets every picture.
 template <class Stream>
 void WsSession<Stream>::supersede(const Outgoing& item) {
+    if (!writing_) return;
     const std::string_view frame = *item.data;
     const auto desk = static_cast<char>(wire::FrameKind::deskFrame);
     if ((item.header.bytes[0] & 0x0F) != static_cast<char>(ws::Opcode::binary) ||
