@@ -21,7 +21,7 @@ struct Seen : Reader::Handler {
     std::vector<std::string> events;
     void onMessage(bool text, std::string_view payload) override {
         if (payload.size() > kMax) __builtin_trap();
-        if (text && !merrowfax::relay::ws::validUtf8(payload)) __builtin_trap();
+        if (text && !merrowfax::isValidUtf8(payload)) __builtin_trap();
         events.push_back((text ? "t" : "b") + std::string(payload));
     }
     void onPing(std::string_view payload) override {

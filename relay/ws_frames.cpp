@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "base/utf8.h"
+
 namespace merrowfax::relay::ws {
 namespace {
 
@@ -56,47 +58,6 @@ std::string closeFrame(std::uint16_t code) {
     out.push_back(static_cast<char>(code >> 8));
     out.push_back(static_cast<char>(code & 0xFF));
     return out;
-}
-
-bool validUtf8(std::string_view text) {
-    const auto* p = bytes(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        if (end - p >= 8) {  // ASCII runs, a word at a time
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if ((word & 0x8080808080808080ull) == 0) {
-                p += 8;
-                continue;
-            }
-        }
-        const unsigned c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        std::ptrdiff_t more;
-        unsigned point;
-        unsigned least;
-        if ((c & 0xE0) == 0xC0) {
-            more = 1, point = c & 0x1F, least = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            more = 2, point = c & 0x0F, least = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            more = 3, point = c & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (end - p <= more) return false;
-        for (std::ptrdiff_t i = 1; i <= more; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            point = (point << 6) | (p[i] & 0x3Fu);
-        }
-        // Overlong forms, surrogates and beyond Unicode are not UTF-8.
-        if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-        p += more + 1;
-    }
-    return true;
 }
 
 std::uint16_t Reader::feed(char* data, std::size_t size, Handler& handler) {
@@ -187,7 +148,7 @@ std::uint16_t Reader::payload(char* data, std::size_t size, Handler& handler, st
         inFrame_ = false;
         inMessage_ = false;
         const std::string_view whole(data, take);
-        if (text_ && !validUtf8(whole)) return kBadData;
+        if (text_ && !isValidUtf8(whole)) return kBadData;
         handler.onMessage(text_, whole);
         return 0;
     } else {
@@ -231,7 +192,7 @@ std::uint16_t Reader::endFrame(Handler& handler) {
                                                   bytes(control_.data())[1]);
                 if (!validCloseCode(said)) {
                     code = kProtocolError;
-                } else if (!validUtf8(std::string_view(control_).substr(2))) {
+                } else if (!isValidUtf8(std::string_view(control_).substr(2))) {
                     code = kBadData;
                 }
             }
@@ -242,7 +203,7 @@ std::uint16_t Reader::endFrame(Handler& handler) {
             if (!fin_) return 0;
             inMessage_ = false;
             const std::string_view whole(message_.get(), size_);
-            if (text_ && !validUtf8(whole)) {
+            if (text_ && !isValidUtf8(whole)) {
                 code = kBadData;
             } else {
                 handler.onMessage(text_, whole);

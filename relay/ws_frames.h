@@ -42,8 +42,6 @@ Header header(Opcode op, std::size_t payload);
 // A whole close frame carrying `code`.
 std::string closeFrame(std::uint16_t code);
 
-bool validUtf8(std::string_view text);
-
 // Reads client frames: unmasks them in place, checks them and hands on
 // whole messages (text or binary, fragments joined) and pings. A message
 // that arrives whole in one piece is handed on where it lies; others are
