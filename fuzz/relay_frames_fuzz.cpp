@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "relay/ws_frames.h"
 
 namespace {
