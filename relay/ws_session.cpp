@@ -543,8 +543,8 @@ void WsSession<Stream>::enqueue(Outgoing item) {
     if (finished_ || closing_ || budget_->cut()) return;
     const auto& config = services_.config;
     const std::size_t size = item.size();
-    if (item.media) supersede(item);
     if (item.media) {
+        supersede(item);
         if (queuedMedia_ >= config.sendQueueMedia || queuedBytes_ + size > config.sendQueueBytes)
             return bump(services_.metrics.mediaDropped);  // a slow reader loses media first
     } else if (queue_.size() - queuedMedia_ >= config.sendQueueRecords ||
