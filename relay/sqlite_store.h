@@ -16,10 +16,10 @@ namespace merrowfax::relay {
 // The single-node store: one SQLite file in WAL mode with synchronous=NORMAL.
 // Every statement (a quick registration decision: the whole decision) commits
 // before the caller answers, so a killed process loses nothing; a power cut
-// may roll back the last moments but never corrupts the file. NORMAL keeps fsync off the I/O threads that store books
-// and counters. One writing connection behind a mutex, statements short; the
-// directory reads on a second connection of its own (WAL lets it read while
-// the writer writes).
+// may roll back the last moments but never corrupts the file. NORMAL keeps
+// fsync off the I/O threads that store books and counters. One writing
+// connection behind a mutex, statements short; the directory reads on a
+// second connection of its own (WAL lets it read while the writer writes).
 class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::filesystem::path& file);
